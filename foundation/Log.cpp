@@ -1,0 +1,53 @@
+#include "foundation/Log.h"
+
+#include <windows.h>
+
+#include <cstdio>
+
+#include "framework/SysUtils.h"
+
+std::string FormatLogTimeStamp(const SYSTEMTIME& t) {
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "[%02u-%02u-%02u %02u:%02u:%02u]", t.wYear % 100u,
+                  t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
+    return stamp;
+}
+
+TKLog::TKLog(const std::string& FileName, bool Verbose, int32_t MaxLines, bool LoadExisting)
+    : Lines(std::make_unique<framework::TStringList>()),
+      FileName(FileName),
+      MaxLines(MaxLines),
+      Verbose(Verbose) {
+    if (LoadExisting && framework::FileExists(FileName)) Lines->LoadFromFile(FileName);
+}
+
+TKLog::~TKLog() {
+    Save();
+    Lines.reset();
+}
+
+void TKLog::Add(const std::string& Msg, int32_t Level) {
+    static const char* const kLevelNames[] = {"Verbose", "Info", "Error"};
+    if (!Lines) return;
+    // A negative level would index outside the names: treat it as the lowest.
+    if (Level < 0) Level = 0;
+    if (Level == 0 && !Verbose) return;
+    if (Level > 2) Level = 2;
+    if (Level == 2) ++ErrorCount;
+
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    Lines->Insert(0, std::string(kLevelNames[Level]) + '\t' + FormatLogTimeStamp(now) + '\t' + Msg);
+    if (Lines->Count() > MaxLines && Lines->Count() > 0) Lines->Delete(Lines->Count() - 1);
+    if (Verbose) Save();
+}
+
+void TKLog::Save() {
+    if (!Lines) return;
+    try {
+        if (framework::DirectoryExists(framework::ExtractFileDir(FileName)))
+            Lines->SaveToFile(FileName);
+    } catch (...) {
+        // A log that cannot be written must never take the program down.
+    }
+}

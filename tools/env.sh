@@ -1,0 +1,29 @@
+# Sourced by tools/run, tools/test and tools/bench: one place for the build folder, the
+# configure step and the Wine environment.
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD_DIR=${BUILD_DIR:-$ROOT/build}
+case $BUILD_DIR in /*) ;; *) BUILD_DIR=$ROOT/$BUILD_DIR ;; esac
+
+# Western code page for every Windows process; no Mono or Gecko installer prompts.
+export LANG=C.UTF-8 LC_ALL=C.UTF-8
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree=;mshtml="
+export WINEARCH=win64
+
+va_build() {
+  mkdir -p "$BUILD_DIR"
+  cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" >"$BUILD_DIR/configure.log" 2>&1 ||
+    { cat "$BUILD_DIR/configure.log"; return 1; }
+  cmake --build "$BUILD_DIR" -- -k 0 "$@"
+}
+
+# A new, empty Wine prefix at $1 (the registry the tests touch starts empty).
+va_fresh_prefix() {
+  export WINEPREFIX=$1
+  rm -rf "$WINEPREFIX"
+  wineboot -i >/dev/null 2>&1 || true
+  wineserver -w
+}
