@@ -19,5 +19,5 @@ function(va_add_library folder)
 endfunction()
 
 # The Win32 libraries each folder calls; linked by whoever links the folder.
-set(VA_SYSTEM_LIBS setupapi shell32 ole32 oleaut32 uuid advapi32 user32 gdi32 comctl32
-    comdlg32 version netapi32 msimg32 ws2_32 winmm)
+set(VA_SYSTEM_LIBS setupapi shell32 shlwapi ole32 oleaut32 uuid advapi32 user32 gdi32 comctl32
+    comdlg32 uxtheme version netapi32 msimg32 ws2_32 winmm)
