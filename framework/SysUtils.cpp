@@ -101,3 +101,153 @@ bool WriteFileBytes(const std::string& fileName, const std::string& data) {
 }
 
 }  // namespace framework
+
+namespace framework {
+
+std::string SysErrorMessage(DWORD errorCode) {
+    char* buffer = nullptr;
+    const DWORD n = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, errorCode, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
+    std::string text = n && buffer ? std::string(buffer, n) : std::string();
+    if (buffer) LocalFree(buffer);
+    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' '))
+        text.pop_back();
+    return text;
+}
+
+void RaiseLastOSError() {
+    const DWORD code = GetLastError();
+    throw EOSError("System Error.  Code: " + std::to_string(code) + ".\r\n" + SysErrorMessage(code),
+                   code);
+}
+
+std::string GetModuleFileNameText(HMODULE module) {
+    std::string buffer(MAX_PATH, '\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameA(module, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n == 0) return std::string();
+        if (n < buffer.size()) {
+            buffer.resize(n);
+            return buffer;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+std::string ExpandFileName(const std::string& fileName) {
+    if (fileName.empty()) return fileName;
+    const DWORD needed = GetFullPathNameA(fileName.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) return fileName;
+    std::string full(needed, '\0');
+    const DWORD n = GetFullPathNameA(fileName.c_str(), needed, full.data(), nullptr);
+    if (n == 0 || n >= needed) return fileName;
+    full.resize(n);
+    return full;
+}
+
+std::string TrimLeft(const std::string& s) {
+    size_t i = 0;
+    while (i < s.size() && static_cast<unsigned char>(s[i]) <= ' ') ++i;
+    return s.substr(i);
+}
+
+std::string TrimRight(const std::string& s) {
+    size_t n = s.size();
+    while (n > 0 && static_cast<unsigned char>(s[n - 1]) <= ' ') --n;
+    return s.substr(0, n);
+}
+
+std::string Trim(const std::string& s) { return TrimLeft(TrimRight(s)); }
+
+std::string AnsiLowerCase(const std::string& s) {
+    std::string r = s;
+    if (!r.empty()) CharLowerBuffA(r.data(), static_cast<DWORD>(r.size()));
+    return r;
+}
+
+std::string AnsiUpperCase(const std::string& s) {
+    std::string r = s;
+    if (!r.empty()) CharUpperBuffA(r.data(), static_cast<DWORD>(r.size()));
+    return r;
+}
+
+bool TryStrToInt64(const std::string& s, int64_t& value) {
+    size_t i = 0;
+    bool negative = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
+    if (i == s.size()) return false;
+    uint64_t magnitude = 0;
+    const uint64_t limit = negative ? 9223372036854775808ull : 9223372036854775807ull;
+    for (; i < s.size(); ++i) {
+        if (s[i] < '0' || s[i] > '9') return false;
+        const unsigned digit = static_cast<unsigned>(s[i] - '0');
+        if (magnitude > (limit - digit) / 10) return false;
+        magnitude = magnitude * 10 + digit;
+    }
+    value = negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
+    return true;
+}
+
+bool TryStrToInt(const std::string& s, int32_t& value) {
+    size_t i = 0;
+    bool negative = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
+    const std::string rest = s.substr(i);
+    std::string hex;
+    if (!rest.empty() && rest[0] == '$')
+        hex = rest.substr(1);
+    else if (rest.size() > 2 && rest[0] == '0' && (rest[1] == 'x' || rest[1] == 'X'))
+        hex = rest.substr(2);
+    else {
+        int64_t v = 0;
+        if (!TryStrToInt64(rest, v) || rest.empty() || rest[0] == '+' || rest[0] == '-') return false;
+        if (negative) v = -v;
+        if (v < INT32_MIN || v > INT32_MAX) return false;
+        value = static_cast<int32_t>(v);
+        return true;
+    }
+    if (hex.empty() || hex.size() > 8) return false;
+    uint32_t u = 0;
+    for (char c : hex) {
+        unsigned d;
+        if (c >= '0' && c <= '9')
+            d = static_cast<unsigned>(c - '0');
+        else if (c >= 'a' && c <= 'f')
+            d = static_cast<unsigned>(c - 'a' + 10);
+        else if (c >= 'A' && c <= 'F')
+            d = static_cast<unsigned>(c - 'A' + 10);
+        else
+            return false;
+        u = u * 16 + d;
+    }
+    if (negative) u = 0u - u;
+    value = static_cast<int32_t>(u);
+    return true;
+}
+
+int32_t StrToIntDef(const std::string& s, int32_t def) {
+    int32_t v = 0;
+    return TryStrToInt(s, v) ? v : def;
+}
+
+std::wstring AnsiToWide(const std::string& s) {
+    if (s.empty()) return std::wstring();
+    const int n = MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    std::wstring w(n > 0 ? n : 0, L'\0');
+    if (n > 0) MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
+    return w;
+}
+
+std::string WideToAnsi(const std::wstring& s) {
+    if (s.empty()) return std::string();
+    const int n = WideCharToMultiByte(CP_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0,
+                                      nullptr, nullptr);
+    std::string a(n > 0 ? n : 0, '\0');
+    if (n > 0)
+        WideCharToMultiByte(CP_ACP, 0, s.data(), static_cast<int>(s.size()), a.data(), n, nullptr,
+                            nullptr);
+    return a;
+}
+
+}  // namespace framework

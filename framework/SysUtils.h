@@ -1,10 +1,28 @@
 // File-name and file-system basics the units take for granted: path splitting, existence
-// tests and whole-file reads and writes (ANSI paths, the system code page).
+// tests and whole-file reads and writes (ANSI paths, the system code page); the text and
+// number conversions and the operating-system error exception that go with them.
 #pragma once
 
+#include <windows.h>
+
+#include <cstdint>
 #include <string>
 
+#include "framework/Exception.h"
+
 namespace framework {
+
+// A failed system call: the message is the system's text for the error code.
+class EOSError : public Exception {
+public:
+    EOSError(const std::string& message, DWORD errorCode) : Exception(message), ErrorCode(errorCode) {}
+    DWORD ErrorCode;
+};
+
+// The system's message text for an error code (no trailing line break; empty when unknown).
+std::string SysErrorMessage(DWORD errorCode);
+// Raises EOSError for GetLastError() ("System Error.  Code: %u.\r\n<text>").
+[[noreturn]] void RaiseLastOSError();
 
 // "C:\a\b.txt" -> "C:\a\" (up to and including the last '\', '/' or ':').
 std::string ExtractFilePath(const std::string& fileName);
@@ -28,5 +46,28 @@ bool ForceDirectories(const std::string& dir);
 bool ReadFileBytes(const std::string& fileName, std::string& data);
 // Creates or replaces the file with the bytes; false when any step fails.
 bool WriteFileBytes(const std::string& fileName, const std::string& data);
+
+// The full path of a module's file; nullptr gives the running executable.
+std::string GetModuleFileNameText(HMODULE module = nullptr);
+// The full form of a path relative to the current folder (unchanged when that fails).
+std::string ExpandFileName(const std::string& fileName);
+
+// Text helpers (ANSI code page). Trim removes blanks and control characters (<= ' ').
+std::string Trim(const std::string& s);
+std::string TrimLeft(const std::string& s);
+std::string TrimRight(const std::string& s);
+std::string AnsiLowerCase(const std::string& s);
+std::string AnsiUpperCase(const std::string& s);
+
+// Whole-text decimal with an optional sign, nothing else around it (no blanks).
+bool TryStrToInt64(const std::string& s, int64_t& value);
+// Integer text as the settings files hold it: signed decimal, or hexadecimal when it starts
+// with "$" or with "0x"/"0X" and more follows (up to 8 digits, wrapping into 32 bits).
+bool TryStrToInt(const std::string& s, int32_t& value);
+int32_t StrToIntDef(const std::string& s, int32_t def);
+
+// ANSI (system code page) <-> UTF-16.
+std::wstring AnsiToWide(const std::string& s);
+std::string WideToAnsi(const std::wstring& s);
 
 }  // namespace framework
