@@ -1,0 +1,20 @@
+#include "app/BatFct.h"
+
+#include "foundation/JoryUtils.h"
+#include "framework/Registry.h"
+
+std::string ReadSetting(const std::string& Name) {
+    framework::TRegistry reg(HKEY_CURRENT_USER, Is64BitWindows() ? KEY_READ | KEY_WOW64_64KEY : KEY_ALL_ACCESS);
+    if (!reg.OpenKey(kSettingsKey, true)) return std::string();
+    if (!reg.ValueExists(Name)) return std::string();
+    return reg.ReadString(Name);
+}
+
+bool WriteSetting(const std::string& Name, const std::string& Value) {
+    framework::TRegistry reg(HKEY_CURRENT_USER, KEY_ALL_ACCESS);
+    if (!reg.OpenKey(kSettingsKey, true)) return false;
+    reg.WriteString(Name, Value);
+    return true;
+}
+
+bool WriteBoolSetting(const std::string& Name, bool Value) { return WriteSetting(Name, Value ? "1" : "0"); }

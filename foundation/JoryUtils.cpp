@@ -1,0 +1,699 @@
+#include "foundation/JoryUtils.h"
+
+#include <shlobj.h>
+
+#include <cstring>
+#include <functional>
+#include <vector>
+
+#include "components/KitSysUtils.h"
+#include "foundation/UnicodeUtils.h"
+#include "foundation/Version.h"
+#include "framework/Handles.h"
+#include "framework/IniFile.h"
+#include "framework/Registry.h"
+#include "framework/SysUtils.h"
+
+using framework::AnsiToWide;
+using framework::IncludeTrailingPathDelimiter;
+using framework::SameText;
+using framework::TRegistry;
+using framework::TStringList;
+using framework::WideToAnsi;
+
+// =============================================================================================
+// Operating-system facts
+
+TJoryOsApi RealJoryOsApi() {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    return TJoryOsApi{::LoadLibraryA,    ::GetModuleHandleA, ::GetProcAddress, ::FreeLibrary,
+                      ::NetWkstaGetInfo, ::NetApiBufferFree, ::GetVersionExA};
+#pragma GCC diagnostic pop
+}
+
+TJoryOsApi& JoryOsApi() {
+    static TJoryOsApi api = RealJoryOsApi();
+    return api;
+}
+
+namespace {
+
+constexpr const char* kCurrentVersionKey = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
+
+// The machine-wide registry view: the 64-bit one on 64-bit Windows.
+REGSAM MachineView() {
+    try {
+        return Is64BitWindows() ? KEY_WOW64_64KEY : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+// Opens CurrentVersion for reading only: the readers need no more, and a user without
+// write access to HKLM must still get the answers.
+bool OpenCurrentVersion(TRegistry& reg) {
+    reg.SetRootKey(HKEY_LOCAL_MACHINE);
+    reg.SetAccess(KEY_READ | MachineView());
+    return reg.OpenKey(kCurrentVersionKey, false);
+}
+
+// A string value of the open key; false when it is absent or not text.
+bool ReadText(const TRegistry& reg, const char* name, std::string& value) {
+    const framework::TRegDataType type = reg.GetDataType(name);
+    if (type != framework::TRegDataType::rdString && type != framework::TRegDataType::rdExpandString)
+        return false;
+    try {
+        value = reg.ReadString(name);
+        return true;
+    } catch (const framework::Exception&) {
+        return false;
+    }
+}
+
+// Major and minor version from the workstation query; false when it fails.
+bool WorkstationVersion(DWORD& major, DWORD& minor) {
+    LPBYTE buffer = nullptr;
+    const NET_API_STATUS status = JoryOsApi().NetWkstaGetInfo(nullptr, 100, &buffer);
+    bool ok = false;
+    if (status == NERR_Success && buffer) {
+        const auto* info = reinterpret_cast<const WKSTA_INFO_100*>(buffer);
+        major = info->wki100_ver_major;
+        minor = info->wki100_ver_minor;
+        ok = true;
+    }
+    if (buffer) JoryOsApi().NetApiBufferFree(buffer);
+    return ok;
+}
+
+}  // namespace
+
+std::string GetNTVersionText(int32_t Build) {
+    DWORD major = 0;
+    DWORD minor = 0;
+    if (!WorkstationVersion(major, minor)) return "Unknown";
+    const std::string base = std::to_string(major) + "." + std::to_string(minor);
+    if (major == 10 && minor == 0) {
+        if (Build < 20000) return "10.0." + std::to_string(Build) + " (Windows10)";
+        return "11.0." + std::to_string(Build) + " (Windows11)";
+    }
+    static const struct {
+        DWORD major, minor;
+        const char* suffix;
+    } kNames[] = {{5, 0, " (Windows 2000)"}, {5, 1, " (Windows XP)"}, {5, 2, " (Windows 2003)"},
+                  {6, 0, " (Vista)"},        {6, 1, " (Seven)"},      {6, 2, " (Windows8)"},
+                  {6, 3, " (Windows8.1)"}};
+    for (const auto& n : kNames)
+        if (n.major == major && n.minor == minor) return base + n.suffix;
+    return base;
+}
+
+std::string GetOSVersionText() {
+    OSVERSIONINFOA info;
+    std::memset(&info, 0, sizeof info);
+    static_assert(sizeof info == 148);
+    info.dwOSVersionInfoSize = sizeof info;
+    if (!JoryOsApi().GetVersionExA(&info)) return "Unknown";
+    if (info.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS) {
+        const std::string base = std::to_string(info.dwMajorVersion) + "." + std::to_string(info.dwMinorVersion);
+        if (info.dwMajorVersion == 4 && info.dwMinorVersion == 0) return base + " (95)";
+        if (info.dwMajorVersion == 4 && info.dwMinorVersion == 10)
+            return base + (info.szCSDVersion[0] != '\0' && info.szCSDVersion[1] == 'A' ? " (98SE)" : " (98)");
+        if (info.dwMajorVersion == 4 && info.dwMinorVersion == 90) return base + " (ME)";
+        return base + " (Unknown)";
+    }
+    if (info.dwPlatformId == VER_PLATFORM_WIN32_NT) {
+        int64_t build = 0;
+        if (!framework::TryStrToInt64(GetCurrentBuildNumber(), build) || build < INT32_MIN || build > INT32_MAX)
+            build = 0;
+        return GetNTVersionText(static_cast<int32_t>(build));
+    }
+    return "Unknown";
+}
+
+std::string GetCurrentBuildNumber() {
+    TRegistry reg;
+    std::string build;
+    if (!OpenCurrentVersion(reg) || !ReadText(reg, "CurrentBuildNumber", build)) return std::string();
+    return build;
+}
+
+std::string GetReactOSVersionText() {
+    TRegistry reg;
+    if (!OpenCurrentVersion(reg)) return std::string();
+    std::string product;
+    std::string buildLab;
+    if (!ReadText(reg, "ProductName", product) || !SameText(product, "ReactOS") ||
+        !ReadText(reg, "BuildLab", buildLab))
+        return std::string();
+    std::string result = buildLab;
+    std::string systemRoot;
+    if (StrContainsText("unknown", buildLab) && ReadText(reg, "SystemRoot", systemRoot))
+        result = WideToAnsi(GetFixedFileVersion(AnsiToWide(systemRoot + "\\" + "explorer.exe"))) + " (" +
+                 buildLab + ")";
+    return result;
+}
+
+bool IsWow64() {
+    const TJoryOsApi& api = JoryOsApi();
+    const HMODULE kernel = api.LoadLibraryA("kernel32.dll");
+    if (!kernel) framework::RaiseLastOSError();
+    using TIsWow64Process = BOOL(WINAPI*)(HANDLE, PBOOL);
+    const auto isWow64Process = framework::ProcAs<TIsWow64Process>(api.GetProcAddress(kernel, "IsWow64Process"));
+    if (!isWow64Process) {
+        api.FreeLibrary(kernel);
+        return false;
+    }
+    BOOL wow64 = FALSE;
+    if (isWow64Process(GetCurrentProcess(), &wow64)) {
+        api.FreeLibrary(kernel);
+        return wow64 != FALSE;
+    }
+    const DWORD error = GetLastError();
+    api.FreeLibrary(kernel);
+    SetLastError(error);
+    framework::RaiseLastOSError();
+}
+
+bool Is64BitWindows() {
+    constexpr bool k64BitBuild = sizeof(void*) == 8;
+    return k64BitBuild || IsWow64();
+}
+
+bool IsPreVista() {
+    DWORD major = 0;
+    DWORD minor = 0;
+    return !WorkstationVersion(major, minor) || major < 6;
+}
+
+bool DisableWow64Redirection(bool Disable) {
+    try {
+        const TJoryOsApi& api = JoryOsApi();
+        const HMODULE kernel = api.GetModuleHandleA("kernel32.dll");
+        if (!kernel) return true;
+        using TEnable = BOOLEAN(WINAPI*)(BOOLEAN);
+        using TDisable = BOOL(WINAPI*)(PVOID*);
+        const auto enable = framework::ProcAs<TEnable>(api.GetProcAddress(kernel, "Wow64EnableWow64FsRedirection"));
+        const auto disable =
+            framework::ProcAs<TDisable>(api.GetProcAddress(kernel, "Wow64DisableWow64FsRedirection"));
+        if (!enable || !disable) return true;
+        if (Disable) {
+            PVOID old = nullptr;
+            disable(&old);
+        } else {
+            enable(TRUE);
+        }
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+// =============================================================================================
+// Installed-software lookups
+
+namespace {
+
+constexpr const char* kWow6432 = "Wow6432Node\\";
+
+std::string UninstallPath(const std::string& view) {
+    return "SOFTWARE\\" + view + "Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+}
+
+REGSAM LookupAccess() { return KEY_READ | (Is64BitWindows() ? KEY_WOW64_64KEY : 0); }
+
+// The HKLM views to scan: the native one, and the 32-bit installers' one on 64-bit Windows.
+std::vector<std::string> MachineViews() {
+    std::vector<std::string> views{""};
+    if (Is64BitWindows()) views.push_back(kWow6432);
+    return views;
+}
+
+bool IsStrValue(const TRegistry& reg, const char* name) {
+    framework::TRegDataInfo info;
+    return reg.GetDataInfo(name, info) && info.RegType == REG_SZ;
+}
+
+// A REG_SZ value, else empty.
+std::string StrValue(const TRegistry& reg, const char* name) {
+    if (!IsStrValue(reg, name)) return std::string();
+    try {
+        return reg.ReadString(name);
+    } catch (const framework::Exception&) {
+        return std::string();
+    }
+}
+
+// DisplayVersion as text; absent, or stored as anything but a string, it is empty.
+std::string DisplayVersion(const TRegistry& reg) {
+    std::string version;
+    return ReadText(reg, "DisplayVersion", version) ? version : std::string();
+}
+
+using TEntryFn = std::function<void(const TRegistry& entry, const std::string& value)>;
+
+// Calls Fn for each entry of one hive and view whose Required value is REG_SZ.
+void ScanHive(HKEY hive, const std::string& view, const char* required, const TEntryFn& fn) {
+    TRegistry reg(hive, LookupAccess());
+    const std::string path = UninstallPath(view);
+    if (!reg.OpenKey(path, false)) return;
+    TStringList names;
+    reg.GetKeyNames(names);
+    for (int i = 0; i < names.Count(); ++i) {
+        reg.CloseKey();
+        if (!reg.OpenKey(path + names[i] + "\\", false)) continue;
+        if (!IsStrValue(reg, required)) continue;
+        const std::string value = StrValue(reg, required);
+        fn(reg, value);
+    }
+}
+
+void KeepNewer(std::string& result, const std::string& candidate) {
+    if (TPlimVersion(candidate).IsNewerThan(TPlimVersion(result))) result = candidate;
+}
+
+using TMatchFn = std::function<bool(const TRegistry& entry, const std::string& displayName)>;
+using TCandidateFn = std::function<std::string(const TRegistry& entry, const std::string& displayName)>;
+
+enum class Keep { Highest, Last };
+
+// One hive: the highest candidate, or the last match's.
+std::string ScanFor(HKEY hive, const std::string& view, const TMatchFn& match, const TCandidateFn& candidate,
+                    Keep keep, const char* required = "DisplayName") {
+    std::string result;
+    ScanHive(hive, view, required, [&](const TRegistry& entry, const std::string& value) {
+        if (!match(entry, value)) return;
+        const std::string c = candidate(entry, value);
+        if (keep == Keep::Highest)
+            KeepNewer(result, c);
+        else
+            result = c;
+    });
+    return result;
+}
+
+// HKLM, both views, the 32-bit view's answer taking over when it is a newer version.
+std::string MachineScan(const TMatchFn& match, const TCandidateFn& candidate, Keep keep) {
+    std::string result;
+    bool first = true;
+    for (const std::string& view : MachineViews()) {
+        const std::string r = ScanFor(HKEY_LOCAL_MACHINE, view, match, candidate, keep);
+        if (first)
+            result = r;
+        else
+            KeepNewer(result, r);
+        first = false;
+    }
+    return result;
+}
+
+// HKLM, the 32-bit view only when the native one gave nothing, then HKCU.
+std::string FolderScan(const TMatchFn& match, const TCandidateFn& candidate, const char* required) {
+    std::string result;
+    for (const std::string& view : MachineViews()) {
+        result = ScanFor(HKEY_LOCAL_MACHINE, view, match, candidate, Keep::Last, required);
+        if (!result.empty()) return result;
+    }
+    return ScanFor(HKEY_CURRENT_USER, "", match, candidate, Keep::Last, required);
+}
+
+std::string VersionCandidate(const TRegistry& entry, const std::string&) {
+    return TrimVersionPrefix(DisplayVersion(entry));
+}
+
+bool SameFolder(const std::string& a, const std::string& b) {
+    return SameText(IncludeTrailingPathDelimiter(a), IncludeTrailingPathDelimiter(b));
+}
+
+// Up to and including the last backslash; quotes and icon indexes stay.
+std::string FolderPart(const std::string& path) {
+    const size_t at = path.rfind('\\');
+    return at == std::string::npos ? std::string() : path.substr(0, at + 1);
+}
+
+bool InFolderForVersion(const TRegistry& entry, const std::string& folder) {
+    if (IsStrValue(entry, "InstallLocation")) return SameFolder(StrValue(entry, "InstallLocation"), folder);
+    if (IsStrValue(entry, "DisPlayIcon") && SameFolder(FolderPart(StrValue(entry, "DisPlayIcon")), folder))
+        return true;
+    return IsStrValue(entry, "UninstallString") &&
+           SameFolder(FolderPart(StrValue(entry, "UninstallString")), folder);
+}
+
+bool InFolderForName(const TRegistry& entry, const std::string& folder) {
+    if (IsStrValue(entry, "InstallLocation")) return SameFolder(StrValue(entry, "InstallLocation"), folder);
+    return IsStrValue(entry, "DisPlayIcon") && SameFolder(FolderPart(StrValue(entry, "DisPlayIcon")), folder);
+}
+
+// The last run of digits and dots of a display name ("Foo 2.5.1 Beta" -> "2.5.1").
+std::string TrailingVersionRun(const std::string& s) {
+    auto inSet = [](char c) { return (c >= '0' && c <= '9') || c == '.'; };
+    size_t end = s.size();
+    while (end > 0 && !inSet(s[end - 1])) --end;
+    size_t start = end;
+    while (start > 0 && inSet(s[start - 1])) --start;
+    return s.substr(start, end - start);
+}
+
+constexpr const char* kWordDelims = " -";
+
+std::string Word(const std::string& s, int n) { return GetToken(s, n, kWordDelims); }
+
+std::string VersionForName(const std::string& name) {
+    return MachineScan([&](const TRegistry&, const std::string& dn) { return StrContainsText(name, dn); },
+                       VersionCandidate, Keep::Highest);
+}
+
+}  // namespace
+
+std::string TrimVersionPrefix(const std::string& S) { return framework::Trim(StrRemovePrefixText(S, "v")); }
+
+void ListInstalledSoftware(TStringList& Names, TStringList& Errors) {
+    Names.Clear();
+    Errors.Clear();
+    auto listKey = [&](HKEY hive, const std::string& hiveName, const std::string& view, bool errorWhenMissing) {
+        const std::string path = UninstallPath(view);
+        TRegistry reg(hive, LookupAccess());
+        if (!reg.OpenKey(path, false)) {
+            if (errorWhenMissing) Errors.Add("Unable to open " + hiveName + "\\" + path);
+            return;
+        }
+        TStringList keys;
+        reg.GetKeyNames(keys);
+        for (int i = 0; i < keys.Count(); ++i) {
+            reg.CloseKey();
+            if (!reg.OpenKey(path + keys[i] + "\\", false)) {
+                Errors.Add("Unable to open " + hiveName + "\\" + path + keys[i]);
+                continue;
+            }
+            Names.Add(IsStrValue(reg, "DisplayName") ? StrValue(reg, "DisplayName") : keys[i]);
+        }
+    };
+
+    const std::string userPath = UninstallPath("");
+    if (TRegistry(HKEY_CURRENT_USER, LookupAccess()).KeyExists(userPath)) {
+        Names.Add("HKEY_CURRENT_USER\\" + userPath);
+        listKey(HKEY_CURRENT_USER, "HKEY_CURRENT_USER", "", true);
+    }
+    Names.Add("HKEY_LOCAL_MACHINE\\" + UninstallPath(""));
+    listKey(HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE", "", true);
+    Names.Add("HKEY_LOCAL_MACHINE\\" + UninstallPath(kWow6432));
+    listKey(HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE", kWow6432, Is64BitWindows());
+}
+
+bool IsSoftwareInstalled(const std::string& Prefix) {
+    TStringList names;
+    TStringList errors;
+    ListInstalledSoftware(names, errors);
+    for (int i = 0; i < names.Count(); ++i)
+        if (StrStartsText(names[i], Prefix)) return true;
+    return false;
+}
+
+std::string GetUninstallVersion(const std::string& Name) {
+    std::string result = VersionForName(Name);
+    if (result.empty())
+        result = ScanFor(
+            HKEY_CURRENT_USER, "", [&](const TRegistry&, const std::string& dn) { return StrContainsText(Name, dn); },
+            VersionCandidate, Keep::Highest);
+    return result;
+}
+
+std::string GetUninstallVersionInFolder(const std::string& Name, const std::string& Folder) {
+    const TMatchFn match = [&](const TRegistry& entry, const std::string& dn) {
+        return StrContainsText(Name, dn) && (Folder.empty() || InFolderForVersion(entry, Folder));
+    };
+    std::string result = MachineScan(match, VersionCandidate, Keep::Highest);
+    if (result.empty()) result = ScanFor(HKEY_CURRENT_USER, "", match, VersionCandidate, Keep::Highest);
+    return result;
+}
+
+std::string GetUninstallDisplayNameForFolder(const std::string& Folder) {
+    return FolderScan([&](const TRegistry& entry, const std::string&) { return InFolderForName(entry, Folder); },
+                      [](const TRegistry& entry, const std::string& dn) {
+                          const std::string group = StrValue(entry, "Inno Setup: Icon Group");
+                          if (!group.empty() && StrStartsText(dn, group)) return group;
+                          return dn;
+                      },
+                      "DisplayName");
+}
+
+std::string GetUninstallPublisherForFolder(const std::string& Folder) {
+    return FolderScan([&](const TRegistry& entry, const std::string&) { return InFolderForName(entry, Folder); },
+                      [](const TRegistry&, const std::string& publisher) { return publisher; }, "Publisher");
+}
+
+std::string UninstallVersionByNameContains(const std::string& Name) {
+    return MachineScan([&](const TRegistry&, const std::string& dn) { return StrContainsText(Name, dn); },
+                       [](const TRegistry&, const std::string& dn) { return TrailingVersionRun(dn); },
+                       Keep::Highest);
+}
+
+std::string UninstallVersionByFirstWord(const std::string& Name) {
+    return MachineScan([&](const TRegistry&, const std::string& dn) { return SameText(Word(dn, 0), Name); },
+                       [](const TRegistry&, const std::string& dn) { return TrailingVersionRun(dn); },
+                       Keep::Highest);
+}
+
+std::string UninstallLastWordByNamePrefix(const std::string& Name) {
+    return MachineScan(
+        [&](const TRegistry&, const std::string& dn) { return StrStartsText(dn, Name); },
+        [](const TRegistry&, const std::string& dn) {
+            return framework::Trim(Word(dn, TokenCount(dn, kWordDelims) - 1));
+        },
+        Keep::Last);
+}
+
+std::string UninstallSecondWordByFirstWord(const std::string& Name) {
+    return MachineScan([&](const TRegistry&, const std::string& dn) { return SameText(Word(dn, 0), Name); },
+                       [](const TRegistry&, const std::string& dn) { return Word(dn, 1); }, Keep::Last);
+}
+
+std::string UninstallVersionWith(const std::string& Name, const std::string& Extra) {
+    return MachineScan(
+        [&](const TRegistry&, const std::string& dn) { return StrContainsText(Name, dn) && StrContainsText(Extra, dn); },
+        VersionCandidate, Keep::Highest);
+}
+
+std::string UninstallVersionWithout(const std::string& Name, const std::string& Extra) {
+    return MachineScan(
+        [&](const TRegistry&, const std::string& dn) { return StrContainsText(Name, dn) && !StrContainsText(Extra, dn); },
+        VersionCandidate, Keep::Highest);
+}
+
+std::string GetYamicsoftManagerVersion() {
+    return ScanFor(
+        HKEY_CURRENT_USER, "",
+        [](const TRegistry& entry, const std::string& dn) {
+            return IsStrValue(entry, "Publisher") && SameText(StrValue(entry, "Publisher"), "Yamicsoft") &&
+                   StrContainsText("Manager", dn) && StrContainsText("Windows", dn) &&
+                   entry.ValueExists("DisplayVersion");
+        },
+        VersionCandidate, Keep::Last);
+}
+
+// =============================================================================================
+// Portable settings, company key and data folder
+
+namespace {
+
+constexpr const char* kCompanyKey = "SOFTWARE\\Quillmark";
+constexpr const char* kCompanyFolder = "Quillmark\\";
+constexpr const char* kStringSection = "Settings";
+constexpr const char* kDWordSection = "Settings_DWORD";
+
+std::string ProductKey(const std::string& name) { return std::string(kCompanyKey) + "\\" + name; }
+
+// Path lies in Folder or is Folder itself (both compared with a trailing delimiter).
+bool IsSameOrInside(const std::string& path, const std::string& folder) {
+    return StrStartsText(IncludeTrailingPathDelimiter(path), IncludeTrailingPathDelimiter(folder));
+}
+
+// Where the file system really puts Path (links resolved), without "\\?\"; empty when it
+// cannot be opened.
+std::wstring FinalPath(const std::wstring& path) {
+    framework::UniqueHandle h(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                          nullptr));
+    if (!h) return std::wstring();
+    std::vector<wchar_t> buffer(MAX_PATH + 1);
+    for (;;) {
+        const DWORD n = GetFinalPathNameByHandleW(h.get(), buffer.data(), static_cast<DWORD>(buffer.size()),
+                                                  FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (n == 0) return std::wstring();
+        if (n < buffer.size()) {
+            std::wstring p(buffer.data(), n);
+            if (p.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\\\" + p.substr(8);
+            if (p.rfind(L"\\\\?\\", 0) == 0) return p.substr(4);
+            return p;
+        }
+        buffer.resize(n + 1);
+    }
+}
+
+bool SameWide(const std::wstring& a, const std::wstring& b) {
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
+                                TRUE) == CSTR_EQUAL;
+}
+
+// Deletes Folder's "*.<ext>" entries, recursing into matching folders, then Folder. An entry
+// is touched only when the file system puts it where the folder's own name says: junctions,
+// symbolic links and anything they lead to stay.
+void DeleteMatching(const std::wstring& folder, const std::wstring& ext) {
+    const std::wstring real = FinalPath(folder);
+    if (real.empty()) return;
+    std::vector<std::wstring> subFolders;
+    WIN32_FIND_DATAW data;
+    HANDLE h = FindFirstFileW((folder + L"\\*." + ext).c_str(), &data);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = data.cFileName;
+            if (name == L"." || name == L"..") continue;
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
+            const std::wstring full = folder + L"\\" + name;
+            if (!SameWide(FinalPath(full), real + L"\\" + name)) continue;
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                subFolders.push_back(full);
+                continue;
+            }
+            if (data.dwFileAttributes != FILE_ATTRIBUTE_ARCHIVE) SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_ARCHIVE);
+            DeleteFileW(full.c_str());
+        } while (FindNextFileW(h, &data));
+        FindClose(h);
+    }
+    for (const std::wstring& sub : subFolders) DeleteMatching(sub, ext);
+    RemoveDirectoryW(folder.c_str());
+}
+
+}  // namespace
+
+void ImportIniSettings(const std::string& Name, const std::string& IniFileName) {
+    try {
+        TRegistry reg(HKEY_CURRENT_USER, KEY_ALL_ACCESS);
+        if (!reg.OpenKey(ProductKey(Name), true)) return;
+        const framework::TIniFile ini(IniFileName);
+        TStringList names;
+        ini.ReadSection(kStringSection, names);
+        for (int i = 0; i < names.Count(); ++i)
+            reg.WriteString(names[i], ini.ReadString(kStringSection, names[i], ""));
+        ini.ReadSection(kDWordSection, names);
+        for (int i = 0; i < names.Count(); ++i)
+            reg.WriteInteger(names[i], ini.ReadInteger(kDWordSection, names[i], 0));
+    } catch (const framework::Exception&) {
+        // A value the registry refused: the rest stays as it was.
+    }
+}
+
+bool ExportIniSettings(const std::string& Name, const std::string& IniFileName) {
+    try {
+        TRegistry reg(HKEY_CURRENT_USER, KEY_READ | (Is64BitWindows() ? KEY_WOW64_64KEY : 0));
+        if (!reg.OpenKey(ProductKey(Name), true)) return false;
+        TStringList names;
+        if (!reg.GetValueNames(names)) return false;
+        framework::TIniFile ini(IniFileName);
+        for (int i = 0; i < names.Count(); ++i) {
+            const std::string& name = names[i];
+            if (name.empty()) continue;  // the key's default value has no entry name
+            framework::TRegDataInfo info;
+            if (!reg.GetDataInfo(name, info)) return false;
+            if (info.RegType == REG_SZ) {
+                if (!ini.WriteString(kStringSection, name, reg.ReadString(name))) return false;
+            } else if (info.RegType == REG_DWORD) {
+                if (!ini.WriteInteger(kDWordSection, name, reg.ReadInteger(name))) return false;
+            }
+        }
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+void DeleteProductSettingsKey(const std::string& Name) {
+    if (Name.empty()) return;  // would name the company key itself
+    TRegistry reg(HKEY_CURRENT_USER, KEY_ALL_ACCESS);
+    reg.DeleteKey(ProductKey(Name));
+}
+
+void WriteCompanyValue(const std::string& Name, const std::string& Data) {
+    try {
+        TRegistry reg(HKEY_CURRENT_USER, KEY_ALL_ACCESS);
+        if (reg.OpenKey(kCompanyKey, true)) reg.WriteString(Name, Data);
+    } catch (const framework::Exception&) {
+    }
+}
+
+void DeleteCompanyValue(const std::string& Name) {
+    TRegistry reg(HKEY_CURRENT_USER, KEY_ALL_ACCESS);
+    if (reg.OpenKey(kCompanyKey, true)) reg.DeleteValue(Name);
+}
+
+void DeleteCompanyKeyIfEmpty() {
+    TRegistry reg(HKEY_CURRENT_USER, KEY_ALL_ACCESS);
+    if (!reg.OpenKey(kCompanyKey, false)) return;
+    if (reg.HasSubKeys()) return;
+    TStringList values;
+    if (!reg.GetValueNames(values) || values.Count() > 0) return;
+    reg.CloseKey();
+    reg.DeleteKey(kCompanyKey);
+}
+
+std::string GetUserDataFolder(const std::string& Name) {
+    if (Name.empty()) return std::string();
+    const std::string appData = SpecialFolderDirectory(CSIDL_APPDATA);
+    if (appData.empty()) return std::string();
+    return appData + "\\" + kCompanyFolder + Name + "\\";
+}
+
+std::string GetDataFolder(const std::string& ExeFileName, const std::string& Name) {
+    std::string result = IncludeTrailingPathDelimiter(framework::ExtractFilePath(ExeFileName));
+    const std::string appData = SpecialFolderDirectory(CSIDL_APPDATA);
+    if (appData.empty()) return result;
+    SECURITY_ATTRIBUTES security{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
+    const std::string company = appData + "\\" + kCompanyFolder;
+    const std::string product = company + Name;
+    CreateDirectoryWide(AnsiToWide(company), &security);
+    CreateDirectoryWide(AnsiToWide(product), &security);
+    if (DirectoryExistsWide(AnsiToWide(product))) result = IncludeTrailingPathDelimiter(product);
+    return result;
+}
+
+bool DeleteDataFolder(const std::string& ExeFileName, const std::string& Name) {
+    const std::string folder = GetUserDataFolder(Name);
+    if (folder.empty()) return false;
+    const std::string exeFolder = framework::ExtractFilePath(framework::ExpandFileName(ExeFileName));
+    if (!exeFolder.empty() && IsSameOrInside(exeFolder, folder)) return false;
+    if (!DirectoryExistsWide(AnsiToWide(folder))) return false;
+    return DeleteFilesAndFolder(folder, "*");
+}
+
+void RemoveCompanyDataFolderIfEmpty() {
+    const std::string appData = SpecialFolderDirectory(CSIDL_APPDATA);
+    if (appData.empty()) return;
+    const std::string company = appData + "\\" + kCompanyFolder;
+    TStringList subFolders;
+    ListSubFolders(company, subFolders);
+    if (subFolders.Count() == 0) RemoveDirectoryW(AnsiToWide(company).c_str());
+}
+
+bool DeleteFilesAndFolder(const std::string& Folder, const std::string& Ext) {
+    const std::string folder = framework::ExcludeTrailingPathDelimiter(Folder);
+    if (folder.empty() || Ext.empty()) return false;
+    // Never the program's own folder, nor one that holds it.
+    const std::string exeFolder = framework::ExtractFilePath(framework::GetModuleFileNameText());
+    if (IsSameOrInside(exeFolder, folder) || IsSameOrInside(exeFolder, framework::ExpandFileName(folder)))
+        return false;
+    const std::wstring folderW = AnsiToWide(folder);
+    const DWORD attr = GetFileAttributesW(folderW.c_str());
+    if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+    DeleteMatching(folderW, AnsiToWide(Ext));
+    return true;
+}
+
+std::string CleanVirtualStore(const std::string& ExeFolder) {
+    const std::string localAppData = SpecialFolderDirectory(CSIDL_LOCAL_APPDATA);
+    if (localAppData.empty() || ExeFolder.size() < 3) return std::string();
+    const std::string path = localAppData + "\\" + "VirtualStore\\" + ExeFolder.substr(3);
+    if (!DirectoryExistsWide(AnsiToWide(path))) return std::string();
+    DeleteFilesAndFolder(path, "SPK");
+    return path;
+}
