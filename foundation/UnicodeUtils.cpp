@@ -205,7 +205,11 @@ bool FindOne(const std::wstring& path, WIN32_FIND_DATAW& data) {
     return h.valid();
 }
 
-bool HasWildcard(const std::wstring& path) { return path.find_first_of(L"*?") != std::wstring::npos; }
+// A search pattern rather than a name (the "\\?\" long-path prefix aside).
+bool HasWildcard(const std::wstring& path) {
+    const size_t start = path.rfind(L"\\\\?\\", 0) == 0 ? 4 : 0;
+    return path.find_first_of(L"*?", start) != std::wstring::npos;
+}
 
 }  // namespace
 

@@ -1,0 +1,240 @@
+#include <windows.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "foundation/JoryUtils.h"
+#include "framework/Registry.h"
+
+namespace {
+
+using framework::TRegistry;
+using framework::TStringList;
+
+constexpr const char* kNative = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+constexpr const char* kWow = "SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+
+enum class Hive { User, Machine, Machine32 };
+
+struct Value {
+    const char* name;
+    std::string text;
+    DWORD type = REG_SZ;
+};
+
+// Writes Uninstall entries into Wine's real registry and removes them afterwards.
+class Uninstall : public ::testing::Test {
+protected:
+    void TearDown() override {
+        for (const auto& [root, path] : made_) {
+            TRegistry reg(root, KEY_ALL_ACCESS | KEY_WOW64_64KEY);
+            reg.DeleteKey(path);
+        }
+    }
+
+    void Entry(Hive hive, const std::string& subkey, const std::vector<Value>& values) {
+        const HKEY root = hive == Hive::User ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+        const std::string path = std::string(hive == Hive::Machine32 ? kWow : kNative) + subkey;
+        TRegistry reg(root, KEY_ALL_ACCESS | KEY_WOW64_64KEY);
+        ASSERT_TRUE(reg.OpenKey(path, true)) << path;
+        made_.push_back({root, path});
+        for (const Value& v : values) {
+            if (v.type == REG_DWORD)
+                reg.WriteInteger(v.name, std::stoi(v.text));
+            else if (v.type == REG_EXPAND_SZ)
+                reg.WriteExpandString(v.name, v.text);
+            else
+                reg.WriteString(v.name, v.text);
+        }
+    }
+
+    static int IndexOf(const TStringList& list, const std::string& s) {
+        for (int i = 0; i < list.Count(); ++i)
+            if (list[i] == s) return i;
+        return -1;
+    }
+
+    std::vector<std::pair<HKEY, std::string>> made_;
+};
+
+TEST_F(Uninstall, ListShowsEveryKeyWithDisplayNamesOrSubkeyNames) {
+    Entry(Hive::User, "VaTestUserNamed", {{"DisplayName", "Zorblat User"}});
+    Entry(Hive::User, "VaTestNoName", {{"DisplayVersion", "1.0"}});
+    Entry(Hive::User, "VaTestExpand", {{"DisplayName", "Zorblat Expand", REG_EXPAND_SZ}});
+    Entry(Hive::Machine, "VaTestMachine", {{"DisplayName", "Zorblat Machine"}});
+    Entry(Hive::Machine32, "VaTestThirtyTwo", {{"DisplayName", "Zorblat Thirty-Two"}});
+
+    TStringList names, errors;
+    errors.Add("stale");
+    ListInstalledSoftware(names, errors);
+    EXPECT_EQ(errors.Count(), 0) << errors.Text();
+
+    const int user = IndexOf(names, std::string("HKEY_CURRENT_USER\\") + kNative);
+    const int machine = IndexOf(names, std::string("HKEY_LOCAL_MACHINE\\") + kNative);
+    const int machine32 = IndexOf(names, std::string("HKEY_LOCAL_MACHINE\\") + kWow);
+    ASSERT_EQ(user, 0) << names.Text();
+    ASSERT_GT(machine, user);
+    ASSERT_GT(machine32, machine);
+    auto under = [&](const std::string& name, int from, int to) {
+        const int at = IndexOf(names, name);
+        return at > from && (to < 0 || at < to);
+    };
+    EXPECT_TRUE(under("Zorblat User", user, machine)) << names.Text();
+    EXPECT_TRUE(under("VaTestNoName", user, machine)) << names.Text();
+    EXPECT_TRUE(under("VaTestExpand", user, machine)) << names.Text();  // an expandable name does not count
+    EXPECT_EQ(IndexOf(names, "Zorblat Expand"), -1);
+    EXPECT_TRUE(under("Zorblat Machine", machine, machine32)) << names.Text();
+    EXPECT_TRUE(under("Zorblat Thirty-Two", machine32, -1)) << names.Text();
+}
+
+TEST_F(Uninstall, InstalledOrPortableDecision) {
+    const std::string product = "Quillmark VoltAtlas";
+    ASSERT_FALSE(IsSoftwareInstalled(product)) << "an entry of the product is left in the registry";
+    EXPECT_TRUE(IsSoftwareInstalled(""));  // every line starts with the empty text
+
+    // What a 32-bit installer wrote counts on 64-bit Windows too.
+    Entry(Hive::Machine32, "VaTestVoltAtlas32", {{"DisplayName", "Quillmark VoltAtlas 1.0.0.1"}});
+    EXPECT_TRUE(IsSoftwareInstalled(product));
+    TearDown();
+    made_.clear();
+
+    Entry(Hive::User, "VaTestVoltAtlasUser", {{"DisplayName", "quillmark voltatlas"}});
+    EXPECT_TRUE(IsSoftwareInstalled(product));
+    TearDown();
+    made_.clear();
+
+    // Without a display name the subkey name stands for it; an expandable one is no name.
+    Entry(Hive::Machine, "Quillmark VoltAtlas_is1", {{"Publisher", "Quillmark"}});
+    EXPECT_TRUE(IsSoftwareInstalled(product));
+    TearDown();
+    made_.clear();
+    Entry(Hive::Machine, "VaTestExpandName", {{"DisplayName", "Quillmark VoltAtlas", REG_EXPAND_SZ}});
+    EXPECT_FALSE(IsSoftwareInstalled(product));
+
+    Entry(Hive::Machine, "VaTestOther", {{"DisplayName", "Quillmark Other Tool"}});
+    EXPECT_FALSE(IsSoftwareInstalled(product));
+}
+
+TEST_F(Uninstall, HighestRegisteredVersion) {
+    Entry(Hive::Machine, "VaTestZ19", {{"DisplayName", "Zorblat 1.9"}, {"DisplayVersion", "1.9"}});
+    Entry(Hive::Machine, "VaTestZ110", {{"DisplayName", "Zorblat 1.10"}, {"DisplayVersion", "V 1.10 "}});
+    Entry(Hive::Machine, "VaTestZExp",
+          {{"DisplayName", "Zorblat 9.9", REG_EXPAND_SZ}, {"DisplayVersion", "9.9"}});  // invisible
+    EXPECT_EQ(GetUninstallVersion("zorblat"), "1.10");
+    EXPECT_EQ(UninstallVersionWithout("zorblat", "legacy"), "1.10");
+
+    Entry(Hive::Machine32, "VaTestZLegacy", {{"DisplayName", "Zorblat Legacy"}, {"DisplayVersion", "2.0"}});
+    EXPECT_EQ(GetUninstallVersion("ZORBLAT"), "2.0");
+    EXPECT_EQ(UninstallVersionWith("zorblat", "legacy"), "2.0");
+    EXPECT_EQ(UninstallVersionWithout("zorblat", "legacy"), "1.10");
+
+    // An empty machine answer sends the lookup to the user's entries.
+    Entry(Hive::Machine, "VaTestQuux", {{"DisplayName", "Quuxle"}, {"DisplayVersion", ""}});
+    Entry(Hive::User, "VaTestQuuxUser", {{"DisplayName", "Quuxle for me"}, {"DisplayVersion", "3.1"}});
+    EXPECT_EQ(GetUninstallVersion("quuxle"), "3.1");
+    EXPECT_EQ(UninstallVersionWith("quuxle", "me"), "");  // machine-wide only
+
+    // A version stored as a number is no version text: no error, and the user's entry answers.
+    Entry(Hive::Machine, "VaTestFrob", {{"DisplayName", "Frobnic"}, {"DisplayVersion", "5", REG_DWORD}});
+    EXPECT_EQ(GetUninstallVersion("frobnic"), "");
+    Entry(Hive::User, "VaTestFrobUser", {{"DisplayName", "Frobnic"}, {"DisplayVersion", "1.0"}});
+    EXPECT_EQ(GetUninstallVersion("frobnic"), "1.0");
+
+    EXPECT_EQ(GetUninstallVersion("nothing-like-this"), "");
+}
+
+TEST_F(Uninstall, EntriesFoundByTheirFolder) {
+    Entry(Hive::Machine, "VaTestBlip",
+          {{"DisplayName", "Blip Tool"}, {"DisplayVersion", "4.0"}, {"Publisher", "Blip Inc"},
+           {"InstallLocation", "C:\\Apps\\Blip"}});
+    Entry(Hive::User, "VaTestBlop",
+          {{"DisplayName", "Blop"}, {"DisplayVersion", "5.0"}, {"Publisher", "Blop Ltd"},
+           {"DisPlayIcon", "C:\\Apps\\Blop\\blop.exe,0"}});
+    Entry(Hive::Machine32, "VaTestBlup",
+          {{"DisplayName", "Blup"}, {"DisplayVersion", "6.0"}, {"Publisher", "Blup Co", REG_EXPAND_SZ},
+           {"DisPlayIcon", "C:\\Elsewhere\\blup.ico"}, {"UninstallString", "C:\\Apps\\Blup\\unins000.exe"}});
+    Entry(Hive::Machine, "VaTestBlep",
+          {{"DisplayName", "Blep"}, {"DisplayVersion", "7.0"}, {"InstallLocation", "C:\\Apps\\Other"},
+           {"DisPlayIcon", "C:\\Apps\\Blep\\blep.exe"}});
+    Entry(Hive::Machine, "VaTestInno",
+          {{"DisplayName", "Innotool version 2.1"}, {"InstallLocation", "C:\\Apps\\Inno\\"},
+           {"Inno Setup: Icon Group", "Innotool"}});
+    Entry(Hive::Machine, "VaTestQuote",
+          {{"DisplayName", "Quote"}, {"DisplayVersion", "8.0"}, {"DisPlayIcon", "\"C:\\Apps\\Quote\\q.exe\""}});
+
+    const struct {
+        const char* name;
+        const char* folder;
+        const char* version;
+    } versions[] = {
+        {"blip", "c:\\apps\\blip\\", "4.0"},  // InstallLocation
+        {"blop", "C:\\Apps\\Blop", "5.0"},    // folder of DisPlayIcon (user entry)
+        {"blup", "C:\\Apps\\Blup", "6.0"},    // folder of UninstallString (32-bit entry)
+        {"blep", "C:\\Apps\\Blep", ""},       // InstallLocation names another folder: final
+        {"blep", "C:\\Apps\\Other", "7.0"},
+        {"blip", "", "4.0"},                  // no folder test
+        {"quote", "C:\\Apps\\Quote", ""},     // quotes are not removed
+        {"blip", "C:\\Apps\\Blop", ""},
+    };
+    for (const auto& v : versions)
+        EXPECT_EQ(GetUninstallVersionInFolder(v.name, v.folder), v.version) << v.name << " in " << v.folder;
+
+    const struct {
+        const char* folder;
+        const char* displayName;
+        const char* publisher;
+    } folders[] = {
+        {"C:\\Apps\\Blip", "Blip Tool", "Blip Inc"},
+        {"C:\\Apps\\Blop\\", "Blop", "Blop Ltd"},
+        {"C:\\Apps\\Blup", "", ""},        // UninstallString is not looked at here
+        {"C:\\Elsewhere", "Blup", ""},     // an expandable Publisher does not count
+        {"C:\\Apps\\Blep", "", ""},        // no fall-back to DisPlayIcon
+        {"C:\\Apps\\Inno", "Innotool", ""},
+        {"C:\\Apps\\None", "", ""},
+    };
+    for (const auto& f : folders) {
+        EXPECT_EQ(GetUninstallDisplayNameForFolder(f.folder), f.displayName) << f.folder;
+        EXPECT_EQ(GetUninstallPublisherForFolder(f.folder), f.publisher) << f.folder;
+    }
+}
+
+TEST_F(Uninstall, VersionsAndWordsFromDisplayNames) {
+    Entry(Hive::Machine, "VaTestWob110", {{"DisplayName", "Wobble 1.10"}});
+    Entry(Hive::Machine, "VaTestWob19", {{"DisplayName", "Wobble 1.9"}});
+    Entry(Hive::Machine, "VaTestWib", {{"DisplayName", "Wibble 2.5.1 Beta"}});
+    Entry(Hive::Machine, "VaTestWub", {{"DisplayName", "Wubble 2.5 (x64)"}});
+    Entry(Hive::Machine, "VaTestGadget", {{"DisplayName", "Gadget Pro - 3.2"}});
+    Entry(Hive::User, "VaTestUserOnly", {{"DisplayName", "Wobble 9.0"}});  // these rows read HKLM only
+
+    EXPECT_EQ(UninstallVersionByNameContains("wobble"), "1.10");
+    EXPECT_EQ(UninstallVersionByNameContains("wibble"), "2.5.1");
+    EXPECT_EQ(UninstallVersionByNameContains("wubble"), "64");
+    EXPECT_EQ(UninstallVersionByFirstWord("WOBBLE"), "1.10");
+    EXPECT_EQ(UninstallVersionByFirstWord("Wob"), "");
+    EXPECT_EQ(UninstallLastWordByNamePrefix("gadget"), "3.2");
+    EXPECT_EQ(UninstallSecondWordByFirstWord("Gadget"), "Pro");
+    EXPECT_EQ(UninstallSecondWordByFirstWord("Pro"), "");
+
+    // The 32-bit view's answer replaces the native one when it is a newer version.
+    Entry(Hive::Machine32, "VaTestGadget32", {{"DisplayName", "Gadget Pro - 4.0"}});
+    Entry(Hive::Machine32, "VaTestWob32", {{"DisplayName", "Wobble 1.2"}});
+    EXPECT_EQ(UninstallLastWordByNamePrefix("gadget"), "4.0");
+    EXPECT_EQ(UninstallVersionByNameContains("wobble"), "1.10");
+}
+
+TEST_F(Uninstall, YamicsoftManagerVersionFromTheUsersEntries) {
+    Entry(Hive::User, "VaTestYam",
+          {{"DisplayName", "Windows 11 Manager"}, {"Publisher", "Yamicsoft"}, {"DisplayVersion", "v1.4.3"}});
+    Entry(Hive::User, "VaTestYamNoVersion", {{"DisplayName", "Windows 10 Manager"}, {"Publisher", "Yamicsoft"}});
+    Entry(Hive::User, "VaTestYamOther",
+          {{"DisplayName", "Windows 12 Manager"}, {"Publisher", "Someone"}, {"DisplayVersion", "9.0"}});
+    Entry(Hive::Machine, "VaTestYamMachine",
+          {{"DisplayName", "Windows 13 Manager"}, {"Publisher", "Yamicsoft"}, {"DisplayVersion", "8.0"}});
+    EXPECT_EQ(GetYamicsoftManagerVersion(), "1.4.3");
+    EXPECT_EQ(TrimVersionPrefix("V 1.2"), "1.2");
+    EXPECT_EQ(TrimVersionPrefix("v1.2 "), "1.2");
+    EXPECT_EQ(TrimVersionPrefix(" v 2.0"), "v 2.0");  // only a leading v counts
+}
+
+}  // namespace
