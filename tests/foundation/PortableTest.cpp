@@ -1,0 +1,439 @@
+#include <windows.h>
+#include <shlobj.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "FoundationTestUtil.h"
+#include "components/KitSysUtils.h"
+#include "foundation/JoryUtils.h"
+#include "framework/Handles.h"
+#include "framework/Registry.h"
+#include "framework/SysUtils.h"
+#include "support/TempDir.h"
+
+namespace {
+
+using framework::FileExists;
+using framework::TRegistry;
+using testsupport::TempDir;
+
+constexpr const char* kProduct = "VoltAtlasTest";
+constexpr const char* kCompanyKey = "SOFTWARE\\Quillmark";
+const std::string kProductKey = std::string(kCompanyKey) + "\\" + kProduct;
+
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::string AppData() { return SpecialFolderDirectory(CSIDL_APPDATA); }
+
+// ---------------------------------------------------------------------------------------------
+// settings.ini import and export
+
+class PortableSettings : public ::testing::Test {
+protected:
+    void SetUp() override { DeleteProductSettingsKey(kProduct); }
+    void TearDown() override {
+        DeleteProductSettingsKey(kProduct);
+        DeleteCompanyValue(kProduct);
+        DeleteCompanyKeyIfEmpty();
+    }
+
+    static DWORD TypeOf(const TRegistry& reg, const char* name) {
+        framework::TRegDataInfo info;
+        return reg.GetDataInfo(name, info) ? info.RegType : REG_NONE;
+    }
+
+    static void FillKey() {
+        TRegistry reg;
+        ASSERT_TRUE(reg.OpenKey(kProductKey, true));
+        reg.WriteString("MinSysTray", "1");
+        reg.WriteString("Path", "C:\\Program Files\\Volt Atlas\\VoltAtlas.exe");
+        reg.WriteString("Western", "caf\xE9");
+        reg.WriteInteger("Count", 7);
+        reg.WriteInteger("High", static_cast<int32_t>(0x80000000u));
+        reg.WriteInteger("Max", -1);
+        reg.WriteExpandString("Exp", "%TEMP%");
+        reg.WriteBinaryData("Bin", "\x01\x02");
+    }
+};
+
+TEST_F(PortableSettings, ImportCopiesStringsAndIntegers) {
+    TempDir dir;
+    ASSERT_TRUE(framework::WriteFileBytes(dir.File("settings.ini"),
+                                          "[Settings]\r\nMinSysTray=1\r\nPath=C:\\x y\\z.exe\r\nEmpty=\r\n"
+                                          "[Settings_DWORD]\r\nabc=abc\r\nhex=0x10\r\nneg=-1\r\ndollar=$FF\r\n"
+                                          "max=2147483647\r\n"));
+    {
+        TRegistry reg;
+        ASSERT_TRUE(reg.OpenKey(kProductKey, true));
+        reg.WriteString("Keep", "old");
+        reg.WriteString("MinSysTray", "0");
+    }
+    ImportIniSettings(kProduct, dir.File("settings.ini"));
+
+    TRegistry reg(HKEY_CURRENT_USER, KEY_READ);
+    ASSERT_TRUE(reg.OpenKey(kProductKey, false));
+    EXPECT_EQ(reg.ReadString("MinSysTray"), "1");
+    EXPECT_EQ(reg.ReadString("Path"), "C:\\x y\\z.exe");
+    EXPECT_EQ(reg.ReadString("Empty"), "");
+    EXPECT_EQ(TypeOf(reg, "Empty"), static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(reg.ReadString("Keep"), "old");  // values the file does not name stay
+    const struct {
+        const char* name;
+        uint32_t value;
+    } numbers[] = {{"abc", 0}, {"hex", 16}, {"neg", 0xFFFFFFFFu}, {"dollar", 255}, {"max", 0x7FFFFFFFu}};
+    for (const auto& n : numbers) {
+        EXPECT_EQ(TypeOf(reg, n.name), static_cast<DWORD>(REG_DWORD)) << n.name;
+        EXPECT_EQ(static_cast<uint32_t>(reg.ReadInteger(n.name)), n.value) << n.name;
+    }
+}
+
+TEST_F(PortableSettings, ImportOfAMissingFileChangesNothing) {
+    TempDir dir;
+    ImportIniSettings(kProduct, dir.File("settings.ini"));
+    TRegistry reg(HKEY_CURRENT_USER, KEY_READ);
+    ASSERT_TRUE(reg.OpenKey(kProductKey, false));  // opened with creation
+    framework::TStringList names;
+    reg.GetValueNames(names);
+    EXPECT_EQ(names.Count(), 0);
+    EXPECT_FALSE(Exists(dir.File("settings.ini")));
+}
+
+// The file is read back by python's configparser in the CTest step foundation_settings_ini.
+TEST_F(PortableSettings, ExportWritesStringsAndDWordsAndReimportsTheSame) {
+    const std::string ini = footest::OutputFolder() + "settings.ini";
+    SetFileAttributesA(ini.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ASSERT_TRUE(framework::WriteFileBytes(ini, "[Settings]\r\nOther=kept\r\n"));
+    FillKey();
+
+    ASSERT_TRUE(ExportIniSettings(kProduct, ini));
+    std::string text;
+    ASSERT_TRUE(framework::ReadFileBytes(ini, text));
+    EXPECT_NE(text.find("High=-2147483648"), std::string::npos) << text;
+    EXPECT_EQ(text.find("Exp"), std::string::npos) << text;
+    EXPECT_EQ(text.find("Bin"), std::string::npos) << text;
+    {
+        TRegistry reg(HKEY_CURRENT_USER, KEY_READ);  // the export never writes to the key
+        ASSERT_TRUE(reg.OpenKey(kProductKey, false));
+        EXPECT_EQ(reg.ReadString("Exp"), "%TEMP%");
+    }
+
+    DeleteProductSettingsKey(kProduct);
+    ImportIniSettings(kProduct, ini);
+    TRegistry reg(HKEY_CURRENT_USER, KEY_READ);
+    ASSERT_TRUE(reg.OpenKey(kProductKey, false));
+    EXPECT_EQ(reg.ReadString("MinSysTray"), "1");
+    EXPECT_EQ(reg.ReadString("Path"), "C:\\Program Files\\Volt Atlas\\VoltAtlas.exe");
+    EXPECT_EQ(reg.ReadString("Western"), "caf\xE9");
+    EXPECT_EQ(reg.ReadString("Other"), "kept");
+    EXPECT_EQ(reg.ReadInteger("Count"), 7);
+    EXPECT_EQ(static_cast<uint32_t>(reg.ReadInteger("High")), 0x80000000u);
+    EXPECT_EQ(reg.ReadInteger("Max"), -1);
+    EXPECT_FALSE(reg.ValueExists("Exp"));
+    EXPECT_FALSE(reg.ValueExists("Bin"));
+}
+
+TEST_F(PortableSettings, ExportOfOnlyOtherKindsWritesNoSection) {
+    TempDir dir;
+    {
+        TRegistry reg;
+        ASSERT_TRUE(reg.OpenKey(kProductKey, true));
+        reg.WriteExpandString("Exp", "%TEMP%");
+        reg.WriteBinaryData("Bin", "\x01");
+    }
+    EXPECT_TRUE(ExportIniSettings(kProduct, dir.File("settings.ini")));
+    std::string text;
+    framework::ReadFileBytes(dir.File("settings.ini"), text);
+    EXPECT_EQ(text.find('['), std::string::npos) << text;
+}
+
+// On close the key is removed only after a successful export: a file that cannot be written
+// must make the export say so, and the settings stay in the registry.
+TEST_F(PortableSettings, ExportToAFileThatCannotBeWrittenFails) {
+    TempDir dir;
+    FillKey();
+    const std::string original = "[Settings]\r\nMinSysTray=0\r\n";
+
+    ASSERT_TRUE(framework::WriteFileBytes(dir.File("ro.ini"), original));
+    ASSERT_TRUE(SetFileAttributesA(dir.File("ro.ini").c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_FALSE(ExportIniSettings(kProduct, dir.File("ro.ini")));
+    SetFileAttributesA(dir.File("ro.ini").c_str(), FILE_ATTRIBUTE_NORMAL);
+
+    ASSERT_TRUE(framework::WriteFileBytes(dir.File("locked.ini"), original));
+    {
+        framework::UniqueHandle lock(CreateFileA(dir.File("locked.ini").c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                                 nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(lock.valid());
+        EXPECT_FALSE(ExportIniSettings(kProduct, dir.File("locked.ini")));
+    }
+    EXPECT_FALSE(ExportIniSettings(kProduct, dir.File("no folder\\settings.ini")));
+
+    for (const char* f : {"ro.ini", "locked.ini"}) {
+        std::string text;
+        ASSERT_TRUE(framework::ReadFileBytes(dir.File(f), text));
+        EXPECT_EQ(text, original) << f;
+    }
+    TRegistry reg(HKEY_CURRENT_USER, KEY_READ);
+    ASSERT_TRUE(reg.OpenKey(kProductKey, false));
+    EXPECT_EQ(reg.ReadString("MinSysTray"), "1");
+    EXPECT_EQ(reg.ReadInteger("Count"), 7);
+}
+
+TEST_F(PortableSettings, CompanyKeyGoesOnlyWhenEmpty) {
+    WriteCompanyValue(kProduct, "C:\\Apps\\VoltAtlas.exe");
+    {
+        TRegistry reg(HKEY_CURRENT_USER, KEY_READ);
+        ASSERT_TRUE(reg.OpenKey(kCompanyKey, false));
+        EXPECT_EQ(reg.ReadString(kProduct), "C:\\Apps\\VoltAtlas.exe");
+    }
+    DeleteProductSettingsKey("");  // no product: never the company key itself
+    EXPECT_TRUE(TRegistry().KeyExists(kCompanyKey));
+
+    // Another product's value keeps the key.
+    WriteCompanyValue("VoltAtlasTestOther", "C:\\Other\\o.exe");
+    DeleteCompanyValue(kProduct);
+    DeleteCompanyKeyIfEmpty();
+    ASSERT_TRUE(TRegistry().KeyExists(kCompanyKey));
+    DeleteCompanyValue("VoltAtlasTestOther");
+
+    // So does a product's settings key.
+    {
+        TRegistry reg;
+        ASSERT_TRUE(reg.OpenKey(kProductKey, true));
+    }
+    DeleteCompanyKeyIfEmpty();
+    ASSERT_TRUE(TRegistry().KeyExists(kProductKey));
+    DeleteProductSettingsKey(kProduct);
+
+    TRegistry reg(HKEY_CURRENT_USER, KEY_READ);
+    ASSERT_TRUE(reg.OpenKey(kCompanyKey, false));
+    framework::TStringList left;
+    reg.GetValueNames(left);
+    const bool othersThere = reg.HasSubKeys() || left.Count() > 0;
+    reg.CloseKey();
+    DeleteCompanyKeyIfEmpty();
+    if (othersThere) GTEST_SKIP() << "the company key holds other entries";
+    EXPECT_FALSE(TRegistry().KeyExists(kCompanyKey));
+    DeleteCompanyKeyIfEmpty();  // absent: nothing to do
+}
+
+// ---------------------------------------------------------------------------------------------
+// Data folder
+
+class DataFolder : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(AppData().empty());
+        company_ = AppData() + "\\Quillmark\\";
+        exe_ = dir_.File("VoltAtlas.exe");
+        ASSERT_TRUE(framework::WriteFileBytes(exe_, "MZ"));
+        ASSERT_TRUE(framework::WriteFileBytes(dir_.File("settings.ini"), "[Settings]\r\n"));
+    }
+    void TearDown() override {
+        for (const char* name : {"VaTestData", "VaTestBlocked", "VaTestInside", "VaTestOther"}) {
+            SetFileAttributesA((company_ + name).c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileA((company_ + name).c_str());
+            testsupport::RemoveTree(company_ + name);
+        }
+        RemoveCompanyDataFolderIfEmpty();
+    }
+    TempDir dir_;
+    std::string company_;
+    std::string exe_;
+};
+
+TEST_F(DataFolder, MadeInTheUsersApplicationData) {
+    const std::string folder = GetDataFolder(exe_, "VaTestData");
+    EXPECT_EQ(folder, company_ + "VaTestData\\");
+    EXPECT_TRUE(framework::DirectoryExists(folder));
+    EXPECT_EQ(GetDataFolder(exe_, "VaTestData"), folder);
+    EXPECT_EQ(GetUserDataFolder("VaTestData"), folder);
+
+    ASSERT_TRUE(framework::WriteFileBytes(folder + "VaTestData.log", "log"));
+    ASSERT_TRUE(CreateDirectoryA((folder + "sub").c_str(), nullptr));
+    ASSERT_TRUE(framework::WriteFileBytes(folder + "sub\\voltatlas.ini", "[links]"));
+    EXPECT_TRUE(DeleteDataFolder(exe_, "VaTestData"));
+    EXPECT_FALSE(Exists(folder));
+    EXPECT_TRUE(FileExists(exe_));
+}
+
+// When the folder cannot be made the executable's folder stands in; the portable clean-up
+// then must not delete it, nor anything beside the executable.
+TEST_F(DataFolder, FallBackToTheExecutablesFolderWhichCleanUpLeavesAlone) {
+    ASSERT_TRUE(GetDataFolder(exe_, "VaTestOther").size() > 0);  // makes the company folder
+    ASSERT_TRUE(framework::WriteFileBytes(company_ + "VaTestBlocked", "a file in the folder's place"));
+    const std::string folder = GetDataFolder(exe_, "VaTestBlocked");
+    EXPECT_EQ(folder, dir_.Path());
+
+    EXPECT_FALSE(DeleteDataFolder(exe_, "VaTestBlocked"));
+    EXPECT_TRUE(FileExists(exe_));
+    EXPECT_TRUE(FileExists(dir_.File("settings.ini")));
+    EXPECT_TRUE(FileExists(company_ + "VaTestBlocked"));
+}
+
+TEST_F(DataFolder, AnExecutableInsideTheDataFolderKeepsIt) {
+    const std::string folder = GetDataFolder(exe_, "VaTestInside");
+    ASSERT_EQ(folder, company_ + "VaTestInside\\");
+    const std::string inner = folder + "VoltAtlas.exe";
+    ASSERT_TRUE(framework::WriteFileBytes(inner, "MZ"));
+    EXPECT_FALSE(DeleteDataFolder(inner, "VaTestInside"));
+    EXPECT_TRUE(FileExists(inner));
+    EXPECT_FALSE(DeleteDataFolder(exe_, ""));  // no product name: never the company folder
+    EXPECT_TRUE(FileExists(inner));
+}
+
+TEST_F(DataFolder, CompanyFolderGoesWithItsLastSubfolder) {
+    GetDataFolder(exe_, "VaTestData");
+    GetDataFolder(exe_, "VaTestOther");
+    RemoveCompanyDataFolderIfEmpty();
+    EXPECT_TRUE(framework::DirectoryExists(company_));
+    DeleteDataFolder(exe_, "VaTestData");
+    RemoveCompanyDataFolderIfEmpty();
+    EXPECT_TRUE(framework::DirectoryExists(company_ + "VaTestOther"));
+    DeleteDataFolder(exe_, "VaTestOther");
+
+    WIN32_FIND_DATAA data;
+    bool othersThere = false;
+    HANDLE h = FindFirstFileA((company_ + "*").c_str(), &data);
+    if (h != INVALID_HANDLE_VALUE) {
+        do othersThere |= std::string(data.cFileName) != "." && std::string(data.cFileName) != "..";
+        while (FindNextFileA(h, &data));
+        FindClose(h);
+    }
+    RemoveCompanyDataFolderIfEmpty();
+    if (othersThere) GTEST_SKIP() << "the company folder holds other entries";
+    EXPECT_FALSE(Exists(company_));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Deleting folder trees
+
+TEST(DeleteFiles, EverythingGoesReadOnlyFilesAndNestedFoldersIncluded) {
+    TempDir dir;
+    const std::string f = dir.File("tree");
+    ASSERT_TRUE(CreateDirectoryA(f.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA((f + "\\sub").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA((f + "\\sub\\deeper").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA((f + "\\empty").c_str(), nullptr));
+    for (const char* name : {"ro.txt", "hidden.txt", "sub\\ro2.txt", "sub\\deeper\\x.log", "noext"})
+        ASSERT_TRUE(framework::WriteFileBytes(f + "\\" + name, "x"));
+    SetFileAttributesA((f + "\\ro.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesA((f + "\\sub\\ro2.txt").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
+    SetFileAttributesA((f + "\\hidden.txt").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+
+    EXPECT_TRUE(DeleteFilesAndFolder(f + "\\", "*"));
+    EXPECT_FALSE(Exists(f));
+    EXPECT_TRUE(Exists(dir.Path()));
+}
+
+TEST(DeleteFiles, OnlyMatchingEntriesGoAndTheFolderStaysWhileOthersRemain) {
+    TempDir dir;
+    const std::string f = dir.File("store");
+    for (const char* sub : {"", "\\sub.SPK", "\\plain"}) ASSERT_TRUE(CreateDirectoryA((f + sub).c_str(), nullptr));
+    for (const char* name : {"a.SPK", "b.spk", "c.txt", "sub.SPK\\inner.SPK", "sub.SPK\\inner.txt", "plain\\x.SPK"})
+        ASSERT_TRUE(framework::WriteFileBytes(f + "\\" + name, "x"));
+
+    EXPECT_TRUE(DeleteFilesAndFolder(f, "SPK"));
+    EXPECT_FALSE(Exists(f + "\\a.SPK"));
+    EXPECT_FALSE(Exists(f + "\\b.spk"));
+    EXPECT_FALSE(Exists(f + "\\sub.SPK\\inner.SPK"));
+    EXPECT_TRUE(Exists(f + "\\c.txt"));
+    EXPECT_TRUE(Exists(f + "\\sub.SPK\\inner.txt"));
+    EXPECT_TRUE(Exists(f + "\\plain\\x.SPK"));  // the search pattern passes over "plain"
+    EXPECT_TRUE(Exists(f));
+}
+
+TEST(DeleteFiles, LinksIntoOtherTreesAreNotFollowed) {
+    TempDir dir;
+    const std::string f = dir.File("tree");
+    const std::string other = dir.File("other");
+    for (const std::string& d : {f, other, other + "\\emptydir", f + "\\own"})
+        ASSERT_TRUE(CreateDirectoryA(d.c_str(), nullptr));
+    ASSERT_TRUE(framework::WriteFileBytes(other + "\\keep.txt", "keep"));
+    ASSERT_TRUE(framework::WriteFileBytes(other + "\\keep2.txt", "keep"));
+    ASSERT_TRUE(framework::WriteFileBytes(f + "\\own\\mine.txt", "x"));
+    if (!footest::MakeUnixSymlink(other, f + "\\dirlink") ||
+        !footest::MakeUnixSymlink(other + "\\emptydir", f + "\\emptylink") ||
+        !footest::MakeUnixSymlink(other + "\\keep2.txt", f + "\\filelink"))
+        GTEST_SKIP() << "no Unix symbolic links here";
+
+    DeleteFilesAndFolder(f, "*");
+    EXPECT_FALSE(Exists(f + "\\own"));
+    EXPECT_TRUE(FileExists(other + "\\keep.txt"));
+    EXPECT_TRUE(FileExists(other + "\\keep2.txt"));
+    EXPECT_TRUE(framework::DirectoryExists(other + "\\emptydir"));
+
+    // A folder that is itself a link is not entered.
+    EXPECT_FALSE(DeleteFilesAndFolder(f + "\\dirlink", "*"));
+    EXPECT_TRUE(FileExists(other + "\\keep.txt"));
+
+    for (const char* link : {"\\dirlink", "\\emptylink", "\\filelink"}) footest::RemoveUnixLink(f + link);
+}
+
+// The guard of the running program's folder is shown by a copy of this test program, run
+// from a folder of its own, that tries to delete that folder and the one above it.
+TEST(DeleteFiles, TheRunningProgramsFolderIsRefused) {
+    if (std::getenv("VA_DELETE_OWN_FOLDER")) {
+        const std::string own = framework::ExtractFilePath(framework::GetModuleFileNameText());
+        EXPECT_FALSE(DeleteFilesAndFolder(own, "*"));
+        EXPECT_FALSE(DeleteFilesAndFolder(framework::ExtractFilePath(framework::ExcludeTrailingPathDelimiter(own)), "*"));
+        return;
+    }
+    TempDir dir;
+    const std::string folder = dir.File("program");
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+    const std::string copy = folder + "\\copy.exe";
+    ASSERT_TRUE(CopyFileA(framework::GetModuleFileNameText().c_str(), copy.c_str(), FALSE));
+    ASSERT_TRUE(framework::WriteFileBytes(folder + "\\beside.txt", "x"));
+    ASSERT_TRUE(framework::WriteFileBytes(dir.File("above.txt"), "x"));
+
+    std::string command = "\"" + copy + "\" --gtest_filter=DeleteFiles.TheRunningProgramsFolderIsRefused";
+    SetEnvironmentVariableA("VA_DELETE_OWN_FOLDER", "1");
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    const BOOL started = CreateProcessA(copy.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                        folder.c_str(), &si, &pi);
+    SetEnvironmentVariableA("VA_DELETE_OWN_FOLDER", nullptr);
+    ASSERT_TRUE(started) << GetLastError();
+    ASSERT_EQ(WaitForSingleObject(pi.hProcess, 60000), WAIT_OBJECT_0);
+    DWORD code = 1;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    EXPECT_EQ(code, 0u);
+    EXPECT_TRUE(FileExists(copy));
+    EXPECT_TRUE(FileExists(folder + "\\beside.txt"));
+    EXPECT_TRUE(FileExists(dir.File("above.txt")));
+}
+
+// ---------------------------------------------------------------------------------------------
+// VirtualStore
+
+TEST(VirtualStore, ShadowFolderLosesItsSpkFiles) {
+    const std::string local = SpecialFolderDirectory(CSIDL_LOCAL_APPDATA);
+    ASSERT_FALSE(local.empty());
+    const std::string store = local + "\\VirtualStore";
+    const bool storeExisted = framework::DirectoryExists(store);
+    TempDir dir;
+    const std::string exeFolder = dir.File("app\\");
+    const std::string shadow = store + "\\" + exeFolder.substr(3);
+
+    EXPECT_EQ(CleanVirtualStore(exeFolder), "");  // no shadow folder
+
+    ASSERT_TRUE(framework::ForceDirectories(shadow));
+    ASSERT_TRUE(framework::WriteFileBytes(shadow + "x.SPK", "x"));
+    ASSERT_TRUE(framework::WriteFileBytes(shadow + "y.txt", "y"));
+    EXPECT_EQ(CleanVirtualStore(exeFolder), shadow);
+    EXPECT_FALSE(Exists(shadow + "x.SPK"));
+    EXPECT_TRUE(Exists(shadow + "y.txt"));
+
+    DeleteFileA((shadow + "y.txt").c_str());
+    EXPECT_EQ(CleanVirtualStore(exeFolder), shadow);
+    EXPECT_FALSE(Exists(shadow));
+
+    if (!storeExisted) testsupport::RemoveTree(store);
+}
+
+}  // namespace
