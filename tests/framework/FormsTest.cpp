@@ -1,0 +1,217 @@
+// Forms, standard controls, menus, timers and the application object under real windows.
+#include <gtest/gtest.h>
+
+#include "framework/Forms.h"
+#include "framework/StdCtrls.h"
+#include "framework/Timer.h"
+#include "support/Pump.h"
+
+using namespace framework;
+using testsupport::PumpFor;
+using testsupport::PumpUntil;
+
+namespace {
+
+// A small form built in code, as the program's forms are.
+class TTestForm : public TForm {
+public:
+    explicit TTestForm(TComponent* owner) : TForm(owner) {
+        SetCaption("Test form");
+        BorderStyle = TFormBorderStyle::bsSingle;
+        BorderIcons = biSystemMenu | biMinimize;
+        Position = TPosition::poScreenCenter;
+        grp = std::make_unique<TGroupBox>(this);
+        grp->SetName("grp");
+        grp->SetCaption("Group");
+        grp->SetBounds(8, 8, 200, 80);
+        grp->SetParent(this);
+        btn = std::make_unique<TButton>(this);
+        btn->SetName("btn");
+        btn->SetCaption("Press");
+        btn->SetBounds(10, 20, 75, 25);
+        btn->SetParent(grp.get());
+        chk = std::make_unique<TCheckBox>(this);
+        chk->SetCaption("Check");
+        chk->SetBounds(10, 50, 100, 17);
+        chk->SetParent(grp.get());
+        menu = std::make_unique<TMainMenu>(this);
+        file = std::make_unique<TMenuItem>(this);
+        file->SetCaption("&File");
+        quit = std::make_unique<TMenuItem>(this);
+        quit->SetCaption("&Quit");
+        quit->SetShortCut(ShortCut('Q', scCtrl));
+        menu->Items().Add(file.get());
+        file->Add(quit.get());
+        SetMenu(menu.get());
+        SetClientSize(300, 200);
+    }
+    std::unique_ptr<TGroupBox> grp;
+    std::unique_ptr<TButton> btn;
+    std::unique_ptr<TCheckBox> chk;
+    std::unique_ptr<TMainMenu> menu;
+    std::unique_ptr<TMenuItem> file, quit;
+};
+
+TEST(Forms, ClientSizeIsExactBelowTheMenuBar) {
+    TTestForm f(nullptr);
+    f.Show();
+    RECT c;
+    GetClientRect(f.Handle(), &c);
+    EXPECT_EQ(c.right, 300);
+    EXPECT_EQ(c.bottom, 200);
+    EXPECT_NE(GetMenu(f.Handle()), nullptr);
+    EXPECT_EQ(GetWindow(f.Handle(), GW_OWNER), Application().Handle()) << "forms are owned by the application window";
+}
+
+TEST(Forms, ButtonClickInsideGroupBoxIsReflectedToOnClick) {
+    TTestForm f(nullptr);
+    int clicks = 0;
+    f.btn->OnClick = [&](TComponent* s) {
+        EXPECT_EQ(s, f.btn.get());
+        ++clicks;
+    };
+    f.Show();
+    SendMessageA(f.btn->Handle(), BM_CLICK, 0, 0);
+    EXPECT_EQ(clicks, 1);
+    int chkClicks = 0;
+    f.chk->OnClick = [&](TComponent*) { ++chkClicks; };
+    SendMessageA(f.chk->Handle(), BM_CLICK, 0, 0);
+    EXPECT_EQ(chkClicks, 1);
+    EXPECT_TRUE(f.chk->Checked());
+    f.chk->SetChecked(false);
+    EXPECT_EQ(chkClicks, 1) << "a state set from code is no click";
+    EXPECT_FALSE(f.chk->Checked());
+}
+
+TEST(Forms, MenuCommandAndShortcutRunTheItem) {
+    TTestForm f(nullptr);
+    int quits = 0;
+    f.quit->OnClick = [&](TComponent*) { ++quits; };
+    f.Show();
+    SendMessageA(f.Handle(), WM_COMMAND, MAKEWPARAM(f.quit->Command(), 0), 0);
+    EXPECT_EQ(quits, 1);
+    char text[64] = {};
+    GetMenuStringA(GetMenu(f.Handle()), f.quit->Command(), text, sizeof text, MF_BYCOMMAND);
+    EXPECT_STREQ(text, "&Quit\tCtrl+Q");
+    EXPECT_TRUE(f.menu->IsShortCut(ShortCut('Q', scCtrl)));
+    EXPECT_EQ(quits, 2);
+    f.quit->SetEnabled(false);
+    EXPECT_FALSE(f.menu->IsShortCut(ShortCut('Q', scCtrl)));
+    EXPECT_EQ(GetMenuState(GetMenu(f.Handle()), f.quit->Command(), MF_BYCOMMAND) & MF_GRAYED, UINT(MF_GRAYED));
+}
+
+TEST(Forms, ModalFormEndsWithTheButtonsModalResultAndEscCancels) {
+    TTestForm f(nullptr);
+    f.btn->SetModalResult(mrOk);
+    // Press the button from inside the modal loop.
+    SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR id, DWORD) {
+        KillTimer(nullptr, id);
+        HWND active = GetActiveWindow();
+        auto* form = dynamic_cast<TTestForm*>(TWinControl::FromHandle(active));
+        if (form) SendMessageA(form->btn->Handle(), BM_CLICK, 0, 0);
+    });
+    EXPECT_EQ(f.ShowModal(), mrOk);
+    EXPECT_FALSE(IsWindowVisible(f.Handle()));
+
+    TButton cancel(&f);
+    cancel.SetCancel(true);
+    cancel.SetModalResult(mrCancel);
+    cancel.SetParent(&f);
+    SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR id, DWORD) {
+        KillTimer(nullptr, id);
+        // Esc as IsDialogMessage turns it into a command.
+        SendMessageA(GetActiveWindow(), WM_COMMAND, IDCANCEL, 0);
+    });
+    EXPECT_EQ(f.ShowModal(), mrCancel);
+}
+
+TEST(Forms, MinimizeHidesTheFormsWithTheApplicationAndRestoreBringsThemBack) {
+    TTestForm f(nullptr);
+    Application().SetMainForm(&f);
+    f.Show();
+    PumpFor(50);
+    HWND app = Application().Handle();
+    EXPECT_TRUE(IsWindowVisible(app)) << "the application window carries the taskbar button";
+    // The main form's minimise box minimises the application.
+    SendMessageA(f.Handle(), WM_SYSCOMMAND, SC_MINIMIZE | 2, 0);
+    EXPECT_TRUE(IsIconic(app));
+    EXPECT_FALSE(IsWindowVisible(f.Handle()));
+    Application().Restore();
+    EXPECT_FALSE(IsIconic(app));
+    EXPECT_TRUE(IsWindowVisible(f.Handle()));
+    Application().SetMainForm(nullptr);
+}
+
+TEST(Forms, HookSeesApplicationMessagesAndActivateOnceHandlerUnhooksItself) {
+    int seen = 0;
+    const int id = Application().HookMainWindow([&](TMessage& m) {
+        if (m.Msg == WM_USER + 77) {
+            ++seen;
+            m.Result = 42;
+            return true;
+        }
+        return false;
+    });
+    EXPECT_EQ(SendMessageA(Application().Handle(), WM_USER + 77, 0, 0), 42);
+    Application().UnhookMainWindow(id);
+    SendMessageA(Application().Handle(), WM_USER + 77, 0, 0);
+    EXPECT_EQ(seen, 1);
+
+    TApplicationEvents evt(nullptr);
+    int activations = 0;
+    evt.OnActivate = [&](TComponent*) {
+        evt.OnActivate = nullptr;  // first activation only
+        ++activations;
+    };
+    SendMessageA(Application().Handle(), WM_ACTIVATEAPP, TRUE, 0);
+    SendMessageA(Application().Handle(), WM_ACTIVATEAPP, TRUE, 0);
+    EXPECT_EQ(activations, 1);
+}
+
+TEST(Forms, ExceptionInAHandlerReachesTheApplicationHandler) {
+    TTestForm f(nullptr);
+    std::string caught;
+    Application().OnException = [&](const std::exception& e) { caught = e.what(); };
+    f.btn->OnClick = [](TComponent*) { throw Exception("boom"); };
+    f.Show();
+    SendMessageA(f.btn->Handle(), BM_CLICK, 0, 0);
+    Application().OnException = nullptr;
+    EXPECT_EQ(caught, "boom");
+}
+
+TEST(Timer, TicksInTheMessageLoopUntilDisabled) {
+    TTimer t(nullptr);
+    t.SetInterval(20);
+    int ticks = 0;
+    t.OnTimer = [&](TComponent*) {
+        if (++ticks == 3) t.SetEnabled(false);
+    };
+    EXPECT_TRUE(PumpUntil([&] { return ticks >= 3; }, 3000));
+    PumpFor(100);
+    EXPECT_EQ(ticks, 3);
+}
+
+TEST(Controls, FontAndColourFollowTheParentUntilSetOwn) {
+    TTestForm f(nullptr);
+    TLabel label(&f);
+    label.SetParent(&f);
+    EXPECT_EQ(label.Font().Name(), "MS Sans Serif");
+    f.Font().SetStyle(fsBold);
+    EXPECT_EQ(label.Font().Style(), unsigned(fsBold));
+    label.Font().SetColor(clWhite);
+    f.Font().SetStyle(0);
+    EXPECT_EQ(label.Font().Style(), unsigned(fsBold)) << "a label with a font of its own keeps it";
+    f.SetColor(clRed);
+    EXPECT_EQ(label.Color(), clRed);
+}
+
+TEST(Controls, HintShowAsksTheControlForColour) {
+    TTestForm f(nullptr);
+    f.SetShowHint(true);
+    f.btn->SetHint("Short|Long text");
+    EXPECT_TRUE(f.btn->ShowHint());
+    EXPECT_EQ(GetShortHint(f.btn->Hint()), "Short");
+    EXPECT_EQ(GetLongHint(f.btn->Hint()), "Long text");
+}
+
+}  // namespace
