@@ -23,7 +23,6 @@ constexpr KindRow kKinds[] = {
 };
 const KindRow& Row(TUxImgBtnKind k) { return kKinds[static_cast<int>(k)]; }
 
-bool ThemesActive() { return IsThemeActive() && IsAppThemed(); }
 
 constexpr int kGlyph = 18;
 constexpr COLORREF kGlyphTransparent = RGB(0x80, 0x80, 0x00);  // 0x008080
@@ -125,6 +124,16 @@ void DrawGlyphs(HDC dc) {
     }
 }
 }  // namespace
+
+// Themes are on for this button: the system draws themed buttons and this window has
+// not been switched off (SetWindowTheme).
+bool TUxCustomImageButton::ThemesActive() {
+    if (!IsThemeActive() || !IsAppThemed() || !HandleAllocated()) return false;
+    HTHEME theme = OpenThemeData(Handle(), L"BUTTON");
+    if (!theme) return false;
+    CloseThemeData(theme);
+    return true;
+}
 
 int KindModalResult(TUxImgBtnKind k) { return Row(k).ModalResult; }
 const char* KindCaption(TUxImgBtnKind k) { return Row(k).Caption; }

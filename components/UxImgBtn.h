@@ -90,6 +90,7 @@ protected:
     virtual void PaintText(const RECT& textRect, bool enabled);
 
     framework::TCanvas& Canvas() { return *canvas_; }
+    bool ThemesActive();
     bool ShowsImage();
 
 private:

@@ -1,0 +1,148 @@
+// The settings dialog against the real (Wine) registry: loading the two boxes, what OK
+// stores and deletes, and that Close stores nothing.
+#include <gtest/gtest.h>
+
+#include "app/BatFct.h"
+#include "app/SettingsDlg.h"
+#include "framework/Registry.h"
+#include "framework/SysUtils.h"
+
+using namespace framework;
+
+namespace {
+
+class SettingsDlgTest : public ::testing::Test {
+protected:
+    void SetUp() override { Clean(); }
+    void TearDown() override { Clean(); }
+    static void Clean() {
+        TRegistry reg;
+        if (reg.OpenKey(kSettingsKey, false)) reg.DeleteValue("MinSysTray");
+        if (reg.OpenKey(kRunKey, false)) reg.DeleteValue(kRunValueName);
+    }
+    // nullptr: remove the value.
+    static void SetRun(const char* text) {
+        TRegistry reg;
+        ASSERT_TRUE(reg.OpenKey(kRunKey, true));
+        if (text) reg.WriteString(kRunValueName, text);
+        else if (reg.ValueExists(kRunValueName)) reg.DeleteValue(kRunValueName);
+    }
+    static bool RunExists() {
+        TRegistry reg(KEY_READ);
+        return reg.OpenKey(kRunKey, false) && reg.ValueExists(kRunValueName);
+    }
+    static std::string RunText() {
+        TRegistry reg(KEY_READ);
+        return reg.OpenKey(kRunKey, false) && reg.ValueExists(kRunValueName) ? reg.ReadString(kRunValueName) : "";
+    }
+    static bool TrayValueExists() {
+        TRegistry reg(KEY_READ);
+        return reg.OpenKey(kSettingsKey, false) && reg.ValueExists("MinSysTray");
+    }
+};
+
+TEST_F(SettingsDlgTest, ComponentsAndLayout) {
+    TSettingsDlg dlg(nullptr);
+    EXPECT_EQ(dlg.minsystray_chk->Caption(), "Minimize in system tray");
+    EXPECT_EQ(dlg.startup_chk->Caption(), "Start with Windows");
+    EXPECT_EQ(dlg.ok_btn->Caption(), "Ok");
+    EXPECT_TRUE(dlg.ok_btn->Default());
+    EXPECT_EQ(dlg.close_btn->Caption(), "Close");
+    EXPECT_TRUE(dlg.close_btn->Cancel());
+    EXPECT_EQ(dlg.close_btn->ModalResult(), mrCancel);
+    dlg.HandleNeeded();
+    EXPECT_EQ(dlg.ClientWidth(), 292);
+    EXPECT_EQ(dlg.ClientHeight(), 102);
+    EXPECT_EQ(GetWindowLongPtrA(dlg.Handle(), GWL_STYLE) & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME), 0);
+}
+
+TEST_F(SettingsDlgTest, BoxesLoadFromTheSettingAndTheRunValue) {
+    const std::string own = TSettingsDlg::AutostartCommand();
+    const std::string quoted = "\"" + GetModuleFileNameText() + "\" /minimized";
+    struct Row {
+        const char* tray;  // nullptr: absent
+        std::string run;   // "-": absent
+        bool trayChecked, startChecked;
+    } rows[] = {
+        {"1", own, true, true},
+        {"0", own, false, true},
+        {nullptr, "-", false, false},
+        {"1", "C:\\Other copy\\VoltAtlas.exe /minimized", true, false},
+        {"1", quoted, true, false},
+        {"1", GetModuleFileNameText(), true, false},  // without the argument
+        {"true", AnsiUpperCase(own), false, false},   // exact and case-sensitive
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.run);
+        Clean();
+        if (row.tray) WriteSetting("MinSysTray", row.tray);
+        SetRun(row.run == "-" ? nullptr : row.run.c_str());
+        TSettingsDlg dlg(nullptr);
+        dlg.LoadSettings();
+        EXPECT_EQ(dlg.minsystray_chk->Checked(), row.trayChecked);
+        EXPECT_EQ(dlg.startup_chk->Checked(), row.startChecked);
+    }
+}
+
+TEST_F(SettingsDlgTest, OkStoresOneOrZeroAndWritesOrDeletesTheRunValue) {
+    struct Row {
+        const char* before;  // Run value before; nullptr: absent
+        bool tray, start;
+        const char* stored;
+        bool runAfter;
+    } rows[] = {
+        {nullptr, true, true, "1", true},
+        {nullptr, false, false, "0", false},  // unchecked with no value: nothing to delete
+        {"C:\\Other copy\\VoltAtlas.exe /minimized", false, false, "0", false},  // another copy's value goes
+        {"\"quoted\" /minimized", true, true, "1", true},  // replaced by the exact command
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.before ? row.before : "(none)");
+        Clean();
+        SetRun(row.before);
+        TSettingsDlg dlg(nullptr);
+        dlg.LoadSettings();
+        dlg.minsystray_chk->SetChecked(row.tray);
+        dlg.startup_chk->SetChecked(row.start);
+        dlg.ok_btnClick(dlg.ok_btn.get());
+        EXPECT_EQ(dlg.ModalResult(), mrOk);
+        EXPECT_TRUE(TrayValueExists()) << "stored as text, never absent";
+        EXPECT_EQ(ReadSetting("MinSysTray"), row.stored);
+        EXPECT_EQ(RunExists(), row.runAfter);
+        if (row.runAfter) {
+            EXPECT_EQ(RunText(), TSettingsDlg::AutostartCommand());
+        }
+    }
+}
+
+// Clicks a button of the modal dialog once it is up.
+void ClickLater(UINT ms, bool okButton, bool checkBoth) {
+    static bool ok, both;
+    ok = okButton, both = checkBoth;
+    SetTimer(nullptr, 0, ms, [](HWND, UINT, UINT_PTR id, DWORD) {
+        KillTimer(nullptr, id);
+        auto* dlg = dynamic_cast<TSettingsDlg*>(TWinControl::FromHandle(GetActiveWindow()));
+        if (!dlg) return;
+        if (both) {
+            SendMessageA(dlg->minsystray_chk->Handle(), BM_CLICK, 0, 0);
+            SendMessageA(dlg->startup_chk->Handle(), BM_CLICK, 0, 0);
+        }
+        SendMessageA((ok ? dlg->ok_btn : dlg->close_btn)->Handle(), BM_CLICK, 0, 0);
+    });
+}
+
+TEST_F(SettingsDlgTest, ExecuteWithOkStoresWhatTheUserTickedAndCloseStoresNothing) {
+    TSettingsDlg dlg(nullptr);
+    ClickLater(100, true, true);
+    EXPECT_EQ(dlg.Execute(), mrOk);
+    EXPECT_EQ(ReadSetting("MinSysTray"), "1");
+    EXPECT_EQ(RunText(), TSettingsDlg::AutostartCommand());
+
+    Clean();
+    ClickLater(100, false, true);
+    EXPECT_EQ(dlg.Execute(), mrCancel);
+    EXPECT_FALSE(TrayValueExists()) << "Close stores nothing";
+    EXPECT_FALSE(RunExists());
+}
+
+}  // namespace
