@@ -86,8 +86,8 @@ void DrawGlyphs(HDC dc) {
     {
         HGDIOBJ p = SelectObject(dc, pen(RGB(0, 0, 192), 2));
         const int ox = 6 * kGlyph;
-        Arc(dc, ox + 3, 3, ox + 15, 15, ox + 15, 9, ox + 9, 3);
-        line(ox + 9, 3, ox + 12, 1);
+        Arc(dc, ox + 3, 3, ox + 15, 15, ox + 9, 3, ox + 15, 9);
+        line(ox + 9, 3, ox + 12, 0);
         line(ox + 9, 3, ox + 12, 6);
         DeleteObject(SelectObject(dc, p));
     }
@@ -117,7 +117,7 @@ void DrawGlyphs(HDC dc) {
         HGDIOBJ p = SelectObject(dc, pen(RGB(64, 64, 64), 2));
         const int ox = 9 * kGlyph;
         line(ox + 8, 4, ox + 8, 15);
-        Arc(dc, ox + 2, 4, ox + 15, 16, ox + 2, 10, ox + 15, 10);
+        Arc(dc, ox + 2, 4, ox + 15, 16, ox + 15, 10, ox + 2, 10);
         line(ox + 15, 10, ox + 12, 8);
         line(ox + 15, 10, ox + 16, 6);
         DeleteObject(SelectObject(dc, p));
