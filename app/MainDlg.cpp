@@ -1,0 +1,472 @@
+#include "app/MainDlg.h"
+
+#include <windows.h>
+
+#include <cmath>
+#include <cstdio>
+
+#include "app/BatFct.h"
+#include "app/SettingsDlg.h"
+#include "components/KitSysUtils.h"
+#include "foundation/JoryUtils.h"
+#include "foundation/UnicodeUtils.h"
+#include "framework/Dialogs.h"
+#include "framework/SysUtils.h"
+#include "resources/resource.h"
+
+using namespace framework;
+
+namespace {
+
+constexpr int kStatusIconHigh = 0, kStatusIconMid = 1, kStatusIconLow = 2, kStatusIconShop = 3;
+constexpr int kIconOnBattery = 6, kIconOnLine = 7;
+constexpr int kIconDischarging = 11, kIconCharging = 12, kIconRateZero = 13;
+
+std::string NotEmptyOrNA(const std::string& text) { return Trim(text).empty() ? "N/A" : text; }
+
+// Two decimals with the user's decimal separator, as "%f" formats for the user's locale.
+std::string FormatVolts(uint32_t millivolts) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", millivolts / 1000.0);
+    char sep[8] = ".";
+    if (GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, sep, sizeof sep) <= 1) lstrcpyA(sep, ".");
+    std::string out;
+    for (const char* p = text; *p; ++p) {
+        if (*p == '.')
+            out += sep;
+        else
+            out += *p;
+    }
+    return out + " V";
+}
+
+void LoadIcons(TImageList& list, int firstId, int count, int size) {
+    HINSTANCE instance = GetModuleHandleA(nullptr);
+    for (int i = 0; i < count; ++i) {
+        HICON h = static_cast<HICON>(
+            LoadImageA(instance, MAKEINTRESOURCEA(firstId + i), IMAGE_ICON, size, size, 0));
+        TIcon icon;
+        if (h)
+            icon.SetHandle(h);
+        else
+            icon.SetHandle(CopyIcon(LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION))));
+        list.AddIcon(icon);
+    }
+}
+
+}  // namespace
+
+TMainDlg::TMainDlg(TComponent* owner, std::vector<std::string> Params)
+    : TForm(owner), params_(std::move(Params)), exePath_(GetModuleFileNameText()) {
+    SetName("MainDlg");
+    BuildComponents();
+    BuildMenus();
+    OnClose = [this](TForm* sender, TCloseAction& action) { FormClose(sender, action); };
+    FormCreate(this);
+}
+
+TMainDlg::~TMainDlg() {
+    MarkDestroying();
+    FormDestroy(this);
+    // The form must not keep pointing at its menu, tray icon or timer once they are gone.
+    tray.reset();
+    Tmr.reset();
+    AppEvt.reset();
+    SetMenu(nullptr);
+}
+
+void TMainDlg::BuildComponents() {
+    SetCaption(kTitle);
+    BorderStyle = TFormBorderStyle::bsSingle;
+    BorderIcons = biSystemMenu | biMinimize;
+    Position = TPosition::poScreenCenter;
+    Font().SetName("MS Sans Serif");
+    Font().SetSize(8);
+    SetClientSize(437, 409);
+
+    ImageList96 = std::make_unique<TImageList>(this, 32, 32);
+    ImageList96->SetName("ImageList96");
+    LoadIcons(*ImageList96, IDI_LIST96_FIRST, IDI_LIST96_COUNT, 32);
+    ImageListStatus = std::make_unique<TImageList>(this, 48, 48);
+    ImageListStatus->SetName("ImageListStatus");
+    LoadIcons(*ImageListStatus, IDI_STATUS_FIRST, IDI_STATUS_COUNT, 48);
+
+    top_pnl = std::make_unique<TPanel>(this);
+    top_pnl->SetName("top_pnl");
+    top_pnl->SetCaption("");
+    top_pnl->SetColor(clWindowFrame);
+    top_pnl->SetBevelInner(TBevelCut::bvLowered);
+    top_pnl->SetBounds(0, 0, 437, 57);
+    top_pnl->SetParent(this);
+
+    Image1 = std::make_unique<TImage>(this);
+    Image1->SetName("Image1");
+    Image1->Picture().Icon().SetHandle(static_cast<HICON>(
+        LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_MAINICON), IMAGE_ICON, 32, 32, 0)));
+    Image1->SetBounds(12, 12, 32, 32);
+    Image1->SetParent(top_pnl.get());
+
+    Label2 = std::make_unique<TLabel>(this);
+    Label2->SetName("Label2");
+    Label2->SetCaption(kTitle);
+    Label2->SetParentFont(false);
+    Label2->Font().SetName("MS Sans Serif");
+    Label2->Font().SetSize(14);
+    Label2->Font().SetStyle(fsBold);
+    Label2->Font().SetColor(clSilver);
+    Label2->SetBounds(54, 7, 200, 24);
+    Label2->SetParent(top_pnl.get());
+
+    subtitle_lbl = std::make_unique<TLabel>(this);
+    subtitle_lbl->SetName("subtitle_lbl");
+    subtitle_lbl->SetCaption("Your laptop battery, at a glance");
+    subtitle_lbl->SetParentFont(false);
+    subtitle_lbl->Font().SetName("MS Sans Serif");
+    subtitle_lbl->Font().SetSize(8);
+    subtitle_lbl->Font().SetColor(clWhite);
+    subtitle_lbl->SetBounds(56, 33, 220, 15);
+    subtitle_lbl->SetParent(top_pnl.get());
+
+    // Value displays: flat, left-aligned image buttons without frame or focus rectangle.
+    auto display = [this](std::unique_ptr<TUxImgBtn>& btn, const char* name, TWinControl* parent,
+                          TImageList* list, int image, RECT r) {
+        btn = std::make_unique<TUxImgBtn>(this);
+        btn->SetName(name);
+        btn->SetCaption("");
+        btn->SetFlat(true);
+        btn->SetAlignment(TAlignment::taLeftJustify);
+        btn->SetMustDrawButtonFrame(false);
+        btn->SetMustDrawFocusRect(false);
+        btn->SetImages(list);
+        btn->SetImageIndex(image);
+        btn->SetBounds(r.left, r.top, r.right, r.bottom);
+        btn->SetParent(parent);
+    };
+    auto group = [this](std::unique_ptr<TGroupBox>& grp, const char* name, const char* caption, RECT r) {
+        grp = std::make_unique<TGroupBox>(this);
+        grp->SetName(name);
+        grp->SetCaption(caption);
+        grp->SetBounds(r.left, r.top, r.right, r.bottom);
+        grp->SetParent(this);
+    };
+
+    display(drivers_btn, "drivers_btn", top_pnl.get(), ImageList96.get(), 0, {300, 10, 128, 38});
+    drivers_btn->SetCaption("Drivers Update");
+
+    group(status_grp, "status_grp", "Status", {8, 63, 421, 133});
+    display(status_btn, "status_btn", status_grp.get(), ImageListStatus.get(), kStatusIconLow,
+            {8, 18, 140, 58});
+    status_btn->SetShowHint(true);
+    display(time_btn, "time_btn", status_grp.get(), ImageList96.get(), 14, {8, 84, 140, 40});
+    display(power_btn, "power_btn", status_grp.get(), ImageList96.get(), kIconOnBattery,
+            {154, 14, 259, 38});
+    display(rate_btn, "rate_btn", status_grp.get(), ImageList96.get(), kIconRateZero, {154, 52, 259, 38});
+    display(volt_btn, "volt_btn", status_grp.get(), ImageList96.get(), 8, {154, 90, 259, 38});
+
+    group(manuf_grp, "manuf_grp", "Manufacturer", {8, 200, 421, 92});
+    display(manuf_btn, "manuf_btn", manuf_grp.get(), ImageList96.get(), 1, {8, 14, 220, 38});
+    display(manufsn_btn, "manufsn_btn", manuf_grp.get(), ImageList96.get(), 4, {232, 14, 181, 38});
+    display(manufdate_btn, "manufdate_btn", manuf_grp.get(), ImageList96.get(), 3, {8, 50, 220, 38});
+
+    group(chem_grp, "chem_grp", "Chemistry", {8, 296, 150, 58});
+    display(chemistry_btn, "chemistry_btn", chem_grp.get(), ImageList96.get(), 2, {6, 15, 140, 38});
+    group(temp_grp, "temp_grp", "Temperature", {162, 296, 84, 58});
+    display(temp_btn, "temp_btn", temp_grp.get(), ImageList96.get(), 5, {4, 15, 77, 38});
+    group(GroupBox5, "GroupBox5", "Charge Cycles", {250, 296, 96, 58});
+    display(cycle_btn, "cycle_btn", GroupBox5.get(), ImageList96.get(), 9, {4, 15, 89, 38});
+    group(GroupBox1, "GroupBox1", "Health / Wear", {350, 296, 79, 58});
+    display(health_btn, "health_btn", GroupBox1.get(), ImageList96.get(), 10, {4, 15, 72, 38});
+
+    display(UxImgBtn1, "UxImgBtn1", this, ImageListStatus.get(), kStatusIconShop, {8, 358, 421, 48});
+    UxImgBtn1->SetCaption("       Find New Battery ");
+    UxImgBtn1->SetAlignment(TAlignment::taCenter);
+    UxImgBtn1->SetMustDrawButtonFrame(true);
+
+    Tmr = std::make_unique<TTimer>(this);
+    Tmr->SetName("Tmr");
+    Tmr->SetInterval(1000);
+    Tmr->OnTimer = [this](TComponent* s) { TmrTimer(s); };
+    Tmr->SetEnabled(true);
+
+    AppEvt = std::make_unique<TApplicationEvents>(this);
+    AppEvt->SetName("AppEvt");
+    AppEvt->OnActivate = [this](TComponent* s) { AppEvtActivate(s); };
+}
+
+void TMainDlg::BuildMenus() {
+    auto item = [this](std::unique_ptr<TMenuItem>& it, const char* name, const char* caption,
+                       TMenuItem& parent, TShortCut shortCut = 0) {
+        it = std::make_unique<TMenuItem>(this);
+        it->SetName(name);
+        it->SetCaption(caption);
+        if (shortCut) it->SetShortCut(shortCut);
+        parent.Add(it.get());
+    };
+    constexpr WORD kCtrl = 0x4000;  // the shortcut's Ctrl flag
+
+    TrayMenu = std::make_unique<TPopupMenu>(this);
+    TrayMenu->SetName("TrayMenu");
+    item(Show1, "Show1", "Show", TrayMenu->Items());
+    Show1->SetDefault(true);
+    Show1->OnClick = [this](TComponent* s) { Show1Click(s); };
+    item(Close1, "Close1", "Close", TrayMenu->Items());
+    Close1->OnClick = [this](TComponent* s) { Quit1Click(s); };
+
+    tray = std::make_unique<TUxTrayIcon>(this);
+    tray->SetName("tray");
+    tray->SetIconIndex(0);
+    tray->SetHint(kTitle);
+    tray->SetPopupMenu(TrayMenu.get());
+
+    MainMenu1 = std::make_unique<TMainMenu>(this);
+    MainMenu1->SetName("MainMenu1");
+    TMenuItem& top = MainMenu1->Items();
+    item(File1, "File1", "&File", top);
+    item(Quit1, "Quit1", "&Quit", *File1, ShortCut('Q', kCtrl));
+    Quit1->OnClick = [this](TComponent* s) { Quit1Click(s); };
+    item(Options1, "Options1", "&Options", top);
+    item(Settings1, "Settings1", "Settings...", *Options1, ShortCut('S', kCtrl));
+    Settings1->OnClick = [this](TComponent* s) { Settings1Click(s); };
+    item(N1, "N1", "&?", top);
+    item(OpenLogFile1, "OpenLogFile1", "Open &Log File", *N1, ShortCut('L', kCtrl));
+    item(N2, "N2", "-", *N1);
+    item(CheckforUpdate1, "CheckforUpdate1", "Check for Update", *N1, ShortCut('G', kCtrl));
+    item(N3, "N3", "-", *N1);
+    item(BugreportFeaturerequestKnownissues1, "BugreportFeaturerequestKnownissues1",
+         "Bug report, Feature request, Known issues", *N1);
+    item(ChangeLog1, "ChangeLog1", "Change Log", *N1);
+    item(N4, "N4", "-", *N1);
+    item(About1, "About1", "&About...", *N1, ShortCut('B', kCtrl));
+    SetMenu(MainMenu1.get());
+}
+
+std::string TMainDlg::ExeFolder() const { return IncludeTrailingPathDelimiter(ExtractFileDir(exePath_)); }
+
+bool TMainDlg::Portable() const { return !IsSoftwareInstalled(kInstalledName); }
+
+void TMainDlg::FormCreate(TComponent*) {
+    if (Portable()) ImportIniSettings(kTitle, ExeFolder() + "settings.ini");
+}
+
+void TMainDlg::AppEvtActivate(TComponent*) {
+    AppEvt->OnActivate = nullptr;  // once per run
+
+    WriteCompanyValue(kTitle, exePath_);
+    SetCaption(std::string(kTitle) + " v" + WideToAnsi(GetFixedFileVersion(AnsiToWide(exePath_))));
+    top_pnl->ParentBackground = true;
+    top_pnl->ParentBackground = false;
+
+    const std::string dataFolder = GetDataFolder(exePath_, kTitle);
+    Log = std::make_unique<TKLog>(dataFolder + kTitle + ".log", false, 10000, false);
+
+    Log->Add("Starting", 1);
+    Log->Add(exePath_, 1);
+    Log->Add(Caption(), 1);
+    const std::string reactOs = GetReactOSVersionText();
+    Log->Add(!reactOs.empty() ? "ReactOS : " + reactOs : "Windows : " + GetOSVersionText(), 1);
+    Log->Add("64Bits : " + BoolToYesNo(Is64BitWindows()), 1);
+    Log->Add("Administrator : " + BoolToYesNo(UserIsAdmin()), 1);
+    Log->Add("Portable : " + BoolToYesNo(Portable()), 1);
+    if (!params_.empty()) Log->Add(params_[0], 1);
+
+    for (uint32_t& sample : RateHistory) sample = 0;
+    AvgRate = 0;
+
+    DetailsPending = true;
+    ShowNoBatteryOnce = true;
+    PrevRemoved = false;
+
+    Log->Add("Enumerating batteries", 1);
+    BatEnum = std::make_unique<TBatEnum>();
+    if (BatEnum->Count() > 0) Log->Add(std::to_string(BatEnum->Count()) + " batteries found", 1);
+
+    ApplyTraySetting();
+
+    if (!params_.empty() && params_[0] == "/minimized") {
+        // Without the tray icon, hiding the window would leave nothing to bring it back:
+        // go to the taskbar instead.
+        if (tray->Active())
+            tray->MinimizeToTray();
+        else
+            Application().Minimize();
+    }
+}
+
+void TMainDlg::ApplyTraySetting() { tray->SetActive(ReadSetting("MinSysTray") == "1"); }
+
+void TMainDlg::TmrTimer(TComponent*) {
+    try {
+        BatEnum->Enumerate();
+        RefreshBattery();
+    } catch (...) {
+        if (Log) Log->Add("Unhandled exception", 2);
+    }
+}
+
+void TMainDlg::FormClose(TComponent*, TCloseAction&) {
+    const std::string virtualStore = CleanVirtualStore(ExeFolder());
+    if (!virtualStore.empty() && Log) Log->Add("Cleaning VirtualStore : " + virtualStore, 0);
+
+    if (Portable()) {
+        // Only the per-user data folder goes, never the executable's own folder.
+        DeleteDataFolder(exePath_, kTitle);
+        RemoveCompanyDataFolderIfEmpty();
+        if (ExportIniSettings(kTitle, ExeFolder() + "settings.ini")) {
+            DeleteProductSettingsKey(kTitle);
+            DeleteCompanyValue(kTitle);
+            DeleteCompanyKeyIfEmpty();
+        }
+    }
+}
+
+void TMainDlg::FormDestroy(TComponent*) {
+    Tmr->SetEnabled(false);
+    BatEnum.reset();
+    Log.reset();
+}
+
+void TMainDlg::Quit1Click(TComponent*) { Close(); }
+
+void TMainDlg::Settings1Click(TComponent*) {
+    if (SettingsDlg) SettingsDlg->Execute();
+    ApplyTraySetting();
+}
+
+void TMainDlg::Show1Click(TComponent*) { tray->RestoreFromTray(); }
+
+std::string TMainDlg::ChemistryName(const std::string& Code) {
+    static const struct {
+        const char* code;
+        const char* name;
+    } kNames[] = {{"PbAc", "Lead Acid"},
+                  {"LION", "Lithium Ion"},
+                  {"Li-I", "Lithium Ion"},
+                  {"NiCd", "Nickel Cadmium"},
+                  {"NiMH", "Nickel Metal Hydride"},
+                  {"NiZn", "Nickel Zinc"},
+                  {"RAM", "Rechargeable Alkaline-Manganese"},
+                  {"LiPo", "Lithium Polymer"},
+                  {"LIP", "Lithium Polymer"},
+                  {"PLI", "Lithium Polymer"}};
+    std::string result = Code;
+    for (const auto& row : kNames)
+        if (SameText(Code, row.code)) result = row.name;
+    return NotEmptyOrNA(result);
+}
+
+void TMainDlg::AddRateSample(int32_t Rate) {
+    if (Rate >= 0) return;
+    for (int i = 7; i > 0; --i) RateHistory[i] = RateHistory[i - 1];
+    RateHistory[0] = static_cast<uint32_t>(-static_cast<int64_t>(Rate));
+    if (RateHistory[7] == 0) return;
+    uint32_t sum = 0;
+    for (uint32_t sample : RateHistory) sum += sample;
+    AvgRate = sum >> 3;
+}
+
+void TMainDlg::RefreshBattery() {
+    if (BatEnum->Count() < 1) {
+        Tmr->SetEnabled(false);
+        Log->Add("No battery", 1);
+        ShowMessage("No battery");
+        status_btn->SetHint("");
+        return;
+    }
+
+    TBatData d;
+    try {
+        BatEnum->Query(0, d);
+    } catch (...) {
+        if (ShowNoBatteryOnce) ShowMessage("No battery");
+        ShowNoBatteryOnce = false;
+        return;
+    }
+
+    manuf_btn->SetCaption(NotEmptyOrNA(d.ManufactureName));
+    manufsn_btn->SetCaption(NotEmptyOrNA(d.SerialNumber));
+    const auto& date = d.ManufactureDate;
+    manufdate_btn->SetCaption(date.Day + date.Month + date.Year > 0
+                                  ? std::to_string(date.Day) + " / " + std::to_string(date.Month) +
+                                        " / " + std::to_string(date.Year)
+                                  : "N/A");
+    chemistry_btn->SetCaption(ChemistryName(d.Chemistry));
+    temp_btn->SetCaption(d.Temperature != 0
+                             ? std::to_string(std::lround(d.Temperature / 10.0 - 273.15)) + " \xB0" "C"
+                             : "N/A");
+    cycle_btn->SetCaption(d.CycleCount != 0 ? std::to_string(d.CycleCount) + " cycles" : "N/A");
+    volt_btn->SetCaption(d.Voltage != 0 ? FormatVolts(d.Voltage) : "N/A");
+    health_btn->SetCaption(d.DesignedCapacity > 0
+                               ? std::to_string(d.FullChargedCapacity * 100u / d.DesignedCapacity) + "%"
+                               : "N/A");
+
+    uint32_t charge = 0;
+    if (d.FullChargedCapacity > 0)
+        charge = d.Capacity * 100u / d.FullChargedCapacity;
+    else if (d.DesignedCapacity > 0)
+        charge = d.Capacity * 100u / d.DesignedCapacity;
+    status_btn->SetCaption(std::to_string(charge) + "%");
+    status_btn->SetImageIndex(charge > 75 ? kStatusIconHigh : charge > 15 ? kStatusIconMid : kStatusIconLow);
+    status_btn->SetHint("Current Capacity : " + std::to_string(d.Capacity) + " mWh\n\r" +
+                        "Full Capacity : " + std::to_string(d.FullChargedCapacity) + " mWh\n\r" +
+                        "Factory Capacity : " + std::to_string(d.DesignedCapacity) + " mWh");
+
+    std::string power = (d.PowerState & 1) ? "Power on line" : "Power on battery";
+    if (d.PowerState & 4) power += " (charging)";
+    if (d.PowerState & 2) power += " (discharging)";
+    int powerIcon = (d.PowerState & 1) ? kIconOnLine : kIconOnBattery;
+
+    PrevRemoved = Removed;
+    Removed = d.PowerState == 0 && d.Rate == 0 && charge == 0;
+    if (Removed) {
+        power = "Power on line (removed)";
+        powerIcon = kIconOnLine;
+    }
+    power_btn->SetCaption(power);
+    power_btn->SetImageIndex(powerIcon);
+
+    rate_btn->SetCaption(std::to_string(std::llabs(static_cast<long long>(d.Rate))) + " mW");
+    rate_btn->SetImageIndex(d.Rate == 0 ? kIconRateZero : d.Rate > 0 ? kIconCharging : kIconDischarging);
+
+    if (!Removed) AddRateSample(d.Rate);
+
+    if (AvgRate != 0 && RateHistory[7] != 0) {
+        const double hours = static_cast<double>(d.Capacity) / AvgRate;
+        const double whole = std::trunc(hours);
+        time_btn->SetCaption(std::to_string(static_cast<long long>(whole)) + "h" +
+                             std::to_string(static_cast<long long>(std::trunc((hours - whole) * 60))) +
+                             "mins");
+    } else {
+        time_btn->SetCaption("N/A");
+    }
+
+    if (!Removed && (DetailsPending || PrevRemoved)) {
+        LogDetails(d);
+        DetailsPending = false;
+    }
+
+    if (power != LastPowerText) {
+        LastPowerText = power;
+        Log->Add(power, 1);
+    }
+}
+
+void TMainDlg::LogDetails(const TBatData& d) {
+    const std::pair<const char*, std::string> lines[] = {
+        {"Manufacturer : ", manuf_btn->Caption()},
+        {"Manufacturer S/N : ", manufsn_btn->Caption()},
+        {"Manufacturer Date : ", manufdate_btn->Caption()},
+        {"Chemistry : ", chemistry_btn->Caption()},
+        {"Capacity : ", std::to_string(d.Capacity)},
+        {"Capacity Full : ", std::to_string(d.FullChargedCapacity)},
+        {"Capacity Design : ", std::to_string(d.DesignedCapacity)},
+        {"Capabilities Tag : ", std::to_string(d.Capabilities)},
+        {"DefaultAlert (Low) : ", std::to_string(d.DefaultAlert1)},
+        {"DefaultAlert (Very Low) : ", std::to_string(d.DefaultAlert2)},
+        {"CriticalBias : ", std::to_string(d.CriticalBias)},
+        {"Estimated Time : ", std::to_string(d.EstimatedTime)},
+        {"AtRate : ", std::to_string(d.Rate)},
+        {"Unique Identifier : ", d.UniqueId},
+        {"Device Name : ", d.DeviceName},
+    };
+    for (const auto& [label, value] : lines) Log->Add(label + value, 1);
+}

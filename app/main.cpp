@@ -1,0 +1,48 @@
+// VoltAtlas: the program body.
+#include <windows.h>
+#include <objbase.h>
+#include <shellapi.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/MainDlg.h"
+#include "app/SettingsDlg.h"
+#include "foundation/UnicodeUtils.h"
+#include "framework/Forms.h"
+#include "framework/SysUtils.h"
+
+namespace {
+
+// The command-line parameters after the program name, in the ANSI code page.
+std::vector<std::string> CommandLineParams() {
+    std::vector<std::string> params;
+    int count = 0;
+    LPWSTR* args = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!args) return params;
+    for (int i = 1; i < count; ++i) params.push_back(framework::WideToAnsi(args[i]));
+    LocalFree(args);
+    return params;
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    CoInitialize(nullptr);
+    InitUnicodeUtils();
+    {
+        auto& app = framework::Application();
+        app.Initialize();
+        app.SetTitle(kTitle);
+        auto mainDlg = std::make_unique<TMainDlg>(nullptr, CommandLineParams());
+        app.SetMainForm(mainDlg.get());
+        auto settingsDlg = std::make_unique<TSettingsDlg>(nullptr);
+        mainDlg->SettingsDlg = settingsDlg.get();
+        app.Run();
+        settingsDlg.reset();
+        mainDlg.reset();
+    }
+    CoUninitialize();
+    return 0;
+}
