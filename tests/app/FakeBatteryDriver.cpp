@@ -3,6 +3,7 @@
 #include <setupapi.h>
 
 #include <cstring>
+#include <new>
 
 namespace testsupport {
 
@@ -20,6 +21,7 @@ HANDLE WINAPI FakeGetClassDevs(const GUID* guid, PCSTR enumerator, HWND parent, 
     if (!guid || !IsEqualGUID(*guid, GUID_DEVCLASS_BATTERY)) D().Misuse("class devs: not the battery class");
     if (flags != (DIGCF_PRESENT | DIGCF_DEVICEINTERFACE)) D().Misuse("class devs: flags");
     if (enumerator || parent) D().Misuse("class devs: enumerator or window");
+    if (D().enumerateThrows) throw std::bad_alloc();
     ++D().setsCreated;
     return kDevInfoSet;
 }
@@ -142,6 +144,7 @@ BOOL WINAPI FakeIoctl(HANDLE h, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
     switch (code) {
         case IOCTL_BATTERY_QUERY_TAG:
             if (inSize != 0 || outSize != sizeof(uint32_t)) D().Misuse("tag: sizes");
+            if (b.tagThrows) throw std::bad_alloc();
             if (b.tagFails) return fail();
             return Reply(&b.tag, sizeof b.tag, out, outSize, returned);
         case IOCTL_BATTERY_QUERY_STATUS: {

@@ -22,6 +22,7 @@ struct FakeBattery {
     uint32_t tag = 0x1234;
     bool tagFails = false;
     bool statusFails = false;
+    bool tagThrows = false;  // the tag query raises, as a failed allocation would
     TBatStatus status{};
     // Reply bytes of each information level; a level without an entry is refused.
     std::map<uint32_t, std::vector<uint8_t>> levels;
@@ -46,6 +47,7 @@ public:
 
     std::vector<FakeBattery> batteries;
     bool setupApiMissing = false;
+    bool enumerateThrows = false;  // the device-information set raises
     std::set<std::string> missingEntryPoints;
 
     // What happened.
