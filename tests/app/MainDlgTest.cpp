@@ -515,3 +515,55 @@ TEST_F(MainDlgTest, InstalledReadsNoIniAndDeletesNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// Saves the window's client area as a 24-bit BMP, for a person to look at.
+bool SaveWindowPicture(HWND wnd, const std::string& fileName) {
+    RECT r;
+    GetClientRect(wnd, &r);
+    const int w = r.right, h = r.bottom;
+    HDC screen = GetDC(wnd);
+    HDC mem = CreateCompatibleDC(screen);
+    BITMAPINFO bi{};
+    bi.bmiHeader = {sizeof(BITMAPINFOHEADER), w, h, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(mem, dib);
+    const BOOL copied = BitBlt(mem, 0, 0, w, h, screen, 0, 0, SRCCOPY);
+    GdiFlush();
+    const DWORD stride = ((w * 3 + 3) & ~3), size = stride * h;
+    BITMAPFILEHEADER fh{0x4D42, static_cast<DWORD>(sizeof fh + sizeof bi.bmiHeader + size), 0, 0,
+                        static_cast<DWORD>(sizeof fh + sizeof bi.bmiHeader)};
+    std::string data(reinterpret_cast<const char*>(&fh), sizeof fh);
+    data.append(reinterpret_cast<const char*>(&bi.bmiHeader), sizeof bi.bmiHeader);
+    data.append(static_cast<const char*>(bits), size);
+    SelectObject(mem, old);
+    DeleteObject(dib);
+    DeleteDC(mem);
+    ReleaseDC(wnd, screen);
+    return copied && WriteFileBytes(fileName, data);
+}
+
+TEST_F(MainDlgTest, PictureOfTheWindowShowingABattery) {
+    driver.batteries = {FullBattery("\\\\?\\battery#1")};
+    TMainDlg& d = Activated();
+    Application().SetMainForm(&d);
+    d.Show();
+    d.RefreshBattery();
+    testsupport::PumpFor(300);
+    EXPECT_EQ(d.ClientWidth(), 437);
+    EXPECT_EQ(d.ClientHeight(), 409);
+    // Every display lies inside its parent: nothing is cut off at a border.
+    for (TWinControl* c : {static_cast<TWinControl*>(d.status_btn.get()), static_cast<TWinControl*>(d.volt_btn.get()),
+                           static_cast<TWinControl*>(d.health_btn.get()), static_cast<TWinControl*>(d.UxImgBtn1.get()),
+                           static_cast<TWinControl*>(d.drivers_btn.get())}) {
+        RECT parent = c->Parent()->ClientRect();
+        EXPECT_LE(c->Left() + c->Width(), parent.right) << c->Name();
+        EXPECT_LE(c->Top() + c->Height(), parent.bottom) << c->Name();
+    }
+    EXPECT_TRUE(SaveWindowPicture(d.Handle(), ExeFolder() + "MainWindow.bmp"));
+    Application().SetMainForm(nullptr);
+}
+
+}  // namespace
