@@ -52,6 +52,12 @@ void TForm::CreateParams(TCreateParams& p) {
 
 HWND TForm::CreationParent() { return Application().Handle(); }
 
+void TForm::Notification(TComponent* c, TOperation op) {
+    TWinControl::Notification(c, op);
+    // A menu that goes away first leaves the form without one.
+    if (op == TOperation::opRemove && c == menu_) menu_ = nullptr;
+}
+
 void TForm::CreatedWnd() {
     HICON icon = Application().Icon();
     SendMessageA(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
@@ -86,8 +92,13 @@ int TForm::ClientWidth() { return ClientRect().right; }
 int TForm::ClientHeight() { return ClientRect().bottom; }
 
 void TForm::SetMenu(TMainMenu* menu) {
-    if (menu_) menu_->SetWindow(nullptr);
+    if (menu == menu_) return;
+    if (menu_) {
+        menu_->SetWindow(nullptr);
+        RemoveFreeNotification(menu_);
+    }
     menu_ = menu;
+    if (menu_) FreeNotification(menu_);
     if (menu_ && HandleAllocated()) menu_->SetWindow(Handle());
     ApplyClientSize();
 }
@@ -289,7 +300,9 @@ void TApplication::SetTitle(const std::string& title) {
 
 HICON TApplication::Icon() {
     if (!icon_) {
-        icon_ = LoadIconA(GetModuleHandleA(nullptr), "MAINICON");
+        // Icon id 1 is what Explorer shows for the executable; "MAINICON" is the named form.
+        icon_ = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(1));
+        if (!icon_) icon_ = LoadIconA(GetModuleHandleA(nullptr), "MAINICON");
         if (!icon_) icon_ = LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
     }
     return icon_;

@@ -67,6 +67,7 @@ protected:
     HWND CreationParent() override;
     void CreatedWnd() override;
     void WndProc(TMessage& m) override;
+    void Notification(TComponent* c, TOperation op) override;
     TButton* FindButton(bool wantDefault);
 
 private:
@@ -91,7 +92,7 @@ public:
 
     const std::string& Title() const { return title_; }
     void SetTitle(const std::string& title);
-    // The program icon ("MAINICON" of the executable, else the system's application icon).
+    // The program icon (icon 1 or "MAINICON" of the executable, else the system's one).
     HICON Icon();
 
     TForm* MainForm() const { return mainForm_; }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "VoltAtlasVersion.h"
+#include "framework/Forms.h"
 #include "resources/resource.h"
 
 namespace {
@@ -223,3 +224,9 @@ TEST(Resources, VersionResourceNamesMakerProductAndFourPartVersion) {
 }
 
 }  // namespace
+
+TEST(ProgramIcon, TheApplicationWindowCarriesTheProgramsOwnIcon) {
+    HICON own = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(1));
+    ASSERT_NE(own, nullptr);
+    EXPECT_EQ(framework::Application().Icon(), own) << "not the system's application icon";
+}
