@@ -147,6 +147,12 @@ bool TMenu::IsShortCut(TShortCut sc) {
 
 // ---- TMainMenu ------------------------------------------------------------------------
 
+TMainMenu::~TMainMenu() {
+    // The window must not keep a menu that is destroyed with us.
+    if (wnd_ && IsWindow(wnd_)) ::SetMenu(wnd_, nullptr);
+    wnd_ = nullptr;
+}
+
 void TMainMenu::SetWindow(HWND wnd) {
     wnd_ = wnd;
     if (wnd_) {

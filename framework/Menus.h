@@ -100,6 +100,7 @@ private:
 class TMainMenu : public TMenu {
 public:
     explicit TMainMenu(TComponent* owner) : TMenu(owner) {}
+    ~TMainMenu() override;
     void SetWindow(HWND wnd);
 
 protected:

@@ -63,6 +63,16 @@ TEST(Forms, ClientSizeIsExactBelowTheMenuBar) {
     EXPECT_EQ(GetWindow(f.Handle(), GW_OWNER), Application().Handle()) << "forms are owned by the application window";
 }
 
+TEST(Forms, MenuDestroyedBeforeItsFormLeavesTheFormWithoutOne) {
+    TTestForm f(nullptr);
+    f.HandleNeeded();
+    f.quit.reset();
+    f.file.reset();
+    f.menu.reset();
+    EXPECT_EQ(f.Menu(), nullptr);
+    EXPECT_EQ(GetMenu(f.Handle()), nullptr);
+}
+
 TEST(Forms, ButtonClickInsideGroupBoxIsReflectedToOnClick) {
     TTestForm f(nullptr);
     int clicks = 0;
