@@ -68,11 +68,10 @@ TMainDlg::TMainDlg(TComponent* owner, std::vector<std::string> Params)
 TMainDlg::~TMainDlg() {
     MarkDestroying();
     FormDestroy(this);
-    // The form must not keep pointing at its menu, tray icon or timer once they are gone.
+    // The tray icon, timer and activation hook go first: none may call into a half-destroyed form.
     tray.reset();
     Tmr.reset();
     AppEvt.reset();
-    SetMenu(nullptr);
 }
 
 void TMainDlg::BuildComponents() {

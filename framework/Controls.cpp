@@ -129,17 +129,10 @@ void TWinControl::CreateWnd() {
     HINSTANCE inst = GetModuleHandleA(nullptr);
     if (!p.SystemClass) {
         WNDCLASSEXA wc{};
-        wc.cbSize = sizeof wc;
-        if (!GetClassInfoExA(inst, p.ClassName.c_str(), &wc)) {
-            wc = WNDCLASSEXA{};
-            wc.cbSize = sizeof wc;
-            wc.style = p.ClassStyle;
-            wc.lpfnWndProc = StdWndProc;
-            wc.hInstance = inst;
-            wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
-            wc.lpszClassName = p.ClassName.c_str();
-            if (!RegisterClassExA(&wc)) throw Exception("Cannot register window class " + p.ClassName);
-        }
+        wc.style = p.ClassStyle;
+        wc.lpfnWndProc = StdWndProc;
+        wc.lpszClassName = p.ClassName.c_str();
+        EnsureWindowClass(wc);
     }
     DWORD style = p.Style;
     if (style & WS_CHILD) {
@@ -463,19 +456,24 @@ void TWinControl::Click() {
 
 // ---- TMessageWindow -------------------------------------------------------------------
 
+void EnsureWindowClass(WNDCLASSEXA wc) {
+    wc.cbSize = sizeof wc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    WNDCLASSEXA existing{};
+    existing.cbSize = sizeof existing;
+    if (GetClassInfoExA(wc.hInstance, wc.lpszClassName, &existing)) return;
+    if (!wc.hCursor) wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+    if (!RegisterClassExA(&wc))
+        throw Exception(std::string("Cannot register window class ") + wc.lpszClassName);
+}
+
 TMessageWindow::TMessageWindow(Handler handler) : handler_(std::move(handler)) {
     static const char kClass[] = "VoltAtlasMessageWindow";
     HINSTANCE inst = GetModuleHandleA(nullptr);
     WNDCLASSEXA wc{};
-    wc.cbSize = sizeof wc;
-    if (!GetClassInfoExA(inst, kClass, &wc)) {
-        wc = WNDCLASSEXA{};
-        wc.cbSize = sizeof wc;
-        wc.lpfnWndProc = Proc;
-        wc.hInstance = inst;
-        wc.lpszClassName = kClass;
-        RegisterClassExA(&wc);
-    }
+    wc.lpfnWndProc = Proc;
+    wc.lpszClassName = kClass;
+    EnsureWindowClass(wc);
     wnd_ = CreateWindowExA(WS_EX_TOOLWINDOW, kClass, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, inst, this);
     if (!wnd_) throw Exception("Cannot create a hidden window");
 }

@@ -192,6 +192,10 @@ private:
 // A framework-made hidden window whose messages go to a function (timers, menus, the
 // application's hint notifications). A handler that does not set Handled gets the default
 // window procedure.
+// Registers the window class of this module once: later calls find it registered. The
+// class gets the arrow cursor unless wc names one. Raises Exception when registration fails.
+void EnsureWindowClass(WNDCLASSEXA wc);
+
 class TMessageWindow {
 public:
     using Handler = std::function<bool(TMessage& msg)>;

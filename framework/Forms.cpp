@@ -272,17 +272,10 @@ HWND TApplication::Handle() {
     static const char kClass[] = "TApplication";
     HINSTANCE inst = GetModuleHandleA(nullptr);
     WNDCLASSEXA wc{};
-    wc.cbSize = sizeof wc;
-    if (!GetClassInfoExA(inst, kClass, &wc)) {
-        wc = WNDCLASSEXA{};
-        wc.cbSize = sizeof wc;
-        wc.lpfnWndProc = WndProc;
-        wc.hInstance = inst;
-        wc.hIcon = Icon();
-        wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
-        wc.lpszClassName = kClass;
-        RegisterClassExA(&wc);
-    }
+    wc.lpfnWndProc = WndProc;
+    wc.hIcon = Icon();
+    wc.lpszClassName = kClass;
+    EnsureWindowClass(wc);
     const int x = GetSystemMetrics(SM_CXSCREEN) / 2, y = GetSystemMetrics(SM_CYSCREEN) / 2;
     wnd_ = CreateWindowExA(0, kClass, title_.c_str(),
                            WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX, x, y, 0, 0, nullptr,
