@@ -21,7 +21,7 @@ va_build() {
   mkdir -p "$BUILD_DIR"
   cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
-    -DVA_OPENSSL_DIR="$VA_CACHE/openssl" >"$BUILD_DIR/configure.log" 2>&1 ||
+    -DVA_OPENSSL_DIR="$VA_CACHE/openssl" -DVA_LIBJPEG_DIR="$VA_CACHE/libjpeg-turbo" >"$BUILD_DIR/configure.log" 2>&1 ||
     { cat "$BUILD_DIR/configure.log"; return 1; }
   cmake --build "$BUILD_DIR" -- -k 0 "$@"
 }
