@@ -441,7 +441,8 @@ void plim::Reconcile(plim::TVersionWork& W) {
     // 4. An old LimeWire names its version through its uninstaller.
     if (W.FileName.find("LimeWire") != std::string::npos && !R.empty() && R[0] == '1') {
         std::string uninstaller = W.Folder + "uninstall.exe";
-        if (FileExistsNotEmpty(AnsiToWide(uninstaller))) {
+        // The uninstaller itself never asks itself.
+        if (!framework::SameText(uninstaller, W.FileName) && FileExistsNotEmpty(AnsiToWide(uninstaller))) {
             std::string v;
             GetFileVersionText(uninstaller, W.Product, W.Company, v, false);
             R = v;

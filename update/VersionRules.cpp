@@ -32,6 +32,7 @@ bool SiblingVersion(TVersionWork& W, const std::string& Sibling) {
     std::string version;
     GetFileVersionText(path, W.Product, W.Company, version, false);
     W.R = version;
+    W.FileName = path;  // the caller learns which file spoke
     return true;
 }
 

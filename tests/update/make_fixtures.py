@@ -120,6 +120,14 @@ ROWS = [
     ("overlong", False,
      version_resource((1, 0, 0, 0), [("040904b0", [block("CompanyName", "Long".encode("utf-16-le") + b"\0\0",
                                                          length=0x4000)])], [EN]), None),
+    # Publisher from the copyright when the company is only ", LLC".
+    ("llc", False,
+     version_resource((1, 0, 0, 0), [("040904b0", strings(CompanyName=", LLC", FileVersion="1.0",
+                                                          LegalCopyright="Copyright (C) 2005 Foo Inc."))], [EN]),
+     None),
+    # A product name that the clean-up clears, with a publisher.
+    ("qq", True,
+     version_resource((1, 0, 0, 0), [("040904b0", strings(CompanyName="Real Co", ProductName="Q??"))], [EN]), None),
     # Products that the version rows name.
     ("PowerShell", True,
      version_resource((10, 0, 1, 0), [("040904b0", strings(ProductName="PowerShell", CompanyName="Shell Co",
