@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <map>
 #include <set>
 
 #include "components/KitFileVersionInfo.h"
@@ -34,6 +35,10 @@ struct TGuardState {
     std::set<std::string> displays;  // files whose displayed information is being derived
     int depth = 0;
     int versionDepth = 0;
+    // Version records read during the outermost identification: the product, publisher and
+    // version chains all read the same file, which need be read only once. Dropped when the
+    // outermost identification ends, so nothing survives a call.
+    std::map<std::string, FileVersionInfoRec> records;
 };
 thread_local TGuardState guardState;
 
@@ -58,6 +63,17 @@ TIdentGuard::~TIdentGuard() {
     set.erase(key_);
     --guardState.depth;
     if (kind_ == gkVersion) --guardState.versionDepth;
+    if (guardState.depth == 0) guardState.records.clear();
+}
+
+const FileVersionInfoRec* TIdentGuard::CachedRecord(const std::string& FileName) {
+    if (guardState.depth == 0) return nullptr;
+    const auto it = guardState.records.find(AnsiLowerCase(FileName));
+    return it == guardState.records.end() ? nullptr : &it->second;
+}
+
+void TIdentGuard::CacheRecord(const std::string& FileName, const FileVersionInfoRec& Rec) {
+    if (guardState.depth > 0) guardState.records[AnsiLowerCase(FileName)] = Rec;
 }
 
 int TIdentGuard::VersionDepth() { return guardState.versionDepth; }
@@ -176,6 +192,10 @@ std::string ReplaceAll(std::string s, const std::string& from, const std::string
 void ReadFileVersionInfo(const std::string& FileName, FileVersionInfoRec& Rec) {
     Rec = FileVersionInfoRec{};
     const std::string path = RedirectSystem32Path(FileName);
+    if (const FileVersionInfoRec* cached = plim::TIdentGuard::CachedRecord(path)) {
+        Rec = *cached;
+        return;
+    }
     bool failed = true;
     if (FileIsPresent(path)) {
         try {
@@ -203,6 +223,7 @@ void ReadFileVersionInfo(const std::string& FileName, FileVersionInfoRec& Rec) {
     }
     Rec.FileVersion = ReplaceAll(Rec.FileVersion, ", ", ".");
     Rec.ProductVersion = ReplaceAll(Rec.ProductVersion, ", ", ".");
+    plim::TIdentGuard::CacheRecord(path, Rec);
 }
 
 void ReadVersionStrings(const std::string& FileName, TStringList& List) {

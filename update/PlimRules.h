@@ -24,6 +24,9 @@ public:
     bool Entered() const { return entered_; }
     // Nesting of version resolutions in progress (1 inside the outermost one).
     static int VersionDepth();
+    // The version record of a file already read during the identification in progress.
+    static const FileVersionInfoRec* CachedRecord(const std::string& FileName);
+    static void CacheRecord(const std::string& FileName, const FileVersionInfoRec& Rec);
 
 private:
     TKind kind_;
