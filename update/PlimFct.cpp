@@ -550,9 +550,16 @@ void ResolveFileVersion(std::string& FileName, std::string Product, std::string 
 void GetFileVersionText(std::string& FileName, std::string Product, std::string Company, std::string& Version,
                         bool KeepRaw) {
     Version.clear();
-    const plim::TIdentGuard guard(plim::TIdentGuard::gkVersion, RedirectSystem32Path(FileName));
-    if (!guard.Entered()) return;
-    ResolveFileVersion(FileName, std::move(Product), std::move(Company), Version);
+    // The only failure below is the WOW64 query of the path redirection; the update check
+    // then gets no version rather than an exception.
+    try {
+        const plim::TIdentGuard guard(plim::TIdentGuard::gkVersion, RedirectSystem32Path(FileName));
+        if (!guard.Entered()) return;
+        ResolveFileVersion(FileName, std::move(Product), std::move(Company), Version);
+    } catch (const framework::Exception&) {
+        Version.clear();
+        return;
+    }
     if (IsValidVersion(Version) && !KeepRaw) Version = TPlimVersion(Version).AsText();
 }
 
@@ -974,10 +981,15 @@ std::string GetFileCompanyName(const std::string& FileName, const std::string& P
 
 void GetDisplayedFileInfo(const std::string& FileName, TDisplayedFileInfo& Info) {
     Info = TDisplayedFileInfo{};
-    const std::string path = RedirectSystem32Path(FileName);
-    const plim::TIdentGuard guard(plim::TIdentGuard::gkDisplay, path);
-    if (!guard.Entered()) return;
-    Info.ProductName = GetFileProductName(path);
-    Info.CompanyName = GetFileCompanyName(path, Info.ProductName);
-    if (Info.ProductName.empty() && !Info.CompanyName.empty()) Info.ProductName = ExtractFileBaseName(path);
+    try {
+        const std::string path = RedirectSystem32Path(FileName);
+        const plim::TIdentGuard guard(plim::TIdentGuard::gkDisplay, path);
+        if (!guard.Entered()) return;
+        Info.ProductName = GetFileProductName(path);
+        Info.CompanyName = GetFileCompanyName(path, Info.ProductName);
+        if (Info.ProductName.empty() && !Info.CompanyName.empty()) Info.ProductName = ExtractFileBaseName(path);
+    } catch (const framework::Exception&) {
+        // As for the version: no names rather than an exception into the caller.
+        Info = TDisplayedFileInfo{};
+    }
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "IdentTestUtil.h"
+#include "foundation/FoundationTestUtil.h"
 #include "foundation/UnicodeUtils.h"
 #include "foundation/Version.h"
 #include "update/PlimFct.h"
@@ -91,6 +92,19 @@ TEST(DisplayedInfo, GuardStopsSelfConsultation) {
     GetFileVersionText(name, "", "", version, false);
     EXPECT_EQ(version, "1.0.0.0");
     EXPECT_EQ(GetFileCompanyName(Fixture("qq.dll"), ""), "Real Co");
+}
+
+TEST(DisplayedInfo, FailedWow64QueryGivesNoNamesNotAnException) {
+    footest::FakeOs os;
+    os.isWow64Fails = true;
+    EXPECT_THROW(RedirectSystem32Path("C:\\x.dll"), framework::EOSError);
+    TDisplayedFileInfo info{"stale", "stale"};
+    EXPECT_NO_THROW(GetDisplayedFileInfo(Fixture("full32.dll"), info));
+    EXPECT_EQ(info.ProductName, "");
+    EXPECT_EQ(info.CompanyName, "");
+    std::string name = Fixture("full32.dll"), version = "stale";
+    EXPECT_NO_THROW(GetFileVersionText(name, "P", "C", version, false));
+    EXPECT_EQ(version, "");
 }
 
 }  // namespace
