@@ -812,21 +812,19 @@ std::string StripCopyrightOnce(const std::string& Text) {
              "Freeware licensed under GPL", "This file is set under the General Public License.",
              "GNU General Public License v2", "Gnu General Public License (GPL, Copyleft)",
              ". This software is licensed under the terms of the GNU General Public License."})
-        if (W.size() >= std::strlen(sentence) && W.compare(W.size() - std::strlen(sentence), std::string::npos, sentence) == 0)
-            W = DropLastChars(W, std::strlen(sentence));
+        if (StrEndsText(W, sentence)) W = DropLastChars(W, std::strlen(sentence));
     W = Trim(W);
 
     for (const std::string v : {" All Rights Reserved.", " All Rights Reserved", " All Rigths Reserved.",
                                 " All Rigths Reserved", ".All Rights Reserved"}) {
         const int commas = TokenCount(W, ",");
-        if (commas > 0 && GetToken(W, commas - 1, ",") == v) W = DropLast(W, v);
+        if (commas > 0 && framework::SameText(GetToken(W, commas - 1, ","), v)) W = DropLast(W, v);
         const int dots = TokenCount(W, ".");
         if (dots > 1) {
             const std::string s = GetToken(W, dots - 2, ".") + ".";
-            if (s == v) W = DropLastChars(W, s.size() + 1);
+            if (framework::SameText(s, v)) W = DropLastChars(W, s.size() + 1);
         }
-        if (W.size() >= v.size() && W.compare(W.size() - v.size(), std::string::npos, v) == 0)
-            W = DropLastChars(W, v.size() + 1);
+        if (StrEndsText(W, v)) W = DropLastChars(W, v.size() + 1);
     }
 
     W = Trim(W);
@@ -946,7 +944,9 @@ std::string NormalizeWithProduct(const std::string& Text, const std::string& Fil
     }
     if (StrEndsText(R, "L.L.C.")) R = R.substr(0, R.size() - 6) + "LLC";
     while (R.size() > 1 && std::strchr("-,;([", R.back())) R = Trim(R.substr(0, R.size() - 1));
-    if (R == "TODO:" || R == "Company" || R == "none" || R == "." || (!R.empty() && R[0] == '$')) R.clear();
+    for (const char* placeholder : {"TODO:", "Company", "none", "."})
+        if (framework::SameText(R, placeholder)) R.clear();
+    if (!R.empty() && R[0] == '$') R.clear();
     return CleanDisplayText(R);
 }
 
