@@ -23,3 +23,7 @@ foreach(zone "Asia/Kolkata;-330;+0530" "Asia/Kathmandu;-345;+0545" "Pacific/Hono
   set_tests_properties(net_tz_${name} PROPERTIES
                        ENVIRONMENT "TZ=${tz};VA_TZ_BIAS=${bias};VA_TZ_TEXT=${text}" TIMEOUT 120)
 endforeach()
+add_test(NAME net_codepages_python
+         COMMAND ${VA_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/net/check_codepages.py
+                 ${CMAKE_CURRENT_BINARY_DIR}/net-output/codepages.txt)
+set_tests_properties(net_codepages_python PROPERTIES FIXTURES_REQUIRED net_output)
