@@ -172,6 +172,30 @@ TEST_F(ImgBtn, FlatFramelessLeftButtonDrawsImageFourPixelsInAndFrameOnlyWhenHot)
     EXPECT_EQ(bmp->Canvas().Pixel(0, 0), RGB(255, 255, 255)) << "no frame while the mouse is away";
 }
 
+// The background is the button's colour on every paint, not only the first (the caption
+// drawing leaves the brush clear), and also through the double-buffered path, whose memory
+// bitmap starts black. A yellow button on a white bitmap shows whether it was filled.
+TEST_F(ImgBtn, EveryPaintFillsTheBackgroundWithTheButtonsColour) {
+    btn->SetCaption("Go");
+    btn->SetImages(images.get());
+    btn->SetImageIndex(0);
+    btn->SetColor(clYellow);
+    const COLORREF yellow = RGB(255, 255, 0);
+    for (bool flat : {true, false}) {
+        for (bool buffered : {false, true}) {
+            SCOPED_TRACE(testing::Message() << (flat ? "flat" : "framed") << (buffered ? ", double-buffered" : ""));
+            btn->SetFlat(flat);
+            btn->SetDoubleBuffered(buffered);
+            for (int paint = 1; paint <= 2; ++paint) {
+                auto bmp = Render(*btn, 0);
+                EXPECT_EQ(bmp->Canvas().Pixel(5, 5), yellow) << "paint " << paint;
+                EXPECT_EQ(bmp->Canvas().Pixel(194, 34), yellow) << "paint " << paint;
+            }
+        }
+    }
+    btn->SetDoubleBuffered(false);
+}
+
 TEST_F(ImgBtn, BuiltInGlyphsFollowTheKindAndTheKindsCaption) {
     struct Row {
         TUxImgBtnKind kind;
