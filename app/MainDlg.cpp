@@ -294,6 +294,9 @@ void TMainDlg::AppEvtActivate(TComponent*) {
 void TMainDlg::ApplyTraySetting() { tray->SetActive(ReadSetting("MinSysTray") == "1"); }
 
 void TMainDlg::TmrTimer(TComponent*) {
+    // The timer runs from creation, but the enumerator and the log come with the first
+    // activation, which may be late (started at logon behind another window).
+    if (!BatEnum || !Log) return;
     try {
         BatEnum->Enumerate();
         RefreshBattery();

@@ -385,6 +385,22 @@ TEST_F(MainDlgTest, AnExceptionDuringATickIsLoggedAndTheTimerRuns) {
     d.Tmr->SetEnabled(false);
 }
 
+// Started at logon while the user works elsewhere, the window may see its first tick before
+// its first activation: that tick finds no enumerator and no log yet and must do nothing.
+TEST_F(MainDlgTest, ATickBeforeTheFirstActivationDoesNothing) {
+    driver.batteries = {FullBattery("\\\\?\\battery#1")};
+    dlg = std::make_unique<TMainDlg>(nullptr, std::vector<std::string>{});
+    ASSERT_TRUE(dlg->Tmr->Enabled()) << "the timer runs from the start";
+    dlg->TmrTimer(dlg->Tmr.get());
+    EXPECT_TRUE(dlg->Tmr->Enabled());
+    EXPECT_EQ(dlg->manuf_btn->Caption(), "");
+    dlg->Tmr->SetEnabled(false);
+
+    dlg->AppEvtActivate(dlg.get());
+    dlg->TmrTimer(dlg->Tmr.get());
+    EXPECT_EQ(dlg->manuf_btn->Caption(), "Quillmark Cells") << "the ticks after the activation refresh";
+}
+
 TEST_F(MainDlgTest, FirstActivationLogsTheEnvironmentInOrder) {
     const struct {
         size_t batteries;
