@@ -21,10 +21,11 @@ protected:
         if (reg.OpenKey(kRunKey, false)) reg.DeleteValue(kRunValueName);
     }
     // nullptr: remove the value.
-    static void SetRun(const char* text) {
+    static void SetRun(const char* text, bool expandType = false) {
         TRegistry reg;
         ASSERT_TRUE(reg.OpenKey(kRunKey, true));
-        if (text) reg.WriteString(kRunValueName, text);
+        if (text && expandType) reg.WriteExpandString(kRunValueName, text);
+        else if (text) reg.WriteString(kRunValueName, text);
         else if (reg.ValueExists(kRunValueName)) reg.DeleteValue(kRunValueName);
     }
     static bool RunExists() {
@@ -111,6 +112,29 @@ TEST_F(SettingsDlgTest, OkStoresOneOrZeroAndWritesOrDeletesTheRunValue) {
         EXPECT_EQ(RunExists(), row.runAfter);
         if (row.runAfter) {
             EXPECT_EQ(RunText(), TSettingsDlg::AutostartCommand());
+        }
+    }
+}
+
+// Run values are often written as REG_EXPAND_SZ by hand or by other tools: with the exact
+// command the box shows checked, and OK keeps the user's autostart.
+TEST_F(SettingsDlgTest, AnExpandStringRunValueIsReadLikeAPlainOne) {
+    const std::string own = TSettingsDlg::AutostartCommand();
+    const struct {
+        std::string run;
+        bool checked;
+    } rows[] = {{own, true}, {"C:\\Other copy\\VoltAtlas.exe /minimized", false}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.run);
+        Clean();
+        SetRun(row.run.c_str(), true);
+        TSettingsDlg dlg(nullptr);
+        dlg.LoadSettings();
+        EXPECT_EQ(dlg.startup_chk->Checked(), row.checked);
+        dlg.ok_btnClick(dlg.ok_btn.get());
+        EXPECT_EQ(RunExists(), row.checked) << "OK with the box as loaded";
+        if (row.checked) {
+            EXPECT_EQ(RunText(), own);
         }
     }
 }
