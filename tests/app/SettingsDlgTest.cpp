@@ -2,6 +2,7 @@
 // stores and deletes, and that Close stores nothing.
 #include <gtest/gtest.h>
 
+#include "TextFit.h"
 #include "app/BatFct.h"
 #include "app/SettingsDlg.h"
 #include "framework/Registry.h"
@@ -55,6 +56,16 @@ TEST_F(SettingsDlgTest, ComponentsAndLayout) {
     EXPECT_EQ(dlg.ClientWidth(), 292);
     EXPECT_EQ(dlg.ClientHeight(), 102);
     EXPECT_EQ(GetWindowLongPtrA(dlg.Handle(), GWL_STYLE) & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME), 0);
+}
+
+TEST_F(SettingsDlgTest, EveryCaptionFitsItsBox) {
+    TSettingsDlg dlg(nullptr);
+    dlg.HandleNeeded();
+    std::vector<testsupport::CaptionFit> fits;
+    for (TWinControl* c : std::initializer_list<TWinControl*>{dlg.minsystray_chk.get(), dlg.startup_chk.get(),
+                                                              dlg.ok_btn.get(), dlg.close_btn.get()})
+        fits.push_back(testsupport::FitOf(*c));
+    for (const std::string& overflow : testsupport::Overflows(fits)) ADD_FAILURE() << overflow;
 }
 
 TEST_F(SettingsDlgTest, BoxesLoadFromTheSettingAndTheRunValue) {
