@@ -1,4 +1,6 @@
-# OpenSSL checks of the net test: stub DLLs in several shapes for the loader.
+# OpenSSL checks of the net test: stub DLLs in several shapes for the loader, and a CTest
+# fixture that makes certificates, keys and a CRL with the host's openssl command, which also
+# writes what it reads from them for the test to compare with.
 
 # va_openssl_stub(<target> <folder> <dll name> <version> <flags...>)
 function(va_openssl_stub target folder dll version)
@@ -22,3 +24,10 @@ va_openssl_stub(stubbare_crypto bare libcrypto-3-x64 0x30000020UL STUB_CRYPTO)
 # A complete 1.1.1 libcrypto without its libssl.
 va_openssl_stub(stubnossl_crypto nossl libcrypto-1_1-x64 0x1010117FUL STUB_CRYPTO STUB_CRYPTO_REQUIRED)
 
+add_test(NAME net_openssl_certs
+         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/net/openssl/make_certs.sh
+                 ${CMAKE_CURRENT_BINARY_DIR}/net-certs)
+set_tests_properties(net_openssl_certs PROPERTIES FIXTURES_SETUP net_certs)
+set_tests_properties(net PROPERTIES FIXTURES_REQUIRED net_certs)
+# The tests add their CA to the Windows ROOT store of the prefix.
+target_link_libraries(net_tests PRIVATE crypt32)
