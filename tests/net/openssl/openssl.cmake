@@ -31,3 +31,7 @@ set_tests_properties(net_openssl_certs PROPERTIES FIXTURES_SETUP net_certs)
 set_tests_properties(net PROPERTIES FIXTURES_REQUIRED net_certs)
 # The tests add their CA to the Windows ROOT store of the prefix.
 target_link_libraries(net_tests PRIVATE crypt32)
+add_test(NAME net_openssl_written
+         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/net/openssl/check_written.sh
+                 ${CMAKE_CURRENT_BINARY_DIR}/net-output/written.pem ${CMAKE_CURRENT_BINARY_DIR}/net-certs)
+set_tests_properties(net_openssl_written PROPERTIES FIXTURES_REQUIRED "net_output;net_certs")
