@@ -321,6 +321,9 @@ TEST_F(NtlmFixedClock, NtlmV2AndLmV2) {
     }
     Type3 t = ReadType3(NtlmBuildAuthenticateMessage("DOMAIN", "COMPUTER", "User", "Password", challenge, 1252, 3));
     EXPECT_NE(Hex(t.nt).substr(0, 32), "68cd0ab851e51c96aabc927bebef6a1c");
+    // Upper case beyond ASCII: u-umlaut and U-umlaut give one key.
+    EXPECT_EQ(ReadType3(NtlmBuildAuthenticateMessage("Domain", "", "j\xFCrgen", "pw", challenge, 1252, 3)).nt,
+              ReadType3(NtlmBuildAuthenticateMessage("Domain", "", "J\xDCRGEN", "pw", challenge, 1252, 3)).nt);
 
     // The time stamp comes from the clock.
     NtlmClock().FileTimeNow = [] { return uint64_t(0x01D2030405060708); };
