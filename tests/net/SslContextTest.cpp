@@ -1,0 +1,388 @@
+// TLS contexts: what a build puts into the SSL_CTX, the property rules, the loaders' errors,
+// and handshakes between two contexts over an in-memory BIO pair with the fixture's
+// certificates (protocol ranges, ciphers, trust by CA file, lines or the Windows ROOT store,
+// host names, CRLs, encrypted keys, session reuse).
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "OpenSslTestUtil.h"
+#include "net/X509Base.h"
+
+using namespace ssltest;
+
+namespace {
+
+class SslContextTest : public ::testing::Test {
+protected:
+    OpenSslScope ssl;
+};
+
+template <typename E, typename F>
+std::string Raised(F f) {
+    try {
+        f();
+    } catch (const E& e) {
+        return e.what();
+    }
+    return "(nothing raised)";
+}
+
+TEST_F(SslContextTest, DefaultsBuild) {
+    TSslContext ctx(nullptr);
+    EXPECT_EQ(13, ctx.SslDHParamLines().Count());
+    EXPECT_EQ(782u, ctx.SslDHParamLines().Text().size());
+    ctx.BuildSslCtx();
+    ASSERT_TRUE(ctx.IsCtxInitialized());
+    SSL_CTX* c = ctx.SslCtx();
+    EXPECT_EQ(0x300, SslCtxGetMinProtoVersion(c));
+    EXPECT_EQ(0x304, SslCtxGetMaxProtoVersion(c));
+    EXPECT_EQ(1, ossl::SSL_CTX_get_security_level(c));
+    EXPECT_EQ(0x40004u, SslCtxGetOptions(c) & 0x40004u);
+    EXPECT_EQ(SSL_VERIFY_NONE, ossl::SSL_CTX_get_verify_mode(c));
+    EXPECT_EQ(nullptr, ossl::SSL_CTX_get0_certificate(c));
+    EXPECT_EQ(ossl::SSL_CTX_get_ex_data(c, 0), &ctx);
+    ctx.FreeSslCtx();
+    EXPECT_FALSE(ctx.IsCtxInitialized());
+}
+
+TEST_F(SslContextTest, MinAboveMaxLeavesTheRangeToOpenSsl) {
+    TSslContext ctx(nullptr);
+    ctx.SslMinVersion = sslVerTLS1_3;
+    ctx.SslMaxVersion = sslVerTLS1_2;
+    ctx.BuildSslCtx();
+    EXPECT_EQ(0, SslCtxGetMinProtoVersion(ctx.SslCtx()));
+    EXPECT_EQ(0, SslCtxGetMaxProtoVersion(ctx.SslCtx()));
+}
+
+TEST_F(SslContextTest, CliSecurityPresetActsOnABuiltContext) {
+    TSslContext ctx(nullptr);
+    ctx.BuildSslCtx();
+    ctx.SetSslCliSecurity(sslCliSecHigh128);
+    EXPECT_EQ(0x303, SslCtxGetMinProtoVersion(ctx.SslCtx()));
+    EXPECT_EQ(3, ossl::SSL_CTX_get_security_level(ctx.SslCtx()));
+    EXPECT_EQ(0u, ctx.SslCipherList.rfind("TLS13-CHACHA20-POLY1305-SHA256:TLS13-AES-256-GCM-SHA384:"
+                                          "TLS13-AES-128-GCM-SHA256:ECDHE-ECDSA-AES256-GCM-SHA384:", 0));
+    const std::string tail = "ECDHE-RSA-AES128-SHA256";
+    EXPECT_EQ(tail, ctx.SslCipherList.substr(ctx.SslCipherList.size() - tail.size()));
+    // Only list H's suites are on offer for TLS 1.2.
+    STACK_OF(SSL_CIPHER)* ciphers = ossl::SSL_CTX_get_ciphers(ctx.SslCtx());
+    bool cbc = false;
+    for (int i = 0; i < SslStackCount(ciphers); ++i)
+        if (std::string(ossl::SSL_CIPHER_get_name(SslStackItem<SSL_CIPHER>(ciphers, i))) == "AES128-SHA") cbc = true;
+    EXPECT_FALSE(cbc);
+    EXPECT_EQ(sslVerTLS1_2, ctx.SslMinVersion);
+    EXPECT_EQ(sslSecLevel128bits, ctx.SslSecLevel);
+}
+
+TEST_F(SslContextTest, CipherListErrorsLeaveTheContextUnbuilt) {
+    TSslContext ctx(nullptr);
+    ctx.SslCipherList = "";
+    EXPECT_EQ("Cipher list empty", Raised<ESslContextException>([&] { ctx.BuildSslCtx(); }));
+    EXPECT_FALSE(ctx.IsCtxInitialized());
+    ctx.SslCipherList = "NO-SUCH-CIPHER";
+    EXPECT_EQ(0u, Raised<ESslContextException>([&] { ctx.BuildSslCtx(); }).find("\r\nError loading cipher list - "));
+    EXPECT_FALSE(ctx.IsCtxInitialized());
+    EXPECT_NE(0, ctx.LastOpenSslErrorCode);
+    ctx.SslCipherList = "HIGH";
+    ctx.BuildSslCtx();
+    EXPECT_TRUE(ctx.IsCtxInitialized()) << "the next build starts afresh";
+}
+
+TEST_F(SslContextTest, PropertyRules) {
+    TSslContext ctx(nullptr);
+    ctx.SetSslDefaultSessionIDContext(std::string(40, 'x') + "tail");
+    EXPECT_EQ(std::string(32, 'x'), ctx.SslDefaultSessionIDContext());
+    ctx.SetSslCheckHostFlags({sslX509_NO_HOST_CHECK, sslX509_CHECK_FLAG_NO_WILDCARDS});
+    EXPECT_EQ(std::set<TSslCheckHostFlag>{sslX509_NO_HOST_CHECK}, ctx.SslCheckHostFlags());
+    EXPECT_EQ(-1, ctx.SslCheckHostFlagsValue());
+    ctx.SetSslCheckHostFlags({sslX509_CHECK_FLAG_NO_PARTIAL_WILDCARDS, sslX509_CHECK_FLAG_NEVER_CHECK_SUBJECT});
+    EXPECT_EQ(0x24, ctx.SslCheckHostFlagsValue());
+    EXPECT_EQ((std::set<TSslCheckHostFlag>{sslX509_CHECK_FLAG_NO_PARTIAL_WILDCARDS,
+                                           sslX509_CHECK_FLAG_NEVER_CHECK_SUBJECT}),
+              ctx.SslCheckHostFlags());
+    const std::set<TSslVerifyFlag> flags{sslX509_V_FLAG_CRL_CHECK, sslX509_V_FLAG_SUITEB_128_LOS,
+                                         sslX509_V_FLAG_NO_CHECK_TIME};
+    ctx.SetSslVerifyFlags(flags);
+    EXPECT_EQ(0x4u | 0x30000u | 0x200000u, ctx.SslVerifyFlagsValue());
+    EXPECT_EQ(flags, ctx.SslVerifyFlags());
+    ctx.SetSslSessionCacheModes({sslSESS_CACHE_CLIENT, sslSESS_CACHE_NO_INTERNAL_STORE});
+    EXPECT_EQ((std::set<TSslSessCacheMode>{sslSESS_CACHE_CLIENT, sslSESS_CACHE_NO_INTERNAL_STORE}),
+              ctx.SslSessionCacheModes());
+    ctx.SetSslVerifyPeerModes({SslVerifyMode_PEER, SslVerifyMode_FAIL_IF_NO_PEER_CERT});
+    EXPECT_EQ(3, ctx.SslVerifyPeerModesValue());
+}
+
+TEST_F(SslContextTest, LoaderErrors) {
+    const std::string missing = CertPath("no-such-file.pem");
+    struct Case {
+        const char* name;
+        std::function<void(TSslContext&)> set;
+        std::string message;
+    } cases[] = {
+        {"no PEM", [](TSslContext& c) { c.SetSslCertLines("just text"); },
+         "Error on reading certificate lines - No PEM Content Found"},
+        {"long line",
+         [](TSslContext& c) {
+             c.SetSslCertLines("-----BEGIN CERTIFICATE-----\r\n" + std::string(120, 'A') +
+                               "\r\n-----END CERTIFICATE-----\r\n");
+         },
+         "Error on reading certificate lines - Error Cert 1 - Maximum line length in PEM file is 64"},
+        {"CA file", [&](TSslContext& c) { c.SetSslCAFile(missing); }, "File not found \"" + missing + "\""},
+        {"CA path", [&](TSslContext& c) { c.SetSslCAPath(missing); }, "Directory not found \"" + missing + "\""},
+        {"CRL file", [&](TSslContext& c) { c.SslCRLFile = missing; }, "CRL file not found \"" + missing + "\""},
+        {"CRL path", [&](TSslContext& c) { c.SslCRLPath = missing; }, "CRL directory not found \"" + missing + "\""},
+        {"key file", [&](TSslContext& c) { c.SetSslPrivKeyFile(missing); }, "File not found \"" + missing + "\""},
+        {"cert file", [&](TSslContext& c) { c.SetSslCertFile(missing); }, "File not found \"" + missing + "\""},
+        {"no key", [](TSslContext& c) { c.SetSslPrivKeyLines("nothing"); },
+         "Can't read private key lines: No private key found in PEM file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TSslContext ctx(nullptr);
+        c.set(ctx);
+        EXPECT_EQ(c.message, Raised<ESslContextException>([&] { ctx.BuildSslCtx(); }));
+        EXPECT_FALSE(ctx.IsCtxInitialized());
+    }
+    TSslContext dh(nullptr);
+    dh.SetSslDHParamLines("garbage");
+    EXPECT_EQ("Expected a Base64 encoded DH params", Raised<EX509Exception>([&] { dh.BuildSslCtx(); }));
+}
+
+TEST_F(SslContextTest, ShortPemBlocksAreRead) {
+    // An Ed25519 certificate and an empty CRL signed with Ed25519 are both under 390 characters.
+    const std::string cert = ReadFile(CertPath("ed25519.pem"));
+    ASSERT_LT(cert.size(), 390u);
+    TSslContext ctx(nullptr);
+    ctx.SetSslCertLines(cert);
+    ctx.SetSslPrivKeyLines(ReadFile(CertPath("ed25519.key")));
+    ctx.SslCRLFile = CertPath("ed-empty.crl");
+    ctx.BuildSslCtx();
+    X509* own = ossl::SSL_CTX_get0_certificate(ctx.SslCtx());
+    ASSERT_NE(nullptr, own);
+    TX509Base x(nullptr, own);
+    EXPECT_EQ("ed.test", x.SubjectCName());
+}
+
+TEST_F(SslContextTest, TestCaAcceptedForeignCaRefused) {
+    TSslContext server(nullptr), ours(nullptr), foreign(nullptr);
+    SetUpServer(server);
+    SetUpVerifyingClient(ours, CertPath("ca.pem"));
+    SetUpVerifyingClient(foreign, CertPath("foreign.pem"));
+    const HandshakeResult good = Handshake(server, ours, "www.example.test");
+    EXPECT_TRUE(good.ok);
+    EXPECT_EQ(X509_V_OK, good.verifyResult);
+    EXPECT_EQ(TLS1_3_VERSION, good.version);
+    const HandshakeResult bad = Handshake(server, foreign, "www.example.test");
+    EXPECT_FALSE(bad.ok);
+    EXPECT_EQ(X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY, bad.verifyResult);
+    EXPECT_EQ(20, bad.verifyResult);
+}
+
+TEST_F(SslContextTest, CaLinesAndEcCertificates) {
+    TSslContext server(nullptr), client(nullptr);
+    SetUpServer(server, "ecserver");
+    client.SetSslCALines(ReadFile(CertPath("ca.pem")));
+    client.SetSslVerifyPeer(true);
+    const HandshakeResult r = Handshake(server, client, "ec.example.test");
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(X509_V_OK, r.verifyResult);
+}
+
+TEST_F(SslContextTest, HostNamesAreChecked) {
+    TSslContext server(nullptr);
+    SetUpServer(server);
+    struct Case {
+        const char* host;
+        bool ok;
+    } cases[] = {
+        {"www.example.test", true},  {"a.example.test", true},   {"a.b.example.test", false},
+        {"example.test", false},     {"other.test", false},      {"127.0.0.1", true},
+        {"127.0.0.2", false},        {"[::1]", true},            {"b\xFC" "cher.example.test", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.host);
+        TSslContext client(nullptr);
+        SetUpVerifyingClient(client, CertPath("ca.pem"));
+        const HandshakeResult r = Handshake(server, client, c.host);
+        EXPECT_EQ(c.ok, r.ok);
+        EXPECT_EQ(c.ok ? X509_V_OK : (c.host[0] >= '0' && c.host[0] <= '9' ? X509_V_ERR_IP_ADDRESS_MISMATCH
+                                                                           : X509_V_ERR_HOSTNAME_MISMATCH),
+                  r.verifyResult);
+    }
+    // With the host check off, only the chain counts.
+    TSslContext lax(nullptr);
+    SetUpVerifyingClient(lax, CertPath("ca.pem"));
+    lax.SetSslCheckHostFlags({sslX509_NO_HOST_CHECK});
+    EXPECT_TRUE(Handshake(server, lax, "other.test").ok);
+}
+
+TEST_F(SslContextTest, ProtocolRangesAndCiphers) {
+    struct Case {
+        const char* name;
+        TSslVerMethod clientMin, clientMax, serverMin, serverMax;
+        const char* clientCiphers;
+        bool ok;
+        int version;
+        const char* cipher;
+    } cases[] = {
+        {"defaults", sslVerSSL3, sslVerMax, sslVerSSL3, sslVerMax, nullptr, true, TLS1_3_VERSION, nullptr},
+        {"client up to 1.2", sslVerSSL3, sslVerTLS1_2, sslVerSSL3, sslVerMax, nullptr, true, TLS1_2_VERSION, nullptr},
+        {"no common version", sslVerTLS1_3, sslVerMax, sslVerTLS1_2, sslVerTLS1_2, nullptr, false, 0, nullptr},
+        {"one suite", sslVerTLS1_2, sslVerTLS1_2, sslVerSSL3, sslVerMax, "ECDHE-RSA-AES128-GCM-SHA256", true,
+         TLS1_2_VERSION, "ECDHE-RSA-AES128-GCM-SHA256"},
+        {"no common suite", sslVerTLS1_2, sslVerTLS1_2, sslVerSSL3, sslVerMax, "ECDHE-ECDSA-AES128-GCM-SHA256", false,
+         0, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TSslContext server(nullptr), client(nullptr);
+        SetUpServer(server);
+        server.SslMinVersion = c.serverMin;
+        server.SslMaxVersion = c.serverMax;
+        client.SslMinVersion = c.clientMin;
+        client.SslMaxVersion = c.clientMax;
+        if (c.clientCiphers) client.SslCipherList = c.clientCiphers;
+        const HandshakeResult r = Handshake(server, client, "www.example.test");
+        EXPECT_EQ(c.ok, r.ok);
+        if (c.ok) {
+            EXPECT_EQ(c.version, r.version);
+        }
+        if (c.cipher) {
+            EXPECT_EQ(c.cipher, r.cipher);
+        }
+    }
+    TSslContext server(nullptr), client(nullptr);
+    SetUpServer(server);
+    client.SetSslCliSecurity(sslCliSecTls12Only);
+    const HandshakeResult r = Handshake(server, client, "www.example.test");
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(TLS1_2_VERSION, r.version);
+}
+
+TEST_F(SslContextTest, SessionReuseIsAskedOfTheLibrary) {
+    TSslContext server(nullptr), client(nullptr);
+    SetUpServer(server);
+    client.SslMaxVersion = sslVerTLS1_2;  // the session is known when the handshake ends
+    const HandshakeResult first = Handshake(server, client, "www.example.test", nullptr, true);
+    ASSERT_TRUE(first.ok);
+    EXPECT_EQ(0, first.reused);
+    ASSERT_NE(nullptr, first.session);
+    const HandshakeResult second = Handshake(server, client, "www.example.test", first.session);
+    ossl::SSL_SESSION_free(first.session);
+    EXPECT_TRUE(second.ok);
+    EXPECT_EQ(1, second.reused);
+}
+
+TEST_F(SslContextTest, RevokedCertificateIsRefusedWithTheCrl) {
+    TSslContext server(nullptr);
+    SetUpServer(server, "revoked");
+    struct Case {
+        const char* crl;
+        bool ok;
+        long verify;
+    } cases[] = {{"empty.crl", true, X509_V_OK}, {"revoked.crl", false, X509_V_ERR_CERT_REVOKED}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.crl);
+        TSslContext client(nullptr);
+        SetUpVerifyingClient(client, CertPath("ca.pem"));
+        client.SslCRLFile = CertPath(c.crl);
+        client.SetSslVerifyFlags({sslX509_V_FLAG_CRL_CHECK});
+        const HandshakeResult r = Handshake(server, client, "www.example.test");
+        EXPECT_EQ(c.ok, r.ok);
+        EXPECT_EQ(c.verify, r.verifyResult);
+    }
+}
+
+TEST_F(SslContextTest, EncryptedKeyNeedsItsPassPhrase) {
+    TSslContext server(nullptr), client(nullptr);
+    server.SetSslCertFile(CertPath("server.pem"));
+    server.SetSslPrivKeyFile(CertPath("server-enc.key"));
+    server.SslPassPhrase = "wrong";
+    EXPECT_EQ(0u, Raised<ESslContextException>([&] { server.BuildSslCtx(); }).rfind(
+                      "Can't read private key lines: Error private key - ", 0));
+    server.SslPassPhrase = "secret";
+    SetUpVerifyingClient(client, CertPath("ca.pem"));
+    EXPECT_TRUE(Handshake(server, client, "www.example.test").ok);
+}
+
+TEST_F(SslContextTest, SettersActOnABuiltContext) {
+    TSslContext server(nullptr), client(nullptr);
+    server.BuildSslCtx();
+    SetUpServer(server);  // loads the certificate and key at once
+    EXPECT_NE(nullptr, ossl::SSL_CTX_get0_certificate(server.SslCtx()));
+    client.BuildSslCtx();
+    client.SetSslVerifyPeer(true);
+    EXPECT_EQ(SSL_VERIFY_PEER, ossl::SSL_CTX_get_verify_mode(client.SslCtx()));
+    EXPECT_EQ(20, Handshake(server, client, "www.example.test").verifyResult);
+    client.SetSslCAFile(CertPath("ca.pem"));
+    EXPECT_TRUE(Handshake(server, client, "www.example.test").ok);
+    client.SetSslVerifyPeer(false);
+    EXPECT_EQ(SSL_VERIFY_NONE, ossl::SSL_CTX_get_verify_mode(client.SslCtx()));
+    client.SetSslAlpnProtocols("h2\r\nhttp/1.1");
+    EXPECT_EQ(2, client.SslAlpnProtocols().Count());
+}
+
+// ---- The Windows ROOT store ------------------------------------------------------------------
+
+std::string Der(const std::string& pemFile) {
+    BIO* b = ossl::BIO_new_file(pemFile.c_str(), "rb");
+    X509* x = ossl::PEM_read_bio_X509(b, nullptr, nullptr, nullptr);
+    ossl::BIO_free(b);
+    unsigned char* out = nullptr;
+    const int n = ossl::i2d_X509(x, &out);
+    std::string der(reinterpret_cast<char*>(out), n > 0 ? n : 0);
+    SslCryptoFree(out);
+    ossl::X509_free(x);
+    return der;
+}
+
+TEST_F(SslContextTest, WindowsRootStoreWithTheTestCa) {
+    TSslContext server(nullptr);
+    SetUpServer(server);
+    auto verifyAgainstRoot = [&]() {
+        TSslContext client(nullptr);
+        client.SslUseWindowsRootStore = true;
+        client.SetSslVerifyPeer(true);
+        return Handshake(server, client, "www.example.test");
+    };
+    const HandshakeResult before = verifyAgainstRoot();
+    EXPECT_FALSE(before.ok);
+    EXPECT_EQ(20, before.verifyResult);
+
+    // The test's CA goes into the user's Root store of the prefix (Windows shows it in ROOT),
+    // and out again afterwards.
+    const std::string der = Der(CertPath("ca.pem"));
+    auto openUserRoot = [] {
+        return CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"Root");
+    };
+    HCERTSTORE root = openUserRoot();
+    ASSERT_NE(nullptr, root);
+    ASSERT_TRUE(CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
+                                                 static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING,
+                                                 nullptr));
+    CertCloseStore(root, 0);
+    const HandshakeResult after = verifyAgainstRoot();
+    root = openUserRoot();
+    for (PCCERT_CONTEXT c = CertEnumCertificatesInStore(root, nullptr); c;) {
+        PCCERT_CONTEXT next = CertEnumCertificatesInStore(root, CertDuplicateCertificateContext(c));
+        if (c->cbCertEncoded == der.size() && memcmp(c->pbCertEncoded, der.data(), der.size()) == 0)
+            CertDeleteCertificateFromStore(c);
+        else
+            CertFreeCertificateContext(c);
+        c = next;
+    }
+    CertCloseStore(root, 0);
+    EXPECT_TRUE(after.ok);
+    EXPECT_EQ(X509_V_OK, after.verifyResult);
+    EXPECT_EQ(20, verifyAgainstRoot().verifyResult) << "removed again";
+
+    TSslContext count(nullptr);
+    count.BuildSslCtx();
+    EXPECT_GT(count.LoadWindowsRootStore(), 0) << "Wine fills ROOT from the host's certificates";
+}
+
+}  // namespace
