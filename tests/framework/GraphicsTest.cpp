@@ -26,6 +26,22 @@ TEST(Bitmap, StreamRoundTripKeepsSizeAndPixels) {
     EXPECT_EQ(c.TransparentColor(), clWhite) << "bottom-left pixel";
 }
 
+TEST(Brush, AColourAfterTheClearStyleFillsAgainEvenWhenItIsTheSameColour) {
+    TBitmap b(4, 1);
+    for (TColor second : {clRed, clBlue}) {
+        SCOPED_TRACE(second == clRed ? "same colour" : "other colour");
+        b.Canvas().Brush().SetColor(clRed);
+        b.Canvas().Brush().SetStyle(TBrushStyle::bsClear);
+        b.Canvas().Brush().SetColor(second);
+        EXPECT_EQ(b.Canvas().Brush().Style(), TBrushStyle::bsSolid);
+        RECT r{0, 0, 4, 1};
+        b.Canvas().FillRect(r);
+        EXPECT_EQ(b.Canvas().Pixel(2, 0), ColorToRGB(second));
+        b.Canvas().Brush().SetColor(clWhite);
+        b.Canvas().FillRect(r);
+    }
+}
+
 TEST(Bitmap, RejectsDataThatIsNoBitmap) {
     TMemoryStream s;
     s.WriteBuffer("GIF89a and more bytes", 21);
