@@ -15,5 +15,8 @@ set_tests_properties(components PROPERTIES FIXTURES_REQUIRED components_fixture_
 add_test(NAME components_color_reduction
          COMMAND ${VA_DEBIAN_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/components/check_color_reduction.py
                  ${CMAKE_CURRENT_BINARY_DIR}/picture-output)
-set_tests_properties(components_color_reduction
+add_test(NAME components_written_gifs
+         COMMAND ${VA_DEBIAN_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/components/check_written_gifs.py
+                 ${CMAKE_CURRENT_BINARY_DIR}/picture-output)
+set_tests_properties(components_color_reduction components_written_gifs
                      PROPERTIES FIXTURES_REQUIRED components_pictures)
