@@ -42,6 +42,17 @@ TEST(Brush, AColourAfterTheClearStyleFillsAgainEvenWhenItIsTheSameColour) {
     }
 }
 
+// Texts reach the ...A functions in the ANSI code page: a literal written in the source as
+// "è" must be the one byte 0xE8 of code page 1252, which Windows reads back as U+00E8.
+TEST(AnsiLiterals, AreCompiledInCodePage1252) {
+    const std::string message = EOutOfResources().Message();
+    EXPECT_EQ(message, "Ressources syst\xE8me insuffisantes");
+    EXPECT_EQ(std::string("è"), "\xE8");
+    wchar_t wide[64] = {};
+    ASSERT_GT(MultiByteToWideChar(CP_ACP, 0, message.c_str(), -1, wide, 64), 0);
+    EXPECT_EQ(std::wstring(wide), L"Ressources syst\u00E8me insuffisantes");
+}
+
 TEST(Bitmap, RejectsDataThatIsNoBitmap) {
     TMemoryStream s;
     s.WriteBuffer("GIF89a and more bytes", 21);
