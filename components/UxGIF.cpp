@@ -416,9 +416,27 @@ void TUxGIFFrame::Decode() {
         at += take;
     }
 
+    // The pixels are decoded straight into a DIB section (its memory starts zeroed).
     const int64_t stride = ((int64_t{w} * bitCount + 31) / 32) * 4;
-    std::string bmp(14 + 40 + (size_t{4} << bitCount) + static_cast<size_t>(stride * h), '\0');
-    uint8_t* pixels = reinterpret_cast<uint8_t*>(bmp.data()) + 14 + 40 + (size_t{4} << bitCount);
+    struct {
+        BITMAPINFOHEADER h;
+        RGBQUAD colors[256];
+    } info{};
+    info.h.biSize = sizeof info.h;
+    info.h.biWidth = w;
+    info.h.biHeight = h;
+    info.h.biPlanes = 1;
+    info.h.biBitCount = static_cast<WORD>(bitCount);
+    info.h.biCompression = BI_RGB;
+    info.h.biSizeImage = static_cast<DWORD>(stride * h);
+    info.h.biClrUsed = 1u << bitCount;
+    for (int i = 0; i < (1 << bitCount); ++i) {
+        const uint8_t* e = item.ColorTable.Entries[i];
+        info.colors[i] = i < item.ColorTable.Count ? RGBQUAD{e[2], e[1], e[0], 0} : RGBQUAD{128, 128, 128, 0};
+    }
+    void* bits = nullptr;
+    TGdiObject dib(GDICheck(CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS, &bits, nullptr, 0)));
+    uint8_t* pixels = static_cast<uint8_t*>(bits);
     const uint8_t mask = static_cast<uint8_t>((1u << bitCount) - 1);
 
     // Rows in file order (interlaced: passes at 0, 4, 2, 1 with steps 8, 8, 4, 2).
@@ -426,14 +444,7 @@ void TUxGIFFrame::Decode() {
     int pass = 0, y = 0, x = 0, rowsDone = 0;
     uint8_t* row = pixels + (h - 1) * stride;
     bool done = false;
-    auto put = [&](uint8_t v) {
-        v &= mask;  // never more bits than the bitmap holds
-        switch (bitCount) {
-            case 8: row[x] = v; break;
-            case 4: row[x >> 1] |= static_cast<uint8_t>(x & 1 ? v : v << 4); break;
-            default: row[x >> 3] |= static_cast<uint8_t>(v << (7 - (x & 7))); break;
-        }
-        if (++x < w) return;
+    auto nextRow = [&] {
         x = 0;
         ++rowsDone;
         if (Interlaced) {
@@ -445,6 +456,30 @@ void TUxGIFFrame::Decode() {
         }
         if (!done) row = pixels + static_cast<int64_t>(h - 1 - y) * stride;
         if ((rowsDone & 63) == 0) owner_->Progress(TProgressStage::psRunning, static_cast<int>(int64_t{rowsDone} * 100 / h));
+    };
+    auto put = [&](uint8_t v) {
+        v &= mask;  // never more bits than the bitmap holds
+        switch (bitCount) {
+            case 8: row[x] = v; break;
+            case 4: row[x >> 1] |= static_cast<uint8_t>(x & 1 ? v : v << 4); break;
+            default: row[x >> 3] |= static_cast<uint8_t>(v << (7 - (x & 7))); break;
+        }
+        if (++x == w) nextRow();
+    };
+    // A decoded string, kept reversed on the stack, goes out a row piece at a time.
+    auto putStack = [&](const uint8_t* stack, int sp) {
+        if (bitCount != 8) {
+            while (sp > 0 && !done) put(stack[--sp]);
+            return;
+        }
+        while (sp > 0 && !done) {
+            const int n = std::min(sp, w - x);
+            uint8_t* out = row + x;
+            for (int k = 0; k < n; ++k) out[k] = stack[sp - 1 - k];  // 8 bits: nothing to mask
+            sp -= n;
+            x += n;
+            if (x == w) nextRow();
+        }
     };
 
     try {
@@ -502,7 +537,7 @@ void TUxGIFFrame::Decode() {
                 if (next == (1 << width) && width < 12) ++width;
             }
             old = in;
-            while (sp > 0 && !done) put(stack[--sp]);
+            putStack(stack.data(), sp);
         }
         if (!done && !ended) {
             // The data end before the picture: keep what was decoded.
@@ -518,31 +553,7 @@ void TUxGIFFrame::Decode() {
     }
     if (Corrupted) owner_->Corrupted = true;
 
-    BITMAPFILEHEADER fh{};
-    fh.bfType = 0x4D42;
-    fh.bfOffBits = static_cast<DWORD>(14 + 40 + (4 << bitCount));
-    fh.bfSize = static_cast<DWORD>(bmp.size());
-    BITMAPINFOHEADER ih{};
-    ih.biSize = sizeof ih;
-    ih.biWidth = w;
-    ih.biHeight = h;
-    ih.biPlanes = 1;
-    ih.biBitCount = static_cast<WORD>(bitCount);
-    ih.biCompression = BI_RGB;
-    ih.biSizeImage = static_cast<DWORD>(stride * h);
-    std::memcpy(bmp.data(), &fh, 14);
-    std::memcpy(bmp.data() + 14, &ih, 40);
-    auto* pal = reinterpret_cast<RGBQUAD*>(bmp.data() + 54);
-    for (int i = 0; i < (1 << bitCount); ++i) {
-        if (i < item.ColorTable.Count)
-            pal[i] = RGBQUAD{item.ColorTable.Entries[i][2], item.ColorTable.Entries[i][1], item.ColorTable.Entries[i][0], 0};
-        else
-            pal[i] = RGBQUAD{128, 128, 128, 0};
-    }
-    TMemoryStream s;
-    s.WriteBuffer(bmp.data(), static_cast<int64_t>(bmp.size()));
-    s.SetPosition(0);
-    bitmap_->LoadFromStream(s);
+    bitmap_->SetHandle(static_cast<HBITMAP>(dib.release()));
     owner_->Progress(TProgressStage::psEnding, 100);
 }
 
