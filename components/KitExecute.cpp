@@ -216,7 +216,7 @@ void FinalDrain(TPipeInfo& P) {
         } else if (GetLastError() == ERROR_BROKEN_PIPE) {
             CloseRead(P);
             return;
-        } else {
+        } else if (GetLastError() != ERROR_OPERATION_ABORTED) {
             framework::RaiseLastOSError();
         }
     }
