@@ -593,8 +593,6 @@ const TFixedName* FindPackage(const std::string& FileName) {
     return nullptr;
 }
 
-std::string ReplaceText(std::string s, const std::string& from, const std::string& to) { return ReplaceAll(s, from, to); }
-
 // The last blank-separated word of R, when R has more than one.
 std::string LastWord(const std::string& R) { return GetToken(R, TokenCount(R, " ") - 1, " "); }
 
@@ -645,8 +643,8 @@ std::string plim::DeriveProductName(const std::string& Path, const FileVersionIn
     std::string& R = w.R;
 
     // Stage B: which of the description, product and internal names reads as the name.
-    const int fdn = TokenCount(ReplaceText(FD, " - ", "-"), " -");
-    const int pnn = TokenCount(ReplaceText(PN, " - ", "-"), " ");
+    const int fdn = TokenCount(ReplaceAll(FD, " - ", "-"), " -");
+    const int pnn = TokenCount(ReplaceAll(PN, " - ", "-"), " ");
     const int inn = TokenCount(InName, " ");
     if (pnn > 0 && pnn < 5) R = PN;
     const bool g = (fdn >= pnn && FD.find('(') == std::string::npos) ? true : R.find('\xAE') != std::string::npos;
@@ -668,8 +666,8 @@ std::string plim::DeriveProductName(const std::string& Path, const FileVersionIn
     if (R.empty() && framework::SameText(w.Base, "EAC") && framework::SameText(ParentFolderName(w.Path), "Exact Audio Copy"))
         return "Exact Audio Copy";
 
-    if (R.find('?') != std::string::npos && StrContainsText("auslogics", ReplaceText(w.Rec.CompanyName, "?", "")))
-        R = ReplaceText(R, "?", "");
+    if (R.find('?') != std::string::npos && StrContainsText("auslogics", ReplaceAll(w.Rec.CompanyName, "?", "")))
+        R = ReplaceAll(R, "?", "");
 
     RunProductRules(plim::kProductRulesD1, w);
     if (w.Done) return R;
@@ -710,7 +708,7 @@ std::string plim::DeriveProductName(const std::string& Path, const FileVersionIn
         R = "WinMerge 2011";
     if (TokenCount(R, " ") > 1 && AnsiLowerCase(LastWord(R)).find("(tm)") != std::string::npos)
         R = Trim(DropLastChars(R, LastWord(R).size()));
-    R = Trim(ReplaceText(R, "\x99", ""));
+    R = Trim(ReplaceAll(R, "\x99", ""));
     if (R.size() > 1 && R.back() == '.') R = Trim(R.substr(0, R.size() - 1));
     // E12: an AIR application names itself in its descriptor.
     if (R.empty()) {
@@ -746,7 +744,7 @@ std::string plim::DeriveProductName(const std::string& Path, const FileVersionIn
     // E21: a 64-bit Flash player names its bitness only in its file name.
     if (StrContainsText("adobe flash player for ", R)) {
         const std::string version =
-            ReplaceText(WideToAnsi(GetFixedFileVersion(AnsiToWide(w.Path))), ".", "_");
+            ReplaceAll(WideToAnsi(GetFixedFileVersion(AnsiToWide(w.Path))), ".", "_");
         if (w.Base.find("64_" + version) != std::string::npos) R += " (64 bits)";
     }
     R = Trim(R);
@@ -812,21 +810,19 @@ std::string StripCopyrightOnce(const std::string& Text) {
              "Freeware licensed under GPL", "This file is set under the General Public License.",
              "GNU General Public License v2", "Gnu General Public License (GPL, Copyleft)",
              ". This software is licensed under the terms of the GNU General Public License."})
-        if (W.size() >= std::strlen(sentence) && W.compare(W.size() - std::strlen(sentence), std::string::npos, sentence) == 0)
-            W = DropLastChars(W, std::strlen(sentence));
+        if (StrEndsText(W, sentence)) W = DropLastChars(W, std::strlen(sentence));
     W = Trim(W);
 
     for (const std::string v : {" All Rights Reserved.", " All Rights Reserved", " All Rigths Reserved.",
                                 " All Rigths Reserved", ".All Rights Reserved"}) {
         const int commas = TokenCount(W, ",");
-        if (commas > 0 && GetToken(W, commas - 1, ",") == v) W = DropLast(W, v);
+        if (commas > 0 && framework::SameText(GetToken(W, commas - 1, ","), v)) W = DropLast(W, v);
         const int dots = TokenCount(W, ".");
         if (dots > 1) {
             const std::string s = GetToken(W, dots - 2, ".") + ".";
-            if (s == v) W = DropLastChars(W, s.size() + 1);
+            if (framework::SameText(s, v)) W = DropLastChars(W, s.size() + 1);
         }
-        if (W.size() >= v.size() && W.compare(W.size() - v.size(), std::string::npos, v) == 0)
-            W = DropLastChars(W, v.size() + 1);
+        if (StrEndsText(W, v)) W = DropLastChars(W, v.size() + 1);
     }
 
     W = Trim(W);
@@ -946,7 +942,9 @@ std::string NormalizeWithProduct(const std::string& Text, const std::string& Fil
     }
     if (StrEndsText(R, "L.L.C.")) R = R.substr(0, R.size() - 6) + "LLC";
     while (R.size() > 1 && std::strchr("-,;([", R.back())) R = Trim(R.substr(0, R.size() - 1));
-    if (R == "TODO:" || R == "Company" || R == "none" || R == "." || (!R.empty() && R[0] == '$')) R.clear();
+    for (const char* placeholder : {"TODO:", "Company", "none", "."})
+        if (framework::SameText(R, placeholder)) R.clear();
+    if (!R.empty() && R[0] == '$') R.clear();
     return CleanDisplayText(R);
 }
 

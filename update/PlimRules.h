@@ -2,6 +2,7 @@
 // trigger and an action over the working values of its chain. Internal to update/.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -50,8 +51,8 @@ struct TVersionWork {
 
 struct TVersionRule {
     const char* Key;  // what the row is about (for readers; not matched)
-    bool (*Trigger)(const TVersionWork& W);
-    void (*Action)(TVersionWork& W);
+    std::function<bool(const TVersionWork& W)> Trigger;
+    std::function<void(TVersionWork& W)> Action;
     // Rows of the resource-string stage from "Grammarly" on form an if/else chain: a row that
     // fires ends the resolution (no reconciliation, no later rows).
     bool ElseChain = false;

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <functional>
 
 #include "foundation/JoryUtils.h"
 #include "foundation/UnicodeUtils.h"
@@ -76,6 +77,89 @@ bool ProductHas(const TVersionWork& W, const char* Name) { return StrContainsTex
 // The publisher text of the portable-application platform's packages.
 constexpr const char* kPortablePlatform = "PortableApps.com";
 
+// Triggers and actions the rows are made of.
+using TTrigger = std::function<bool(const TVersionWork&)>;
+using TAction = std::function<void(TVersionWork&)>;
+
+TTrigger ProductStartsWith(std::string Name) {
+    return [Name](const TVersionWork& W) { return StrStartsText(W.Product, Name); };
+}
+TTrigger ProductContains(std::string Name) {
+    return [Name](const TVersionWork& W) { return StrContainsText(Name, W.Product); };
+}
+TTrigger ProductEquals(std::string Name) {
+    return [Name](const TVersionWork& W) { return SameText(W.Product, Name); };
+}
+TTrigger CompanyContains(std::string Name) {
+    return [Name](const TVersionWork& W) { return StrContainsText(Name, W.Company); };
+}
+TTrigger BaseEquals(std::string Name) {
+    return [Name](const TVersionWork& W) { return SameText(W.Base, Name); };
+}
+// The file name with its extension.
+TTrigger FileNameEquals(std::string Name) {
+    return [Name](const TVersionWork& W) { return SameText(framework::ExtractFileName(W.FileName), Name); };
+}
+TTrigger FileNameEnds(std::string Tail) {
+    return [Tail](const TVersionWork& W) { return StrEndsText(W.FileName, Tail); };
+}
+
+// The installer entry's version of a product.
+TAction Uninstall(std::string Name) {
+    return [Name](TVersionWork& W) { W.R = GetUninstallVersion(Name); };
+}
+// ... restricted to entries that lie in the program's folder.
+TAction UninstallInFolder(std::string Name) {
+    return [Name](TVersionWork& W) { W.R = GetUninstallVersionInFolder(Name, W.Folder); };
+}
+// ... the version number that ends the entry's display name.
+TAction UninstallTrailing(std::string Name) {
+    return [Name](TVersionWork& W) { W.R = UninstallVersionByNameContains(Name); };
+}
+// A sibling executable speaks for the program; the first one present wins.
+TAction Sibling(std::vector<std::string> Files) {
+    return [Files](TVersionWork& W) {
+        for (const std::string& file : Files)
+            if (SiblingVersion(W, file)) {
+                W.Stop = true;
+                return;
+            }
+    };
+}
+// A resource string, when it is a version text.
+TAction ProductVersionText() {
+    return [](TVersionWork& W) {
+        if (!W.Rec.ProductVersion.empty() && IsVersionString(W.Rec.ProductVersion)) W.R = W.Rec.ProductVersion;
+    };
+}
+TAction FileVersionText() {
+    return [](TVersionWork& W) {
+        if (!W.Rec.FileVersion.empty() && IsVersionString(W.Rec.FileVersion)) W.R = W.Rec.FileVersion;
+    };
+}
+// The leading version number of ProductVersion ("1.2 beta" gives 1.2), when valid.
+TAction LeadingProductVersion() {
+    return [](TVersionWork& W) {
+        const std::string v = LeadingVersionNumber(W.Rec.ProductVersion);
+        if (IsValidVersion(v)) W.R = v;
+    };
+}
+// An action that only replaces the version it finds something better than nothing.
+TAction IfFound(TAction Action) {
+    return [Action](TVersionWork& W) {
+        const std::string before = W.R;
+        Action(W);
+        if (W.R.empty()) W.R = before;
+    };
+}
+// An action whose finding ends the resolution.
+TAction Settles(TAction Action) {
+    return [Action](TVersionWork& W) {
+        const std::string before = W.R;
+        Action(W);
+        if (!W.R.empty() && W.R != before) W.Stop = true;
+    };
+}
 }  // namespace
 
 // Base-name probes: a few codecs and tools keep their version only in the installer entry.
@@ -110,6 +194,7 @@ const std::vector<TVersionRule> kBaseNameProbes = {
 
 // Before the fixed version: a row that finds a version ends the resolution.
 const std::vector<TVersionRule> kVersionRulesBeforeDefault = {
+    {"Yamicsoft", [](const TVersionWork& W) { return SameText(W.Company, "Yamicsoft"); }, Sibling({"MPCL.dll"})},
     // Installer entry, its build number from the program's own build file.
     {"JDownloader", [](const TVersionWork& W) { return ProductHas(W, "JDownloader"); },
      [](TVersionWork& W) {
@@ -131,22 +216,46 @@ const std::vector<TVersionRule> kVersionRulesBeforeDefault = {
          }
          W.R = Printed(v);
      }},
-    {"Vuze", [](const TVersionWork& W) { return ProductHas(W, "Vuze"); },
-     [](TVersionWork& W) { W.R = GetVuzeVersion(); }},
-    {"SSD Dashboard", [](const TVersionWork& W) { return ProductHas(W, "SSD Dashboard"); },
-     [](TVersionWork& W) { W.R = GetUninstallVersionInFolder("Dashboard", W.Folder); }},
-    {"Screencast-O-Matic", [](const TVersionWork& W) { return ProductStarts(W, "Screencast-O-Matic"); },
+    {"Vuze", ProductContains("Vuze"), [](TVersionWork& W) { W.R = GetVuzeVersion(); }},
+    {"SSD Dashboard", ProductContains("SSD Dashboard"), UninstallInFolder("Dashboard")},
+    {"Ashampoo WinOptimizer", ProductStartsWith("Ashampoo WinOptimizer"), Uninstall("Ashampoo WinOptimizer")},
+    {"MediathekView", ProductStartsWith("MediathekView"), Uninstall("MediathekView")},
+    {"LatencyMon", ProductStartsWith("LatencyMon"), Uninstall("LatencyMon")},
+    {"BCWipe", ProductStartsWith("BCWipe"), UninstallInFolder("BCWipe")},
+    {"Citrix Workspace", ProductStartsWith("Citrix Workspace"), Uninstall("Citrix Workspace")},
+    {"Zortam Mp3 Media Studio", ProductStartsWith("Zortam Mp3 Media Studio"), Uninstall("Zortam Mp3 Media Studio")},
+    {"Screencast-O-Matic", ProductStartsWith("Screencast-O-Matic"),
      [](TVersionWork& W) { W.R = GetToken(Trim(GetUninstallVersion("Screencast-O-Matic")), 0, " "); }},
-    {"Ventoy", [](const TVersionWork& W) { return ProductStarts(W, "Ventoy"); },
-     [](TVersionWork& W) { W.R = FirstLine(W.Folder + "ventoy\\version"); }},
-    {"Ashampoo Undeleter", [](const TVersionWork& W) { return ProductStarts(W, "Ashampoo Undeleter"); },
+    {"Ventoy", ProductStartsWith("Ventoy"), [](TVersionWork& W) { W.R = FirstLine(W.Folder + "ventoy\\version"); }},
+    {"8GadgetPack", ProductStartsWith("8GadgetPack"), Uninstall("8GadgetPack")},
+    {"IceCream Ebook reader", ProductStartsWith("IceCream Ebook reader"), Uninstall("IceCream Ebook Reader")},
+    {"StarMoney", ProductStartsWith("StarMoney"), UninstallTrailing("StarMoney")},
+    {"NVIDIA GeForce Experience", ProductStartsWith("NVIDIA GeForce Experience"), Uninstall("NVIDIA GeForce Experience")},
+    {"AMD Ryzen Master", ProductStartsWith("AMD Ryzen Master"), Uninstall("AMD Ryzen Master")},
+    {"Radeon Software", ProductStartsWith("Radeon Software"), Uninstall("AMD Software")},
+    {"OWASP Zed Attack Proxy", ProductStartsWith("OWASP Zed Attack Proxy"), UninstallTrailing("OWASP ZAP")},
+    {"Waterfox G", ProductStartsWith("Waterfox G"), Uninstall("Waterfox G")},
+    {"Abelssoft", CompanyContains("Abelssoft"),
+     [](TVersionWork& W) { W.R = GetUninstallVersionInFolder(W.Product, W.Folder); }},
+    {"Ashampoo Undeleter", ProductStartsWith("Ashampoo Undeleter"),
      [](TVersionWork& W) { W.R = GetAshampooUndeleterVersion(); }},
-    {"GlyphClient", [](const TVersionWork& W) { return SameText(W.Base, "GlyphClient"); },
-     [](TVersionWork& W) { SiblingVersion(W, "GlyphClientApp.exe"); }},
-    {"RevoUPort", [](const TVersionWork& W) { return SameText(W.Base, "RevoUPort"); },
-     [](TVersionWork& W) { SiblingVersion(W, "x86\\RevoUn.exe"); }},
+    {"Plex", ProductEquals("Plex"), Uninstall("Plex")},
+    {"Plex Media Player", ProductStartsWith("Plex Media Player"), Uninstall("Plex Media Player")},
+    {"GlyphClient", BaseEquals("GlyphClient"), Sibling({"GlyphClientApp.exe"})},
+    {"wweb32", BaseEquals("wweb32"), UninstallInFolder("WYSIWYG Web Builder")},
+    {"RevoUPort", BaseEquals("RevoUPort"), Sibling({"x86\\RevoUn.exe"})},
+    {"RevoUPPort", BaseEquals("RevoUPPort"), Sibling({"x64\\RevoUnPro.exe", "x86\\RevoUnPro.exe"})},
+    {"RevoUninstallerProPortable", BaseEquals("RevoUninstallerProPortable"),
+     Sibling({"App\\RevoUninstallerPro\\x64\\RevoUnPro.exe", "App\\RevoUninstallerPro\\x86\\RevoUnPro.exe"})},
+    {"Linqpad", ProductStartsWith("Linqpad"), UninstallInFolder("LINQPad")},
+    {"StartUI", ProductStartsWith("StartUI"), Uninstall("StartUI")},
+    {"avcenter", BaseEquals("avcenter"), UninstallInFolder("Avira")},
+    {"WindscribeLauncher", BaseEquals("WindscribeLauncher"), Sibling({"Windscribe.exe"})},
+    {"Librewolf Portable", ProductStartsWith("Librewolf Portable"), Sibling({"LibreWolf\\librewolf.exe"})},
     {"Ubisoft Connect",
-     [](const TVersionWork& W) { return ProductStarts(W, "Uplay") || ProductStarts(W, "Ubisoft Connect"); },
+     [](const TVersionWork& W) {
+         return SameText(W.Base, "ubisoftconnect") || ProductStarts(W, "Uplay") || ProductStarts(W, "Ubisoft Connect");
+     },
      [](TVersionWork& W) {
          TPlimVersion v(WideToAnsi(GetFixedFileVersion(AnsiToWide(W.FileName))));
          if (!v.IsValid() || v.Build != 0) return;
@@ -154,12 +263,31 @@ const std::vector<TVersionRule> kVersionRulesBeforeDefault = {
          v.Release = 0;
          W.R = Printed(v);
      }},
-    {"Airdroid", [](const TVersionWork& W) { return ProductStarts(W, "Airdroid"); },
-     [](TVersionWork& W) { SiblingVersion(W, "AirDroid.exe"); }},
+    {"Inno Setup", [](const TVersionWork& W) { return StrStartsText(W.Product, "Inno Setup") && SameText(W.Base, "compil32"); },
+     UninstallInFolder("Inno Setup")},
+    {"CloudBuckit", ProductStartsWith("CloudBuckit"), Uninstall("CloudBuckit")},
+    {"Airdroid", ProductStartsWith("Airdroid"), Sibling({"AirDroid.exe"})},
+    {"O&O Defrag", ProductStartsWith("O&O Defrag"), Uninstall("O&O Defrag")},
+    {"mbae-test", BaseEquals("mbae-test"), Uninstall("Malwarebytes Anti-Exploit")},
 };
 
 // Refinements of the fixed version.
 const std::vector<TVersionRule> kVersionRulesAfterDefault = {
+    {"partitionwizard", BaseEquals("partitionwizard"),
+     IfFound([](TVersionWork& W) {
+         const std::string v = UninstallLastWordByNamePrefix("MiniTool Partition Wizard");
+         if (IsValidVersion(v) && IsVersionString(v)) W.R = v;
+         else W.R.clear();
+     })},
+    {"seatools", BaseEquals("seatools"), IfFound(Uninstall("SeaTools"))},
+    {"AudioConverter Studio", ProductStartsWith("AudioConverter Studio"), IfFound(Uninstall("AudioConverter Studio"))},
+    {"EaseUS Data Recovery Wizard", ProductStartsWith("EaseUS Data Recovery Wizard"),
+     IfFound(UninstallInFolder("EaseUS Data Recovery Wizard"))},
+    {"DRW", BaseEquals("DRW"), IfFound(UninstallInFolder("EaseUS Data Recovery Wizard"))},
+    {"gswin32", BaseEquals("gswin32"), IfFound(UninstallTrailing("Ghostscript"))},
+    {"Thonny", ProductStartsWith("Thonny"), IfFound(Uninstall("Thonny"))},
+    {"nsis", BaseEquals("nsis"), IfFound(Uninstall("Nullsoft Install System"))},
+    {"ArtMoney", ProductContains("ArtMoney"), IfFound(Uninstall("ArtMoney"))},
     {"Google Chrome", [](const TVersionWork& W) { return W.R == "0.0.0.0" && W.Product == "Google Chrome"; },
      [](TVersionWork& W) {
          W.R = GetHighestVersionSubfolder(W.FileName);
@@ -191,6 +319,7 @@ const std::vector<TVersionRule> kVersionRulesAfterDefault = {
 // On the resource strings and sibling files. From "Grammarly" on the rows form an if/else
 // chain: the first that fires settles the version.
 const std::vector<TVersionRule> kVersionRulesOnStrings = {
+    {"DBeaver Community", ProductStartsWith("DBeaver Community"), Settles(ProductVersionText())},
     // Tax products: the version of the year's main module, or the year before a DLL's FV.
     {"Buhl Data",
      [](const TVersionWork& W) {
@@ -209,6 +338,15 @@ const std::vector<TVersionRule> kVersionRulesOnStrings = {
          int32_t y = 0;
          if (framework::TryStrToInt(four, y) && y > 2000 && !StrStartsStr(W.R, four)) W.R = four + "." + W.R;
      }},
+    {"NW.JS", CompanyContains("NW.JS"), Settles(UninstallInFolder(""))},
+    {"IObitUnlocker", BaseEquals("IObitUnlocker"), Settles(FileVersionText())},
+    {"Bleachbit", ProductStartsWith("Bleachbit"), Settles(LeadingProductVersion())},
+    {"OpenVPNConnect", BaseEquals("OpenVPNConnect"), Settles(Uninstall("OpenVPN Connect"))},
+    {"VirtualDub2", ProductStartsWith("VirtualDub2"),
+     Settles([](TVersionWork& W) {
+         const std::string v = LeadingVersionNumber(GetToken(Trim(W.Rec.FileDescription), 1, " "));
+         if (IsValidVersion(v)) W.R = v;
+     })},
     {"PowerShell",
      [](const TVersionWork& W) { return ProductStarts(W, "PowerShell") && StrContainsText("WindowsPowerShell\\v1.0\\", W.Folder); },
      [](TVersionWork& W) {
@@ -220,6 +358,8 @@ const std::vector<TVersionRule> kVersionRulesOnStrings = {
          if (!W.Rec.ProductVersion.empty() && IsVersionString(W.Rec.ProductVersion)) W.R = W.Rec.ProductVersion;
      },
      true},
+    {"Brave Portable", ProductStartsWith("Brave Portable"), Sibling({"App\\Brave\\brave.exe"}), true},
+    {"Logitech Media Server", ProductStartsWith("Logitech Media Server"), ProductVersionText(), true},
     {"Dell Display Manager", [](const TVersionWork& W) { return ProductStarts(W, "Dell Display Manager"); },
      [](TVersionWork& W) {
          if (!W.Rec.FileVersion.empty() && IsVersionString(W.Rec.FileVersion)) W.R = W.Rec.FileVersion;
@@ -231,6 +371,22 @@ const std::vector<TVersionRule> kVersionRulesOnStrings = {
          if (!v.empty() && IsVersionString(v)) W.R = v;
      },
      true},
+    {"Ant Download Manager", ProductStartsWith("Ant Download Manager"), ProductVersionText(), true},
+    {"WSCC", ProductStartsWith("WSCC"), ProductVersionText(), true},
+    {"Trader WorkStation", ProductStartsWith("Trader WorkStation"), IfFound(Uninstall("Trader Workstation")), true},
+    {"DWG TrueView", ProductStartsWith("DWG TrueView"), ProductVersionText(), true},
+    {"iSCSIAgent", ProductStartsWith("iSCSIAgent"), FileVersionText(), true},
+    {"MiKTeX", ProductStartsWith("MiKTeX"), LeadingProductVersion(), true},
+    {"PowerPanel", ProductStartsWith("PowerPanel"), ProductVersionText(), true},
+    {"Password Tech", ProductStartsWith("Password Tech"), LeadingProductVersion(), true},
+    {"CrystalDiskInfo", ProductStartsWith("CrystalDiskInfo"), LeadingProductVersion(), true},
+    {"FastKeys", ProductStartsWith("FastKeys"), ProductVersionText(), true},
+    {"VoodooShield", ProductStartsWith("VoodooShield"), ProductVersionText(), true},
+    {"ESET", ProductStartsWith("ESET"), ProductVersionText(), true},
+    {"PostBox", ProductStartsWith("PostBox"), LeadingProductVersion(), true},
+    {"Dante Virtual Soundcard", ProductStartsWith("Dante Virtual Soundcard"), LeadingProductVersion(), true},
+    {"slack", ProductEquals("slack"), ProductVersionText(), true},
+    {"NetPhone Client", ProductStartsWith("NetPhone Client"), ProductVersionText(), true},
     {"Avidemux", [](const TVersionWork& W) { return ProductStarts(W, "Avidemux"); },
      [](TVersionWork& W) {
          const std::string v = GetToken(Trim(W.Rec.FileDescription), 1, " ");
@@ -246,6 +402,23 @@ const std::vector<TVersionRule> kVersionRulesOnStrings = {
     {"Advanced SystemCare",
      [](const TVersionWork& W) { return ProductHas(W, "Advanced SystemCare") && !SameText(W.Base, "ASC"); },
      [](TVersionWork& W) { W.R.clear(); }, true},
+    {"AdwCleaner", ProductStartsWith("AdwCleaner"), LeadingProductVersion(), true},
+    {"songbird", ProductStartsWith("songbird"), LeadingProductVersion(), true},
+    {"Kobo", ProductStartsWith("Kobo"), ProductVersionText(), true},
+    {"firefox.exe", FileNameEquals("firefox.exe"), LeadingProductVersion(), true},
+    {"Instantbird.exe", FileNameEquals("Instantbird.exe"), LeadingProductVersion(), true},
+    {"TagRename.exe", FileNameEquals("TagRename.exe"), LeadingProductVersion(), true},
+    {"Directory Opus", ProductStartsWith("Directory Opus"), LeadingProductVersion(), true},
+    {"thunderbird.exe", FileNameEquals("thunderbird.exe"), LeadingProductVersion(), true},
+    {"seamonkey.exe", FileNameEquals("seamonkey.exe"), LeadingProductVersion(), true},
+    {"sunbird.exe", FileNameEquals("sunbird.exe"), LeadingProductVersion(), true},
+    {"palemoon.exe", FileNameEquals("palemoon.exe"), LeadingProductVersion(), true},
+    {"VC10Play", BaseEquals("VC10Play"), ProductVersionText(), true},
+    {"vc10Center", BaseEquals("vc10Center"), ProductVersionText(), true},
+    {"service\\SystemExplorerService.exe", FileNameEnds("service\\SystemExplorerService.exe"),
+     Sibling({"..\\SystemExplorer.exe"}), true},
+    {"PDF Softland", [](const TVersionWork& W) { return StrContainsText("PDF", W.Product) && StrContainsText("Softland", W.Company); },
+     LeadingProductVersion(), true},
     // WinZip: the digit-and-dot runs of its ProductVersion.
     {"winzip",
      [](const TVersionWork& W) {
@@ -276,6 +449,8 @@ const std::vector<TVersionRule> kVersionRulesOnStrings = {
 
 // After the reconciliation.
 const std::vector<TVersionRule> kVersionRulesAfterReconciliation = {
+    {"ThreatFire", ProductStartsWith("ThreatFire"), IfFound(Uninstall("ThreatFire"))},
+    {"Thaiphoon Burner", ProductStartsWith("Thaiphoon Burner"), LeadingProductVersion()},
     {"Skype", [](const TVersionWork& W) { return StrContainsText("Skype", W.Company); },
      [](TVersionWork& W) {
          TPlimVersion v(W.R);
@@ -307,12 +482,34 @@ const std::vector<TVersionRule> kVersionRulesAfterReconciliation = {
          const std::string v = GetLibreOfficeVersion();
          if (!v.empty()) W.R = v;
      }},
+    {"WD Security", ProductStartsWith("WD Security"), IfFound(UninstallInFolder("WD Security"))},
+    {"WD Drive Utilities", ProductStartsWith("WD Drive Utilities"), IfFound(UninstallInFolder("WD Drive Utilities"))},
     {"Malwarebytes", [](const TVersionWork& W) { return ProductStarts(W, "Malwarebytes"); },
      [](TVersionWork& W) {
          const std::string v = ProductStarts(W, "Malwarebytes Anti-Ransomware") ? GetMalwarebytesArVersion(W.Folder)
                                                                                 : GetMalwarebytesVersion(W.Folder);
          if (!v.empty()) W.R = v;
      }},
+    // Java's fixed version carries the update number times ten (8.0.3210.7 is 8.0.321.7).
+    {"Java",
+     [](const TVersionWork& W) {
+         return StrStartsText(W.Product, "Java(TM)") || StrStartsText(W.Product, "JavaFX(TM)") ||
+                (StrStartsText(W.Product, "Java") && StrContainsText("Platform SE", W.Product));
+     },
+     [](TVersionWork& W) {
+         TPlimVersion v(W.R);
+         if (!v.IsValid() || v.Release % 10 != 0) return;
+         v.Release /= 10;
+         W.R = Printed(v);
+     }},
+    {"Wondershare Filmora", ProductStartsWith("Wondershare Filmora"), IfFound(UninstallInFolder("Wondershare Filmora"))},
+    {"EaseUS", ProductStartsWith("EaseUS"), IfFound([](TVersionWork& W) { W.R = GetUninstallVersionInFolder(W.Product, W.Folder); })},
+    {"Ultimate TagScanner", ProductStartsWith("Ultimate TagScanner"), LeadingProductVersion()},
+    {"reader_sl", BaseEquals("reader_sl"), IfFound(Sibling({"AcroRd32.exe"}))},
+    {"siw", [](const TVersionWork& W) {
+         return SameText(W.Base, "siw") || StrStartsText(W.Product, "System Information") || SameText(W.Product, "SIW");
+     },
+     LeadingProductVersion()},
     {"HiSuite", [](const TVersionWork& W) { return ProductStarts(W, "HiSuite"); },
      [](TVersionWork& W) {
          const std::string v = IniValue(W.Folder + "runinfo.ini", "version", "version");
@@ -323,12 +520,17 @@ const std::vector<TVersionRule> kVersionRulesAfterReconciliation = {
          const std::string v = IniValue(W.Folder + "application.ini", "App", "version");
          if (!v.empty()) W.R = v;
      }},
+    {"Spybot - Search & Destroy", ProductStartsWith("Spybot - Search & Destroy"), IfFound(UninstallTrailing("Spybot"))},
+    {"Brave Browser", ProductStartsWith("Brave Browser"), LeadingProductVersion()},
+    {"jv16 PowerTools", ProductStartsWith("jv16 PowerTools"), IfFound(Uninstall("jv16 PowerTools"))},
     {"portable platform", [](const TVersionWork& W) { return StrContainsText(kPortablePlatform, W.Company); },
      [](TVersionWork& W) {
          std::string v = IniValue(W.Folder + "App\\AppInfo\\appinfo.ini", "version", "PackageVersion");
          for (size_t at; (at = v.find(" rev ")) != std::string::npos;) v.replace(at, 5, ".");
          if (!v.empty()) W.R = v;
      }},
+    {"Winmerge", ProductStartsWith("Winmerge"), LeadingProductVersion()},
+    {"Tor Browser", ProductStartsWith("Tor Browser"), IfFound(UninstallInFolder("Tor Browser"))},
     {"madVR", [](const TVersionWork& W) { return ProductStarts(W, "madVR"); },
      [](TVersionWork& W) {
          const std::string v = WithoutLeadingV(FirstLine(W.Folder + "changelog.txt"));

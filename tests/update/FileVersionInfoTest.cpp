@@ -176,6 +176,17 @@ TEST(FileVersionInfo, HostileResourcesAreInvalidNotOverrun) {
     EXPECT_EQ(Message(Blob::Root(Blob::Strings(Blob::Table("040904b0", Blob::Block("K", "", 0, 4))))), kNoInfo);
 }
 
+// The same damage inside real files, read through Windows' own version API.
+TEST(FileVersionInfo, DamagedResourcesInFiles) {
+    EXPECT_EQ(TKitFileVersionInfo(Fixture("zero_length.dll")).GetStandardKey(2), "Zero Co");
+    try {
+        TKitFileVersionInfo info(Fixture("overlong.dll"));
+        FAIL() << "a string longer than its table";
+    } catch (const EKitFileVersionInfoError& e) {
+        EXPECT_STREQ(e.what(), kNoInfo);
+    }
+}
+
 TEST(FileVersionInfo, SixteenBitLayout) {
     // Header without a type word, ANSI keys and values.
     auto block = [](const std::string& key, const std::string& value, const std::string& children) {
