@@ -27,11 +27,11 @@ namespace {
 
 enum class TRowTest : uint8_t {
     // on R, the name so far (ignoring case unless "Case")
-    REquals, REqualsCase, RStarts, RContains, RContainsCase, REnds, REmpty,
+    REquals, REqualsCase, RStarts, RContains, RContainsCase, RLacks, REnds, REmpty,
     // on the file
     BaseEquals, BaseStarts, BaseEnds, BaseContains, DirContains, DirLacks, PathContains, PathLacks, ParentEquals,
     // on the version strings
-    CnContains, CnStarts, CnEmpty, FdStarts, PnContains, PnNotEmpty,
+    CnContains, CnStarts, CnEmpty, FdStarts, FdNotEmpty, PnContains, PnNotEmpty,
     // on the version numbers (Key: a decimal constant)
     PvMajorBelow, PvMajorAbove, FvMajorBelow, FvMajorAbove,
     // on sibling files (Key: a path below Dir) and the installed-software list
@@ -156,6 +156,7 @@ bool Holds(const TProductWork& W, const TRowCond& C) {
         case TRowTest::RStarts: return StrStartsText(W.R, k);
         case TRowTest::RContains: return StrContainsText(k, W.R);
         case TRowTest::RContainsCase: return W.R.find(k) != std::string::npos;
+        case TRowTest::RLacks: return !StrContainsText(k, W.R);
         case TRowTest::REnds: return StrEndsText(W.R, k);
         case TRowTest::REmpty: return W.R.empty();
         case TRowTest::BaseEquals: return SameText(W.Base, k);
@@ -171,6 +172,7 @@ bool Holds(const TProductWork& W, const TRowCond& C) {
         case TRowTest::CnStarts: return StrStartsText(rec.CompanyName, k);
         case TRowTest::CnEmpty: return rec.CompanyName.empty();
         case TRowTest::FdStarts: return StrStartsText(rec.FileDescription, k);
+        case TRowTest::FdNotEmpty: return !rec.FileDescription.empty();
         case TRowTest::PnContains: return StrContainsText(k, rec.ProductName);
         case TRowTest::PnNotEmpty: return !rec.ProductName.empty();
         case TRowTest::PvMajorBelow: return Major(rec.ProductVersion) < framework::StrToIntDef(k, 0);
@@ -221,8 +223,8 @@ void DvdFlickV2(TProductWork& W) {
     if (TPlimVersion(version).IsNewerThan(TPlimVersion::CreatePacked(0x00010133, 0x02E20000))) W.R = "DVD Flick v2";
 }
 
+// The row has seen R and CN empty and a base name beginning with "am".
 void ArtMoney(TProductWork& W) {
-    if (!W.Rec.CompanyName.empty() || !StrStartsText(W.Base, "am")) return;
     const std::string rest = W.Base.substr(2);
     if (!IsVersionString(rest)) return;
     if (TPlimVersion(W.Rec.ProductVersion).AsText() == "1.0.0.0") W.R = "ArtMoney";
@@ -492,7 +494,6 @@ void BleachBit(TProductWork& W) {
     W.R = framework::FileExists(W.Dir + "BleachBit.ini") ? "BleachBit Portable" : "BleachBit";
 }
 
-
 using T = TRowTest;
 
 // ---------------------------------------------------------------------------------------------
@@ -502,7 +503,7 @@ const std::vector<TProductRow> kD1 = {
     Eq("DVD Flick").Do(DvdFlickV2),
     Eq("Skype").If(T::PvMajorBelow, "8").Set("Skype Classic"),
     Empty().If(T::CnEmpty).BaseStarts("am").Do(ArtMoney),
-    Starts("PhotoFiltre").Set("PhotoFiltre"),
+    Starts("PhotoFiltre").If(T::RLacks, "Studio").Set("PhotoFiltre"),
     Starts("PhotoFiltre Studio").Set("PhotoFiltre Studio"),
     Eq("Mozilla Firefox, Portable Edition").Do(FirefoxPortableLegacy),
     Eq("Node.js").Do(NodeReleaseLine),
@@ -516,7 +517,7 @@ const std::vector<TProductRow> kD1 = {
     Eq("SteuertippsCenter").CnStarts("Akademische Arbeitsgemeinschaft Verlag").Do(AavYear),
     Eq("ReportTool").CnStarts("Akademische Arbeitsgemeinschaft Verlag").Do(AavYear),
     Eq("AAV4GL-Engine").CnStarts("Akademische Arbeitsgemeinschaft Verlag").Do(AavYear),
-    Always().CnHas("Softmaker").DirHas("FreeOffice").Prepend("FreeOffice "),
+    Always().CnHas("Softmaker").DirHas("FreeOffice").If(T::RLacks, "FreeOffice").Prepend("FreeOffice "),
     Always().CnHas("SoftPerfect").Prepend("SoftPerfect "),
     Always().CnHas("NW.JS").If(T::PnContains, "NWJS").Do(NwjsApplication),
     Eq("Storage Executive").Prepend("Micron "),
@@ -552,7 +553,7 @@ const std::vector<TProductRow> kD1 = {
     Eq("Microsoft Edge").DirHas("Edge Beta").Set("Microsoft Edge Beta"),
     Eq("Microsoft Edge").DirHas("Edge Dev").Set("Microsoft Edge Dev"),
     Eq("Microsoft Edge").DirHas("Edge SxS").Set("Microsoft Edge Canary"),
-    Base("compil32").If(T::RContains, "compi").Set("Inno Setup"),
+    Base("compil32").Set("Inno Setup"),
     Starts("Medienverwaltungssystem").Set("Medienverwaltungssystem"),
     Starts("Kalkules").Set("Kalkules"),
     Starts("StartIsBack ").Set("StartIsBack"),
@@ -655,6 +656,8 @@ const std::vector<TProductRow> kD1 = {
     Eq("Google Drive Sync").Set("Google Drive"),
     Starts("Thunderbolt(TM)").Set("Thunderbolt Software"),
     Starts("Thunderbolt (TM)").Set("Thunderbolt Software"),
+    // the suite's name on one of its programs: the program's own name
+    Starts("Softmaker ").CnHas("Softmaker").If(T::FdNotEmpty).If(T::RLacks, "FreeOffice").SetFD(),
     Starts("Less MSI").Set("LessMSI"),
     Eq("Chromium").DirHas("\\SRWare Iron").Set("SRWare Iron"),
     Starts("Chromium").Do(UngoogledChromium),
@@ -676,7 +679,7 @@ const std::vector<TProductRow> kD1 = {
     Eq("Software Updates manager").Set("Software Updates Manager"),
     Starts("Free All Converter").Set("Free All Converter"),
     Starts("NAPS2").Set("NAPS2"),
-    Starts("FreeCommander").Set("FreeCommander"),
+    Starts("FreeCommander").If(T::RLacks, " XE").Set("FreeCommander"),
     Starts("FreeCommander").Has(" XE").Set("FreeCommander XE"),
     Starts("SpiderOak").Set("SpiderOak One"),
     Eq("Neuber Software / Typograf").Set("Typograf"),
@@ -699,7 +702,7 @@ const std::vector<TProductRow> kD1 = {
     Starts("Internet Download Manager").Set("Internet Download Manager"),
     Eq("K-MultimediaPlayer").Set("KMPlayer"),
     Starts("AIMP").Set("AIMP"),
-    Starts("Openoffice ").Set("OpenOffice"),
+    Starts("Openoffice ").If(T::RLacks, "Beta").Set("OpenOffice"),
     Starts("Openoffice Beta").Set("OpenOffice Beta"),
     Starts("SoftPerfect NetWorx").Set("NetWorx"),
     Eq("Windows Directory Statistics").Set("WinDirStat"),
@@ -812,7 +815,7 @@ const std::vector<TProductRow> kD2 = {
     Eq("Winzip").Set("WinZip"),
     Eq("WinZip Self-Extractor").Set("WinZip Self-Extractor"),
     Eq("WZSEPE").Set("WinZip Self-Extractor"),
-    Starts("ACDSee").Set("ACDSee"),
+    Starts("ACDSee").If(T::RLacks, " Pro").Set("ACDSee"),
     Starts("ACDSee").Has(" Pro").Set("ACDSee Pro"),
     Starts("Nero StartSmart ").Set("Nero StartSmart"),
     Starts("MPC-BE").Set("MPC-BE"),
