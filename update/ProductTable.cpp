@@ -47,6 +47,7 @@ struct TRowCond {
     const char* Key;
 };
 
+// Up to four tests, all of which must hold, and one action.
 struct TProductRow {
     TRowCond Tests[4] = {};
     int TestCount = 0;
