@@ -309,6 +309,38 @@ TEST_F(SslContextTest, EncryptedKeyNeedsItsPassPhrase) {
     EXPECT_TRUE(Handshake(server, client, "www.example.test").ok);
 }
 
+TEST_F(SslContextTest, OwnCertificateTakesThePlaceOfTheFiles) {
+    TSslContext server(nullptr), client(nullptr);
+    std::string errors;
+    server.OwnCertificate()->LoadFromText(ReadFile(CertPath("ecserver.pem")) + ReadFile(CertPath("ecserver.key")) +
+                                              ReadFile(CertPath("ca.pem")),
+                                          2, errors);
+    ASSERT_EQ("", errors);
+    server.SetSslCertFile(CertPath("no-such-file.pem"));  // not read: the own certificate counts
+    SetUpVerifyingClient(client, CertPath("ca.pem"));
+    const HandshakeResult r = Handshake(server, client, "ec.example.test");
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(X509_V_OK, r.verifyResult);
+}
+
+TEST_F(SslContextTest, VerifyCallbackDecides) {
+    // The socket layer's verify callback sees every certificate and may overrule OpenSSL.
+    static int seen;
+    seen = 0;
+    TSslContext::Callbacks.Verify = [](int, X509_STORE_CTX*) {
+        ++seen;
+        return 1;
+    };
+    TSslContext server(nullptr), client(nullptr);
+    SetUpServer(server);
+    SetUpVerifyingClient(client, CertPath("foreign.pem"));
+    const HandshakeResult r = Handshake(server, client, "www.example.test");
+    TSslContext::Callbacks.Verify = nullptr;
+    EXPECT_TRUE(r.ok);
+    EXPECT_NE(X509_V_OK, r.verifyResult) << "the error is still recorded";
+    EXPECT_GT(seen, 0);
+}
+
 TEST_F(SslContextTest, SettersActOnABuiltContext) {
     TSslContext server(nullptr), client(nullptr);
     server.BuildSslCtx();
