@@ -284,12 +284,15 @@ TEST_F(SslContextTest, RevokedCertificateIsRefusedWithTheCrl) {
         const char* crl;
         bool ok;
         long verify;
-    } cases[] = {{"empty.crl", true, X509_V_OK}, {"revoked.crl", false, X509_V_ERR_CERT_REVOKED}};
+    } cases[] = {{"empty.crl", true, X509_V_OK},
+                 {"revoked.crl", false, X509_V_ERR_CERT_REVOKED},
+                 {"crls\\", false, X509_V_ERR_CERT_REVOKED}};  // every file of a folder
     for (const Case& c : cases) {
         SCOPED_TRACE(c.crl);
         TSslContext client(nullptr);
         SetUpVerifyingClient(client, CertPath("ca.pem"));
-        client.SslCRLFile = CertPath(c.crl);
+        if (std::string(c.crl).back() == '\\') client.SslCRLPath = CertPath(c.crl);
+        else client.SslCRLFile = CertPath(c.crl);
         client.SetSslVerifyFlags({sslX509_V_FLAG_CRL_CHECK});
         const HandshakeResult r = Handshake(server, client, "www.example.test");
         EXPECT_EQ(c.ok, r.ok);
@@ -356,6 +359,25 @@ TEST_F(SslContextTest, SettersActOnABuiltContext) {
     EXPECT_EQ(SSL_VERIFY_NONE, ossl::SSL_CTX_get_verify_mode(client.SslCtx()));
     client.SetSslAlpnProtocols("h2\r\nhttp/1.1");
     EXPECT_EQ(2, client.SslAlpnProtocols().Count());
+}
+
+TEST_F(SslContextTest, Engines) {
+    TSslEngine engine(nullptr);
+    EXPECT_EQ("Cannot initialize a closed engine", Raised<ESslEngineError>([&] { engine.Init(); }));
+    engine.SetNameID("no-such-engine");
+    EXPECT_FALSE(engine.Open());
+    EXPECT_EQ(0u, engine.LastErrorMsg.rfind("ENGINE_by_id\r\n", 0));
+    EXPECT_EQ(0, engine.State());
+    // A context whose engine should load the key needs a key id.
+    TSslContext ctx(nullptr);
+    ctx.SetCtxEngine(&engine);
+    engine.CtxCapabilities.insert(eccLoadPrivKey);
+    EXPECT_EQ("Engine and KeyID may not be empty", Raised<ESslContextException>([&] { ctx.BuildSslCtx(); }));
+    {
+        TSslEngine gone(nullptr);
+        ctx.SetCtxEngine(&gone);
+    }
+    EXPECT_EQ(nullptr, ctx.CtxEngine()) << "forgotten when the engine is destroyed";
 }
 
 // ---- The Windows ROOT store ------------------------------------------------------------------
