@@ -149,7 +149,7 @@ void TMainDlg::BuildComponents() {
         grp->SetParent(this);
     };
 
-    display(drivers_btn, "drivers_btn", top_pnl.get(), ImageList96.get(), 0, {300, 10, 128, 38});
+    display(drivers_btn, "drivers_btn", top_pnl.get(), ImageList96.get(), 0, {296, 10, 132, 38});
     drivers_btn->SetCaption("Drivers Update");
 
     group(status_grp, "status_grp", "Status", {8, 63, 421, 133});
@@ -167,14 +167,17 @@ void TMainDlg::BuildComponents() {
     display(manufsn_btn, "manufsn_btn", manuf_grp.get(), ImageList96.get(), 4, {232, 14, 181, 38});
     display(manufdate_btn, "manufdate_btn", manuf_grp.get(), ImageList96.get(), 3, {8, 50, 220, 38});
 
-    group(chem_grp, "chem_grp", "Chemistry", {8, 296, 150, 58});
-    display(chemistry_btn, "chemistry_btn", chem_grp.get(), ImageList96.get(), 2, {6, 15, 140, 38});
-    group(temp_grp, "temp_grp", "Temperature", {162, 296, 84, 58});
-    display(temp_btn, "temp_btn", temp_grp.get(), ImageList96.get(), 5, {4, 15, 77, 38});
-    group(GroupBox5, "GroupBox5", "Charge Cycles", {250, 296, 96, 58});
-    display(cycle_btn, "cycle_btn", GroupBox5.get(), ImageList96.get(), 9, {4, 15, 89, 38});
-    group(GroupBox1, "GroupBox1", "Health / Wear", {350, 296, 79, 58});
-    display(health_btn, "health_btn", GroupBox1.get(), ImageList96.get(), 10, {4, 15, 72, 38});
+    // The bottom row shares its width by what each box must show in the fonts a machine
+    // really has: the group captions whole, a cycle count and its unit on one line, a
+    // chemistry name on at most two lines.
+    group(chem_grp, "chem_grp", "Chemistry", {8, 296, 118, 58});
+    display(chemistry_btn, "chemistry_btn", chem_grp.get(), ImageList96.get(), 2, {4, 15, 110, 38});
+    group(temp_grp, "temp_grp", "Temperature", {130, 296, 88, 58});
+    display(temp_btn, "temp_btn", temp_grp.get(), ImageList96.get(), 5, {4, 15, 80, 38});
+    group(GroupBox5, "GroupBox5", "Charge Cycles", {222, 296, 111, 58});
+    display(cycle_btn, "cycle_btn", GroupBox5.get(), ImageList96.get(), 9, {4, 15, 103, 38});
+    group(GroupBox1, "GroupBox1", "Health / Wear", {337, 296, 92, 58});
+    display(health_btn, "health_btn", GroupBox1.get(), ImageList96.get(), 10, {4, 15, 84, 38});
 
     display(UxImgBtn1, "UxImgBtn1", this, ImageListStatus.get(), kStatusIconShop, {8, 358, 421, 48});
     UxImgBtn1->SetCaption("       Find New Battery ");
@@ -294,6 +297,9 @@ void TMainDlg::AppEvtActivate(TComponent*) {
 void TMainDlg::ApplyTraySetting() { tray->SetActive(ReadSetting("MinSysTray") == "1"); }
 
 void TMainDlg::TmrTimer(TComponent*) {
+    // The timer runs from creation, but the enumerator and the log come with the first
+    // activation, which may be late (started at logon behind another window).
+    if (!BatEnum || !Log) return;
     try {
         BatEnum->Enumerate();
         RefreshBattery();

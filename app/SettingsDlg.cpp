@@ -51,7 +51,11 @@ void TSettingsDlg::LoadSettings() {
     bool autostart = false;
     {
         TRegistry reg;
-        if (reg.OpenKey(kRunKey, true) && reg.GetDataType(kRunValueName) == TRegDataType::rdString)
+        // Both string types: a REG_EXPAND_SZ value with our command is our autostart too, and
+        // reading it as unchecked would make OK delete it.
+        const TRegDataType type =
+            reg.OpenKey(kRunKey, true) ? reg.GetDataType(kRunValueName) : TRegDataType::rdUnknown;
+        if (type == TRegDataType::rdString || type == TRegDataType::rdExpandString)
             autostart = reg.ReadString(kRunValueName) == AutostartCommand();  // exact, case-sensitive
     }
     startup_chk->SetChecked(autostart);

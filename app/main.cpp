@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/MainDlg.h"
+#include "app/ProgramGuard.h"
 #include "app/SettingsDlg.h"
 #include "foundation/UnicodeUtils.h"
 #include "framework/Forms.h"
@@ -26,23 +27,28 @@ std::vector<std::string> CommandLineParams() {
     return params;
 }
 
+int RunProgram() {
+    auto& app = framework::Application();
+    app.Initialize();
+    app.SetTitle(kTitle);
+    auto mainDlg = std::make_unique<TMainDlg>(nullptr, CommandLineParams());
+    app.SetMainForm(mainDlg.get());
+    auto settingsDlg = std::make_unique<TSettingsDlg>(nullptr);
+    mainDlg->SettingsDlg = settingsDlg.get();
+    app.Run();
+    settingsDlg.reset();
+    mainDlg.reset();
+    return 0;
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     CoInitialize(nullptr);
     InitUnicodeUtils();
-    {
-        auto& app = framework::Application();
-        app.Initialize();
-        app.SetTitle(kTitle);
-        auto mainDlg = std::make_unique<TMainDlg>(nullptr, CommandLineParams());
-        app.SetMainForm(mainDlg.get());
-        auto settingsDlg = std::make_unique<TSettingsDlg>(nullptr);
-        mainDlg->SettingsDlg = settingsDlg.get();
-        app.Run();
-        settingsDlg.reset();
-        mainDlg.reset();
-    }
+    // What escapes the windows' creation or the message loop ends the program with a message
+    // and a non-zero exit code, not with terminate.
+    const int code = RunGuarded(RunProgram);
     CoUninitialize();
-    return 0;
+    return code;
 }

@@ -303,6 +303,12 @@ void TWinControl::WndProc(TMessage& m) {
                 return;
             }
             break;
+        case WM_GETFONT:
+            if (!oldProc_) {  // our own classes answer with the font they paint with
+                m.Result = reinterpret_cast<LRESULT>(font_.Handle());
+                return;
+            }
+            break;
         case CM_PARENTFONTCHANGED:
             if (parentFont_ && parent_) {
                 inFontChange_ = true;

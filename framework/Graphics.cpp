@@ -98,12 +98,12 @@ void TBrush::Reset() {
     if (handle_) DeleteObject(handle_);
     handle_ = nullptr;
 }
+// Drawing code sets the colour it means to fill with after text drawing left the brush clear.
 void TBrush::SetColor(TColor v) {
-    if (v != color_) {
-        color_ = v;
-        if (style_ == TBrushStyle::bsClear) style_ = TBrushStyle::bsSolid;
-        Reset();
-    }
+    if (v == color_ && style_ != TBrushStyle::bsClear) return;
+    color_ = v;
+    style_ = TBrushStyle::bsSolid;
+    Reset();
 }
 void TBrush::SetStyle(TBrushStyle v) { if (v != style_) { style_ = v; Reset(); } }
 HBRUSH TBrush::Handle() const {

@@ -117,6 +117,7 @@ class TBrush {
 public:
     ~TBrush();
     TColor Color() const { return color_; }
+    // Also makes a clear brush solid again, even with the colour it already has.
     void SetColor(TColor v);
     TBrushStyle Style() const { return style_; }
     void SetStyle(TBrushStyle v);

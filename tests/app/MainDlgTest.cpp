@@ -9,6 +9,7 @@
 
 #include "FakeBatteryDriver.h"
 #include "MessageBoxCloser.h"
+#include "TextFit.h"
 #include "app/BatFct.h"
 #include "foundation/JoryUtils.h"
 #include "framework/Registry.h"
@@ -385,6 +386,22 @@ TEST_F(MainDlgTest, AnExceptionDuringATickIsLoggedAndTheTimerRuns) {
     d.Tmr->SetEnabled(false);
 }
 
+// Started at logon while the user works elsewhere, the window may see its first tick before
+// its first activation: that tick finds no enumerator and no log yet and must do nothing.
+TEST_F(MainDlgTest, ATickBeforeTheFirstActivationDoesNothing) {
+    driver.batteries = {FullBattery("\\\\?\\battery#1")};
+    dlg = std::make_unique<TMainDlg>(nullptr, std::vector<std::string>{});
+    ASSERT_TRUE(dlg->Tmr->Enabled()) << "the timer runs from the start";
+    dlg->TmrTimer(dlg->Tmr.get());
+    EXPECT_TRUE(dlg->Tmr->Enabled());
+    EXPECT_EQ(dlg->manuf_btn->Caption(), "");
+    dlg->Tmr->SetEnabled(false);
+
+    dlg->AppEvtActivate(dlg.get());
+    dlg->TmrTimer(dlg->Tmr.get());
+    EXPECT_EQ(dlg->manuf_btn->Caption(), "Quillmark Cells") << "the ticks after the activation refresh";
+}
+
 TEST_F(MainDlgTest, FirstActivationLogsTheEnvironmentInOrder) {
     const struct {
         size_t batteries;
@@ -564,6 +581,39 @@ TEST_F(MainDlgTest, PictureOfTheWindowShowingABattery) {
     }
     EXPECT_TRUE(SaveWindowPicture(d.Handle(), ExeFolder() + "MainWindow.bmp"));
     Application().SetMainForm(nullptr);
+}
+
+// Every caption of the window fits its box in the font it is drawn with, the values of a
+// battery included: nothing is cut off or broken onto a second line.
+TEST_F(MainDlgTest, EveryCaptionFitsItsBox) {
+    driver.batteries = {FullBattery("\\\\?\\battery#1")};
+    TMainDlg& d = Activated();
+    d.RefreshBattery();
+    d.HandleNeeded();
+    std::vector<testsupport::CaptionFit> fits;
+    for (TWinControl* c : std::initializer_list<TWinControl*>{
+             d.Label2.get(), d.subtitle_lbl.get(), d.drivers_btn.get(), d.status_grp.get(), d.status_btn.get(),
+             d.time_btn.get(), d.power_btn.get(), d.rate_btn.get(), d.volt_btn.get(), d.manuf_grp.get(),
+             d.manuf_btn.get(), d.manufsn_btn.get(), d.manufdate_btn.get(), d.chem_grp.get(),
+             d.chemistry_btn.get(), d.temp_grp.get(), d.temp_btn.get(), d.GroupBox5.get(), d.cycle_btn.get(),
+             d.GroupBox1.get(), d.health_btn.get(), d.UxImgBtn1.get()})
+        fits.push_back(testsupport::FitOf(*c));
+    // The longest texts each display shows for an ordinary battery.
+    const std::pair<TUxImgBtn*, std::vector<std::string>> values[] = {
+        {d.status_btn.get(), {"100%"}},
+        {d.power_btn.get(), {"Power on battery (discharging)", "Power on line (charging)", "Power on line (removed)"}},
+        {d.rate_btn.get(), {"150000 mW"}},
+        {d.volt_btn.get(), {"20.00 V"}},
+        {d.time_btn.get(), {"99h59mins"}},
+        {d.manufdate_btn.get(), {"31 / 12 / 2099"}},
+        {d.chemistry_btn.get(), {"Lithium Polymer", "Nickel Cadmium", "Nickel Metal Hydride"}},
+        {d.temp_btn.get(), {"60 \xB0" "C", "-10 \xB0" "C"}},
+        {d.cycle_btn.get(), {"999 cycles", "9999 cycles"}},
+        {d.health_btn.get(), {"100%", "N/A"}},
+    };
+    for (const auto& [btn, texts] : values)
+        for (const std::string& text : texts) fits.push_back(testsupport::FitOf(*btn, &text));
+    for (const std::string& overflow : testsupport::Overflows(fits)) ADD_FAILURE() << overflow;
 }
 
 }  // namespace

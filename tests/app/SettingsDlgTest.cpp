@@ -2,6 +2,7 @@
 // stores and deletes, and that Close stores nothing.
 #include <gtest/gtest.h>
 
+#include "TextFit.h"
 #include "app/BatFct.h"
 #include "app/SettingsDlg.h"
 #include "framework/Registry.h"
@@ -21,10 +22,11 @@ protected:
         if (reg.OpenKey(kRunKey, false)) reg.DeleteValue(kRunValueName);
     }
     // nullptr: remove the value.
-    static void SetRun(const char* text) {
+    static void SetRun(const char* text, bool expandType = false) {
         TRegistry reg;
         ASSERT_TRUE(reg.OpenKey(kRunKey, true));
-        if (text) reg.WriteString(kRunValueName, text);
+        if (text && expandType) reg.WriteExpandString(kRunValueName, text);
+        else if (text) reg.WriteString(kRunValueName, text);
         else if (reg.ValueExists(kRunValueName)) reg.DeleteValue(kRunValueName);
     }
     static bool RunExists() {
@@ -54,6 +56,16 @@ TEST_F(SettingsDlgTest, ComponentsAndLayout) {
     EXPECT_EQ(dlg.ClientWidth(), 292);
     EXPECT_EQ(dlg.ClientHeight(), 102);
     EXPECT_EQ(GetWindowLongPtrA(dlg.Handle(), GWL_STYLE) & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME), 0);
+}
+
+TEST_F(SettingsDlgTest, EveryCaptionFitsItsBox) {
+    TSettingsDlg dlg(nullptr);
+    dlg.HandleNeeded();
+    std::vector<testsupport::CaptionFit> fits;
+    for (TWinControl* c : std::initializer_list<TWinControl*>{dlg.minsystray_chk.get(), dlg.startup_chk.get(),
+                                                              dlg.ok_btn.get(), dlg.close_btn.get()})
+        fits.push_back(testsupport::FitOf(*c));
+    for (const std::string& overflow : testsupport::Overflows(fits)) ADD_FAILURE() << overflow;
 }
 
 TEST_F(SettingsDlgTest, BoxesLoadFromTheSettingAndTheRunValue) {
@@ -111,6 +123,29 @@ TEST_F(SettingsDlgTest, OkStoresOneOrZeroAndWritesOrDeletesTheRunValue) {
         EXPECT_EQ(RunExists(), row.runAfter);
         if (row.runAfter) {
             EXPECT_EQ(RunText(), TSettingsDlg::AutostartCommand());
+        }
+    }
+}
+
+// Run values are often written as REG_EXPAND_SZ by hand or by other tools: with the exact
+// command the box shows checked, and OK keeps the user's autostart.
+TEST_F(SettingsDlgTest, AnExpandStringRunValueIsReadLikeAPlainOne) {
+    const std::string own = TSettingsDlg::AutostartCommand();
+    const struct {
+        std::string run;
+        bool checked;
+    } rows[] = {{own, true}, {"C:\\Other copy\\VoltAtlas.exe /minimized", false}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.run);
+        Clean();
+        SetRun(row.run.c_str(), true);
+        TSettingsDlg dlg(nullptr);
+        dlg.LoadSettings();
+        EXPECT_EQ(dlg.startup_chk->Checked(), row.checked);
+        dlg.ok_btnClick(dlg.ok_btn.get());
+        EXPECT_EQ(RunExists(), row.checked) << "OK with the box as loaded";
+        if (row.checked) {
+            EXPECT_EQ(RunText(), own);
         }
     }
 }

@@ -215,6 +215,22 @@ TEST(Controls, FontAndColourFollowTheParentUntilSetOwn) {
     EXPECT_EQ(label.Color(), clRed);
 }
 
+// Layout checks measure a caption with the font the window reports: our own window classes
+// report the font they paint with, as the system's controls do.
+TEST(Controls, EveryWindowAnswersWithTheFontItDrawsWith) {
+    TTestForm f(nullptr);
+    TLabel label(&f);
+    label.SetParent(&f);
+    label.SetParentFont(false);
+    label.Font().SetSize(14);
+    f.HandleNeeded();
+    for (TWinControl* c : {static_cast<TWinControl*>(&label), static_cast<TWinControl*>(f.grp.get()),
+                           static_cast<TWinControl*>(f.btn.get())}) {
+        const auto font = reinterpret_cast<HFONT>(SendMessageA(c->Handle(), WM_GETFONT, 0, 0));
+        EXPECT_EQ(font, c->Font().Handle()) << c->Name();
+    }
+}
+
 TEST(Controls, HintShowAsksTheControlForColour) {
     TTestForm f(nullptr);
     f.SetShowHint(true);

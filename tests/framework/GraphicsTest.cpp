@@ -26,6 +26,33 @@ TEST(Bitmap, StreamRoundTripKeepsSizeAndPixels) {
     EXPECT_EQ(c.TransparentColor(), clWhite) << "bottom-left pixel";
 }
 
+TEST(Brush, AColourAfterTheClearStyleFillsAgainEvenWhenItIsTheSameColour) {
+    TBitmap b(4, 1);
+    for (TColor second : {clRed, clBlue}) {
+        SCOPED_TRACE(second == clRed ? "same colour" : "other colour");
+        b.Canvas().Brush().SetColor(clRed);
+        b.Canvas().Brush().SetStyle(TBrushStyle::bsClear);
+        b.Canvas().Brush().SetColor(second);
+        EXPECT_EQ(b.Canvas().Brush().Style(), TBrushStyle::bsSolid);
+        RECT r{0, 0, 4, 1};
+        b.Canvas().FillRect(r);
+        EXPECT_EQ(b.Canvas().Pixel(2, 0), ColorToRGB(second));
+        b.Canvas().Brush().SetColor(clWhite);
+        b.Canvas().FillRect(r);
+    }
+}
+
+// Texts reach the ...A functions in the ANSI code page: a literal written in the source as
+// "è" must be the one byte 0xE8 of code page 1252, which Windows reads back as U+00E8.
+TEST(AnsiLiterals, AreCompiledInCodePage1252) {
+    const std::string message = EOutOfResources().Message();
+    EXPECT_EQ(message, "Ressources syst\xE8me insuffisantes");
+    EXPECT_EQ(std::string("è"), "\xE8");
+    wchar_t wide[64] = {};
+    ASSERT_GT(MultiByteToWideChar(CP_ACP, 0, message.c_str(), -1, wide, 64), 0);
+    EXPECT_EQ(std::wstring(wide), L"Ressources syst\u00E8me insuffisantes");
+}
+
 TEST(Bitmap, RejectsDataThatIsNoBitmap) {
     TMemoryStream s;
     s.WriteBuffer("GIF89a and more bytes", 21);
