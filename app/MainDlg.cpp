@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "app/About.h"
 #include "app/BatFct.h"
 #include "app/SettingsDlg.h"
 #include "components/KitSysUtils.h"
@@ -239,6 +240,7 @@ void TMainDlg::BuildMenus() {
     item(ChangeLog1, "ChangeLog1", "Change Log", *N1);
     item(N4, "N4", "-", *N1);
     item(About1, "About1", "&About...", *N1, ShortCut('B', kCtrl));
+    About1->OnClick = [this](TComponent* s) { About1Click(s); };
     SetMenu(MainMenu1.get());
 }
 
@@ -331,6 +333,10 @@ void TMainDlg::FormDestroy(TComponent*) {
 }
 
 void TMainDlg::Quit1Click(TComponent*) { Close(); }
+
+void TMainDlg::About1Click(TComponent*) {
+    if (AboutDlg) AboutDlg->Execute();
+}
 
 void TMainDlg::Settings1Click(TComponent*) {
     if (SettingsDlg) SettingsDlg->Execute();

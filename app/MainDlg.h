@@ -18,6 +18,7 @@
 #include "framework/StdCtrls.h"
 #include "framework/Timer.h"
 
+class TAboutDlg;
 class TSettingsDlg;
 
 // The program's title: the registry value, data folder, log file and caption use it.
@@ -44,10 +45,13 @@ public:
 
     void Quit1Click(framework::TComponent* Sender);
     void Settings1Click(framework::TComponent* Sender);
+    void About1Click(framework::TComponent* Sender);
     void Show1Click(framework::TComponent* Sender);
 
     // The settings dialog the Settings command shows (created by the program body).
     TSettingsDlg* SettingsDlg = nullptr;
+    // The about box the About command shows (created by the program body).
+    TAboutDlg* AboutDlg = nullptr;
 
     bool Removed = false;
     bool PrevRemoved = false;

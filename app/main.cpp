@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/About.h"
 #include "app/MainDlg.h"
 #include "app/ProgramGuard.h"
 #include "app/SettingsDlg.h"
@@ -33,10 +34,13 @@ int RunProgram() {
     app.SetTitle(kTitle);
     auto mainDlg = std::make_unique<TMainDlg>(nullptr, CommandLineParams());
     app.SetMainForm(mainDlg.get());
+    auto aboutDlg = std::make_unique<TAboutDlg>(nullptr);
+    mainDlg->AboutDlg = aboutDlg.get();
     auto settingsDlg = std::make_unique<TSettingsDlg>(nullptr);
     mainDlg->SettingsDlg = settingsDlg.get();
     app.Run();
     settingsDlg.reset();
+    aboutDlg.reset();
     mainDlg.reset();
     return 0;
 }

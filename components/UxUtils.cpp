@@ -3,16 +3,14 @@
 #include <algorithm>
 #include <cstring>
 
+#include "framework/Jpeg.h"
 #include "framework/SysUtils.h"
 
 using namespace framework;
 
 // ---- graphic signatures ---------------------------------------------------------------
 
-const TGraphicClass& JPEGImageClass() {
-    static const TGraphicClass c{"TJPEGImage", nullptr};
-    return c;
-}
+const TGraphicClass& JPEGImageClass() { return TJPEGImage::Class(); }
 
 namespace {
 std::vector<std::unique_ptr<TGraphicSignature>>& Signatures() {

@@ -110,6 +110,5 @@ LONG_PTR UxSetWindowLong(HWND wnd, int index, LONG_PTR value);
 // Raises the operating-system error (framework::EOSError) when Result is false.
 void Win32Check(BOOL result);
 
-// The class of JPEG pictures. Its reader is built from libjpeg; until that library is part
-// of the build the class has no factory and cannot be instantiated.
+// The class of JPEG pictures (framework::TJPEGImage, read and written through libjpeg).
 const framework::TGraphicClass& JPEGImageClass();

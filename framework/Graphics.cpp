@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "framework/Jpeg.h"
 #include "framework/StringList.h"
 #include "framework/SysUtils.h"
 
@@ -761,6 +762,8 @@ struct PictureRegistry {
         files.push_back({"ico", "Icons", &TIcon::Class()});
         files.push_back({"emf", "Enhanced Metafiles", &TMetafile::Class()});
         files.push_back({"wmf", "Metafiles", &TMetafile::Class()});
+        files.push_back({"jpeg", "JPEG Image File", &TJPEGImage::Class()});
+        files.push_back({"jpg", "JPEG Image File", &TJPEGImage::Class()});
         clips.push_back({CF_BITMAP, &TBitmap::Class()});
         clips.push_back({CF_ENHMETAFILE, &TMetafile::Class()});
     }

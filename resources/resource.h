@@ -38,3 +38,5 @@
 #define IDB_BANNER 300
 #define IDB_BANNER_WIDTH 388
 #define IDB_BANNER_HEIGHT 96
+// The same banner as a GIF89a file, the about box's picture.
+#define IDR_BANNER_GIF 301

@@ -6,6 +6,11 @@ set -u
 exe=$1
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
+# A Wine server of its own: one already running would lend its X desktop to the program, and
+# the display-less desktop this run makes must not outlive it into the next test.
+restart_wineserver() { wineserver -k >/dev/null 2>&1 || true; wineserver -w >/dev/null 2>&1 || true; }
+restart_wineserver
+trap 'restart_wineserver; rm -f "$log"' EXIT
 rc=0
 env -u DISPLAY -u WAYLAND_DISPLAY WINEDEBUG=-all,+debugstr timeout 120 wine "$exe" >"$log" 2>&1 || rc=$?
 if [[ $rc -ne 1 ]]; then
