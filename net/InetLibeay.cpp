@@ -191,8 +191,18 @@ bool InetLoadLibCrypto() {
                                    "Supported versions are 0x" + Hex8(OpenSslMinVersion) + " - 0x" +
                                    Hex8(OpenSslMaxVersion) + "\r\n" + "FileName: " + LibCryptoPath);
     }
+    if (OpenSslCheckSignature) {
+        try {
+            InetCheckDllSignature(LibCryptoPath);
+        } catch (...) {
+            // A refused DLL must not stay loaded, or the next load would take it unchecked.
+            FreeLibrary(h);
+            ClearCryptoProcs();
+            OpenSslVersionNumber = 999;
+            throw;
+        }
+    }
     LibCryptoHandle = h;
-    if (OpenSslCheckSignature) InetCheckDllSignature(LibCryptoPath);
 
     std::string missing, optional;
     InetBindImportTable(h, CryptoMainTable, HighIndex(CryptoMainTable), missing, optional);

@@ -93,7 +93,7 @@ extern HMODULE LibCryptoHandle;
 extern HMODULE LibSslHandle;
 extern std::string LibCryptoPath;       // "*NOT LOADED*" until a load
 extern std::string LibSslPath;          // "*NOT_LOADED*" until a load
-extern std::string OpenSslDllFolder;    // with a trailing "\"; empty = the executable's folder
+extern std::string OpenSslDllFolder;    // a trailing "\" is added when missing; empty = the executable's folder
 // 0 never loaded, 999 a load failed (also while loading), else OpenSSL_version_num().
 extern uint32_t OpenSslVersionNumber;
 extern int32_t OpenSslMajor, OpenSslMinor, OpenSslPatch;

@@ -313,7 +313,7 @@ const char* const TSslContext::DefaultDHParams =
     "HNAGkSfVsFqpk7TqmI2P3cGG/7fckKbAj030Nck0BjGZ//////////8CAQI=\r\n"
     "-----END DH PARAMETERS-----\r\n";
 
-int (*TSslContext::VerifyCallback)(int, X509_STORE_CTX*) = nullptr;
+TSslContext::TCallbacks TSslContext::Callbacks;
 
 struct TSslContext::Locked {
     TInetLock l;
@@ -428,10 +428,16 @@ void TSslContext::BuildSslCtx() {
             if (SslSessionCacheSize != 20480) SslCtxSetSessionCacheSize(ctx_, SslSessionCacheSize);
         }
         if (SslSessionTimeout != 0) ossl::SSL_CTX_set_timeout(ctx_, SslSessionTimeout);
+        if (Callbacks.NewSession) ossl::SSL_CTX_sess_set_new_cb(ctx_, Callbacks.NewSession);
+        if (Callbacks.GetSession) ossl::SSL_CTX_sess_set_get_cb(ctx_, Callbacks.GetSession);
         if (!sessionIdContext_.empty()) SetSessionIdContextOnCtx();
         if (!alpn_.Empty()) SetAlpnOnCtx();
+        if (Callbacks.ClientHello) ossl::SSL_CTX_set_client_hello_cb(ctx_, Callbacks.ClientHello, this);
+        if (Callbacks.AlpnSelect) ossl::SSL_CTX_set_alpn_select_cb(ctx_, Callbacks.AlpnSelect, this);
         if (SslOcspStatus) {
             SslCtxSetStatusType(ctx_, TLSEXT_STATUSTYPE_ocsp);
+            if (Callbacks.OcspStatus && SslCtxSetStatusCallback(ctx_, Callbacks.OcspStatus) != 1)
+                RaiseOpenSslErrors<ESslContextException>("SSL_CTX_set_tlsext_status_cb failed");
             SslCtxSetStatusCallbackArg(ctx_, this);
         }
     } catch (...) {
@@ -548,7 +554,7 @@ void TSslContext::ApplyVerify() {
         ossl::SSL_CTX_set_verify(ctx_, SSL_VERIFY_NONE, nullptr);
         ossl::SSL_CTX_set_verify_depth(ctx_, 0);
     } else if (ossl::SSL_CTX_get_verify_mode(ctx_) != verifyModeBits_) {
-        ossl::SSL_CTX_set_verify(ctx_, verifyModeBits_, VerifyCallback);
+        ossl::SSL_CTX_set_verify(ctx_, verifyModeBits_, Callbacks.Verify);
         ossl::SSL_CTX_set_verify_depth(ctx_, SslVerifyDepth);
     }
 }

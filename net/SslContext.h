@@ -264,8 +264,19 @@ public:
     TSslEngine* CtxEngine() const { return ctxEngine_; }
     void SetCtxEngine(TSslEngine* Engine);
 
-    // The peer-verification callback the build installs; the socket layer supplies it.
-    static int (*VerifyCallback)(int Ok, X509_STORE_CTX* StoreCtx);
+    // The callbacks the build installs on every SSL_CTX; the TLS socket layer supplies them
+    // (each null one is left out). The context is the argument of the client-hello, ALPN and
+    // OCSP callbacks.
+    struct TCallbacks {
+        int (*Verify)(int Ok, X509_STORE_CTX* StoreCtx) = nullptr;
+        int (*NewSession)(SSL* Ssl, SSL_SESSION* Session) = nullptr;
+        SSL_SESSION* (*GetSession)(SSL* Ssl, const unsigned char* Id, int Len, int* Copy) = nullptr;
+        int (*ClientHello)(SSL* Ssl, int* Alert, void* Arg) = nullptr;
+        int (*AlpnSelect)(SSL* Ssl, const unsigned char** Out, unsigned char* OutLen, const unsigned char* In,
+                          unsigned int InLen, void* Arg) = nullptr;
+        int (*OcspStatus)(SSL* Ssl, void* Arg) = nullptr;
+    };
+    static TCallbacks Callbacks;
 
     // The built-in 4096-bit DH group (PEM text).
     static const char* const DefaultDHParams;

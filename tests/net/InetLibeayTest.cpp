@@ -218,6 +218,10 @@ TEST_F(OpenSslLoader, SignatureCheckRefusesAnUnsignedDll) {
         EXPECT_EQ(head, std::string(e.what()).substr(0, head.size()));
     }
     EXPECT_EQ(0, OpenSslRefCount);
+    EXPECT_EQ(999u, OpenSslVersionNumber);
+    EXPECT_EQ(nullptr, LibCryptoHandle);
+    EXPECT_EQ(nullptr, GetModuleHandleA(path.c_str()));
+    EXPECT_THROW(InetAcquireOpenSsl(), EInetSsleayException) << "refused again, not taken unchecked";
 }
 
 // ---- The real DLLs ------------------------------------------------------------------------------

@@ -284,12 +284,15 @@ TEST_F(SslContextTest, RevokedCertificateIsRefusedWithTheCrl) {
         const char* crl;
         bool ok;
         long verify;
-    } cases[] = {{"empty.crl", true, X509_V_OK}, {"revoked.crl", false, X509_V_ERR_CERT_REVOKED}};
+    } cases[] = {{"empty.crl", true, X509_V_OK},
+                 {"revoked.crl", false, X509_V_ERR_CERT_REVOKED},
+                 {"crls\\", false, X509_V_ERR_CERT_REVOKED}};  // every file of a folder
     for (const Case& c : cases) {
         SCOPED_TRACE(c.crl);
         TSslContext client(nullptr);
         SetUpVerifyingClient(client, CertPath("ca.pem"));
-        client.SslCRLFile = CertPath(c.crl);
+        if (std::string(c.crl).back() == '\\') client.SslCRLPath = CertPath(c.crl);
+        else client.SslCRLFile = CertPath(c.crl);
         client.SetSslVerifyFlags({sslX509_V_FLAG_CRL_CHECK});
         const HandshakeResult r = Handshake(server, client, "www.example.test");
         EXPECT_EQ(c.ok, r.ok);
@@ -309,6 +312,38 @@ TEST_F(SslContextTest, EncryptedKeyNeedsItsPassPhrase) {
     EXPECT_TRUE(Handshake(server, client, "www.example.test").ok);
 }
 
+TEST_F(SslContextTest, OwnCertificateTakesThePlaceOfTheFiles) {
+    TSslContext server(nullptr), client(nullptr);
+    std::string errors;
+    server.OwnCertificate()->LoadFromText(ReadFile(CertPath("ecserver.pem")) + ReadFile(CertPath("ecserver.key")) +
+                                              ReadFile(CertPath("ca.pem")),
+                                          2, errors);
+    ASSERT_EQ("", errors);
+    server.SetSslCertFile(CertPath("no-such-file.pem"));  // not read: the own certificate counts
+    SetUpVerifyingClient(client, CertPath("ca.pem"));
+    const HandshakeResult r = Handshake(server, client, "ec.example.test");
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(X509_V_OK, r.verifyResult);
+}
+
+TEST_F(SslContextTest, VerifyCallbackDecides) {
+    // The socket layer's verify callback sees every certificate and may overrule OpenSSL.
+    static int seen;
+    seen = 0;
+    TSslContext::Callbacks.Verify = [](int, X509_STORE_CTX*) {
+        ++seen;
+        return 1;
+    };
+    TSslContext server(nullptr), client(nullptr);
+    SetUpServer(server);
+    SetUpVerifyingClient(client, CertPath("foreign.pem"));
+    const HandshakeResult r = Handshake(server, client, "www.example.test");
+    TSslContext::Callbacks.Verify = nullptr;
+    EXPECT_TRUE(r.ok);
+    EXPECT_NE(X509_V_OK, r.verifyResult) << "the error is still recorded";
+    EXPECT_GT(seen, 0);
+}
+
 TEST_F(SslContextTest, SettersActOnABuiltContext) {
     TSslContext server(nullptr), client(nullptr);
     server.BuildSslCtx();
@@ -324,6 +359,25 @@ TEST_F(SslContextTest, SettersActOnABuiltContext) {
     EXPECT_EQ(SSL_VERIFY_NONE, ossl::SSL_CTX_get_verify_mode(client.SslCtx()));
     client.SetSslAlpnProtocols("h2\r\nhttp/1.1");
     EXPECT_EQ(2, client.SslAlpnProtocols().Count());
+}
+
+TEST_F(SslContextTest, Engines) {
+    TSslEngine engine(nullptr);
+    EXPECT_EQ("Cannot initialize a closed engine", Raised<ESslEngineError>([&] { engine.Init(); }));
+    engine.SetNameID("no-such-engine");
+    EXPECT_FALSE(engine.Open());
+    EXPECT_EQ(0u, engine.LastErrorMsg.rfind("ENGINE_by_id\r\n", 0));
+    EXPECT_EQ(0, engine.State());
+    // A context whose engine should load the key needs a key id.
+    TSslContext ctx(nullptr);
+    ctx.SetCtxEngine(&engine);
+    engine.CtxCapabilities.insert(eccLoadPrivKey);
+    EXPECT_EQ("Engine and KeyID may not be empty", Raised<ESslContextException>([&] { ctx.BuildSslCtx(); }));
+    {
+        TSslEngine gone(nullptr);
+        ctx.SetCtxEngine(&gone);
+    }
+    EXPECT_EQ(nullptr, ctx.CtxEngine()) << "forgotten when the engine is destroyed";
 }
 
 // ---- The Windows ROOT store ------------------------------------------------------------------

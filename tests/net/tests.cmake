@@ -44,4 +44,5 @@ set_tests_properties(net_peer_nginx_start PROPERTIES FIXTURES_SETUP net_nginx)
 set_tests_properties(net_peer_nginx_stop PROPERTIES FIXTURES_CLEANUP net_nginx)
 add_test(NAME net_http_date COMMAND net_tests --gtest_filter=HttpDatePeer.*)
 set_tests_properties(net_http_date PROPERTIES FIXTURES_REQUIRED net_nginx ENVIRONMENT "VA_NGINX_PEER=1;TZ=Asia/Kolkata" TIMEOUT 120)
+
 include(${CMAKE_CURRENT_SOURCE_DIR}/net/openssl/openssl.cmake)

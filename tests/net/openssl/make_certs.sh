@@ -67,6 +67,7 @@ openssl ca -config ca.cnf -gencrl -out empty.crl 2>/dev/null
 leaf revoked ca "-newkey rsa:2048" "$(subj Servers www.example.test)" "subjectAltName=DNS:www.example.test"
 openssl ca -config ca.cnf -revoke revoked.pem 2>/dev/null
 openssl ca -config ca.cnf -gencrl -out revoked.crl 2>/dev/null
+mkdir -p crls && cp revoked.crl crls/
 # An empty CRL signed with the Ed25519 key: a short block too.
 mkdir -p eddb
 : >eddb/index.txt
