@@ -1,0 +1,555 @@
+#include "net/InetWndControl.h"
+
+#include <algorithm>
+#include <atomic>
+#include <unordered_map>
+
+#include "framework/Forms.h"
+#include "framework/SysUtils.h"
+
+namespace {
+
+const char kClassName[] = "InetWndControlWindowClass";
+
+// Set when the process's static objects go: a window allocated after that has no pool to
+// live in.
+bool gUnitFinalized = false;
+struct UnitFinalizer {
+    ~UnitFinalizer() { gUnitFinalized = true; }
+} gUnitFinalizer;
+
+UINT gMsgLowSeed = 0;
+
+// The window class and the number of hidden windows, under one lock.
+TInetCriticalSection& ClassLock() {
+    static TInetCriticalSection* cs = new TInetCriticalSection;
+    return *cs;
+}
+int gWindowCount = 0;
+
+// Live timers by id. Ids come from a counter and are never reused, so a stale WM_TIMER
+// finds nothing.
+struct TimerRegistry {
+    TInetCriticalSection cs;
+    std::unordered_map<UINT_PTR, TInetTimer*> timers;
+};
+TimerRegistry& Timers() {
+    static TimerRegistry* r = new TimerRegistry;
+    return *r;
+}
+std::atomic<UINT_PTR> gNextTimerId{0x4E455400};
+
+thread_local uint8_t tReportMode = 0;
+
+void Report(const std::exception& E, const std::string& where) {
+    switch (tReportMode) {
+        case 1:
+            if (framework::Application().OnException) framework::Application().OnException(E);
+            break;
+        case 2: {
+            std::string text = where.empty() ? std::string(E.what()) : where + ": " + E.what();
+            MessageBoxA(nullptr, text.c_str(), "Error", MB_OK | MB_ICONERROR);
+            break;
+        }
+        default: break;
+    }
+}
+
+}  // namespace
+
+LRESULT CALLBACK InetHiddenWindowProc(HWND wnd, UINT msg, WPARAM w, LPARAM l);
+
+TInetWndHandlerPool& InetWndHandlerPool() {
+    // Made once (thread-safe static initialisation) and kept for the process: windows of
+    // other threads may outlive any static destructor.
+    static TInetWndHandlerPool* pool = new TInetWndHandlerPool;
+    return *pool;
+}
+
+int InetHiddenWindowCount() {
+    TInetLock lock(ClassLock());
+    return gWindowCount;
+}
+
+uint8_t& InetBgExceptionReportMode() { return tReportMode; }
+
+UINT InetThreadTimerMessage() {
+    static const UINT msg = [] {
+        UINT m = RegisterWindowMessageA("QUARLINE_INET_THREAD_TIMER");
+        if (!m) throw EInetTimerException(framework::SysErrorMessage(GetLastError()));
+        return m;
+    }();
+    return msg;
+}
+
+// ---- TInetWndHandlerPool --------------------------------------------------------------------
+
+TInetWndHandler* TInetWndHandlerPool::HandlerForThread(int IdsNeeded, DWORD OwnerThread) {
+    if (IdsNeeded > MessageIdsPerHandler) throw EInetException("INET message IDs out of bounds!");
+    TInetLock lock(cs_);
+    TInetWndHandlerList* list = nullptr;
+    for (auto it = lists_.rbegin(); it != lists_.rend(); ++it)
+        if ((*it)->OwnerThread == OwnerThread) {
+            list = *it;
+            break;
+        }
+    if (!list) {
+        list = new TInetWndHandlerList;
+        list->OwnerThread = OwnerThread;
+        lists_.push_back(list);
+    }
+    for (TInetWndHandler* h : list->Handlers)
+        if (h->FreeIdCount() >= IdsNeeded) return h;
+    auto* h = new TInetWndHandler;
+    h->ParentList = list;
+    // Every window uses the same range: ids are unique per window, not per process.
+    if (gMsgLowSeed <= 1024 || gMsgLowSeed >= 65535 - 100) gMsgLowSeed = WM_USER + 1;
+    h->MsgLow = gMsgLowSeed;
+    list->Handlers.push_back(h);
+    return h;
+}
+
+void TInetWndHandlerPool::ReleaseHandler(TInetWndHandler*& Handler) {
+    if (!Handler) return;
+    TInetLock lock(cs_);
+    if (TInetWndHandlerList* list = Handler->ParentList) {
+        auto& hs = list->Handlers;
+        hs.erase(std::remove(hs.begin(), hs.end(), Handler), hs.end());
+        if (hs.empty()) {
+            lists_.erase(std::remove(lists_.begin(), lists_.end(), list), lists_.end());
+            delete list;
+        }
+    }
+    Handler->ParentList = nullptr;
+    Handler->DestroyHiddenWnd();
+    // Inside its own window procedure the handler stays until that returns.
+    if (Handler->dispatchDepth_ > 0)
+        Handler->deletePending_ = true;
+    else
+        delete Handler;
+    Handler = nullptr;
+}
+
+// ---- TInetWndHandler ------------------------------------------------------------------------
+
+TInetWndHandler::~TInetWndHandler() {
+    DestroyHiddenWnd();
+    magic_ = 0;
+}
+
+UINT TInetWndHandler::ClaimMessageId(TInetWndControl* Control) {
+    if (MsgLow < 1024) throw EInetException("MsgLow not defined");
+    if (OwnersUsed >= MessageIdsPerHandler) throw EInetException("No more free message");
+    for (int i = 0; i < MessageIdsPerHandler; ++i)
+        if (!Owners[i]) {
+            Owners[i] = Control;
+            ++OwnersUsed;
+            return MsgLow + UINT(i);
+        }
+    throw EInetException("No more free message");
+}
+
+void TInetWndHandler::FreeMessageId(UINT& Id) {
+    if (Id == 0) return;
+    if (MsgLow <= 1023) throw EInetException("MsgLow not defined");
+    if (Id < MsgLow || Id >= MsgLow + MessageIdsPerHandler) throw EInetException("Msg value out of bound");
+    const int index = int(Id - MsgLow);
+    if (!Owners[index]) throw EInetException("Msg not registered");
+    Owners[index] = nullptr;
+    --OwnersUsed;
+    if (Wnd) {
+        // A message posted before the id was freed must not reach the id's next owner.
+        MSG m;
+        while (false && PeekMessageA(&m, Wnd, Id, Id, PM_REMOVE | PM_NOYIELD)) {
+        }
+    }
+    Id = 0;
+    if (OwnersUsed == 0) DestroyHiddenWnd();
+}
+
+void TInetWndHandler::FreeIdsOf(TInetWndControl* Control) {
+    for (int i = 0; i < MessageIdsPerHandler; ++i)
+        if (Owners[i] == Control) {
+            UINT id = MsgLow + UINT(i);
+            FreeMessageId(id);
+        }
+}
+
+void TInetWndHandler::CreateHiddenWnd() {
+    if (Wnd) return;
+    HINSTANCE inst = GetModuleHandleA(nullptr);
+    TInetLock lock(ClassLock());
+    WNDCLASSA existing{};
+    if (!GetClassInfoA(inst, kClassName, &existing)) {
+        WNDCLASSA wc{};
+        wc.lpfnWndProc = InetHiddenWindowProc;
+        wc.cbWndExtra = sizeof(LONG_PTR);
+        wc.hInstance = inst;
+        wc.lpszClassName = kClassName;
+        if (!RegisterClassA(&wc))
+            throw EInetException("Unable to register TInetWndControl hidden window class. Error: " +
+                                 framework::SysErrorMessage(GetLastError()));
+    }
+    HWND wnd = CreateWindowExA(WS_EX_TOOLWINDOW, kClassName, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, inst, nullptr);
+    if (!wnd)
+        throw EInetException("Unable to create TInetWndControl hidden window.  Error: " +
+                             framework::SysErrorMessage(GetLastError()));
+    SetWindowLongPtrA(wnd, 0, reinterpret_cast<LONG_PTR>(this));
+    Wnd = wnd;
+    ++gWindowCount;
+}
+
+void TInetWndHandler::DestroyHiddenWnd() {
+    if (!Wnd) return;
+    std::fill(std::begin(Owners), std::end(Owners), nullptr);
+    OwnersUsed = 0;
+    HWND wnd = Wnd;
+    Wnd = nullptr;
+    SetWindowLongPtrA(wnd, 0, 0);
+    DestroyWindow(wnd);
+    TInetLock lock(ClassLock());
+    if (--gWindowCount == 0) UnregisterClassA(kClassName, GetModuleHandleA(nullptr));
+}
+
+void TInetWndHandler::Dispatch(HWND wnd, framework::TMessage& Msg) {
+    if (Msg.Msg >= MsgLow && Msg.Msg < MsgLow + MessageIdsPerHandler) {
+        if (TInetWndControl* c = Owners[Msg.Msg - MsgLow]) {
+            c->WndProc(Msg);
+            return;
+        }
+    }
+    if (MessageHook) {
+        auto hook = MessageHook;  // the hook may replace itself
+        bool handled = false;
+        hook(this, Msg, handled);
+        if (handled) return;
+    }
+    const bool windowTimer = Msg.Msg == WM_TIMER;
+    const bool threadTimer = !windowTimer && Msg.Msg == InetThreadTimerMessage();
+    if (windowTimer || threadTimer) {
+        TInetTimer* timer = nullptr;
+        {
+            TimerRegistry& r = Timers();
+            TInetLock lock(r.cs);
+            auto it = r.timers.find(windowTimer ? UINT_PTR(Msg.WParam) : UINT_PTR(Msg.LParam));
+            if (it != r.timers.end() && it->second->IsThreadTimer() == threadTimer &&
+                (threadTimer || it->second->armedWnd_ == wnd))
+                timer = it->second;
+        }
+        // Timers are freed on their owner's thread, which is this one: still alive here.
+        if (timer) timer->TimerFired(Msg);
+        return;
+    }
+    Msg.Result = DefWindowProcA(wnd, Msg.Msg, Msg.WParam, Msg.LParam);
+}
+
+void TInetWndHandler::ReportEscaped(const std::exception& E) {
+    bool canClose = true;
+    if (HandlerBgException) {
+        auto handler = HandlerBgException;
+        try {
+            handler(this, E, canClose);
+        } catch (...) {
+        }
+    } else {
+        Report(E, "TInetWndHandler");
+    }
+}
+
+LRESULT CALLBACK InetHiddenWindowProc(HWND wnd, UINT msg, WPARAM w, LPARAM l) {
+    auto* h = reinterpret_cast<TInetWndHandler*>(GetWindowLongPtrA(wnd, 0));
+    if (!h || h->magic_ != 0x494E4554) return DefWindowProcA(wnd, msg, w, l);
+    ++h->dispatchDepth_;
+    framework::TMessage m{msg, w, l, 0};
+    try {
+        h->Dispatch(wnd, m);
+    } catch (const std::exception& e) {
+        h->ReportEscaped(e);
+    } catch (...) {
+        h->ReportEscaped(framework::Exception("Unknown exception"));
+    }
+    const LRESULT result = m.Result;
+    if (--h->dispatchDepth_ == 0 && h->deletePending_) delete h;
+    return result;
+}
+
+// ---- TInetWndControl ------------------------------------------------------------------------
+
+TInetWndControl::TInetWndControl(framework::TComponent* Owner)
+    : framework::TComponent(Owner), alive_(std::make_shared<bool>(true)) {
+    InetWndHandlerPool();
+}
+
+TInetWndControl::~TInetWndControl() { BeginDestroy(); }
+
+void TInetWndControl::BeginDestroy() {
+    *alive_ = false;
+    MarkDestroying();
+    try {
+        ReleaseWindowOnce();
+    } catch (...) {
+        // A destructor has nobody to report to; the ids are gone with the handler anyway.
+    }
+}
+
+HWND TInetWndControl::GetHandle() {
+    if (!windowHandle_) AllocateHiddenWindow();
+    return windowHandle_;
+}
+
+bool TInetWndControl::GetTerminated() { return terminated_ || framework::Application().Terminated(); }
+
+void TInetWndControl::ReleaseWindowOnce() {
+    if (windowGone_) return;
+    windowGone_ = true;
+    ReleaseHiddenWindow();
+}
+
+void TInetWndControl::AllocateHiddenWindow() {
+    if (windowHandle_) return;
+    if (gUnitFinalized) throw EInetException("Unit is already finalized, check your threads!!!");
+    TInetWndHandlerPool& pool = InetWndHandlerPool();
+    ownerThread_ = GetCurrentThreadId();
+    TInetLock lock(pool.Section());
+    try {
+        if (!handlerRef_) handlerRef_ = pool.HandlerForThread(MessageIdCount(), ownerThread_);
+        handlerRef_->CreateHiddenWnd();
+        windowHandle_ = handlerRef_->Wnd;
+        TakeMessageIds();
+    } catch (...) {
+        if (handlerRef_) {
+            handlerRef_->FreeIdsOf(this);
+            if (handlerRef_->OwnersUsed == 0) pool.ReleaseHandler(handlerRef_);
+        }
+        handlerRef_ = nullptr;
+        windowHandle_ = nullptr;
+        ownerThread_ = 0;
+        throw;
+    }
+}
+
+void TInetWndControl::ReleaseHiddenWindow() {
+    if (!windowHandle_) return;
+    // Window timers of this component die with its ids, whether or not the window stays.
+    {
+        TimerRegistry& r = Timers();
+        std::vector<TInetTimer*> mine;
+        {
+            TInetLock lock(r.cs);
+            for (auto& [id, t] : r.timers)
+                if (t->ownerControl_ == this) mine.push_back(t);
+        }
+        for (TInetTimer* t : mine) t->KillSystemTimer();
+    }
+    TInetWndHandlerPool& pool = InetWndHandlerPool();
+    TInetLock lock(pool.Section());
+    if (handlerRef_) {
+        try {
+            ReturnMessageIds();
+        } catch (...) {
+            handlerRef_->FreeIdsOf(this);
+            windowHandle_ = nullptr;
+            if (handlerRef_->OwnersUsed == 0) pool.ReleaseHandler(handlerRef_);
+            handlerRef_ = nullptr;
+            ownerThread_ = 0;
+            throw;
+        }
+        // Ids a layer did not return (its destructor had already run) go too.
+        handlerRef_->FreeIdsOf(this);
+        if (handlerRef_->OwnersUsed == 0) pool.ReleaseHandler(handlerRef_);
+    }
+    windowHandle_ = nullptr;
+    handlerRef_ = nullptr;
+    ownerThread_ = 0;
+}
+
+void TInetWndControl::TakeMessageIds() { idRelease_ = handlerRef_->ClaimMessageId(this); }
+
+void TInetWndControl::ReturnMessageIds() { handlerRef_->FreeMessageId(idRelease_); }
+
+void TInetWndControl::WndProc(framework::TMessage& Msg) {
+    auto alive = alive_;
+    try {
+        if (Msg.Msg == idRelease_) {
+            FreeSelf();
+            return;
+        }
+        Msg.Result = DefWindowProcA(windowHandle_, Msg.Msg, Msg.WParam, Msg.LParam);
+    } catch (const std::exception& e) {
+        if (*alive) HandleBgException(e, "TInetWndControl.WndProc");
+    }
+}
+
+void TInetWndControl::HandleBgException(const std::exception& E, const std::string& MethodName) {
+    if (dynamic_cast<const EAbort*>(&E)) return;
+    auto alive = alive_;
+    bool canClose = true;
+    const bool handled = static_cast<bool>(onBgException_);
+    if (handled) {
+        try {
+            TriggerBgException(E, canClose);
+        } catch (...) {
+        }
+    }
+    if (!*alive) return;
+    if (canClose) {
+        try {
+            if (AbortNotify) {
+                auto notify = AbortNotify;
+                notify(E);
+            }
+        } catch (...) {
+        }
+        if (!*alive) return;
+        try {
+            AbortAfterException(E);
+        } catch (...) {
+        }
+    }
+    if (!handled) Report(E, MethodName);
+}
+
+void TInetWndControl::TriggerBgException(const std::exception& E, bool& CanClose) {
+    if (onBgException_) {
+        auto handler = onBgException_;  // the handler may free this component
+        handler(this, E, CanClose);
+    }
+}
+
+void TInetWndControl::FreeSelf() { delete this; }
+
+void TInetWndControl::ReleaseLater() {
+    if (windowHandle_) PostMessageA(windowHandle_, idRelease_, 0, 0);
+}
+
+void TInetWndControl::AttachToThread() {
+    if (windowHandle_) throw EInetException("Cannot attach when not detached");
+    AllocateHiddenWindow();
+}
+
+void TInetWndControl::DetachFromThread() {
+    if (GetCurrentThreadId() != ownerThread_) throw EInetException("Cannot detach from another thread");
+    ReleaseHiddenWindow();
+}
+
+void TInetWndControl::RunMessageLoop() {
+    MSG msg;
+    while (!GetTerminated() && GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    SetTerminated(true);
+}
+
+bool TInetWndControl::PumpOneMessage() {
+    MSG msg;
+    if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) return false;
+    if (msg.message == WM_QUIT) {
+        terminated_ = true;
+        return true;
+    }
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+    return true;
+}
+
+void TInetWndControl::PumpAllMessages() {
+    while (PumpOneMessage()) {
+    }
+}
+
+void TInetWndControl::PumpMessages() {
+    if (pumpHook_) {
+        auto hook = pumpHook_;
+        hook(this);
+    } else if (multiThreaded_) {
+        PumpAllMessages();
+    } else {
+        framework::Application().ProcessMessages();
+    }
+}
+
+// ---- TInetTimer -----------------------------------------------------------------------------
+
+namespace {
+TInetWndControl* RequireOwner(TInetWndControl* owner) {
+    if (!owner) throw EInetTimerException("Owner not assigned");
+    return owner;
+}
+}  // namespace
+
+TInetTimer::TInetTimer(TInetWndControl* Owner)
+    : framework::TComponent(RequireOwner(Owner)), ownerControl_(Owner), timerId_(++gNextTimerId) {
+    // The owner may go first: we hear of it and forget it.
+    FreeNotification(Owner);
+    TimerRegistry& r = Timers();
+    TInetLock lock(r.cs);
+    r.timers[timerId_] = this;
+}
+
+TInetTimer::~TInetTimer() {
+    {
+        TimerRegistry& r = Timers();
+        TInetLock lock(r.cs);
+        r.timers.erase(timerId_);
+    }
+    enabled_ = false;
+    KillSystemTimer();
+}
+
+void TInetTimer::Notification(framework::TComponent* Component, framework::TOperation Operation) {
+    if (Operation == framework::TOperation::opRemove && Component == ownerControl_) {
+        KillSystemTimer();
+        ownerControl_ = nullptr;
+    }
+}
+
+void TInetTimer::KillSystemTimer() {
+    if (armedWnd_) {
+        KillTimer(armedWnd_, timerId_);
+        armedWnd_ = nullptr;
+    }
+}
+
+void TInetTimer::RequireWindow() {
+    if (!ownerControl_ || ownerControl_->OwnerThread() == 0) throw EInetTimerException("No window available");
+}
+
+void TInetTimer::SetEnabled(bool Value) {
+    if (Value == enabled_) return;
+    RequireWindow();
+    enabled_ = Value;
+    UpdateTimer();
+}
+
+void TInetTimer::SetInterval(uint32_t Value) {
+    if (Value == interval_) return;
+    RequireWindow();
+    interval_ = Value;
+    UpdateTimer();
+}
+
+void TInetTimer::SetOnTimer(framework::TNotifyEvent Value) {
+    RequireWindow();
+    onTimer_ = std::move(Value);
+    UpdateTimer();
+}
+
+void TInetTimer::UpdateTimer() {
+    KillSystemTimer();
+    if (interval_ == 0 || !enabled_ || !onTimer_ || !ownerControl_) return;
+    HWND wnd = ownerControl_->WindowHandle();
+    if (!wnd || !SetTimer(wnd, timerId_, interval_, nullptr)) {
+        enabled_ = false;
+        throw EInetTimerException("No more timers");
+    }
+    armedWnd_ = wnd;
+    lastArmTick_ = GetTickCount();
+}
+
+void TInetTimer::TimerFired(framework::TMessage& Msg) {
+    if (onTimer_) {
+        auto handler = onTimer_;  // the handler may free this timer, and its own storage
+        handler(this);
+    }
+}

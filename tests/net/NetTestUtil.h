@@ -1,0 +1,40 @@
+// Helpers the net tests share: the output folder the CTest checks read, and hex text.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "framework/SysUtils.h"
+
+namespace nettest {
+
+// "<current folder>\net-output\", created: the CTest checks read what is written there.
+inline std::string OutputFolder() {
+    char cwd[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, cwd);
+    const std::string folder = framework::IncludeTrailingPathDelimiter(cwd) + "net-output\\";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    return folder;
+}
+
+inline std::string Hex(const void* data, size_t len) {
+    static const char d[] = "0123456789abcdef";
+    std::string r;
+    for (size_t i = 0; i < len; ++i) {
+        uint8_t b = static_cast<const uint8_t*>(data)[i];
+        r += d[b >> 4];
+        r += d[b & 15];
+    }
+    return r;
+}
+inline std::string Hex(const std::string& s) { return Hex(s.data(), s.size()); }
+
+inline std::string Unhex(const std::string& h) {
+    std::string r;
+    for (size_t i = 0; i + 1 < h.size(); i += 2) r += char(std::stoi(h.substr(i, 2), nullptr, 16));
+    return r;
+}
+
+}  // namespace nettest

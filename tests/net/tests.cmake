@@ -1,0 +1,33 @@
+# Checks of the net test beyond the Windows test itself: independent implementations read
+# what the test wrote (openssl for DES, python's base64, idna and codecs).
+set_tests_properties(net PROPERTIES FIXTURES_SETUP net_output)
+
+find_program(VA_PYTHON3 python3 REQUIRED)
+add_test(NAME net_des_openssl
+         COMMAND ${VA_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/net/check_des.py
+                 ${CMAKE_CURRENT_BINARY_DIR}/net-output/des.txt)
+set_tests_properties(net_des_openssl PROPERTIES FIXTURES_REQUIRED net_output)
+add_test(NAME net_base64_python
+         COMMAND ${VA_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/net/check_base64.py
+                 ${CMAKE_CURRENT_BINARY_DIR}/net-output/base64.txt)
+set_tests_properties(net_base64_python PROPERTIES FIXTURES_REQUIRED net_output)
+
+# Dates and the local bias under zones with odd offsets and no daylight saving, so the
+# expected bias does not depend on the day the tests run.
+foreach(zone "Asia/Kolkata;-330;+0530" "Asia/Kathmandu;-345;+0545" "Pacific/Honolulu;600;-1000" "UTC;0;+0000")
+  list(GET zone 0 tz)
+  list(GET zone 1 bias)
+  list(GET zone 2 text)
+  string(REPLACE "/" "_" name "${tz}")
+  add_test(NAME net_tz_${name} COMMAND net_tests --gtest_filter=InetTime.*)
+  set_tests_properties(net_tz_${name} PROPERTIES
+                       ENVIRONMENT "TZ=${tz};VA_TZ_BIAS=${bias};VA_TZ_TEXT=${text}" TIMEOUT 120)
+endforeach()
+add_test(NAME net_codepages_python
+         COMMAND ${VA_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/net/check_codepages.py
+                 ${CMAKE_CURRENT_BINARY_DIR}/net-output/codepages.txt)
+set_tests_properties(net_codepages_python PROPERTIES FIXTURES_REQUIRED net_output)
+add_test(NAME net_idn_python
+         COMMAND ${VA_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/net/check_idn.py
+                 ${CMAKE_CURRENT_BINARY_DIR}/net-output/idn.txt)
+set_tests_properties(net_idn_python PROPERTIES FIXTURES_REQUIRED net_output)
