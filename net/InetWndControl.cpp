@@ -160,7 +160,7 @@ void TInetWndHandler::FreeMessageId(UINT& Id) {
     if (Wnd) {
         // A message posted before the id was freed must not reach the id's next owner.
         MSG m;
-        while (false && PeekMessageA(&m, Wnd, Id, Id, PM_REMOVE | PM_NOYIELD)) {
+        while (PeekMessageA(&m, Wnd, Id, Id, PM_REMOVE | PM_NOYIELD)) {
         }
     }
     Id = 0;
