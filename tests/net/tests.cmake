@@ -31,3 +31,6 @@ add_test(NAME net_idn_python
          COMMAND ${VA_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/net/check_idn.py
                  ${CMAKE_CURRENT_BINARY_DIR}/net-output/idn.txt)
 set_tests_properties(net_idn_python PROPERTIES FIXTURES_REQUIRED net_output)
+
+# Local peers of the socket tests.
+include(${CMAKE_CURRENT_SOURCE_DIR}/net/sockets.cmake)
