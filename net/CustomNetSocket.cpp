@@ -888,6 +888,7 @@ void TCustomNetSocket::ASyncReceive(uint16_t ErrCode, bool NoReceiveLoop) {
     try {
         for (;;) {
             LastError = 0;
+            lastReceiveFilled_ = false;
             const int64_t before = ConsumedMark();
             if (!TriggerDataAvailable(ErrCode)) {
                 if (!*alive) return;
@@ -906,6 +907,8 @@ void TCustomNetSocket::ASyncReceive(uint16_t ErrCode, bool NoReceiveLoop) {
             }
             // A handler that read nothing would be called for ever.
             if (ConsumedMark() == before) break;
+            // A read that filled its buffer leaves more behind: no need to ask.
+            if (lastReceiveFilled_) continue;
             u_long pending = 0;
             if (Winsock::ioctlsocket(hSocket_, FIONREAD, &pending) != 0) {
                 LastError = WinsockGetLastError();
@@ -925,6 +928,7 @@ int TCustomNetSocket::Receive(void* Buffer, int Size, int Flags) {
     }
     if (Size <= 0) return 0;
     const int n = WinsockRecv(hSocket_, static_cast<char*>(Buffer), Size, Flags);
+    lastReceiveFilled_ = n == Size;
     if (n > 0) {
         if (!(Flags & MSG_PEEK)) BytesReceived += n;
         if (counter_) counter_->RecvTick = InetTickCount();

@@ -280,6 +280,8 @@ private:
     std::string hostAscii_, peerAddrText_;
     int32_t queuedBytes_ = 0;
     int sendError_ = 0;
+    // The last receive filled the caller's buffer (more is probably waiting).
+    bool lastReceiveFilled_ = false;
     std::unique_ptr<TNetSocketCounter> counter_;
     // Look-ups: a pool request or a library handle, with its result buffer.
     void* pendingLookup_ = nullptr;

@@ -32,6 +32,8 @@ TEST(InetThreadTimer, TicksOnTheOwnersThread) {
 }
 
 TEST(InetThreadTimer, HandlerThatFreesTimerAndOwner) {
+    // Clocks kept alive by sockets of earlier tests stay; this test adds none for good.
+    const int clocks = InetClockPool().ClockCount();
     for (int i = 0; i < 20; ++i) {
         auto* owner = new TNetSocket(nullptr);
         auto* t = new TInetThreadTimer(owner);
@@ -47,7 +49,7 @@ TEST(InetThreadTimer, HandlerThatFreesTimerAndOwner) {
         (void)clock;
     }
     testsupport::PumpFor(100);
-    EXPECT_EQ(InetClockPool().ClockCount(), 0);
+    EXPECT_EQ(InetClockPool().ClockCount(), clocks);
 }
 
 TEST(InetThreadTimer, ArmingTwiceAndAClockPerThousandTimers) {
@@ -61,10 +63,11 @@ TEST(InetThreadTimer, ArmingTwiceAndAClockPerThousandTimers) {
     } catch (const EInetTimerException& e) {
         EXPECT_STREQ(e.what(), "Timer already exists");
     }
+    const int clocks = InetClockPool().ClockCount();
     std::vector<std::unique_ptr<TInetThreadTimer>> many;
     for (int i = 0; i < 1000; ++i) many.push_back(std::make_unique<TInetThreadTimer>(&owner));
-    EXPECT_EQ(InetClockPool().ClockCount(), 2);
+    EXPECT_GT(InetClockPool().ClockCount(), clocks);  // no clock serves more than 1000
     EXPECT_NE(many.back()->OwningClock(), t.OwningClock());
     many.clear();
-    EXPECT_EQ(InetClockPool().ClockCount(), 1);
+    EXPECT_EQ(InetClockPool().ClockCount(), clocks);
 }
