@@ -330,7 +330,8 @@ void TCustomNetSocket::ChangeState(TSocketState NewState) {
 }
 
 void TCustomNetSocket::TriggerChangeState(TSocketState OldState, TSocketState NewState) {
-    if (OnChangeState) {
+    // Not from the destructor: what the handler captured may already be gone.
+    if (OnChangeState && !disposing_) {
         auto h = OnChangeState;
         h(this, OldState, NewState);
     }
@@ -1095,8 +1096,9 @@ void TCustomNetSocket::TryToSend() {
         if (n > 0) {
             TriggerSendData(n);
             if (!*alive) return;
-            if (n == len) continue;
-            return;
+            // Also after a partial send: the system posts FD_WRITE again only once a send
+            // has failed with WSAEWOULDBLOCK, so stopping here could wait for ever.
+            continue;
         }
         if (n == 0) return;
         const int err = sendError_;

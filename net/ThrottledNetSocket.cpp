@@ -88,13 +88,15 @@ void TCustomThrottledNetSocket::Tick() {
 
 void TCustomThrottledNetSocket::TransportConnected(uint16_t ErrCode) {
     if (ErrCode == 0) ThrottleStart();
+    auto alive = AliveToken();
     TCustomTimeoutNetSocket::TransportConnected(ErrCode);
-    if (ErrCode != 0) ThrottleStop();
+    if (ErrCode != 0 && *alive) ThrottleStop();  // the handler may have freed the socket
 }
 
 void TCustomThrottledNetSocket::AdoptConnected() {
+    auto alive = AliveToken();
     TCustomTimeoutNetSocket::AdoptConnected();
-    ThrottleStart();
+    if (*alive) ThrottleStart();
 }
 
 void TCustomThrottledNetSocket::TriggerSessionClosed(uint16_t ErrCode) {

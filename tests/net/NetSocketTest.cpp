@@ -359,3 +359,46 @@ TEST(NetSocket, FreedInsideItsOwnHandlers) {
         testsupport::PumpFor(50);
     }
 }
+
+TEST(NetSocket, ListenAcceptAndAdoptTheConnection) {
+    // A listening socket on an ephemeral port of 127.0.0.1, a client of our own, and the
+    // accepted handle adopted by a third socket.
+    TNetSocket server(nullptr), accepted(nullptr);
+    server.SetAddr("127.0.0.1");
+    server.SetPort("0");
+    std::vector<TSocketState> states;
+    server.OnChangeState = [&](framework::TComponent*, TSocketState, TSocketState n) { states.push_back(n); };
+    server.OnSessionAvailable = [&](framework::TComponent*, uint16_t e) {
+        ASSERT_EQ(e, 0);
+        accepted.Dup(server.Accept());
+    };
+    server.Listen();
+    EXPECT_EQ(states, (std::vector<TSocketState>{wsBound, wsListening}));
+    const std::string port = server.LocalPortText();
+    ASSERT_NE(port, "0");
+    std::string got;
+    accepted.OnDataAvailable = [&](framework::TComponent*, uint16_t) { got += accepted.ReceiveAsText(); };
+
+    Probe client;
+    client.sock->SetAddr("127.0.0.1");
+    client.sock->SetPort(port);
+    client.sock->Connect();
+    ASSERT_TRUE(client.WaitConnected());
+    ASSERT_TRUE(PumpUntil([&] { return accepted.State() == wsConnected; }));
+    EXPECT_EQ(accepted.GetPeerPort(), client.sock->LocalPortText());
+    client.Send("to the server");
+    ASSERT_TRUE(PumpUntil([&] { return got == "to the server"; }));
+    accepted.SendText("back");
+    ASSERT_TRUE(PumpUntil([&] { return client.received == "back"; }));
+    accepted.Close();
+    ASSERT_TRUE(PumpUntil([&] { return client.closed.size() == 1; }));
+
+    // A second listener on the same port is told who holds it.
+    TNetSocket second(nullptr);
+    second.SetAddr("127.0.0.1");
+    second.SetPort(port);
+    second.ExclusiveAddr = true;
+    const std::string text = Raised([&] { second.Listen(); });
+    EXPECT_NE(text.find("Address already in use"), std::string::npos) << text;
+    EXPECT_EQ(second.LastError, WSAEADDRINUSE);
+}
