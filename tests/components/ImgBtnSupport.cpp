@@ -38,4 +38,12 @@ int CountColor(TBitmap& bmp, const RECT& r, COLORREF color) {
     return n;
 }
 
+std::vector<POINT> Differences(TBitmap& a, TBitmap& b) {
+    std::vector<POINT> out;
+    for (int y = 0; y < a.Height(); ++y)
+        for (int x = 0; x < a.Width(); ++x)
+            if (a.Canvas().Pixel(x, y) != b.Canvas().Pixel(x, y)) out.push_back(POINT{x, y});
+    return out;
+}
+
 }  // namespace imgbtntest

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <vector>
 
 #include "components/UxImgBtn.h"
 #include "framework/Forms.h"
@@ -20,5 +21,10 @@ std::unique_ptr<framework::TBitmap> Render(TUxImgBtn& button, UINT itemState);
 
 // Pixels of the rectangle equal to the colour.
 int CountColor(framework::TBitmap& bmp, const RECT& r, COLORREF color);
+
+// The pixels where two renderings of the same size differ. A drawing test finds what it
+// looks for (a caption, a glyph) by comparing against a rendering without it, so it holds
+// whatever font the machine draws with.
+std::vector<POINT> Differences(framework::TBitmap& a, framework::TBitmap& b);
 
 }  // namespace imgbtntest

@@ -126,7 +126,16 @@ TEST_F(ImgBtn, NormalAndPressedDrawingShowTheFrameImageAndCaption) {
     const int blue = CountColor(*normal, client, RGB(0, 0, 255));
     EXPECT_EQ(blue, 32 * 32);
     EXPECT_EQ(normal->Canvas().Pixel(199, 39), GetSysColor(COLOR_3DDKSHADOW)) << "raised push-button frame";
-    EXPECT_GT(CountColor(*normal, client, GetSysColor(COLOR_WINDOWTEXT)), 10) << "the caption";
+    // The caption: the same drawing with the caption in the button's own colour differs only
+    // inside the caption's rectangle, and there it does.
+    RECT caption, image;
+    btn->ComputeParts(RECT{4, 4, 196, 36}, caption, image);
+    btn->Font().SetColor(btn->Color());
+    auto unseen = Render(*btn, 0);
+    btn->Font().SetColor(clWindowText);
+    const auto inked = Differences(*normal, *unseen);
+    EXPECT_FALSE(inked.empty()) << "the caption";
+    for (POINT p : inked) EXPECT_TRUE(PtInRect(&caption, p)) << p.x << "," << p.y << " outside the caption";
 
     // Pressed: a shadow rectangle and the content one pixel right and down.
     auto pressed = Render(*btn, ODS_SELECTED);
@@ -146,16 +155,39 @@ TEST_F(ImgBtn, NormalAndPressedDrawingShowTheFrameImageAndCaption) {
 }
 
 TEST_F(ImgBtn, DisabledButtonEmbossesCaptionAndGreysImage) {
-    btn->SetCaption("Go");
+    // Left-aligned, so the image keeps its place when the caption goes.
+    btn->SetAlignment(TAlignment::taLeftJustify);
+    btn->SetMargin(0);
     btn->SetImages(images.get());
     btn->SetImageIndex(0);
     btn->SetEnabled(false);
+    auto bare = Render(*btn, ODS_DISABLED);
+    btn->SetCaption("Go");
     auto bmp = Render(*btn, ODS_DISABLED);
     const RECT inner{4, 4, 196, 36};
+    RECT caption, image;
+    btn->ComputeParts(inner, caption, image);
     EXPECT_EQ(CountColor(*bmp, inner, RGB(0, 0, 255)), 0) << "no colour of the image";
     EXPECT_EQ(CountColor(*bmp, inner, GetSysColor(COLOR_WINDOWTEXT)), 0) << "no normal caption";
-    EXPECT_GT(CountColor(*bmp, inner, GetSysColor(COLOR_BTNSHADOW)), 32 * 32) << "image and caption in shadow";
-    EXPECT_GT(CountColor(*bmp, inner, GetSysColor(COLOR_BTNHIGHLIGHT)), 10) << "the embossed highlight";
+    image.right += 1, image.bottom += 1;  // its rectangle ends on the last pixel
+    EXPECT_EQ(CountColor(*bmp, image, GetSysColor(COLOR_BTNSHADOW)), 32 * 32) << "the image in shadow";
+
+    // The caption twice: in the highlight colour one pixel down and right, and in shadow.
+    const auto inked = Differences(*bmp, *bare);
+    ASSERT_FALSE(inked.empty()) << "the caption";
+    RECT embossed = caption;
+    embossed.right += 1, embossed.bottom += 1;
+    auto brightness = [](COLORREF c) { return GetRValue(c) + GetGValue(c) + GetBValue(c); };
+    const int ground = brightness(GetSysColor(COLOR_BTNFACE));
+    int lighter = 0, darker = 0;
+    for (POINT p : inked) {
+        EXPECT_TRUE(PtInRect(&embossed, p)) << p.x << "," << p.y << " outside the caption";
+        const int b = brightness(bmp->Canvas().Pixel(p.x, p.y));
+        lighter += b > ground;
+        darker += b < ground;
+    }
+    EXPECT_GT(lighter, 0) << "the embossed highlight";
+    EXPECT_GT(darker, 0) << "the caption in shadow";
 }
 
 TEST_F(ImgBtn, FlatFramelessLeftButtonDrawsImageFourPixelsInAndFrameOnlyWhenHot) {
@@ -192,9 +224,17 @@ TEST_F(ImgBtn, BuiltInGlyphsFollowTheKindAndTheKindsCaption) {
         EXPECT_EQ(b.Caption(), "") << "leaving bkCustom clears the caption";
         EXPECT_EQ(b.Images(), nullptr);
         EXPECT_EQ(b.ModalResult(), row.modal);
+        // The glyph's ink shows inside the glyph's rectangle, and nowhere without the glyph.
+        RECT caption, glyph;
+        b.ComputeParts(RECT{4, 4, 116, 26}, caption, glyph);
+        glyph.right += 1, glyph.bottom += 1;  // its rectangle ends on the last pixel
         auto bmp = Render(b, 0);
         const RECT all{0, 0, 120, 30};
-        EXPECT_GT(CountColor(*bmp, all, row.ink), 5) << row.caption;
+        EXPECT_GT(CountColor(*bmp, glyph, row.ink), 0) << row.caption;
+        EXPECT_EQ(CountColor(*bmp, all, row.ink), CountColor(*bmp, glyph, row.ink)) << row.caption;
+        b.SetImageVisible(false);
+        auto bare = Render(b, 0);
+        EXPECT_EQ(CountColor(*bare, all, row.ink), 0) << row.caption;
     }
 }
 
