@@ -190,7 +190,10 @@ protected:
     virtual void FreeSelf();
     virtual void AllocateHiddenWindow();
     virtual void ReleaseHiddenWindow();
-    // Ids the component needs; each layer adds its own to the inherited count.
+    // Ids the component needs; each layer adds its own to the inherited count. These are
+    // virtual calls: a constructor sees only its own class's overrides, so a layered
+    // component allocates its window once it is fully built (GetHandle after construction,
+    // or from the most-derived constructor).
     virtual int MessageIdCount() { return 1; }
     // Each layer claims its ids after the inherited ones and returns them before.
     virtual void TakeMessageIds();

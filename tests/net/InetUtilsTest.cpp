@@ -317,6 +317,10 @@ TEST(InetFiles, TrustTexts) {
     std::string text;
     EXPECT_EQ(InetVerifyTrust("C:\\no\\such\\file.exe", false, false, text), -1);
     EXPECT_EQ(text, "Program File Not Found - C:\\no\\such\\file.exe");
+    // The test program itself is not signed.
+    const LONG own = InetVerifyTrust(framework::GetModuleFileNameText(), false, false, text);
+    EXPECT_NE(own, 0);
+    EXPECT_EQ(text, InetTrustResultText(own));
     EXPECT_EQ(InetTrustResultText(0), "Trusted Code");
     EXPECT_EQ(InetTrustResultText(LONG(0x800B0100)), "Unsigned Code");
     EXPECT_EQ(InetTrustResultText(LONG(0x800B0111)), "Certificate Marked as Untrusted by the User");

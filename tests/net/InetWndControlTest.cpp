@@ -257,6 +257,28 @@ TEST(HiddenWindow, BackgroundExceptions) {
     EXPECT_EQ(p.aborts, 2);
 }
 
+TEST(HiddenWindow, PumpsAndQuit) {
+    Probe p(1);
+    p.GetHandle();
+    p.SetMultiThreaded(true);
+    PostMessageA(p.WindowHandle(), p.ids[0], 5, 0);
+    int hooked = 0;
+    p.SetPumpHook([&](TInetWndControl* sender) {
+        EXPECT_EQ(sender, &p);
+        ++hooked;
+    });
+    p.PumpMessages();  // the hook instead of the pump
+    EXPECT_EQ(hooked, 1);
+    EXPECT_TRUE(p.got.empty());
+    p.SetPumpHook(nullptr);
+    p.PumpMessages();
+    ASSERT_EQ(p.got.size(), 1u);
+    EXPECT_FALSE(p.PumpOneMessage());
+    PostQuitMessage(0);
+    EXPECT_TRUE(p.PumpOneMessage());
+    EXPECT_TRUE(p.GetTerminated());
+}
+
 // ---- timers ----
 
 // A component that owns its timer, as components do.

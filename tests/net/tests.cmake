@@ -32,5 +32,18 @@ add_test(NAME net_idn_python
                  ${CMAKE_CURRENT_BINARY_DIR}/net-output/idn.txt)
 set_tests_properties(net_idn_python PROPERTIES FIXTURES_REQUIRED net_output)
 
+# nginx's Date header, read by the date parser within two seconds of the clock. The peer
+# runs on a free port on 127.0.0.1 and is stopped after the test; the zone makes the local
+# bias count.
+set(nginx_dir ${CMAKE_CURRENT_BINARY_DIR}/peers/nginx-date)
+add_test(NAME net_peer_nginx_start
+         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/peers/nginx/start.sh ${nginx_dir}
+                 ${CMAKE_CURRENT_BINARY_DIR}/net-output/nginx.port)
+add_test(NAME net_peer_nginx_stop COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/peers/nginx/stop.sh ${nginx_dir})
+set_tests_properties(net_peer_nginx_start PROPERTIES FIXTURES_SETUP net_nginx)
+set_tests_properties(net_peer_nginx_stop PROPERTIES FIXTURES_CLEANUP net_nginx)
+add_test(NAME net_http_date COMMAND net_tests --gtest_filter=HttpDatePeer.*)
+set_tests_properties(net_http_date PROPERTIES FIXTURES_REQUIRED net_nginx ENVIRONMENT "VA_NGINX_PEER=1;TZ=Asia/Kolkata" TIMEOUT 120)
+
 # Local peers of the socket tests.
 include(${CMAKE_CURRENT_SOURCE_DIR}/net/sockets.cmake)
