@@ -381,7 +381,9 @@ bool TCustomHttpTunnelNetSocket::ParseLine(const std::string& Line) {
             offered_ |= HttpTunnelOffered(htsatBasic);
         } else if (InetStartsText(v, "NTLM")) {
             offered_ |= HttpTunnelOffered(htsatNtlm);
-            if (tunnelState_ == 4 && Line.size() > 100 && v.size() > 5) ntlmChallenge_ = InetTrimBlanks(v.substr(5));
+            // Any length: a challenge without target information is short, and the
+            // decoder checks every field anyway.
+            if (tunnelState_ == 4 && v.size() > 5) ntlmChallenge_ = InetTrimBlanks(v.substr(5));
         }
     }
     return true;
@@ -500,8 +502,10 @@ void TCustomHttpTunnelNetSocket::Decide() {
                     curAuth_ = htatNtlm;
                     return SendNtlm1();
                 }
-            } else if (curAuth_ == htatNtlm && tunnelState_ == 4 && ntlmOk && !ntlmChallenge_.empty()) {
-                return SendNtlm3();
+            } else if (curAuth_ == htatNtlm && tunnelState_ == 4 && ntlmOk) {
+                // A challenge that does not decode gets no answer: the exchange ends with
+                // the proxy's 407 instead of an empty message.
+                if (NtlmParseChallengeMessage(ntlmChallenge_).Valid) return SendNtlm3();
             } else if (curAuth_ == htatDigest && digestOk && (tunnelState_ == 3 || tunnelState_ == 4)) {
                 return SendDigest();
             }

@@ -1,4 +1,5 @@
-// The SOCKS and HTTP CONNECT layers against local proxies (tests/peers/proxy_peers.py).
+// The SOCKS and HTTP CONNECT layers against local proxies (tests/peers/proxy_peers.py),
+// and against squid and microsocks as reference proxies in front of the echo peer.
 // Once a connection is granted the proxy plays the target: it sends "req=<hex of the
 // request it got>\n" in the same segment as its grant, then echoes. So each case sees the
 // exact bytes the layer sent, and that bytes following the grant reach the owner first.
@@ -13,6 +14,7 @@
 #include "net/InetSocketErrors.h"
 #include "net/NetSocket.h"
 #include "support/Pump.h"
+#include "SocketTestUtil.h"
 
 using testsupport::PumpUntil;
 
@@ -328,4 +330,72 @@ TEST(HttpTunnelLayer, SettersRefuseWhileOpenAndListenIsRefused) {
     s.SetAddr("127.0.0.1");
     s.SetPort("9");
     EXPECT_THROW(s.Connect(), ESocketException);
+}
+
+// The reference proxies forward for real, to the echo peer of the socket tests.
+TEST(SocksLayer, MicrosocksForwards) {
+    REQUIRE_PROXIES();
+    REQUIRE_PEERS();
+    if (ProxyPort("microsocks").empty()) GTEST_SKIP() << "microsocks not installed";
+    struct Case {
+        const char* name;
+        std::string peer, user, password;
+        bool auth;
+        int code;
+    } cases[] = {
+        {"no authentication", "microsocks", "", "", false, 0},
+        {"user and password", "microsocksauth", "user", "pass", true, 0},
+        {"wrong password", "microsocksauth", "user", "nope", true, 20015},
+        {"authentication not offered", "microsocksauth", "", "", false, 20003},
+    };
+    for (const Case& c : cases) {
+        Probe p;
+        p.sock->SetSocksServer("127.0.0.1");
+        p.sock->SetSocksPort(ProxyPort(c.peer));
+        p.sock->SocksUsercode = c.user;
+        p.sock->SocksPassword = c.password;
+        p.sock->SocksAuthentication = c.auth ? socksAuthenticateUsercode : socksNoAuthentication;
+        ASSERT_TRUE(p.Run("127.0.0.1", sockettest::PeerPort("echo"))) << c.name;
+        EXPECT_EQ(p.connectErr, c.code) << c.name;
+        if (c.code == 0) {
+            p.sock->SendText("through microsocks");
+            EXPECT_TRUE(PumpUntil([&] { return p.got == "through microsocks"; }, 10000)) << c.name << ": " << p.got;
+        }
+        p.sock->Abort();
+    }
+}
+
+TEST(HttpTunnelLayer, SquidAuthenticatesAndForwards) {
+    REQUIRE_PROXIES();
+    REQUIRE_PEERS();
+    if (ProxyPort("squid").empty()) GTEST_SKIP() << "squid not installed";
+    struct Case {
+        const char* name;
+        THttpTunnelAuthType type;
+        std::string password;
+        int code;
+    } cases[] = {
+        {"detected (Basic first)", htatDetect, "pass", 0},
+        {"Basic", htatBasic, "pass", 0},
+        {"Digest, checked by the proxy", htatDigest, "pass", 0},
+        {"Digest with a wrong password", htatDigest, "nope", 21407},
+        // ntlm_fake_auth's challenge is the short 40-byte form without target information,
+        // which the decoder refuses: the exchange ends with the proxy's 407.
+        {"NTLM with a 40-byte challenge", htatNtlm, "pass", 21407},
+    };
+    for (const Case& c : cases) {
+        Probe p;
+        p.sock->SetHttpTunnelServer("127.0.0.1");
+        p.sock->SetHttpTunnelPort(ProxyPort("squid"));
+        p.sock->SetHttpTunnelUsercode("user");
+        p.sock->SetHttpTunnelPassword(c.password);
+        p.sock->SetHttpTunnelAuthType(c.type);
+        ASSERT_TRUE(p.Run("127.0.0.1", sockettest::PeerPort("echo"))) << c.name;
+        EXPECT_EQ(p.connectErr, c.code) << c.name << " " << p.errMsg;
+        if (c.code == 0) {
+            p.sock->SendText("through squid");
+            EXPECT_TRUE(PumpUntil([&] { return p.got == "through squid"; }, 10000)) << c.name << ": " << p.got;
+        }
+        p.sock->Abort();
+    }
 }

@@ -23,9 +23,16 @@ grant) and then echoing. What it does is chosen by the target host name:
     hugelen.test      407 with a Content-Length of 30 digits
     hugechunk.test    407 with a chunk size of 20 hex digits
 
+Reference proxies, started when installed (each on a free port; helpers stopped with them):
+  squid        squid offering Basic (basic_fake_auth), Digest (digest_file_auth, which checks
+               the response against user/pass) and NTLM (ntlm_fake_auth); its access log
+               is <dir>/squid/access.log
+  microsocks, microsocksauth   microsocks without and with user/pass
+
   proxy_peers.py start <dir> | stop <dir> | serve <dir>   (as socket_peers.py)
 """
 import base64
+import shutil
 import hashlib
 import os
 import signal
@@ -261,18 +268,100 @@ class HttpProxy(socketserver.BaseRequestHandler):
         return fields.get("response") == want
 
 
+SQUID_CONF = """http_port 127.0.0.1:{port}
+pid_filename {dir}/squid.pid
+cache_log {dir}/cache.log
+access_log {dir}/access.log
+cache_store_log none
+cache deny all
+shutdown_lifetime 0 seconds
+coredump_dir {dir}
+{user}
+auth_param basic program {helpers}/basic_fake_auth
+auth_param basic realm peer
+auth_param digest program {helpers}/digest_file_auth {dir}/digest.pw
+auth_param digest realm peer
+auth_param ntlm program {helpers}/ntlm_fake_auth
+acl authed proxy_auth REQUIRED
+http_access allow authed
+http_access deny all
+"""
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_listening(port, seconds=20):
+    end = time.time() + seconds
+    while time.time() < end:
+        try:
+            socket.create_connection(("127.0.0.1", port), timeout=1).close()
+            return True
+        except OSError:
+            time.sleep(0.1)
+    return False
+
+
+def start_references(folder, lines, children):
+    squid = shutil.which("squid") or ("/usr/sbin/squid" if os.path.exists("/usr/sbin/squid") else None)
+    helpers = "/usr/lib/squid"
+    if squid and os.path.exists(helpers + "/digest_file_auth"):
+        d = os.path.join(folder, "squid")
+        os.makedirs(d, exist_ok=True)
+        with open(os.path.join(d, "digest.pw"), "w") as f:
+            f.write("user:pass\n")
+        port = free_port()
+        # Run as root, squid changes to its own user, which must reach the folder.
+        user = "cache_effective_user proxy" if os.getuid() == 0 else ""
+        with open(os.path.join(d, "squid.conf"), "w") as f:
+            f.write(SQUID_CONF.format(port=port, dir=d, helpers=helpers, user=user))
+        if os.getuid() == 0:
+            for root, dirs, files in os.walk(d):
+                os.chmod(root, 0o777)
+                for name in files:
+                    os.chmod(os.path.join(root, name), 0o666)
+        children.append(subprocess.Popen([squid, "-N", "-f", os.path.join(d, "squid.conf")],
+                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+        if wait_listening(port):
+            lines.append("squid %d\n" % port)
+    microsocks = shutil.which("microsocks")
+    if microsocks:
+        for name, extra in (("microsocks", []), ("microsocksauth", ["-u", "user", "-P", "pass"])):
+            port = free_port()
+            children.append(subprocess.Popen([microsocks, "-i", "127.0.0.1", "-p", str(port)] + extra,
+                                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+            if wait_listening(port):
+                lines.append("%s %d\n" % (name, port))
+
+
 def serve(folder):
+    children = []
+
+    def finish(*_):
+        for child in children:
+            child.terminate()
+        for child in children:
+            try:
+                child.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                child.kill()
+        sys.exit(0)
+
+    signal.signal(signal.SIGTERM, finish)
     servers = {"socks5": Socks5, "socks5auth": Socks5Auth, "socks4": Socks4, "http": HttpProxy}
     lines = []
     for name, handler in servers.items():
         server = Server(("127.0.0.1", 0), handler)
         threading.Thread(target=server.serve_forever, daemon=True).start()
         lines.append("%s %d\n" % (name, server.server_address[1]))
+    start_references(folder, lines, children)
     tmp = os.path.join(folder, "ports.tmp")
     with open(tmp, "w") as f:
         f.writelines(lines)
     os.replace(tmp, os.path.join(folder, "ports.txt"))
-    signal.signal(signal.SIGTERM, lambda *a: sys.exit(0))
     while True:
         time.sleep(3600)
 
@@ -305,7 +394,7 @@ def main():
                                 stderr=subprocess.DEVNULL, start_new_session=True)
         with open(pid_file, "w") as f:
             f.write(str(proc.pid))
-        for _ in range(100):
+        for _ in range(400):
             if os.path.exists(ports_file):
                 return
             time.sleep(0.1)
