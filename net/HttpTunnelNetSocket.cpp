@@ -233,8 +233,10 @@ void TCustomHttpTunnelNetSocket::SendDigest() {
     std::string value;
     try {
         value = DigestBuildAuthorization(tunnelUser_, tunnelPassword_, "CONNECT", uri, digest_, "");
-    } catch (const std::exception&) {
-        value.clear();
+    } catch (const std::exception& e) {
+        // Without the hashes there is no answer to send: the attempt ends here.
+        answerText_ = e.what();
+        return TunnelError(21001);
     }
     SendRequest("Digest " + value, 5, false);
 }

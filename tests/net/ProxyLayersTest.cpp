@@ -251,6 +251,7 @@ TEST(HttpTunnelLayer, AuthenticatedAndOpenTunnels) {
         std::string authPrefix;  // what the granted CONNECT carried
     } cases[] = {
         {"no authentication", "open.test", htatDetect, ""},
+        {"IPv6 literal target in brackets", "::1", htatDetect, ""},
         {"Basic after a 407 that closes", "basic.test", htatDetect, "Basic dXNlcjpwYXNz"},
         {"Basic after a chunked 407", "chunked.test", htatDetect, "Basic dXNlcjpwYXNz"},
         {"Digest for CONNECT host:port", "digest.test", htatDigest, "Digest "},
@@ -267,7 +268,8 @@ TEST(HttpTunnelLayer, AuthenticatedAndOpenTunnels) {
         ASSERT_TRUE(p.Run(c.host, "443")) << c.name;
         ASSERT_EQ(p.connectErr, 0) << c.name << " " << p.tunnelErr << " " << p.errMsg;
         ASSERT_TRUE(p.RoundTrip("ping")) << c.name;
-        const std::string line = "CONNECT " + c.host + ":443 HTTP/1.1\r\n";
+        const std::string target = c.host == "::1" ? "[::1]" : c.host;
+        const std::string line = "CONNECT " + target + ":443 HTTP/1.1\r\n";
         ASSERT_EQ(p.got.substr(0, 4 + 2 * line.size()), "req=" + Hex(line)) << c.name;
         EXPECT_EQ(p.got.substr(4 + 2 * line.size(), 2 * c.authPrefix.size()), Hex(c.authPrefix)) << c.name;
         EXPECT_EQ(p.got.substr(p.got.size() - 5), "\nping") << c.name;

@@ -11,7 +11,7 @@ grant) and then echoing. What it does is chosen by the target host name:
     refuse.test       refused (SOCKS 5 code 5, SOCKS 4 code 91)
     badatyp.test      a SOCKS 5 reply with address type 9
   HTTP CONNECT (port http; user "user", password "pass")
-    open.test         200
+    open.test, [::1]  200
     basic.test        407 offering Basic with Proxy-Connection: close, then 200 for Basic
     digest.test       407 offering Digest (qop "auth,auth-int") kept alive, then 200 for a
                       response checked with the method CONNECT and the uri host:port
@@ -194,7 +194,7 @@ class HttpProxy(socketserver.BaseRequestHandler):
                 auth = headers.get("proxy-authorization", "")
                 request = (line + "\r\n" + auth).encode()
                 ok200 = b"HTTP/1.1 200 Connection established\r\nProxy-Agent: peer\r\n\r\n"
-                if host == "open.test":
+                if host in ("open.test", "[::1]"):
                     return play_target(s, ok200, request)
                 if host == "forbidden.test":
                     s.sendall(b"HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n")
