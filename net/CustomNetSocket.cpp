@@ -184,6 +184,14 @@ void TCustomNetSocket::SetPort(const std::string& Value) {
     portKnown_ = false;
 }
 
+void TCustomNetSocket::ReplaceEndpoint(const std::string& Addr, const std::string& Port) {
+    const TSocketState saved = state_;
+    state_ = wsClosed;
+    SetAddr(Addr);
+    SetPort(Port);
+    state_ = saved;
+}
+
 void TCustomNetSocket::SetProto(const std::string& Value) {
     if (state_ != wsClosed) {
         RaiseSocketErrorMsg("Cannot change Proto if not closed");

@@ -241,6 +241,9 @@ protected:
     virtual int64_t ConsumedMark() { return BytesReceived; }
     void ChangeState(TSocketState NewState);
     int SendError() const { return sendError_; }
+    // Proxy layers open the connection to their proxy: they put its address and port in
+    // place of the target's around the inherited Connect, then put the target back.
+    void ReplaceEndpoint(const std::string& Addr, const std::string& Port);
 
     UINT idSocketEvent_ = 0, idLookupDone_ = 0, idReverseDone_ = 0, idCloseLater_ = 0, idTestException_ = 0,
          idDataRetrigger_ = 0;

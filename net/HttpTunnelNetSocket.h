@@ -1,16 +1,113 @@
-// The HTTP CONNECT tunnel layer of the socket chain. With no tunnel server set it passes
-// every operation through to the socket core.
+// The HTTP CONNECT tunnel layer of the socket chain. With a tunnel server set, it connects
+// to that proxy instead of the target, asks it for "CONNECT host:port", answers a 407 with
+// Basic, Digest or NTLM (reconnecting when the proxy closes), skips the answer's body and
+// only then reports the session connected. Bytes that followed the answer are handed out
+// first. With no tunnel server set it passes every operation through to the socket core.
 #pragma once
 
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
 #include "net/CustomNetSocket.h"
+#include "net/InetDigestAuth.h"
+
+enum THttpTunnelAuthType { htatDetect = 0, htatNone = 1, htatBasic = 2, htatDigest = 3, htatNtlm = 4 };
+// What the proxy offered, bits 0..2.
+enum THttpTunnelServerAuthType { htsatBasic = 0, htsatNtlm = 1, htsatDigest = 2 };
+using THttpTunnelServerAuthTypes = uint8_t;
+constexpr THttpTunnelServerAuthTypes HttpTunnelOffered(THttpTunnelServerAuthType T) { return uint8_t(1u << T); }
+
+using TSessionConnected = TSocketEvent;
+using THttpTunnelErrorEvent = std::function<void(framework::TComponent* Sender, uint16_t ErrCode,
+                                                 THttpTunnelServerAuthTypes TunnelServerAuthTypes,
+                                                 const std::string& Msg)>;
 
 class TCustomHttpTunnelNetSocket : public TCustomNetSocket {
 public:
-    explicit TCustomHttpTunnelNetSocket(framework::TComponent* Owner) : TCustomNetSocket(Owner) {}
-    ~TCustomHttpTunnelNetSocket() override { DisposeSocket(); }
+    explicit TCustomHttpTunnelNetSocket(framework::TComponent* Owner);
+    ~TCustomHttpTunnelNetSocket() override;
+
+    const std::string& HttpTunnelServer() const { return tunnelServer_; }
+    void SetHttpTunnelServer(const std::string& Value);
+    const std::string& HttpTunnelPort() const { return tunnelPort_; }
+    void SetHttpTunnelPort(const std::string& Value);
+    THttpTunnelAuthType HttpTunnelAuthType() const { return authType_; }
+    void SetHttpTunnelAuthType(THttpTunnelAuthType Value);
+    const std::string& HttpTunnelUsercode() const { return tunnelUser_; }
+    void SetHttpTunnelUsercode(const std::string& Value);
+    const std::string& HttpTunnelPassword() const { return tunnelPassword_; }
+    void SetHttpTunnelPassword(const std::string& Value);
+    // Receive buffer for the proxy's answer: its longest header line.
+    int32_t HttpTunnelBufferSize = 1024;
+    uint32_t HttpTunnelNtlmLevel = 0;
+    // The proxy's status line, also the text of an error report.
+    const std::string& HttpTunnelLastResponse() const { return answerText_; }
+
+    TSessionConnected OnHttpTunnelConnected;
+    THttpTunnelErrorEvent OnHttpTunnelError;
+
+    void Connect() override;
+    void Listen() override;
+    int PendingReceiveCount() override;
 
 protected:
     // True while a proxy (tunnel or SOCKS) negotiates the connection: the bytes on the wire
     // are then the proxy's, not the application's.
-    virtual bool ProxyNegotiating() { return false; }
+    virtual bool ProxyNegotiating() { return tunnelState_ != 0 || failed_; }
+    // The SOCKS layer above says whether it is switched on; the two exclude each other.
+    virtual bool SocksServerSet() const { return false; }
+
+    void TransportConnected(uint16_t ErrCode) override;
+    bool TriggerDataAvailable(uint16_t ErrCode) override;
+    void TriggerSessionClosed(uint16_t ErrCode) override;
+    void HandleFdClose(framework::TMessage& Msg, uint16_t Error) override;
+    int Receive(void* Buffer, int Size, int Flags) override;
+    int64_t ConsumedMark() override { return TCustomNetSocket::ConsumedMark() + taken_; }
+    void SetDefaults() override;
+    // Hands out buffered target bytes first; posts a read event while some remain.
+    int TakeBuffered(void* Buffer, int Size, int Flags, std::string& From, size_t& Offset);
+
+private:
+    void ResetAuthState();
+    void ResetAnswer();
+    void SendRequest(const std::string& Auth, uint8_t NewState, bool KeepAlive);
+    void SendPlain();
+    void SendBasic();
+    void SendDigest();
+    void SendNtlm1();
+    void SendNtlm3();
+    void StartRequest();
+    // false once the tunnel is done or failed: the rest of the buffer is not the proxy's.
+    bool ParseLine(const std::string& Line);
+    bool SkipBody();
+    void Decide();
+    void Granted();
+    void TunnelError(int Code);
+    void Reconnect();
+
+    std::string tunnelServer_, tunnelPort_, tunnelUser_, tunnelPassword_;
+    THttpTunnelAuthType authType_ = htatDetect, curAuth_ = htatDetect;
+    uint8_t tunnelState_ = 0;
+    uint8_t pendingReconnect_ = 0;
+    int status_ = 21000;
+    // The proxy refused: the connection carries no target data.
+    bool failed_ = false;
+    bool keepAlive_ = true, http10_ = false, chunked_ = false, inBody_ = false, proxyClosed_ = false;
+    int64_t contentLength_ = 0;
+    // Chunk decoder: 0 size line, 1 data, 2 line end after data, 3 trailer lines.
+    uint8_t chunkState_ = 0;
+    int64_t chunkSize_ = 0;
+    std::string chunkLine_;
+    std::string answerText_;
+    THttpTunnelServerAuthTypes offered_ = 0;
+    TDigestAuthInfo digest_;
+    bool digestAccepted_ = false, digestSupported_ = false;
+    std::string ntlmChallenge_;
+    std::string buffer_;  // the answer as read; after it, target bytes
+    size_t offset_ = 0;
+    std::string targetAddr_;
+    uint16_t targetPort_ = 0;
+    int64_t taken_ = 0;
 };

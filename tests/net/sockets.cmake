@@ -9,3 +9,13 @@ add_test(NAME net_socket_peers_stop
 set_tests_properties(net_socket_peers_start PROPERTIES FIXTURES_SETUP net_socket_peers)
 set_tests_properties(net_socket_peers_stop PROPERTIES FIXTURES_CLEANUP net_socket_peers)
 set_property(TEST net APPEND PROPERTY FIXTURES_REQUIRED net_socket_peers)
+
+# The proxy layers' peers (tests/peers/proxy_peers.py): SOCKS 4/4A/5 and HTTP CONNECT.
+set(va_proxy_peers ${CMAKE_CURRENT_SOURCE_DIR}/peers/proxy_peers.py)
+add_test(NAME net_proxy_peers_start
+         COMMAND ${VA_PYTHON3} ${va_proxy_peers} start ${CMAKE_CURRENT_BINARY_DIR}/proxy-peers)
+add_test(NAME net_proxy_peers_stop
+         COMMAND ${VA_PYTHON3} ${va_proxy_peers} stop ${CMAKE_CURRENT_BINARY_DIR}/proxy-peers)
+set_tests_properties(net_proxy_peers_start PROPERTIES FIXTURES_SETUP net_proxy_peers)
+set_tests_properties(net_proxy_peers_stop PROPERTIES FIXTURES_CLEANUP net_proxy_peers)
+set_property(TEST net APPEND PROPERTY FIXTURES_REQUIRED net_proxy_peers)

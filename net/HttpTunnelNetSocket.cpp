@@ -1,0 +1,614 @@
+#include "net/HttpTunnelNetSocket.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "net/InetAddress.h"
+#include "net/InetNtlmMsgs.h"
+#include "net/InetSocketErrors.h"
+#include "net/InetUtils.h"
+#include "net/InetWinsock.h"
+
+namespace {
+
+bool IsTcp(const std::string& Proto) { return Proto == "tcp" || Proto == "6"; }
+
+std::string AfterPrefix(const std::string& Line, size_t PrefixLen) {
+    return InetTrimBlanks(Line.substr(std::min(PrefixLen, Line.size())));
+}
+
+// Digits of a Content-Length, refused beyond what a 64-bit count holds.
+bool ParseLength(const std::string& Text, int64_t& Value) {
+    Value = 0;
+    size_t i = 0;
+    while (i < Text.size() && Text[i] == ' ') ++i;
+    if (i == Text.size() || Text[i] < '0' || Text[i] > '9') return false;
+    for (; i < Text.size() && Text[i] >= '0' && Text[i] <= '9'; ++i) {
+        if (Value > (INT64_MAX - 9) / 10) return false;
+        Value = Value * 10 + (Text[i] - '0');
+    }
+    return true;
+}
+
+}  // namespace
+
+TCustomHttpTunnelNetSocket::TCustomHttpTunnelNetSocket(framework::TComponent* Owner) : TCustomNetSocket(Owner) {}
+
+TCustomHttpTunnelNetSocket::~TCustomHttpTunnelNetSocket() { DisposeSocket(); }
+
+// ---- Properties -----------------------------------------------------------------------------
+
+void TCustomHttpTunnelNetSocket::ResetAuthState() {
+    curAuth_ = authType_;
+    digestAccepted_ = false;
+    digestSupported_ = false;
+}
+
+void TCustomHttpTunnelNetSocket::SetHttpTunnelServer(const std::string& Value) {
+    if (State() != wsClosed) return RaiseSocketErrorMsg("Can't change HTTP proxy if not closed");
+    const std::string v = InetTrimBlanks(Value);
+    if (v == tunnelServer_) return;
+    tunnelServer_ = v;
+    ResetAuthState();
+    if (!v.empty() && SocksServerSet()) {
+        tunnelServer_.clear();
+        throw ESocketException("Can't use HTTP proxy when Socks is used as well");
+    }
+}
+
+void TCustomHttpTunnelNetSocket::SetHttpTunnelPort(const std::string& Value) {
+    if (State() != wsClosed) return RaiseSocketErrorMsg("Can't change HTTP proxy port if not closed");
+    const std::string v = InetTrimBlanks(Value);
+    if (v == tunnelPort_) return;
+    tunnelPort_ = v;
+    ResetAuthState();
+}
+
+void TCustomHttpTunnelNetSocket::SetHttpTunnelAuthType(THttpTunnelAuthType Value) {
+    if (State() != wsClosed) return RaiseSocketErrorMsg("Can't change HTTP proxy authentication if not closed");
+    if (Value == authType_) return;
+    authType_ = Value;
+    ResetAuthState();
+}
+
+void TCustomHttpTunnelNetSocket::SetHttpTunnelUsercode(const std::string& Value) {
+    if (State() != wsClosed) return RaiseSocketErrorMsg("Can't change HTTP proxy usercode if not closed");
+    if (Value == tunnelUser_) return;
+    tunnelUser_ = Value;
+    ResetAuthState();
+}
+
+void TCustomHttpTunnelNetSocket::SetHttpTunnelPassword(const std::string& Value) {
+    if (State() != wsClosed) return RaiseSocketErrorMsg("Can't change HTTP proxy password if not closed");
+    if (Value == tunnelPassword_) return;
+    tunnelPassword_ = Value;
+    ResetAuthState();
+}
+
+// ---- Connecting -----------------------------------------------------------------------------
+
+void TCustomHttpTunnelNetSocket::Listen() {
+    if (!tunnelServer_.empty()) return RaiseSocketErrorMsg("Listening is not supported thru HTTP proxy servers");
+    TCustomNetSocket::Listen();
+}
+
+void TCustomHttpTunnelNetSocket::Connect() {
+    if (tunnelServer_.empty()) return TCustomNetSocket::Connect();
+    if (!IsTcp(Proto())) return RaiseSocketErrorMsg("TCP is the only protocol supported by HTTP proxies");
+    std::string proxyAddr;
+    std::string target = Addr();
+    const std::string targetPortText = Port();
+    try {
+        TSocketFamily kind;
+        if (IPLiteralKind(tunnelServer_, kind)) {
+            if (kind == sfIPv6 && !HasIPv6Api()) throw ESocketException("IPv6 is not available");
+            SetSocketFamily(kind);
+        }
+        if (SocketFamily() == sfIPv4) {
+            proxyAddr = IPv4ToText(WinsockResolveIPv4(tunnelServer_));
+        } else {
+            TSockAddrIn6 a{};
+            WinsockResolveHost(tunnelServer_, a, SocketFamily(), IPPROTO_TCP);
+            proxyAddr = a.sin6_family == AF_INET6 ? SockAddr6ToText(a)
+                                                  : IPv4ToText(reinterpret_cast<sockaddr_in*>(&a)->sin_addr.s_addr);
+        }
+        WinsockResolvePort(tunnelPort_, "tcp");
+        targetPort_ = WinsockResolvePort(targetPortText, "tcp");
+    } catch (const std::exception& e) {
+        return RaiseSocketErrorMsg(std::string("Connect: ") + e.what());
+    }
+    TSocketFamily targetKind;
+    targetAddr_ = IPLiteralKind(target, targetKind) && targetKind == sfIPv6 ? "[" + target + "]" : target;
+    proxyClosed_ = false;
+    failed_ = false;
+    buffer_.clear();
+    offset_ = 0;
+    answerText_.clear();
+    status_ = 21000;
+    tunnelState_ = 1;
+    ReplaceEndpoint(proxyAddr, tunnelPort_);
+    try {
+        TCustomNetSocket::Connect();
+    } catch (...) {
+        tunnelState_ = 0;
+        ReplaceEndpoint(target, targetPortText);
+        throw;
+    }
+    ReplaceEndpoint(target, targetPortText);
+    if (State() == wsClosed) tunnelState_ = 0;
+}
+
+void TCustomHttpTunnelNetSocket::SetDefaults() {
+    // A reconnect after a 407 keeps what the exchange learned.
+    if (pendingReconnect_ == 0) {
+        tunnelState_ = 0;
+        failed_ = false;
+        buffer_.clear();
+        offset_ = 0;
+    }
+    TCustomNetSocket::SetDefaults();
+}
+
+void TCustomHttpTunnelNetSocket::TransportConnected(uint16_t ErrCode) {
+    if (tunnelState_ != 1) return TCustomNetSocket::TransportConnected(ErrCode);
+    auto alive = AliveToken();
+    if (OnHttpTunnelConnected) {
+        auto h = OnHttpTunnelConnected;
+        h(this, ErrCode);
+        if (!*alive) return;
+    }
+    if (ErrCode != 0) {
+        tunnelState_ = 0;
+        pendingReconnect_ = 0;
+        return TCustomNetSocket::TransportConnected(ErrCode);
+    }
+    tunnelState_ = 2;
+    const uint8_t reconnect = pendingReconnect_;
+    pendingReconnect_ = 0;
+    switch (reconnect) {
+        case 1: curAuth_ = htatBasic; return SendBasic();
+        case 2: curAuth_ = htatDigest; return SendDigest();
+        case 3: curAuth_ = htatNtlm; return SendNtlm1();
+        default: break;
+    }
+    StartRequest();
+}
+
+void TCustomHttpTunnelNetSocket::StartRequest() {
+    if (tunnelUser_.empty())
+        curAuth_ = htatNone;
+    else if (authType_ != htatDetect)
+        curAuth_ = authType_;
+    switch (curAuth_) {
+        case htatBasic: return SendBasic();
+        case htatDigest: return digestAccepted_ ? SendDigest() : SendPlain();
+        case htatNtlm: return SendNtlm1();
+        default: return SendPlain();
+    }
+}
+
+void TCustomHttpTunnelNetSocket::ResetAnswer() {
+    status_ = 21000;
+    keepAlive_ = true;
+    contentLength_ = 0;
+    chunked_ = false;
+    http10_ = false;
+    inBody_ = false;
+    buffer_.clear();
+    offset_ = 0;
+    answerText_.clear();
+    pendingReconnect_ = 0;
+    chunkState_ = 0;
+    chunkSize_ = 0;
+    chunkLine_.clear();
+}
+
+void TCustomHttpTunnelNetSocket::SendRequest(const std::string& Auth, uint8_t NewState, bool KeepAlive) {
+    ResetAnswer();
+    const bool wasAccepted = digestAccepted_;
+    digestAccepted_ = false;
+    (void)wasAccepted;
+    std::string r = "CONNECT " + targetAddr_ + ":" + std::to_string(targetPort_) + " HTTP/1.1\r\n";
+    if (!Auth.empty()) r += "Proxy-Authorization: " + Auth + "\r\n";
+    if (KeepAlive) r += "Proxy-Connection: Keep-Alive\r\n";
+    r += "\r\n";
+    tunnelState_ = NewState;
+    try {
+        Send(r.data(), int(r.size()));
+    } catch (...) {
+        // A failed send shows as the connection's close.
+    }
+}
+
+void TCustomHttpTunnelNetSocket::SendPlain() { SendRequest("", 3, true); }
+
+void TCustomHttpTunnelNetSocket::SendBasic() {
+    SendRequest("Basic " + InetBase64Encode(tunnelUser_ + ":" + tunnelPassword_), 4, false);
+}
+
+void TCustomHttpTunnelNetSocket::SendDigest() {
+    ++digest_.NonceCount;
+    // A CONNECT names no path: the request target is host:port, and so is the Digest uri.
+    const std::string uri = targetAddr_ + ":" + std::to_string(targetPort_);
+    std::string value;
+    try {
+        value = DigestBuildAuthorization(tunnelUser_, tunnelPassword_, "CONNECT", uri, digest_, "");
+    } catch (const std::exception& e) {
+        // Without the hashes there is no answer to send: the attempt ends here.
+        answerText_ = e.what();
+        return TunnelError(21001);
+    }
+    SendRequest("Digest " + value, 5, false);
+}
+
+void TCustomHttpTunnelNetSocket::SendNtlm1() {
+    SendRequest("NTLM " + NtlmBuildNegotiateMessage("", "", HttpTunnelNtlmLevel), 4,
+                !ComponentOptions.Has(wsoNoHttp10Tunnel));
+}
+
+void TCustomHttpTunnelNetSocket::SendNtlm3() {
+    char host[256] = {};
+    if (Winsock::gethostname(host, sizeof(host)) != 0) host[0] = 0;
+    const TNTLM_Msg2_Info challenge = NtlmParseChallengeMessage(ntlmChallenge_);
+    std::string domain, user;
+    NtlmSplitUserDomain(tunnelUser_, domain, user);
+    if (domain.empty() && user.find('@') == std::string::npos) {
+        std::string target;
+        for (wchar_t c : challenge.TargetName) target += c < 0x80 ? char(c) : '?';
+        domain = target;
+    }
+    const std::string msg =
+        challenge.Valid ? NtlmBuildAuthenticateMessage(domain, host, user, tunnelPassword_, challenge, 0,
+                                                       HttpTunnelNtlmLevel)
+                        : std::string();
+    SendRequest("NTLM " + msg, 5, false);
+}
+
+// ---- The proxy's answer ---------------------------------------------------------------------
+
+bool TCustomHttpTunnelNetSocket::TriggerDataAvailable(uint16_t ErrCode) {
+    if (failed_) {
+        // What a refusing proxy still sends is its own, never the target's data.
+        char drop[1024];
+        if (TCustomNetSocket::Receive(drop, sizeof(drop), 0) <= 0) LastError = -1;
+        return true;
+    }
+    if (tunnelState_ == 0) return TCustomNetSocket::TriggerDataAvailable(ErrCode);
+    auto alive = AliveToken();
+    if (tunnelState_ < 3) {
+        answerText_ = "THttpTunnelNetSocket - Fatal: Invalid state in TriggerDataAvailable";
+        TunnelError(status_);
+        return true;
+    }
+    try {
+        const size_t cap = size_t(std::max<int32_t>(HttpTunnelBufferSize, 64));
+        if (buffer_.size() >= cap) {
+            answerText_ = "Received header line too long. Increase HttpTunnelBufferSize.";
+            TunnelError(21000);
+            return true;
+        }
+        const size_t old = buffer_.size();
+        buffer_.resize(cap);
+        const int n = TCustomNetSocket::Receive(&buffer_[old], int(cap - old), 0);
+        buffer_.resize(old + size_t(std::max(n, 0)));
+        if (n <= 0) {
+            LastError = -1;
+            return true;
+        }
+        const SOCKET handle = HSocket();
+        while (*alive && tunnelState_ >= 3 && HSocket() == handle) {
+            if (inBody_) {
+                if (!SkipBody()) break;
+                continue;
+            }
+            const size_t lf = buffer_.find('\n', offset_);
+            if (lf == std::string::npos) {
+                buffer_.erase(0, offset_);
+                offset_ = 0;
+                if (buffer_.size() >= cap) {
+                    answerText_ = "Received header line too long. Increase HttpTunnelBufferSize.";
+                    TunnelError(21000);
+                }
+                break;
+            }
+            std::string line = buffer_.substr(offset_, lf - offset_);
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            offset_ = lf + 1;
+            if (!ParseLine(line)) break;
+        }
+    } catch (const std::exception&) {
+        if (!*alive) return true;
+        answerText_ = "THttpTunnelNetSocket - DataAvailable error";
+        TunnelError(status_);
+    }
+    return true;
+}
+
+bool TCustomHttpTunnelNetSocket::ParseLine(const std::string& Line) {
+    if (Line.empty()) {
+        inBody_ = contentLength_ > 0 || chunked_;
+        chunkState_ = 0;
+        chunkSize_ = 0;
+        chunkLine_.clear();
+        if (!inBody_) Decide();
+        return true;
+    }
+    if (status_ == 21000) {
+        if (Line.size() > 11 && InetStartsText(Line, "HTTP/1.")) {
+            http10_ = Line[7] == '0';
+            if (http10_ && ComponentOptions.Has(wsoNoHttp10Tunnel)) {
+                answerText_ = "Proxy server must support HTTP/1.1";
+                TunnelError(21002);
+                return false;
+            }
+            keepAlive_ = !http10_;
+            answerText_ = Line;
+            size_t i = 8;
+            while (i < Line.size() && Line[i] == ' ') ++i;
+            int code = 0;
+            size_t digits = 0;
+            while (i < Line.size() && Line[i] >= '0' && Line[i] <= '9' && digits < 3) {
+                code = code * 10 + (Line[i++] - '0');
+                ++digits;
+            }
+            if (code >= 100) status_ = code;
+        }
+        if (status_ == 21000) {
+            answerText_ = Line;
+            TunnelError(21000);
+            return false;
+        }
+        return true;
+    }
+    if (Line.size() > 25 && InetStartsText(Line, "Transfer-Encoding:")) {
+        chunked_ = InetStartsText(AfterPrefix(Line, 18), "chunked");
+    } else if (Line.size() > 22 && InetStartsText(Line, "Proxy-Connection:")) {
+        const std::string v = AfterPrefix(Line, 17);
+        if (InetStartsText(v, "keep-alive")) keepAlive_ = true;
+        else if (InetStartsText(v, "close")) keepAlive_ = false;
+    } else if (Line.size() > 15 && InetStartsText(Line, "Content-Length:")) {
+        // A length beyond a 64-bit count is a broken answer, not a body to wait for.
+        if (!ParseLength(AfterPrefix(Line, 15), contentLength_)) {
+            answerText_ = Line;
+            TunnelError(21000);
+            return false;
+        }
+    } else if (status_ == 407 && Line.size() > 23 && InetStartsText(Line, "Proxy-Authenticate:")) {
+        const std::string v = AfterPrefix(Line, 19);
+        if (InetStartsText(v, "Digest") && Line.size() >= 20 + 6) {
+            DigestParseChallenge(InetTrimBlanks(v.substr(6)), digest_);
+            digestSupported_ = DigestAlgorithmSupported(digest_);
+            offered_ |= HttpTunnelOffered(htsatDigest);
+        } else if (InetStartsText(v, "Basic")) {
+            offered_ |= HttpTunnelOffered(htsatBasic);
+        } else if (InetStartsText(v, "NTLM")) {
+            offered_ |= HttpTunnelOffered(htsatNtlm);
+            // Any length: a challenge without target information is short, and the
+            // decoder checks every field anyway.
+            if (tunnelState_ == 4 && v.size() > 5) ntlmChallenge_ = InetTrimBlanks(v.substr(5));
+        }
+    }
+    return true;
+}
+
+bool TCustomHttpTunnelNetSocket::SkipBody() {
+    // Returns true when it made progress and the loop should go on.
+    const size_t avail = buffer_.size() - offset_;
+    if (!chunked_) {
+        const size_t n = size_t(std::min<int64_t>(contentLength_, int64_t(avail)));
+        offset_ += n;
+        contentLength_ -= int64_t(n);
+        if (contentLength_ == 0) {
+            inBody_ = false;
+            Decide();
+            return false;
+        }
+        buffer_.clear();
+        offset_ = 0;
+        return false;
+    }
+    // Chunks: size line, data, the line end after it, and a final empty line.
+    while (offset_ < buffer_.size()) {
+        if (chunkState_ == 1) {
+            const size_t n = size_t(std::min<int64_t>(chunkSize_, int64_t(buffer_.size() - offset_)));
+            offset_ += n;
+            chunkSize_ -= int64_t(n);
+            if (chunkSize_ == 0) chunkState_ = 2;
+            continue;
+        }
+        const char c = buffer_[offset_++];
+        if (c != '\n') {
+            if (chunkLine_.size() < 256) chunkLine_ += c;
+            continue;
+        }
+        std::string line = chunkLine_;
+        chunkLine_.clear();
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (chunkState_ == 0) {
+            int64_t size = 0;
+            size_t i = 0, digits = 0;
+            for (; i < line.size(); ++i) {
+                const char h = line[i];
+                int d = h >= '0' && h <= '9' ? h - '0' : h >= 'a' && h <= 'f' ? h - 'a' + 10
+                                                       : h >= 'A' && h <= 'F' ? h - 'A' + 10 : -1;
+                if (d < 0) break;
+                // Sixteen hex digits would overflow a signed 64-bit size.
+                if (++digits > 15) {
+                    answerText_ = "Invalid chunk size";
+                    TunnelError(21000);
+                    return false;
+                }
+                size = size * 16 + d;
+            }
+            if (digits == 0) {
+                answerText_ = "Invalid chunk size";
+                TunnelError(21000);
+                return false;
+            }
+            chunkSize_ = size;
+            chunkState_ = size == 0 ? 3 : 1;
+        } else if (chunkState_ == 2) {
+            chunkState_ = 0;
+        } else if (chunkState_ == 3) {
+            if (line.empty()) {
+                inBody_ = false;
+                Decide();
+                return false;
+            }
+        }
+    }
+    buffer_.erase(0, offset_);
+    offset_ = 0;
+    return false;
+}
+
+void TCustomHttpTunnelNetSocket::Decide() {
+    auto alive = AliveToken();
+    if (status_ == 200) {
+        tunnelState_ = 0;
+        digestAccepted_ = curAuth_ == htatDigest;
+        return Granted();
+    }
+    const bool digestOk = (offered_ & HttpTunnelOffered(htsatDigest)) && digestSupported_;
+    const bool basicOk = offered_ & HttpTunnelOffered(htsatBasic);
+    const bool ntlmOk = offered_ & HttpTunnelOffered(htsatNtlm);
+    if (status_ == 407 && !tunnelUser_.empty() &&
+        (curAuth_ == htatDetect || curAuth_ == htatDigest || curAuth_ == htatNtlm)) {
+        if (!keepAlive_ || proxyClosed_) {
+            uint8_t reconnect = 0;
+            if (tunnelState_ == 3 && curAuth_ == htatDetect)
+                reconnect = basicOk ? 1 : digestOk ? 2 : ntlmOk ? 3 : 0;
+            else if (tunnelState_ == 3 && curAuth_ == htatDigest && digestOk)
+                reconnect = 2;
+            if (reconnect != 0) {
+                tunnelState_ = 0;
+                status_ = 21000;
+                pendingReconnect_ = reconnect;
+                buffer_.clear();
+                offset_ = 0;
+                // The close (ours, or the proxy's already under way) posts the reconnect.
+                if (!proxyClosed_) Close();
+                return;
+            }
+        } else {
+            if (curAuth_ == htatDetect && tunnelState_ == 3) {
+                if (basicOk) {
+                    curAuth_ = htatBasic;
+                    return SendBasic();
+                }
+                if (digestOk) {
+                    curAuth_ = htatDigest;
+                    return SendDigest();
+                }
+                if (ntlmOk) {
+                    curAuth_ = htatNtlm;
+                    return SendNtlm1();
+                }
+            } else if (curAuth_ == htatNtlm && tunnelState_ == 4 && ntlmOk) {
+                // A challenge that does not decode gets no answer: the exchange ends with
+                // the proxy's 407 instead of an empty message.
+                if (NtlmParseChallengeMessage(ntlmChallenge_).Valid) return SendNtlm3();
+            } else if (curAuth_ == htatDigest && digestOk && (tunnelState_ == 3 || tunnelState_ == 4)) {
+                return SendDigest();
+            }
+        }
+    }
+    (void)alive;
+    TunnelError(status_);
+}
+
+void TCustomHttpTunnelNetSocket::Granted() {
+    auto alive = AliveToken();
+    offered_ = 0;
+    ntlmChallenge_.clear();
+    buffer_.erase(0, offset_);
+    offset_ = 0;
+    TransportConnected(0);
+    if (!*alive) return;
+    if (!buffer_.empty() && HSocket() != INVALID_SOCKET && State() == wsConnected)
+        PostMessageA(WindowHandle(), idSocketEvent_, WPARAM(HSocket()), MAKELONG(FD_READ, 0));
+}
+
+void TCustomHttpTunnelNetSocket::TunnelError(int Code) {
+    if (Code < 599) Code += 21000;
+    tunnelState_ = 0;
+    failed_ = true;
+    pendingReconnect_ = 0;
+    buffer_.clear();
+    offset_ = 0;
+    const THttpTunnelServerAuthTypes offered = offered_;
+    offered_ = 0;
+    curAuth_ = authType_;
+    auto alive = AliveToken();
+    if (OnHttpTunnelError) {
+        auto h = OnHttpTunnelError;
+        h(this, uint16_t(Code), offered, answerText_);
+        if (!*alive) return;
+    }
+    // The owner's connection attempt ends with the proxy's answer, through every layer.
+    TransportConnected(uint16_t(Code));
+}
+
+void TCustomHttpTunnelNetSocket::HandleFdClose(framework::TMessage& Msg, uint16_t Error) {
+    if (tunnelState_ != 0) proxyClosed_ = true;
+    TCustomNetSocket::HandleFdClose(Msg, Error);
+}
+
+void TCustomHttpTunnelNetSocket::TriggerSessionClosed(uint16_t ErrCode) {
+    if (pendingReconnect_ != 0) {
+        // The closed session is the proxy's, not the owner's: connect again at once, which
+        // the core allows from here.
+        auto alive = AliveToken();
+        try {
+            Reconnect();
+        } catch (const std::exception& e) {
+            if (*alive) HandleBgException(e, "HttpTunnelReconnect");
+        }
+        return;
+    }
+    if (tunnelState_ >= 2) {
+        auto alive = AliveToken();
+        answerText_ = HttpTunnelErrorText(21001);
+        TunnelError(21001);
+        if (!*alive) return;
+    }
+    TCustomNetSocket::TriggerSessionClosed(ErrCode);
+}
+
+void TCustomHttpTunnelNetSocket::Reconnect() {
+    if (pendingReconnect_ == 0 || State() != wsClosed || HSocket() != INVALID_SOCKET) return;
+    Connect();
+}
+
+// ---- Reading --------------------------------------------------------------------------------
+
+int TCustomHttpTunnelNetSocket::TakeBuffered(void* Buffer, int Size, int Flags, std::string& From, size_t& Offset) {
+    if (Size <= 0) return 0;
+    const size_t n = std::min(size_t(Size), From.size() - Offset);
+    std::memcpy(Buffer, From.data() + Offset, n);
+    if (!(Flags & MSG_PEEK)) {
+        Offset += n;
+        if (Offset >= From.size()) {
+            From.clear();
+            Offset = 0;
+        } else if (HSocket() != INVALID_SOCKET && State() == wsConnected && WindowHandle()) {
+            // Nothing else would tell the owner that bytes are still waiting here.
+            PostMessageA(WindowHandle(), idSocketEvent_, WPARAM(HSocket()), MAKELONG(FD_READ, 0));
+        }
+    }
+    return int(n);
+}
+
+int TCustomHttpTunnelNetSocket::Receive(void* Buffer, int Size, int Flags) {
+    if (tunnelState_ == 0 && offset_ < buffer_.size()) {
+        const int n = TakeBuffered(Buffer, Size, Flags, buffer_, offset_);
+        if (!(Flags & MSG_PEEK)) taken_ += n;
+        return n;
+    }
+    return TCustomNetSocket::Receive(Buffer, Size, Flags);
+}
+
+int TCustomHttpTunnelNetSocket::PendingReceiveCount() {
+    if (tunnelState_ == 0 && offset_ < buffer_.size()) return int(buffer_.size() - offset_);
+    return TCustomNetSocket::PendingReceiveCount();
+}
