@@ -172,17 +172,21 @@ void TCustomNetSocket::SetAddr(const std::string& Value) {
     }
 }
 
-void TCustomNetSocket::SetPort(const std::string& Value) {
+// Port and protocol texts change only while closed; a new text is resolved again on use.
+void TCustomNetSocket::SetServiceText(const char* What, const std::string& Value, std::string& Text,
+                                      bool& Given, bool& Known) {
     if (state_ != wsClosed) {
-        RaiseSocketErrorMsg("Cannot change Port if not closed");
+        RaiseSocketErrorMsg(std::string("Cannot change ") + What + " if not closed");
         return;
     }
     const std::string v = InetTrimBlanks(Value);
-    if (v == port_ && portGiven_ == !v.empty()) return;
-    port_ = v;
-    portGiven_ = !v.empty();
-    portKnown_ = false;
+    if (v == Text && Given == !v.empty()) return;
+    Text = v;
+    Given = !v.empty();
+    Known = false;
 }
+
+void TCustomNetSocket::SetPort(const std::string& Value) { SetServiceText("Port", Value, port_, portGiven_, portKnown_); }
 
 void TCustomNetSocket::ReplaceEndpoint(const std::string& Addr, const std::string& Port) {
     const TSocketState saved = state_;
@@ -193,15 +197,7 @@ void TCustomNetSocket::ReplaceEndpoint(const std::string& Addr, const std::strin
 }
 
 void TCustomNetSocket::SetProto(const std::string& Value) {
-    if (state_ != wsClosed) {
-        RaiseSocketErrorMsg("Cannot change Proto if not closed");
-        return;
-    }
-    const std::string v = InetTrimBlanks(Value);
-    if (v == proto_ && protoGiven_ == !v.empty()) return;
-    proto_ = v;
-    protoGiven_ = !v.empty();
-    protoKnown_ = false;
+    SetServiceText("Proto", Value, proto_, protoGiven_, protoKnown_);
 }
 
 void TCustomNetSocket::SetLocalAddr(const std::string& Value) {

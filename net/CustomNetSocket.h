@@ -263,6 +263,7 @@ protected:
     TInetBufferHandler sendQueue_{nullptr};
 
 private:
+    void SetServiceText(const char* What, const std::string& Value, std::string& Text, bool& Given, bool& Known);
     void PurgeSocketEvents();
     void FinishDrainIfDone();
     void StartFlushTimer();

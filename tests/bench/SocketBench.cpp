@@ -14,37 +14,13 @@
 #include <vector>
 
 #include "net/InetWinsock.h"
+#include "bench/BenchPump.h"
 #include "net/NetSocket.h"
 
 namespace {
 
-double Now() {
-    static LARGE_INTEGER freq = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER c;
-    QueryPerformanceCounter(&c);
-    return double(c.QuadPart) / double(freq.QuadPart);
-}
-
-bool Pump(const std::function<bool()>& done, double limitSeconds) {
-    const double end = Now() + limitSeconds;
-    MSG m;
-    while (!done()) {
-        while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&m);
-            DispatchMessageA(&m);
-            if (done()) return true;
-        }
-        // Messages sent from other threads were handled inside PeekMessage.
-        if (done()) return true;
-        if (Now() > end) return false;
-        MsgWaitForMultipleObjectsEx(0, nullptr, 50, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-    }
-    return true;
-}
+using bench::Now;
+using bench::Pump;
 
 constexpr int64_t kTotal = int64_t(512) << 20;
 

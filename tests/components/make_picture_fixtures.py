@@ -84,7 +84,7 @@ def gifbuild_fixtures():
     local32 = [(i * 8, 255 - i * 8, (i * 37) % 256) for i in range(32)]
     rows1 = ["abcdefgh", "hgfedcba", "ggffeedd", "fafafafa", "abcdefgh"]
     rows2 = ["".join(keys[(x * 3 + y * 5) % 32] for x in range(11)) for y in range(7)]
-    spec = ("screen width 12\nscreen height 9\nscreen background 2\npixel aspect byte 0\n"
+    script = ("screen width 12\nscreen height 9\nscreen background 2\npixel aspect byte 0\n"
             "screen map\n" + palette_lines(screen8, keys) + "end\n\n"
             "graphics control\n\tdisposal mode 1\n\tuser input flag off\n\tdelay 12\n"
             "\ttransparent index 5\nend\n\n"
@@ -94,7 +94,7 @@ def gifbuild_fixtures():
             "image bits 11 by 7\n" + "\n".join(rows2) + "\n"
             "comment\nafter the last image\nend\n")
     with open(path("handmade.gif"), "wb") as f:
-        subprocess.run(["gifbuild"], input=spec.encode(), stdout=f, check=True)
+        subprocess.run(["gifbuild"], input=script.encode(), stdout=f, check=True)
     # 1 bit per pixel: code size 2.
     spec1 = ("screen width 17\nscreen height 3\nscreen background 0\npixel aspect byte 0\n"
              "screen map\n\trgb 000 000 000 is a\n\trgb 255 255 255 is b\nend\n\n"

@@ -144,7 +144,9 @@ TEST(NetSocket, CloseDeliversEveryQueuedByteAndAFin) {
         } while (untilQueued && p.sock->QueuedBytes() == 0 && data.size() < (64u << 20));
         const size_t size = data.size();
         const bool queued = p.sock->QueuedBytes() > 0;
-        if (untilQueued) ASSERT_TRUE(queued);
+        if (untilQueued) {
+            ASSERT_TRUE(queued);
+        }
         p.sock->Close();
         EXPECT_EQ(p.sock->ClosePending(), queued);
         if (queued) {

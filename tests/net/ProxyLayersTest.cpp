@@ -149,7 +149,9 @@ TEST(SocksLayer, GrantedRequestsAndEarlyBytes) {
             EXPECT_EQ(p.sock->SocksBoundAddr(), c.boundAddr) << c.name;
             EXPECT_EQ(p.sock->SocksBoundPort(), "4242") << c.name;
         }
-        if (c.auth) EXPECT_EQ(p.authStates, (std::vector<TSocksAuthState>{socksAuthStart, socksAuthSuccess})) << c.name;
+        if (c.auth) {
+            EXPECT_EQ(p.authStates, (std::vector<TSocksAuthState>{socksAuthStart, socksAuthSuccess})) << c.name;
+        }
         p.sock->Abort();
     }
 }
@@ -304,7 +306,9 @@ TEST(HttpTunnelLayer, FailedAnswersAreReportedWithTheirCodes) {
         ASSERT_TRUE(p.Run(c.host, "443")) << c.name;
         EXPECT_EQ(p.connectErr, c.code) << c.name;
         EXPECT_EQ(p.tunnelErr, c.code) << c.name;
-        if (!c.text.empty()) EXPECT_EQ(p.errMsg, c.text) << c.name;
+        if (!c.text.empty()) {
+            EXPECT_EQ(p.errMsg, c.text) << c.name;
+        }
         EXPECT_TRUE(p.got.empty()) << c.name;
         p.sock->Abort();
     }
