@@ -46,3 +46,6 @@ add_test(NAME net_http_date COMMAND net_tests --gtest_filter=HttpDatePeer.*)
 set_tests_properties(net_http_date PROPERTIES FIXTURES_REQUIRED net_nginx ENVIRONMENT "VA_NGINX_PEER=1;TZ=Asia/Kolkata" TIMEOUT 120)
 
 include(${CMAKE_CURRENT_SOURCE_DIR}/net/openssl/openssl.cmake)
+
+# Local peers of the socket tests.
+include(${CMAKE_CURRENT_SOURCE_DIR}/net/sockets.cmake)

@@ -1,0 +1,1671 @@
+#include "net/CustomNetSocket.h"
+
+#include <mstcpip.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+
+#include "net/InetAsyncDns.h"
+#include "net/InetIdn.h"
+#include "net/InetSocketErrors.h"
+#include "net/InetUtils.h"
+#include "net/InetWinsock.h"
+
+using framework::TMessage;
+
+namespace {
+
+// Result buffers of the library's asynchronous host look-ups, one per request. The library
+// may still write into a buffer after its request was cancelled, so a cancelled buffer is
+// kept until its result message is seen or long after any look-up can have ended; it never
+// lives in a socket that may be gone by then.
+struct LibraryLookups {
+    struct Entry {
+        std::unique_ptr<char[]> buffer;
+        bool orphaned = false;
+        uint32_t orphanTick = 0;
+    };
+    TInetCriticalSection cs;
+    std::map<HANDLE, Entry> entries;
+
+    static constexpr uint32_t kOrphanLifeMs = 5 * 60 * 1000;
+
+    void Sweep() {
+        const uint32_t now = InetTickCount();
+        for (auto it = entries.begin(); it != entries.end();) {
+            if (it->second.orphaned && InetTickDiff(it->second.orphanTick, now) > kOrphanLifeMs)
+                it = entries.erase(it);
+            else
+                ++it;
+        }
+    }
+};
+LibraryLookups& Lookups() {
+    static LibraryLookups* l = new LibraryLookups;
+    return *l;
+}
+constexpr int kHostEntrySize = MAXGETHOSTSTRUCT;  // 1024: the library's own bound
+
+bool IsAnyAddress(const std::string& A) { return A.empty() || A == "0.0.0.0" || A == "::"; }
+
+}  // namespace
+
+// ---- Counter --------------------------------------------------------------------------------
+
+void TNetSocketCounter::SetConnected() {
+    SendTick = RecvTick = 0;
+    StartTick = InetTickCount();
+    StartDate = InetNow();
+}
+
+uint32_t TNetSocketCounter::LatestActivityTick() const { return std::max({StartTick, SendTick, RecvTick}); }
+
+// ---- Construction ---------------------------------------------------------------------------
+
+TCustomNetSocket::TCustomNetSocket(framework::TComponent* Owner) : TInetWndControl(Owner) {
+    AllocateSocketWindow();
+    sendQueue_.BufSize = 1460;
+    ActivityCounterClass = [] { return std::make_unique<TNetSocketCounter>(); };
+    CreateCounter();
+    SetDefaults();
+    IncrementInUse();
+    inUseCounted_ = true;
+}
+
+TCustomNetSocket::~TCustomNetSocket() { DisposeSocket(); }
+
+void TCustomNetSocket::DisposeSocket() {
+    if (disposing_) return;
+    disposing_ = true;
+    MarkDestroying();
+    try {
+        CancelLookup(false);
+    } catch (...) {
+    }
+    ReleaseDnsPool();
+    StopFlushTimer();
+    if (state_ != wsInvalidState) {
+        try {
+            if (hSocket_ != INVALID_SOCKET || state_ != wsClosed) ShutdownAndClose(true, 0);
+        } catch (...) {
+        }
+    }
+    flushTimer_.reset();
+    if (inUseCounted_) {
+        inUseCounted_ = false;
+        DecrementInUse();
+    }
+    BeginDestroy();
+}
+
+void TCustomNetSocket::TakeMessageIds() {
+    TInetWndControl::TakeMessageIds();
+    idSocketEvent_ = HandlerRef()->ClaimMessageId(this);
+    idLookupDone_ = HandlerRef()->ClaimMessageId(this);
+    idReverseDone_ = HandlerRef()->ClaimMessageId(this);
+    idCloseLater_ = HandlerRef()->ClaimMessageId(this);
+    idTestException_ = HandlerRef()->ClaimMessageId(this);
+    idDataRetrigger_ = HandlerRef()->ClaimMessageId(this);
+}
+
+void TCustomNetSocket::ReturnMessageIds() {
+    HandlerRef()->FreeMessageId(idDataRetrigger_);
+    HandlerRef()->FreeMessageId(idTestException_);
+    HandlerRef()->FreeMessageId(idCloseLater_);
+    HandlerRef()->FreeMessageId(idReverseDone_);
+    HandlerRef()->FreeMessageId(idLookupDone_);
+    HandlerRef()->FreeMessageId(idSocketEvent_);
+    TInetWndControl::ReturnMessageIds();
+}
+
+void TCustomNetSocket::CreateCounter() {
+    counter_.reset();
+    counter_ = ActivityCounterClass ? ActivityCounterClass() : std::make_unique<TNetSocketCounter>();
+}
+
+void TCustomNetSocket::SetDefaults() {
+    InitSockAddr(peerSockAddr_, socketFamily_);
+    protoGiven_ = true;
+    protoKnown_ = portGiven_ = portKnown_ = addrGiven_ = addrKnown_ = localPortKnown_ = false;
+    protoNumber_ = IPPROTO_TCP;
+    proto_ = "tcp";
+    sockKind_ = SOCK_STREAM;
+    localPort_ = "0";
+    localAddr6_ = "::";
+    localAddr_ = "0.0.0.0";
+    LingerOnOff = wsLingerOn;
+    LingerTimeout = 0;
+    hSocket_ = INVALID_SOCKET;
+    eventMask_ = 0;
+    state_ = wsClosed;
+    sendQueueEmpty_ = true;
+    eventsPaused_ = closedFired_ = connectDnsPending_ = false;
+    closePending_ = false;
+    closeReportPosted_ = false;
+    sendFailure_ = 0;
+    FlushTimeout = 60;
+    peerAddrText_.clear();
+    hostAscii_.clear();
+}
+
+// ---- Properties -----------------------------------------------------------------------------
+
+void TCustomNetSocket::SetAddr(const std::string& Value) {
+    if (state_ != wsClosed) {
+        RaiseSocketErrorMsg("Cannot change Addr if not closed");
+        return;
+    }
+    const std::string v = InetTrimBlanks(Value);
+    if (v == addr_ && addrGiven_ == !v.empty()) return;
+    addr_ = v;
+    addrGiven_ = !v.empty();
+    addrKnown_ = false;
+    TSocketFamily kind;
+    if (IPLiteralKind(v, kind)) {
+        if (kind == sfIPv4)
+            socketFamily_ = sfIPv4;
+        else
+            socketFamily_ = HasIPv6Api() ? sfIPv6 : savedSocketFamily_;
+    } else {
+        socketFamily_ = savedSocketFamily_;
+    }
+}
+
+void TCustomNetSocket::SetPort(const std::string& Value) {
+    if (state_ != wsClosed) {
+        RaiseSocketErrorMsg("Cannot change Port if not closed");
+        return;
+    }
+    const std::string v = InetTrimBlanks(Value);
+    if (v == port_ && portGiven_ == !v.empty()) return;
+    port_ = v;
+    portGiven_ = !v.empty();
+    portKnown_ = false;
+}
+
+void TCustomNetSocket::SetProto(const std::string& Value) {
+    if (state_ != wsClosed) {
+        RaiseSocketErrorMsg("Cannot change Proto if not closed");
+        return;
+    }
+    const std::string v = InetTrimBlanks(Value);
+    if (v == proto_ && protoGiven_ == !v.empty()) return;
+    proto_ = v;
+    protoGiven_ = !v.empty();
+    protoKnown_ = false;
+}
+
+void TCustomNetSocket::SetLocalAddr(const std::string& Value) {
+    if (state_ != wsClosed) return RaiseSocketErrorMsg("Cannot change LocalAddr if not closed");
+    localAddr_ = InetTrimBlanks(Value);
+    if (localAddr_.empty()) localAddr_ = "0.0.0.0";
+}
+
+void TCustomNetSocket::SetLocalAddr6(const std::string& Value) {
+    if (state_ != wsClosed) return RaiseSocketErrorMsg("Cannot change LocalAddr6 if not closed");
+    localAddr6_ = InetTrimBlanks(Value);
+    if (localAddr6_.empty()) localAddr6_ = "::";
+}
+
+void TCustomNetSocket::SetLocalPort(const std::string& Value) {
+    if (state_ != wsClosed) return RaiseSocketErrorMsg("Cannot change LocalPort if not closed");
+    localPort_ = InetTrimBlanks(Value);
+    localPortKnown_ = false;
+}
+
+void TCustomNetSocket::SetSocketFamily(TSocketFamily Value) {
+    if (state_ != wsClosed || pendingLookup_)
+        return RaiseSocketErrorMsg("Cannot change SocketFamily when not closed or in DNS lookup");
+    if (Value != sfIPv4 && !HasIPv6Api()) Value = sfIPv4;
+    socketFamily_ = savedSocketFamily_ = Value;
+    InitSockAddr(peerSockAddr_, socketFamily_);
+    addrKnown_ = false;
+}
+
+void TCustomNetSocket::SetSendFlags(int Value) {
+    if (Value != wsSendNormal && Value != wsSendUrgent) return RaiseSocketErrorMsg("Invalid SendFlags");
+    sendFlags_ = TSocketSendFlags(Value);
+}
+
+uint8_t TCustomNetSocket::ReqVerLow() const { return WinsockReqVerLow(); }
+void TCustomNetSocket::SetReqVerLow(uint8_t Value) { SetWinsockReqVerLow(Value); }
+uint8_t TCustomNetSocket::ReqVerHigh() const { return WinsockReqVerHigh(); }
+void TCustomNetSocket::SetReqVerHigh(uint8_t Value) { SetWinsockReqVerHigh(Value); }
+
+void TCustomNetSocket::SetBufSize(int32_t Size) {
+    sendQueue_.Lock();
+    sendQueue_.BufSize = Size <= 0 ? 1460 : Size;
+    sendQueue_.Unlock();
+}
+
+int32_t TCustomNetSocket::GetBufSize() { return sendQueue_.BufSize; }
+
+void TCustomNetSocket::SetSocketRcvBufSize(int Size) {
+    if (hSocket_ != INVALID_SOCKET &&
+        WinsockSetSockOpt(hSocket_, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&Size), sizeof(Size)) != 0)
+        return RaiseLastSocketError("setsockopt(SO_RCVBUF)");
+    SystemRecvBufSize = Size;
+}
+
+void TCustomNetSocket::SetSocketSndBufSize(int Size) {
+    if (hSocket_ != INVALID_SOCKET &&
+        WinsockSetSockOpt(hSocket_, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&Size), sizeof(Size)) != 0)
+        return RaiseLastSocketError("setsockopt(SO_SNDBUF)");
+    SystemSendBufSize = Size;
+}
+
+// ---- Errors ---------------------------------------------------------------------------------
+
+void TCustomNetSocket::RaiseLastSocketError(const std::string& Msg, int ErrCode, const std::string& UserText) {
+    const int code = ErrCode == 0 ? WinsockGetLastError() : ErrCode;
+    const std::string text = SocketErrorText(code);
+    const std::string message = SocketErrs == wsErrFriendly
+                                    ? text + " in " + Msg
+                                    : text + " (#" + std::to_string(code) + " in " + Msg + ")";
+    if ((code == WSAECONNRESET || code == WSAENOTCONN) && hSocket_ != INVALID_SOCKET) {
+        auto alive = AliveToken();
+        Winsock::closesocket(hSocket_);
+        hSocket_ = INVALID_SOCKET;
+        PurgeSocketEvents();
+        if (!closedFired_) {
+            closedFired_ = true;
+            TriggerSessionClosed(uint16_t(code));
+            if (!*alive) return;
+        }
+        ChangeState(wsClosed);
+        if (!*alive) return;
+    }
+    LastError = code;
+    RaiseSocketError(message, code, proto_, port_, addr_, Msg, UserText, text);
+}
+
+void TCustomNetSocket::RaiseSocketError(const std::string& Msg, int ErrCode, const std::string& ProtocolText,
+                                        const std::string& PortText, const std::string& AddressText,
+                                        const std::string& OperationName, const std::string& UserText,
+                                        const std::string& ErrorText) {
+    if (OnError) {
+        TriggerError();
+        return;
+    }
+    ESocketException e(SocketErrs == wsErrFriendly && !UserText.empty() ? UserText : Msg, ProtocolText, PortText,
+                       AddressText, OperationName, UserText, ErrorText, ErrCode);
+    if (onException) {
+        TriggerException(e);
+        return;
+    }
+    throw e;
+}
+
+void TCustomNetSocket::RaiseSocketErrorMsg(const std::string& Msg) { RaiseSocketError(Msg, 0, "", "", "", "", "", ""); }
+
+void TCustomNetSocket::TriggerError() {
+    if (OnError) {
+        auto h = OnError;
+        h(this);
+    }
+}
+
+void TCustomNetSocket::TriggerException(ESocketException& E) {
+    if (onException) {
+        auto h = onException;
+        h(this, E);
+    }
+}
+
+void TCustomNetSocket::AbortAfterException(const std::exception& E) {
+    try {
+        Abort();
+    } catch (...) {
+    }
+    TInetWndControl::AbortAfterException(E);
+}
+
+// ---- Events ---------------------------------------------------------------------------------
+
+void TCustomNetSocket::ChangeState(TSocketState NewState) {
+    const TSocketState old = state_;
+    state_ = NewState;
+    if (old != NewState) TriggerChangeState(old, NewState);
+}
+
+void TCustomNetSocket::TriggerChangeState(TSocketState OldState, TSocketState NewState) {
+    // Not from the destructor: what the handler captured may already be gone.
+    if (OnChangeState && !disposing_) {
+        auto h = OnChangeState;
+        h(this, OldState, NewState);
+    }
+}
+
+void TCustomNetSocket::TriggerSendData(int Count) {
+    if (OnSendData) {
+        auto h = OnSendData;
+        h(this, Count);
+    }
+}
+
+bool TCustomNetSocket::TriggerDataAvailable(uint16_t ErrCode) {
+    if (!OnDataAvailable) return false;
+    auto h = OnDataAvailable;
+    h(this, ErrCode);
+    return true;
+}
+
+void TCustomNetSocket::TriggerSessionAvailable(uint16_t ErrCode) {
+    if (OnSessionAvailable) {
+        auto h = OnSessionAvailable;
+        h(this, ErrCode);
+    }
+}
+
+void TCustomNetSocket::TransportConnected(uint16_t ErrCode) {
+    if (sockKind_ == SOCK_STREAM && ErrCode == 0 && counter_) counter_->SetConnected();
+    TriggerSessionConnected(ErrCode);
+}
+
+void TCustomNetSocket::TriggerSessionConnected(uint16_t ErrCode) {
+    BytesReceived = 0;
+    BytesSent = 0;
+    if (OnSessionConnected) {
+        auto h = OnSessionConnected;
+        h(this, ErrCode);
+    }
+}
+
+void TCustomNetSocket::TriggerSessionClosed(uint16_t ErrCode) {
+    if (OnSessionClosed) {
+        auto h = OnSessionClosed;
+        h(this, ErrCode);
+    }
+}
+
+void TCustomNetSocket::TriggerDataSent(uint16_t ErrCode) {
+    if (OnDataSent) {
+        auto h = OnDataSent;
+        h(this, ErrCode);
+    }
+}
+
+void TCustomNetSocket::TriggerDNSLookupDone(uint16_t ErrCode) {
+    auto alive = AliveToken();
+    if (OnDnsLookupDone) {
+        auto h = OnDnsLookupDone;
+        h(this, ErrCode);
+        if (!*alive) return;
+    }
+    if (!connectDnsPending_) return;
+    connectDnsPending_ = false;
+    if (ErrCode != 0) {
+        ChangeState(wsClosed);
+        if (*alive) TriggerSessionConnected(ErrCode);
+        return;
+    }
+    auto savedOnError = OnError;
+    OnError = nullptr;
+    try {
+        const uint16_t port = peerSockAddr_.sin6_port;
+        if (socketFamily_ == sfIPv4) {
+            InitSockAddr(peerSockAddr_, sfIPv4);
+            reinterpret_cast<sockaddr_in*>(&peerSockAddr_)->sin_addr.s_addr = WinsockResolveIPv4(LookupResult);
+        } else {
+            WinsockResolveHost(LookupResult, peerSockAddr_, socketFamily_, protoNumber_);
+        }
+        peerSockAddr_.sin6_port = port;
+        addrKnown_ = true;
+        Connect();
+    } catch (const std::exception& e) {
+        if (*alive) {
+            OnError = savedOnError;
+            HandleBgException(e, "TCustomNetSocket.TriggerDNSLookupDone");
+        }
+        return;
+    }
+    if (*alive) OnError = savedOnError;
+}
+
+// ---- Connecting -----------------------------------------------------------------------------
+
+void TCustomNetSocket::SelectEvents(long Mask) {
+    if (Winsock::WSAAsyncSelect(hSocket_, WindowHandle(), idSocketEvent_, Mask) != 0) RaiseLastSocketError("WSAAsyncSelect");
+}
+
+void TCustomNetSocket::PurgeSocketEvents() {
+    // Only posted messages: handling a message sent by another thread here would run user
+    // code in the middle of a close.
+    HWND wnd = WindowHandle();
+    if (!wnd || !idSocketEvent_) return;
+    MSG m;
+    while (PeekMessageA(&m, wnd, idSocketEvent_, idSocketEvent_, PM_REMOVE | PM_NOYIELD | PM_QS_POSTMESSAGE)) {
+    }
+}
+
+void TCustomNetSocket::ApplyLinger(bool ForAbort) {
+    // {on, 0} resets the connection and drops what the system still holds, so only Abort
+    // uses it; a plain close keeps the system's graceful default.
+    linger l{};
+    if (ForAbort) {
+        l.l_onoff = 1;
+        l.l_linger = 0;
+    } else if (LingerOnOff == wsLingerNoSet || (LingerOnOff == wsLingerOn && LingerTimeout <= 0)) {
+        return;
+    } else {
+        l.l_onoff = LingerOnOff == wsLingerOn ? 1 : 0;
+        l.l_linger = u_short(std::clamp(LingerTimeout, 0, 65535));
+    }
+    if (WinsockSetSockOpt(hSocket_, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof(l)) != 0 &&
+        !ForAbort)
+        RaiseLastSocketError("setsockopt(SO_LINGER)");
+}
+
+void TCustomNetSocket::ResolveConnectTarget() {
+    if (!protoKnown_) {
+        protoNumber_ = WinsockResolveProto(proto_);
+        sockKind_ = protoNumber_ == IPPROTO_TCP ? SOCK_STREAM : protoNumber_ == IPPROTO_UDP ? SOCK_DGRAM : SOCK_RAW;
+        protoKnown_ = true;
+    }
+    if (!portKnown_) {
+        portNumber_ = WinsockResolvePort(port_, proto_);
+        portKnown_ = true;
+    }
+    peerSockAddr_.sin6_port = Winsock::htons(portNumber_);
+    if (!localPortKnown_) {
+        localPortNumber_ = WinsockResolvePort(localPort_.empty() ? "0" : localPort_, proto_);
+        localPortKnown_ = true;
+    }
+}
+
+void TCustomNetSocket::Connect() {
+    LastError = 0;
+    if ((hSocket_ != INVALID_SOCKET && state_ != wsClosed && state_ != wsDnsLookup) || connectDnsPending_ ||
+        closePending_)
+        return RaiseSocketErrorMsg("Connect: Socket already in use");
+    if (!portGiven_) return RaiseSocketErrorMsg("Connect: No Port Specified");
+    if (!addrGiven_) return RaiseSocketErrorMsg("Connect: No IP Address Specified");
+    if (!protoGiven_) return RaiseSocketErrorMsg("Connect: No Protocol Specified");
+    auto alive = AliveToken();
+    try {
+        ResolveConnectTarget();
+    } catch (const ESocketException& e) {
+        return RaiseSocketErrorMsg(std::string("connect: ") + e.what());
+    }
+    if (!addrKnown_) {
+        if (ComponentOptions.Has(wsoAsyncDnsLookup) && !IsDottedIPv4(addr_)) {
+            auto savedOnError = OnError;
+            OnError = nullptr;
+            try {
+                ChangeState(wsDnsLookup);
+                // Set first: a literal completes inside the call and must go on connecting.
+                connectDnsPending_ = true;
+                if (*alive) DnsLookupTcp(addr_);
+            } catch (...) {
+                if (*alive) OnError = savedOnError;
+                throw;
+            }
+            if (*alive) OnError = savedOnError;
+            return;
+        }
+        std::string host;
+        try {
+            if (ComponentOptions.Has(wsoIgnoreIDNA)) {
+                host = InetTrimBlanks(addr_);
+            } else {
+                bool bad = false;
+                host = InetHostToAsciiEx(InetTrimBlanks(addr_), ComponentOptions.Has(wsoUseSTD3AsciiRules), bad);
+                if (bad) return RaiseSocketErrorMsg("Connect: Invalid Host Name Specified");
+            }
+            hostAscii_ = host;
+            const uint16_t port = peerSockAddr_.sin6_port;
+            if (socketFamily_ == sfIPv4) {
+                InitSockAddr(peerSockAddr_, sfIPv4);
+                reinterpret_cast<sockaddr_in*>(&peerSockAddr_)->sin_addr.s_addr = WinsockResolveIPv4(host);
+            } else {
+                WinsockResolveHost(host, peerSockAddr_, socketFamily_, protoNumber_);
+            }
+            peerSockAddr_.sin6_port = port;
+        } catch (const std::exception& e) {
+            return RaiseSocketErrorMsg(std::string("connect: ") + e.what());
+        }
+        addrKnown_ = true;
+    }
+    const int af = peerSockAddr_.sin6_family;
+    peerAddrText_ = af == AF_INET6 ? SockAddr6ToText(peerSockAddr_)
+                                   : IPv4ToText(reinterpret_cast<sockaddr_in*>(&peerSockAddr_)->sin_addr.s_addr);
+    sendQueue_.Lock();
+    sendQueue_.RecycleAll();
+    queuedBytes_ = 0;
+    sendQueue_.Unlock();
+
+    hSocket_ = Winsock::socket(af, sockKind_, protoNumber_);
+    if (hSocket_ == INVALID_SOCKET) return RaiseLastSocketError("Connect (socket)");
+    ++connGen_;
+    closeReportPosted_ = false;
+    int size = 0, len = sizeof(size);
+    if (WinsockGetSockOpt(hSocket_, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<char*>(&size), &len) != 0)
+        return RaiseLastSocketError("getsockopt(SO_SNDBUF)");
+    SystemSendBufSize = size;
+    len = sizeof(size);
+    if (WinsockGetSockOpt(hSocket_, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&size), &len) != 0)
+        return RaiseLastSocketError("getsockopt(SO_RCVBUF)");
+    SystemRecvBufSize = size;
+
+    ChangeState(wsOpened);
+    if (!*alive) return;
+    if (state_ != wsOpened) return RaiseLastSocketError("Connect (Invalid operation in OnChangeState)", WSAEINVAL);
+
+    const BOOL on = TRUE;
+    if (sockKind_ == SOCK_DGRAM) {
+        BindLocal();
+        if (MultiCast && MultiCastIpTTL != 1) {
+            const int ttl = MultiCastIpTTL;
+            const int level = af == AF_INET6 ? IPPROTO_IPV6 : IPPROTO_IP;
+            if (WinsockSetSockOpt(hSocket_, level, 10, reinterpret_cast<const char*>(&ttl), sizeof(ttl)) != 0)
+                return RaiseLastSocketError("setsockopt(IP_MULTICAST_TTL)");
+        }
+        const uint8_t* a6 = peerSockAddr_.sin6_addr.s6_addr;
+        const bool broadcast =
+            af == AF_INET ? reinterpret_cast<sockaddr_in*>(&peerSockAddr_)->sin_addr.s_addr == INADDR_BROADCAST
+                          : a6[0] == 0xFF;
+        if (broadcast &&
+            WinsockSetSockOpt(hSocket_, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on), sizeof(on)) != 0)
+            return RaiseLastSocketError("setsockopt(SO_BROADCAST)");
+        eventMask_ = FD_READ | FD_WRITE;
+    } else {
+        if (WinsockSetSockOpt(hSocket_, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof(on)) != 0)
+            return RaiseLastSocketError("setsockopt(SO_REUSEADDR)");
+        if (ComponentOptions.Has(wsoTcpNoDelay) &&
+            WinsockSetSockOpt(hSocket_, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof(on)) != 0)
+            return RaiseLastSocketError("setsockopt(IPPROTO_TCP, TCP_NODELAY)");
+        ApplyLinger(false);
+        if (KeepAliveOnOff == wsKeepAliveOnSystem) {
+            if (WinsockSetSockOpt(hSocket_, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&on), sizeof(on)) != 0)
+                return RaiseLastSocketError("setsockopt(SO_KEEPALIVE)");
+        } else if (KeepAliveOnOff == wsKeepAliveOnCustom) {
+            tcp_keepalive ka{1, ULONG(KeepAliveTime), ULONG(KeepAliveInterval)};
+            DWORD returned = 0;
+            if (WinsockIoctl(hSocket_, SIO_KEEPALIVE_VALS, &ka, sizeof(ka), nullptr, 0, &returned, nullptr, nullptr) != 0)
+                return RaiseLastSocketError("NetSocket_WSAIoctl(SIO_KEEPALIVE_VALS)");
+        }
+        if (localPortNumber_ != 0 || !IsAnyAddress(af == AF_INET6 ? localAddr6_ : localAddr_)) BindLocal();
+        eventMask_ = FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE;
+    }
+    if (ComponentOptions.Has(wsoNotifyAddressListChange)) eventMask_ |= FD_ADDRESS_LIST_CHANGE;
+    if (ComponentOptions.Has(wsoNotifyRoutingInterfaceChange)) eventMask_ |= FD_ROUTING_INTERFACE_CHANGE;
+    // Whatever an earlier handle left queued goes before the new one is selected.
+    PurgeSocketEvents();
+    SelectEvents(eventMask_);
+    if (hSocket_ == INVALID_SOCKET) return;
+    if (ComponentOptions.Has(wsoNotifyAddressListChange)) SetAddressListNotification();
+    if (ComponentOptions.Has(wsoNotifyRoutingInterfaceChange)) SetRoutingNotification();
+
+    if (sockKind_ == SOCK_DGRAM) {
+        ChangeState(wsConnected);
+        if (*alive) TransportConnected(0);
+        return;
+    }
+    if (Winsock::connect(hSocket_, reinterpret_cast<sockaddr*>(&peerSockAddr_), SockAddrLen(peerSockAddr_)) != 0) {
+        const int err = WinsockGetLastError();
+        if (err != WSAEWOULDBLOCK) {
+            LastError = err;
+            return RaiseLastSocketError("Connect", err);
+        }
+    }
+    ChangeState(wsConnecting);
+}
+
+void TCustomNetSocket::BindLocal() {
+    TSockAddrIn6 local;
+    const bool v6 = peerSockAddr_.sin6_family == AF_INET6;
+    const std::string& la = v6 ? localAddr6_ : localAddr_;
+    try {
+        InitSockAddr(local, v6 ? sfIPv6 : sfIPv4);
+        if (!IsAnyAddress(la)) WinsockResolveHost(la, local, v6 ? sfIPv6 : sfIPv4, protoNumber_);
+        if (!localPortKnown_) {
+            localPortNumber_ = WinsockResolvePort(localPort_.empty() ? "0" : localPort_, proto_);
+            localPortKnown_ = true;
+        }
+    } catch (const std::exception& e) {
+        return RaiseSocketErrorMsg(std::string("Bind socket failed - ") + e.what());
+    }
+    local.sin6_port = Winsock::htons(localPortNumber_);
+    if (Winsock::bind(hSocket_, reinterpret_cast<sockaddr*>(&local), SockAddrLen(local)) != 0) {
+        const int err = WinsockGetLastError();
+        LastError = err;
+        const std::string friendly = (err == WSAEADDRINUSE || err == WSAEACCES)
+                                         ? "Another client is using address " + la + ":" + localPort_
+                                         : "";
+        return RaiseSocketError("Bind socket failed - " + SocketErrorTextWithCode(err), err, proto_, port_, addr_,
+                                "Bind Socket", friendly, "");
+    }
+    int len = sizeof(local);
+    if (Winsock::getsockname(hSocket_, reinterpret_cast<sockaddr*>(&local), &len) != 0)
+        return RaiseSocketErrorMsg("Winsock get socket name failed - " + SocketErrorTextWithCode(WinsockGetLastError()));
+    localPortNumber_ = Winsock::ntohs(local.sin6_port);
+    localPort_ = std::to_string(localPortNumber_);
+}
+
+void TCustomNetSocket::Listen() {
+    if (!portGiven_) return RaiseLastSocketError("listen: port not assigned", WSAEINVAL);
+    if (!protoGiven_) return RaiseLastSocketError("listen: protocol not assigned", WSAEINVAL);
+    if (!addrGiven_) return RaiseLastSocketError("listen: address not assigned", WSAEINVAL);
+    auto alive = AliveToken();
+    std::string proto = proto_;
+    bool raw = false;
+    if (InetStartsText(proto_, "raw_")) {
+        raw = true;
+        proto = proto_.substr(4);
+    }
+    try {
+        protoNumber_ = WinsockResolveProto(proto);
+        sockKind_ = raw ? SOCK_RAW : InetAsciiLower(proto) == "udp" ? SOCK_DGRAM : SOCK_STREAM;
+        portNumber_ = WinsockResolvePort(port_, raw ? "tcp" : proto);
+        InitSockAddr(peerSockAddr_, socketFamily_);
+        if (!IsAnyAddress(addr_)) WinsockResolveHost(addr_, peerSockAddr_, socketFamily_, protoNumber_);
+        else if (addr_ == "::") InitSockAddr(peerSockAddr_, sfIPv6);
+        peerSockAddr_.sin6_port = Winsock::htons(portNumber_);
+    } catch (const std::exception& e) {
+        return RaiseSocketErrorMsg(std::string("listen: ") + e.what());
+    }
+    sendQueue_.Lock();
+    sendQueue_.RecycleAll();
+    queuedBytes_ = 0;
+    sendQueue_.Unlock();
+    hSocket_ = Winsock::socket(peerSockAddr_.sin6_family, sockKind_, protoNumber_);
+    if (hSocket_ == INVALID_SOCKET) return RaiseLastSocketError("socket");
+    ++connGen_;
+    const BOOL on = TRUE;
+    if (sockKind_ == SOCK_DGRAM && ReuseAddr)
+        WinsockSetSockOpt(hSocket_, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof(on));
+    if (ExclusiveAddr)
+        WinsockSetSockOpt(hSocket_, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof(on));
+    if (Winsock::bind(hSocket_, reinterpret_cast<sockaddr*>(&peerSockAddr_), SockAddrLen(peerSockAddr_)) != 0) {
+        const int err = WinsockGetLastError();
+        Winsock::closesocket(hSocket_);
+        hSocket_ = INVALID_SOCKET;
+        const std::string friendly = (err == WSAEADDRINUSE || err == WSAEACCES)
+                                         ? "Another server is already listening on " + addr_ + ":" + port_
+                                         : "";
+        return RaiseLastSocketError("listen: Bind", err, friendly);
+    }
+    ChangeState(wsBound);
+    if (!*alive) return;
+    if (sockKind_ == SOCK_STREAM) {
+        if (Winsock::listen(hSocket_, ListenBacklog) != 0) return RaiseLastSocketError("Listen");
+        ChangeState(wsListening);
+    } else {
+        if (sockKind_ == SOCK_DGRAM && MultiCast) {
+            ip_mreq mreq{};
+            bool ok;
+            mreq.imr_multiaddr.s_addr = ParseIPv4(MultiCastAddrStr, ok);
+            mreq.imr_interface.s_addr = reinterpret_cast<sockaddr_in*>(&peerSockAddr_)->sin_addr.s_addr;
+            if (!ok || WinsockSetSockOpt(hSocket_, IPPROTO_IP, 12, reinterpret_cast<const char*>(&mreq), sizeof(mreq)) != 0)
+                return RaiseLastSocketError("setsockopt(IP_ADD_MEMBERSHIP)");
+        }
+        if (raw && ComponentOptions.Has(wsoSIO_RCVALL)) {
+            DWORD in = 1, returned = 0;
+            if (WinsockIoctl(hSocket_, SIO_RCVALL, &in, sizeof(in), nullptr, 0, &returned, nullptr, nullptr) != 0)
+                return RaiseLastSocketError("WSAIoctl(SIO_RCVALL)");
+        }
+        ChangeState(wsListening);
+        if (*alive) ChangeState(wsConnected);
+        if (*alive) TransportConnected(0);
+        if (!*alive) return;
+    }
+    int size = 0, len = sizeof(size);
+    if (WinsockGetSockOpt(hSocket_, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<char*>(&size), &len) == 0) SystemSendBufSize = size;
+    len = sizeof(size);
+    if (WinsockGetSockOpt(hSocket_, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&size), &len) == 0) SystemRecvBufSize = size;
+    eventMask_ = sockKind_ == SOCK_STREAM ? (FD_ACCEPT | FD_CLOSE) : (FD_READ | FD_WRITE);
+    if (ComponentOptions.Has(wsoNotifyAddressListChange)) eventMask_ |= FD_ADDRESS_LIST_CHANGE;
+    if (ComponentOptions.Has(wsoNotifyRoutingInterfaceChange)) eventMask_ |= FD_ROUTING_INTERFACE_CHANGE;
+    PurgeSocketEvents();
+    if (Winsock::WSAAsyncSelect(hSocket_, WindowHandle(), idSocketEvent_, eventMask_) != 0)
+        return RaiseLastSocketError("WSAASyncSelect");
+    if (ComponentOptions.Has(wsoNotifyAddressListChange)) SetAddressListNotification();
+    if (ComponentOptions.Has(wsoNotifyRoutingInterfaceChange)) SetRoutingNotification();
+}
+
+SOCKET TCustomNetSocket::Accept() {
+    if (state_ != wsListening) {
+        WinsockSetLastError(WSAEINVAL);
+        RaiseSocketErrorMsg("not a listening socket");
+        return INVALID_SOCKET;
+    }
+    TSockAddrIn6 from;
+    int len = sizeof(from);
+    const SOCKET s = Winsock::accept(hSocket_, reinterpret_cast<sockaddr*>(&from), &len);
+    if (s == INVALID_SOCKET) RaiseLastSocketError("Accept");
+    return s;
+}
+
+void TCustomNetSocket::Dup(SOCKET NewHandle) {
+    if (NewHandle == 0 || NewHandle == INVALID_SOCKET) return RaiseLastSocketError("Dup", WSAEINVAL);
+    if (state_ != wsClosed && hSocket_ != INVALID_SOCKET) {
+        WinsockSetLastError(0);
+        Winsock::WSAAsyncSelect(hSocket_, WindowHandle(), 0, 0);
+        if (Winsock::closesocket(hSocket_) != 0) return RaiseLastSocketError("Dup (closesocket)");
+        hSocket_ = INVALID_SOCKET;
+        ChangeState(wsClosed);
+    }
+    hSocket_ = NewHandle;
+    ++connGen_;
+    closeReportPosted_ = false;
+    closedFired_ = false;
+    int size = 0, len = sizeof(size);
+    if (WinsockGetSockOpt(hSocket_, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<char*>(&size), &len) == 0) SystemSendBufSize = size;
+    len = sizeof(size);
+    if (WinsockGetSockOpt(hSocket_, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&size), &len) == 0) SystemRecvBufSize = size;
+    const BOOL on = TRUE;
+    if (ComponentOptions.Has(wsoTcpNoDelay))
+        WinsockSetSockOpt(hSocket_, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof(on));
+    ApplyLinger(false);
+    if (KeepAliveOnOff == wsKeepAliveOnSystem)
+        WinsockSetSockOpt(hSocket_, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&on), sizeof(on));
+    eventMask_ = FD_READ | FD_WRITE | FD_CLOSE;
+    PurgeSocketEvents();
+    SelectEvents(eventMask_);
+    if (hSocket_ == INVALID_SOCKET) return;
+    AdoptConnected();
+}
+
+void TCustomNetSocket::AdoptConnected() {
+    if (counter_) counter_->SetConnected();
+    BytesReceived = BytesSent = 0;
+    ChangeState(wsConnected);
+}
+
+// ---- Socket events --------------------------------------------------------------------------
+
+void TCustomNetSocket::HandleAsyncSelect(TMessage& Msg) {
+    if (SOCKET(Msg.WParam) != hSocket_ || hSocket_ == INVALID_SOCKET || eventsPaused_) return;
+    const SOCKET handle = hSocket_;
+    const uint32_t gen = connGen_;
+    const uint16_t bits = LOWORD(Msg.LParam);
+    const uint16_t error = HIWORD(Msg.LParam);
+    auto alive = AliveToken();
+    // A handler may free the socket, close it, or start a new connection: stop then.
+    auto same = [&] { return *alive && hSocket_ == handle && connGen_ == gen; };
+    static const uint16_t order[] = {FD_CONNECT, FD_READ, FD_WRITE, FD_ACCEPT, FD_CLOSE, FD_ROUTING_INTERFACE_CHANGE,
+                                     FD_ADDRESS_LIST_CHANGE};
+    for (uint16_t bit : order) {
+        if (!(bits & bit)) continue;
+        currentFdEvent_ = bit;
+        switch (bit) {
+            case FD_CONNECT: HandleFdConnect(Msg, error); break;
+            case FD_READ: HandleFdRead(Msg, error); break;
+            case FD_WRITE: HandleFdWrite(Msg, error); break;
+            case FD_ACCEPT: HandleFdAccept(Msg, error); break;
+            case FD_CLOSE: HandleFdClose(Msg, error); break;
+            case FD_ROUTING_INTERFACE_CHANGE: HandleFdRoutingChange(Msg, error); break;
+            default: HandleFdAddressListChange(Msg, error); break;
+        }
+        if (!*alive) return;
+        currentFdEvent_ = 0;
+        if (!same()) return;
+    }
+    currentFdEvent_ = 0;
+}
+
+void TCustomNetSocket::HandleFdConnect(TMessage& Msg, uint16_t Error) {
+    if (state_ == wsConnected) return;
+    auto alive = AliveToken();
+    ChangeState(wsConnected);
+    if (!*alive) return;
+    TransportConnected(Error);
+    if (!*alive) return;
+    if (Error != 0 && state_ != wsClosed) Close();
+}
+
+void TCustomNetSocket::HandleFdRead(TMessage& Msg, uint16_t Error) {
+    auto alive = AliveToken();
+    const SOCKET handle = hSocket_;
+    if (state_ != wsConnected) {
+        ChangeState(wsConnected);
+        if (!*alive) return;
+        TransportConnected(Error);
+        if (!*alive || hSocket_ != handle) return;
+    }
+    ASyncReceive(Error, ComponentOptions.Has(wsoNoReceiveLoop));
+}
+
+void TCustomNetSocket::HandleFdWrite(TMessage& Msg, uint16_t Error) {
+    auto alive = AliveToken();
+    const SOCKET handle = hSocket_;
+    TryToSend();
+    if (!*alive || hSocket_ != handle) return;
+    if (sendQueueEmpty_) {
+        if (closePending_) {
+            FinishDrainIfDone();
+            return;
+        }
+        TriggerDataSent(Error);
+    }
+}
+
+void TCustomNetSocket::HandleFdAccept(TMessage& Msg, uint16_t Error) { TriggerSessionAvailable(Error); }
+
+void TCustomNetSocket::HandleFdClose(TMessage& Msg, uint16_t Error) {
+    if (state_ == wsConnecting || hSocket_ == INVALID_SOCKET) return;
+    auto alive = AliveToken();
+    const SOCKET handle = hSocket_;
+    if (state_ != wsListening) {
+        // Everything that arrived before the close is announced first.
+        ASyncReceive(0, false);
+        if (!*alive || hSocket_ != handle) return;
+    }
+    if (Error == 0) Error = uint16_t(sendFailure_);
+    if (Error == 0) {
+        // Some stacks report a reset as a plain close: the socket itself still tells.
+        char b;
+        if (WinsockRecv(hSocket_, &b, 1, MSG_PEEK) < 0) {
+            const int e = WinsockGetLastError();
+            if (e == WSAECONNRESET || e == WSAECONNABORTED) Error = uint16_t(e);
+        }
+    }
+    // The peer is gone: what is still queued cannot be delivered.
+    closePending_ = false;
+    StopFlushTimer();
+    ShutdownAndClose(true, Error);
+}
+
+void TCustomNetSocket::HandleFdRoutingChange(TMessage& Msg, uint16_t Error) {
+    if (OnRoutingInterfaceChanged) {
+        auto h = OnRoutingInterfaceChanged;
+        h(this, Error);
+    }
+}
+
+void TCustomNetSocket::HandleFdAddressListChange(TMessage& Msg, uint16_t Error) {
+    if (OnAddressListChanged) {
+        auto h = OnAddressListChanged;
+        h(this, Error);
+    }
+}
+
+// ---- Receiving ------------------------------------------------------------------------------
+
+void TCustomNetSocket::ASyncReceive(uint16_t ErrCode, bool NoReceiveLoop) {
+    auto alive = AliveToken();
+    const SOCKET handle = hSocket_;
+    try {
+        for (;;) {
+            LastError = 0;
+            lastReceiveFilled_ = false;
+            const int64_t before = ConsumedMark();
+            if (!TriggerDataAvailable(ErrCode)) {
+                if (!*alive) return;
+                char drop[1024];
+                const int n = Receive(drop, sizeof(drop), 0);
+                if (n < 0) {
+                    if (WinsockGetLastError() == WSAEWOULDBLOCK) LastError = 0;
+                    break;
+                }
+            }
+            if (!*alive || hSocket_ != handle) return;
+            if (NoReceiveLoop) break;
+            if (LastError != 0) {
+                if (LastError == -1) LastError = 0;
+                break;
+            }
+            // A handler that read nothing would be called for ever.
+            if (ConsumedMark() == before) break;
+            // A read that filled its buffer leaves more behind: no need to ask.
+            if (lastReceiveFilled_) continue;
+            u_long pending = 0;
+            if (Winsock::ioctlsocket(hSocket_, FIONREAD, &pending) != 0) {
+                LastError = WinsockGetLastError();
+                break;
+            }
+            if (pending == 0) break;
+        }
+    } catch (const std::exception& e) {
+        if (*alive) HandleBgException(e, "TCustomNetSocket.ASyncReceive");
+    }
+}
+
+int TCustomNetSocket::Receive(void* Buffer, int Size, int Flags) {
+    if (hSocket_ == INVALID_SOCKET) {
+        WinsockSetLastError(WSAENOTSOCK);
+        return -1;
+    }
+    if (Size <= 0) return 0;
+    const int n = WinsockRecv(hSocket_, static_cast<char*>(Buffer), Size, Flags);
+    lastReceiveFilled_ = n == Size;
+    if (n > 0) {
+        if (!(Flags & MSG_PEEK)) BytesReceived += n;
+        if (counter_) counter_->RecvTick = InetTickCount();
+    }
+    return n;
+}
+
+int TCustomNetSocket::ReceiveFrom(void* Buffer, int Size, int Flags, sockaddr* From, int& FromLen) {
+    if (hSocket_ == INVALID_SOCKET) {
+        WinsockSetLastError(WSAENOTSOCK);
+        return -1;
+    }
+    const int n = Winsock::recvfrom(hSocket_, static_cast<char*>(Buffer), Size, Flags, From, &FromLen);
+    if (n > 0) {
+        BytesReceived += n;
+        if (counter_) counter_->RecvTick = InetTickCount();
+    }
+    return n;
+}
+
+int TCustomNetSocket::ReceiveData(void* Buffer, int Size) {
+    const int n = Receive(Buffer, Size, 0);
+    if (n < 0) LastError = WinsockGetLastError();
+    return n;
+}
+
+int TCustomNetSocket::ReceiveBytes(std::vector<uint8_t>& Bytes, int MaxLen) {
+    if (Bytes.empty()) return -1;
+    int n = PendingReceiveCount();
+    if (n <= 0) n = 255;
+    if (MaxLen > 0) n = std::min(n, MaxLen);
+    n = int(std::min<size_t>(size_t(n), Bytes.size()));
+    const int r = ReceiveData(Bytes.data(), n);
+    Bytes.resize(size_t(std::max(r, 0)));
+    return r;
+}
+
+std::string TCustomNetSocket::ReceiveAsText() {
+    int n = PendingReceiveCount();
+    if (n < 0) return "";
+    if (n == 0) n = 255;
+    std::string s(size_t(n), '\0');
+    const int r = ReceiveData(s.data(), n);
+    s.resize(size_t(std::max(r, 0)));
+    return s;
+}
+
+int TCustomNetSocket::ReceiveFromData(void* Buffer, int Size, sockaddr_in& From, int& FromLen) {
+    FromLen = sizeof(From);
+    const int n = ReceiveFrom(Buffer, Size, 0, reinterpret_cast<sockaddr*>(&From), FromLen);
+    if (n < 0) LastError = WinsockGetLastError();
+    return n;
+}
+
+int TCustomNetSocket::ReceiveFrom6Data(void* Buffer, int Size, sockaddr_in6& From, int& FromLen) {
+    FromLen = sizeof(From);
+    const int n = ReceiveFrom(Buffer, Size, 0, reinterpret_cast<sockaddr*>(&From), FromLen);
+    if (n < 0) LastError = WinsockGetLastError();
+    return n;
+}
+
+int TCustomNetSocket::PendingReceiveCount() {
+    if (hSocket_ == INVALID_SOCKET) return -1;
+    u_long n = 0;
+    if (Winsock::ioctlsocket(hSocket_, FIONREAD, &n) != 0) {
+        RaiseLastSocketError("ioctlSocket");
+        return -1;
+    }
+    return int(std::min<u_long>(n, 0x7FFFFFFF));
+}
+
+// ---- Sending --------------------------------------------------------------------------------
+
+void TCustomNetSocket::AppendToSendBuffer(const void* Data, int Len) {
+    sendQueue_.Lock();
+    sendQueue_.Write(Data, Len);
+    queuedBytes_ += Len;
+    sendQueueEmpty_ = false;
+    sendQueue_.Unlock();
+}
+
+int TCustomNetSocket::Send(const void* Data, int Len) {
+    if ((state_ != wsConnected && state_ != wsSocksConnected) || closePending_) {
+        // After Close the queue only drains: nothing more may join it.
+        const int err = closePending_ ? WSAESHUTDOWN : WSAENOTCONN;
+        LastError = err;
+        WinsockSetLastError(err);
+        if (!ComponentOptions.Has(wsoNoSendException)) RaiseLastSocketError("Send", err);
+        return -1;
+    }
+    sendQueueEmpty_ = false;
+    if (Len > 0)
+        AppendToSendBuffer(Data, Len);
+    else
+        Len = 0;
+    if (sendQueueEmpty_) return Len;
+    auto alive = AliveToken();
+    ++sendDepth_;
+    try {
+        TryToSend();
+    } catch (...) {
+        if (*alive) --sendDepth_;
+        throw;
+    }
+    if (!*alive) return Len;
+    --sendDepth_;
+    // OnDataSent comes from the message loop, never from inside Send.
+    if (sendQueueEmpty_ && hSocket_ != INVALID_SOCKET)
+        PostMessageA(WindowHandle(), idSocketEvent_, WPARAM(hSocket_), MAKELONG(FD_WRITE, 0));
+    return Len;
+}
+
+int TCustomNetSocket::SendChar(char Value) { return Send(&Value, 1); }
+
+int TCustomNetSocket::SendBytes(const std::vector<uint8_t>& Bytes, int Len) {
+    if (Bytes.empty()) return 0;
+    const int n = Len < 0 ? int(Bytes.size()) : std::min<int>(Len, int(Bytes.size()));
+    return Send(Bytes.data(), n);
+}
+
+int TCustomNetSocket::SendText(const std::string& Text) { return Send(Text.data(), int(Text.size())); }
+
+int TCustomNetSocket::SendRaw(const void* Data, int Len) {
+    int n;
+    if (sockKind_ == SOCK_DGRAM)
+        n = Winsock::sendto(hSocket_, static_cast<const char*>(Data), Len, sendFlags_ == wsSendUrgent ? MSG_OOB : 0,
+                            reinterpret_cast<const sockaddr*>(&peerSockAddr_), SockAddrLen(peerSockAddr_));
+    else
+        n = Winsock::send(hSocket_, static_cast<const char*>(Data), Len, sendFlags_ == wsSendUrgent ? MSG_OOB : 0);
+    if (n > 0) {
+        if (counter_) counter_->SendTick = InetTickCount();
+    } else if (n < 0) {
+        sendError_ = WinsockGetLastError();
+    }
+    return n;
+}
+
+void TCustomNetSocket::TryToSend() {
+    auto alive = AliveToken();
+    const SOCKET handle = hSocket_;
+    for (;;) {
+        if (hSocket_ == INVALID_SOCKET || hSocket_ != handle) {
+            if (hSocket_ == INVALID_SOCKET) sendQueueEmpty_ = true;
+            return;
+        }
+        sendQueue_.Lock();
+        const uint8_t* p = nullptr;
+        const int32_t len = sendQueue_.Peek(p);
+        if (len <= 0) {
+            sendQueueEmpty_ = true;
+            sendQueue_.Unlock();
+            return;
+        }
+        const int n = SendRaw(p, len);
+        if (n > 0) {
+            // Off the queue before anyone hears of it: a handler that sends again must
+            // not find these bytes still queued.
+            sendQueue_.Remove(n);
+            queuedBytes_ = std::max(0, queuedBytes_ - n);
+            BytesSent += n;
+            if (sendQueue_.IsEmpty()) sendQueueEmpty_ = true;
+        }
+        sendQueue_.Unlock();
+        if (n > 0) {
+            TriggerSendData(n);
+            if (!*alive) return;
+            // Also after a partial send: the system posts FD_WRITE again only once a send
+            // has failed with WSAEWOULDBLOCK, so stopping here could wait for ever.
+            continue;
+        }
+        if (n == 0) return;
+        const int err = sendError_;
+        if (err == WSAEWOULDBLOCK) return;  // FD_WRITE brings us back
+        if (err == WSAEINVAL || err == WSAENOTSOCK || err == WSAECONNABORTED || err == WSAECONNRESET ||
+            err == WSAENOTCONN || err == WSAESHUTDOWN) {
+            LastError = err;
+            sendFailure_ = err;
+            if (sendDepth_ > 0) {
+                // Found inside Send: reported from the message loop once Send returned, so
+                // no handler frees the socket under its caller.
+                if (!closeReportPosted_) {
+                    closeReportPosted_ = true;
+                    PostMessageA(WindowHandle(), idCloseLater_, WPARAM(connGen_), LPARAM(err));
+                }
+                return;
+            }
+            closePending_ = false;
+            StopFlushTimer();
+            ShutdownAndClose(false, uint16_t(err));
+            return;
+        }
+        RaiseLastSocketError("TryToSend failed", err);
+        return;
+    }
+}
+
+int TCustomNetSocket::SendToAddr(const sockaddr_in& Dest, const void* Data, int Len) {
+    const int n = Winsock::sendto(hSocket_, static_cast<const char*>(Data), Len, 0,
+                                  reinterpret_cast<const sockaddr*>(&Dest), sizeof(Dest));
+    if (n < 0) {
+        LastError = WinsockGetLastError();
+        return n;
+    }
+    BytesSent += n;
+    if (counter_) counter_->SendTick = InetTickCount();
+    auto alive = AliveToken();
+    TriggerSendData(n);
+    if (*alive && sockKind_ == SOCK_DGRAM && sendQueueEmpty_)
+        PostMessageA(WindowHandle(), idSocketEvent_, WPARAM(hSocket_), MAKELONG(FD_WRITE, 0));
+    return n;
+}
+
+int TCustomNetSocket::SendToAddr6(const sockaddr_in6& Dest, const void* Data, int Len) {
+    const int n = Winsock::sendto(hSocket_, static_cast<const char*>(Data), Len, 0,
+                                  reinterpret_cast<const sockaddr*>(&Dest), sizeof(Dest));
+    if (n < 0) {
+        LastError = WinsockGetLastError();
+        return n;
+    }
+    BytesSent += n;
+    if (counter_) counter_->SendTick = InetTickCount();
+    auto alive = AliveToken();
+    TriggerSendData(n);
+    if (*alive && sockKind_ == SOCK_DGRAM && sendQueueEmpty_)
+        PostMessageA(WindowHandle(), idSocketEvent_, WPARAM(hSocket_), MAKELONG(FD_WRITE, 0));
+    return n;
+}
+
+// ---- Closing --------------------------------------------------------------------------------
+
+void TCustomNetSocket::Close() {
+    if (closePending_) return;
+    if (hSocket_ != INVALID_SOCKET && state_ == wsConnected && sockKind_ == SOCK_STREAM && !sendQueueEmpty_) {
+        // The queue drains through FD_WRITE first; FinishDrainIfDone closes after it, and
+        // the flush limit resets a peer that never reads.
+        closePending_ = true;
+        StartFlushTimer();
+        auto alive = AliveToken();
+        TryToSend();
+        if (*alive) FinishDrainIfDone();
+        return;
+    }
+    ShutdownAndClose(true, 0);
+}
+
+void TCustomNetSocket::FinishDrainIfDone() {
+    if (!closePending_ || !sendQueueEmpty_) return;
+    closePending_ = false;
+    StopFlushTimer();
+    ShutdownAndClose(true, 0);
+}
+
+void TCustomNetSocket::StartFlushTimer() {
+    if (FlushTimeout <= 0) return;
+    if (!flushTimer_) flushTimer_ = std::make_unique<TInetTimer>(this);
+    flushTimer_->SetEnabled(false);
+    flushTimer_->SetInterval(uint32_t(FlushTimeout) * 1000u);
+    flushTimer_->SetOnTimer([this](framework::TComponent*) {
+        StopFlushTimer();
+        if (closePending_) {
+            closePending_ = false;
+            HardAbort(WSAETIMEDOUT);
+        }
+    });
+    flushTimer_->SetEnabled(true);
+}
+
+void TCustomNetSocket::StopFlushTimer() {
+    if (flushTimer_ && flushTimer_->Enabled() && OwnerThread() != 0) flushTimer_->SetEnabled(false);
+}
+
+void TCustomNetSocket::CloseLater() {
+    if (WindowHandle()) PostMessageA(WindowHandle(), idCloseLater_, 0, 0);
+}
+
+void TCustomNetSocket::Abort() { HardAbort(0); }
+
+void TCustomNetSocket::HardAbort(uint16_t Error) {
+    try {
+        CancelLookup(!disposing_);
+    } catch (...) {
+    }
+    closePending_ = false;
+    StopFlushTimer();
+    sendQueue_.Lock();
+    sendQueue_.RecycleAll();
+    queuedBytes_ = 0;
+    sendQueueEmpty_ = true;
+    sendQueue_.Unlock();
+    if (hSocket_ != INVALID_SOCKET && state_ == wsConnected && sockKind_ == SOCK_STREAM) {
+        LingerOnOff = wsLingerOff;
+        ApplyLinger(true);
+    }
+    ShutdownAndClose(false, Error);
+}
+
+void TCustomNetSocket::ShutdownAndClose(bool Shut, uint16_t Error) {
+    auto alive = AliveToken();
+    try {
+        CancelLookup(!disposing_);
+    } catch (...) {
+    }
+    if (!*alive) return;
+    closePending_ = false;
+    if (hSocket_ != INVALID_SOCKET) {
+        if (state_ == wsClosed) return;
+        if (Shut) Winsock::shutdown(hSocket_, SD_SEND);
+        for (;;) {
+            Winsock::WSAAsyncSelect(hSocket_, WindowHandle(), 0, 0);
+            if (Winsock::closesocket(hSocket_) == 0) break;
+            const int err = WinsockGetLastError();
+            if (err == WSAEWOULDBLOCK) {
+                Winsock::WSAAsyncSelect(hSocket_, WindowHandle(), idSocketEvent_, eventMask_);
+                PumpMessages();
+                if (!*alive) return;
+                continue;
+            }
+            if (err == WSANOTINITIALISED) break;
+            hSocket_ = INVALID_SOCKET;
+            PurgeSocketEvents();
+            return RaiseLastSocketError("Disconnect (closesocket)", err);
+        }
+        hSocket_ = INVALID_SOCKET;
+        PurgeSocketEvents();
+        const bool fire = !disposing_ && !closedFired_;
+        // Defaults first, so that a handler below may set the socket up and connect again.
+        try {
+            SetDefaults();
+        } catch (...) {
+        }
+        state_ = wsConnected;  // SetDefaults reset it silently; the change is announced
+        ChangeState(wsClosed);
+        if (!*alive) return;
+        if (fire && hSocket_ == INVALID_SOCKET) {
+            closedFired_ = true;
+            TriggerSessionClosed(Error);
+            if (!*alive) return;
+            // Unless the handler started a new connection, this one is over.
+            if (hSocket_ == INVALID_SOCKET && state_ == wsClosed) closedFired_ = false;
+        }
+    } else if (state_ != wsClosed) {
+        try {
+            SetDefaults();
+        } catch (...) {
+        }
+        state_ = wsOpened;
+        ChangeState(wsClosed);
+    }
+}
+
+void TCustomNetSocket::Shutdown(int How) {
+    if (hSocket_ != INVALID_SOCKET) Winsock::shutdown(hSocket_, How);
+}
+
+void TCustomNetSocket::Flush() {
+    auto alive = AliveToken();
+    while (*alive && hSocket_ != INVALID_SOCKET && !sendQueueEmpty_) {
+        TryToSend();
+        if (!*alive) return;
+        PumpMessages();
+    }
+}
+
+void TCustomNetSocket::DrainReceive() {
+    auto alive = AliveToken();
+    while (*alive && hSocket_ != INVALID_SOCKET && state_ != wsClosed) {
+        PumpMessages();
+        if (!*alive || hSocket_ == INVALID_SOCKET) return;
+        u_long n = 0;
+        if (Winsock::ioctlsocket(hSocket_, FIONREAD, &n) != 0) return;
+        if (n > 0) {
+            TriggerDataAvailable(0);
+            if (!*alive || hSocket_ == INVALID_SOCKET) return;
+        }
+        char b;
+        if (Receive(&b, 1, 0) < 0 && WinsockGetLastError() != WSAEWOULDBLOCK) return;
+        PumpMessages();
+    }
+}
+
+void TCustomNetSocket::Pause() {
+    eventsPaused_ = true;
+    if (hSocket_ != INVALID_SOCKET) Winsock::WSAAsyncSelect(hSocket_, WindowHandle(), 0, 0);
+}
+
+void TCustomNetSocket::Resume() {
+    eventsPaused_ = false;
+    if (hSocket_ != INVALID_SOCKET) Winsock::WSAAsyncSelect(hSocket_, WindowHandle(), idSocketEvent_, eventMask_);
+}
+
+// ---- Name look-ups --------------------------------------------------------------------------
+
+TInetAsyncDnsLookup* TCustomNetSocket::DnsPool() {
+    if (dnsPool_) return dnsPool_;
+    TThreadLocalStore& store = InetDnsPoolStore();
+    store.Lock();
+    const uint32_t tid = InetCurrentThreadId();
+    void** slot = store.Acquire(tid);
+    if (!*slot) *slot = new TInetAsyncDnsLookup(0, uint8_t(std::clamp(ProcessorCount(), 1, 255)), 60);
+    dnsPool_ = static_cast<TInetAsyncDnsLookup*>(*slot);
+    dnsPoolThread_ = tid;
+    store.Unlock();
+    return dnsPool_;
+}
+
+void TCustomNetSocket::ReleaseDnsPool() {
+    if (!dnsPool_) return;
+    TThreadLocalStore& store = InetDnsPoolStore();
+    store.Lock();
+    void* last = store.Release(dnsPoolThread_);
+    store.Unlock();
+    // The last socket of the thread takes the pool down (outside the store lock: the wait
+    // for the workers handles messages).
+    if (last == dnsPool_) delete dnsPool_;
+    dnsPool_ = nullptr;
+}
+
+void TCustomNetSocket::CancelLookup(bool Report) {
+    if (!pendingLookup_) return;
+    connectDnsPending_ = false;
+    void* req = pendingLookup_;
+    pendingLookup_ = nullptr;
+    int rc = 0;
+    if (pendingIsPool_) {
+        if (dnsPool_) rc = dnsPool_->CancelRequest(static_cast<TInetAsyncDnsLookupRequest*>(req));
+    } else {
+        rc = Winsock::WSACancelAsyncRequest(HANDLE(req));
+        LibraryLookups& l = Lookups();
+        TInetLock lock(l.cs);
+        auto it = l.entries.find(HANDLE(req));
+        if (it != l.entries.end()) {
+            it->second.orphaned = true;
+            it->second.orphanTick = InetTickCount();
+        }
+    }
+    (void)rc;  // a failed cancel still forgets the look-up: its result is ignored
+    if (!Report) return;
+    auto alive = AliveToken();
+    TriggerDNSLookupDone(WSAEINTR);
+    if (*alive && state_ == wsDnsLookup) ChangeState(wsClosed);
+}
+
+void TCustomNetSocket::AbortDnsLookup() { CancelLookup(!disposing_); }
+
+void TCustomNetSocket::DnsLookup(const std::string& Host, int Protocol) {
+    auto alive = AliveToken();
+    if (Host.empty()) {
+        try {
+            RaiseSocketErrorMsg("DNS lookup: invalid host name.");
+        } catch (...) {
+            if (*alive) TriggerDNSLookupDone(WSAEINVAL);
+            throw;
+        }
+        if (*alive) TriggerDNSLookupDone(WSAEINVAL);
+        return;
+    }
+    // A look-up that Connect starts keeps its continuation.
+    const bool forConnect = connectDnsPending_ && !pendingLookup_;
+    CancelLookup(false);
+    connectDnsPending_ = forConnect;
+    LookupResult.clear();
+    LookupResults.Clear();
+    const std::string host = InetTrimBlanks(Host);
+    in6_addr a6;
+    uint32_t scope;
+    if (socketFamily_ != sfIPv4 && ParseIPv6(host, a6, scope)) {
+        hostAscii_ = Host;
+        LookupResult = IPv6ToText(a6);
+        LookupResults.Add(LookupResult);
+        TriggerDNSLookupDone(0);
+        return;
+    }
+    if (ComponentOptions.Has(wsoIgnoreIDNA)) {
+        hostAscii_ = host;
+    } else {
+        bool bad = false;
+        hostAscii_ = InetHostToAsciiEx(host, ComponentOptions.Has(wsoUseSTD3AsciiRules), bad);
+        if (bad) {
+            hostAscii_.clear();
+            TriggerDNSLookupDone(WSAEINVAL);
+            return;
+        }
+    }
+    if (socketFamily_ != sfIPv6 && IsDottedIPv4(hostAscii_) && InetTrimBlanks(hostAscii_) != "255.255.255.255") {
+        LookupResult = IPv4ToText(Winsock::inet_addr(InetTrimBlanks(hostAscii_).c_str()));
+        LookupResults.Add(LookupResult);
+        TriggerDNSLookupDone(0);
+        return;
+    }
+    if (!WindowHandle()) {
+        try {
+            RaiseSocketErrorMsg("DnsLookup: Window not assigned");
+        } catch (...) {
+            if (*alive) TriggerDNSLookupDone(WSAEINVAL);
+            throw;
+        }
+        if (*alive) TriggerDNSLookupDone(WSAEINVAL);
+        return;
+    }
+    if (socketFamily_ != sfIPv4 || ComponentOptions.Has(wsoInetDnsLookup)) {
+        pendingLookup_ = DnsPool()->QueueRequest(WindowHandle(), idLookupDone_, Protocol, false, hostAscii_, socketFamily_);
+        pendingIsPool_ = true;
+    } else {
+        auto buffer = std::make_unique<char[]>(kHostEntrySize);
+        LibraryLookups& l = Lookups();
+        TInetLock lock(l.cs);
+        l.Sweep();
+        HANDLE h = Winsock::WSAAsyncGetHostByName(WindowHandle(), idLookupDone_, hostAscii_.c_str(), buffer.get(),
+                                                  kHostEntrySize);
+        if (h) l.entries[h].buffer = std::move(buffer);
+        pendingLookup_ = h;
+        pendingIsPool_ = false;
+    }
+    pendingIsReverse_ = false;
+    if (!pendingLookup_) {
+        const int err = WinsockGetLastError();
+        try {
+            RaiseSocketError(hostAscii_ + ": can't start DNS lookup - " + SocketErrorTextWithCode(err), err, "", "",
+                             "", "", "", "");
+        } catch (...) {
+            if (*alive) TriggerDNSLookupDone(WSAEINVAL);
+            throw;
+        }
+        if (*alive) TriggerDNSLookupDone(WSAEINVAL);
+    }
+}
+
+void TCustomNetSocket::ReverseLookup(const std::string& Addr, int Protocol) {
+    auto alive = AliveToken();
+    if (Addr.empty()) {
+        try {
+            RaiseSocketErrorMsg("Reverse DNS Lookup: Invalid host name.");
+        } catch (...) {
+            if (*alive) TriggerDNSLookupDone(WSAEINVAL);
+            throw;
+        }
+        if (*alive) TriggerDNSLookupDone(WSAEINVAL);
+        return;
+    }
+    CancelLookup(false);
+    LookupResult.clear();
+    LookupResults.Clear();
+    if (!WindowHandle()) return RaiseSocketErrorMsg("Reverse DNS Lookup: Window not assigned");
+    if (socketFamily_ != sfIPv4 || ComponentOptions.Has(wsoInetDnsLookup)) {
+        pendingLookup_ = DnsPool()->QueueRequest(WindowHandle(), idReverseDone_, Protocol, true, InetTrimBlanks(Addr),
+                                                 socketFamily_);
+        pendingIsPool_ = true;
+    } else {
+        const unsigned long a = Winsock::inet_addr(InetTrimBlanks(Addr).c_str());
+        auto buffer = std::make_unique<char[]>(kHostEntrySize);
+        LibraryLookups& l = Lookups();
+        TInetLock lock(l.cs);
+        l.Sweep();
+        HANDLE h = Winsock::WSAAsyncGetHostByAddr(WindowHandle(), idReverseDone_, reinterpret_cast<const char*>(&a), 4,
+                                                  AF_INET, buffer.get(), kHostEntrySize);
+        if (h) l.entries[h].buffer = std::move(buffer);
+        pendingLookup_ = h;
+        pendingIsPool_ = false;
+    }
+    pendingIsReverse_ = true;
+    if (!pendingLookup_)
+        RaiseSocketErrorMsg(Addr + ": can't start reverse DNS lookup - " + SocketErrorTextWithCode(WinsockGetLastError()));
+}
+
+void TCustomNetSocket::ReverseLookupSync(const std::string& Addr, int Protocol) {
+    auto alive = AliveToken();
+    if (Addr.empty() || Addr.size() > 256) {
+        try {
+            RaiseSocketErrorMsg("Reverse DNS Lookup: Invalid host name.");
+        } catch (...) {
+            if (*alive) TriggerDNSLookupDone(WSAEINVAL);
+            throw;
+        }
+        if (*alive) TriggerDNSLookupDone(WSAEINVAL);
+        return;
+    }
+    CancelLookup(false);
+    LookupResult.clear();
+    LookupResults.Clear();
+    if (socketFamily_ == sfIPv4) {
+        const unsigned long a = Winsock::inet_addr(InetTrimBlanks(Addr).c_str());
+        hostent* h = Winsock::gethostbyaddr(reinterpret_cast<const char*>(&a), 4, AF_INET);
+        if (!h) return TriggerDNSLookupDone(uint16_t(WinsockGetLastError()));
+        LookupResult = InetWideToAnsi(InetHostToUnicode(h->h_name ? h->h_name : ""));
+        LookupResults.Add(LookupResult);
+        for (char** p = h->h_aliases; p && *p; ++p) LookupResults.Add(*p);
+        return TriggerDNSLookupDone(0);
+    }
+    const int rc = ResolveBlocking(InetTrimBlanks(Addr), true, socketFamily_, Protocol, LookupResults);
+    if (rc != 0) return TriggerDNSLookupDone(uint16_t(rc));
+    if (LookupResults.Count() > 0) LookupResult = LookupResults[0];
+    TriggerDNSLookupDone(0);
+}
+
+void TCustomNetSocket::HandleLookupDone(TMessage& Msg, bool Reverse) {
+    void* req = reinterpret_cast<void*>(Msg.WParam);
+    const uint16_t error = HIWORD(Msg.LParam);
+    std::unique_ptr<char[]> buffer;
+    if (!pendingIsPool_ || req != pendingLookup_) {
+        // A library result: its buffer is freed now, whoever it belonged to.
+        LibraryLookups& l = Lookups();
+        TInetLock lock(l.cs);
+        auto it = l.entries.find(HANDLE(req));
+        if (it != l.entries.end()) {
+            buffer = std::move(it->second.buffer);
+            l.entries.erase(it);
+        }
+    }
+    if (!pendingLookup_ || req != pendingLookup_ || pendingIsReverse_ != Reverse) return;
+    pendingLookup_ = nullptr;
+    if (error == 0) {
+        LookupResults.Clear();
+        if (pendingIsPool_) {
+            auto* r = static_cast<TInetAsyncDnsLookupRequest*>(req);
+            if (r->Results)
+                for (int i = 0; i < r->Results->Count(); ++i) LookupResults.Add((*r->Results)[i]);
+        } else if (buffer) {
+            const hostent* h = reinterpret_cast<const hostent*>(buffer.get());
+            if (Reverse) {
+                if (h->h_name) LookupResults.Add(InetWideToAnsi(InetHostToUnicode(h->h_name)));
+                for (char** p = h->h_aliases; p && *p; ++p) LookupResults.Add(*p);
+            } else if (h->h_length == 4) {
+                for (char** p = h->h_addr_list; p && *p; ++p) {
+                    uint32_t a;
+                    std::memcpy(&a, *p, 4);
+                    LookupResults.Add(IPv4ToText(a));
+                }
+            }
+        }
+        if (LookupResults.Count() > 0) LookupResult = LookupResults[0];
+    }
+    TriggerDNSLookupDone(error);
+}
+
+// ---- Addresses and notifications ------------------------------------------------------------
+
+std::string TCustomNetSocket::GetPeerAddr() {
+    if (state_ != wsConnected) return "error";
+    TSockAddrIn6 a;
+    int len = sizeof(a);
+    if (Winsock::getpeername(hSocket_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+        RaiseLastSocketError("GetPeerAddr");
+        return "error";
+    }
+    return a.sin6_family == AF_INET6 ? SockAddr6ToText(a)
+                                     : IPv4ToText(reinterpret_cast<sockaddr_in*>(&a)->sin_addr.s_addr);
+}
+
+std::string TCustomNetSocket::GetPeerPort() {
+    if (state_ != wsConnected) return "error";
+    TSockAddrIn6 a;
+    int len = sizeof(a);
+    if (Winsock::getpeername(hSocket_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+        RaiseLastSocketError("GetPeerPort");
+        return "error";
+    }
+    return std::to_string(Winsock::ntohs(a.sin6_port));
+}
+
+std::string TCustomNetSocket::LocalAddrText() {
+    if (state_ != wsBound && state_ != wsConnected && state_ != wsListening) return "error";
+    TSockAddrIn6 a;
+    int len = sizeof(a);
+    if (Winsock::getsockname(hSocket_, reinterpret_cast<sockaddr*>(&a), &len) != 0) return "error";
+    return a.sin6_family == AF_INET6 ? SockAddr6ToText(a)
+                                     : IPv4ToText(reinterpret_cast<sockaddr_in*>(&a)->sin_addr.s_addr);
+}
+
+std::string TCustomNetSocket::LocalPortText() {
+    if (state_ != wsBound && state_ != wsConnected && state_ != wsListening) return "error";
+    TSockAddrIn6 a;
+    int len = sizeof(a);
+    if (Winsock::getsockname(hSocket_, reinterpret_cast<sockaddr*>(&a), &len) != 0) return "error";
+    return std::to_string(Winsock::ntohs(a.sin6_port));
+}
+
+void TCustomNetSocket::SetAddressListNotification() {
+    if (!(eventMask_ & FD_ADDRESS_LIST_CHANGE)) {
+        eventMask_ |= FD_ADDRESS_LIST_CHANGE;
+        SelectEvents(eventMask_);
+    }
+    DWORD returned = 0;
+    if (WinsockIoctl(hSocket_, SIO_ADDRESS_LIST_CHANGE, nullptr, 0, nullptr, 0, &returned, nullptr, nullptr) != 0 &&
+        WinsockGetLastError() != WSAEWOULDBLOCK)
+        RaiseLastSocketError("SetAddressListChangeNotification");
+}
+
+void TCustomNetSocket::SetRoutingNotification() {
+    if (!(eventMask_ & FD_ROUTING_INTERFACE_CHANGE)) {
+        eventMask_ |= FD_ROUTING_INTERFACE_CHANGE;
+        SelectEvents(eventMask_);
+    }
+    DWORD returned = 0;
+    if (WinsockIoctl(hSocket_, SIO_ROUTING_INTERFACE_CHANGE, &peerSockAddr_, DWORD(SockAddrLen(peerSockAddr_)), nullptr,
+                     0, &returned, nullptr, nullptr) != 0 &&
+        WinsockGetLastError() != WSAEWOULDBLOCK)
+        RaiseLastSocketError("SetRoutingInterfaceChangeNotification");
+}
+
+// ---- Messages and threads -------------------------------------------------------------------
+
+void TCustomNetSocket::WndProc(TMessage& Msg) {
+    auto alive = AliveToken();
+    try {
+        if (Msg.Msg == idSocketEvent_) {
+            HandleAsyncSelect(Msg);
+        } else if (Msg.Msg == idLookupDone_) {
+            HandleLookupDone(Msg, false);
+        } else if (Msg.Msg == idReverseDone_) {
+            HandleLookupDone(Msg, true);
+        } else if (Msg.Msg == idCloseLater_) {
+            if (Msg.WParam == 0) {
+                Close();
+            } else if (uint32_t(Msg.WParam) == connGen_ && hSocket_ != INVALID_SOCKET) {
+                // A connection lost while sending, reported now that Send has returned.
+                closePending_ = false;
+                StopFlushTimer();
+                ShutdownAndClose(false, uint16_t(Msg.LParam));
+            }
+        } else if (Msg.Msg == idTestException_) {
+            throw ESocketException("Test exception in NetSocket");
+        } else {
+            TInetWndControl::WndProc(Msg);
+        }
+    } catch (const std::exception& e) {
+        if (*alive) HandleBgException(e, "TCustomNetSocket.WndProc, Msg=" + std::to_string(Msg.Msg));
+    }
+}
+
+void TCustomNetSocket::AttachToThread() {
+    TInetWndControl::AttachToThread();
+    if (hSocket_ != INVALID_SOCKET && eventMask_) SelectEvents(eventMask_);
+}
+
+void TCustomNetSocket::DetachFromThread() {
+    if (GetCurrentThreadId() == OwnerThread() && hSocket_ != INVALID_SOCKET)
+        Winsock::WSAAsyncSelect(hSocket_, WindowHandle(), 0, 0);
+    TInetWndControl::DetachFromThread();
+}

@@ -1,0 +1,93 @@
+#include "net/TimeoutNetSocket.h"
+
+TCustomTimeoutNetSocket::~TCustomTimeoutNetSocket() { DisposeSocket(); }
+
+void TCustomTimeoutNetSocket::StartTimeoutTimer() {
+    if (!timer_) {
+        timer_ = std::make_unique<TInetThreadTimer>(this);
+        timer_->SetKeepClockAlive(LimitKeepClock);
+        timer_->SetEnabled(false);
+        timer_->SetOnTimer([this](framework::TComponent*) { Tick(); });
+    }
+    if (ActivityCounter())
+        ActivityCounter()->SendTick = InetTickCount();
+    else
+        CreateCounter();
+    timer_->SetInterval(LimitCheckMs);
+    timer_->SetEnabled(true);
+}
+
+void TCustomTimeoutNetSocket::StopTimeoutTimer() {
+    if (timer_ && timer_->Enabled() && OwnerThread() != 0) timer_->SetEnabled(false);
+}
+
+void TCustomTimeoutNetSocket::Connect() {
+    if (ConnectLimitMs > 0) {
+        StartTimeoutTimer();
+        connectStart_ = InetTickCount();
+    } else if (IdleLimitMs > 0) {
+        StartTimeoutTimer();
+    }
+    TCustomSyncNetSocket::Connect();
+}
+
+void TCustomTimeoutNetSocket::TransportConnected(uint16_t ErrCode) {
+    if (ErrCode != 0 || IdleLimitMs == 0)
+        StopTimeoutTimer();
+    else
+        StartTimeoutTimer();
+    TCustomSyncNetSocket::TransportConnected(ErrCode);
+}
+
+void TCustomTimeoutNetSocket::AdoptConnected() {
+    if (IdleLimitMs > 0)
+        StartTimeoutTimer();
+    else
+        StopTimeoutTimer();
+    TCustomSyncNetSocket::AdoptConnected();
+}
+
+void TCustomTimeoutNetSocket::TriggerSessionClosed(uint16_t ErrCode) {
+    StopTimeoutTimer();
+    TCustomSyncNetSocket::TriggerSessionClosed(ErrCode);
+}
+
+void TCustomTimeoutNetSocket::Tick() {
+    const uint32_t now = InetTickCount();
+    if (ConnectLimitMs > 0 && State() != wsConnected) {
+        if (InetTickDiff(connectStart_, now) > ConnectLimitMs) {
+            StopTimeoutTimer();
+            TriggerTimeout(0);
+        }
+        return;
+    }
+    if (IdleLimitMs > 0 && ActivityCounter()) {
+        if (InetTickDiff(ActivityCounter()->LatestActivityTick(), now) > IdleLimitMs) {
+            StopTimeoutTimer();
+            TriggerTimeout(1);
+        }
+        return;
+    }
+    StopTimeoutTimer();
+}
+
+void TCustomTimeoutNetSocket::TriggerTimeout(int Reason) {
+    if (OnLimitReached) {
+        auto h = OnLimitReached;
+        h(this, Reason);
+    }
+}
+
+void TCustomTimeoutNetSocket::DetachFromThread() {
+    if (GetCurrentThreadId() == OwnerThread()) {
+        timerWasOn_ = timer_ && timer_->Enabled();
+        StopTimeoutTimer();
+    }
+    TCustomSyncNetSocket::DetachFromThread();
+}
+
+void TCustomTimeoutNetSocket::AttachToThread() {
+    TCustomSyncNetSocket::AttachToThread();
+    if (timerWasOn_ && timer_) timer_->SetEnabled(true);
+    timerWasOn_ = false;
+}

@@ -1,0 +1,137 @@
+// Name look-ups of the socket: literals answered at once, the library's asynchronous call
+// and the worker pool, cancelling, connecting by name, sockets destroyed with a look-up
+// in flight, and the pool's shutdown while a worker is handing over a result.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "net/InetAsyncDns.h"
+#include "net/NetSocket.h"
+#include "support/Pump.h"
+#include "SocketTestUtil.h"
+
+using testsupport::PumpUntil;
+
+namespace {
+struct Lookup {
+    std::unique_ptr<TNetSocket> sock = std::make_unique<TNetSocket>(nullptr);
+    std::vector<uint16_t> done;
+    explicit Lookup(bool pool) {
+        if (pool) sock->ComponentOptions.Include(wsoInetDnsLookup);
+        sock->OnDnsLookupDone = [this](framework::TComponent*, uint16_t e) { done.push_back(e); };
+    }
+};
+}  // namespace
+
+TEST(InetAsyncDns, LiteralsAndEmptyNamesAnswerAtOnce) {
+    Lookup l(false);
+    l.sock->DnsLookup(" 127.0.0.1", IPPROTO_TCP);
+    ASSERT_EQ(l.done, std::vector<uint16_t>{0});  // inside the call
+    EXPECT_EQ(l.sock->LookupResult, "127.0.0.1");
+    l.done.clear();
+    EXPECT_THROW(l.sock->DnsLookup("", IPPROTO_TCP), ESocketException);
+    EXPECT_EQ(l.done, std::vector<uint16_t>{WSAEINVAL});  // also when raising
+}
+
+TEST(InetAsyncDns, ForwardLookupThroughLibraryAndPool) {
+    for (bool pool : {false, true}) {
+        Lookup l(pool);
+        l.sock->DnsLookupTcp("localhost");
+        EXPECT_TRUE(l.sock->LookupPending());
+        ASSERT_TRUE(PumpUntil([&] { return !l.done.empty(); }, 20000)) << pool;
+        EXPECT_EQ(l.done, std::vector<uint16_t>{0}) << pool;
+        EXPECT_EQ(l.sock->LookupResult, "127.0.0.1") << pool;
+        EXPECT_GE(l.sock->LookupResults.Count(), 1);
+        EXPECT_FALSE(l.sock->LookupPending());
+    }
+}
+
+TEST(InetAsyncDns, AbortReportsInterruptedAndConnectByName) {
+    REQUIRE_PEERS();
+    for (bool pool : {false, true}) {
+        Lookup l(pool);
+        l.sock->DnsLookupTcp("localhost");
+        l.sock->AbortDnsLookup();
+        EXPECT_EQ(l.done, std::vector<uint16_t>{WSAEINTR});
+        testsupport::PumpFor(200);  // the abandoned result, if any, is ignored
+        EXPECT_EQ(l.done.size(), 1u);
+
+        // Connecting by name goes through a look-up and on to the peer.
+        Lookup c(pool);
+        std::vector<TSocketState> states;
+        uint16_t connected = 0xFFFF;
+        c.sock->ComponentOptions.Include(wsoAsyncDnsLookup);
+        c.sock->OnChangeState = [&](framework::TComponent*, TSocketState, TSocketState n) { states.push_back(n); };
+        c.sock->OnSessionConnected = [&](framework::TComponent*, uint16_t e) { connected = e; };
+        c.sock->SetAddr("localhost");
+        c.sock->SetPort(sockettest::PeerPort("echo"));
+        c.sock->Connect();
+        EXPECT_EQ(c.sock->State(), wsDnsLookup);
+        ASSERT_TRUE(PumpUntil([&] { return connected != 0xFFFF; }, 20000));
+        EXPECT_EQ(connected, 0);
+        EXPECT_EQ(c.done, std::vector<uint16_t>{0});
+        ASSERT_GE(states.size(), 3u);
+        EXPECT_EQ(states[0], wsDnsLookup);
+        EXPECT_EQ(c.sock->GetPeerAddr(), "127.0.0.1");
+        c.sock->Abort();
+    }
+}
+
+TEST(InetAsyncDns, SocketsDestroyedRightAfterStartingALookup) {
+    for (bool pool : {false, true}) {
+        int events = 0;
+        for (int i = 0; i < 500; ++i) {
+            auto s = std::make_unique<TNetSocket>(nullptr);
+            if (pool) s->ComponentOptions.Include(wsoInetDnsLookup);
+            s->OnDnsLookupDone = [&](framework::TComponent*, uint16_t) { ++events; };
+            s->DnsLookupTcp("localhost");
+            s.reset();
+            if (i % 50 == 0) testsupport::PumpFor(5);
+        }
+        testsupport::PumpFor(500);
+        EXPECT_EQ(events, 0) << pool;
+        // Look-ups still work afterwards.
+        Lookup l(pool);
+        l.sock->DnsLookupTcp("localhost");
+        ASSERT_TRUE(PumpUntil([&] { return !l.done.empty(); }, 20000)) << pool;
+        EXPECT_EQ(l.done, std::vector<uint16_t>{0});
+    }
+    EXPECT_EQ(InetDnsPoolStore().Count(), 0);
+}
+
+TEST(InetAsyncDns, PoolShutdownWhileAWorkerHandsOverAResult) {
+    for (int i = 0; i < 5; ++i) {
+        Lookup l(true);
+        l.sock->DnsLookupTcp("localhost");
+        // Not pumping: the worker finishes and waits inside SendMessage to this thread.
+        Sleep(300);
+        l.sock.reset();  // the last socket of the thread takes the pool down
+        EXPECT_TRUE(l.done.empty());
+    }
+    EXPECT_EQ(InetDnsPoolStore().Count(), 0);
+}
+
+TEST(InetAsyncDns, BlockingResolverAndThreadStore) {
+    framework::TStringList list;
+    ASSERT_EQ(ResolveBlocking("localhost", false, sfAnyIPv4, IPPROTO_TCP, list), 0);
+    ASSERT_GE(list.Count(), 1);
+    bool seenV6 = false;
+    for (int i = 0; i < list.Count(); ++i) {
+        const bool v6 = list[i].find(':') != std::string::npos;
+        EXPECT_FALSE(seenV6 && !v6) << "IPv4 after IPv6 with sfAnyIPv4";
+        seenV6 = seenV6 || v6;
+    }
+    ASSERT_EQ(ResolveBlocking("127.0.0.1", true, sfIPv4, IPPROTO_TCP, list), 0);
+    EXPECT_GE(list.Count(), 1);
+    EXPECT_NE(ResolveBlocking("no-such-host.invalid", false, sfIPv4, IPPROTO_TCP, list), 0);
+
+    TThreadLocalStore store;
+    void** a = store.Acquire(7);
+    *a = &store;
+    EXPECT_EQ(store.Acquire(7), a);
+    EXPECT_EQ(store.Release(7), nullptr);  // one user left
+    EXPECT_EQ(store.Release(7), &store);
+    EXPECT_EQ(store.Count(), 0);
+    EXPECT_EQ(store.Release(7), nullptr);
+}
