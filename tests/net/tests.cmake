@@ -49,3 +49,6 @@ include(${CMAKE_CURRENT_SOURCE_DIR}/net/openssl/openssl.cmake)
 
 # Local peers of the socket tests.
 include(${CMAKE_CURRENT_SOURCE_DIR}/net/sockets.cmake)
+
+# The HTTP client's peer.
+include(${CMAKE_CURRENT_SOURCE_DIR}/net/http.cmake)
