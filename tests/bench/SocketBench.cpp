@@ -141,7 +141,8 @@ int main() {
                     closes / t);
     }
 
-    // Look-ups of "localhost", one after the other.
+    // Look-ups of "127.1" (a name to the socket, resolved numerically by the system: no
+    // hosts file, no name server), one after the other.
     for (bool pool : {false, true}) {
         TNetSocket s(nullptr);
         if (pool) s.ComponentOptions.Include(wsoInetDnsLookup);
@@ -150,15 +151,15 @@ int main() {
         const int n = 1000;
         const double t0 = Now();
         for (int i = 0; i < n; ++i) {
-            s.DnsLookupTcp("localhost");
+            s.DnsLookupTcp("127.1");
             if (!Pump([&] { return done == i + 1; }, 10)) break;
         }
         const double t = Now() - t0;
         // The same names resolved by the blocking call on this thread, for scale.
         const double b0 = Now();
-        for (int i = 0; i < n; ++i) Winsock::gethostbyname("localhost");
+        for (int i = 0; i < n; ++i) Winsock::gethostbyname("127.1");
         const double b = Now() - b0;
-        std::printf("look-ups of localhost (%s): %.0f per second; blocking gethostbyname %.0f per second\n",
+        std::printf("look-ups of 127.1 (%s): %.0f per second; blocking gethostbyname %.0f per second\n",
                     pool ? "worker pool" : "library call", done / t, n / b);
     }
     return 0;
