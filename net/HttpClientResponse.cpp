@@ -568,9 +568,6 @@ void THttpClient::Rewind() {
 }
 
 void THttpClient::ConnectOrReuse() {
-    // Both the document already written and the body already sent go back first: resetting
-    // the counters would forget how far to go back.
-    Rewind();
     const bool keep = !closeAfterResponse_ && connected_ && socket_->State() == wsConnected &&
                       connectHost_ == openHost_ && connectPort_ == openPort_ && protocol_ == openProtocol_;
     if (!keep) {
@@ -587,6 +584,9 @@ void THttpClient::ConnectOrReuse() {
     }
     TriggerLocationChange();
     ChangeMethodForRelocation();
+    // Both the document already written and the body already sent go back before the
+    // counters are reset: afterwards nobody knows how far to go back.
+    Rewind();
     ResetResponse(true);
     StatusCode = status;
     docNameSource_ = requestPath_;

@@ -7,3 +7,16 @@ add_test(NAME net_http_peer_stop COMMAND ${VA_PYTHON3} ${va_http_peer} stop ${CM
 set_tests_properties(net_http_peer_start PROPERTIES FIXTURES_SETUP net_http_peer)
 set_tests_properties(net_http_peer_stop PROPERTIES FIXTURES_CLEANUP net_http_peer)
 set_property(TEST net APPEND PROPERTY FIXTURES_REQUIRED net_http_peer)
+
+# nginx as the reference server, curl as the reference client.
+set(va_nginx_http ${CMAKE_CURRENT_BINARY_DIR}/peers/nginx-http)
+add_test(NAME net_nginx_http_start
+         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/peers/nginx/http_site.sh ${va_nginx_http} ${va_nginx_http}/port)
+add_test(NAME net_nginx_http_stop COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/peers/nginx/stop.sh ${va_nginx_http})
+set_tests_properties(net_nginx_http_start PROPERTIES FIXTURES_SETUP net_nginx_http)
+set_tests_properties(net_nginx_http_stop PROPERTIES FIXTURES_CLEANUP net_nginx_http)
+add_test(NAME net_http_nginx COMMAND net_tests --gtest_filter=HttpNginx.*)
+set_tests_properties(net_http_nginx PROPERTIES FIXTURES_REQUIRED net_nginx_http FIXTURES_SETUP net_http_bodies
+                     ENVIRONMENT "VA_NGINX_HTTP=1" TIMEOUT 180)
+add_test(NAME net_http_curl COMMAND ${VA_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/net/check_http_curl.py ${va_nginx_http})
+set_tests_properties(net_http_curl PROPERTIES FIXTURES_REQUIRED "net_nginx_http;net_http_bodies")
