@@ -14,7 +14,7 @@ using framework::TComponent;
 
 namespace {
 
-constexpr size_t ReadFree = 66536;
+constexpr size_t ReadFree = 1024 * 1024;
 
 std::string DefaultPortOf(const std::string& Proto) { return InetAsciiLower(Proto) == "https" ? "443" : "80"; }
 

@@ -4,6 +4,7 @@
 // request with an error code instead of a success, a crash or a hang.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -369,6 +370,33 @@ TEST(HttpClient, SynchronousWait) {
     EXPECT_EQ(cl.http->StatusCode, 404);
     EXPECT_THROW(cl.http->SetRequestVer("2.0"), EHttpException);
     EXPECT_EQ(cl.http->RequestVer(), "1.0");
+}
+
+}  // namespace
+
+namespace {
+
+// The proxy's answer to CONNECT arrives in pieces: a refusal is read as an ordinary answer,
+// an acceptance is taken only once its blank line is there.
+TEST(HttpClient, ConnectAnswerInPieces) {
+    REQUIRE_HTTP_PEER();
+    Client refused;
+    refused.http->Proxy = "127.0.0.1";
+    refused.http->ProxyPort = PeerPort();
+    ASSERT_TRUE(refused.Run("https://a.test/file"));
+    EXPECT_EQ(refused.err, 0) << refused.http->ReasonPhrase;
+    EXPECT_EQ(refused.http->StatusCode, 407);
+    EXPECT_EQ(refused.Body(), "denied");
+
+    Client accepted;
+    accepted.http->Proxy = "127.0.0.1:" + PeerPort();
+    std::vector<THttpClientState> states;
+    accepted.http->OnStateChange = [&](framework::TComponent*) { states.push_back(accepted.http->State()); };
+    ASSERT_TRUE(accepted.Run("https://b.test/file"));
+    // The tunnel stands, but this client does not speak TLS through it yet.
+    EXPECT_EQ(accepted.err, WSAEPROTONOSUPPORT) << accepted.http->ReasonPhrase;
+    EXPECT_EQ(accepted.http->StatusCode, 0);
+    EXPECT_EQ(std::count(states.begin(), states.end(), hcsAwaitTunnel), 1);
 }
 
 }  // namespace

@@ -76,6 +76,9 @@ class Handler(socketserver.BaseRequestHandler):
             head, body = req
             line = head.split(b"\r\n", 1)[0].decode("latin-1")
             method, target, version = line.split(" ")
+            if method == "CONNECT":
+                self.tunnel(target)
+                break
             url = urllib.parse.urlsplit(target)
             path = url.path
             query = dict(urllib.parse.parse_qsl(url.query))
@@ -92,6 +95,19 @@ class Handler(socketserver.BaseRequestHandler):
         except OSError:
             pass
         self.request.close()
+
+    def tunnel(self, target):
+        """A proxy's answers to CONNECT, in pieces: a.test refused with 407 and a body,
+        b.test accepted, with the first bytes of the tunnel right behind the answer."""
+        if target.startswith("a.test"):
+            data = (b"HTTP/1.1 407 Proxy Authentication Required\r\n"
+                    b"Proxy-Authenticate: Basic realm=\"p\"\r\nContent-Length: 6\r\n\r\ndenied")
+        else:
+            data = b"HTTP/1.1 200 Connection established\r\nX-Proxy: 1\r\n\r\n\x16\x03\x01"
+        for i in range(0, len(data), 7):
+            self.send(data[i:i + 7])
+            time.sleep(0.02)
+        time.sleep(0.5)
 
     def send(self, data):
         self.request.sendall(data)

@@ -19,6 +19,8 @@ with open(site + "/file.txt", "w") as f:
 with open(site + "/private/index.html", "w") as f:
     f.write("secret\n")
 PY
+# The benchmark's large file (zeros, sparse on disk), only when asked for.
+if [[ -n ${VA_BIG_FILE_MB:-} ]]; then truncate -s "${VA_BIG_FILE_MB}M" "$dir/site/big.bin"; fi
 printf 'user:%s\n' "$(openssl passwd -apr1 secret)" >"$dir/htpasswd"
 
 for attempt in 1 2 3 4 5; do
