@@ -400,3 +400,75 @@ TEST(HttpClient, ConnectAnswerInPieces) {
 }
 
 }  // namespace
+
+namespace {
+
+// A client whose inner steps a test can drive without a server.
+struct InsideClient : THttpClient {
+    InsideClient() : THttpClient(nullptr) {}
+    bool emptyLookup = false;
+    void StartConnection() override {
+        if (!emptyLookup) return THttpClient::StartConnection();
+        // A look-up that succeeds with no address at all.
+        StateChange(hcsResolving);
+        socket_->LookupResults.Clear();
+        HandleSocketDnsDone(0);
+    }
+    using THttpClient::HandleLocation;
+    std::string& Protocol() { return protocol_; }
+    bool RelocationPending() const { return relocationPending_; }
+    std::string& RequestPath() { return requestPath_; }
+};
+
+TEST(HttpClientInside, LookupWithoutAddressEndsTheRequest) {
+    InsideClient cl;
+    cl.emptyLookup = true;
+    int done = 0;
+    uint16_t err = 0;
+    cl.OnRequestDone = [&](framework::TComponent*, THttpRequest, uint16_t e) {
+        ++done;
+        err = e;
+    };
+    cl.URL = "http://host.test/";
+    cl.StartGet();
+    ASSERT_TRUE(PumpUntil([&] { return done > 0; }, 5000));
+    EXPECT_EQ(err, WSAHOST_NOT_FOUND);
+    EXPECT_EQ(cl.StatusCode, 404);
+    EXPECT_EQ(cl.ReasonPhrase, "can't resolve hostname to IP address");
+}
+
+TEST(HttpClientInside, RelocationTargets) {
+    struct Case {
+        const char* proto;
+        bool refuse;
+        const char* value;
+        uint16_t err;
+        bool pending;
+        const char* path;
+    } cases[] = {
+        {"https", true, "http://plain.test/x", httpErrInsecureRelocation, false, nullptr},
+        {"https", false, "http://plain.test/x", 0, true, "/x"},
+        {"https", true, "https://other.test/y", 0, true, "/y"},
+        {"http", false, "/b c#top", 0, true, "/b%20c"},
+        {"http", false, "rel?q=1", 0, true, "/dir/rel?q=1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value);
+        InsideClient cl;
+        cl.GetHandle();
+        cl.RefuseHttpsToHttp = c.refuse;
+        cl.Protocol() = c.proto;
+        cl.StatusCode = 302;
+        cl.RequestKind = httpGET;
+        cl.URL = std::string(c.proto) + "://start.test/dir/page";
+        cl.RequestPath() = "/dir/page";
+        cl.HandleLocation(c.value);
+        EXPECT_EQ(cl.RequestError, c.err);
+        EXPECT_EQ(cl.RelocationPending(), c.pending);
+        if (c.path) {
+            EXPECT_EQ(cl.RequestPath(), c.path);
+        }
+    }
+}
+
+}  // namespace
