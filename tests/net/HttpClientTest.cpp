@@ -139,6 +139,20 @@ TEST(HttpClient, ChunksInterimAnswersAndStatusLines) {
     EXPECT_EQ(cl.http->ReasonPhrase, "OK");
 }
 
+TEST(HttpClient, DocumentNames) {
+    REQUIRE_HTTP_PEER();
+    const std::pair<const char*, const char*> cases[] = {
+        {"/a/setup.exe?x=1", "setup.htm"}, {"/a/readme", "readme.htm"}, {"/a/page.php", "page.php"},
+        {"/a/dir/", "document.htm"}, {"/", "document.htm"},
+    };
+    for (const auto& [path, name] : cases) {
+        SCOPED_TRACE(path);
+        Client cl;
+        ASSERT_TRUE(cl.Run(Base() + path));
+        EXPECT_EQ(cl.http->DocumentName, name);
+    }
+}
+
 TEST(HttpClient, GzipBodyIsStoredAsItCame) {
     REQUIRE_HTTP_PEER();
     Client cl;

@@ -200,6 +200,8 @@ class Handler(socketserver.BaseRequestHandler):
                 s(response("200 OK", b"end of chain"))
             else:
                 s(response("302 Found", b"", ["Location: /chain/%d" % (n - 1)]))
+        elif path.startswith("/a/"):
+            s(response("200 OK", b"<p>page</p>", ["Content-Type: text/html"]))
         elif path == "/gzip":
             data = gzip.compress(b"compressed body " * 20, mtime=0)
             s(response("200 OK", data, ["Content-Encoding: gzip", "Content-Type: text/plain"]))
