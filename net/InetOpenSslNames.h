@@ -134,7 +134,7 @@
     X(SSL_client_hello_get0_session_id) X(SSL_client_hello_get0_ciphers)                         \
     X(SSL_client_hello_get1_extensions_present) X(SSL_client_hello_get0_ext)                     \
     X(SSL_get_ciphers) X(SSL_get_cipher_list) X(BIO_f_ssl) X(SSL_alert_desc_string_long)         \
-    X(SSL_state_string_long)
+    X(SSL_state_string_long) X(SSL_SESSION_up_ref) X(SSL_peek)
 
 // The option calls changed their type: unsigned long (32 bits on Win64) up to 1.1.1, uint64_t
 // from 3.0. X(name) binds "name" into ossl::name on 3.x and into ossl::name_111 on 1.1.x.

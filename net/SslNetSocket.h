@@ -1,11 +1,221 @@
-// The TLS layer of the socket chain. With TLS off it passes every operation through to the
-// layer below.
+// The TLS layer of the socket chain. With SslEnable off it passes every operation through to
+// the layer below. With it on, an OpenSSL SSL object runs over a memory BIO pair: bytes from
+// the network go into the pair's network side, plaintext goes in and out through an SSL BIO,
+// and the layer drives itself with TLS read, write and close events it posts to its own
+// window (the network says nothing when OpenSSL merely has more to do).
+//
+// OpenSSL calls back into the socket (net/SslCallbacks) while it runs; a reset asked for
+// during such a callback is deferred to a message, and while the socket is paused (a
+// handler showing a modal box) its TLS events wait instead of re-entering the SSL object.
 #pragma once
 
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/StringList.h"
 #include "net/SocksNetSocket.h"
+#include "net/SslContext.h"
+#include "net/X509Base.h"
+
+enum TSslMode : uint8_t { sslModeClient = 0, sslModeServer = 1 };
+
+enum TTlsSocketState : uint8_t {
+    tlsNone = 0,
+    tlsHandshakeRequested = 1,
+    tlsReady = 2,
+    tlsFailed = 3,
+    tlsEstablished = 4,
+    tlsShuttingDown = 5,
+    tlsShutDown = 6
+};
+
+class TCustomSslNetSocket;
+
+using TSslVerifyPeerEvent = std::function<void(TCustomSslNetSocket* Sender, int& Ok, TX509Base* Cert)>;
+using TSslHandshakeDoneEvent =
+    std::function<void(TCustomSslNetSocket* Sender, uint16_t ErrCode, TX509Base* PeerCert, bool& Disconnect)>;
+using TSslCliGetSession = std::function<void(TCustomSslNetSocket* Sender, void*& SslSession, bool& FreeSession)>;
+using TSslCliNewSession =
+    std::function<void(TCustomSslNetSocket* Sender, void* SslSession, bool WasReused, bool& IncRefCount)>;
+using TSslSvrNewSession = std::function<void(TCustomSslNetSocket* Sender, void* SslSession, void* SessId, int Idlen,
+                                             bool& AddToInternalCache)>;
+using TSslSvrGetSession = std::function<void(TCustomSslNetSocket* Sender, void*& SslSession, void* SessId, int Idlen,
+                                             bool& IncRefCount)>;
+using TSslSetSessionIDContext = std::function<void(TCustomSslNetSocket* Sender, std::string& SessionIDContext)>;
+using TSslShutDownComplete = std::function<void(TCustomSslNetSocket* Sender, bool Bidirectional, int ErrCode)>;
+using TSslCliCertRequest = std::function<void(TCustomSslNetSocket* Sender, TX509Base*& Cert)>;
+using TSslServerNameEvent = std::function<void(TCustomSslNetSocket* Sender, TSslContext*& Ctx, int& ErrCode)>;
+using TSslAlpnSelectEvent = std::function<void(TCustomSslNetSocket* Sender, const framework::TStringList& ProtoList,
+                                               std::string& SelProto, int& ErrCode)>;
+
+// What a server socket read from the client's hello (reset with each connection).
+struct TClientHelloData {
+    std::string ServerName;
+    int Decision = 0;
+    bool IsV2 = false;
+    uint32_t LegacyVersion = 0;
+    std::string Random, SessionId, CipherSuites;
+    std::vector<uint32_t> Extensions;
+    std::string StatusRequest, Alpn, PreSharedKey, PskModes, KeyShare, RenegInfo;
+    std::vector<uint16_t> SupportedGroups, SigAlgs, SupportedVersions;
+    std::vector<uint8_t> PointFormats;
+    void Clear() { *this = TClientHelloData(); }
+};
 
 class TCustomSslNetSocket : public TCustomSocksNetSocket {
+    friend struct TSslCallbacks;
+
 public:
-    explicit TCustomSslNetSocket(framework::TComponent* Owner) : TCustomSocksNetSocket(Owner) {}
-    ~TCustomSslNetSocket() override { DisposeSocket(); }
+    explicit TCustomSslNetSocket(framework::TComponent* Owner);
+    ~TCustomSslNetSocket() override;
+
+    // ---- Properties ----
+    TSslContext* SslContext() const { return sslContext_; }
+    void SetSslContext(TSslContext* Value);
+    bool SslEnable = false;
+    framework::TStringList SslAcceptableHosts;
+    TSslMode SslMode = sslModeClient;
+
+    // ---- Events ----
+    TSslVerifyPeerEvent OnSslVerifyPeer;
+    TSslHandshakeDoneEvent OnSslHandshakeDone;
+    TSslCliGetSession OnSslCliGetSession;
+    TSslCliNewSession OnSslCliNewSession;
+    TSslSvrNewSession OnSslSvrNewSession;
+    TSslSvrGetSession OnSslSvrGetSession;
+    TSslSetSessionIDContext OnSslSetSessionIDContext;
+    TSslShutDownComplete OnSslShutDownComplete;
+    TSslCliCertRequest OnSslCliCertRequest;
+    TSslServerNameEvent OnServerNameRequest;
+    TSslAlpnSelectEvent OnAlpnSelect;
+
+    // ---- State of the current TLS connection ----
+    std::string TlsServerName;
+    TX509Base* PeerCertificate() const { return peerCert_.get(); }
+    TX509List& PeerChain() { return peerChain_; }
+    std::string TlsVersionText = "Unknown";
+    int TlsVersionNumber = 0;
+    std::string TlsCipherName = "Unknown";
+    int CipherAlgBits = 0, CipherBits = 0;
+    std::string CipherDescription, CipherEncryption, CipherKeyExchange, CipherMessageAuth, CipherKeyAuth;
+    bool SessionWasReused = false;
+    std::string AlpnSelected;
+    std::string PeerCertName;
+    std::string HandshakeMessage;
+    unsigned long TlsErrorCode = 0;
+    unsigned long LastPeekError = 0;
+    std::string OcspStaple;
+    int OcspStapleStatus = -1;
+    const TClientHelloData& ClientHello() const { return hello_; }
+    TTlsSocketState TlsState() const { return tlsState_; }
+    int HandshakeCount() const { return handshakeCount_; }
+    SSL* Ssl() const { return ssl_; }
+    // For the OpenSSL callbacks: the depth of callbacks running, and the deferred reset.
+    int& InsideCallbackCount() { return insideCallback_; }
+    void PostResetLater() {
+        if (WindowHandle()) PostMessageA(WindowHandle(), idReset_, 0, 0);
+    }
+
+    // ---- Operations ----
+    void BeginClientHandshake();
+    void BeginServerHandshake();
+    void Close() override;
+    void Listen() override;
+    SOCKET Accept() override;
+    void Dup(SOCKET NewHandle) override;
+    void Shutdown(int How) override;
+    void Resume() override;
+    int PendingReceiveCount() override;
+    void AttachToThread() override;
+
+protected:
+    void WndProc(framework::TMessage& Msg) override;
+    int MessageIdCount() override { return TCustomSocksNetSocket::MessageIdCount() + 5; }
+    void TakeMessageIds() override;
+    void ReturnMessageIds() override;
+    void Notification(framework::TComponent* Component, framework::TOperation Operation) override;
+    void TryToSend() override;
+    void SetDefaults() override;
+    void ShutdownAndClose(bool Shut, uint16_t Error) override;
+    void HardAbort(uint16_t Error) override;
+    int Receive(void* Buffer, int Size, int Flags) override;
+    void HandleFdConnect(framework::TMessage& Msg, uint16_t Error) override;
+    void HandleFdRead(framework::TMessage& Msg, uint16_t Error) override;
+    void HandleFdWrite(framework::TMessage& Msg, uint16_t Error) override;
+    void HandleFdAccept(framework::TMessage& Msg, uint16_t Error) override;
+    void HandleFdClose(framework::TMessage& Msg, uint16_t Error) override;
+    void AdoptConnected() override {}
+    void AppendToSendBuffer(const void* Data, int Len) override;
+    void TriggerSessionConnected(uint16_t ErrCode) override;
+
+    [[noreturn]] virtual void RaiseSslError(int ExceptionKind, const std::string& Msg);
+    virtual void TriggerSslHandshakeDone(uint16_t ErrCode);
+    virtual void TriggerSslVerifyPeer(int& Ok, TX509Base* Cert);
+    virtual void SslReserved() {}
+    virtual void TriggerSslShutDownComplete(int ErrCode);
+    virtual void TriggerServerNameRequest(TSslContext*& Ctx, int& ErrCode);
+    virtual void TriggerAlpnSelect(const framework::TStringList& ProtoList, std::string& SelProto, int& ErrCode);
+
+    void InitSSLConnection(bool ClientMode, SSL_CTX* SslCtx);
+    void ResetSSL();
+
+private:
+    enum : uint8_t { evRead = 1, evWrite = 2, evClose = 32 };
+    bool TlsActive() const { return SslEnable && ssl_ != nullptr; }
+    bool HandshakeFinished() const;
+    void BeginHandshake(TSslMode Mode);
+    void PostTlsEvent(uint8_t Kind, uint16_t Error = 0);
+    void HandleTlsEvent(framework::TMessage& Msg);
+    void PurgeTlsEvents();
+    void RecordSslErrors();
+    enum { kDriveOk, kDriveRetry, kDriveClosed, kDriveError };
+    int DriveSsl();
+    void FlushTls();
+    void DrainNetworkBio();
+    void StartTlsShutdown(int How);
+    bool ShutdownFinished(int How);
+    void ReportHandshakeFailedOnce(uint16_t ErrCode);
+    void SetPendingClose(int Err);
+    bool PlaintextQueued() const;
+    bool AllSentOut();
+    // The core's ciphertext queue itself (its empty flag is cleared by Send before any
+    // byte reaches it).
+    bool CoreQueueEmpty() const { return sendQueue_.IsEmpty(); }
+
+    TSslContext* sslContext_ = nullptr;
+    std::unique_ptr<TX509Base> peerCert_;
+    TX509List peerChain_;
+    TClientHelloData hello_;
+
+    UINT idDataSent_ = 0, idTlsEvent_ = 0, idReset_ = 0, idStartShutdown_ = 0, idShutdownComplete_ = 0;
+    SSL* ssl_ = nullptr;
+    BIO* sslBio_ = nullptr;
+    BIO* intBio_ = nullptr;
+    BIO* netBio_ = nullptr;
+    TInetBufferHandler plainQueue_{nullptr};
+    TTlsSocketState tlsState_ = tlsNone;
+    uint8_t shutdownState_ = 0;  // 0 none, 1 close_notify sent, 2 finished
+    bool bidirectional_ = false;
+    int shutdownHow_ = 1;
+    int pendingCloseError_ = 0;
+    bool closeRequested_ = false;
+    // Close waits for the queued plaintext (and its ciphertext) before the close_notify.
+    bool closeAfterSend_ = false;
+    bool handshakeReported_ = false;
+    bool handshakeDonePending_ = false;
+    int insideCallback_ = 0;
+    int retryWriteLen_ = -1;
+    uint8_t postedEvents_ = 0;
+    // TLS events that arrived while the socket was paused: re-posted on Resume.
+    uint8_t deferredEvents_ = 0;
+    bool netBioFull_ = true, writeWanted_ = true, sslBioRetry_ = true, sendRetry_ = true;
+    bool allPlainSent_ = true;
+    bool dataSentOwed_ = false;
+    bool sslAcquired_ = false;
+    int firstVerifyResult_ = -1;
+    int handshakeCount_ = 0;
+    std::string alpnKeep_;
+    int lastSslError_ = 0;
 };

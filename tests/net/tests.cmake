@@ -52,3 +52,15 @@ include(${CMAKE_CURRENT_SOURCE_DIR}/net/sockets.cmake)
 
 # The HTTP client's peer.
 include(${CMAKE_CURRENT_SOURCE_DIR}/net/http.cmake)
+
+# TLS peers (openssl s_server, socat, a driver for clients of our TLS server) on ephemeral
+# ports of 127.0.0.1, with the certificates of the certificate fixture.
+set(va_tls_peers ${CMAKE_CURRENT_SOURCE_DIR}/peers/tls/tls_peers.py)
+add_test(NAME net_tls_peers_start
+         COMMAND ${VA_PYTHON3} ${va_tls_peers} start ${CMAKE_CURRENT_BINARY_DIR}/net-tls-peers
+                 ${CMAKE_CURRENT_BINARY_DIR}/net-certs)
+add_test(NAME net_tls_peers_stop
+         COMMAND ${VA_PYTHON3} ${va_tls_peers} stop ${CMAKE_CURRENT_BINARY_DIR}/net-tls-peers)
+set_tests_properties(net_tls_peers_start PROPERTIES FIXTURES_SETUP net_tls_peers FIXTURES_REQUIRED net_certs)
+set_tests_properties(net_tls_peers_stop PROPERTIES FIXTURES_CLEANUP net_tls_peers)
+set_property(TEST net APPEND PROPERTY FIXTURES_REQUIRED net_tls_peers)

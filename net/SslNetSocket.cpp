@@ -1,0 +1,1054 @@
+#include "net/SslNetSocket.h"
+
+#include <algorithm>
+
+#include "net/InetIdn.h"
+#include "net/InetSocketErrors.h"
+#include "net/InetWinsock.h"
+#include "net/SslCallbacks.h"
+
+using framework::TMessage;
+
+namespace {
+constexpr int kBioPairSize = 16384;
+constexpr int kMaxChunk = 32767;
+
+// The value after Key ("Enc=", "Kx=", ...) in a cipher description.
+std::string DescriptionField(const std::string& Desc, const std::string& Key) {
+    const size_t p = Desc.find(Key);
+    if (p == std::string::npos) return "";
+    const size_t b = p + Key.size();
+    const size_t e = Desc.find_first_of(" \t\r\n", b);
+    return Desc.substr(b, e == std::string::npos ? std::string::npos : e - b);
+}
+
+std::string QueuedSslErrors() {
+    std::string s = InetLastOpenSslErrors(true);
+    return s == "No error returned" ? std::string() : s;
+}
+}  // namespace
+
+TCustomSslNetSocket::TCustomSslNetSocket(framework::TComponent* Owner)
+    : TCustomSocksNetSocket(Owner), peerChain_(nullptr, true) {
+    TSslCallbacks::Install();
+    // The core took its window while only its own message ids were known: take it again
+    // so that this layer's ids are claimed as well.
+    ReleaseSocketWindow();
+    AllocateSocketWindow();
+    plainQueue_.BufSize = 16384;
+}
+
+TCustomSslNetSocket::~TCustomSslNetSocket() {
+    peerCert_.reset();
+    SetSslContext(nullptr);
+    DisposeSocket();
+    plainQueue_.Lock();
+    plainQueue_.RecycleAll();
+    plainQueue_.Unlock();
+    peerChain_.Clear();
+    insideCallback_ = 0;
+    tlsState_ = tlsNone;
+    ResetSSL();
+    if (sslAcquired_) {
+        sslAcquired_ = false;
+        InetReleaseOpenSsl();
+    }
+}
+
+void TCustomSslNetSocket::SetSslContext(TSslContext* Value) {
+    if (sslContext_ == Value) return;
+    if (sslContext_) {
+        sslContext_->UnregisterSocket(this);
+        sslContext_->RemoveFreeNotification(this);
+    }
+    sslContext_ = Value;
+    if (sslContext_) {
+        sslContext_->RegisterSocket(this);
+        sslContext_->FreeNotification(this);
+    }
+}
+
+void TCustomSslNetSocket::Notification(framework::TComponent* Component, framework::TOperation Operation) {
+    TCustomSocksNetSocket::Notification(Component, Operation);
+    if (Operation == framework::TOperation::opRemove && Component == sslContext_) sslContext_ = nullptr;
+}
+
+// ---- Messages ------------------------------------------------------------------------------
+
+void TCustomSslNetSocket::TakeMessageIds() {
+    TCustomSocksNetSocket::TakeMessageIds();
+    idDataSent_ = HandlerRef()->ClaimMessageId(this);
+    idTlsEvent_ = HandlerRef()->ClaimMessageId(this);
+    idReset_ = HandlerRef()->ClaimMessageId(this);
+    idStartShutdown_ = HandlerRef()->ClaimMessageId(this);
+    idShutdownComplete_ = HandlerRef()->ClaimMessageId(this);
+}
+
+void TCustomSslNetSocket::ReturnMessageIds() {
+    HandlerRef()->FreeMessageId(idShutdownComplete_);
+    HandlerRef()->FreeMessageId(idStartShutdown_);
+    HandlerRef()->FreeMessageId(idReset_);
+    HandlerRef()->FreeMessageId(idTlsEvent_);
+    HandlerRef()->FreeMessageId(idDataSent_);
+    TCustomSocksNetSocket::ReturnMessageIds();
+}
+
+void TCustomSslNetSocket::WndProc(TMessage& Msg) {
+    auto alive = AliveToken();
+    try {
+        if (Msg.Msg == idDataSent_ && idDataSent_) {
+            TriggerDataSent(0);
+        } else if (Msg.Msg == idTlsEvent_ && idTlsEvent_) {
+            HandleTlsEvent(Msg);
+        } else if (Msg.Msg == idReset_ && idReset_) {
+            ResetSSL();
+        } else if (Msg.Msg == idStartShutdown_ && idStartShutdown_) {
+            if (TlsActive() && shutdownState_ == 0) {
+                bidirectional_ = Msg.LParam == 0;
+                StartTlsShutdown(int(Msg.WParam));
+            }
+        } else if (Msg.Msg == idShutdownComplete_ && idShutdownComplete_) {
+            TriggerSslShutDownComplete(int(Msg.LParam));
+        } else {
+            TCustomSocksNetSocket::WndProc(Msg);
+        }
+    } catch (const std::exception& e) {
+        if (*alive) HandleBgException(e, "TCustomSslNetSocket.WndProc: Msg " + std::to_string(Msg.Msg));
+    }
+}
+
+void TCustomSslNetSocket::PostTlsEvent(uint8_t Kind, uint16_t Error) {
+    if (!SslEnable || !WindowHandle() || hSocket_ == INVALID_SOCKET) return;
+    if (eventsPaused_ || insideCallback_) {
+        deferredEvents_ |= Kind;
+        return;
+    }
+    if (postedEvents_ & Kind) return;
+    if (PostMessageA(WindowHandle(), idTlsEvent_, WPARAM(hSocket_), MAKELONG(Kind, Error))) postedEvents_ |= Kind;
+}
+
+void TCustomSslNetSocket::HandleTlsEvent(TMessage& Msg) {
+    const uint8_t kind = uint8_t(LOWORD(Msg.LParam));
+    const uint16_t error = HIWORD(Msg.LParam);
+    postedEvents_ &= uint8_t(~kind);
+    if (SOCKET(Msg.WParam) != hSocket_ || hSocket_ == INVALID_SOCKET) return;
+    // Paused inside a verify or certificate handler (a modal box pumps messages): the SSL
+    // object is in the middle of a call, so the event waits for Resume.
+    if (eventsPaused_ || insideCallback_) {
+        deferredEvents_ |= kind;
+        return;
+    }
+    switch (kind) {
+        case evRead: HandleFdRead(Msg, error); break;
+        case evWrite: HandleFdWrite(Msg, error); break;
+        case evClose: HandleFdClose(Msg, error); break;
+        default: break;
+    }
+}
+
+void TCustomSslNetSocket::PurgeTlsEvents() {
+    postedEvents_ = 0;
+    deferredEvents_ = 0;
+    HWND wnd = WindowHandle();
+    if (!wnd || !idTlsEvent_) return;
+    MSG m;
+    while (PeekMessageA(&m, wnd, idTlsEvent_, idTlsEvent_, PM_REMOVE | PM_NOYIELD | PM_QS_POSTMESSAGE)) {
+    }
+}
+
+void TCustomSslNetSocket::AttachToThread() {
+    const uint8_t pending = uint8_t(postedEvents_ | deferredEvents_);
+    TCustomSocksNetSocket::AttachToThread();
+    postedEvents_ = deferredEvents_ = 0;
+    for (uint8_t k : {evRead, evWrite, evClose})
+        if (pending & k) PostTlsEvent(k);
+}
+
+void TCustomSslNetSocket::Resume() {
+    TCustomSocksNetSocket::Resume();
+    if (!eventsPaused_ && insideCallback_ == 0 && deferredEvents_) {
+        const uint8_t d = deferredEvents_;
+        deferredEvents_ = 0;
+        for (uint8_t k : {evRead, evWrite, evClose})
+            if (d & k) PostTlsEvent(k);
+    }
+    if (insideCallback_ == 0) FlushTls();
+}
+
+// ---- Starting TLS --------------------------------------------------------------------------
+
+bool TCustomSslNetSocket::HandshakeFinished() const {
+    return ssl_ && ossl::SSL_get_state(ssl_) == TLS_ST_OK;
+}
+
+void TCustomSslNetSocket::ReportHandshakeFailedOnce(uint16_t ErrCode) {
+    if (handshakeReported_) return;
+    handshakeReported_ = true;
+    handshakeDonePending_ = false;
+    TriggerSslHandshakeDone(ErrCode);
+}
+
+void TCustomSslNetSocket::BeginClientHandshake() { BeginHandshake(sslModeClient); }
+void TCustomSslNetSocket::BeginServerHandshake() { BeginHandshake(sslModeServer); }
+
+void TCustomSslNetSocket::BeginHandshake(TSslMode Mode) {
+    if (!SslEnable) return;
+    try {
+        if (!sslContext_) throw ESslContextException("SSL requires a context object");
+        if (ssl_) ResetSSL();
+        tlsState_ = tlsHandshakeRequested;
+        SslMode = Mode;
+        handshakeReported_ = false;
+        if (!sslContext_->IsCtxInitialized()) sslContext_->BuildSslCtx();
+        InitSSLConnection(Mode == sslModeClient, sslContext_->SslCtx());
+    } catch (...) {
+        tlsState_ = tlsNone;
+        auto alive = AliveToken();
+        ReportHandshakeFailedOnce(1);
+        if (!*alive) return;
+        throw;
+    }
+}
+
+void TCustomSslNetSocket::RaiseSslError(int ExceptionKind, const std::string& Msg) {
+    LastPeekError = ossl::ERR_peek_error();
+    const std::string errors = QueuedSslErrors();
+    HandshakeMessage = Msg.empty() ? errors : Msg + " - " + errors;
+    const std::string text = "\r\n" + HandshakeMessage + "\r\n";
+    if (ExceptionKind == 1) throw EOpenSslError(text);
+    throw ESslContextException(text);
+}
+
+void TCustomSslNetSocket::RecordSslErrors() {
+    LastPeekError = ossl::ERR_peek_error();
+    if (LastPeekError != 0) {
+        TlsErrorCode = LastPeekError;
+        HandshakeMessage = QueuedSslErrors();
+    }
+    ossl::ERR_clear_error();
+}
+
+void TCustomSslNetSocket::InitSSLConnection(bool ClientMode, SSL_CTX* SslCtx) {
+    if (!SslEnable) return;
+    try {
+        peerChain_.Clear();
+        peerChain_.LastVerifyResult = 0;
+        if (!peerCert_)
+            peerCert_ = std::make_unique<TX509Base>(nullptr);
+        else
+            peerCert_->FreeX509();
+        shutdownHow_ = 1;
+        shutdownState_ = 0;
+        pendingCloseError_ = 0;
+        LastPeekError = 0;
+        bidirectional_ = false;
+        closeRequested_ = false;
+        closeAfterSend_ = false;
+        HandshakeMessage.clear();
+        TlsErrorCode = 0;
+        CipherDescription.clear();
+        CipherEncryption.clear();
+        CipherKeyExchange.clear();
+        CipherMessageAuth.clear();
+        CipherKeyAuth.clear();
+        AlpnSelected.clear();
+        PeerCertName.clear();
+        // A server's staple is its own to send; only a client's received one is reset.
+        if (ClientMode) OcspStaple.clear();
+        firstVerifyResult_ = -1;
+        OcspStapleStatus = -1;
+        postedEvents_ = deferredEvents_ = 0;
+        netBioFull_ = writeWanted_ = sslBioRetry_ = sendRetry_ = true;
+        handshakeDonePending_ = false;
+        hello_.Clear();
+        if (!sslAcquired_) {
+            InetAcquireOpenSsl();
+            sslAcquired_ = true;
+        }
+        {
+            TSslCallbacks::Lock l(TSslCallbacks::kSslNew);
+            ssl_ = ossl::SSL_new(SslCtx);
+        }
+        if (!ssl_) RaiseSslError(0, "Error on creating the Ssl object");
+        sslBio_ = ossl::BIO_new(ossl::BIO_f_ssl());
+        if (!sslBio_) RaiseSslError(0, "Creating SslBIO failed");
+        if (ossl::BIO_new_bio_pair(&intBio_, kBioPairSize, &netBio_, kBioPairSize) != 1)
+            RaiseSslError(0, "Creating Read/Write BIOs failed");
+        if (ossl::SSL_set_ex_data(ssl_, 0, this) != 1) RaiseSslError(0, "SSL_set_ex_data failed");
+        if (ClientMode) {
+            if (sslContext_->SslCertFile().empty() && OnSslCliCertRequest && !ossl::SSL_CTX_get_client_cert_cb(SslCtx))
+                ossl::SSL_CTX_set_client_cert_cb(SslCtx, TSslCallbacks::ClientCert);
+            void* session = nullptr;
+            bool freeSession = true;
+            if (OnSslCliGetSession) OnSslCliGetSession(this, session, freeSession);
+            if (session && ossl::SSL_set_session(ssl_, static_cast<SSL_SESSION*>(session)) == 1) {
+                if (freeSession) ossl::SSL_SESSION_free(static_cast<SSL_SESSION*>(session));
+            } else if (ossl::SSL_set_session(ssl_, nullptr) == 0) {
+                RaiseSslError(1, "Unable to set session");
+            }
+            // The server name (SNI, ASCII form) and the host check of the certificate.
+            sslContext_->PrepareClientSsl(ssl_, TlsServerName);
+            ossl::SSL_set_connect_state(ssl_);
+        } else {
+            std::string idCtx;
+            if (OnSslSetSessionIDContext) OnSslSetSessionIDContext(this, idCtx);
+            if (!idCtx.empty())
+                ossl::SSL_set_session_id_context(ssl_, reinterpret_cast<const unsigned char*>(idCtx.data()),
+                                                 unsigned(std::min<size_t>(idCtx.size(), 32)));
+            TlsServerName.clear();
+            if (SslCtxSetServerNameCallback(SslCtx, TSslCallbacks::ServerName) != 1)
+                RaiseSslError(0, "Unable to initialize servername callback for SNI");
+            ossl::SSL_set_accept_state(ssl_);
+        }
+        BIO* internal = intBio_;
+        intBio_ = nullptr;  // the SSL owns it from here
+        ossl::SSL_set_bio(ssl_, internal, internal);
+        ossl::SSL_set_info_callback(ssl_, TSslCallbacks::Info);
+        ossl::ERR_clear_error();
+        if (ossl::BIO_ctrl(sslBio_, BIO_C_SET_SSL, BIO_NOCLOSE, ssl_) != 1) RaiseSslError(0, "Unable to set BIO as SSL");
+        const int driven = DriveSsl();
+        if (driven == kDriveError)
+            RaiseSslError(0, "InitSSLConnection: ReadBIO, Retry Reason " + std::to_string(lastSslError_));
+        if (state_ == wsConnected) {
+            PostTlsEvent(evRead);
+            PostTlsEvent(evWrite);
+        }
+        tlsState_ = tlsReady;
+    } catch (...) {
+        tlsState_ = tlsFailed;
+        ResetSSL();
+        tlsState_ = tlsFailed;
+        throw;
+    }
+}
+
+void TCustomSslNetSocket::TriggerSessionConnected(uint16_t ErrCode) {
+    auto alive = AliveToken();
+    TCustomSocksNetSocket::TriggerSessionConnected(ErrCode);
+    if (!*alive) return;
+    if (!SslEnable || ErrCode != 0 || ssl_ || hSocket_ == INVALID_SOCKET) return;
+    try {
+        if (SslMode == sslModeClient)
+            BeginClientHandshake();
+        else
+            BeginServerHandshake();
+    } catch (const std::exception& e) {
+        if (!*alive) return;
+        SslEnable = false;
+        ResetSSL();
+        ShutdownAndClose(false, WSAECONNABORTED);
+        if (*alive) HandleBgException(e, "TCustomSslNetSocket.TriggerSessionConnected");
+    }
+}
+
+void TCustomSslNetSocket::Dup(SOCKET NewHandle) {
+    TCustomSocksNetSocket::Dup(NewHandle);
+    ChangeState(wsConnected);
+    if (!SslEnable) return;
+    auto alive = AliveToken();
+    try {
+        if (SslMode == sslModeClient)
+            BeginClientHandshake();
+        else if (SslMode == sslModeServer)
+            BeginServerHandshake();
+        else
+            throw ESslContextException("Invalid SslMode");
+    } catch (const std::exception& e) {
+        if (!*alive) return;
+        SslEnable = false;
+        ResetSSL();
+        ShutdownAndClose(false, WSAECONNABORTED);
+        if (*alive) HandleBgException(e, "TCustomSslNetSocket.Dup");
+    }
+}
+
+void TCustomSslNetSocket::Listen() { TCustomSocksNetSocket::Listen(); }
+SOCKET TCustomSslNetSocket::Accept() { return TCustomSocksNetSocket::Accept(); }
+void TCustomSslNetSocket::HandleFdAccept(TMessage& Msg, uint16_t Error) {
+    TCustomSocksNetSocket::HandleFdAccept(Msg, Error);
+}
+
+// ---- Network -> TLS ------------------------------------------------------------------------
+
+int TCustomSslNetSocket::DriveSsl() {
+    // Lets OpenSSL work on what arrived: the handshake while it runs, then the next record
+    // (peeked, so the plaintext stays for Receive).
+    int r;
+    if (!HandshakeFinished()) {
+        r = ossl::SSL_do_handshake(ssl_);
+        if (r == 1) return kDriveOk;
+    } else {
+        char c;
+        r = ossl::SSL_peek(ssl_, &c, 1);
+        if (r > 0) return kDriveOk;
+    }
+    lastSslError_ = ossl::SSL_get_error(ssl_, r);
+    switch (lastSslError_) {
+        case SSL_ERROR_WANT_READ:
+        case SSL_ERROR_WANT_WRITE:
+        case SSL_ERROR_WANT_X509_LOOKUP:
+        case SSL_ERROR_WANT_CLIENT_HELLO_CB: return kDriveRetry;
+        case SSL_ERROR_ZERO_RETURN: return kDriveClosed;
+        default: return kDriveError;
+    }
+}
+
+void TCustomSslNetSocket::SetPendingClose(int Err) {
+    pendingCloseError_ = Err;
+    LastError = Err;
+    WinsockSetLastError(Err);
+    PostTlsEvent(evClose);
+}
+
+void TCustomSslNetSocket::HandleFdConnect(TMessage& Msg, uint16_t Error) {
+    closeRequested_ = false;
+    shutdownState_ = 0;
+    TCustomSocksNetSocket::HandleFdConnect(Msg, Error);
+}
+
+void TCustomSslNetSocket::HandleFdRead(TMessage& Msg, uint16_t Error) {
+    if (!TlsActive() || ProxyNegotiating() || state_ != wsConnected)
+        return TCustomSocksNetSocket::HandleFdRead(Msg, Error);
+    auto alive = AliveToken();
+    const SOCKET handle = hSocket_;
+    auto same = [&] { return *alive && hSocket_ == handle && ssl_; };
+    if (pendingCloseError_ != 0) return;
+    if (HandshakeFinished() && ossl::SSL_pending(ssl_) > 0) {
+        TriggerDataAvailable(0);
+        return;
+    }
+    size_t n = ossl::BIO_ctrl(netBio_, BIO_C_GET_READ_REQUEST, 0, nullptr);
+    if (n == 0) n = ossl::BIO_ctrl(netBio_, BIO_C_GET_WRITE_GUARANTEE, 0, nullptr);
+    if (n == 0) {
+        // The pair is full of ciphertext nobody has decrypted yet (a write retry was
+        // pending): let OpenSSL take a record, so that the reader gets it and room appears.
+        netBioFull_ = true;
+        if (HandshakeFinished() && DriveSsl() == kDriveOk && ossl::SSL_pending(ssl_) > 0) {
+            TriggerDataAvailable(0);
+            if (!same()) return;
+        }
+        FlushTls();
+        return;
+    }
+    n = std::min<size_t>(n, kMaxChunk);
+    char buf[kMaxChunk];
+    const int got = TCustomSocksNetSocket::Receive(buf, int(n), 0);
+    if (got < 0) {
+        const int err = WinsockGetLastError();
+        if (err > 10000 && err != WSAEWOULDBLOCK && err != WSAECONNABORTED && err != WSAENOTCONN) SetPendingClose(err);
+        return;
+    }
+    if (got == 0) {
+        if (state_ == wsConnected) PostTlsEvent(evClose, Error);
+        return;
+    }
+    ossl::BIO_write(netBio_, buf, got);
+    ossl::BIO_ctrl(netBio_, BIO_CTRL_FLUSH, 0, nullptr);
+    {
+        // Also while a plaintext write waits for room: the echo of what we send must be
+        // read, or both directions stall.
+        const int r = DriveSsl();
+        if (!same()) return;
+        if (r == kDriveError) {
+            RecordSslErrors();
+            // The alert OpenSSL wrote reaches the peer before the connection goes down.
+            DrainNetworkBio();
+            if (!same()) return;
+            SetPendingClose(WSAECONNABORTED);
+        } else if (r == kDriveRetry) {
+            sslBioRetry_ = true;
+        }
+        if (r == kDriveClosed && ossl::SSL_version(ssl_) >= TLS1_VERSION) {
+            // The peer's close_notify.
+            if (tlsState_ < tlsShuttingDown) tlsState_ = tlsShuttingDown;
+            if (!bidirectional_) PostMessageA(WindowHandle(), idStartShutdown_, 1, 1);
+            if (shutdownState_ == 2) PostTlsEvent(evClose, Error);
+            FlushTls();
+            return;
+        }
+    }
+    if (HandshakeFinished() && ossl::SSL_pending(ssl_) > 0) {
+        TriggerDataAvailable(0);
+        if (!same()) return;
+    }
+    if (shutdownState_ != 0 && !bidirectional_ && ShutdownFinished(shutdownHow_)) {
+        PostTlsEvent(evClose);
+        return;
+    }
+    if (same()) FlushTls();
+}
+
+int TCustomSslNetSocket::Receive(void* Buffer, int Size, int Flags) {
+    if (!TlsActive() || ProxyNegotiating()) return TCustomSocksNetSocket::Receive(Buffer, Size, Flags);
+    if (pendingCloseError_ != 0) {
+        if (!(HandshakeFinished() && ossl::SSL_pending(ssl_) > 0 && shutdownState_ == 0)) {
+            WinsockSetLastError(pendingCloseError_);
+            return -1;
+        }
+    } else if (shutdownState_ == 1) {
+        WinsockSetLastError(WSAESHUTDOWN);
+        return -1;
+    }
+    if (Size <= 0) return 0;
+    // Also with nothing decrypted yet: records may wait whole in the BIO pair.
+    if (HandshakeFinished() && pendingCloseError_ == 0 && shutdownState_ == 0) {
+        const int r = ossl::BIO_read(sslBio_, Buffer, Size);
+        if (r > 0) {
+            sslBioRetry_ = true;
+            FlushTls();
+            BytesReceived += r;
+            if (ActivityCounter()) ActivityCounter()->RecvTick = InetTickCount();
+            return r;
+        }
+        if (r < 0 && !SslBioShouldRetry(sslBio_)) {
+            RecordSslErrors();
+            SetPendingClose(WSAECONNABORTED);
+            return -1;
+        }
+        if (r < 0) {
+            netBioFull_ = true;
+            FlushTls();
+            WinsockSetLastError(WSAEWOULDBLOCK);
+            return -1;
+        }
+        if (ossl::SSL_get_error(ssl_, r) == SSL_ERROR_ZERO_RETURN && ossl::SSL_version(ssl_) >= TLS1_VERSION) {
+            tlsState_ = tlsShuttingDown;
+            if (!bidirectional_) PostMessageA(WindowHandle(), idStartShutdown_, 1, 1);
+            WinsockSetLastError(WSAEWOULDBLOCK);
+            return -1;
+        }
+        return 0;
+    }
+    if (HandshakeFinished() && ossl::SSL_pending(ssl_) > 0) {
+        const int r = ossl::BIO_read(sslBio_, Buffer, Size);
+        if (r > 0) {
+            BytesReceived += r;
+            return r;
+        }
+    }
+    if (state_ == wsClosed) return 0;
+    if (closeRequested_) {
+        PostTlsEvent(evClose);
+        return 0;
+    }
+    if (state_ != wsConnected) {
+        WinsockSetLastError(pendingCloseError_ ? pendingCloseError_ : WSAENOTCONN);
+        return -1;
+    }
+    FlushTls();
+    WinsockSetLastError(WSAEWOULDBLOCK);
+    return -1;
+}
+
+int TCustomSslNetSocket::PendingReceiveCount() {
+    if (TlsActive() && !ProxyNegotiating()) return int(ossl::SSL_pending(ssl_));
+    return TCustomSocksNetSocket::PendingReceiveCount();
+}
+
+// ---- Plaintext -> TLS ----------------------------------------------------------------------
+
+bool TCustomSslNetSocket::PlaintextQueued() const { return !plainQueue_.IsEmpty(); }
+
+void TCustomSslNetSocket::AppendToSendBuffer(const void* Data, int Len) {
+    // With TLS on, plaintext waits for the SSL object even before it exists: written from
+    // OnSessionConnected, it must never leave in clear.
+    if (!SslEnable || ProxyNegotiating()) return TCustomSocksNetSocket::AppendToSendBuffer(Data, Len);
+    plainQueue_.Lock();
+    plainQueue_.Write(Data, Len);
+    plainQueue_.Unlock();
+    allPlainSent_ = false;
+    dataSentOwed_ = true;
+}
+
+void TCustomSslNetSocket::TryToSend() {
+    if (!SslEnable || ProxyNegotiating()) return TCustomSocksNetSocket::TryToSend();
+    if (!ssl_) {
+        if (!plainQueue_.IsEmpty()) WinsockSetLastError(WSAEWOULDBLOCK);
+        return TCustomSocksNetSocket::TryToSend();
+    }
+    auto alive = AliveToken();
+    if (hSocket_ == INVALID_SOCKET || plainQueue_.IsEmpty()) {
+        allPlainSent_ = true;
+        FlushTls();
+        return;
+    }
+    for (;;) {
+        if (pendingCloseError_ != 0) {
+            PostTlsEvent(evClose);
+            return;
+        }
+        if (shutdownState_ != 0) {
+            WinsockSetLastError(WSAESHUTDOWN);
+            PostTlsEvent(evClose);
+            return;
+        }
+        if (!HandshakeFinished()) {
+            sendRetry_ = true;
+            WinsockSetLastError(WSAEWOULDBLOCK);
+            return;
+        }
+        const uint8_t* p = nullptr;
+        plainQueue_.Lock();
+        int len = plainQueue_.Peek(p);
+        plainQueue_.Unlock();
+        if (len <= 0) break;
+        if (retryWriteLen_ > 0) len = std::min(len, retryWriteLen_);
+        const int w = ossl::BIO_write(sslBio_, p, len);
+        if (w > 0) {
+            ossl::BIO_ctrl(sslBio_, BIO_CTRL_FLUSH, 0, nullptr);
+            retryWriteLen_ = -1;
+            plainQueue_.Lock();
+            plainQueue_.Remove(w);
+            plainQueue_.Unlock();
+            BytesSent += w;
+            // The ciphertext leaves through the write event.
+            DrainNetworkBio();
+            if (!*alive || !ssl_) return;
+            if (w == len) continue;
+            break;
+        }
+        if (w < 0 && SslBioShouldRetry(sslBio_)) {
+            retryWriteLen_ = len;
+            if (state_ == wsConnected) {
+                sendRetry_ = true;
+                FlushTls();
+                WinsockSetLastError(WSAEWOULDBLOCK);
+            }
+            return;
+        }
+        RecordSslErrors();
+        if (state_ == wsConnected) SetPendingClose(WSAECONNABORTED);
+        return;
+    }
+    if (plainQueue_.IsEmpty()) allPlainSent_ = true;
+    sendQueueEmpty_ = CoreQueueEmpty();
+    FlushTls();
+}
+
+// ---- TLS -> network ------------------------------------------------------------------------
+
+void TCustomSslNetSocket::DrainNetworkBio() {
+    // Ciphertext straight to the socket; what it does not take waits in the core's queue.
+    auto alive = AliveToken();
+    char buf[kMaxChunk];
+    while (*alive && ssl_ && hSocket_ != INVALID_SOCKET && pendingCloseError_ == 0) {
+        if (!CoreQueueEmpty()) {
+            writeWanted_ = true;
+            return;
+        }
+        const size_t pend = ossl::BIO_ctrl_pending(netBio_);
+        if (pend == 0) return;
+        const int n = ossl::BIO_read(netBio_, buf, int(std::min<size_t>(pend, kMaxChunk)));
+        if (n <= 0) return;
+        const int s = SendRaw(buf, n);
+        if (s == n) {
+            BytesSent += 0;
+            continue;
+        }
+        if (s == 0 && state_ == wsConnected) {
+            PostTlsEvent(evClose);
+            return;
+        }
+        const int err = s < 0 ? SendError() : 0;
+        if (s < 0 && err != WSAEWOULDBLOCK && err != WSAENOTCONN) {
+            SetPendingClose(err);
+            return;
+        }
+        const int sent = std::max(s, 0);
+        TCustomSocksNetSocket::AppendToSendBuffer(buf + sent, n - sent);
+        sendQueueEmpty_ = false;
+        writeWanted_ = true;
+        return;
+    }
+}
+
+bool TCustomSslNetSocket::AllSentOut() {
+    return plainQueue_.IsEmpty() && retryWriteLen_ < 0 && ssl_ && ossl::BIO_ctrl_pending(netBio_) == 0 &&
+           CoreQueueEmpty();
+}
+
+void TCustomSslNetSocket::HandleFdWrite(TMessage& Msg, uint16_t Error) {
+    if (!TlsActive() || ProxyNegotiating() || state_ != wsConnected)
+        return TCustomSocksNetSocket::HandleFdWrite(Msg, Error);
+    if (pendingCloseError_ != 0) return;
+    auto alive = AliveToken();
+    const SOCKET handle = hSocket_;
+    auto same = [&] { return *alive && hSocket_ == handle && ssl_; };
+    writeWanted_ = false;
+    TCustomSocksNetSocket::TryToSend();
+    if (!same()) return;
+    if (!CoreQueueEmpty()) {
+        writeWanted_ = true;
+        return;
+    }
+    DrainNetworkBio();
+    if (!same()) return;
+    if (HandshakeFinished()) {
+        if (!plainQueue_.IsEmpty()) {
+            TryToSend();
+            if (!same()) return;
+        }
+        if (AllSentOut() && dataSentOwed_) {
+            dataSentOwed_ = false;
+            TriggerDataSent(0);
+            if (!same()) return;
+        }
+        if (closeAfterSend_ && AllSentOut() && shutdownState_ == 0) {
+            closeAfterSend_ = false;
+            StartTlsShutdown(1);
+            return;
+        }
+    }
+    if (shutdownState_ != 0 && !bidirectional_ && ShutdownFinished(shutdownHow_))
+        PostTlsEvent(evClose);
+    else
+        FlushTls();
+}
+
+void TCustomSslNetSocket::FlushTls() {
+    if (!ssl_ || !SslEnable || insideCallback_) return;
+    auto alive = AliveToken();
+    const SOCKET handle = hSocket_;
+    if (handshakeDonePending_) {
+        handshakeDonePending_ = false;
+        handshakeReported_ = true;
+        TriggerSslHandshakeDone(0);
+        if (!*alive || hSocket_ != handle || !ssl_) return;
+    }
+    const bool finished = HandshakeFinished();
+    if (ossl::BIO_ctrl_pending(netBio_) > 0) {
+        if (writeWanted_ || CoreQueueEmpty()) {
+            writeWanted_ = false;
+            PostTlsEvent(evWrite);
+        }
+    } else if (CoreQueueEmpty() && finished && ossl::BIO_ctrl(sslBio_, BIO_C_GET_WRITE_GUARANTEE, 0, nullptr) > 0 &&
+               writeWanted_ && (!plainQueue_.IsEmpty() || closeAfterSend_)) {
+        writeWanted_ = false;
+        PostTlsEvent(evWrite);
+    } else if (finished) {
+        if (!plainQueue_.IsEmpty() && sendRetry_) {
+            sendRetry_ = false;
+            PostTlsEvent(evWrite);
+        } else if (AllSentOut() && dataSentOwed_) {
+            dataSentOwed_ = false;
+            PostMessageA(WindowHandle(), idDataSent_, 0, 0);
+        }
+        if (closeAfterSend_ && AllSentOut()) PostTlsEvent(evWrite);
+    }
+    if (finished && ossl::SSL_pending(ssl_) > 0) {
+        if (sslBioRetry_) {
+            sslBioRetry_ = false;
+            PostTlsEvent(evRead);
+        }
+    } else if (netBioFull_ && ossl::BIO_ctrl(netBio_, BIO_C_GET_WRITE_GUARANTEE, 0, nullptr) > 0) {
+        netBioFull_ = false;
+        PostTlsEvent(evRead);
+    }
+    if (finished && ossl::SSL_pending(ssl_) == 0 &&
+        ((closeRequested_ && shutdownState_ == 0 && !closeAfterSend_) || (shutdownState_ == 2 && !bidirectional_)))
+        PostTlsEvent(evClose);
+}
+
+// ---- Handshake result ----------------------------------------------------------------------
+
+void TCustomSslNetSocket::TriggerSslHandshakeDone(uint16_t ErrCode) {
+    auto alive = AliveToken();
+    if (hSocket_ == INVALID_SOCKET) ErrCode = 1;
+    if (TlsErrorCode > 0) {
+        if (firstVerifyResult_ == 0) {
+            TlsErrorCode = 0;
+            HandshakeMessage.clear();
+        } else {
+            ErrCode = uint16_t(SslErrGetReason(TlsErrorCode));
+            switch (SslErrGetReason(TlsErrorCode)) {
+                case 155: HandshakeMessage = "Error, HTTPS proxy request, no SSL handshake"; break;
+                case 156: HandshakeMessage = "Error, HTTP request, no SSL handshake"; break;
+                case 252: HandshakeMessage = "Error, unknown SSL protocol"; break;
+                case 267: HandshakeMessage = "Error, wrong SSL version"; break;
+                default: break;
+            }
+        }
+    }
+    tlsState_ = (ErrCode != 0 || !ssl_) ? tlsFailed : tlsEstablished;
+    X509* peer = nullptr;
+    if (tlsState_ == tlsEstablished) {
+        SessionWasReused = SslSessionReused(ssl_) == 1;
+        TlsVersionText = ossl::SSL_get_version(ssl_);
+        TlsVersionNumber = ossl::SSL_version(ssl_);
+        const unsigned char* alpn = nullptr;
+        unsigned alpnLen = 0;
+        ossl::SSL_get0_alpn_selected(ssl_, &alpn, &alpnLen);
+        AlpnSelected = alpn ? std::string(reinterpret_cast<const char*>(alpn), alpnLen) : std::string();
+        if (const SSL_CIPHER* c = ossl::SSL_get_current_cipher(ssl_)) {
+            TlsCipherName = ossl::SSL_CIPHER_get_name(c);
+            CipherBits = ossl::SSL_CIPHER_get_bits(c, &CipherAlgBits);
+            char desc[129] = {};
+            ossl::SSL_CIPHER_description(c, desc, 128);
+            CipherDescription = desc;
+            while (!CipherDescription.empty() &&
+                   (CipherDescription.back() == '\n' || CipherDescription.back() == '\r'))
+                CipherDescription.pop_back();
+            CipherEncryption = DescriptionField(CipherDescription, "Enc=");
+            CipherKeyExchange = DescriptionField(CipherDescription, "Kx=");
+            CipherMessageAuth = DescriptionField(CipherDescription, "Mac=");
+            CipherKeyAuth = DescriptionField(CipherDescription, "Au=");
+        }
+        if (sslContext_ && sslContext_->SslVerifyPeer()) {
+            peer = ossl::SSL_get1_peer_certificate(ssl_);
+            if (const char* pn = ossl::X509_VERIFY_PARAM_get0_peername(ossl::SSL_get0_param(ssl_))) PeerCertName = pn;
+        }
+        if (CipherKeyAuth == "any")
+            HandshakeMessage = "SSL Connected OK with " + TlsVersionText + ", cipher " + TlsCipherName +
+                               ", encryption " + CipherEncryption + ", message auth " + CipherMessageAuth;
+        else
+            HandshakeMessage = "SSL Connected OK with " + TlsVersionText + ", cipher " + TlsCipherName +
+                               ", key auth " + CipherKeyAuth + ", key exchange " + CipherKeyExchange +
+                               ", encryption " + CipherEncryption + ", message auth " + CipherMessageAuth;
+    } else {
+        if (HandshakeMessage.empty())
+            HandshakeMessage = TlsErrorCode ? InetOpenSslErrorText(TlsErrorCode) : QueuedSslErrors();
+        if (ssl_) HandshakeMessage += std::string(", State: ") + ossl::SSL_state_string_long(ssl_);
+        if (ErrCode == 1) HandshakeMessage += ", connection closed unexpectedly";
+    }
+    if (!peerCert_) peerCert_ = std::make_unique<TX509Base>(nullptr);
+    if (peer) {
+        peerCert_->SetX509(peer);
+        if (TX509Base* e = peerChain_.Find(peer)) {
+            peerCert_->VerifyResult = e->VerifyResult;
+            peerCert_->VerifyDepth = e->VerifyDepth;
+            peerCert_->FirstVerifyResult = e->FirstVerifyResult;
+        } else {
+            peerCert_->VerifyResult = int32_t(ossl::SSL_get_verify_result(ssl_));
+        }
+        ossl::X509_free(peer);
+    } else {
+        peerCert_->FreeX509();
+    }
+    bool disconnect = false;
+    if (OnSslHandshakeDone) {
+        auto h = OnSslHandshakeDone;
+        h(this, ErrCode, peerCert_->IsCertLoaded() ? peerCert_.get() : nullptr, disconnect);
+        if (!*alive) return;
+    }
+    if (disconnect && ErrCode == 0) Close();
+}
+
+void TCustomSslNetSocket::TriggerSslVerifyPeer(int& Ok, TX509Base* Cert) {
+    if (OnSslVerifyPeer) {
+        auto h = OnSslVerifyPeer;
+        h(this, Ok, Cert);
+    }
+}
+
+void TCustomSslNetSocket::TriggerSslShutDownComplete(int ErrCode) {
+    if (OnSslShutDownComplete) {
+        auto h = OnSslShutDownComplete;
+        h(this, bidirectional_, ErrCode);
+    }
+}
+
+void TCustomSslNetSocket::TriggerServerNameRequest(TSslContext*& Ctx, int& ErrCode) {
+    if (OnServerNameRequest) {
+        auto h = OnServerNameRequest;
+        h(this, Ctx, ErrCode);
+    }
+}
+
+void TCustomSslNetSocket::TriggerAlpnSelect(const framework::TStringList& ProtoList, std::string& SelProto,
+                                            int& ErrCode) {
+    if (OnAlpnSelect) {
+        auto h = OnAlpnSelect;
+        h(this, ProtoList, SelProto, ErrCode);
+    }
+}
+
+// ---- Shutting down -------------------------------------------------------------------------
+
+void TCustomSslNetSocket::StartTlsShutdown(int How) {
+    if (hSocket_ == INVALID_SOCKET || !SslEnable || !ssl_ || tlsState_ == tlsShutDown) return;
+    shutdownHow_ = How;
+    if (shutdownState_ == 0) {
+        shutdownState_ = 1;
+        int r = 1;
+        if (bidirectional_ || !(ossl::SSL_get_shutdown(ssl_) & SSL_RECEIVED_SHUTDOWN)) {
+            r = ossl::SSL_shutdown(ssl_);
+            if (r == 0) {
+                tlsState_ = tlsShuttingDown;
+                r = ossl::SSL_shutdown(ssl_);
+            }
+        }
+        (void)r;
+        ossl::ERR_clear_error();
+    }
+    if (!ShutdownFinished(How)) {
+        FlushTls();
+        PostTlsEvent(evWrite);
+        WinsockSetLastError(WSAEWOULDBLOCK);
+    }
+}
+
+bool TCustomSslNetSocket::ShutdownFinished(int How) {
+    auto alive = AliveToken();
+    if (!SslEnable || !ssl_) {
+        shutdownState_ = 2;
+        ResetSSL();
+        TriggerSslShutDownComplete(pendingCloseError_);
+        if (*alive && state_ != wsClosed) TCustomSocksNetSocket::ShutdownAndClose(true, 0);
+        return true;
+    }
+    if (shutdownState_ == 2) return true;
+    if (pendingCloseError_ == 0 && shutdownState_ == 0) return false;
+    if (bidirectional_ && pendingCloseError_ == 0 &&
+        (ossl::SSL_get_shutdown(ssl_) & (SSL_SENT_SHUTDOWN | SSL_RECEIVED_SHUTDOWN)) !=
+            (SSL_SENT_SHUTDOWN | SSL_RECEIVED_SHUTDOWN))
+        return false;
+    char drop[1024];
+    while (ossl::SSL_pending(ssl_) > 0)
+        if (ossl::BIO_read(sslBio_, drop, sizeof(drop)) <= 0) break;
+    // Every byte of the close_notify must have left, not only the network BIO.
+    if (pendingCloseError_ == 0 && (ossl::BIO_ctrl_pending(netBio_) > 0 || !CoreQueueEmpty())) return false;
+    shutdownState_ = 2;
+    tlsState_ = tlsShutDown;
+    const bool bidi = bidirectional_;
+    if (bidi) {
+        SslEnable = false;
+        ResetSSL();
+    }
+    TriggerSslShutDownComplete(pendingCloseError_);
+    if (!*alive) return true;
+    if (!bidi) {
+        TCustomSocksNetSocket::Shutdown(How);
+        PostTlsEvent(evClose);
+    }
+    return true;
+}
+
+void TCustomSslNetSocket::Shutdown(int How) {
+    if (TlsActive() && !ProxyNegotiating()) {
+        bidirectional_ = false;
+        StartTlsShutdown(How);
+        return;
+    }
+    TCustomSocksNetSocket::Shutdown(How);
+}
+
+void TCustomSslNetSocket::Close() {
+    if (!TlsActive() || ProxyNegotiating() || hSocket_ == INVALID_SOCKET || state_ != wsConnected)
+        return TCustomSocksNetSocket::Close();
+    closeRequested_ = true;
+    bidirectional_ = false;
+    if (HandshakeFinished() && ossl::SSL_pending(ssl_) > 0) {
+        // The application reads what arrived first; the close follows.
+        FlushTls();
+        return;
+    }
+    if (shutdownState_ == 0 && tlsState_ >= tlsReady && tlsState_ != tlsFailed && !AllSentOut()) {
+        // Everything written before Close goes out first, then the close_notify.
+        closeAfterSend_ = true;
+        writeWanted_ = true;
+        FlushTls();
+        PostTlsEvent(evWrite);
+        return;
+    }
+    TCustomSocksNetSocket::Close();
+}
+
+void TCustomSslNetSocket::ShutdownAndClose(bool Shut, uint16_t Error) {
+    if (SslEnable && ssl_) {
+        if (hSocket_ != INVALID_SOCKET) {
+            if (state_ == wsClosed) return;
+            if (Shut && !Disposing() && shutdownState_ == 0 && HandshakeFinished()) {
+                Shutdown(1);
+                return;
+            }
+            if (Disposing() && shutdownState_ == 0) TCustomSocksNetSocket::Shutdown(1);
+            TCustomSocksNetSocket::ShutdownAndClose(false, Error);
+            return;
+        }
+    }
+    TCustomSocksNetSocket::ShutdownAndClose(Shut, Error);
+}
+
+void TCustomSslNetSocket::HardAbort(uint16_t Error) {
+    SslEnable = false;
+    ResetSSL();
+    TCustomSocksNetSocket::HardAbort(Error);
+}
+
+void TCustomSslNetSocket::HandleFdClose(TMessage& Msg, uint16_t Error) {
+    if (!TlsActive() || state_ == wsConnecting || hSocket_ == INVALID_SOCKET || ProxyNegotiating())
+        return TCustomSocksNetSocket::HandleFdClose(Msg, Error);
+    auto alive = AliveToken();
+    closeRequested_ = true;
+    if (pendingCloseError_ == 0) {
+        if (HandshakeFinished() && ossl::SSL_pending(ssl_) > 0) {
+            FlushTls();
+            return;
+        }
+        u_long avail = 0;
+        if (Winsock::ioctlsocket(hSocket_, FIONREAD, &avail) == 0 && avail > 0) {
+            PostTlsEvent(evRead);
+            PostTlsEvent(evClose, Error);
+            return;
+        }
+        if (Error > 10000) pendingCloseError_ = Error;
+        if (pendingCloseError_ == 0 && HandshakeFinished() && shutdownState_ != 2 && tlsState_ != tlsFailed) {
+            bidirectional_ = false;
+            StartTlsShutdown(1);
+            return;
+        }
+    }
+    Error = uint16_t(pendingCloseError_ ? pendingCloseError_ : Error);
+    if (!handshakeReported_ && !Disposing()) {
+        ReportHandshakeFailedOnce(1);
+        if (!*alive) return;
+        if (hSocket_ == INVALID_SOCKET) return;
+    }
+    if (!*alive) return;
+    const bool fire = !Disposing() && !ClosedFired();
+    SslEnable = false;
+    ResetSSL();
+    // The core reports the close once (OnSessionClosed) as it closes the handle.
+    if (state_ != wsClosed) TCustomSocksNetSocket::ShutdownAndClose(shutdownState_ != 2, Error);
+    (void)fire;
+}
+
+// ---- Reset ---------------------------------------------------------------------------------
+
+void TCustomSslNetSocket::ResetSSL() {
+    if (insideCallback_ || tlsState_ == tlsHandshakeRequested) return;
+    try {
+        PurgeTlsEvents();
+        plainQueue_.Lock();
+        plainQueue_.RecycleAll();
+        plainQueue_.Unlock();
+        TlsVersionText = "Unknown";
+        TlsCipherName = "Unknown";
+        CipherBits = CipherAlgBits = 0;
+        TlsVersionNumber = 0;
+        retryWriteLen_ = -1;
+        pendingCloseError_ = 0;
+        closeAfterSend_ = false;
+        dataSentOwed_ = false;
+        allPlainSent_ = true;
+        handshakeDonePending_ = false;
+        if (tlsState_ != tlsFailed) tlsState_ = tlsNone;
+        if (ssl_) ossl::SSL_set_shutdown(ssl_, SSL_SENT_SHUTDOWN);
+        if (sslBio_) ossl::BIO_free(sslBio_);
+        sslBio_ = nullptr;
+        if (netBio_) ossl::BIO_free(netBio_);
+        netBio_ = nullptr;
+        if (intBio_) ossl::BIO_free(intBio_);
+        intBio_ = nullptr;
+        if (ssl_) ossl::SSL_free(ssl_);
+        ssl_ = nullptr;
+        tlsState_ = tlsNone;
+    } catch (const std::exception& e) {
+        HandleBgException(e, "Fatal exception in ResetSSL");
+    }
+}
+
+void TCustomSslNetSocket::SetDefaults() {
+    ResetSSL();
+    TCustomSocksNetSocket::SetDefaults();
+}

@@ -1,0 +1,479 @@
+// The TLS socket against real peers on 127.0.0.1: openssl s_server and socat as servers
+// (TLS 1.2 and 1.3, ALPN, OCSP stapling, client certificates, session reuse, a 16 MB echo),
+// plain and early-closing peers, and our own TLS server against openssl s_client and hostile
+// client hellos sent by the peers' driver.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "net/SslCallbacks.h"
+#include "net/SslSocket.h"
+#include "OpenSslTestUtil.h"
+#include "SocketTestUtil.h"
+#include "support/Pump.h"
+
+using testsupport::PumpUntil;
+
+namespace {
+
+std::string TlsPeerPort(const std::string& name) {
+    std::ifstream f("net-tls-peers\\ports.txt");
+    std::string n, p;
+    while (f >> n >> p)
+        if (n == name) return p;
+    return "";
+}
+
+#define REQUIRE_TLS_PEERS() \
+    if (TlsPeerPort("driver").empty()) GTEST_SKIP() << "TLS peers not started"
+
+// A TLS client socket with its events written down.
+struct Client {
+    ssltest::OpenSslScope ssl;
+    TSslContext ctx{nullptr};
+    std::unique_ptr<TSslNetSocket> sock = std::make_unique<TSslNetSocket>(nullptr);
+    std::vector<uint16_t> handshakes, closed;
+    std::vector<std::pair<bool, int>> shutdowns;
+    std::string received, handshakeText;
+    int version = 0;
+    bool peerCertSeen = false;
+
+    Client() {
+        sock->SslEnable = true;
+        sock->SetSslContext(&ctx);
+        sock->OnSslHandshakeDone = [this](TCustomSslNetSocket* s, uint16_t e, TX509Base* cert, bool&) {
+            handshakes.push_back(e);
+            handshakeText = s->HandshakeMessage;
+            version = s->TlsVersionNumber;
+            peerCertSeen = cert != nullptr;
+        };
+        sock->OnSessionClosed = [this](framework::TComponent*, uint16_t e) { closed.push_back(e); };
+        sock->OnDataAvailable = [this](framework::TComponent*, uint16_t) {
+            char buf[65536];
+            int n;
+            while ((n = sock->ReceiveData(buf, sizeof(buf))) > 0) received.append(buf, size_t(n));
+        };
+        sock->OnSslShutDownComplete = [this](TCustomSslNetSocket*, bool bidi, int e) { shutdowns.push_back({bidi, e}); };
+    }
+    void Verify(const std::string& host = "www.example.test") {
+        ssltest::SetUpVerifyingClient(ctx, ssltest::CertPath("ca.pem"));
+        sock->TlsServerName = host;
+    }
+    void Connect(const std::string& port) {
+        // The close turns TLS off; each connection asks for it again.
+        sock->SslEnable = true;
+        sock->SetAddr("127.0.0.1");
+        sock->SetPort(port);
+        sock->Connect();
+    }
+    bool WaitHandshake() { return PumpUntil([&] { return !handshakes.empty(); }, 20000); }
+    bool WaitClosed() { return PumpUntil([&] { return !closed.empty(); }, 20000); }
+    // One page of an s_server -www peer.
+    std::string Page(const std::string& port) {
+        received.clear();
+        handshakes.clear();
+        closed.clear();
+        Connect(port);
+        if (!WaitHandshake() || handshakes[0] != 0) return "handshake failed: " + handshakeText;
+        sock->SendText("GET / HTTP/1.0\r\n\r\n");
+        WaitClosed();
+        return received;
+    }
+};
+
+}  // namespace
+
+TEST(SslHello, ExtensionListsAreReadWithinTheirLengths) {
+    struct Case {
+        const char* name;
+        unsigned type;
+        std::vector<uint8_t> data;
+        bool ok;
+    } cases[] = {
+        {"groups", 10, {0x00, 0x04, 0x00, 0x17, 0x00, 0x1d}, true},
+        {"groups longer than the data", 10, {0x00, 0x08, 0x00, 0x17}, false},
+        {"groups odd", 10, {0x00, 0x03, 0x00, 0x17, 0x00}, false},
+        {"groups without length", 10, {0x00}, false},
+        {"sigalgs", 13, {0x00, 0x02, 0x04, 0x01}, true},
+        {"sigalgs shorter than the data", 13, {0x00, 0x02, 0x04, 0x01, 0x05, 0x01}, false},
+        {"versions", 43, {0x04, 0x03, 0x04, 0x03, 0x03}, true},
+        {"versions longer than the data", 43, {0xfe, 0x03, 0x04}, false},
+        {"server name", 0, {0x00, 0x07, 0x00, 0x00, 0x04, 'a', '.', 'b', 'c'}, true},
+        {"server name past the end", 0, {0x00, 0x07, 0x00, 0xff, 0xff, 'a', '.', 'b', 'c'}, false},
+        {"point formats", 11, {0x01, 0x00}, true},
+        {"point formats too long", 11, {0x05, 0x00}, false},
+        {"alpn", 16, {0x00, 0x03, 0x02, 'h', '2'}, true},
+        {"alpn past the end", 16, {0x00, 0x09, 0x02, 'h', '2'}, false},
+        {"empty", 10, {}, false},
+    };
+    for (const Case& c : cases) {
+        TClientHelloData h;
+        EXPECT_EQ(SslParseHelloExtension(h, c.type, c.data.empty() ? nullptr : c.data.data(), c.data.size()), c.ok)
+            << c.name;
+        if (c.ok && c.type == 10) EXPECT_EQ(h.SupportedGroups, (std::vector<uint16_t>{0x17, 0x1d}));
+        if (c.ok && c.type == 43) EXPECT_EQ(h.SupportedVersions, (std::vector<uint16_t>{0x0304, 0x0303}));
+        if (c.ok && c.type == 0) EXPECT_EQ(h.ServerName, "a.bc");
+    }
+}
+
+TEST(SslSocket, HandshakesWithOpensslServers) {
+    REQUIRE_TLS_PEERS();
+    struct Case {
+        const char* peer;
+        int version;
+        const char* text;
+    } cases[] = {
+        {"www12", 0x303, "key exchange"},
+        {"www13", 0x304, "encryption"},
+    };
+    for (const Case& c : cases) {
+        Client cl;
+        cl.Verify();
+        const std::string page = cl.Page(TlsPeerPort(c.peer));
+        ASSERT_EQ(cl.handshakes, std::vector<uint16_t>{0}) << c.peer << ": " << cl.handshakeText;
+        EXPECT_NE(page.find("HTTP/1.0 200 ok"), std::string::npos) << c.peer << page.substr(0, 200);
+        EXPECT_EQ(cl.version, c.version) << c.peer;
+        EXPECT_EQ(cl.handshakeText.rfind("SSL Connected OK with ", 0), 0u) << cl.handshakeText;
+        EXPECT_NE(cl.handshakeText.find(c.text), std::string::npos) << cl.handshakeText;
+        // Only TLS 1.2 suites name their key exchange.
+        EXPECT_EQ(cl.handshakeText.find("key exchange") != std::string::npos, c.version == 0x303) << cl.handshakeText;
+        EXPECT_TRUE(cl.peerCertSeen);
+        ASSERT_GE(cl.sock->PeerChain().Count(), 1);
+        for (int i = 0; i < cl.sock->PeerChain().Count(); ++i)
+            EXPECT_EQ(cl.sock->PeerChain().Items(i)->VerifyResult, 0) << c.peer;
+        EXPECT_EQ(cl.sock->PeerCertificate()->VerifyResult, 0);
+        EXPECT_EQ(cl.sock->PeerCertName, "www.example.test");
+        EXPECT_EQ(cl.closed.size(), 1u);
+    }
+}
+
+TEST(SslSocket, AlpnAndOcspStaple) {
+    REQUIRE_TLS_PEERS();
+    {
+        Client cl;
+        cl.Verify();
+        cl.ctx.SetSslAlpnProtocols("h2\r\nhttp/1.1");
+        cl.ctx.SslOcspStatus = true;
+        cl.Page(TlsPeerPort("www12"));
+        ASSERT_EQ(cl.handshakes, std::vector<uint16_t>{0}) << cl.handshakeText;
+        EXPECT_EQ(cl.sock->AlpnSelected, "h2");
+        EXPECT_EQ(cl.sock->OcspStapleStatus, 0);
+        EXPECT_FALSE(cl.sock->OcspStaple.empty());
+    }
+    {
+        // A server without a staple: nothing is recorded and the handshake goes on.
+        Client cl;
+        cl.Verify();
+        cl.ctx.SslOcspStatus = true;
+        cl.Page(TlsPeerPort("www13"));
+        ASSERT_EQ(cl.handshakes, std::vector<uint16_t>{0}) << cl.handshakeText;
+        EXPECT_EQ(cl.sock->OcspStapleStatus, -1);
+        EXPECT_EQ(cl.sock->AlpnSelected, "");
+    }
+}
+
+TEST(SslSocket, SessionReuseIsReportedOnlyWhenTheSessionWasResumed) {
+    REQUIRE_TLS_PEERS();
+    for (const char* peer : {"www12", "www13"}) {
+        Client cl;
+        cl.Verify();
+        cl.ctx.SetSslSessionCacheModes({sslSESS_CACHE_CLIENT});
+        SSL_SESSION* kept = nullptr;
+        std::vector<bool> newReused;
+        cl.sock->OnSslCliNewSession = [&](TCustomSslNetSocket*, void* s, bool reused, bool& incRef) {
+            newReused.push_back(reused);
+            if (kept) ossl::SSL_SESSION_free(kept);
+            kept = static_cast<SSL_SESSION*>(s);
+            incRef = true;
+        };
+        cl.sock->OnSslCliGetSession = [&](TCustomSslNetSocket*, void*& s, bool& freeSession) {
+            if (kept) ossl::SSL_SESSION_up_ref(kept);
+            s = kept;
+            freeSession = true;
+        };
+        cl.Page(TlsPeerPort(peer));
+        ASSERT_EQ(cl.handshakes, std::vector<uint16_t>{0}) << peer << cl.handshakeText;
+        EXPECT_FALSE(cl.sock->SessionWasReused) << peer;
+        ASSERT_NE(kept, nullptr) << peer;
+        const std::string page = cl.Page(TlsPeerPort(peer));
+        ASSERT_EQ(cl.handshakes, std::vector<uint16_t>{0}) << peer << cl.handshakeText;
+        EXPECT_TRUE(cl.sock->SessionWasReused) << peer;
+        EXPECT_NE(page.find("Reused"), std::string::npos) << peer;
+        ASSERT_FALSE(newReused.empty());
+        EXPECT_FALSE(newReused.front());
+        // Exactly one reference is ours: one free releases it (a second would be a leak,
+        // none left would make this a double free).
+        if (kept) ossl::SSL_SESSION_free(kept);
+    }
+}
+
+TEST(SslSocket, ClientCertificateOnRequest) {
+    REQUIRE_TLS_PEERS();
+    Client cl;
+    cl.Verify();
+    TX509Base mine(nullptr);
+    std::string errors;
+    mine.LoadFromText(ssltest::ReadFile(ssltest::CertPath("server.pem")) +
+                          ssltest::ReadFile(ssltest::CertPath("server.key")),
+                      2, errors);
+    ASSERT_TRUE(mine.IsPKeyLoaded()) << errors;
+    int asked = 0;
+    cl.sock->OnSslCliCertRequest = [&](TCustomSslNetSocket*, TX509Base*& cert) {
+        ++asked;
+        cert = &mine;
+    };
+    const std::string page = cl.Page(TlsPeerPort("cert13"));
+    ASSERT_EQ(cl.handshakes, std::vector<uint16_t>{0}) << cl.handshakeText;
+    EXPECT_EQ(asked, 1);
+    EXPECT_NE(page.find("HTTP/1.0 200 ok"), std::string::npos) << page.substr(0, 300);
+}
+
+TEST(SslSocket, VerifyHandlerThatPumpsMessagesDoesNotReenterTheConnection) {
+    // A handler showing a modal box pumps messages while OpenSSL waits for its answer: the
+    // TLS events queued meanwhile must wait, and the connection must come out intact.
+    REQUIRE_TLS_PEERS();
+    Client cl;
+    cl.Verify();
+    int calls = 0;
+    cl.sock->OnSslVerifyPeer = [&](TCustomSslNetSocket* s, int&, TX509Base*) {
+        ++calls;
+        EXPECT_EQ(s->InsideCallbackCount(), 1);
+        // Post every TLS event a stray network event would cause, then pump them.
+        MSG m;
+        for (int i = 0; i < 50; ++i) {
+            PostMessageA(s->WindowHandle(), s->IdSocketEvent(), WPARAM(s->HSocket()), MAKELONG(FD_READ | FD_WRITE, 0));
+            while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
+        }
+    };
+    const std::string page = cl.Page(TlsPeerPort("www13"));
+    ASSERT_EQ(cl.handshakes, std::vector<uint16_t>{0}) << cl.handshakeText;
+    EXPECT_GE(calls, 2);
+    EXPECT_NE(page.find("HTTP/1.0 200 ok"), std::string::npos);
+}
+
+TEST(SslSocket, SixteenMegabyteEchoArrivesIntact) {
+    REQUIRE_TLS_PEERS();
+    Client cl;
+    cl.Connect(TlsPeerPort("echo13"));
+    ASSERT_TRUE(cl.WaitHandshake());
+    ASSERT_EQ(cl.handshakes, std::vector<uint16_t>{0}) << cl.handshakeText;
+    const std::string data = sockettest::Pattern(16u << 20, 7);
+    // In pieces, the way an application writes, some before earlier ones have gone out.
+    for (size_t off = 0; off < data.size(); off += 1u << 20) cl.sock->Send(data.data() + off, 1 << 20);
+    ASSERT_TRUE(PumpUntil([&] { return cl.received.size() >= data.size() || !cl.closed.empty(); }, 120000));
+    ASSERT_EQ(cl.received.size(), data.size());
+    EXPECT_EQ(sockettest::Sha256Hex(cl.received), sockettest::Sha256Hex(data));
+    cl.sock->Close();
+    ASSERT_TRUE(cl.WaitClosed());
+    EXPECT_EQ(cl.closed, std::vector<uint16_t>{0});
+    ASSERT_EQ(cl.shutdowns.size(), 1u);
+    EXPECT_FALSE(cl.shutdowns[0].first);
+}
+
+TEST(SslSocket, PlainAndClosingPeersFailTheHandshakeCleanly) {
+    REQUIRE_TLS_PEERS();
+    REQUIRE_PEERS();
+    {
+        // A plain-text answer: OpenSSL's reason comes back, then the close.
+        Client cl;
+        cl.Connect(sockettest::PeerPort("fin"));
+        ASSERT_TRUE(cl.WaitHandshake());
+        EXPECT_NE(cl.handshakes[0], 0);
+        EXPECT_NE(cl.handshakes[0], 1);
+        EXPECT_FALSE(cl.handshakeText.empty());
+        ASSERT_TRUE(cl.WaitClosed());
+        EXPECT_EQ(cl.handshakes.size(), 1u);
+    }
+    {
+        Client cl;
+        cl.Connect(TlsPeerPort("closer"));
+        ASSERT_TRUE(cl.WaitHandshake());
+        EXPECT_EQ(cl.handshakes[0], 1);
+        const std::string tail = ", connection closed unexpectedly";
+        ASSERT_GE(cl.handshakeText.size(), tail.size());
+        EXPECT_EQ(cl.handshakeText.substr(cl.handshakeText.size() - tail.size()), tail) << cl.handshakeText;
+        ASSERT_TRUE(cl.WaitClosed());
+        EXPECT_EQ(cl.handshakes.size(), 1u);
+    }
+}
+
+TEST(SslSocket, DataSentBeforeTheHandshakeAndBeforeCloseReachesThePeer) {
+    // Written before the handshake finished and closed at once: every byte still goes out,
+    // followed by the close_notify.
+    REQUIRE_TLS_PEERS();
+    Client cl;
+    cl.sock->OnSessionConnected = [&](framework::TComponent*, uint16_t) {
+        cl.sock->SendText("GET / HTTP/1.0\r\n\r\n");
+    };
+    cl.Connect(TlsPeerPort("www13"));
+    ASSERT_TRUE(cl.WaitClosed());
+    EXPECT_EQ(cl.handshakes, std::vector<uint16_t>{0});
+    EXPECT_NE(cl.received.find("HTTP/1.0 200 ok"), std::string::npos);
+}
+
+namespace {
+
+// Our TLS server: a listening socket whose accepted connections speak TLS, echo one line
+// and close.
+struct Server {
+    ssltest::OpenSslScope ssl;
+    TSslContext ctx{nullptr};
+    TNetSocket listener{nullptr};
+    std::vector<std::unique_ptr<TSslNetSocket>> conns;
+    std::vector<uint16_t> handshakes;
+    std::vector<std::string> names, texts;
+    std::function<void(TSslNetSocket&)> setUp;
+    int closed = 0;
+
+    Server() {
+        ssltest::SetUpServer(ctx);
+        ctx.SslOcspStatus = true;
+        listener.SetAddr("127.0.0.1");
+        listener.SetPort("0");
+        listener.OnSessionAvailable = [this](framework::TComponent*, uint16_t) {
+            auto c = std::make_unique<TSslNetSocket>(nullptr);
+            TSslNetSocket* s = c.get();
+            s->SslEnable = true;
+            s->SslMode = sslModeServer;
+            s->SetSslContext(&ctx);
+            s->OcspStaple = ssltest::ReadFile("net-tls-peers\\server.ocsp");
+            s->OnSslHandshakeDone = [this](TCustomSslNetSocket* x, uint16_t e, TX509Base*, bool&) {
+                handshakes.push_back(e);
+                names.push_back(x->TlsServerName);
+                texts.push_back(x->HandshakeMessage);
+            };
+            s->OnDataAvailable = [s](framework::TComponent*, uint16_t) {
+                const std::string got = s->ReceiveAsText();
+                if (got.find('\n') != std::string::npos) {
+                    s->SendText(got);
+                    s->Close();
+                }
+            };
+            s->OnSessionClosed = [this](framework::TComponent*, uint16_t) { ++closed; };
+            if (setUp) setUp(*s);
+            conns.push_back(std::move(c));
+            s->Dup(listener.Accept());
+        };
+        listener.Listen();
+    }
+    std::string Port() { return listener.LocalPortText(); }
+};
+
+// Sends one request line to the peers' driver and pumps until its answer is complete.
+std::string AskDriver(const std::string& line) {
+    TNetSocket d(nullptr);
+    std::string answer;
+    bool done = false;
+    d.OnDataAvailable = [&](framework::TComponent*, uint16_t) { answer += d.ReceiveAsText(); };
+    d.OnSessionClosed = [&](framework::TComponent*, uint16_t) { done = true; };
+    d.OnSessionConnected = [&](framework::TComponent*, uint16_t) { d.SendText(line + "\n"); };
+    d.SetAddr("127.0.0.1");
+    d.SetPort(TlsPeerPort("driver"));
+    d.Connect();
+    PumpUntil([&] { return done || answer.find("\nEND\n") != std::string::npos; }, 60000);
+    return answer;
+}
+
+std::string Hex(const std::vector<uint8_t>& b) {
+    static const char* d = "0123456789abcdef";
+    std::string s;
+    for (uint8_t x : b) {
+        s += d[x >> 4];
+        s += d[x & 15];
+    }
+    return s;
+}
+
+// A TLS 1.2 client hello with the given extensions (type, data) and correct outer lengths.
+std::vector<uint8_t> ClientHello(const std::vector<std::pair<uint16_t, std::vector<uint8_t>>>& exts) {
+    std::vector<uint8_t> e;
+    for (auto& [type, data] : exts) {
+        e.insert(e.end(), {uint8_t(type >> 8), uint8_t(type), uint8_t(data.size() >> 8), uint8_t(data.size())});
+        e.insert(e.end(), data.begin(), data.end());
+    }
+    std::vector<uint8_t> body = {0x03, 0x03};
+    for (int i = 0; i < 32; ++i) body.push_back(uint8_t(i * 7));
+    body.insert(body.end(), {0x00, 0x00, 0x04, 0xc0, 0x2f, 0x00, 0x9c, 0x01, 0x00});
+    body.insert(body.end(), {uint8_t(e.size() >> 8), uint8_t(e.size())});
+    body.insert(body.end(), e.begin(), e.end());
+    std::vector<uint8_t> hs = {0x01, 0x00, uint8_t(body.size() >> 8), uint8_t(body.size())};
+    hs.insert(hs.end(), body.begin(), body.end());
+    std::vector<uint8_t> rec = {0x16, 0x03, 0x01, uint8_t(hs.size() >> 8), uint8_t(hs.size())};
+    rec.insert(rec.end(), hs.begin(), hs.end());
+    return rec;
+}
+
+}  // namespace
+
+TEST(SslServer, OpensslClientWithNameAlpnAndStatus) {
+    REQUIRE_TLS_PEERS();
+    Server sv;
+    sv.setUp = [](TSslNetSocket& s) {
+        s.OnAlpnSelect = [](TCustomSslNetSocket*, const framework::TStringList& list, std::string& sel, int& err) {
+            for (int i = 0; i < list.Count(); ++i)
+                if (list[i] == "h2") {
+                    sel = "h2";
+                    err = 0;
+                }
+        };
+    };
+    const std::string out =
+        AskDriver("sclient " + sv.Port() + " -servername www.example.test -alpn http/1.1,h2 -status");
+    ASSERT_TRUE(PumpUntil([&] { return sv.closed == 1; }, 20000)) << out;
+    ASSERT_EQ(sv.handshakes, std::vector<uint16_t>{0});
+    EXPECT_EQ(sv.names[0], "www.example.test");
+    EXPECT_NE(out.find("ALPN protocol: h2"), std::string::npos) << out;
+    EXPECT_NE(out.find("OCSP Response Status: successful"), std::string::npos) << out;
+    EXPECT_NE(out.find("ping"), std::string::npos) << out;
+    // The close came with a close_notify, not a bare end of the stream.
+    EXPECT_EQ(out.find("unexpected eof"), std::string::npos) << out;
+}
+
+TEST(SslServer, RefusedNameAndNoAlpnAnswer) {
+    REQUIRE_TLS_PEERS();
+    Server sv;
+    sv.setUp = [](TSslNetSocket& s) {
+        s.OnServerNameRequest = [](TCustomSslNetSocket* x, TSslContext*&, int& err) {
+            if (x->TlsServerName == "bad.example.test") err = 2;
+        };
+        // Leaving the choice empty acknowledges no protocol.
+        s.OnAlpnSelect = [](TCustomSslNetSocket*, const framework::TStringList&, std::string&, int& err) { err = 0; };
+    };
+    const std::string bad = AskDriver("sclient " + sv.Port() + " -servername bad.example.test");
+    EXPECT_NE(bad.find("unrecognized name"), std::string::npos) << bad;
+    const std::string good = AskDriver("sclient " + sv.Port() + " -servername ok.example.test -alpn h2");
+    EXPECT_NE(good.find("No ALPN negotiated"), std::string::npos) << good;
+    EXPECT_NE(good.find("ping"), std::string::npos) << good;
+    ASSERT_TRUE(PumpUntil([&] { return sv.handshakes.size() == 2; }, 20000));
+    EXPECT_NE(sv.handshakes[0], 0);
+    EXPECT_EQ(sv.handshakes[1], 0);
+}
+
+TEST(SslServer, HostileClientHellosFailCleanly) {
+    REQUIRE_TLS_PEERS();
+    Server sv;
+    const std::vector<uint8_t> sigalgs = {0x00, 0x02, 0x04, 0x01};
+    struct Case {
+        const char* name;
+        std::vector<std::pair<uint16_t, std::vector<uint8_t>>> exts;
+    } cases[] = {
+        {"groups longer than their extension", {{10, {0x00, 0x40, 0x00, 0x17}}, {13, sigalgs}}},
+        {"odd signature list", {{13, {0x00, 0x03, 0x04, 0x01, 0x05}}}},
+        {"server name past its extension", {{0, {0x00, 0x07, 0x00, 0x7f, 0xff, 'a', '.', 'b', 'c'}}}},
+        {"versions longer than their extension", {{43, {0xfe, 0x03, 0x04}}, {13, sigalgs}}},
+    };
+    size_t n = 0;
+    for (const Case& c : cases) {
+        const std::string reply = AskDriver("raw " + sv.Port() + " " + Hex(ClientHello(c.exts)));
+        // A fatal alert record, and nothing else.
+        EXPECT_EQ(reply.substr(0, 2), "15") << c.name << ": " << reply;
+        ++n;
+        ASSERT_TRUE(PumpUntil([&] { return sv.handshakes.size() == n; }, 20000)) << c.name;
+        EXPECT_NE(sv.handshakes.back(), 0) << c.name;
+    }
+    // The server still serves a sound client.
+    const std::string out = AskDriver("sclient " + sv.Port() + " -servername www.example.test");
+    EXPECT_NE(out.find("ping"), std::string::npos) << out;
+}

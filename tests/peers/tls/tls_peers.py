@@ -1,0 +1,178 @@
+#!/usr/bin/env python3
+"""TLS peers for the TLS socket tests, each on its own ephemeral port of 127.0.0.1.
+
+  tls_peers.py start <dir> <certs>   starts them, writes <dir>/ports.txt ("name port" lines)
+  tls_peers.py stop <dir>            stops them (the whole process group)
+
+Peers (certificates from the net test's certificate fixture in <certs>):
+  echo13    socat OPENSSL-LISTEN echoing what it reads (TLS 1.3)
+  www12     openssl s_server -www, TLS 1.2 only, ALPN h2 and http/1.1, OCSP staple
+  www13     openssl s_server -www, TLS 1.3 only
+  cert13    openssl s_server -www, TLS 1.3, demands a client certificate of our CA
+  closer    accepts and closes at once
+  driver    runs clients against the test's own TLS server: one request line
+            "sclient <port> <args...>" runs openssl s_client with the args (input "ping\\n",
+            -ign_eof) and answers with its output; "raw <port> <hex>" sends the bytes and
+            answers with the hex of everything read until the peer closes. The answer ends
+            with a line "END".
+"""
+import os
+import signal
+import socket
+import socketserver
+import subprocess
+import sys
+import threading
+import time
+
+
+def free_port():
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+    s.close()
+    return port
+
+
+def wait_listening(port):
+    for _ in range(100):
+        try:
+            socket.create_connection(("127.0.0.1", port), timeout=1).close()
+            return True
+        except OSError:
+            time.sleep(0.05)
+    return False
+
+
+class Server(socketserver.ThreadingTCPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+
+class Closer(socketserver.BaseRequestHandler):
+    def handle(self):
+        self.request.close()
+
+
+class Driver(socketserver.StreamRequestHandler):
+    def handle(self):
+        line = self.rfile.readline().decode().split()
+        out = b""
+        try:
+            if line and line[0] == "sclient":
+                args = ["openssl", "s_client", "-connect", "127.0.0.1:" + line[1], "-ign_eof"] + line[2:]
+                r = subprocess.run(args, input=b"ping\n", stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                   timeout=30)
+                out = r.stdout + b"\nrc=%d\n" % r.returncode
+            elif line and line[0] == "raw":
+                s = socket.create_connection(("127.0.0.1", int(line[1])), timeout=15)
+                s.sendall(bytes.fromhex(line[2]))
+                data = b""
+                try:
+                    while True:
+                        d = s.recv(65536)
+                        if not d:
+                            break
+                        data += d
+                except OSError:
+                    pass
+                s.close()
+                out = data.hex().encode() + b"\n"
+        except Exception as e:  # the test reads the failure
+            out = ("driver error: %r\n" % e).encode()
+        self.wfile.write(out + b"\nEND\n")
+
+
+def serve(folder, certs):
+    procs = []
+    ports = []
+    cert = os.path.join(certs, "server.pem")
+    key = os.path.join(certs, "server.key")
+    ca = os.path.join(certs, "ca.pem")
+    ocsp = os.path.join(folder, "server.ocsp")
+    # A good OCSP answer about the server certificate, signed by our CA, for stapling.
+    index = os.path.join(folder, "index.txt")
+    open(index, "w").close()
+    subprocess.run(["openssl", "ocsp", "-index", index, "-rsigner", os.path.join(certs, "ca.pem"),
+                    "-rkey", os.path.join(certs, "ca.key"), "-CA", ca, "-issuer", ca, "-cert", cert,
+                    "-respout", ocsp, "-ndays", "2"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    common = ["-cert", cert, "-key", key, "-www", "-quiet"]
+    servers = {
+        "www12": ["-tls1_2", "-alpn", "h2,http/1.1"] + (["-status_file", ocsp] if os.path.exists(ocsp) else []),
+        "www13": ["-tls1_3"],
+        "cert13": ["-tls1_3", "-Verify", "1", "-CAfile", ca],
+    }
+    for name, extra in servers.items():
+        port = free_port()
+        procs.append(subprocess.Popen(["openssl", "s_server", "-accept", "127.0.0.1:%d" % port] + common + extra,
+                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                      stderr=subprocess.DEVNULL))
+        ports.append((name, port))
+    port = free_port()
+    procs.append(subprocess.Popen(["socat", "OPENSSL-LISTEN:%d,bind=127.0.0.1,reuseaddr,fork,cert=%s,key=%s,verify=0,"
+                                   "openssl-min-proto-version=TLS1.3" % (port, cert, key), "PIPE"],
+                                  stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+    ports.append(("echo13", port))
+    for name, handler in (("closer", Closer), ("driver", Driver)):
+        server = Server(("127.0.0.1", 0), handler)
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+        ports.append((name, server.server_address[1]))
+    for name, port in ports:
+        if not wait_listening(port):
+            sys.exit("peer %s did not start" % name)
+    tmp = os.path.join(folder, "ports.tmp")
+    with open(tmp, "w") as f:
+        f.write("".join("%s %d\n" % p for p in ports))
+    os.replace(tmp, os.path.join(folder, "ports.txt"))
+    signal.signal(signal.SIGTERM, lambda *a: sys.exit(0))
+    try:
+        while True:
+            time.sleep(3600)
+    finally:
+        for p in procs:
+            p.kill()
+
+
+def stop(pid_file):
+    try:
+        pid = int(open(pid_file).read())
+    except (OSError, ValueError):
+        return
+    try:
+        os.killpg(pid, signal.SIGTERM)
+    except OSError:
+        pass
+    os.remove(pid_file)
+
+
+def main():
+    action, folder = sys.argv[1], os.path.abspath(sys.argv[2])
+    os.makedirs(folder, exist_ok=True)
+    ports_file = os.path.join(folder, "ports.txt")
+    pid_file = os.path.join(folder, "pid")
+    if action == "serve":
+        serve(folder, os.path.abspath(sys.argv[3]))
+    elif action == "start":
+        stop(pid_file)
+        if os.path.exists(ports_file):
+            os.remove(ports_file)
+        proc = subprocess.Popen([sys.executable, os.path.abspath(__file__), "serve", folder, sys.argv[3]],
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL, start_new_session=True)
+        with open(pid_file, "w") as f:
+            f.write(str(proc.pid))
+        for _ in range(300):
+            if os.path.exists(ports_file):
+                print(open(ports_file).read(), end="")
+                return
+            if proc.poll() is not None:
+                break
+            time.sleep(0.1)
+        stop(pid_file)
+        sys.exit("peers did not start")
+    elif action == "stop":
+        stop(pid_file)
+
+
+if __name__ == "__main__":
+    main()
