@@ -375,8 +375,15 @@ void THttpClient::HandleSocketDnsDone(uint16_t Error) {
         HandleSocketClosed(0);
         return;
     }
-    if (protocol_ == "https" && !ProxyUsed()) {
-        // The socket chain has no TLS yet: plain bytes must not go to a TLS server.
+    socket_->SslEnable = protocol_ == "https" && !ProxyUsed() && TlsCapable();
+    if (socket_->SslEnable) {
+        socket_->TlsServerName = requestHost_;
+        socket_->OnSslHandshakeDone = [this](TCustomSslNetSocket*, uint16_t E, TX509Base*, bool& Disconnect) {
+            HandleSslHandshakeDone(E, Disconnect);
+        };
+    }
+    if (protocol_ == "https" && !ProxyUsed() && !TlsCapable()) {
+        // This client has no TLS: plain bytes must not go to a TLS server.
         RequestError = WSAEPROTONOSUPPORT;
         StatusCode = 501;
         ReasonPhrase = "Protocol \"https\" not implemented";
@@ -426,6 +433,8 @@ void THttpClient::HandleSocketConnected(uint16_t Error) {
     TriggerSessionConnected();
     if (state_ != hcsConnected) return;
     receiveTarget_ = TReceiveTarget::Header;
+    // Over TLS the request waits for the handshake (HandleSslHandshakeDone).
+    if (socket_->SslEnable && socket_->TlsState() != tlsEstablished) return;
     try {
         if (ProxyUsed() && protocol_ == "https" && !tunnelAnswered_) {
             StateChange(hcsAwaitTunnel);
@@ -795,5 +804,23 @@ void THttpClient::HandleSocketDataSent(uint16_t) {
     if (readyDue_) {
         readyDue_ = false;
         PostSetReady();
+    }
+}
+
+void THttpClient::HandleSslHandshakeDone(uint16_t Error, bool& Disconnect) {
+    if (Error || socket_->TlsState() != tlsEstablished) {
+        StatusCode = 404;
+        if (ReasonPhrase.empty()) ReasonPhrase = "SSL handshake failed - " + socket_->HandshakeMessage;
+        RequestError = httpErrSslHandshake;
+        connected_ = false;
+        Disconnect = true;
+        return;
+    }
+    if (state_ != hcsConnected) return;
+    try {
+        StateChange(hcsAwaitHeader);
+        SendRequest();
+    } catch (const std::exception&) {
+        CloseConnection();
     }
 }

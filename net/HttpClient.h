@@ -5,8 +5,7 @@
 //
 // The wire side lives in the same class but in its own sources: HttpClientRequest.cpp
 // builds the request header and streams the upload, HttpClientResponse.cpp parses the
-// answer, reads the body and follows relocations. The HTTPS variant comes with the TLS
-// layer of the socket chain.
+// answer, reads the body and follows relocations.
 //
 // Everything that arrives from the server is bounded: header lines, their number and their
 // total size, chunk sizes and Content-Length values. A response that breaks a bound ends the
@@ -284,6 +283,9 @@ protected:
     bool RelocationAllowed();
     void ChangeMethodForRelocation();
     bool ProxyUsed() const { return !Proxy.empty(); }
+    // Whether this client speaks TLS (the HTTPS variant does).
+    virtual bool TlsCapable() const { return false; }
+    void HandleSslHandshakeDone(uint16_t Error, bool& Disconnect);
     bool TunnelAnswerComplete();
 
     std::unique_ptr<TNetSocket> socket_;
@@ -343,4 +345,17 @@ protected:
     bool readyDue_ = false;
     // The connection the request was found unusable on; a close after the error is noise.
     bool failed_ = false;
+};
+
+// The HTTPS variant: the socket speaks TLS for "https" URLs (verified against the context's
+// trust settings, with the request host as the server name).
+class TSslHttpClient : public THttpClient {
+public:
+    explicit TSslHttpClient(framework::TComponent* Owner) : THttpClient(Owner) {}
+    TSslContext* SslContext() const { return socket_->SslContext(); }
+    void SetSslContext(TSslContext* Value) { socket_->SetSslContext(Value); }
+    framework::TStringList& SslAcceptableHosts() { return socket_->SslAcceptableHosts; }
+
+protected:
+    bool TlsCapable() const override { return true; }
 };
