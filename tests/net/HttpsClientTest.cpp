@@ -59,7 +59,6 @@ TEST(HttpsClient, VerifiedGetAndPlainClientRefusal) {
         EXPECT_EQ(https.StatusCode, 200);
         EXPECT_EQ(https.RequestError, 0);
         EXPECT_NE(r.body.Bytes().find("s_server"), std::string::npos);
-        EXPECT_EQ(https.CtrlSocket()->TlsVersionNumber, 0x0304);
         https.Abort();
     }
     THttpClient plain(nullptr);
