@@ -1,0 +1,826 @@
+// The HTTP client component: properties, connection set-up and reuse, states, the posted
+// messages, abort, the synchronous wait and the completion codes.
+#include "net/HttpClient.h"
+
+#include <winsock2.h>
+
+#include <new>
+
+#include "net/InetIdn.h"
+#include "net/InetSocketErrors.h"
+#include "net/InetUrl.h"
+
+using framework::TComponent;
+using framework::TMessage;
+
+namespace {
+
+std::wstring AnsiToWide(const std::string& S) {
+    if (S.empty()) return {};
+    const int n = MultiByteToWideChar(CP_ACP, 0, S.data(), int(S.size()), nullptr, 0);
+    std::wstring w(size_t(n), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, S.data(), int(S.size()), w.data(), n);
+    return w;
+}
+
+std::string DefaultPort(const std::string& Proto) { return InetAsciiLower(Proto) == "https" ? "443" : "80"; }
+
+std::string AsciiHost(const std::string& Host) {
+    const std::string h = InetTrimBlanks(Host);
+    if (h.empty()) return h;
+    for (unsigned char c : h)
+        if (c >= 0x80) return InetHostToAscii(AnsiToWide(h));
+    return h;
+}
+
+}  // namespace
+
+THttpClient::THttpClient(TComponent* Owner) : TInetWndControl(Owner) {
+    contentCoding_ = std::make_unique<THttpCodingHandler>(
+        &ReceiveStream, [this](const void* Buffer, size_t Count) { TriggerDocData(Buffer, int(Count)); });
+    MakeSocket();
+    TNetSocket* s = socket_.get();
+    s->AbortNotify = [this](const std::exception& E) { AbortAfterException(E); };
+    s->OnSessionClosed = [this](TComponent*, uint16_t E) { HandleSocketClosed(E); };
+    s->OnDataAvailable = [this](TComponent*, uint16_t E) { HandleSocketData(E); };
+    s->OnSessionConnected = [this](TComponent*, uint16_t E) { HandleSocketConnected(E); };
+    s->OnDataSent = [this](TComponent*, uint16_t E) { HandleSocketDataSent(E); };
+    s->OnDnsLookupDone = [this](TComponent*, uint16_t E) { HandleSocketDnsDone(E); };
+    s->OnLimitReached = [this](TComponent*, int) {
+        if (state_ == hcsReady || state_ == hcsAborting) return;
+        const THttpClientState was = state_;
+        StateChange(hcsAborting);
+        StatusCode = 404;
+        ReasonPhrase = "Request aborted on timeout";
+        RequestError = httpErrTimeout;
+        relocationPending_ = false;
+        if (was == hcsResolving) {
+            try {
+                socket_->AbortDnsLookup();
+            } catch (...) {
+            }
+            HandleSocketClosed(0);
+        } else {
+            socket_->Abort();
+        }
+        StateChange(hcsReady);
+    };
+    lastAddressIndex_ = -1;
+}
+
+THttpClient::~THttpClient() {
+    BeginDestroy();
+    ReleaseWindowOnce();
+    if (socket_) {
+        socket_->OnSessionClosed = nullptr;
+        socket_->OnDataAvailable = nullptr;
+        socket_->OnSessionConnected = nullptr;
+        socket_->OnDataSent = nullptr;
+        socket_->OnDnsLookupDone = nullptr;
+        socket_->OnLimitReached = nullptr;
+        socket_->AbortNotify = nullptr;
+    }
+    socket_.reset();
+    contentCoding_.reset();
+}
+
+void THttpClient::MakeSocket() { socket_ = std::make_unique<TNetSocket>(nullptr); }
+
+void THttpClient::TakeMessageIds() {
+    TInetWndControl::TakeMessageIds();
+    idRequestDone_ = HandlerRef()->ClaimMessageId(this);
+    idSetReady_ = HandlerRef()->ClaimMessageId(this);
+    idStartConnection_ = HandlerRef()->ClaimMessageId(this);
+}
+
+void THttpClient::ReturnMessageIds() {
+    HandlerRef()->FreeMessageId(idStartConnection_);
+    HandlerRef()->FreeMessageId(idSetReady_);
+    HandlerRef()->FreeMessageId(idRequestDone_);
+    TInetWndControl::ReturnMessageIds();
+}
+
+void THttpClient::WndProc(TMessage& Msg) {
+    auto alive = AliveToken();
+    try {
+        if (Msg.Msg == idRequestDone_ && idRequestDone_) {
+            TriggerRequestDone();
+        } else if (Msg.Msg == idSetReady_ && idSetReady_) {
+            setReadyPosted_ = false;
+            StateChange(hcsReady);
+        } else if (Msg.Msg == idStartConnection_ && idStartConnection_) {
+            StartConnection();
+        } else {
+            TInetWndControl::WndProc(Msg);
+        }
+    } catch (const std::exception& e) {
+        if (*alive) HandleBgException(e, "Unknown");
+    }
+}
+
+// ---- Properties ----------------------------------------------------------------------------
+
+void THttpClient::SetExtraHeaders(const framework::TStringList& Value) {
+    extraHeaders_.Clear();
+    for (int i = 0; i < Value.Count(); ++i) extraHeaders_.Add(Value[i]);
+}
+
+void THttpClient::SetRequestVer(const std::string& Value) {
+    if (Value != "1.0" && Value != "1.1") throw EHttpException("Insupported HTTP version", httpErrVersion);
+    requestVer_ = Value;
+}
+
+THttpClientOptions THttpClient::Options() {
+    options_ &= THttpClientOptions(~(HttpOpt(httpoEnableContentCoding) | HttpOpt(httpoUseQuality)));
+    if (contentCoding_->Enabled()) options_ |= HttpOpt(httpoEnableContentCoding);
+    if (contentCoding_->UseQuality()) options_ |= HttpOpt(httpoUseQuality);
+    return options_;
+}
+
+void THttpClient::SetOptions(THttpClientOptions Value) {
+    options_ = Value;
+    contentCoding_->SetEnabled((Value & HttpOpt(httpoEnableContentCoding)) != 0);
+    contentCoding_->SetUseQuality((Value & HttpOpt(httpoUseQuality)) != 0);
+}
+
+void THttpClient::SetSocketFamily(TSocketFamily Value) {
+    if (Value != socketFamily_) {
+        lastAddress_.clear();
+        lastAddressIndex_ = -1;
+    }
+    socketFamily_ = Value;
+}
+
+void THttpClient::SetMultiThreaded(bool Value) {
+    TInetWndControl::SetMultiThreaded(Value);
+    socket_->SetMultiThreaded(Value);
+}
+
+void THttpClient::SetTerminated(bool Value) {
+    TInetWndControl::SetTerminated(Value);
+    socket_->SetTerminated(Value);
+}
+
+void THttpClient::SetOnBgException(TInetBgExceptionEvent Event) {
+    socket_->SetOnBgException(Event);
+    TInetWndControl::SetOnBgException(std::move(Event));
+}
+
+void THttpClient::SetPumpHook(TInetPumpHook Event) {
+    socket_->SetPumpHook(Event);
+    TInetWndControl::SetPumpHook(std::move(Event));
+}
+
+void THttpClient::AttachToThread() {
+    TInetWndControl::AttachToThread();
+    socket_->AttachToThread();
+}
+
+void THttpClient::DetachFromThread() {
+    socket_->DetachFromThread();
+    TInetWndControl::DetachFromThread();
+}
+
+// ---- Starting a request --------------------------------------------------------------------
+
+void THttpClient::StartGet() {
+    LocationChangeCurCount = 0;
+    StartRequest(httpGET);
+}
+
+void THttpClient::StartRequest(THttpRequest Kind) {
+    if (state_ != hcsReady && Kind != httpCLOSE)
+        throw EHttpException("HTTP component " + Name() + " is busy", httpErrBusy);
+    if ((Kind == httpPOST || Kind == httpPUT || Kind == httpPATCH) && !UploadStream)
+        throw EHttpException("HTTP component has nothing to post, put or patch", httpErrNothingToSend);
+    GetHandle();
+    failed_ = false;
+
+    if (Kind == httpCLOSE) {
+        StatusCode = 200;
+        ReasonPhrase = "OK";
+        StateChange(hcsClosing);
+        if (socket_->State() == wsClosed) {
+            relocationPending_ = false;
+            RequestKind = httpCLOSE;
+            ResetResponse();
+            StatusCode = 200;
+            ReasonPhrase = "OK";
+            PostSetReady();
+        } else {
+            RequestKind = httpCLOSE;
+            socket_->CloseLater();
+        }
+        return;
+    }
+
+    RequestKind = Kind;
+    ResetResponse();
+    curUser_ = Username;
+    curPassword_ = Password;
+    curConnection_ = Connection;
+    curProxyConnection_ = ProxyConnection;
+
+    if (ProxyURL.size() > 6) {
+        const std::string tail = ProxyURL.substr(5);
+        const size_t colon = tail.find(':', 5);
+        if (colon != std::string::npos) {
+            std::string proto, user, pass, host, port, path;
+            SplitUrl(ProxyURL, proto, user, path, port, host, pass);
+            if (proto == "http") {
+                Proxy = host;
+                ProxyPort = port;
+                ProxyUsername = user;
+                ProxyPassword = pass;
+                if (!user.empty() && !pass.empty()) ProxyAuth = httpAuthBasic;
+            }
+        }
+    }
+
+    std::string proto, user, pass, host, port, path;
+    SplitUrl(URL, proto, user, path, port, host, pass);
+    if (!user.empty()) curUser_ = user;
+    if (!pass.empty()) curPassword_ = pass;
+    requestHost_ = host;
+    requestPort_ = port.empty() ? DefaultPort(proto) : port;
+    docNameSource_ = path;
+    protocol_ = proto.empty() ? "http" : proto;
+    if (ProxyUsed()) {
+        const std::string ascii = AsciiHost(host);
+        if (protocol_ == "https")
+            requestPath_ = path;
+        else
+            requestPath_ = (proto.empty() ? std::string("http") : proto) + "://" + ascii + (port.empty() ? "" : ":" + port) +
+                           path;
+        std::string pp, pu, pw, ph, pport, ppath;
+        SplitUrl(Proxy, pp, pu, ppath, pport, ph, pw);
+        connectHost_ = ph.empty() ? Proxy : ph;
+        connectPort_ = pport.empty() ? ProxyPort : pport;
+    } else {
+        requestPath_ = path;
+        connectHost_ = host;
+        connectPort_ = requestPort_;
+    }
+    if (!(Options() & HttpOpt(httpoAllowAnchor))) {
+        const size_t hash = requestPath_.find('#');
+        if (hash != std::string::npos) requestPath_.erase(hash);
+    }
+    if (requestPath_.empty()) requestPath_ = "/";
+    if (Kind == httpOPTIONS && requestPath_ == "/*") requestPath_ = "*";
+    DocNameFromPath();
+
+    authNtlmState_ = authDigestState_ = authBasicState_ = 0;
+    proxyAuthNtlmState_ = proxyAuthDigestState_ = proxyAuthBasicState_ = 0;
+
+    socket_->IdleLimitMs = IdleTimeoutMs;
+    socket_->ConnectLimitMs = IdleTimeoutMs;
+    if (IdleTimeoutMs) socket_->LimitCheckMs = IdleTimeoutMs < 1000 ? 100 : 500;
+
+    if (socket_->State() == wsConnected && connected_) {
+        if (connectHost_ == openHost_ && connectPort_ == openPort_ && protocol_ == openProtocol_) {
+            StateChange(hcsStarting);
+            // The time-out clock of the socket runs from the new request on.
+            if (socket_->ActivityCounter()) socket_->ActivityCounter()->SendTick = InetTickCount();
+            HandleSocketConnected(0);
+            return;
+        }
+        socket_->OnSessionClosed = nullptr;
+        socket_->Abort();
+        socket_->OnSessionClosed = [this](TComponent*, uint16_t E) { HandleSocketClosed(E); };
+        connected_ = false;
+    }
+    tunnelAnswered_ = false;
+    StateChange(hcsStarting);
+    StartConnection();
+}
+
+void THttpClient::StartConnection() {
+    startConnectionPosted_ = false;
+    StatusCode = 0;
+    relocationPending_ = false;
+    ReasonPhrase.clear();
+    socket_->OnSessionClosed = [this](TComponent*, uint16_t E) { HandleSocketClosed(E); };
+    try {
+        if (socket_->State() == wsConnected) {
+            HandleSocketConnected(0);
+            return;
+        }
+        StateChange(hcsResolving);
+        socket_->SetLocalAddr(LocalAddr);
+        socket_->SetLocalAddr6(LocalAddr6);
+        socket_->SocketErrs = SocketErrs;
+        socket_->SetSocketFamily(socketFamily_);
+        if (!SocksServer.empty() && SocksLevel != "4") {
+            HandleSocketDnsDone(0);
+        } else {
+            socket_->DnsLookupTcp(connectHost_);
+        }
+    } catch (const ESocketException& e) {
+        // A request that cannot even start ends with a code, never as a success.
+        StatusCode = 404;
+        ReasonPhrase = e.Message();
+        RequestError = uint16_t(e.SocketCode ? e.SocketCode : (socket_->LastError ? socket_->LastError : WSAEINVAL));
+        connected_ = false;
+        StateChange(hcsReady);
+    } catch (const std::exception& e) {
+        StatusCode = 404;
+        ReasonPhrase = e.what();
+        RequestError = uint16_t(socket_->LastError ? socket_->LastError : WSAEINVAL);
+        connected_ = false;
+        StateChange(hcsReady);
+    }
+}
+
+void THttpClient::HandleSocketDnsDone(uint16_t Error) {
+    if (state_ == hcsAborting || state_ == hcsReady) return;
+    const bool socks = !SocksServer.empty() && SocksLevel != "4";
+    if (Error == 0 && !socks && socket_->LookupResults.Count() == 0) Error = WSAHOST_NOT_FOUND;
+    if (Error) {
+        RequestError = Error;
+        StatusCode = 404;
+        ReasonPhrase = "can't resolve hostname to IP address";
+        HandleSocketClosed(Error);
+        return;
+    }
+    std::string addr;
+    if (socks) {
+        addr = connectHost_;
+    } else if (OnSelectDns) {
+        addr = socket_->LookupResults[0];
+        auto h = OnSelectDns;
+        h(this, socket_->LookupResults, addr);
+    } else if (socket_->LookupResults.Count() == 1) {
+        addr = socket_->LookupResults[0];
+        lastAddressIndex_ = 0;
+    } else {
+        const int n = socket_->LookupResults.Count();
+        int found = -1;
+        for (int i = 0; i < n; ++i)
+            if (!lastAddress_.empty() && socket_->LookupResults[i] == lastAddress_) found = i;
+        lastAddressIndex_ = found >= 0 ? found : (lastAddressIndex_ + 1 >= n || lastAddressIndex_ < 0 ? 0 : lastAddressIndex_ + 1);
+        addr = socket_->LookupResults[lastAddressIndex_];
+    }
+    StateChange(hcsResolved);
+    socket_->SetAddr(addr);
+    PrepareSocket();
+    openHost_ = connectHost_;
+    openPort_ = connectPort_;
+    openProtocol_ = protocol_;
+    if (protocol_ != "http" && protocol_ != "https") {
+        // The socket knows nothing to report here: the code must still say "failed".
+        RequestError = uint16_t(socket_->LastError ? socket_->LastError : WSAEPROTONOSUPPORT);
+        StatusCode = 501;
+        ReasonPhrase = "Protocol \"" + protocol_ + "\" not implemented";
+        socket_->Close();
+        HandleSocketClosed(0);
+        return;
+    }
+    socket_->SslEnable = protocol_ == "https" && !ProxyUsed() && TlsCapable();
+    if (socket_->SslEnable) {
+        socket_->TlsServerName = requestHost_;
+        socket_->OnSslHandshakeDone = [this](TCustomSslNetSocket*, uint16_t E, TX509Base*, bool& Disconnect) {
+            HandleSslHandshakeDone(E, Disconnect);
+        };
+    }
+    if (protocol_ == "https" && !ProxyUsed() && !TlsCapable()) {
+        // This client has no TLS: plain bytes must not go to a TLS server.
+        RequestError = WSAEPROTONOSUPPORT;
+        StatusCode = 501;
+        ReasonPhrase = "Protocol \"https\" not implemented";
+        socket_->Close();
+        HandleSocketClosed(0);
+        return;
+    }
+    try {
+        socket_->Connect();
+    } catch (const ESocketException& e) {
+        RequestError = uint16_t(socket_->LastError ? socket_->LastError : (e.SocketCode ? e.SocketCode : WSAEINVAL));
+        StatusCode = 404;
+        ReasonPhrase = "can't connect: " + SocketErrorText(RequestError) + " (Error #" + std::to_string(RequestError) + ")";
+        socket_->Close();
+        HandleSocketClosed(0);
+    }
+}
+
+void THttpClient::PrepareSocket() {
+    socket_->SetLocalAddr(LocalAddr);
+    socket_->SetLocalAddr6(LocalAddr6);
+    socket_->SetPort(connectPort_);
+    socket_->SetProto("tcp");
+    socket_->SocketErrs = SocketErrs;
+    if (options_ & HttpOpt(httpoBandwidthControl)) {
+        socket_->SetBandwidthLimit(BandwidthLimit);
+        socket_->SetBandwidthSampling(BandwidthSampling);
+    } else {
+        socket_->SetBandwidthLimit(0);
+    }
+}
+
+void THttpClient::HandleSocketConnected(uint16_t Error) {
+    const std::string peer = socket_->Addr();
+    if (Error) {
+        RequestError = Error;
+        StatusCode = 404;
+        ReasonPhrase = SocketErrorText(Error) + " (Error #" + std::to_string(Error) + ") to " + peer + ":" + connectPort_;
+        lastAddress_.clear();
+        TriggerSessionConnected();
+        return;
+    }
+    relocationPending_ = false;
+    connected_ = true;
+    lastAddress_ = peer;
+    StateChange(hcsConnected);
+    TriggerSessionConnected();
+    if (state_ != hcsConnected) return;
+    receiveTarget_ = TReceiveTarget::Header;
+    // Over TLS the request waits for the handshake (HandleSslHandshakeDone).
+    if (socket_->SslEnable && socket_->TlsState() != tlsEstablished) return;
+    try {
+        if (ProxyUsed() && protocol_ == "https" && !tunnelAnswered_) {
+            StateChange(hcsAwaitTunnel);
+            sendBuffer_.Clear();
+            if (requestVer_ == "1.0" || ResponseVersion == "1.0" || ResponseVersion.empty())
+                curProxyConnection_ = "Keep-Alive";
+            SendRequestHeader("CONNECT", requestVer_);
+            return;
+        }
+        StateChange(hcsAwaitHeader);
+        SendRequest();
+    } catch (const std::exception&) {
+        CloseConnection();
+    }
+}
+
+void THttpClient::SendRequest() {
+    SendRequestHeader(MethodText(), requestVer_);
+    if ((RequestKind == httpPOST || RequestKind == httpPUT || RequestKind == httpPATCH) && authNtlmState_ != 1 &&
+        proxyAuthNtlmState_ != 1)
+        StartUpload();
+}
+
+void THttpClient::CloseConnection() {
+    socket_->Close();
+    connected_ = false;
+}
+
+// ---- The end of a request ------------------------------------------------------------------
+
+void THttpClient::StateChange(THttpClientState NewState) {
+    if (NewState == state_) return;
+    state_ = NewState;
+    TriggerStateChange();
+    if (NewState == hcsReady) {
+        receiveTarget_ = TReceiveTarget::None;
+        // The authentication retries hook in here; without a retry the request is done.
+        PostRequestDone();
+    }
+}
+
+void THttpClient::SetReady() {
+    if (uploading_ && (StatusCode == 401 || StatusCode == 407)) {
+        readyDue_ = true;
+        return;
+    }
+    PostSetReady();
+}
+
+void THttpClient::PostSetReady() {
+    if (setReadyPosted_) return;
+    setReadyPosted_ = true;
+    PostMessageA(GetHandle(), idSetReady_, 0, 0);
+}
+
+void THttpClient::PostRequestDone() { PostMessageA(GetHandle(), idRequestDone_, 0, 0); }
+
+void THttpClient::HandleSocketClosed(uint16_t Error) {
+    rcvCount_ = 0;
+    if (Error) RequestError = Error;
+    connected_ = false;
+    tunnelAnswered_ = false;
+    if (receivingHeader_) {
+        TriggerHeaderEnd();
+        if (relocationPending_) {
+            RestartAfterRelocation(Error);
+            return;
+        }
+        // A close in the middle of the header: the request must still end.
+    } else if (inBody_) {
+        inBody_ = false;
+        receiveTarget_ = TReceiveTarget::None;
+        if (ContentLength >= 0 && ReceivedCount < ContentLength && !RequestError) {
+            // The body was cut short: a partial document is not a success.
+            RequestError = httpErrBadResponse;
+            ReasonPhrase = "HTTP body incomplete (connection closed prematurely)";
+        } else if (TransferEncoding == "chunked" && chunkState_ != 4 && !RequestError) {
+            RequestError = httpErrBadResponse;
+            ReasonPhrase = "HTTP body incomplete (connection closed prematurely)";
+        }
+        StateChange(hcsBodyDone);
+        TriggerDocEnd();
+    } else if (relocationPending_) {
+        RestartAfterRelocation(Error);
+        return;
+    }
+    TriggerSessionClosed();
+    if (state_ != hcsReady) {
+        if (RequestError == 0 && StatusCode == 0) {
+            RequestError = httpErrNoStatus;
+            ReasonPhrase = "HTTP no status code (connection closed prematurely)";
+        } else if (RequestError == 0 && (state_ == hcsAwaitHeader || state_ == hcsAwaitTunnel)) {
+            RequestError = httpErrNoStatus;
+            ReasonPhrase = "HTTP no status code (connection closed prematurely)";
+        }
+        PostSetReady();
+    }
+}
+
+void THttpClient::FailRequest(uint16_t Code, const std::string& Reason) {
+    if (failed_) return;
+    failed_ = true;
+    RequestError = Code;
+    ReasonPhrase = Reason;
+    relocationPending_ = false;
+    receivingHeader_ = false;
+    inBody_ = false;
+    receiveTarget_ = TReceiveTarget::None;
+    rcvCount_ = 0;
+    connected_ = false;
+    socket_->OnSessionClosed = nullptr;
+    socket_->Abort();
+    socket_->OnSessionClosed = [this](TComponent*, uint16_t E) { HandleSocketClosed(E); };
+    PostSetReady();
+}
+
+void THttpClient::Abort() {
+    relocationPending_ = false;
+    rcvCount_ = 0;
+    if (state_ != hcsReady) {
+        const THttpClientState was = state_;
+        StateChange(hcsAborting);
+        if (was == hcsResolving) {
+            try {
+                socket_->AbortDnsLookup();
+            } catch (...) {
+            }
+        }
+        StatusCode = 404;
+        if (ReasonPhrase.empty()) ReasonPhrase = "Connection aborted on request";
+        if (RequestError == 0) RequestError = httpErrAborted;
+        if (was == hcsResolving)
+            HandleSocketClosed(0);
+        else
+            socket_->Close();
+        StateChange(hcsReady);
+        return;
+    }
+    state_ = hcsAborting;
+    if (socket_->State() != wsClosed) {
+        ReasonPhrase = "Not Closed While Ready, Aborted";
+        socket_->Abort();
+    }
+    ReasonPhrase = "OK";
+    StatusCode = 200;
+    RequestError = 0;
+    state_ = hcsReady;
+    TriggerStateChange();
+    TriggerRequestDone();
+}
+
+void THttpClient::AbortAfterException(const std::exception& E) {
+    ReasonPhrase = std::string("Abort on Exception: ") + E.what();
+    RequestError = dynamic_cast<const std::bad_alloc*>(&E) ? httpErrOutOfMemory : httpErrException;
+    try {
+        Abort();
+    } catch (...) {
+    }
+    TInetWndControl::AbortAfterException(E);
+}
+
+void THttpClient::RequestAndWait(THttpRequest Kind) {
+    StartRequest(Kind);
+    const uint32_t start = InetTickCount();
+    auto latest = [&] {
+        uint32_t t = start;
+        if (TNetSocketCounter* c = socket_->ActivityCounter()) {
+            const uint32_t a = c->LatestActivityTick();
+            if (InetTickDiff(t, a) < 0x80000000u) t = a;
+        }
+        return t;
+    };
+    auto alive = AliveToken();
+    while (state_ != hcsReady) {
+        MsgWaitForMultipleObjectsEx(0, nullptr, 1000, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        PumpMessages();
+        if (!*alive) return;
+        if (state_ == hcsReady) break;
+        if (!GetTerminated() && InetTickDiff(latest(), InetTickCount()) < uint64_t(Timeout) * 1000) continue;
+        const THttpClientState was = state_;
+        StateChange(hcsAborting);
+        if (was == hcsResolving) {
+            try {
+                socket_->AbortDnsLookup();
+            } catch (...) {
+            }
+        }
+        StatusCode = 404;
+        if (GetTerminated()) {
+            ReasonPhrase = "Request aborted on termination";
+            RequestError = httpErrAborted;
+        } else {
+            ReasonPhrase = "Request aborted on timeout";
+            RequestError = httpErrTimeout;
+        }
+        relocationPending_ = false;
+        if (was == hcsResolving)
+            HandleSocketClosed(0);
+        else
+            socket_->Close();
+        StateChange(hcsReady);
+    }
+    if (ResponseNoException) return;
+    if (RequestError) throw EHttpException(ReasonPhrase, RequestError);
+    if (StatusCode >= 400 && StatusCode != 401 && StatusCode != 407)
+        throw EHttpException(ReasonPhrase, uint16_t(StatusCode));
+}
+
+// ---- Triggers ------------------------------------------------------------------------------
+
+#define VA_FIRE(ev, ...)          \
+    if (ev) {                     \
+        auto h = ev;              \
+        h(this, ##__VA_ARGS__);   \
+    }
+
+void THttpClient::TriggerStateChange() { VA_FIRE(OnStateChange) }
+void THttpClient::TriggerCookie(const std::string& Data, bool& Accept) { VA_FIRE(OnCookie, Data, Accept) }
+void THttpClient::TriggerSessionConnected() { VA_FIRE(OnSessionConnected) }
+void THttpClient::TriggerSessionClosed() { VA_FIRE(OnSessionClosed) }
+void THttpClient::TriggerBeforeHeaderSend(const std::string& Method, framework::TStringList& Headers) {
+    VA_FIRE(OnBeforeHeaderSend, Method, Headers)
+}
+void THttpClient::TriggerRequestHeaderBegin() { VA_FIRE(OnRequestHeaderBegin) }
+void THttpClient::TriggerRequestHeaderEnd() { VA_FIRE(OnRequestHeaderEnd) }
+void THttpClient::TriggerHeaderBegin() {
+    receivingHeader_ = true;
+    VA_FIRE(OnHeaderBegin)
+}
+void THttpClient::TriggerHeaderEnd() {
+    receivingHeader_ = false;
+    VA_FIRE(OnHeaderEnd)
+}
+void THttpClient::TriggerDocBegin() { VA_FIRE(OnDocBegin) }
+void THttpClient::TriggerDocData(const void* Data, int Len) { VA_FIRE(OnDocData, Data, Len) }
+void THttpClient::TriggerDocEnd() {
+    contentCoding_->Complete();
+    VA_FIRE(OnDocEnd)
+}
+void THttpClient::TriggerSendBegin() { VA_FIRE(OnSendBegin) }
+void THttpClient::TriggerSendData(const void* Data, int Len) { VA_FIRE(OnSendData, Data, Len) }
+void THttpClient::TriggerSendEnd() { VA_FIRE(OnSendEnd) }
+void THttpClient::TriggerRequestDone() { VA_FIRE(OnRequestDone, RequestKind, RequestError) }
+void THttpClient::TriggerCommand(std::string& S) { VA_FIRE(OnCommand, S) }
+void THttpClient::TriggerHeaderData() { VA_FIRE(OnHeaderData) }
+void THttpClient::TriggerLocationChange() { VA_FIRE(OnLocationChange) }
+
+#undef VA_FIRE
+
+std::string THttpClient::MethodText() const {
+    switch (RequestKind) {
+        case httpPOST: return "POST";
+        case httpPUT: return "PUT";
+        case httpHEAD: return "HEAD";
+        case httpDELETE: return "DELETE";
+        case httpPATCH: return "PATCH";
+        case httpOPTIONS: return "OPTIONS";
+        case httpTRACE: return "TRACE";
+        default: return "GET";
+    }
+}
+
+// ---- Request composition and upload -------------------------------------------------------
+
+void THttpClient::SendHeaderLine(const std::string& Line) {
+    std::string s = Line;
+    TriggerCommand(s);
+    if (!s.empty()) sendBuffer_.WriteBuffer(s.data(), int64_t(s.size()));
+    sendBuffer_.WriteBuffer("\r\n", 2);
+}
+
+void THttpClient::SendRequestHeader(const std::string& Method, const std::string& Version) {
+    sendBuffer_.Clear();
+    TriggerRequestHeaderBegin();
+    const std::string host = AsciiHost(requestHost_);
+    const bool connect = Method == "CONNECT";
+    const bool body = RequestKind == httpPOST || RequestKind == httpPUT || RequestKind == httpPATCH;
+    framework::TStringList lines;
+    if (connect)
+        lines.Add("CONNECT " + host + ":" + requestPort_ + " HTTP/" + Version);
+    else
+        lines.Add(Method + " " + requestPath_ + " HTTP/" + Version);
+    if (!connect) {
+        if (!Sender.empty()) lines.Add("From: " + Sender);
+        if (!Accept.empty()) lines.Add("Accept: " + Accept);
+        if (!Reference.empty()) lines.Add("Referer: " + Reference);
+        if (!curConnection_.empty()) lines.Add("Connection: " + curConnection_);
+        if (!AcceptLanguage.empty()) lines.Add("Accept-Language: " + AcceptLanguage);
+        if (Method != "HEAD") {
+            const std::string ae = contentCoding_->GetAcceptEncoding();
+            if (!ae.empty()) lines.Add("Accept-Encoding: " + ae);
+        }
+        if (body && !ContentTypePost.empty()) lines.Add("Content-Type: " + ContentTypePost);
+    }
+    if (!Agent.empty()) lines.Add("User-Agent: " + Agent);
+    if (!requestPort_.empty() && requestPort_ != "80" && requestPort_ != "443")
+        lines.Add("Host: " + host + ":" + requestPort_);
+    else
+        lines.Add("Host: " + host);
+    if (NoCache) lines.Add(Version == "1.0" ? "Pragma: no-cache" : "Cache-Control: no-cache");
+    if (!curProxyConnection_.empty()) lines.Add("Proxy-Connection: " + curProxyConnection_);
+    if (connect) {
+        lines.Add("Content-Length: 0");
+    } else if (body) {
+        if (authNtlmState_ == 1 || proxyAuthNtlmState_ == 1 || !UploadStream)
+            lines.Add("Content-Length: 0");
+        else
+            lines.Add("Content-Length: " + std::to_string(UploadStream->Size() - UploadStream->Position()));
+    }
+    if (ModifiedSince != 0) lines.Add("If-Modified-Since: " + InetRfc822DateText(ModifiedSince, false) + " GMT");
+    if (!ReqIfMatch.empty()) lines.Add("If-Match: " + ReqIfMatch);
+    if (!ReqIfNoneMatch.empty()) lines.Add("If-None-Match: " + ReqIfNoneMatch);
+    if (!tunnelAnswered_ && proxyAuthNtlmState_ == 4) proxyAuthNtlmState_ = 1;
+    if (!AuthBearerToken.empty()) {
+        switch (ServerAuth) {
+            case httpAuthBearer: lines.Add("Authorization: Bearer " + AuthBearerToken); break;
+            case httpAuthToken: lines.Add("X-Auth-Token: " + AuthBearerToken); break;
+            case httpAuthJWT: lines.Add("Authorization: JWT " + AuthBearerToken); break;
+            case httpAuthOAuth: lines.Add("Authorization: OAuth " + AuthBearerToken); break;
+            default: break;
+        }
+    }
+    // The credential lines of the authentication steps go here, server first, then proxy.
+    if (!Cookie.empty()) lines.Add("Cookie: " + Cookie);
+    if (!ContentRangeBegin.empty() || !ContentRangeEnd.empty()) {
+        lines.Add("Range: bytes=" + ContentRangeBegin + "-" + ContentRangeEnd);
+        if (!ContentIfRange.empty()) lines.Add("If-Range: " + ContentIfRange);
+        if (!connect) {
+            ContentRangeBegin.clear();
+            ContentRangeEnd.clear();
+        }
+    }
+    AcceptRanges.clear();
+    for (int i = 0; i < extraHeaders_.Count(); ++i) {
+        const std::string& l = extraHeaders_[i];
+        const size_t p = l.find(": ");
+        if (p != std::string::npos && p > 0) lines.Add(l);
+    }
+    TriggerBeforeHeaderSend(Method, lines);
+    for (int i = 0; i < lines.Count(); ++i) SendHeaderLine(lines[i]);
+    TriggerRequestHeaderEnd();
+    SendHeaderLine("");
+    const std::string& bytes = sendBuffer_.Bytes();
+    socket_->Send(bytes.data(), int(bytes.size()));
+    sendBuffer_.Clear();
+}
+
+void THttpClient::StartUpload() {
+    TriggerSendBegin();
+    uploading_ = true;
+    readyDue_ = false;
+    HandleSocketDataSent(0);
+}
+
+void THttpClient::HandleSocketDataSent(uint16_t) {
+    if (!uploading_) return;
+    if (uploadBuf_.empty()) uploadBuf_.resize(8192);
+    const int64_t n = UploadStream ? UploadStream->Read(uploadBuf_.data(), int64_t(uploadBuf_.size())) : 0;
+    if (n > 0) {
+        SentCount += n;
+        TriggerSendData(uploadBuf_.data(), int(n));
+        socket_->Send(uploadBuf_.data(), int(n));
+        return;
+    }
+    uploading_ = false;
+    TriggerSendEnd();
+    if (readyDue_) {
+        readyDue_ = false;
+        PostSetReady();
+    }
+}
+
+void THttpClient::HandleSslHandshakeDone(uint16_t Error, bool& Disconnect) {
+    if (Error || socket_->TlsState() != tlsEstablished) {
+        StatusCode = 404;
+        if (ReasonPhrase.empty()) ReasonPhrase = "SSL handshake failed - " + socket_->HandshakeMessage;
+        RequestError = httpErrSslHandshake;
+        connected_ = false;
+        Disconnect = true;
+        return;
+    }
+    if (state_ != hcsConnected) return;
+    try {
+        StateChange(hcsAwaitHeader);
+        SendRequest();
+    } catch (const std::exception&) {
+        CloseConnection();
+    }
+}

@@ -1,0 +1,361 @@
+// The asynchronous HTTP/1.0 and HTTP/1.1 client. One THttpClient owns one socket and runs
+// each request as a chain of socket events and posted messages on the thread of its hidden
+// window; the end of every request is reported once, from the message loop, through
+// OnRequestDone (ErrCode 0: the exchange completed, whatever StatusCode says).
+//
+// The wire side lives in the same class but in its own sources: HttpClientRequest.cpp
+// builds the request header and streams the upload, HttpClientResponse.cpp parses the
+// answer, reads the body and follows relocations.
+//
+// Everything that arrives from the server is bounded: header lines, their number and their
+// total size, chunk sizes and Content-Length values. A response that breaks a bound ends the
+// request with httpErrBadResponse instead of growing memory or looping.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/Exception.h"
+#include "framework/StringList.h"
+#include "framework/Streams.h"
+#include "net/HttpContentCoding.h"
+#include "net/InetWndControl.h"
+#include "net/NetSocket.h"
+
+enum THttpRequest : uint8_t {
+    httpABORT = 0, httpGET = 1, httpPOST = 2, httpPUT = 3, httpHEAD = 4, httpDELETE = 5, httpCLOSE = 6,
+    httpPATCH = 7, httpOPTIONS = 8, httpTRACE = 9
+};
+
+enum THttpAuthType : uint8_t {
+    httpAuthNone = 0, httpAuthBasic = 1, httpAuthNtlm = 2, httpAuthDigest = 3, httpAuthBearer = 4,
+    httpAuthToken = 5, httpAuthJWT = 6, httpAuthOAuth = 7, httpAuthDigest2 = 8
+};
+
+enum THttpClientOption : uint8_t {
+    httpoNoBasicAuth = 0, httpoNoNTLMAuth = 1, httpoBandwidthControl = 2, httpoEnableContentCoding = 3,
+    httpoUseQuality = 4, httpoNoDigestAuth = 5, httpoAllowAnchor = 6
+};
+// A set of THttpClientOption, one bit per value.
+using THttpClientOptions = uint8_t;
+constexpr THttpClientOptions HttpOpt(THttpClientOption O) { return THttpClientOptions(1u << O); }
+
+enum THttpClientState : uint8_t {
+    hcsReady = 0, hcsStarting = 1, hcsConnected = 2, hcsResolving = 3, hcsResolved = 4, hcsAwaitHeader = 5,
+    hcsAwaitBody = 6, hcsBodyDone = 7, hcsAwaitTunnel = 8, hcsClosing = 9, hcsAborting = 10
+};
+
+// Completion codes beside the Winsock codes.
+enum : uint16_t {
+    httpErrBusy = 1, httpErrNothingToSend = 2, httpErrAborted = 3, httpErrVersion = 5, httpErrAuthState = 6,
+    httpErrSslHandshake = 7, httpErrTimeout = 8, httpErrNoStatus = 9, httpErrOutOfMemory = 10, httpErrException = 11,
+    // The response broke a bound or a rule of the protocol (see the header comment).
+    httpErrBadResponse = 12,
+    // A relocation from https to http while RefuseHttpsToHttp is set.
+    httpErrInsecureRelocation = 13,
+};
+
+class EHttpException : public framework::Exception {
+public:
+    EHttpException(const std::string& Msg, uint16_t Code) : framework::Exception(Msg), ErrorCode(Code) {}
+    uint16_t ErrorCode;
+};
+
+class THttpClient;
+using THttpRequestDone = std::function<void(framework::TComponent* Sender, THttpRequest RqType, uint16_t ErrCode)>;
+using TDocDataEvent = std::function<void(framework::TComponent* Sender, const void* Buffer, int Len)>;
+using TOnCommand = std::function<void(framework::TComponent* Sender, std::string& S)>;
+using TCookieRcvdEvent = std::function<void(framework::TComponent* Sender, const std::string& Data, bool& Accept)>;
+using TBeforeHeaderSendEvent =
+    std::function<void(framework::TComponent* Sender, const std::string& Method, framework::TStringList& Headers)>;
+using THttpBeforeAuthEvent = std::function<void(framework::TComponent* Sender, THttpAuthType AuthType, bool ProxyAuth,
+                                                const std::string& AuthHdr, bool& Allow)>;
+using TLocationChangeExceeded =
+    std::function<void(framework::TComponent* Sender, int32_t RelocationCount, bool& AllowMoreRelocations)>;
+using TSelectDnsEvent =
+    std::function<void(framework::TComponent* Sender, framework::TStringList& DnsList, std::string& NewDns)>;
+using TDataPushEvent = std::function<void(framework::TComponent* Sender, uint16_t ErrCode)>;
+
+class THttpClient : public TInetWndControl {
+public:
+    explicit THttpClient(framework::TComponent* Owner);
+    ~THttpClient() override;
+
+    // ---- Limits on what the server sends ----
+    static constexpr size_t MaxHeaderLineLength = 16384;
+    static constexpr int MaxHeaderLines = 256;
+    static constexpr size_t MaxHeaderBytes = 256 * 1024;
+    // Chunk extensions and the line end after the size.
+    static constexpr size_t MaxChunkLineLength = 4096;
+
+    // ---- Published properties ----
+    std::string LocalAddr = "0.0.0.0";
+    std::string LocalAddr6 = "::";
+    std::string Proxy;
+    std::string ProxyPort = "80";
+    std::string Sender;
+    std::string Agent = "Mozilla/4.0";
+    std::string Accept = "image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*";
+    std::string AcceptLanguage;
+    std::string Reference;
+    std::string Connection;
+    std::string ProxyConnection;
+    std::string Username, Password;
+    std::string ProxyUsername, ProxyPassword;
+    std::string ProxyURL;
+    bool NoCache = false;
+    TDateTime ModifiedSince = 0;
+    std::string Cookie;
+    framework::TStringList& ExtraHeaders() { return extraHeaders_; }
+    void SetExtraHeaders(const framework::TStringList& Value);
+    bool ResponseNoException = false;
+    std::string ContentTypePost = "application/x-www-form-urlencoded";
+    std::string ContentRangeBegin, ContentRangeEnd;
+    std::string ContentIfRange;
+    std::string ReqIfMatch, ReqIfNoneMatch;
+    std::string AcceptRanges;
+    std::string ResponseEtag;
+    void SetMultiThreaded(bool Value) override;
+    const std::string& RequestVer() const { return requestVer_; }
+    // "1.0" or "1.1"; else EHttpException "Insupported HTTP version" (code 5).
+    void SetRequestVer(const std::string& Value);
+    bool FollowRelocation = true;
+    int32_t LocationChangeMaxCount = 5;
+    int32_t LocationChangeCurCount = 0;
+    TLocationChangeExceeded OnLocationChangeExceeded;
+    THttpAuthType ServerAuth = httpAuthNone;
+    THttpAuthType ProxyAuth = httpAuthNone;
+    uint32_t BandwidthLimit = 10000;
+    uint32_t BandwidthSampling = 1000;
+    // Bits 3 and 4 live in the content-coding handler.
+    THttpClientOptions Options();
+    void SetOptions(THttpClientOptions Value);
+    // Seconds of silence after which RequestAndWait gives up.
+    uint32_t Timeout = 30;
+    // Milliseconds of silence (or of connecting) after which an asynchronous request ends
+    // with httpErrTimeout; 0 = none. Without it a stalled server keeps the client busy.
+    uint32_t IdleTimeoutMs = 0;
+    // A relocation from an https URL to an http one ends the request with
+    // httpErrInsecureRelocation instead of being followed.
+    bool RefuseHttpsToHttp = false;
+    std::string SocksServer, SocksLevel = "5", SocksPort, SocksUsercode, SocksPassword;
+    TSocketFamily SocketFamily() const { return socketFamily_; }
+    void SetSocketFamily(TSocketFamily Value);
+    TSocketErrs SocketErrs = wsErrTech;
+    std::string AuthBearerToken;
+
+    // ---- Events ----
+    framework::TNotifyEvent OnTrace, OnSessionConnected, OnSessionClosed, OnHeaderData;
+    TOnCommand OnCommand;
+    framework::TNotifyEvent OnHeaderBegin, OnHeaderEnd, OnRequestHeaderBegin, OnRequestHeaderEnd, OnDocBegin;
+    TDocDataEvent OnDocData;
+    framework::TNotifyEvent OnDocEnd, OnSendBegin;
+    TDocDataEvent OnSendData;
+    framework::TNotifyEvent OnSendEnd, OnStateChange;
+    THttpRequestDone OnRequestDone;
+    framework::TNotifyEvent OnLocationChange;
+    TCookieRcvdEvent OnCookie;
+    TDataPushEvent OnDataPush;
+    framework::TNotifyEvent OnDataPush2;
+    TSocketEvent OnSocketError;
+    TBeforeHeaderSendEvent OnBeforeHeaderSend;
+    THttpBeforeAuthEvent OnBeforeAuth;
+    TSelectDnsEvent OnSelectDns;
+
+    // ---- Public state ----
+    std::string URL;
+    framework::TStream* ReceiveStream = nullptr;
+    framework::TStream* UploadStream = nullptr;
+    int32_t StatusCode = 0;
+    std::string ReasonPhrase;
+    std::string DocumentName;
+    int64_t ContentLength = -1;
+    int64_t ReceivedCount = 0;
+    int64_t SentCount = 0;
+    std::string ContentType, TransferEncoding, ContentEncoding;
+    std::string ResponseVersion;
+    framework::TStringList ResponseHeaders;
+    std::string Location;
+    TDateTime ResponseDate = 0, ResponseLastModified = 0, ResponseExpires = 0;
+    int32_t ResponseAge = -1;
+    std::string ResponseCacheControl;
+    THttpRequest RequestKind = httpABORT;
+    uint16_t RequestError = 0;
+    THttpClientState State() const { return state_; }
+    TNetSocket* CtrlSocket() const { return socket_.get(); }
+    THttpCodingHandler& ContentCodingHnd() { return *contentCoding_; }
+    // The address the last connection went to ("" when forgotten).
+    const std::string& LastAddress() const { return lastAddress_; }
+
+    // ---- Operations ----
+    void StartGet();
+    void StartPost() { StartRequest(httpPOST); }
+    void StartHead() { StartRequest(httpHEAD); }
+    void StartClose() { StartRequest(httpCLOSE); }
+    virtual void StartRequest(THttpRequest Kind);
+    virtual void RequestAndWait(THttpRequest Kind);
+    virtual void Abort();
+    void SetTerminated(bool Value) override;
+    void SetOnBgException(TInetBgExceptionEvent Event) override;
+    void SetPumpHook(TInetPumpHook Event) override;
+    void AttachToThread() override;
+    void DetachFromThread() override;
+
+protected:
+    // ---- Virtual operations ----
+    virtual void SetReady();
+    virtual void MakeSocket();
+    virtual void PrepareSocket();
+    virtual void SendRequestHeader(const std::string& Method, const std::string& Version);
+    virtual void ProcessHeaderLine();
+    // Returns how many of the bytes belong to the document (the rest follows it).
+    virtual int64_t ProcessBodyData(const uint8_t* Data, int64_t Len);
+    virtual void SendHeaderLine(const std::string& Line);
+    virtual void StartConnection();
+    virtual void CloseConnection();
+    virtual void ResetResponse(bool KeepLocation = false);
+    virtual void ConnectOrReuse();
+    // Places of the authentication retries; the steps themselves come with authentication.
+    virtual void StepNtlmAuth() {}
+    virtual void StepProxyNtlmAuth() {}
+    virtual void StepDigestAuth() {}
+    virtual void StepProxyDigestAuth() {}
+    virtual void StepBasicAuth() {}
+    virtual void StepProxyBasicAuth() {}
+    virtual void HandleSocketDnsDone(uint16_t Error);
+    virtual void HandleSocketClosed(uint16_t Error);
+    virtual void HandleSocketConnected(uint16_t Error);
+    virtual void HandleSocketDataSent(uint16_t Error);
+    virtual void HandleSocketData(uint16_t Error);
+    virtual void RestartAfterRelocation(uint16_t Error);
+    virtual void StateChange(THttpClientState NewState);
+    virtual void TriggerStateChange();
+    virtual void TriggerCookie(const std::string& Data, bool& Accept);
+    virtual void TriggerSessionConnected();
+    virtual void TriggerSessionClosed();
+    virtual void TriggerBeforeHeaderSend(const std::string& Method, framework::TStringList& Headers);
+    virtual void TriggerRequestHeaderBegin();
+    virtual void TriggerRequestHeaderEnd();
+    virtual void TriggerHeaderBegin();
+    virtual void TriggerHeaderEnd();
+    virtual void TriggerDocBegin();
+    virtual void TriggerDocData(const void* Data, int Len);
+    virtual void TriggerDocEnd();
+    virtual void TriggerSendBegin();
+    virtual void TriggerSendData(const void* Data, int Len);
+    virtual void TriggerSendEnd();
+    virtual void PostRequestDone();
+    virtual void PostSetReady();
+    virtual void DocNameFromPath();
+    virtual void TriggerRequestDone();
+    virtual void TriggerCommand(std::string& S);
+    virtual void TriggerHeaderData();
+    virtual void TriggerLocationChange();
+
+    void WndProc(framework::TMessage& Msg) override;
+    int MessageIdCount() override { return TInetWndControl::MessageIdCount() + 3; }
+    void TakeMessageIds() override;
+    void ReturnMessageIds() override;
+    void AbortAfterException(const std::exception& E) override;
+
+    // ---- Shared between the client's sources ----
+    // Ends the request with Code and Reason: the connection is dropped, ready is posted.
+    void FailRequest(uint16_t Code, const std::string& Reason);
+    void StartUpload();
+    void SendRequest();
+    void Rewind();
+    // The relocation target of a "location" value.
+    void HandleLocation(std::string Value);
+    // "GET" and the like for RequestKind.
+    std::string MethodText() const;
+    // Hands the complete lines of the buffer to the header parser; false once the state
+    // left the header (the rest then is body).
+    void ConsumeBuffer(size_t Count);
+    void EndOfHeader();
+    void BeginDocument();
+    void EndDocument();
+    // The document is complete: close, relocate or become ready.
+    void AfterDocument();
+    // Whether the relocation count allows one more (asks OnLocationChangeExceeded).
+    bool RelocationAllowed();
+    void ChangeMethodForRelocation();
+    bool ProxyUsed() const { return !Proxy.empty(); }
+    // Whether this client speaks TLS (the HTTPS variant does).
+    virtual bool TlsCapable() const { return false; }
+    void HandleSslHandshakeDone(uint16_t Error, bool& Disconnect);
+    bool TunnelAnswerComplete();
+
+    std::unique_ptr<TNetSocket> socket_;
+    std::unique_ptr<THttpCodingHandler> contentCoding_;
+    framework::TStringList extraHeaders_;
+    framework::TMemoryStream sendBuffer_;
+    std::string requestVer_ = "1.0";
+    THttpClientOptions options_ = 0;
+    TSocketFamily socketFamily_ = sfIPv4;
+    THttpClientState state_ = hcsReady;
+
+    UINT idRequestDone_ = 0, idSetReady_ = 0, idStartConnection_ = 0;
+
+    // The current request.
+    std::string curUser_, curPassword_, curConnection_, curProxyConnection_;
+    std::string connectHost_, connectPort_;
+    std::string requestHost_, requestPort_, requestPath_, protocol_;
+    std::string docNameSource_;
+    // The open connection, for reuse.
+    std::string openHost_, openPort_, openProtocol_;
+    std::string lastAddress_;
+    int lastAddressIndex_ = -1;
+    bool connected_ = false;
+    bool closeAfterResponse_ = true;
+    bool tunnelAnswered_ = false;
+    bool relocationPending_ = false;
+    bool startConnectionPosted_ = false;
+    bool receivingHeader_ = false;
+    bool setReadyPosted_ = false;
+    bool restartOnClose_ = false;
+    // Authentication states (server NTLM, Digest, Basic, then the proxy's), kept for the
+    // retries of the authentication logic.
+    int authNtlmState_ = 0, authDigestState_ = 0, authBasicState_ = 0;
+    int proxyAuthNtlmState_ = 0, proxyAuthDigestState_ = 0, proxyAuthBasicState_ = 0;
+    framework::TStringList challenges_;
+
+    // Receiving.
+    std::vector<uint8_t> rcvBuf_;
+    size_t rcvCount_ = 0;
+    std::string lastLine_;
+    int32_t headerLineCount_ = 0;
+    size_t headerBytes_ = 0;
+    bool inBody_ = false;
+    // Where complete lines go: the header parser, or nothing once the body is done.
+    enum class TReceiveTarget : uint8_t { None, Header, Body } receiveTarget_ = TReceiveTarget::None;
+    int64_t chunkSize_ = 0, chunkTaken_ = 0;
+    // 0 size digits, 1 rest of the size line, 2 data, 3 line end after the data, 5 trailer
+    // lines after the last chunk, 4 last chunk and trailer done.
+    uint8_t chunkState_ = 0;
+    bool chunkDigits_ = false;
+    size_t chunkLineBytes_ = 0;
+    size_t trailerBytes_ = 0;
+    int64_t rewindReceiveSize_ = 0;
+    // Sending.
+    std::vector<uint8_t> uploadBuf_;
+    bool uploading_ = false;
+    bool readyDue_ = false;
+    // The connection the request was found unusable on; a close after the error is noise.
+    bool failed_ = false;
+};
+
+// The HTTPS variant: the socket speaks TLS for "https" URLs (verified against the context's
+// trust settings, with the request host as the server name).
+class TSslHttpClient : public THttpClient {
+public:
+    explicit TSslHttpClient(framework::TComponent* Owner) : THttpClient(Owner) {}
+    TSslContext* SslContext() const { return socket_->SslContext(); }
+    void SetSslContext(TSslContext* Value) { socket_->SetSslContext(Value); }
+    framework::TStringList& SslAcceptableHosts() { return socket_->SslAcceptableHosts; }
+
+protected:
+    bool TlsCapable() const override { return true; }
+};

@@ -1,0 +1,651 @@
+// The receive side of the HTTP client: lines, the status line and header fields, the body
+// (by length, chunked or until close), the proxy's CONNECT answer, relocations and the local
+// document name.
+#include "net/HttpClient.h"
+
+#include <winsock2.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "net/InetUrl.h"
+
+using framework::TComponent;
+
+namespace {
+
+constexpr size_t ReadFree = 1024 * 1024;
+
+std::string DefaultPortOf(const std::string& Proto) { return InetAsciiLower(Proto) == "https" ? "443" : "80"; }
+
+// Cut before the first "#" (unless it starts the text) and blanks as "%20".
+std::string CleanRelocation(const std::string& Value) {
+    std::string v = Value;
+    const size_t hash = v.find('#');
+    if (hash != std::string::npos && hash > 0) v.erase(hash);
+    std::string out;
+    for (char c : v) {
+        if (c == ' ')
+            out += "%20";
+        else
+            out += c;
+    }
+    return out;
+}
+
+// The directory part of a request path: up to and including the last "/" or ":" before
+// any "?".
+std::string DirectoryOf(const std::string& Path) {
+    const std::string p = Path.substr(0, Path.find('?'));
+    const size_t cut = p.find_last_of("/:");
+    return cut == std::string::npos ? std::string() : p.substr(0, cut + 1);
+}
+
+
+// A Content-Length value: decimal digits only, at most 18 of them; -1 when it is not one.
+int64_t ParseLength(const std::string& Text) {
+    const std::string t = InetTrimBlanks(Text);
+    if (t.empty() || t.size() > 18) return -1;
+    int64_t v = 0;
+    for (char c : t) {
+        if (!IsDigit(c)) return -1;
+        v = v * 10 + (c - '0');
+    }
+    return v;
+}
+
+}  // namespace
+
+void THttpClient::ResetResponse(bool KeepLocation) {
+    ResponseHeaders.Clear();
+    RequestError = 0;
+    StatusCode = 0;
+    ReceivedCount = 0;
+    SentCount = 0;
+    rcvCount_ = 0;
+    headerLineCount_ = 0;
+    headerBytes_ = 0;
+    inBody_ = false;
+    receivingHeader_ = false;
+    ContentLength = -1;
+    ContentType.clear();
+    TransferEncoding.clear();
+    ContentEncoding.clear();
+    ResponseDate = ResponseLastModified = ResponseExpires = 0;
+    ResponseAge = -1;
+    ResponseCacheControl.clear();
+    uploading_ = false;
+    readyDue_ = false;
+    if (!KeepLocation) Location = URL;
+    challenges_.Clear();
+    closeAfterResponse_ = requestVer_ == "1.0";
+}
+
+void THttpClient::ConsumeBuffer(size_t Count) {
+    Count = std::min(Count, rcvCount_);
+    if (Count < rcvCount_) memmove(rcvBuf_.data(), rcvBuf_.data() + Count, rcvCount_ - Count);
+    rcvCount_ -= Count;
+}
+
+void THttpClient::HandleSocketData(uint16_t) {
+    if (rcvBuf_.size() < rcvCount_ + ReadFree + 1) rcvBuf_.resize(rcvCount_ + ReadFree + 1);
+    const int n = socket_->ReceiveData(rcvBuf_.data() + rcvCount_, int(rcvBuf_.size() - rcvCount_ - 1));
+    if (n <= 0 || RequestKind == httpABORT) return;
+    rcvCount_ += size_t(n);
+    rcvBuf_[rcvCount_] = 0;
+    auto alive = AliveToken();
+
+    if (state_ == hcsAwaitTunnel) {
+        if (!TunnelAnswerComplete()) return;
+        tunnelAnswered_ = true;
+        const char* b = reinterpret_cast<const char*>(rcvBuf_.data());
+        const std::string head(b, std::min<size_t>(rcvCount_, 16));
+        if (InetStartsText(head, "HTTP/1.0 200") || InetStartsText(head, "HTTP/1.1 200") ||
+            InetStartsText(head, "HTTP/1.0  200") || InetStartsText(head, "HTTP/1.1  200")) {
+            // The answer ends at its blank line; what follows already belongs to the tunnel.
+            const std::string all(b, rcvCount_);
+            size_t end = all.find("\r\n\r\n");
+            end = end == std::string::npos ? all.find("\n\n") + 2 : end + 4;
+            ConsumeBuffer(end);
+            if (proxyAuthNtlmState_) proxyAuthNtlmState_ = 4;
+            if (proxyAuthDigestState_) proxyAuthDigestState_ = 2;
+            if (proxyAuthBasicState_) proxyAuthBasicState_ = 2;
+            // The tunnel is open; speaking TLS through it is the TLS layer's work.
+            FailRequest(WSAEPROTONOSUPPORT, "Protocol \"https\" not implemented");
+            return;
+        }
+        StateChange(hcsAwaitHeader);
+    }
+
+    while (*alive && rcvCount_ > 0 && !failed_) {
+        if (state_ == hcsAwaitBody && receiveTarget_ == TReceiveTarget::Body) {
+            if (RequestKind == httpHEAD) {
+                rcvCount_ = 0;
+                socket_->Abort();
+                return;
+            }
+            int64_t piece = int64_t(rcvCount_);
+            if (ContentLength >= 0 && TransferEncoding != "chunked")
+                piece = std::min<int64_t>(piece, ContentLength - ReceivedCount);
+            const int64_t used = ProcessBodyData(rcvBuf_.data(), piece);
+            if (!*alive || failed_) return;
+            ConsumeBuffer(size_t(used));
+            if (receiveTarget_ == TReceiveTarget::Body) {
+                if (used == 0) break;
+                continue;
+            }
+            AfterDocument();
+            // Whatever follows the document on this connection is not ours.
+            rcvCount_ = 0;
+            return;
+        }
+        if (state_ == hcsAwaitHeader && receiveTarget_ == TReceiveTarget::Header) {
+            const uint8_t* b = rcvBuf_.data();
+            const uint8_t* lf = static_cast<const uint8_t*>(memchr(b, '\n', rcvCount_));
+            if (!lf) {
+                if (rcvCount_ > MaxHeaderLineLength)
+                    FailRequest(httpErrBadResponse, "HTTP header line too long");
+                break;
+            }
+            size_t len = size_t(lf - b);
+            if (len > MaxHeaderLineLength) {
+                FailRequest(httpErrBadResponse, "HTTP header line too long");
+                return;
+            }
+            lastLine_.assign(reinterpret_cast<const char*>(b), len > 0 && b[len - 1] == '\r' ? len - 1 : len);
+            ConsumeBuffer(len + 1);
+            headerBytes_ += len + 1;
+            ProcessHeaderLine();
+            continue;
+        }
+        // Between requests, or after the document: the bytes are nobody's.
+        rcvCount_ = 0;
+        if (OnDataPush) {
+            auto h = OnDataPush;
+            h(this, 0);
+        }
+        break;
+    }
+}
+
+bool THttpClient::TunnelAnswerComplete() {
+    const std::string all(reinterpret_cast<const char*>(rcvBuf_.data()), rcvCount_);
+    if (all.find("\r\n\r\n") != std::string::npos || all.find("\n\n") != std::string::npos) return true;
+    if (rcvCount_ > MaxHeaderBytes) FailRequest(httpErrBadResponse, "HTTP proxy answer too long");
+    return false;
+}
+
+void THttpClient::ProcessHeaderLine() {
+    if (headerLineCount_ == 0)
+        TriggerHeaderBegin();
+    else if (headerLineCount_ == -1)
+        headerLineCount_ = 0;
+    ++headerLineCount_;
+    if (headerLineCount_ > MaxHeaderLines) {
+        FailRequest(httpErrBadResponse, "HTTP header has too many lines");
+        return;
+    }
+    if (headerBytes_ > MaxHeaderBytes) {
+        FailRequest(httpErrBadResponse, "HTTP header too large");
+        return;
+    }
+    const std::string& line = lastLine_;
+    if (headerLineCount_ == 1 && !line.empty() && line[0] == '<' &&
+        (InetStartsText(line, "<HTML>") || InetStartsText(line, "<!DOCTYPE"))) {
+        // No header at all: the line is the first of the document.
+        if (ContentType.empty()) ContentType = "text/html";
+        StateChange(hcsAwaitBody);
+        receiveTarget_ = TReceiveTarget::Body;
+        TriggerHeaderEnd();
+        closeAfterResponse_ = true;
+        BeginDocument();
+        const std::string first = line + "\r\n";
+        ProcessBodyData(reinterpret_cast<const uint8_t*>(first.data()), int64_t(first.size()));
+        return;
+    }
+    if (!line.empty()) {
+        ResponseHeaders.Add(line);
+        if (headerLineCount_ == 1) {
+            if (line.compare(0, 8, "HTTP/1.0") == 0 || line.compare(0, 8, "HTTP/1.1") == 0) {
+                ResponseVersion = line.substr(5, 3);
+                if (requestVer_ == "1.0" || ResponseVersion == "1.0")
+                    closeAfterResponse_ = true;
+                else
+                    closeAfterResponse_ = false;
+                StatusCode = 0;
+                ReasonPhrase.clear();
+                size_t d = 9;
+                while (d < line.size() && !IsDigit(line[d])) ++d;
+                if (d + 3 <= line.size() && IsDigit(line[d]) && IsDigit(line[d + 1]) && IsDigit(line[d + 2]))
+                    StatusCode = (line[d] - '0') * 100 + (line[d + 1] - '0') * 10 + (line[d + 2] - '0');
+                if (d + 4 <= line.size()) ReasonPhrase = line.substr(d + 4);
+            } else if (OnDataPush2) {
+                auto h = OnDataPush2;
+                h(this);
+            }
+        } else {
+            const size_t colon = line.find(':');
+            if (colon != std::string::npos) {
+                const std::string name = InetAsciiLower(line.substr(0, colon));
+                size_t v = colon + 1;
+                while (v < line.size() && (line[v] == ' ' || line[v] == '\t')) ++v;
+                const std::string value = line.substr(v);
+                if (name == "location") {
+                    HandleLocation(value);
+                    if (failed_) return;
+                } else if (name == "content-length") {
+                    const int64_t len = ParseLength(value);
+                    if (len < 0 || (ContentLength >= 0 && len != ContentLength)) {
+                        FailRequest(httpErrBadResponse, "HTTP bad Content-Length");
+                        return;
+                    }
+                    ContentLength = len;
+                } else if (name == "transfer-encoding") {
+                    TransferEncoding = InetAsciiLower(InetTrimBlanks(value));
+                    // "gzip, chunked": the chunking is what frames the body.
+                    if (TransferEncoding.size() > 7 &&
+                        TransferEncoding.compare(TransferEncoding.size() - 7, 7, "chunked") == 0)
+                        TransferEncoding = "chunked";
+                } else if (name == "content-range") {
+                    const size_t dash = value.find('-');
+                    const size_t slash = value.find('/');
+                    if (dash != std::string::npos && value.size() > 6) {
+                        ContentRangeBegin = dash > 6 ? value.substr(6, dash - 6) : std::string();
+                        ContentRangeEnd = value.substr(dash + 1, slash == std::string::npos || slash < dash
+                                                                     ? std::string::npos
+                                                                     : slash - dash - 1);
+                    }
+                } else if (name == "accept-ranges") {
+                    AcceptRanges = value;
+                } else if (name == "content-type") {
+                    ContentType = InetAsciiLower(value);
+                } else if (name == "www-authenticate" || name == "proxy-authenticate") {
+                    challenges_.Add(value);
+                } else if (name == "set-cookie") {
+                    bool accept = true;
+                    TriggerCookie(value, accept);
+                } else if (name == "connection" || name == "proxy-connection") {
+                    const std::string c = InetAsciiLower(InetTrimBlanks(value));
+                    if (c == "close") closeAfterResponse_ = true;
+                    else if (c == "keep-alive") closeAfterResponse_ = false;
+                } else if (name == "date") {
+                    ResponseDate = InetParseRfc822Date(value, true);
+                } else if (name == "last-modified") {
+                    ResponseLastModified = InetParseRfc822Date(value, true);
+                } else if (name == "expires") {
+                    ResponseExpires = InetParseRfc822Date(value, true);
+                } else if (name == "age") {
+                    ResponseAge = int32_t(std::min<int64_t>(InetParseDecimal(value.c_str()), INT32_MAX));
+                } else if (name == "cache-control") {
+                    ResponseCacheControl = value;
+                } else if (name == "etag") {
+                    ResponseEtag = value;
+                } else if (name == "content-encoding") {
+                    ContentEncoding = value;
+                }
+            }
+        }
+        TriggerHeaderData();
+        return;
+    }
+    EndOfHeader();
+}
+
+void THttpClient::EndOfHeader() {
+    if (StatusCode >= 100 && StatusCode < 200 && StatusCode != 101) {
+        // An interim answer (100 Continue, 103 Early Hints, ...): the real one follows.
+        ResponseHeaders.Clear();
+        headerLineCount_ = -1;
+        headerBytes_ = 0;
+        relocationPending_ = false;
+        Location = URL;
+        ContentLength = -1;
+        TransferEncoding.clear();
+        ContentType.clear();
+        ContentEncoding.clear();
+        return;
+    }
+    TriggerHeaderEnd();
+    if (state_ == hcsReady) {
+        rcvCount_ = 0;
+        return;
+    }
+    if (StatusCode == 0) {
+        // No status line worth the name: nothing can say whether or how a body follows.
+        FailRequest(httpErrBadResponse, "HTTP bad status line");
+        return;
+    }
+    if (StatusCode == 101) {
+        FailRequest(httpErrBadResponse, "HTTP protocol switch not asked for");
+        return;
+    }
+    const bool chunked = TransferEncoding == "chunked";
+    // A chunked body is framed by its chunks, whatever a Content-Length says.
+    if (chunked) ContentLength = -1;
+    const bool noBody = RequestKind == httpHEAD || StatusCode == 204 || StatusCode == 304 ||
+                        (!chunked && ContentLength == 0) ||
+                        (!chunked && ContentLength == -1 && (StatusCode < 200 || StatusCode == 301 || StatusCode == 302));
+    if (noBody) {
+        receiveTarget_ = TReceiveTarget::None;
+        rcvCount_ = 0;
+        StateChange(hcsBodyDone);
+        AfterDocument();
+        return;
+    }
+    // Read until close: the connection cannot carry another request.
+    if (!chunked && ContentLength < 0) closeAfterResponse_ = true;
+    std::string ext;
+    const size_t dot = DocumentName.rfind('.');
+    if (dot != std::string::npos) ext = InetAsciiLower(DocumentName.substr(dot));
+    if ((ext == ".exe" || dot == std::string::npos) && ContentType == "text/html") {
+        const size_t p = PosN(".", DocumentName, -1);
+        if (p)
+            DocumentName = DocumentName.substr(0, p) + "htm";
+        else
+            DocumentName += ".htm";
+    }
+    StateChange(hcsAwaitBody);
+    receiveTarget_ = TReceiveTarget::Body;
+    BeginDocument();
+}
+
+void THttpClient::BeginDocument() {
+    inBody_ = true;
+    chunkSize_ = chunkTaken_ = 0;
+    chunkState_ = 0;
+    chunkDigits_ = false;
+    chunkLineBytes_ = trailerBytes_ = 0;
+    TriggerDocBegin();
+    contentCoding_->Prepare(ContentEncoding);
+    rewindReceiveSize_ = ReceiveStream ? ReceiveStream->Size() : 0;
+}
+
+int64_t THttpClient::ProcessBodyData(const uint8_t* Data, int64_t Len) {
+    if (!inBody_) BeginDocument();
+    auto alive = AliveToken();
+    if (TransferEncoding != "chunked") {
+        if (Len > 0) {
+            contentCoding_->WriteBuffer(Data, size_t(Len));
+            if (!*alive) return Len;
+            ReceivedCount += Len;
+        }
+        if (ContentLength >= 0 && ReceivedCount >= ContentLength) EndDocument();
+        return Len;
+    }
+    int64_t i = 0;
+    while (i < Len && chunkState_ != 4) {
+        const uint8_t c = Data[i];
+        switch (chunkState_) {
+            case 0:
+                if (InetIsHexDigit(char(c))) {
+                    if (chunkSize_ > (INT64_MAX >> 4) || chunkSize_ > (int64_t(1) << 48)) {
+                        FailRequest(httpErrBadResponse, "HTTP chunk size too large");
+                        return Len;
+                    }
+                    chunkSize_ = chunkSize_ * 16 + InetHexDigitValue(char(c));
+                    chunkDigits_ = true;
+                    ++i;
+                } else {
+                    if (!chunkDigits_) {
+                        FailRequest(httpErrBadResponse, "HTTP bad chunk size");
+                        return Len;
+                    }
+                    chunkState_ = 1;
+                    chunkLineBytes_ = 0;
+                }
+                break;
+            case 1:
+            case 3:
+                ++i;
+                if (++chunkLineBytes_ > MaxChunkLineLength) {
+                    FailRequest(httpErrBadResponse, "HTTP chunk line too long");
+                    return Len;
+                }
+                if (c == '\n') {
+                    chunkLineBytes_ = 0;
+                    if (chunkState_ == 3) {
+                        chunkState_ = 0;
+                        chunkSize_ = chunkTaken_ = 0;
+                        chunkDigits_ = false;
+                    } else if (chunkSize_ > 0) {
+                        chunkState_ = 2;
+                    } else {
+                        chunkState_ = 5;
+                    }
+                }
+                break;
+            case 2: {
+                const int64_t take = std::min(chunkSize_ - chunkTaken_, Len - i);
+                contentCoding_->WriteBuffer(Data + i, size_t(take));
+                if (!*alive) return Len;
+                ReceivedCount += take;
+                chunkTaken_ += take;
+                i += take;
+                if (chunkTaken_ >= chunkSize_) {
+                    chunkState_ = 3;
+                    chunkLineBytes_ = 0;
+                }
+                break;
+            }
+            case 5:
+                // Trailer lines, not interpreted; an empty one ends the body.
+                ++i;
+                if (++trailerBytes_ > MaxHeaderBytes) {
+                    FailRequest(httpErrBadResponse, "HTTP trailer too large");
+                    return Len;
+                }
+                if (c == '\n') {
+                    if (chunkLineBytes_ == 0) chunkState_ = 4;
+                    chunkLineBytes_ = 0;
+                } else if (c != '\r') {
+                    ++chunkLineBytes_;
+                }
+                break;
+        }
+    }
+    if (chunkState_ == 4) EndDocument();
+    return i;
+}
+
+void THttpClient::EndDocument() {
+    inBody_ = false;
+    receiveTarget_ = TReceiveTarget::None;
+    StateChange(hcsBodyDone);
+    TriggerDocEnd();
+}
+
+void THttpClient::AfterDocument() {
+    if (failed_) return;
+    if (relocationPending_) {
+        ConnectOrReuse();
+        return;
+    }
+    if (closeAfterResponse_) {
+        // The close ends the request (HandleSocketClosed).
+        socket_->Close();
+        return;
+    }
+    SetReady();
+}
+
+// ---- Relocation ----------------------------------------------------------------------------
+
+void THttpClient::HandleLocation(std::string Value) {
+    for (char c : Value) {
+        if (c == '\r' || c == '\n' || c == '\0') {
+            FailRequest(httpErrBadResponse, "HTTP bad Location");
+            return;
+        }
+    }
+    if (Value.compare(0, 2, "//") == 0) Value = protocol_ + ":" + Value;
+    if (RequestKind == httpPUT || RequestKind == httpPATCH || StatusCode == 201) {
+        Location = Value;
+        return;
+    }
+    if (!FollowRelocation || StatusCode <= 300 || StatusCode > 308) return;
+    const std::string proto0 = protocol_.empty() ? std::string("http") : protocol_;
+    auto hostPort = [&](const std::string& Host, const std::string& Port, const std::string& Proto) {
+        return Port.empty() || Port == DefaultPortOf(Proto) ? Host : Host + ":" + Port;
+    };
+    if (!Value.empty() && Value[0] == '/') {
+        const std::string path = CleanRelocation(Value);
+        Location = proto0 + "://" + hostPort(requestHost_, requestPort_, proto0) + path;
+        requestPath_ = ProxyUsed() && protocol_ != "https" ? Location : path;
+    } else if (!InetStartsText(Value, "http://") && !InetStartsText(Value, "https://")) {
+        std::string dir = DirectoryOf(requestPath_);
+        std::string path = CleanRelocation(dir + Value);
+        if (ProxyUsed() && protocol_ != "https") {
+            Location = path;
+            requestPath_ = path;
+        } else {
+            if (path.empty() || path[0] != '/') path = "/" + path;
+            Location = proto0 + "://" + hostPort(requestHost_, requestPort_, proto0) + path;
+            requestPath_ = path;
+        }
+    } else {
+        std::string proto, user, pass, host, port, path;
+        SplitUrl(Value, proto, user, path, port, host, pass);
+        proto = InetAsciiLower(proto);
+        if (RefuseHttpsToHttp && InetAsciiLower(protocol_) == "https" && proto == "http") {
+            FailRequest(httpErrInsecureRelocation, "Relocation from https to http refused");
+            return;
+        }
+        if (proto != "http" && proto != "https") {
+            // Nothing this client could follow; the 30x ends the request.
+            Location = Value;
+            return;
+        }
+        path = path.empty() ? std::string("/") : CleanRelocation(path);
+        if (!user.empty() && !pass.empty()) {
+            curUser_ = user;
+            curPassword_ = pass;
+        }
+        if (host.empty()) host = requestHost_;
+        protocol_ = proto;
+        requestHost_ = host;
+        requestPort_ = port.empty() ? DefaultPortOf(proto) : port;
+        Location = proto + "://" + host + (port.empty() ? "" : ":" + port) + path;
+        if (ProxyUsed()) {
+            requestPath_ = proto == "https" ? path : Location;
+        } else {
+            requestPath_ = path;
+            connectHost_ = host;
+            connectPort_ = requestPort_;
+        }
+    }
+    relocationPending_ = true;
+}
+
+void THttpClient::ChangeMethodForRelocation() {
+    if ((StatusCode == 303 && RequestKind != httpHEAD) ||
+        (RequestKind == httpPOST && (StatusCode == 301 || StatusCode == 302)))
+        RequestKind = httpGET;
+}
+
+bool THttpClient::RelocationAllowed() {
+    ++LocationChangeCurCount;
+    if (LocationChangeCurCount <= LocationChangeMaxCount) return true;
+    bool allow = false;
+    if (OnLocationChangeExceeded) {
+        auto h = OnLocationChangeExceeded;
+        h(this, LocationChangeCurCount, allow);
+    }
+    return allow;
+}
+
+void THttpClient::Rewind() {
+    if (ReceiveStream) {
+        if (ReceiveStream->Size() != rewindReceiveSize_) {
+            if (auto* m = dynamic_cast<framework::TMemoryStream*>(ReceiveStream)) m->SetSize(rewindReceiveSize_);
+        }
+        ReceiveStream->SetPosition(rewindReceiveSize_);
+    }
+    if (UploadStream && SentCount > 0) {
+        UploadStream->Seek(-SentCount, framework::TSeekOrigin::soCurrent);
+        // Gone back once: a second rewind before the next upload must not go further.
+        SentCount = 0;
+    }
+}
+
+void THttpClient::ConnectOrReuse() {
+    const bool keep = !closeAfterResponse_ && connected_ && socket_->State() == wsConnected &&
+                      connectHost_ == openHost_ && connectPort_ == openPort_ && protocol_ == openProtocol_;
+    if (!keep) {
+        restartOnClose_ = true;
+        socket_->OnSessionClosed = [this](TComponent*, uint16_t E) { RestartAfterRelocation(E); };
+        socket_->Close();
+        return;
+    }
+    const int32_t status = StatusCode;
+    if (!RelocationAllowed()) {
+        relocationPending_ = false;
+        PostSetReady();
+        return;
+    }
+    TriggerLocationChange();
+    ChangeMethodForRelocation();
+    // Both the document already written and the body already sent go back before the
+    // counters are reset: afterwards nobody knows how far to go back.
+    Rewind();
+    ResetResponse(true);
+    StatusCode = status;
+    docNameSource_ = requestPath_;
+    DocNameFromPath();
+    if (!startConnectionPosted_) {
+        startConnectionPosted_ = true;
+        PostMessageA(GetHandle(), idStartConnection_, 0, 0);
+    }
+}
+
+void THttpClient::RestartAfterRelocation(uint16_t) {
+    restartOnClose_ = false;
+    socket_->OnSessionClosed = [this](TComponent*, uint16_t E) { HandleSocketClosed(E); };
+    connected_ = false;
+    tunnelAnswered_ = false;
+    receivingHeader_ = false;
+    if (proxyAuthNtlmState_) proxyAuthNtlmState_ = 1;
+    if (startConnectionPosted_) {
+        relocationPending_ = false;
+        return;
+    }
+    relocationPending_ = false;
+    std::string target = Location.substr(0, Location.find('#'));
+    std::string proto, user, pass, host, port, path;
+    SplitUrl(target, proto, user, path, port, host, pass);
+    docNameSource_ = path;
+    DocNameFromPath();
+    if (!RelocationAllowed()) {
+        PostSetReady();
+        return;
+    }
+    ChangeMethodForRelocation();
+    TriggerLocationChange();
+    ContentEncoding.clear();
+    ResponseVersion.clear();
+    if (ProxyUsed()) {
+        std::string pp, pu, pw, ph, pport, ppath;
+        SplitUrl(Proxy, pp, pu, ppath, pport, ph, pw);
+        connectHost_ = ph.empty() ? Proxy : ph;
+        connectPort_ = pport.empty() ? ProxyPort : pport;
+    }
+    Rewind();
+    ResetResponse(true);
+    startConnectionPosted_ = true;
+    PostMessageA(GetHandle(), idStartConnection_, 0, 0);
+}
+
+void THttpClient::DocNameFromPath() {
+    std::string p = docNameSource_.substr(0, docNameSource_.find('?'));
+    if (RequestKind == httpOPTIONS) {
+        DocumentName = "options.htm";
+        return;
+    }
+    if (p.empty() || p.back() == '/') {
+        DocumentName = "document.htm";
+        return;
+    }
+    const size_t slash = p.rfind('/');
+    std::string name = slash == std::string::npos ? p : p.substr(slash + 1);
+    if (name.size() > 255) name.resize(255);
+    DocumentName = name.substr(0, name.find('?'));
+}

@@ -1,0 +1,488 @@
+// The HTTP client against a byte-exact local peer (tests/peers/http_peer.py): bodies by
+// length, chunks and close, interim answers, connection reuse, relocations with methods and
+// bodies, the request header's lines, and hostile or broken answers that must end the
+// request with an error code instead of a success, a crash or a hang.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "net/HttpClient.h"
+#include "support/Pump.h"
+
+using testsupport::PumpUntil;
+
+namespace {
+
+std::string PeerPort() {
+    static std::string port = [] {
+        std::ifstream f("net-http-peer\\port");
+        std::string p;
+        f >> p;
+        return p;
+    }();
+    return port;
+}
+
+#define REQUIRE_HTTP_PEER() \
+    if (PeerPort().empty()) GTEST_SKIP() << "http peer not started"
+
+std::string Base() { return "http://127.0.0.1:" + PeerPort(); }
+
+// A client with its completion written down.
+struct Client {
+    std::unique_ptr<THttpClient> http = std::make_unique<THttpClient>(nullptr);
+    framework::TMemoryStream body;
+    int done = 0;
+    THttpRequest kind = httpABORT;
+    uint16_t err = 0xFFFF;
+    bool insideSocketEvent = false;
+
+    Client() {
+        http->ReceiveStream = &body;
+        http->OnRequestDone = [this](framework::TComponent*, THttpRequest rq, uint16_t e) {
+            ++done;
+            kind = rq;
+            err = e;
+        };
+    }
+    // Starts Kind on Url and waits for its end; false when it did not end.
+    bool Run(const std::string& Url, THttpRequest Kind = httpGET) {
+        body.Clear();
+        const int before = done;
+        http->URL = Url;
+        if (Kind == httpGET)
+            http->StartGet();
+        else
+            http->StartRequest(Kind);
+        return PumpUntil([&] { return done > before; }, 20000);
+    }
+    std::string Body() const { return body.Bytes(); }
+};
+
+struct GetCase {
+    const char* path;
+    uint16_t err;
+    int status;  // -1: not checked
+    const char* body;  // nullptr: not checked
+};
+
+// Answers that end normally and answers that must end with a code, one request each.
+TEST(HttpClient, AnswersEndWithTheRightCode) {
+    REQUIRE_HTTP_PEER();
+    const GetCase cases[] = {
+        {"/chunked", 0, 200, "Wikipedia"},
+        {"/chunked-split", 0, 200, "Wikipedia"},
+        {"/twoblanks", 0, 200, "ok"},
+        {"/interim", 0, 200, "ok"},
+        {"/http10", 0, 200, "close-delimited body"},
+        {"/nosuchpage", 0, 404, "no such page"},
+        {"/chain/3", 0, 200, "end of chain"},
+        // Broken or hostile answers.
+        {"/bigchunk", httpErrBadResponse, -1, nullptr},
+        {"/badchunk", httpErrBadResponse, -1, nullptr},
+        {"/neglen", httpErrBadResponse, -1, nullptr},
+        {"/nanlen", httpErrBadResponse, -1, nullptr},
+        {"/longline", httpErrBadResponse, -1, nullptr},
+        {"/manyheaders", httpErrBadResponse, -1, nullptr},
+        {"/short", httpErrBadResponse, -1, nullptr},
+        {"/cut", httpErrBadResponse, 200, nullptr},
+        {"/badlocation", httpErrBadResponse, 302, nullptr},
+        {"/badlocation-cr", httpErrBadResponse, 302, nullptr},
+        // Closed before or inside the header: never a success.
+        {"/nothing", httpErrNoStatus, -1, nullptr},
+        {"/early", httpErrNoStatus, -1, nullptr},
+    };
+    for (const char* ver : {"1.0", "1.1"}) {
+        for (const GetCase& c : cases) {
+            SCOPED_TRACE(std::string(c.path) + " HTTP/" + ver);
+            Client cl;
+            cl.http->SetRequestVer(ver);
+            ASSERT_TRUE(cl.Run(Base() + c.path));
+            EXPECT_EQ(cl.done, 1);
+            EXPECT_EQ(cl.kind, httpGET);
+            EXPECT_EQ(cl.err, c.err) << cl.http->ReasonPhrase;
+            if (c.status >= 0) {
+                EXPECT_EQ(cl.http->StatusCode, c.status);
+            }
+            if (c.body) {
+                EXPECT_EQ(cl.Body(), c.body);
+            }
+            EXPECT_EQ(cl.http->State(), hcsReady);
+        }
+    }
+}
+
+TEST(HttpClient, ChunksInterimAnswersAndStatusLines) {
+    REQUIRE_HTTP_PEER();
+    Client cl;
+    cl.http->SetRequestVer("1.1");
+    ASSERT_TRUE(cl.Run(Base() + "/chunked"));
+    EXPECT_EQ(cl.http->ReceivedCount, 9);
+    EXPECT_EQ(cl.http->TransferEncoding, "chunked");
+    // The chunked answer's trailer was consumed: the next answer on the connection parses.
+    ASSERT_TRUE(cl.Run(Base() + "/conn"));
+    EXPECT_EQ(cl.err, 0);
+    EXPECT_EQ(cl.Body().substr(cl.Body().find(' ')), " 2");
+
+    ASSERT_TRUE(cl.Run(Base() + "/interim"));
+    const framework::TStringList& h = cl.http->ResponseHeaders;
+    ASSERT_GE(h.Count(), 1);
+    EXPECT_EQ(h[0], "HTTP/1.1 200 OK");
+    EXPECT_GE(h.IndexOf("X-Final: 1"), 0);
+    for (int i = 0; i < h.Count(); ++i) EXPECT_EQ(h[i].find("Link"), std::string::npos) << h[i];
+
+    ASSERT_TRUE(cl.Run(Base() + "/twoblanks"));
+    EXPECT_EQ(cl.http->ReasonPhrase, "OK");
+}
+
+TEST(HttpClient, DocumentNames) {
+    REQUIRE_HTTP_PEER();
+    const std::pair<const char*, const char*> cases[] = {
+        {"/a/setup.exe?x=1", "setup.htm"}, {"/a/readme", "readme.htm"}, {"/a/page.php", "page.php"},
+        {"/a/dir/", "document.htm"}, {"/", "document.htm"},
+    };
+    for (const auto& [path, name] : cases) {
+        SCOPED_TRACE(path);
+        Client cl;
+        ASSERT_TRUE(cl.Run(Base() + path));
+        EXPECT_EQ(cl.http->DocumentName, name);
+    }
+}
+
+TEST(HttpClient, GzipBodyIsStoredAsItCame) {
+    REQUIRE_HTTP_PEER();
+    Client cl;
+    ASSERT_TRUE(cl.Run(Base() + "/gzip"));
+    EXPECT_EQ(cl.err, 0);
+    EXPECT_EQ(cl.http->ContentEncoding, "gzip");
+    ASSERT_GE(cl.Body().size(), 2u);
+    EXPECT_EQ(uint8_t(cl.Body()[0]), 0x1F);
+    EXPECT_EQ(uint8_t(cl.Body()[1]), 0x8B);
+    EXPECT_EQ(int64_t(cl.Body().size()), cl.http->ContentLength);
+}
+
+TEST(HttpClient, KeptConnectionIsReusedOnlyWithHttp11) {
+    REQUIRE_HTTP_PEER();
+    Client a;
+    a.http->SetRequestVer("1.1");
+    ASSERT_TRUE(a.Run(Base() + "/conn"));
+    const std::string first = a.Body();
+    ASSERT_TRUE(a.Run(Base() + "/conn"));
+    const std::string second = a.Body();
+    ASSERT_EQ(first.back(), '1');
+    EXPECT_EQ(second.substr(0, second.find(' ')), first.substr(0, first.find(' ')));
+    EXPECT_EQ(second.back(), '2');
+
+    Client b;
+    ASSERT_TRUE(b.Run(Base() + "/conn"));
+    const std::string b1 = b.Body();
+    ASSERT_TRUE(b.Run(Base() + "/conn"));
+    const std::string b2 = b.Body();
+    EXPECT_NE(b1.substr(0, b1.find(' ')), b2.substr(0, b2.find(' ')));
+    EXPECT_EQ(b2.back(), '1');
+}
+
+// 204, 304 and HEAD have no body whatever their headers say: the connection carries the next
+// answer unharmed.
+TEST(HttpClient, AnswersWithoutBody) {
+    REQUIRE_HTTP_PEER();
+    struct Case {
+        const char* path;
+        THttpRequest kind;
+        int status;
+    } cases[] = {{"/nocontent", httpGET, 204}, {"/notmodified", httpGET, 304}, {"/head", httpHEAD, 200}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        Client cl;
+        cl.http->SetRequestVer("1.1");
+        ASSERT_TRUE(cl.Run(Base() + c.path, c.kind));
+        EXPECT_EQ(cl.err, 0);
+        EXPECT_EQ(cl.http->StatusCode, c.status);
+        EXPECT_EQ(cl.http->ReceivedCount, 0);
+        EXPECT_EQ(cl.Body(), "");
+        ASSERT_TRUE(cl.Run(Base() + "/conn"));
+        EXPECT_EQ(cl.err, 0);
+        EXPECT_EQ(cl.http->StatusCode, 200);
+        EXPECT_EQ(cl.Body().back(), '2');
+    }
+}
+
+// Relocations: the method and body that reach the target, over a kept connection and a new one.
+TEST(HttpClient, RelocationKeepsOrChangesTheMethod) {
+    REQUIRE_HTTP_PEER();
+    struct Case {
+        int code;
+        THttpRequest kind;
+        const char* method;  // at the target
+        bool body;
+    } cases[] = {
+        {307, httpPOST, "POST", true}, {308, httpPOST, "POST", true}, {303, httpPOST, "GET", false},
+        {302, httpPOST, "GET", false}, {301, httpPOST, "GET", false}, {302, httpPUT, "PUT", true},
+    };
+    const std::string payload = "payload-0123456789";
+    for (const char* ver : {"1.1", "1.0"}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::to_string(c.code) + " HTTP/" + ver + " " + c.method);
+            Client cl;
+            cl.http->SetRequestVer(ver);
+            framework::TMemoryStream up;
+            up.WriteBuffer(payload.data(), int64_t(payload.size()));
+            up.SetPosition(0);
+            cl.http->UploadStream = &up;
+            ASSERT_TRUE(cl.Run(Base() + "/redirect?code=" + std::to_string(c.code) + "&to=/echo", c.kind));
+            EXPECT_EQ(cl.err, 0) << cl.http->ReasonPhrase;
+            // A PUT is not relocated: the answer is the 302 itself.
+            if (c.kind == httpPUT) {
+                EXPECT_EQ(cl.http->StatusCode, 302);
+                EXPECT_EQ(cl.http->Location, "/echo");
+                continue;
+            }
+            EXPECT_EQ(cl.http->StatusCode, 200);
+            const std::string echo = cl.Body();
+            EXPECT_EQ(echo.substr(0, echo.find(' ')), c.method) << echo;
+            EXPECT_EQ(echo.find("/echo HTTP/"), std::string(c.method).size() + 1);
+            const bool hasBody = echo.size() >= payload.size() && echo.substr(echo.size() - payload.size()) == payload;
+            EXPECT_EQ(hasBody, c.body) << echo;
+            if (c.body) {
+                EXPECT_NE(echo.find("Content-Length: " + std::to_string(payload.size())), std::string::npos);
+            }
+            // The relocation's own answer ("moved") is not in the document.
+            EXPECT_EQ(echo.find("moved"), std::string::npos);
+            EXPECT_EQ(cl.http->LocationChangeCurCount, 1);
+        }
+    }
+}
+
+TEST(HttpClient, RelocationChainLimit) {
+    REQUIRE_HTTP_PEER();
+    Client cl;
+    cl.http->SetRequestVer("1.1");
+    ASSERT_TRUE(cl.Run(Base() + "/chain/7"));
+    EXPECT_EQ(cl.err, 0);
+    EXPECT_EQ(cl.http->StatusCode, 302);
+    EXPECT_EQ(cl.http->LocationChangeCurCount, 6);
+
+    int asked = 0;
+    cl.http->OnLocationChangeExceeded = [&](framework::TComponent*, int32_t count, bool& allow) {
+        ++asked;
+        allow = count <= 7;
+    };
+    ASSERT_TRUE(cl.Run(Base() + "/chain/7"));
+    EXPECT_EQ(cl.err, 0);
+    EXPECT_EQ(cl.http->StatusCode, 200);
+    EXPECT_EQ(cl.Body(), "end of chain");
+    EXPECT_EQ(asked, 2);
+    EXPECT_EQ(cl.http->Location, Base() + "/chain/0");
+}
+
+TEST(HttpClient, RequestHeaderLinesInOrder) {
+    REQUIRE_HTTP_PEER();
+    Client cl;
+    cl.http->SetRequestVer("1.1");
+    cl.http->Sender = "me@example.org";
+    cl.http->Reference = "http://127.0.0.1/ref";
+    cl.http->Connection = "Keep-Alive";
+    cl.http->AcceptLanguage = "en";
+    cl.http->NoCache = true;
+    cl.http->Cookie = "a=1";
+    cl.http->ContentRangeBegin = "5";
+    cl.http->ExtraHeaders().Add("X-Extra: 1");
+    cl.http->ExtraHeaders().Add("NoColonBlank");
+    cl.http->ExtraHeaders().Add(": first");
+    ASSERT_TRUE(cl.Run(Base() + "/echo#anchor"));
+    const std::string expected = "GET /echo HTTP/1.1\r\n"
+                                 "From: me@example.org\r\n"
+                                 "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*\r\n"
+                                 "Referer: http://127.0.0.1/ref\r\n"
+                                 "Connection: Keep-Alive\r\n"
+                                 "Accept-Language: en\r\n"
+                                 "User-Agent: Mozilla/4.0\r\n"
+                                 "Host: 127.0.0.1:" + PeerPort() + "\r\n"
+                                 "Cache-Control: no-cache\r\n"
+                                 "Cookie: a=1\r\n"
+                                 "Range: bytes=5-\r\n"
+                                 "X-Extra: 1\r\n"
+                                 "\r\n";
+    EXPECT_EQ(cl.Body(), expected);
+    // A range is for one request only.
+    ASSERT_TRUE(cl.Run(Base() + "/echo"));
+    EXPECT_EQ(cl.Body().find("Range:"), std::string::npos);
+
+    // A POST says the length of what is left of its stream, and its type.
+    Client p;
+    framework::TMemoryStream up;
+    up.WriteBuffer("0123456789", 10);
+    up.SetPosition(4);
+    p.http->UploadStream = &up;
+    ASSERT_TRUE(p.Run(Base() + "/echo", httpPOST));
+    EXPECT_NE(p.Body().find("Content-Type: application/x-www-form-urlencoded\r\n"), std::string::npos);
+    EXPECT_NE(p.Body().find("Content-Length: 6\r\n\r\n456789"), std::string::npos) << p.Body();
+}
+
+TEST(HttpClient, FailuresToStartAreNeverSuccess) {
+    REQUIRE_HTTP_PEER();
+    Client cl;
+    ASSERT_TRUE(cl.Run("ftp://127.0.0.1:" + PeerPort() + "/file"));
+    EXPECT_NE(cl.err, 0);
+    EXPECT_EQ(cl.http->StatusCode, 501);
+    EXPECT_EQ(cl.http->ReasonPhrase, "Protocol \"ftp\" not implemented");
+
+    // Port 1 of the loop-back address: nothing listens there.
+    ASSERT_TRUE(cl.Run("http://127.0.0.1:1/"));
+    EXPECT_NE(cl.err, 0);
+    EXPECT_EQ(cl.http->StatusCode, 404);
+}
+
+TEST(HttpClient, BusyStalledAndAborted) {
+    REQUIRE_HTTP_PEER();
+    Client cl;
+    cl.http->IdleTimeoutMs = 300;
+    cl.http->URL = Base() + "/stall";
+    cl.http->StartGet();
+    try {
+        cl.http->StartGet();
+        ADD_FAILURE() << "a second start was accepted";
+    } catch (const EHttpException& e) {
+        EXPECT_EQ(e.ErrorCode, httpErrBusy);
+    }
+    ASSERT_TRUE(PumpUntil([&] { return cl.done > 0; }, 15000));
+    EXPECT_EQ(cl.done, 1);
+    EXPECT_EQ(cl.err, httpErrTimeout);
+    EXPECT_EQ(cl.http->ReasonPhrase, "Request aborted on timeout");
+
+    Client ab;
+    ab.http->URL = Base() + "/stall";
+    ab.http->StartGet();
+    ASSERT_TRUE(PumpUntil([&] { return ab.http->State() == hcsAwaitBody; }, 10000));
+    ab.http->Abort();
+    ASSERT_TRUE(PumpUntil([&] { return ab.done > 0; }, 5000));
+    EXPECT_EQ(ab.err, httpErrAborted);
+
+    // Abort while ready still reports, with 0 and "OK".
+    ab.http->Abort();
+    EXPECT_EQ(ab.done, 2);
+    EXPECT_EQ(ab.err, 0);
+    EXPECT_EQ(ab.http->ReasonPhrase, "OK");
+}
+
+TEST(HttpClient, SynchronousWait) {
+    REQUIRE_HTTP_PEER();
+    Client cl;
+    cl.http->URL = Base() + "/nosuchpage";
+    try {
+        cl.http->RequestAndWait(httpGET);
+        ADD_FAILURE() << "a 404 did not raise";
+    } catch (const EHttpException& e) {
+        EXPECT_EQ(e.ErrorCode, 404);
+    }
+    cl.http->ResponseNoException = true;
+    cl.http->RequestAndWait(httpGET);
+    EXPECT_EQ(cl.http->StatusCode, 404);
+    EXPECT_THROW(cl.http->SetRequestVer("2.0"), EHttpException);
+    EXPECT_EQ(cl.http->RequestVer(), "1.0");
+}
+
+}  // namespace
+
+namespace {
+
+// The proxy's answer to CONNECT arrives in pieces: a refusal is read as an ordinary answer,
+// an acceptance is taken only once its blank line is there.
+TEST(HttpClient, ConnectAnswerInPieces) {
+    REQUIRE_HTTP_PEER();
+    Client refused;
+    refused.http->Proxy = "127.0.0.1";
+    refused.http->ProxyPort = PeerPort();
+    ASSERT_TRUE(refused.Run("https://a.test/file"));
+    EXPECT_EQ(refused.err, 0) << refused.http->ReasonPhrase;
+    EXPECT_EQ(refused.http->StatusCode, 407);
+    EXPECT_EQ(refused.Body(), "denied");
+
+    Client accepted;
+    accepted.http->Proxy = "127.0.0.1:" + PeerPort();
+    std::vector<THttpClientState> states;
+    accepted.http->OnStateChange = [&](framework::TComponent*) { states.push_back(accepted.http->State()); };
+    ASSERT_TRUE(accepted.Run("https://b.test/file"));
+    // The tunnel stands, but this client does not speak TLS through it yet.
+    EXPECT_EQ(accepted.err, WSAEPROTONOSUPPORT) << accepted.http->ReasonPhrase;
+    EXPECT_EQ(accepted.http->StatusCode, 0);
+    EXPECT_EQ(std::count(states.begin(), states.end(), hcsAwaitTunnel), 1);
+}
+
+}  // namespace
+
+namespace {
+
+// A client whose inner steps a test can drive without a server.
+struct InsideClient : THttpClient {
+    InsideClient() : THttpClient(nullptr) {}
+    bool emptyLookup = false;
+    void StartConnection() override {
+        if (!emptyLookup) return THttpClient::StartConnection();
+        // A look-up that succeeds with no address at all.
+        StateChange(hcsResolving);
+        socket_->LookupResults.Clear();
+        HandleSocketDnsDone(0);
+    }
+    using THttpClient::HandleLocation;
+    std::string& Protocol() { return protocol_; }
+    bool RelocationPending() const { return relocationPending_; }
+    std::string& RequestPath() { return requestPath_; }
+};
+
+TEST(HttpClientInside, LookupWithoutAddressEndsTheRequest) {
+    InsideClient cl;
+    cl.emptyLookup = true;
+    int done = 0;
+    uint16_t err = 0;
+    cl.OnRequestDone = [&](framework::TComponent*, THttpRequest, uint16_t e) {
+        ++done;
+        err = e;
+    };
+    cl.URL = "http://host.test/";
+    cl.StartGet();
+    ASSERT_TRUE(PumpUntil([&] { return done > 0; }, 5000));
+    EXPECT_EQ(err, WSAHOST_NOT_FOUND);
+    EXPECT_EQ(cl.StatusCode, 404);
+    EXPECT_EQ(cl.ReasonPhrase, "can't resolve hostname to IP address");
+}
+
+TEST(HttpClientInside, RelocationTargets) {
+    struct Case {
+        const char* proto;
+        bool refuse;
+        const char* value;
+        uint16_t err;
+        bool pending;
+        const char* path;
+    } cases[] = {
+        {"https", true, "http://plain.test/x", httpErrInsecureRelocation, false, nullptr},
+        {"https", false, "http://plain.test/x", 0, true, "/x"},
+        {"https", true, "https://other.test/y", 0, true, "/y"},
+        {"http", false, "/b c#top", 0, true, "/b%20c"},
+        {"http", false, "rel?q=1", 0, true, "/dir/rel?q=1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value);
+        InsideClient cl;
+        cl.GetHandle();
+        cl.RefuseHttpsToHttp = c.refuse;
+        cl.Protocol() = c.proto;
+        cl.StatusCode = 302;
+        cl.RequestKind = httpGET;
+        cl.URL = std::string(c.proto) + "://start.test/dir/page";
+        cl.RequestPath() = "/dir/page";
+        cl.HandleLocation(c.value);
+        EXPECT_EQ(cl.RequestError, c.err);
+        EXPECT_EQ(cl.RelocationPending(), c.pending);
+        if (c.path) {
+            EXPECT_EQ(cl.RequestPath(), c.path);
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,263 @@
+#!/usr/bin/env python3
+"""A byte-exact HTTP peer for the HTTP client's tests, on an ephemeral port of 127.0.0.1.
+
+  http_peer.py start <dir>   starts it in the background, writes <dir>/port and <dir>/pid
+  http_peer.py stop <dir>    stops it
+  http_peer.py serve <dir>   runs it in the foreground
+
+Every answer is written by hand, so that malformed and hostile ones can be sent as they are.
+Connections are numbered; "/conn" answers "<connection> <request on it>", "/echo" answers
+with the request exactly as it arrived (header and body).
+"""
+import gzip
+import os
+import signal
+import socket
+import socketserver
+import subprocess
+import sys
+import threading
+import time
+import urllib.parse
+
+conn_lock = threading.Lock()
+conn_count = [0]
+
+
+class Server(socketserver.ThreadingTCPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+    request_queue_size = 64
+
+
+def response(status, body=b"", headers=(), length=True):
+    head = "HTTP/1.1 %s\r\n" % status
+    for h in headers:
+        head += h + "\r\n"
+    if length:
+        head += "Content-Length: %d\r\n" % len(body)
+    return head.encode() + b"\r\n" + body
+
+
+class Handler(socketserver.BaseRequestHandler):
+    def read_request(self):
+        while b"\r\n\r\n" not in self.buf:
+            data = self.request.recv(65536)
+            if not data:
+                return None
+            self.buf += data
+        end = self.buf.index(b"\r\n\r\n") + 4
+        head = self.buf[:end]
+        self.buf = self.buf[end:]
+        length = 0
+        for line in head.split(b"\r\n")[1:]:
+            if line.lower().startswith(b"content-length:"):
+                length = int(line.split(b":", 1)[1])
+        while len(self.buf) < length:
+            data = self.request.recv(65536)
+            if not data:
+                break
+            self.buf += data
+        body = self.buf[:length]
+        self.buf = self.buf[length:]
+        return head, body
+
+    def handle(self):
+        with conn_lock:
+            conn_count[0] += 1
+            self.conn = conn_count[0]
+        self.buf = b""
+        number = 0
+        while True:
+            req = self.read_request()
+            if req is None:
+                break
+            number += 1
+            head, body = req
+            line = head.split(b"\r\n", 1)[0].decode("latin-1")
+            method, target, version = line.split(" ")
+            if method == "CONNECT":
+                self.tunnel(target)
+                break
+            url = urllib.parse.urlsplit(target)
+            path = url.path
+            query = dict(urllib.parse.parse_qsl(url.query))
+            keep = version == "HTTP/1.1" and b"connection: close" not in head.lower()
+            if not self.answer(method, path, query, head, body, number):
+                break
+            if not keep:
+                break
+        try:
+            self.request.shutdown(socket.SHUT_WR)
+            self.request.settimeout(5)
+            while self.request.recv(4096):
+                pass
+        except OSError:
+            pass
+        self.request.close()
+
+    def tunnel(self, target):
+        """A proxy's answers to CONNECT, in pieces: a.test refused with 407 and a body,
+        b.test accepted, with the first bytes of the tunnel right behind the answer."""
+        if target.startswith("a.test"):
+            data = (b"HTTP/1.1 407 Proxy Authentication Required\r\n"
+                    b"Proxy-Authenticate: Basic realm=\"p\"\r\nContent-Length: 6\r\n\r\ndenied")
+        else:
+            data = b"HTTP/1.1 200 Connection established\r\nX-Proxy: 1\r\n\r\n\x16\x03\x01"
+        for i in range(0, len(data), 7):
+            self.send(data[i:i + 7])
+            time.sleep(0.02)
+        time.sleep(0.5)
+
+    def send(self, data):
+        self.request.sendall(data)
+
+    def answer(self, method, path, query, head, body, number):
+        """Sends the answer; False when the connection must end afterwards."""
+        s = self.send
+        if path == "/conn":
+            s(response("200 OK", b"%d %d" % (self.conn, number)))
+        elif path == "/echo":
+            s(response("200 OK", head + body, ["Content-Type: application/octet-stream"]))
+        elif path == "/chunked":
+            # The Content-Length must not cut the chunked body short.
+            s(b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 3\r\n\r\n"
+              b"4\r\nWiki\r\n5;name=value\r\npedia\r\n0\r\nX-Trailer: yes\r\n\r\n")
+        elif path == "/chunked-split":
+            data = (b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+                    b"4\r\nWiki\r\n5;name=value\r\npedia\r\n0\r\nX-Trailer: yes\r\n\r\n")
+            for i in range(0, len(data), 3):
+                s(data[i:i + 3])
+                time.sleep(0.01)
+        elif path == "/bigchunk":
+            s(b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+              b"10000000000000000000000\r\nabc")
+            time.sleep(1)
+            return False
+        elif path == "/badchunk":
+            s(b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\nabc\r\n0\r\n\r\n")
+        elif path in ("/neglen", "/nanlen"):
+            value = b"-5" if path == "/neglen" else b"12abc"
+            s(b"HTTP/1.1 200 OK\r\nContent-Length: " + value + b"\r\n\r\nhello")
+            time.sleep(1)
+            return False
+        elif path == "/longline":
+            s(b"HTTP/1.1 200 OK\r\nX-Long: ")
+            try:
+                for _ in range(64):
+                    s(b"a" * 16384)
+            except OSError:
+                pass
+            return False
+        elif path == "/manyheaders":
+            try:
+                s(b"HTTP/1.1 200 OK\r\n" + b"".join(b"X-H%d: v\r\n" % i for i in range(5000)) +
+                  b"Content-Length: 2\r\n\r\nok")
+            except OSError:
+                pass
+            return False
+        elif path == "/interim":
+            s(b"HTTP/1.1 100 Continue\r\n\r\n"
+              b"HTTP/1.1 103 Early Hints\r\nLink: </style.css>; rel=preload\r\n\r\n"
+              b"HTTP/1.1 200 OK\r\nX-Final: 1\r\nContent-Length: 2\r\n\r\nok")
+        elif path == "/twoblanks":
+            s(b"HTTP/1.1  200 OK\r\nContent-Length: 2\r\n\r\nok")
+        elif path == "/http10":
+            s(b"HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nclose-delimited body")
+            return False
+        elif path == "/early":
+            s(b"HTTP/1.1 200 OK\r\nContent-Le")
+            return False
+        elif path == "/nothing":
+            return False
+        elif path == "/cut":
+            s(b"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nonly part")
+            return False
+        elif path == "/short":
+            s(b"HTTP/1.1 2\r\n\r\n")
+            return False
+        elif path == "/nocontent":
+            # No body, whatever the header says; the connection goes on.
+            s(b"HTTP/1.1 204 No Content\r\nContent-Length: 10\r\n\r\n")
+        elif path == "/notmodified":
+            s(b"HTTP/1.1 304 Not Modified\r\nContent-Length: 500\r\n\r\n")
+        elif path == "/head":
+            s(b"HTTP/1.1 200 OK\r\nContent-Length: 500\r\n\r\n" + (b"" if method == "HEAD" else b"x" * 500))
+        elif path == "/stall":
+            s(b"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nsome")
+            time.sleep(20)
+            return False
+        elif path == "/badlocation":
+            s(b"HTTP/1.1 302 Found\r\nLocation: /conn\x00evil\r\nContent-Length: 0\r\n\r\n")
+        elif path == "/badlocation-cr":
+            s(b"HTTP/1.1 302 Found\r\nLocation: /conn\rSet-Cookie: x=1\r\nContent-Length: 0\r\n\r\n")
+        elif path == "/redirect":
+            code = query.get("code", "302")
+            s(response(code + " Moved", b"moved", ["Location: " + query["to"]]))
+        elif path.startswith("/chain/"):
+            n = int(path[len("/chain/"):])
+            if n == 0:
+                s(response("200 OK", b"end of chain"))
+            else:
+                s(response("302 Found", b"", ["Location: /chain/%d" % (n - 1)]))
+        elif path.startswith("/a/"):
+            s(response("200 OK", b"<p>page</p>", ["Content-Type: text/html"]))
+        elif path == "/gzip":
+            data = gzip.compress(b"compressed body " * 20, mtime=0)
+            s(response("200 OK", data, ["Content-Encoding: gzip", "Content-Type: text/plain"]))
+        else:
+            s(response("404 Not Found", b"no such page"))
+        return True
+
+
+def serve(folder):
+    server = Server(("127.0.0.1", 0), Handler)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    tmp = os.path.join(folder, "port.tmp")
+    with open(tmp, "w") as f:
+        f.write("%d\n" % server.server_address[1])
+    os.replace(tmp, os.path.join(folder, "port"))
+    signal.signal(signal.SIGTERM, lambda *a: sys.exit(0))
+    while True:
+        time.sleep(3600)
+
+
+def stop(pid_file):
+    try:
+        pid = int(open(pid_file).read())
+    except (OSError, ValueError):
+        return
+    try:
+        os.kill(pid, signal.SIGTERM)
+    except ProcessLookupError:
+        pass
+    os.remove(pid_file)
+
+
+def main():
+    action, folder = sys.argv[1], os.path.abspath(sys.argv[2])
+    os.makedirs(folder, exist_ok=True)
+    port_file = os.path.join(folder, "port")
+    pid_file = os.path.join(folder, "pid")
+    if action == "serve":
+        serve(folder)
+    elif action == "start":
+        stop(pid_file)
+        if os.path.exists(port_file):
+            os.remove(port_file)
+        proc = subprocess.Popen([sys.executable, os.path.abspath(__file__), "serve", folder],
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL, start_new_session=True)
+        with open(pid_file, "w") as f:
+            f.write(str(proc.pid))
+        for _ in range(100):
+            if os.path.exists(port_file):
+                return
+            time.sleep(0.1)
+        sys.exit("http peer did not start")
+    elif action == "stop":
+        stop(pid_file)
+
+
+if __name__ == "__main__":
+    main()
