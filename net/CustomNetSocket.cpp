@@ -1131,24 +1131,16 @@ void TCustomNetSocket::TryToSend() {
 }
 
 int TCustomNetSocket::SendToAddr(const sockaddr_in& Dest, const void* Data, int Len) {
-    const int n = Winsock::sendto(hSocket_, static_cast<const char*>(Data), Len, 0,
-                                  reinterpret_cast<const sockaddr*>(&Dest), sizeof(Dest));
-    if (n < 0) {
-        LastError = WinsockGetLastError();
-        return n;
-    }
-    BytesSent += n;
-    if (counter_) counter_->SendTick = InetTickCount();
-    auto alive = AliveToken();
-    TriggerSendData(n);
-    if (*alive && sockKind_ == SOCK_DGRAM && sendQueueEmpty_)
-        PostMessageA(WindowHandle(), idSocketEvent_, WPARAM(hSocket_), MAKELONG(FD_WRITE, 0));
-    return n;
+    return SendToRaw(reinterpret_cast<const sockaddr*>(&Dest), sizeof(Dest), Data, Len);
 }
 
 int TCustomNetSocket::SendToAddr6(const sockaddr_in6& Dest, const void* Data, int Len) {
-    const int n = Winsock::sendto(hSocket_, static_cast<const char*>(Data), Len, 0,
-                                  reinterpret_cast<const sockaddr*>(&Dest), sizeof(Dest));
+    return SendToRaw(reinterpret_cast<const sockaddr*>(&Dest), sizeof(Dest), Data, Len);
+}
+
+// One datagram to an IPv4 or IPv6 address.
+int TCustomNetSocket::SendToRaw(const sockaddr* Dest, int DestLen, const void* Data, int Len) {
+    const int n = Winsock::sendto(hSocket_, static_cast<const char*>(Data), Len, 0, Dest, DestLen);
     if (n < 0) {
         LastError = WinsockGetLastError();
         return n;

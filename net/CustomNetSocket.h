@@ -263,6 +263,7 @@ protected:
     TInetBufferHandler sendQueue_{nullptr};
 
 private:
+    int SendToRaw(const sockaddr* Dest, int DestLen, const void* Data, int Len);
     void SetServiceText(const char* What, const std::string& Value, std::string& Text, bool& Given, bool& Known);
     void PurgeSocketEvents();
     void FinishDrainIfDone();

@@ -14,11 +14,12 @@ import os
 import signal
 import socket
 import socketserver
-import subprocess
 import sys
 import threading
 import time
 import urllib.parse
+
+import peer_daemon
 
 conn_lock = threading.Lock()
 conn_count = [0]
@@ -222,42 +223,6 @@ def serve(folder):
         time.sleep(3600)
 
 
-def stop(pid_file):
-    try:
-        pid = int(open(pid_file).read())
-    except (OSError, ValueError):
-        return
-    try:
-        os.kill(pid, signal.SIGTERM)
-    except ProcessLookupError:
-        pass
-    os.remove(pid_file)
-
-
-def main():
-    action, folder = sys.argv[1], os.path.abspath(sys.argv[2])
-    os.makedirs(folder, exist_ok=True)
-    port_file = os.path.join(folder, "port")
-    pid_file = os.path.join(folder, "pid")
-    if action == "serve":
-        serve(folder)
-    elif action == "start":
-        stop(pid_file)
-        if os.path.exists(port_file):
-            os.remove(port_file)
-        proc = subprocess.Popen([sys.executable, os.path.abspath(__file__), "serve", folder],
-                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                stderr=subprocess.DEVNULL, start_new_session=True)
-        with open(pid_file, "w") as f:
-            f.write(str(proc.pid))
-        for _ in range(100):
-            if os.path.exists(port_file):
-                return
-            time.sleep(0.1)
-        sys.exit("http peer did not start")
-    elif action == "stop":
-        stop(pid_file)
-
 
 if __name__ == "__main__":
-    main()
+    peer_daemon.run(__file__, serve, "port", "http peer")

@@ -44,6 +44,8 @@ import sys
 import threading
 import time
 
+import peer_daemon
+
 USER, PASSWORD = b"user", b"pass"
 
 
@@ -366,42 +368,6 @@ def serve(folder):
         time.sleep(3600)
 
 
-def stop(pid_file):
-    try:
-        pid = int(open(pid_file).read())
-    except (OSError, ValueError):
-        return
-    try:
-        os.kill(pid, signal.SIGTERM)
-    except ProcessLookupError:
-        pass
-    os.remove(pid_file)
-
-
-def main():
-    action, folder = sys.argv[1], os.path.abspath(sys.argv[2])
-    os.makedirs(folder, exist_ok=True)
-    ports_file = os.path.join(folder, "ports.txt")
-    pid_file = os.path.join(folder, "pid")
-    if action == "serve":
-        serve(folder)
-    elif action == "start":
-        stop(pid_file)
-        if os.path.exists(ports_file):
-            os.remove(ports_file)
-        proc = subprocess.Popen([sys.executable, os.path.abspath(__file__), "serve", folder],
-                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                stderr=subprocess.DEVNULL, start_new_session=True)
-        with open(pid_file, "w") as f:
-            f.write(str(proc.pid))
-        for _ in range(400):
-            if os.path.exists(ports_file):
-                return
-            time.sleep(0.1)
-        sys.exit("proxy peers did not start")
-    elif action == "stop":
-        stop(pid_file)
-
 
 if __name__ == "__main__":
-    main()
+    peer_daemon.run(__file__, serve, "ports.txt", "proxy peers", tries=400)

@@ -25,10 +25,11 @@ import signal
 import socket
 import socketserver
 import struct
-import subprocess
 import sys
 import threading
 import time
+
+import peer_daemon
 
 results = {}
 results_cv = threading.Condition()
@@ -182,43 +183,5 @@ def serve(folder):
         time.sleep(3600)
 
 
-def main():
-    action, folder = sys.argv[1], os.path.abspath(sys.argv[2])
-    os.makedirs(folder, exist_ok=True)
-    ports_file = os.path.join(folder, "ports.txt")
-    pid_file = os.path.join(folder, "pid")
-    if action == "serve":
-        serve(folder)
-    elif action == "start":
-        stop(pid_file)
-        if os.path.exists(ports_file):
-            os.remove(ports_file)
-        proc = subprocess.Popen([sys.executable, os.path.abspath(__file__), "serve", folder],
-                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                stderr=subprocess.DEVNULL, start_new_session=True)
-        with open(pid_file, "w") as f:
-            f.write(str(proc.pid))
-        for _ in range(100):
-            if os.path.exists(ports_file):
-                print(open(ports_file).read(), end="")
-                return
-            time.sleep(0.1)
-        sys.exit("peers did not start")
-    elif action == "stop":
-        stop(pid_file)
-
-
-def stop(pid_file):
-    try:
-        pid = int(open(pid_file).read())
-    except (OSError, ValueError):
-        return
-    try:
-        os.kill(pid, signal.SIGTERM)
-    except ProcessLookupError:
-        pass
-    os.remove(pid_file)
-
-
 if __name__ == "__main__":
-    main()
+    peer_daemon.run(__file__, serve, "ports.txt", "peers", echo=True)

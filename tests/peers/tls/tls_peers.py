@@ -25,6 +25,9 @@ import sys
 import threading
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+import peer_daemon  # noqa: E402
+
 
 def free_port():
     s = socket.socket()
@@ -133,46 +136,7 @@ def serve(folder, certs):
             p.kill()
 
 
-def stop(pid_file):
-    try:
-        pid = int(open(pid_file).read())
-    except (OSError, ValueError):
-        return
-    try:
-        os.killpg(pid, signal.SIGTERM)
-    except OSError:
-        pass
-    os.remove(pid_file)
-
-
-def main():
-    action, folder = sys.argv[1], os.path.abspath(sys.argv[2])
-    os.makedirs(folder, exist_ok=True)
-    ports_file = os.path.join(folder, "ports.txt")
-    pid_file = os.path.join(folder, "pid")
-    if action == "serve":
-        serve(folder, os.path.abspath(sys.argv[3]))
-    elif action == "start":
-        stop(pid_file)
-        if os.path.exists(ports_file):
-            os.remove(ports_file)
-        proc = subprocess.Popen([sys.executable, os.path.abspath(__file__), "serve", folder, sys.argv[3]],
-                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                stderr=subprocess.DEVNULL, start_new_session=True)
-        with open(pid_file, "w") as f:
-            f.write(str(proc.pid))
-        for _ in range(300):
-            if os.path.exists(ports_file):
-                print(open(ports_file).read(), end="")
-                return
-            if proc.poll() is not None:
-                break
-            time.sleep(0.1)
-        stop(pid_file)
-        sys.exit("peers did not start")
-    elif action == "stop":
-        stop(pid_file)
-
 
 if __name__ == "__main__":
-    main()
+    peer_daemon.run(__file__, lambda folder, certs: serve(folder, os.path.abspath(certs)),
+                    "ports.txt", "peers", tries=300, echo=True, group=True)
