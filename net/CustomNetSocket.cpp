@@ -1368,18 +1368,23 @@ void TCustomNetSocket::CancelLookup(bool Report) {
     if (*alive && state_ == wsDnsLookup) ChangeState(wsClosed);
 }
 
+void TCustomNetSocket::FailLookup(const std::function<void()>& Raise) {
+    // The error path may raise or hand the error to OnError; the look-up ends as done either way.
+    auto alive = AliveToken();
+    try {
+        Raise();
+    } catch (...) {
+        if (*alive) TriggerDNSLookupDone(WSAEINVAL);
+        throw;
+    }
+    if (*alive) TriggerDNSLookupDone(WSAEINVAL);
+}
+
 void TCustomNetSocket::AbortDnsLookup() { CancelLookup(!disposing_); }
 
 void TCustomNetSocket::DnsLookup(const std::string& Host, int Protocol) {
-    auto alive = AliveToken();
     if (Host.empty()) {
-        try {
-            RaiseSocketErrorMsg("DNS lookup: invalid host name.");
-        } catch (...) {
-            if (*alive) TriggerDNSLookupDone(WSAEINVAL);
-            throw;
-        }
-        if (*alive) TriggerDNSLookupDone(WSAEINVAL);
+        FailLookup([&] { RaiseSocketErrorMsg("DNS lookup: invalid host name."); });
         return;
     }
     // A look-up that Connect starts keeps its continuation.
@@ -1416,13 +1421,7 @@ void TCustomNetSocket::DnsLookup(const std::string& Host, int Protocol) {
         return;
     }
     if (!WindowHandle()) {
-        try {
-            RaiseSocketErrorMsg("DnsLookup: Window not assigned");
-        } catch (...) {
-            if (*alive) TriggerDNSLookupDone(WSAEINVAL);
-            throw;
-        }
-        if (*alive) TriggerDNSLookupDone(WSAEINVAL);
+        FailLookup([&] { RaiseSocketErrorMsg("DnsLookup: Window not assigned"); });
         return;
     }
     if (socketFamily_ != sfIPv4 || ComponentOptions.Has(wsoInetDnsLookup)) {
@@ -1442,27 +1441,16 @@ void TCustomNetSocket::DnsLookup(const std::string& Host, int Protocol) {
     pendingIsReverse_ = false;
     if (!pendingLookup_) {
         const int err = WinsockGetLastError();
-        try {
-            RaiseSocketError(hostAscii_ + ": can't start DNS lookup - " + SocketErrorTextWithCode(err), err, "", "",
-                             "", "", "", "");
-        } catch (...) {
-            if (*alive) TriggerDNSLookupDone(WSAEINVAL);
-            throw;
-        }
-        if (*alive) TriggerDNSLookupDone(WSAEINVAL);
+        FailLookup([&] {
+            RaiseSocketError(hostAscii_ + ": can't start DNS lookup - " + SocketErrorTextWithCode(err), err, "", "", "",
+                             "", "", "");
+        });
     }
 }
 
 void TCustomNetSocket::ReverseLookup(const std::string& Addr, int Protocol) {
-    auto alive = AliveToken();
     if (Addr.empty()) {
-        try {
-            RaiseSocketErrorMsg("Reverse DNS Lookup: Invalid host name.");
-        } catch (...) {
-            if (*alive) TriggerDNSLookupDone(WSAEINVAL);
-            throw;
-        }
-        if (*alive) TriggerDNSLookupDone(WSAEINVAL);
+        FailLookup([&] { RaiseSocketErrorMsg("Reverse DNS Lookup: Invalid host name."); });
         return;
     }
     CancelLookup(false);
@@ -1491,15 +1479,8 @@ void TCustomNetSocket::ReverseLookup(const std::string& Addr, int Protocol) {
 }
 
 void TCustomNetSocket::ReverseLookupSync(const std::string& Addr, int Protocol) {
-    auto alive = AliveToken();
     if (Addr.empty() || Addr.size() > 256) {
-        try {
-            RaiseSocketErrorMsg("Reverse DNS Lookup: Invalid host name.");
-        } catch (...) {
-            if (*alive) TriggerDNSLookupDone(WSAEINVAL);
-            throw;
-        }
-        if (*alive) TriggerDNSLookupDone(WSAEINVAL);
+        FailLookup([&] { RaiseSocketErrorMsg("Reverse DNS Lookup: Invalid host name."); });
         return;
     }
     CancelLookup(false);

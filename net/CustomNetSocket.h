@@ -20,6 +20,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -271,6 +272,8 @@ private:
     void StopFlushTimer();
     void HandleLookupDone(framework::TMessage& Msg, bool Reverse);
     void CancelLookup(bool Report);
+    // Runs Raise (an error report) and reports the look-up as failed, whether Raise throws or not.
+    void FailLookup(const std::function<void()>& Raise);
     TInetAsyncDnsLookup* DnsPool();
     void ReleaseDnsPool();
     void ApplyLinger(bool ForAbort);
