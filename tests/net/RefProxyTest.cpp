@@ -110,9 +110,9 @@ struct Fetch {
             sock->SocksAuthentication = r.user.empty() ? socksNoAuthentication : socksAuthenticateUsercode;
         }
     }
-    bool Connect(const std::string& host) {
+    bool Connect(const std::string& host, const std::string& port = RefPort("target")) {
         sock->SetAddr(host);
-        sock->SetPort(RefPort("target"));
+        sock->SetPort(port);
         sock->Connect();
         return PumpUntil([&] { return done; }, 20000);
     }
@@ -134,6 +134,8 @@ Route Squid(THttpTunnelAuthType type, const std::string& password = "pass") {
     return {Via::Tunnel, ProxyPeerPort("squid"), "", type, "user", password};
 }
 Route Dante(const std::string& level) { return {Via::Socks, RefPort("dante"), level}; }
+
+std::string FirstLine(const std::string& s) { return s.substr(0, s.find('\n')); }
 
 }  // namespace
 
@@ -239,5 +241,38 @@ TEST(RefProxy, NamesOverLengthByteRefusedLikeCurl) {
         f.sock->SetPort(RefPort("target"));
         EXPECT_THROW(f.sock->Connect(), ESocketException) << level;
         EXPECT_EQ(f.sock->State(), wsClosed) << level;
+    }
+}
+
+// The proxy layers' own peers play the target and answer "req=<hex>" of the request they
+// got: curl's SOCKS requests and CONNECT lines, byte for byte, are ours.
+TEST(RefProxy, RequestsOnTheWireAreCurls) {
+    REQUIRE_REF_PROXIES();
+    struct Case {
+        const char* curlCase;
+        Route route;
+        std::string host, port;
+    } cases[] = {
+        {"wire-socks4a", {Via::Socks, ProxyPeerPort("socks4"), "4A", htatDetect, "user"}, "target.test", "4321"},
+        {"wire-socks4", {Via::Socks, ProxyPeerPort("socks4"), "4", htatDetect, "user"}, "127.0.0.1", "4321"},
+        {"wire-socks5-hostname", {Via::Socks, ProxyPeerPort("socks5"), "5"}, "target.test", "4321"},
+        {"wire-socks5-user", {Via::Socks, ProxyPeerPort("socks5auth"), "5", htatDetect, "user", "pass"},
+         "target.test", "4321"},
+        {"wire-connect", {Via::Tunnel, ProxyPeerPort("http")}, "open.test", "443"},
+        {"wire-connect-basic", {Via::Tunnel, ProxyPeerPort("http"), "", htatBasic, "user", "pass"}, "basic.test",
+         "443"},
+    };
+    for (const Case& c : cases) {
+        ASSERT_FALSE(c.route.port.empty()) << c.curlCase << ": proxy peers not started";
+        const CurlResult ref = Curl(c.curlCase);
+        const std::string curlLine = FirstLine(ref.body);
+        ASSERT_EQ(curlLine.substr(0, 4), "req=") << c.curlCase << ": curl " << ref.message;
+
+        Fetch f(c.route);
+        ASSERT_TRUE(f.Connect(c.host, c.port)) << c.curlCase;
+        ASSERT_EQ(f.connectErr, 0) << c.curlCase << " " << f.layerErr << " " << f.errMsg;
+        ASSERT_TRUE(PumpUntil([&] { return f.got.find('\n') != std::string::npos; }, 10000)) << c.curlCase;
+        EXPECT_EQ(FirstLine(f.got), curlLine) << c.curlCase;
+        f.sock->Abort();
     }
 }
