@@ -228,19 +228,34 @@ TEST(RefProxy, RefusalsMatchCurl) {
     f.sock->Abort();
 }
 
-TEST(RefProxy, NamesOverLengthByteRefusedLikeCurl) {
+// One length byte each in the protocol: curl refuses longer values before asking the proxy
+// (exit 97), and so does our layer.
+TEST(RefProxy, ValuesOverLengthByteRefusedLikeCurl) {
     REQUIRE_REF_PROXIES();
-    const std::string name(256, 'n');
-    for (const char* level : {"5", "4A"}) {
-        const CurlResult ref = Curl(std::string(level) == "5" ? "dante-socks5-long-name" : "dante-socks4a-long-name");
-        // curl refuses before asking the proxy (exit 97, "too long").
-        EXPECT_EQ(ref.rc, 97) << level << ": curl " << ref.message;
-        EXPECT_NE(ref.message.find("too long"), std::string::npos) << level << ": curl " << ref.message;
-        Fetch f(Dante(level));
-        f.sock->SetAddr(name);
+    const std::string n256(256, 'n'), u256(256, 'u'), p256(256, 'p');
+    const Route microsocks{Via::Socks, ProxyPeerPort("microsocksauth"), "5"};
+    struct Case {
+        const char* curlCase;
+        Route route;
+        std::string host, curlSays;
+    } cases[] = {
+        {"dante-socks5-long-name", Dante("5"), n256, "too long"},
+        {"dante-socks4a-long-name", Dante("4A"), n256, "too long"},
+        {"microsocks-long-user", {Via::Socks, microsocks.port, "5", htatDetect, u256, "pass"}, "127.1",
+         "Excessive user name length"},
+        {"microsocks-long-password", {Via::Socks, microsocks.port, "5", htatDetect, "user", p256}, "127.1",
+         "Excessive password length"},
+    };
+    for (const Case& c : cases) {
+        ASSERT_FALSE(c.route.port.empty()) << c.curlCase << ": proxy not started";
+        const CurlResult ref = Curl(c.curlCase);
+        EXPECT_EQ(ref.rc, 97) << c.curlCase << ": curl " << ref.message;
+        EXPECT_NE(ref.message.find(c.curlSays), std::string::npos) << c.curlCase << ": curl " << ref.message;
+        Fetch f(c.route);
+        f.sock->SetAddr(c.host);
         f.sock->SetPort(RefPort("target"));
-        EXPECT_THROW(f.sock->Connect(), ESocketException) << level;
-        EXPECT_EQ(f.sock->State(), wsClosed) << level;
+        EXPECT_THROW(f.sock->Connect(), ESocketException) << c.curlCase;
+        EXPECT_EQ(f.sock->State(), wsClosed) << c.curlCase;
     }
 }
 

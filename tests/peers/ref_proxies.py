@@ -204,6 +204,9 @@ def curl_cases(ports, peers):
     add("microsocks-auth", msa, ["--socks5-hostname", "127.0.0.1:%s" % msa, "-U", "user:pass"], "127.1")
     add("dante-socks5-long-name", dante, ["--socks5-hostname", "127.0.0.1:%s" % dante], "n" * 256)
     add("dante-socks4a-long-name", dante, ["--socks4a", "127.0.0.1:%s" % dante], "n" * 256)
+    add("microsocks-long-user", msa, ["--socks5-hostname", "127.0.0.1:%s" % msa, "-U", "u" * 256 + ":pass"], "127.1")
+    add("microsocks-long-password", msa, ["--socks5-hostname", "127.0.0.1:%s" % msa, "-U", "user:" + "p" * 256],
+        "127.1")
 
     # The proxy peers of proxy_peers.py play the target and send back "req=<hex>" of the
     # request they got, so curl's bytes on the wire can be set beside ours. They echo until
