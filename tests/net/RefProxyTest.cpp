@@ -1,8 +1,9 @@
 // The proxy layers against reference proxies (tinyproxy, dante's sockd, squid, microsocks)
 // in front of one HTTP target, with curl as the reference client on the same proxies: the
-// CTest step before this test fetched the target's /blob through each proxy with curl
-// (tests/peers/ref_proxies.py). Here the same fetch goes through our layers, and both must
-// give the target's bytes; where a proxy or our layer refuses, curl's outcome is compared.
+// CTest step before this test ran curl through each of them (tests/peers/ref_proxies.py).
+// Here the same fetch goes through our layers and must give curl's bytes; where a proxy or
+// our layer refuses, curl's outcome is set beside ours; and against the layers' own peers,
+// which answer with the request they got, curl's requests on the wire are compared with ours.
 // Runs as the CTest entry net_ref_proxy_layers, which starts those peers.
 #include <gtest/gtest.h>
 
