@@ -213,7 +213,7 @@ def curl_cases(ports, peers):
     # the client closes: curl takes their answer as HTTP/0.9 and stops at its time limit.
     def wire(case, port, args, url):
         if port:
-            cases.append((case, args + ["--http0.9", "--max-time", "2"], url))
+            cases.append((case, args + ["--http0.9", "--max-time", "3"], url))
 
     wire("wire-socks4a", peers.get("socks4"), ["-x", "socks4a://user@127.0.0.1:%s" % peers.get("socks4")],
          "http://target.test:4321/")
