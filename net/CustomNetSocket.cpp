@@ -543,6 +543,8 @@ void TCustomNetSocket::Connect() {
     if (hSocket_ == INVALID_SOCKET) return RaiseLastSocketError("Connect (socket)");
     ++connGen_;
     closeReportPosted_ = false;
+    // A connection made from the close handler of the previous one has its own close.
+    closedFired_ = false;
     int size = 0, len = sizeof(size);
     if (WinsockGetSockOpt(hSocket_, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<char*>(&size), &len) != 0)
         return RaiseLastSocketError("getsockopt(SO_SNDBUF)");

@@ -238,6 +238,25 @@ TEST(NetSocket, ConnectCloseCyclesGiveOneCloseEachAndKeepHandlesFlat) {
     EXPECT_LE(after, before + 10);
 }
 
+// The proxy tunnel connects again from its session-closed path after a 407; the close of
+// that new connection must still be reported.
+TEST(NetSocket, ConnectionMadeFromTheCloseHandlerReportsItsOwnClose) {
+    REQUIRE_PEERS();
+    Probe p;
+    const auto firstClose = p.sock->OnSessionClosed;
+    p.sock->OnSessionClosed = [&](framework::TComponent* s, uint16_t e) {
+        firstClose(s, e);
+        if (p.closed.size() < 3) p.Connect("fin");
+    };
+    p.Connect("fin");
+    ASSERT_TRUE(PumpUntil([&] { return p.closed.size() == 3; }, 10000)) << p.closed.size() << " closes";
+    EXPECT_EQ(p.connected, (std::vector<uint16_t>{0, 0, 0}));
+    EXPECT_EQ(p.received, "hello\r\nhello\r\nhello\r\n");
+    testsupport::PumpFor(100);
+    EXPECT_EQ(p.closed.size(), 3u);
+    EXPECT_EQ(p.sock->State(), wsClosed);
+}
+
 TEST(NetSocket, EventsOfAClosedConnectionNeverReachTheNextOne) {
     REQUIRE_PEERS();
     Probe p;

@@ -64,3 +64,6 @@ add_test(NAME net_tls_peers_stop
 set_tests_properties(net_tls_peers_start PROPERTIES FIXTURES_SETUP net_tls_peers FIXTURES_REQUIRED net_certs)
 set_tests_properties(net_tls_peers_stop PROPERTIES FIXTURES_CLEANUP net_tls_peers)
 set_property(TEST net APPEND PROPERTY FIXTURES_REQUIRED net_tls_peers)
+
+# Reference proxies and curl as the reference client of the proxy layers.
+include(${CMAKE_CURRENT_SOURCE_DIR}/net/refproxies.cmake)

@@ -23,6 +23,16 @@ def stop(pid_file, group=False):
     except OSError:
         pass
     os.remove(pid_file)
+    # Wait until it is gone (a zombie counts as gone): a server started right after, on the
+    # same folder, would find the old one's pid file still in use (squid refuses to start).
+    for _ in range(200):
+        try:
+            with open("/proc/%d/stat" % pid) as f:
+                if f.read().rsplit(")", 1)[1].split()[0] == "Z":
+                    return
+        except (OSError, IndexError):
+            return
+        time.sleep(0.1)
 
 
 def run(script, serve, ready_name, what, tries=100, echo=False, group=False):
