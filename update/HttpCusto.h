@@ -22,5 +22,6 @@ std::string DowngradeUrlIfNoSsl(const std::string& Url);
 // name against the Windows ROOT store.
 void SetupHttpClient(TSslHttpClient& Client);
 
-// Milliseconds of silence after which one of the program's requests gives up.
-inline constexpr unsigned kHttpIdleTimeoutMs = 10000;
+// Milliseconds of silence after which one of the program's requests gives up (10 s; the
+// tests shorten it to see a stalled server end a request).
+extern unsigned HttpIdleTimeoutMs;

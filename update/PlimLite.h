@@ -58,5 +58,12 @@ public:
 
 private:
     void FreeClient();
+    // Busy off, then the callback.
     void Finish();
+    void AddLog(const std::string& Text, int32_t Level);
+
+    // A client freed from inside its own completion lives on until the next check.
+    std::unique_ptr<TSslContext> retiredContext_;
+    std::unique_ptr<TSslHttpClient> retiredHttp_;
+    bool inRequestDone_ = false;
 };
