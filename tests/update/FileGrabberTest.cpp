@@ -174,4 +174,23 @@ TEST_F(FileGrabberTest, AnUnwritableFileIsAnErrorLine) {
                                          "Error\\t" + Literal("File download : Cannot write " + file + " (") + ".+\\)"}));
 }
 
+TEST_F(FileGrabberTest, ASecondDownloadWhileOneRunsEndsAtOnce) {
+    testsupport::TempDir dir;
+    updtest::MemoryLog log;
+    TFileGrabber grabber(&log.Log);
+    updtest::ServerBase server(PeerBase("tls", "ini"));
+    int first = 0, second = 0;
+    grabber.Download(MakerServerUrl(kLinkFilePath), dir.File("first.ini"), nullptr, 1, 0, [&](TFileGrabber*) { ++first; });
+    grabber.Download(MakerServerUrl("/ini2/x.ini"), dir.File("second.ini"), nullptr, 2, 0,
+                     [&](TFileGrabber*) { ++second; });
+    EXPECT_EQ(second, 1) << "ended before Download returned";
+    EXPECT_TRUE(LinesMatch(log.Lines(), {Literal("Error\tFile download : Cannot start (a download is running)")}));
+    ASSERT_TRUE(PumpUntil([&] { return first > 0; }, 30000));
+    // The running one went on untouched.
+    EXPECT_EQ(grabber.Tag1, 1);
+    EXPECT_EQ(ReadAll(dir.File("first.ini")), kGoodIni);
+    EXPECT_EQ(FolderFiles(dir.Path()), std::vector<std::string>{"first.ini"});
+    EXPECT_EQ(second, 1);
+}
+
 }  // namespace
