@@ -180,8 +180,29 @@ bool Is64BitWindows() {
     return k64BitBuild || IsWow64();
 }
 
+namespace {
+// The system's own version from ntdll: unlike the workstation query it needs no service and
+// no network API, and unlike GetVersionEx it is not shimmed by the manifest.
+bool RtlVersion(DWORD& major) {
+    const TJoryOsApi& api = JoryOsApi();
+    const HMODULE ntdll = api.GetModuleHandleA("ntdll.dll");
+    if (!ntdll) return false;
+    using TRtlGetVersion = LONG(WINAPI*)(PRTL_OSVERSIONINFOW);
+    const auto rtlGetVersion = framework::ProcAs<TRtlGetVersion>(api.GetProcAddress(ntdll, "RtlGetVersion"));
+    if (!rtlGetVersion) return false;
+    RTL_OSVERSIONINFOW info;
+    std::memset(&info, 0, sizeof info);
+    info.dwOSVersionInfoSize = sizeof info;
+    if (rtlGetVersion(&info) != 0) return false;
+    major = info.dwMajorVersion;
+    return true;
+}
+}  // namespace
+
 bool IsPreVista() {
     DWORD major = 0;
+    if (RtlVersion(major)) return major < 6;
+    // Only a system without RtlGetVersion (none since Windows 2000) gets here.
     DWORD minor = 0;
     return !WorkstationVersion(major, minor) || major < 6;
 }

@@ -48,7 +48,8 @@ bool IsWow64();
 // The program runs on 64-bit Windows: a 64-bit build, or a 32-bit one under WOW64. This is
 // what decides the 64-bit registry view, the Wow6432Node scans and the "64Bits" log line.
 bool Is64BitWindows();
-// The system version is below 6.0, or the workstation query fails.
+// The system version (RtlGetVersion; the workstation query only where that is missing) is
+// below 6.0, or cannot be asked.
 bool IsPreVista();
 // True: switch this thread's WOW64 file-system redirection off; false: back on. Not
 // counted: one "on" undoes any number of "off". Does nothing where the switches are missing.

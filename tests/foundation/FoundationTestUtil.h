@@ -137,6 +137,10 @@ struct FakeOs {
     int wkstaCalls = 0;
     std::vector<void*> freed;
     WKSTA_INFO_100 info{};
+    // ntdll's RtlGetVersion.
+    bool haveRtl = true, rtlOk = true;
+    DWORD rtlMajor = 10;
+    int rtlCalls = 0;
     // GetVersionExA.
     bool versionOk = true;
     OSVERSIONINFOA version{};
@@ -206,7 +210,16 @@ struct FakeOs {
         if (n == "IsWow64Process" && os.haveIsWow64) return AsProc(&IsWow64Process);
         if (n == "Wow64DisableWow64FsRedirection" && os.haveDisable) return AsProc(&Disable);
         if (n == "Wow64EnableWow64FsRedirection" && os.haveEnable) return AsProc(&Enable);
+        if (n == "RtlGetVersion" && os.haveRtl) return AsProc(&RtlGetVersion);
         return nullptr;
+    }
+    static LONG WINAPI RtlGetVersion(PRTL_OSVERSIONINFOW out) {
+        FakeOs& os = *Current();
+        ++os.rtlCalls;
+        EXPECT_EQ(out->dwOSVersionInfoSize, sizeof(RTL_OSVERSIONINFOW));
+        if (!os.rtlOk) return static_cast<LONG>(0xC0000001L);
+        out->dwMajorVersion = os.rtlMajor;
+        return 0;
     }
     static NET_API_STATUS NET_API_FUNCTION Wksta(LMSTR server, DWORD level, LPBYTE* buffer) {
         FakeOs& os = *Current();

@@ -221,20 +221,36 @@ TEST(OsFacts, ReactOsIsRecognisedByItsProductName) {
     EXPECT_EQ(GetReactOSVersionText(), "File not found (0.4.15-dev-UNKNOWN)");
 }
 
-TEST(OsFacts, PreVistaWhenBelowSixOrUnanswered) {
+TEST(OsFacts, PreVistaFromTheSystemsOwnVersion) {
     FakeOs os;
+    // The workstation query failing (its service stopped) must not make Windows 10 "pre-Vista".
     const struct {
-        bool ok;
-        DWORD major;
+        bool rtlOk;
+        DWORD rtlMajor;
+        bool wkstaOk;
+        DWORD wkstaMajor;
         bool expected;
-    } cases[] = {{true, 5, true}, {true, 6, false}, {true, 10, false}, {false, 10, true}};
+    } cases[] = {{true, 5, true, 10, true},    {true, 6, true, 5, false},  {true, 10, false, 0, false},
+                 {false, 0, true, 6, false},   {false, 0, true, 5, true},  {false, 0, false, 0, true}};
     for (const auto& c : cases) {
-        os.wkstaOk = c.ok;
-        os.major = c.major;
+        os.rtlOk = c.rtlOk;
+        os.rtlMajor = c.rtlMajor;
+        os.wkstaOk = c.wkstaOk;
+        os.major = c.wkstaMajor;
         os.freed.clear();
-        EXPECT_EQ(IsPreVista(), c.expected) << c.ok << " " << c.major;
-        EXPECT_EQ(os.freed.size(), c.ok ? 1u : 0u);
+        os.wkstaCalls = 0;
+        EXPECT_EQ(IsPreVista(), c.expected) << c.rtlOk << " " << c.rtlMajor << " " << c.wkstaOk << " " << c.wkstaMajor;
+        EXPECT_EQ(os.wkstaCalls, c.rtlOk ? 0 : 1) << "the workstation is asked only without an answer from ntdll";
+        EXPECT_EQ(os.freed.size(), (!c.rtlOk && c.wkstaOk) ? 1u : 0u);
     }
+    // No RtlGetVersion at all: the workstation answers.
+    os.haveRtl = false;
+    os.wkstaOk = true;
+    os.major = 6;
+    EXPECT_FALSE(IsPreVista());
+    // The real system under Wine (Windows 10 by default).
+    JoryOsApi() = RealJoryOsApi();
+    EXPECT_FALSE(IsPreVista());
 }
 
 TEST(OsFacts, Wow64AnswersAndFailures) {

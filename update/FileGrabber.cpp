@@ -1,0 +1,151 @@
+#include "update/FileGrabber.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <exception>
+
+#include "foundation/Log.h"
+#include "framework/Handles.h"
+#include "framework/StringList.h"
+#include "framework/SysUtils.h"
+#include "net/HttpClient.h"
+#include "net/SslContext.h"
+#include "update/HttpCusto.h"
+
+using framework::UniqueHandle;
+
+bool ReplaceFileContents(const std::string& FileName, const std::string& Data, std::string& Error) {
+    std::string folder = framework::ExtractFilePath(FileName);
+    if (folder.empty()) folder = ".\\";
+    char temp[MAX_PATH + 1] = {};
+    if (!GetTempFileNameA(folder.c_str(), "va", 0, temp)) {
+        Error = framework::SysErrorMessage(GetLastError());
+        return false;
+    }
+    bool ok = false;
+    {
+        UniqueHandle file(CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file) {
+            ok = true;
+            size_t done = 0;
+            while (ok && done < Data.size()) {
+                const DWORD piece = static_cast<DWORD>(std::min<size_t>(Data.size() - done, 1u << 20));
+                DWORD written = 0;
+                ok = WriteFile(file.get(), Data.data() + done, piece, &written, nullptr) && written == piece;
+                done += written;
+            }
+            ok = ok && FlushFileBuffers(file.get());
+        }
+        if (!ok) Error = framework::SysErrorMessage(GetLastError());
+    }
+    // The rename is the only step that touches FileName: before it the old file is whole.
+    if (ok && !MoveFileExA(temp, FileName.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        Error = framework::SysErrorMessage(GetLastError());
+        ok = false;
+    }
+    if (!ok) DeleteFileA(temp);
+    return ok;
+}
+
+TFileGrabber::TFileGrabber(TKLog* Log) : Log(Log) {
+    Stream = std::make_unique<TReplyStream>();
+    Http = std::make_unique<TSslHttpClient>(nullptr);
+    SslContext = std::make_unique<TSslContext>(nullptr);
+    Http->SetSslContext(SslContext.get());
+}
+
+TFileGrabber::~TFileGrabber() {
+    OnDone = nullptr;
+    Tag1 = Tag2 = 0;
+    if (Http) Http->OnRequestDone = nullptr;
+    SslContext.reset();
+    Http.reset();
+    Stream.reset();
+}
+
+void TFileGrabber::Download(const std::string& URL, const std::string& FileName, framework::TComponent* Owner,
+                            int32_t Tag1, int32_t Tag2, TDoneEvent OnDone) {
+    if (requestOpen_ || Http->State() != hcsReady) {
+        // The running download keeps its client, stream and file; this one ends here.
+        if (Log) Log->Add("File download : Cannot start (a download is running)", 2);
+        if (OnDone) OnDone(this);
+        return;
+    }
+    this->URL = URL;
+    this->FileName = FileName;
+    this->Tag1 = Tag1;
+    this->Tag2 = Tag2;
+    this->OnDone = std::move(OnDone);
+    Saved = false;
+    Stream->Clear();
+
+    auto done = [this](framework::TComponent* Sender, THttpRequest RqType, uint16_t ErrCode) {
+        RequestDone(Sender, RqType, ErrCode);
+    };
+    try {
+        SetupHttpClient(*Http);
+        Http->Timeout = 10;
+        Http->OnRequestDone = done;
+        if (UseProxy) {
+            Http->Proxy = ProxyHost;
+            Http->ProxyPort = std::to_string(ProxyPort);
+            Http->ProxyUsername = ProxyUser;
+            Http->ProxyPassword = ProxyPassword;
+        } else {
+            Http->Proxy.clear();
+            Http->ProxyPort.clear();
+            Http->ProxyUsername.clear();
+            Http->ProxyPassword.clear();
+        }
+        Http->URL = DowngradeUrlIfNoSsl(URL);
+        if (!framework::SameText(Http->URL, URL) && Log) Log->Add("FileGrabber : No SSL / Back to HTTP", 0);
+        Http->ReceiveStream = Stream.get();
+        Http->OnRequestDone = done;
+        StartTick = GetTickCount();
+        requestOpen_ = true;
+        Http->StartGet();
+    } catch (const std::exception& E) {
+        // No completion follows a request that did not start: say so and end it here, so a
+        // caller waiting for OnDone is not left waiting.
+        requestOpen_ = false;
+        if (Log) Log->Add(std::string("File download : Cannot start (") + E.what() + ")", 2);
+        if (this->OnDone) this->OnDone(this);
+    }
+}
+
+void TFileGrabber::RequestDone(framework::TComponent* Sender, THttpRequest RqType, uint16_t ErrCode) {
+    // The client may report an aborted request twice; the download ends once.
+    if (!requestOpen_) return;
+    requestOpen_ = false;
+    if (ErrCode != 0 || RqType != httpGET) {
+        if (Log)
+            Log->Add("File download : Server error (" + std::to_string(ErrCode) + " Cause : " + Http->ReasonPhrase + ")",
+                     2);
+    } else if (Http->StatusCode < 200 || Http->StatusCode > 299) {
+        // An error page is no file of ours: the copy we have stays.
+        if (Log)
+            Log->Add("File download : Server error (" + std::to_string(Http->StatusCode) + " Cause : " +
+                         Http->ReasonPhrase + ")",
+                     2);
+    } else {
+        if (Log) Log->Add("File downloaded in " + std::to_string(GetTickCount() - StartTick) + "ms", 1);
+        Stream->Seek(0, framework::TSeekOrigin::soBeginning);
+        if (!FileName.empty()) Saved = SaveReplacing();
+    }
+    if (OnDone && RqType == httpGET) {
+        try {
+            OnDone(this);
+        } catch (const std::exception& E) {
+            // This runs from the message loop: nothing may leave it.
+            if (Log) Log->Add(std::string("File download : ") + E.what(), 2);
+        }
+    }
+}
+
+bool TFileGrabber::SaveReplacing() {
+    std::string error;
+    if (ReplaceFileContents(FileName, Stream->Bytes(), error)) return true;
+    if (Log) Log->Add("File download : Cannot write " + FileName + " (" + error + ")", 2);
+    return false;
+}
