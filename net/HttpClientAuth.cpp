@@ -441,8 +441,24 @@ std::string THttpClient::DigestAuthValue(bool Proxy, const std::string& Method, 
     // A CONNECT names its target, not a path.
     const std::string uri = Method == "CONNECT" ? HostText + ":" + requestPort_ : PathPart(requestPath_);
     try {
+        // auth-int (offered without auth) covers the body: the bytes the upload will send.
+        std::string entityHash;
+        if (DigestChosenQop(info) == "auth-int") {
+            std::string body;
+            const bool hasBody = RequestKind == httpPOST || RequestKind == httpPUT || RequestKind == httpPATCH;
+            if (Method != "CONNECT" && hasBody && UploadStream) {
+                const int64_t at = UploadStream->Position();
+                const int64_t left = UploadStream->Size() - at;
+                if (left > 0) {
+                    body.resize(size_t(left));
+                    body.resize(size_t(std::max<int64_t>(0, UploadStream->Read(body.data(), left))));
+                }
+                UploadStream->SetPosition(at);
+            }
+            entityHash = DigestEntityHash(info, body);
+        }
         return DigestBuildAuthorization(Proxy ? ProxyUsername : curUser_, Proxy ? ProxyPassword : curPassword_, Method,
-                                        uri, info, std::string());
+                                        uri, info, entityHash);
     } catch (const std::exception&) {
         // Without the hashing library the challenge stays unanswered.
         return {};

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -15,6 +16,8 @@
 #include <vector>
 
 #include "net/HttpClient.h"
+#include "net/InetSspiNtlm.h"
+#include "net/InetUtils.h"
 #include "support/Pump.h"
 #include "OpenSslTestUtil.h"
 
@@ -149,6 +152,7 @@ TEST(HttpAuth, ServerChallengesAnsweredOrNot) {
         {"digest switched off", "/digest", "user", "pass", httpAuthDigest, HttpOpt(httpoNoDigestAuth), "1.1", 401,
          nullptr},
         {"digest sha-256", "/digest256", "user", "pass", httpAuthDigest2, none, "1.1", 200, "2"},
+        {"digest auth-int alone", "/digest-int", "user", "pass", httpAuthDigest, none, "1.1", 200, "2"},
         {"digest unknown algorithm", "/digest-sess", "user", "pass", httpAuthDigest, none, "1.1", 401, nullptr},
         {"ntlm after 401", "/ntlm", "User", "Password", httpAuthNone, none, "1.1", 200, "3 ntlm"},
         {"ntlm negotiate first", "/ntlm", "User", "Password", httpAuthNtlm, none, "1.1", 200, "2 ntlm"},
@@ -193,20 +197,33 @@ TEST(HttpAuth, CredentialsFromTheUrl) {
     EXPECT_EQ(AfterConnection(a.Body()), "2");
 }
 
-// A body goes again with the retry, from its start; the NTLM negotiate step sends none.
+// A body goes again with the retry, from its start; the NTLM negotiate step sends none, and
+// Digest's auth-int covers it.
 TEST(HttpAuth, UploadRepeatedAfterChallenge) {
     REQUIRE_AUTH_PEER();
-    for (const char* path : {"/basic", "/ntlm"}) {
+    struct {
+        const char* path;
+        const char* user;
+        const char* password;
+        THttpAuthType serverAuth;
+        const char* body;
+    } cases[] = {
+        {"/basic", "user", "pass", httpAuthNone, "2 payload"},
+        {"/ntlm", "User", "Password", httpAuthNone, "3 ntlm payload"},
+        {"/digest-int", "user", "pass", httpAuthDigest, "2 payload"},
+    };
+    for (const auto& c : cases) {
         AuthClient a;
-        a.http->Username = path == std::string("/basic") ? "user" : "User";
-        a.http->Password = path == std::string("/basic") ? "pass" : "Password";
+        a.http->Username = c.user;
+        a.http->Password = c.password;
+        a.http->ServerAuth = c.serverAuth;
         framework::TMemoryStream up;
         up.WriteBuffer("payload", 7);
         up.SetPosition(0);
         a.http->UploadStream = &up;
-        ASSERT_TRUE(a.Run(Plain(path), httpPOST)) << path;
-        EXPECT_EQ(a.http->StatusCode, 200) << path;
-        EXPECT_EQ(AfterConnection(a.Body()), path == std::string("/basic") ? "2 payload" : "3 ntlm payload") << path;
+        ASSERT_TRUE(a.Run(Plain(c.path), httpPOST)) << c.path;
+        EXPECT_EQ(a.http->StatusCode, 200) << c.path;
+        EXPECT_EQ(AfterConnection(a.Body()), c.body) << c.path;
     }
 }
 
@@ -456,6 +473,126 @@ TEST(HttpAuth, LoggedOnUserSessionOnlyWhenAsked) {
     ASSERT_TRUE(a.Run(Plain("/echo")));
     EXPECT_EQ(a.err, 0);
     EXPECT_EQ(a.http->StatusCode, 200);
+}
+
+// ---- The logged-on user's session through a canned security library ---------------------
+
+// The security library of a system whose logged-on user is "User" with the password
+// "Password": the tokens are real NTLM messages, so squid's helper takes them.
+struct CannedSspi {
+    SecurityFunctionTableA table{};
+    SecPkgInfoA package{};
+    SECURITY_STATUS firstStatus = SEC_I_CONTINUE_NEEDED;
+    std::string challengeSeen;
+    int tokens = 0;
+};
+CannedSspi* gSspi = nullptr;
+
+void PutToken(PSecBufferDesc Out, const std::string& Token) {
+    SecBuffer& b = Out->pBuffers[0];
+    if (b.cbBuffer < Token.size()) return;
+    std::memcpy(b.pvBuffer, Token.data(), Token.size());
+    b.cbBuffer = ULONG(Token.size());
+}
+
+HMODULE WINAPI CannedLoad(LPCSTR) { return reinterpret_cast<HMODULE>(ULONG_PTR(0x7FF0AB000000ull)); }
+BOOL WINAPI CannedFree(HMODULE) { return TRUE; }
+PSecurityFunctionTableA WINAPI CannedInit() { return &gSspi->table; }
+FARPROC WINAPI CannedGetProc(HMODULE, LPCSTR Name) {
+    return std::strcmp(Name, "InitSecurityInterfaceA") ? nullptr
+                                                        : reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&CannedInit));
+}
+SECURITY_STATUS WINAPI CannedQuery(SEC_CHAR*, PSecPkgInfoA* Info) {
+    gSspi->package.cbMaxToken = 2888;
+    *Info = &gSspi->package;
+    return SEC_E_OK;
+}
+SECURITY_STATUS WINAPI CannedFreeBuffer(void*) { return SEC_E_OK; }
+SECURITY_STATUS WINAPI CannedAcquire(SEC_CHAR*, SEC_CHAR*, ULONG, void*, void*, SEC_GET_KEY_FN, void*, PCredHandle Cred,
+                                     PTimeStamp) {
+    Cred->dwLower = Cred->dwUpper = 1;
+    return SEC_E_OK;
+}
+SECURITY_STATUS WINAPI CannedInitialize(PCredHandle, PCtxtHandle Ctx, SEC_CHAR*, ULONG, ULONG, ULONG, PSecBufferDesc In,
+                                        ULONG, PCtxtHandle NewCtx, PSecBufferDesc Out, ULONG*, PTimeStamp) {
+    ++gSspi->tokens;
+    if (!Ctx) {
+        if (gSspi->firstStatus < 0) return gSspi->firstStatus;
+        NewCtx->dwLower = NewCtx->dwUpper = 2;
+        PutToken(Out, InetBase64Decode(NtlmBuildNegotiateMessage("", "", 0)));
+        return gSspi->firstStatus;
+    }
+    gSspi->challengeSeen.assign(static_cast<const char*>(In->pBuffers[0].pvBuffer), In->pBuffers[0].cbBuffer);
+    const TNTLM_Msg2_Info challenge = NtlmParseChallengeMessage(InetBase64Encode(gSspi->challengeSeen));
+    PutToken(Out, InetBase64Decode(NtlmBuildAuthenticateMessage("", "HOST", "User", "Password", challenge, 1252, 0)));
+    return SEC_E_OK;
+}
+SECURITY_STATUS WINAPI CannedComplete(PCtxtHandle, PSecBufferDesc) { return SEC_E_OK; }
+SECURITY_STATUS WINAPI CannedDelete(PCtxtHandle) { return SEC_E_OK; }
+SECURITY_STATUS WINAPI CannedFreeCred(PCredHandle) { return SEC_E_OK; }
+
+class HttpAuthSspi : public ::testing::Test {
+protected:
+    void SetUp() override {
+        NtlmAuthUnload();
+        saved_ = SspiLoader();
+        gSspi = &sspi_;
+        SecurityFunctionTableA& t = sspi_.table;
+        t.QuerySecurityPackageInfoA = CannedQuery;
+        t.FreeContextBuffer = CannedFreeBuffer;
+        t.AcquireCredentialsHandleA = CannedAcquire;
+        t.InitializeSecurityContextA = CannedInitialize;
+        t.CompleteAuthToken = CannedComplete;
+        t.DeleteSecurityContext = CannedDelete;
+        t.FreeCredentialHandle = CannedFreeCred;
+        SspiLoader() = TSspiLoader{CannedLoad, CannedGetProc, CannedFree};
+    }
+    void TearDown() override {
+        NtlmAuthUnload();
+        SspiLoader() = saved_;
+        gSspi = nullptr;
+    }
+    TSspiLoader saved_{};
+    CannedSspi sspi_;
+};
+
+// Without proxy credentials, a proxy asking for NTLM gets the session's tokens: the negotiate
+// message, then the answer to the challenge squid sent (handed over decoded), on a plain
+// request and on a CONNECT; a session that cannot start ends the request with the 407.
+TEST_F(HttpAuthSspi, ProxyAnsweredWithTheSessionsTokens) {
+    REQUIRE_SQUID();
+    {
+        AuthClient a;
+        a.http->Proxy = "127.0.0.1:" + ProxyPort("squid");
+        ASSERT_TRUE(a.Run(Plain("/echo")));
+        EXPECT_EQ(a.err, 0) << a.http->ReasonPhrase;
+        EXPECT_EQ(a.http->StatusCode, 200);
+        EXPECT_EQ(sspi_.tokens, 2);
+        EXPECT_EQ(sspi_.challengeSeen.compare(0, 9, std::string("NTLMSSP\0\2", 9)), 0);
+        EXPECT_EQ(a.http->SspiFailure(), "");
+    }
+    {
+        ssltest::OpenSslScope ssl;
+        TSslContext ctx(nullptr);
+        ssltest::SetUpVerifyingClient(ctx, ssltest::CertPath("ca.pem"));
+        auto* https = new TSslHttpClient(nullptr);
+        https->SetSslContext(&ctx);
+        AuthClient a(https);
+        a.http->Proxy = "127.0.0.1:" + ProxyPort("squid");
+        a.http->Username = "user";
+        a.http->Password = "pass";
+        ASSERT_TRUE(a.Run("https://127.0.0.1:" + AuthPort("tls1") + "/basic"));
+        EXPECT_EQ(a.err, 0) << a.http->ReasonPhrase;
+        EXPECT_EQ(a.http->StatusCode, 200);
+        EXPECT_EQ(a.Body().compare(0, 8, "ok tls1 "), 0) << a.Body().substr(0, 80);
+    }
+    sspi_.firstStatus = SEC_E_NO_CREDENTIALS;
+    AuthClient a;
+    a.http->Proxy = "127.0.0.1:" + ProxyPort("squid");
+    ASSERT_TRUE(a.Run(Plain("/echo")));
+    EXPECT_EQ(a.err, 0);
+    EXPECT_EQ(a.http->StatusCode, 407);
+    EXPECT_NE(a.http->SspiFailure().find("0x8009030E"), std::string::npos) << a.http->SspiFailure();
 }
 
 }  // namespace

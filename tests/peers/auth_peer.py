@@ -19,6 +19,7 @@ authenticated request and see which server answered.
                   and the path as the uri, and qop must be "auth"
   /digest256      Digest SHA-256, qop "auth"
   /digest-sess    Digest with the algorithm MD5-sess, which the client does not answer
+  /digest-int     Digest MD5 offering qop "auth-int" alone: the response covers the body
   /ntlm           NTLM only: a type-1 message gets a type-2 challenge 0123456789abcdef on the
                   same connection; a type-3 message on it is granted when its NT response is
                   the known one for "Password" and its user is "User"
@@ -26,6 +27,7 @@ authenticated request and see which server answered.
   /ntlm-bad       NTLM with a type-2 message whose target name lies outside the message
   /ntlm-empty     answers a type-1 message with a bare "NTLM" challenge
   /echo           always granted; the body is the request header as it arrived
+  /zeros?mb=N     always granted; N MiB of zero bytes (for the benchmarks)
 """
 import base64
 import hashlib
@@ -164,15 +166,23 @@ class Handler(socketserver.BaseRequestHandler):
         denied_body = b"<html>denied</html>"
         if path == "/echo":
             return self.send("200 OK", head)
+        if path == "/zeros":
+            size = int(target.partition("mb=")[2] or "1") << 20
+            self.request.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % size)
+            block = bytes(1 << 20)
+            for _ in range(size >> 20):
+                self.request.sendall(block)
+            return keep
         if path in ("/basic", "/basic-close"):
             if auth == "Basic " + base64.b64encode(b"user:pass").decode():
                 return self.granted(number) and keep
             return self.send("401 Unauthorized", denied_body, ['WWW-Authenticate: Basic realm="peer"'],
                              close=path == "/basic-close" or not keep)
-        if path in ("/digest", "/digest256", "/digest-sess"):
-            algorithm = {"/digest": "MD5", "/digest256": "SHA-256", "/digest-sess": "MD5-sess"}[path]
-            qop = "auth,auth-int" if path == "/digest" else "auth"
-            if auth.startswith("Digest ") and self.digest_ok(auth[7:], method, target, algorithm):
+        if path in ("/digest", "/digest256", "/digest-sess", "/digest-int"):
+            algorithm = {"/digest-sess": "MD5-sess", "/digest256": "SHA-256"}.get(path, "MD5")
+            qop = {"/digest": "auth,auth-int", "/digest-int": "auth-int"}.get(path, "auth")
+            if auth.startswith("Digest ") and self.digest_ok(auth[7:], method, target, algorithm,
+                                                             self.body if path == "/digest-int" else None):
                 return self.granted(number) and keep
             return self.send("401 Unauthorized", denied_body,
                              ['WWW-Authenticate: Digest realm="%s", nonce="%s", opaque="%s", qop="%s", '
@@ -200,22 +210,26 @@ class Handler(socketserver.BaseRequestHandler):
         return self.send("404 Not Found", b"no such page", close=not keep)
 
     @staticmethod
-    def digest_ok(value, method, target, algorithm):
+    def digest_ok(value, method, target, algorithm, body=None):
         fields = {}
         for part in value.split(","):
             k, _, v = part.strip().partition("=")
             fields[k] = v.strip('"')
         if algorithm == "MD5-sess":
             return False
-        if fields.get("uri") != target or fields.get("qop") != "auth" or fields.get("nonce") != NONCE:
+        qop = "auth" if body is None else "auth-int"
+        if fields.get("uri") != target or fields.get("qop") != qop or fields.get("nonce") != NONCE:
             return False
         if fields.get("opaque") != OPAQUE or fields.get("username") != USER:
             return False
         h = (lambda t: hashlib.sha256(t.encode()).hexdigest()) if algorithm == "SHA-256" else \
             (lambda t: hashlib.md5(t.encode()).hexdigest())
         ha1 = h("%s:%s:%s" % (USER, REALM, PASSWORD))
-        ha2 = h("%s:%s" % (method, target))
-        want = h(":".join([ha1, NONCE, fields.get("nc", ""), fields.get("cnonce", ""), "auth", ha2]))
+        a2 = "%s:%s" % (method, target)
+        if body is not None:
+            a2 += ":" + hashlib.md5(body).hexdigest()
+        ha2 = h(a2)
+        want = h(":".join([ha1, NONCE, fields.get("nc", ""), fields.get("cnonce", ""), qop, ha2]))
         return fields.get("response") == want
 
 
