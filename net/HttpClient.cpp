@@ -110,7 +110,8 @@ void THttpClient::WndProc(TMessage& Msg) {
             setReadyPosted_ = false;
             StateChange(hcsReady);
         } else if (Msg.Msg == idStartConnection_ && idStartConnection_) {
-            StartConnection();
+            // An abort (or a new request) since the post took the retry back.
+            if (startConnectionPosted_) StartConnection();
         } else {
             TInetWndControl::WndProc(Msg);
         }
@@ -597,6 +598,8 @@ void THttpClient::FailRequest(uint16_t Code, const std::string& Reason) {
 
 void THttpClient::Abort() {
     relocationPending_ = false;
+    // A retry or relocation already posted must not start after the abort.
+    startConnectionPosted_ = false;
     rcvCount_ = 0;
     if (state_ != hcsReady) {
         const THttpClientState was = state_;

@@ -253,6 +253,46 @@ TEST(HttpAuth, BeforeAuthDecides) {
     }
 }
 
+// An abort between the 401 and its retry (the client is ready then, the retry posted) ends
+// the request there: the retry does not start afterwards.
+TEST(HttpAuth, AbortBeforeTheRetryStarts) {
+    REQUIRE_AUTH_PEER();
+    AuthClient a;
+    a.http->Username = "user";
+    a.http->Password = "pass";
+    bool challenged = false;
+    a.http->OnStateChange = [&](framework::TComponent*) {
+        if (a.http->State() == hcsReady && a.http->StatusCode == 401) challenged = true;
+    };
+    a.http->URL = Plain("/basic");
+    a.http->StartGet();
+    // One message at a time, so the abort comes right after the one that decided the retry.
+    bool aborted = false;
+    const ULONGLONG end = GetTickCount64() + 10000;
+    while (!aborted && GetTickCount64() < end) {
+        MSG msg;
+        if (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+            if (challenged) {
+                a.http->Abort();
+                aborted = true;
+            }
+        } else {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        }
+    }
+    ASSERT_TRUE(aborted);
+    EXPECT_EQ(a.done, 1);
+    testsupport::PumpFor(500);
+    EXPECT_EQ(a.done, 1);
+    EXPECT_EQ(a.http->State(), hcsReady);
+    EXPECT_TRUE(a.Body().empty()) << a.Body();
+    // The client serves the next request as usual.
+    ASSERT_TRUE(a.Run(Plain("/basic")));
+    EXPECT_EQ(a.http->StatusCode, 200);
+}
+
 // The states a finished request leaves, and a second request on the kept connection.
 TEST(HttpAuth, StatesAfterSuccessAndReuse) {
     REQUIRE_AUTH_PEER();
