@@ -3,9 +3,11 @@
 // window; the end of every request is reported once, from the message loop, through
 // OnRequestDone (ErrCode 0: the exchange completed, whatever StatusCode says).
 //
-// The wire side lives in the same class but in its own sources: HttpClientRequest.cpp
+// The wire side lives in the same class but in its own sources: HttpClient.cpp also
 // builds the request header and streams the upload, HttpClientResponse.cpp parses the
-// answer, reads the body and follows relocations.
+// answer, reads the body, follows relocations and opens TLS through a proxy's CONNECT
+// tunnel, HttpClientAuth.cpp answers 401 and 407 challenges (Basic, Digest, NTLM; for a
+// proxy without credentials, the logged-on user's NTLM session) by repeating the request.
 //
 // Everything that arrives from the server is bounded: header lines, their number and their
 // total size, chunk sizes and Content-Length values. A response that breaks a bound ends the
