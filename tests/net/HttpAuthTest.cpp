@@ -333,6 +333,7 @@ TEST(HttpAuth, ConnectThroughPythonProxy) {
         {"basic granted", "basic.test", "user", "pass", httpAuthBasic, httpErrSslHandshake, -1},
         {"basic after 407", "basic.test", "user", "pass", httpAuthNone, httpErrSslHandshake, -1},
         {"basic refused", "basic.test", "user", "nope", httpAuthBasic, 0, 407},
+        {"basic without proxy user", "basic.test", "", "", httpAuthNone, 0, 407},
         {"digest granted", "digest.test", "user", "pass", httpAuthDigest, httpErrSslHandshake, -1},
         {"digest refused", "digest.test", "user", "nope", httpAuthDigest, 0, 407},
         {"ntlm granted", "ntlm.test", "user", "pass", httpAuthNtlm, httpErrSslHandshake, -1},
