@@ -227,6 +227,26 @@ TEST(HttpAuth, UploadRepeatedAfterChallenge) {
     }
 }
 
+// The owner's stream keeps what earlier requests wrote: a retry goes back to where this
+// request began, also when the challenge had no body (NTLM's type-2 answer).
+TEST(HttpAuth, RetryKeepsWhatEarlierRequestsWrote) {
+    REQUIRE_AUTH_PEER();
+    AuthClient a;
+    a.http->Username = "User";
+    a.http->Password = "Password";
+    a.http->ServerAuth = httpAuthNtlm;
+    ASSERT_TRUE(a.Run(Plain("/ntlm")));
+    const std::string first = a.Body();
+    ASSERT_EQ(AfterConnection(first), "2 ntlm");
+    int done = a.done;
+    a.http->URL = Plain("/ntlm");
+    a.http->StartGet();
+    ASSERT_TRUE(PumpUntil([&] { return a.done > done; }, 30000));
+    EXPECT_EQ(a.http->StatusCode, 200);
+    ASSERT_EQ(a.Body().compare(0, first.size(), first), 0) << a.Body();
+    EXPECT_EQ(AfterConnection(a.Body().substr(first.size())), "4 ntlm");
+}
+
 // OnBeforeAuth is asked for each method in the order NTLM, Digest, Basic; a refusal moves
 // on to the next method, and refusing all makes the 401 the answer.
 TEST(HttpAuth, BeforeAuthDecides) {
