@@ -7,6 +7,7 @@
 #include <new>
 
 #include "net/InetIdn.h"
+#include "net/InetSspiNtlm.h"
 #include "net/InetSocketErrors.h"
 #include "net/InetUrl.h"
 
@@ -109,7 +110,8 @@ void THttpClient::WndProc(TMessage& Msg) {
             setReadyPosted_ = false;
             StateChange(hcsReady);
         } else if (Msg.Msg == idStartConnection_ && idStartConnection_) {
-            StartConnection();
+            // An abort (or a new request) since the post took the retry back.
+            if (startConnectionPosted_) StartConnection();
         } else {
             TInetWndControl::WndProc(Msg);
         }
@@ -269,15 +271,21 @@ void THttpClient::StartRequest(THttpRequest Kind) {
     if (Kind == httpOPTIONS && requestPath_ == "/*") requestPath_ = "*";
     DocNameFromPath();
 
+    // A retry or relocation goes back to here, not to where an earlier request stopped.
+    rewindReceiveSize_ = ReceiveStream ? ReceiveStream->Size() : 0;
+
     authNtlmState_ = authDigestState_ = authBasicState_ = 0;
     proxyAuthNtlmState_ = proxyAuthDigestState_ = proxyAuthBasicState_ = 0;
+    proxyUsesSspi_ = false;
+    proxySspiNegotiate_.clear();
+    PresetAuthentication();
 
     socket_->IdleLimitMs = IdleTimeoutMs;
     socket_->ConnectLimitMs = IdleTimeoutMs;
     if (IdleTimeoutMs) socket_->LimitCheckMs = IdleTimeoutMs < 1000 ? 100 : 500;
 
     if (socket_->State() == wsConnected && connected_) {
-        if (connectHost_ == openHost_ && connectPort_ == openPort_ && protocol_ == openProtocol_) {
+        if (CanReuseConnection()) {
             StateChange(hcsStarting);
             // The time-out clock of the socket runs from the new request on.
             if (socket_->ActivityCounter()) socket_->ActivityCounter()->SendTick = InetTickCount();
@@ -288,6 +296,7 @@ void THttpClient::StartRequest(THttpRequest Kind) {
         socket_->Abort();
         socket_->OnSessionClosed = [this](TComponent*, uint16_t E) { HandleSocketClosed(E); };
         connected_ = false;
+        openTunnel_.clear();
     }
     tunnelAnswered_ = false;
     StateChange(hcsStarting);
@@ -366,6 +375,8 @@ void THttpClient::HandleSocketDnsDone(uint16_t Error) {
     openHost_ = connectHost_;
     openPort_ = connectPort_;
     openProtocol_ = protocol_;
+    openTunnel_.clear();
+    tunnelTlsPending_ = false;
     if (protocol_ != "http" && protocol_ != "https") {
         // The socket knows nothing to report here: the code must still say "failed".
         RequestError = uint16_t(socket_->LastError ? socket_->LastError : WSAEPROTONOSUPPORT);
@@ -436,7 +447,8 @@ void THttpClient::HandleSocketConnected(uint16_t Error) {
     // Over TLS the request waits for the handshake (HandleSslHandshakeDone).
     if (socket_->SslEnable && socket_->TlsState() != tlsEstablished) return;
     try {
-        if (ProxyUsed() && protocol_ == "https" && !tunnelAnswered_) {
+        // Until the proxy opened the tunnel (a 407 leaves it shut), every request is a CONNECT.
+        if (ProxyUsed() && protocol_ == "https" && openTunnel_.empty()) {
             StateChange(hcsAwaitTunnel);
             sendBuffer_.Clear();
             if (requestVer_ == "1.0" || ResponseVersion == "1.0" || ResponseVersion.empty())
@@ -458,6 +470,36 @@ void THttpClient::SendRequest() {
         StartUpload();
 }
 
+bool THttpClient::CanReuseConnection() const {
+    if (connectHost_ != openHost_ || connectPort_ != openPort_ || protocol_ != openProtocol_) return false;
+    // A tunnel leads to one target only.
+    if (ProxyUsed() && protocol_ == "https" && !openTunnel_.empty() && openTunnel_ != requestHost_ + ":" + requestPort_)
+        return false;
+    return true;
+}
+
+void THttpClient::StartTunnelTls() {
+    openTunnel_ = requestHost_ + ":" + requestPort_;
+    socket_->TlsServerName = requestHost_;
+    socket_->OnSslHandshakeDone = [this](TCustomSslNetSocket*, uint16_t E, TX509Base*, bool& Disconnect) {
+        HandleSslHandshakeDone(E, Disconnect);
+    };
+    socket_->SslEnable = true;
+    tunnelTlsPending_ = true;
+    // Nothing is parsed until the handshake is done; then the request goes out.
+    receiveTarget_ = TReceiveTarget::None;
+    StateChange(hcsAwaitHeader);
+    try {
+        socket_->BeginClientHandshake();
+    } catch (const std::exception& e) {
+        tunnelTlsPending_ = false;
+        if (RequestError == 0) {
+            StatusCode = 404;
+            FailRequest(httpErrSslHandshake, std::string("SSL handshake failed - ") + e.what());
+        }
+    }
+}
+
 void THttpClient::CloseConnection() {
     socket_->Close();
     connected_ = false;
@@ -471,8 +513,8 @@ void THttpClient::StateChange(THttpClientState NewState) {
     TriggerStateChange();
     if (NewState == hcsReady) {
         receiveTarget_ = TReceiveTarget::None;
-        // The authentication retries hook in here; without a retry the request is done.
-        PostRequestDone();
+        // A 401 or 407 may be answered by a retry; otherwise the request is done.
+        if (!HandleAuthentication()) PostRequestDone();
     }
 }
 
@@ -494,9 +536,12 @@ void THttpClient::PostRequestDone() { PostMessageA(GetHandle(), idRequestDone_, 
 
 void THttpClient::HandleSocketClosed(uint16_t Error) {
     rcvCount_ = 0;
-    if (Error) RequestError = Error;
+    // The close that follows a failed handshake must not hide why it failed.
+    if (Error && RequestError != httpErrSslHandshake) RequestError = Error;
     connected_ = false;
     tunnelAnswered_ = false;
+    openTunnel_.clear();
+    tunnelTlsPending_ = false;
     if (receivingHeader_) {
         TriggerHeaderEnd();
         if (relocationPending_) {
@@ -553,6 +598,8 @@ void THttpClient::FailRequest(uint16_t Code, const std::string& Reason) {
 
 void THttpClient::Abort() {
     relocationPending_ = false;
+    // A retry or relocation already posted must not start after the abort.
+    startConnectionPosted_ = false;
     rcvCount_ = 0;
     if (state_ != hcsReady) {
         const THttpClientState was = state_;
@@ -747,7 +794,8 @@ void THttpClient::SendRequestHeader(const std::string& Method, const std::string
     if (ModifiedSince != 0) lines.Add("If-Modified-Since: " + InetRfc822DateText(ModifiedSince, false) + " GMT");
     if (!ReqIfMatch.empty()) lines.Add("If-Match: " + ReqIfMatch);
     if (!ReqIfNoneMatch.empty()) lines.Add("If-None-Match: " + ReqIfNoneMatch);
-    if (!tunnelAnswered_ && proxyAuthNtlmState_ == 4) proxyAuthNtlmState_ = 1;
+    // A CONNECT on a new connection starts the connection's NTLM exchange again.
+    if (connect && !tunnelAnswered_ && proxyAuthNtlmState_ == 4) proxyAuthNtlmState_ = 1;
     if (!AuthBearerToken.empty()) {
         switch (ServerAuth) {
             case httpAuthBearer: lines.Add("Authorization: Bearer " + AuthBearerToken); break;
@@ -757,7 +805,7 @@ void THttpClient::SendRequestHeader(const std::string& Method, const std::string
             default: break;
         }
     }
-    // The credential lines of the authentication steps go here, server first, then proxy.
+    AddAuthLines(lines, Method, host);
     if (!Cookie.empty()) lines.Add("Cookie: " + Cookie);
     if (!ContentRangeBegin.empty() || !ContentRangeEnd.empty()) {
         lines.Add("Range: bytes=" + ContentRangeBegin + "-" + ContentRangeEnd);
@@ -808,6 +856,8 @@ void THttpClient::HandleSocketDataSent(uint16_t) {
 }
 
 void THttpClient::HandleSslHandshakeDone(uint16_t Error, bool& Disconnect) {
+    const bool throughTunnel = tunnelTlsPending_;
+    tunnelTlsPending_ = false;
     if (Error || socket_->TlsState() != tlsEstablished) {
         StatusCode = 404;
         if (ReasonPhrase.empty()) ReasonPhrase = "SSL handshake failed - " + socket_->HandshakeMessage;
@@ -816,8 +866,9 @@ void THttpClient::HandleSslHandshakeDone(uint16_t Error, bool& Disconnect) {
         Disconnect = true;
         return;
     }
-    if (state_ != hcsConnected) return;
+    if (state_ != hcsConnected && !(throughTunnel && state_ == hcsAwaitHeader)) return;
     try {
+        receiveTarget_ = TReceiveTarget::Header;
         StateChange(hcsAwaitHeader);
         SendRequest();
     } catch (const std::exception&) {

@@ -3,9 +3,11 @@
 // window; the end of every request is reported once, from the message loop, through
 // OnRequestDone (ErrCode 0: the exchange completed, whatever StatusCode says).
 //
-// The wire side lives in the same class but in its own sources: HttpClientRequest.cpp
+// The wire side lives in the same class but in its own sources: HttpClient.cpp also
 // builds the request header and streams the upload, HttpClientResponse.cpp parses the
-// answer, reads the body and follows relocations.
+// answer, reads the body, follows relocations and opens TLS through a proxy's CONNECT
+// tunnel, HttpClientAuth.cpp answers 401 and 407 challenges (Basic, Digest, NTLM; for a
+// proxy without credentials, the logged-on user's NTLM session) by repeating the request.
 //
 // Everything that arrives from the server is bounded: header lines, their number and their
 // total size, chunk sizes and Content-Length values. A response that breaks a bound ends the
@@ -22,6 +24,8 @@
 #include "framework/StringList.h"
 #include "framework/Streams.h"
 #include "net/HttpContentCoding.h"
+#include "net/InetDigestAuth.h"
+#include "net/InetNtlmMsgs.h"
 #include "net/InetWndControl.h"
 #include "net/NetSocket.h"
 
@@ -57,6 +61,18 @@ enum : uint16_t {
     // A relocation from https to http while RefuseHttpsToHttp is set.
     httpErrInsecureRelocation = 13,
 };
+
+// One "WWW-Authenticate" or "Proxy-Authenticate" value of the last response.
+struct TWWWAuthInfo {
+    THttpAuthType AuthType = httpAuthNone;
+    std::string Realm;
+    std::string Charset;
+    std::string Uri;
+    std::string Header;  // the whole value
+};
+using TWWWAuthInfos = std::vector<TWWWAuthInfo>;
+
+class TNtlmAuthSession;
 
 class EHttpException : public framework::Exception {
 public:
@@ -189,6 +205,22 @@ public:
     THttpCodingHandler& ContentCodingHnd() { return *contentCoding_; }
     // The address the last connection went to ("" when forgotten).
     const std::string& LastAddress() const { return lastAddress_; }
+    // The authentication states. NTLM: 0 none, 1 negotiate to send, 3 authenticate to
+    // send, 4 done; Digest and Basic: 0 none, 1 credentials to send, 2 done or waiting for
+    // a challenge.
+    int AuthNTLMState() const { return authNtlmState_; }
+    int AuthDigestState() const { return authDigestState_; }
+    int AuthBasicState() const { return authBasicState_; }
+    int ProxyAuthNTLMState() const { return proxyAuthNtlmState_; }
+    int ProxyAuthDigestState() const { return proxyAuthDigestState_; }
+    int ProxyAuthBasicState() const { return proxyAuthBasicState_; }
+    // The challenges of the last response, parsed when it ended.
+    const TWWWAuthInfos& WWWAuthInfos() const { return authInfos_; }
+    // Passed to both NTLM message builders (see InetNtlmMsgs.h); 0 unless the owner sets it.
+    uint32_t NtlmLevel = 0;
+    // Why the logged-on user's NTLM session could not be used ("" when it could or was not
+    // needed), e.g. where the system has no NTLM package.
+    const std::string& SspiFailure() const { return sspiFailure_; }
 
     // ---- Operations ----
     void StartGet();
@@ -218,13 +250,13 @@ protected:
     virtual void CloseConnection();
     virtual void ResetResponse(bool KeepLocation = false);
     virtual void ConnectOrReuse();
-    // Places of the authentication retries; the steps themselves come with authentication.
-    virtual void StepNtlmAuth() {}
-    virtual void StepProxyNtlmAuth() {}
-    virtual void StepDigestAuth() {}
-    virtual void StepProxyDigestAuth() {}
-    virtual void StepBasicAuth() {}
-    virtual void StepProxyBasicAuth() {}
+    // Each advances one authentication state machine by one step.
+    virtual void StepNtlmAuth();
+    virtual void StepProxyNtlmAuth();
+    virtual void StepDigestAuth();
+    virtual void StepProxyDigestAuth();
+    virtual void StepBasicAuth();
+    virtual void StepProxyBasicAuth();
     virtual void HandleSocketDnsDone(uint16_t Error);
     virtual void HandleSocketClosed(uint16_t Error);
     virtual void HandleSocketConnected(uint16_t Error);
@@ -287,6 +319,36 @@ protected:
     virtual bool TlsCapable() const { return false; }
     void HandleSslHandshakeDone(uint16_t Error, bool& Disconnect);
     bool TunnelAnswerComplete();
+    // Starts TLS over the proxy's open CONNECT tunnel.
+    void StartTunnelTls();
+
+    // ---- Authentication (HttpClientAuth.cpp) ----
+    // The presets at the start of a request, after the states were cleared.
+    void PresetAuthentication();
+    // Runs when a response has ended: true when a retry was started or the request was
+    // ended by the steps (request-done already posted).
+    bool HandleAuthentication();
+    void ParseChallenges();
+    const TWWWAuthInfo* FindChallenge(THttpAuthType Type) const;
+    bool DoNtlmAuth();
+    bool DoDigestAuth();
+    bool DoBasicAuth();
+    bool AskBeforeAuth(THttpAuthType Type, bool Proxy, const std::string& Header);
+    void RestartForAuth();
+    void GiveUpAuth(int& State);
+    // "Keep-alive" is needed while the version may close the connection.
+    bool KeepAliveByVersion() const;
+    // Whether the open connection can carry the current request: same proxy or server,
+    // and through a proxy's tunnel, the same target.
+    bool CanReuseConnection() const;
+    // The logged-on user's NTLM session for the proxy, created on first use; false (with
+    // sspiFailure_ set) when the system cannot give one.
+    bool EnsureSspiSession();
+    // The credential lines of the request header; HostText is the request host as sent.
+    void AddAuthLines(framework::TStringList& Lines, const std::string& Method, const std::string& HostText);
+    std::string BasicAuthValue(bool Proxy) const;
+    std::string DigestAuthValue(bool Proxy, const std::string& Method, const std::string& HostText);
+    std::string NtlmNegotiateValue(bool Proxy);
 
     std::unique_ptr<TNetSocket> socket_;
     std::unique_ptr<THttpCodingHandler> contentCoding_;
@@ -321,6 +383,22 @@ protected:
     int authNtlmState_ = 0, authDigestState_ = 0, authBasicState_ = 0;
     int proxyAuthNtlmState_ = 0, proxyAuthDigestState_ = 0, proxyAuthBasicState_ = 0;
     framework::TStringList challenges_;
+    TWWWAuthInfos authInfos_;
+    uint16_t authTypesPresent_ = 0;  // one bit per THttpAuthType in authInfos_
+    bool authRetry_ = false;
+    TNTLM_Msg2_Info ntlmInfo_, proxyNtlmInfo_;
+    TDigestAuthInfo digestInfo_, proxyDigestInfo_;
+    // The authenticate (type 3) messages, built when the challenge arrives.
+    std::string ntlmAuthenticate_, proxyNtlmAuthenticate_;
+    // The logged-on user's session for a proxy that asks for NTLM while no proxy
+    // credentials are set, and whether the current exchange goes through it.
+    std::unique_ptr<TNtlmAuthSession> sspiProxy_;
+    bool proxyUsesSspi_ = false;
+    std::string proxySspiNegotiate_;
+    std::string sspiFailure_;
+    // host:port of the CONNECT tunnel the open connection carries ("" for none).
+    std::string openTunnel_;
+    bool tunnelTlsPending_ = false;
 
     // Receiving.
     std::vector<uint8_t> rcvBuf_;

@@ -78,6 +78,8 @@ void THttpClient::ResetResponse(bool KeepLocation) {
     readyDue_ = false;
     if (!KeepLocation) Location = URL;
     challenges_.Clear();
+    authInfos_.clear();
+    authTypesPresent_ = 0;
     closeAfterResponse_ = requestVer_ == "1.0";
 }
 
@@ -110,8 +112,14 @@ void THttpClient::HandleSocketData(uint16_t) {
             if (proxyAuthNtlmState_) proxyAuthNtlmState_ = 4;
             if (proxyAuthDigestState_) proxyAuthDigestState_ = 2;
             if (proxyAuthBasicState_) proxyAuthBasicState_ = 2;
-            // The tunnel is open; speaking TLS through it is the TLS layer's work.
-            FailRequest(WSAEPROTONOSUPPORT, "Protocol \"https\" not implemented");
+            if (!TlsCapable()) {
+                // This client has no TLS: plain bytes must not go to a TLS server.
+                FailRequest(WSAEPROTONOSUPPORT, "Protocol \"https\" not implemented");
+                return;
+            }
+            // Nothing of the target's can have come yet: it waits for our hello.
+            rcvCount_ = 0;
+            StartTunnelTls();
             return;
         }
         StateChange(hcsAwaitHeader);
@@ -568,8 +576,7 @@ void THttpClient::Rewind() {
 }
 
 void THttpClient::ConnectOrReuse() {
-    const bool keep = !closeAfterResponse_ && connected_ && socket_->State() == wsConnected &&
-                      connectHost_ == openHost_ && connectPort_ == openPort_ && protocol_ == openProtocol_;
+    const bool keep = !closeAfterResponse_ && connected_ && socket_->State() == wsConnected && CanReuseConnection();
     if (!keep) {
         restartOnClose_ = true;
         socket_->OnSessionClosed = [this](TComponent*, uint16_t E) { RestartAfterRelocation(E); };

@@ -96,6 +96,11 @@ std::string DigestChosenQop(const TDigestAuthInfo& Info) {
     return auth ? "auth" : authInt ? "auth-int" : "";
 }
 
+std::string DigestEntityHash(const TDigestAuthInfo& Info, const std::string& Body) {
+    DigestLibrary library;
+    return Hex(DigestHashKind(Info), Body);
+}
+
 std::string DigestSessionKey(TEvpDigest Hash, const std::string& User, const std::string& Realm,
                              const std::string& Password) {
     return Hex(Hash, User + ":" + Realm + ":" + Password);

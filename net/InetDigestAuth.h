@@ -44,6 +44,10 @@ std::string DigestBuildAuthorizationWithNonce(const std::string& User, const std
                                               TDigestAuthInfo& Info, const std::string& EntityHash,
                                               const std::string& CNonce);
 
+// The entity hash of a body (lower-case hex) for qop auth-int, with the challenge's hash.
+// Raises EDigestException when OpenSSL cannot hash.
+std::string DigestEntityHash(const TDigestAuthInfo& Info, const std::string& Body);
+
 // The two steps: HA1 = H(user:realm:password) and the response, both lower-case hex.
 std::string DigestSessionKey(TEvpDigest Hash, const std::string& User, const std::string& Realm,
                              const std::string& Password);

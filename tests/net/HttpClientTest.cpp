@@ -407,7 +407,7 @@ TEST(HttpClient, ConnectAnswerInPieces) {
     std::vector<THttpClientState> states;
     accepted.http->OnStateChange = [&](framework::TComponent*) { states.push_back(accepted.http->State()); };
     ASSERT_TRUE(accepted.Run("https://b.test/file"));
-    // The tunnel stands, but this client does not speak TLS through it yet.
+    // The tunnel stands, but the plain client does not speak TLS (the HTTPS variant does).
     EXPECT_EQ(accepted.err, WSAEPROTONOSUPPORT) << accepted.http->ReasonPhrase;
     EXPECT_EQ(accepted.http->StatusCode, 0);
     EXPECT_EQ(std::count(states.begin(), states.end(), hcsAwaitTunnel), 1);

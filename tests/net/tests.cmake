@@ -53,6 +53,9 @@ include(${CMAKE_CURRENT_SOURCE_DIR}/net/sockets.cmake)
 # The HTTP client's peer.
 include(${CMAKE_CURRENT_SOURCE_DIR}/net/http.cmake)
 
+# The HTTP client's authentication peer.
+include(${CMAKE_CURRENT_SOURCE_DIR}/net/auth.cmake)
+
 # TLS peers (openssl s_server, socat, a driver for clients of our TLS server) on ephemeral
 # ports of 127.0.0.1, with the certificates of the certificate fixture.
 set(va_tls_peers ${CMAKE_CURRENT_SOURCE_DIR}/peers/tls/tls_peers.py)

@@ -1,0 +1,508 @@
+// The HTTP client's answers to 401 (server) and 407 (proxy) challenges with Basic, Digest or
+// NTLM credentials: the presets at the start of a request, the parsing of the challenges
+// when a response ends, the six state machines and the credential lines of the request.
+// A retry goes through the start-connection message, so a kept connection is reused and a
+// closed one reopened.
+#include "net/HttpClient.h"
+
+#include <winsock2.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "net/InetSspiNtlm.h"
+#include "net/InetUtils.h"
+#include "net/InetWinsock.h"
+
+namespace {
+
+// The text between Key=" and the next double quote, when Key=" starts at From or later
+// (found ignoring case).
+bool QuotedKey(const std::string& Value, const std::string& Lower, const std::string& Key, size_t From,
+               std::string& Out) {
+    const std::string k = Key + "=\"";
+    const size_t p = Lower.find(k, From);
+    if (p == std::string::npos) return false;
+    const size_t start = p + k.size();
+    const size_t end = Value.find('"', start);
+    Out = Value.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    return true;
+}
+
+// The path of a request path that may be an absolute URI (requests through a proxy).
+std::string PathPart(const std::string& RequestPath) {
+    if (!InetStartsText(RequestPath, "http://") && !InetStartsText(RequestPath, "https://")) return RequestPath;
+    const size_t slash = RequestPath.find('/', RequestPath.find("//") + 2);
+    return slash == std::string::npos ? std::string("/") : RequestPath.substr(slash);
+}
+
+// The token after the scheme name of a challenge ("NTLM <token>").
+std::string AfterScheme(const std::string& Header, size_t SchemeLen) {
+    return Header.size() > SchemeLen ? InetTrimBlanks(Header.substr(SchemeLen)) : std::string();
+}
+
+bool IsDigestType(THttpAuthType T) { return T == httpAuthDigest || T == httpAuthDigest2; }
+
+}  // namespace
+
+bool THttpClient::KeepAliveByVersion() const {
+    return requestVer_ == "1.0" || ResponseVersion == "1.0" || ResponseVersion.empty();
+}
+
+void THttpClient::PresetAuthentication() {
+    if (ProxyUsed() && !ProxyUsername.empty() && !ProxyPassword.empty()) {
+        const bool kept = socket_->State() == wsConnected && connected_ && CanReuseConnection();
+        switch (ProxyAuth) {
+            case httpAuthBasic:
+                // Through a tunnel that is already open nothing more goes to the proxy; plain
+                // requests carry the credentials every time, as proxies ask for them per
+                // request.
+                proxyAuthBasicState_ = kept && protocol_ == "https" ? 2 : 1;
+                break;
+            case httpAuthNtlm:
+                // NTLM authenticates the connection: a kept one is done.
+                proxyAuthNtlmState_ = kept ? 4 : 1;
+                if (KeepAliveByVersion()) curProxyConnection_ = "Keep-alive";
+                break;
+            case httpAuthDigest:
+            case httpAuthDigest2: proxyAuthDigestState_ = 2; break;
+            default: break;
+        }
+    }
+    if (ServerAuth != httpAuthNone && !curUser_.empty() && !curPassword_.empty()) {
+        switch (ServerAuth) {
+            case httpAuthBasic: authBasicState_ = 1; break;
+            case httpAuthNtlm:
+                authNtlmState_ = 1;
+                if (KeepAliveByVersion()) curConnection_ = "Keep-alive";
+                break;
+            case httpAuthDigest:
+            case httpAuthDigest2: authDigestState_ = 2; break;
+            default: break;
+        }
+    }
+}
+
+void THttpClient::ParseChallenges() {
+    if (!authInfos_.empty()) return;
+    authTypesPresent_ = 0;
+    for (int i = 0; i < challenges_.Count(); ++i) {
+        const std::string& value = challenges_[i];
+        const std::string lower = InetAsciiLower(value);
+        TWWWAuthInfo info;
+        info.Header = value;
+        if (lower.compare(0, 5, "basic") == 0)
+            info.AuthType = httpAuthBasic;
+        else if (lower.compare(0, 6, "digest") == 0)
+            info.AuthType = lower.find("-256", 1) != std::string::npos ? httpAuthDigest2 : httpAuthDigest;
+        else if (lower.compare(0, 4, "ntlm") == 0)
+            info.AuthType = httpAuthNtlm;
+        if (!QuotedKey(value, lower, "realm", 1, info.Realm)) info.Realm = URL;
+        QuotedKey(value, lower, "charset", 0, info.Charset);
+        if (!QuotedKey(value, lower, "uri", 1, info.Uri)) info.Uri = URL;
+        authInfos_.push_back(info);
+        authTypesPresent_ |= uint16_t(1u << info.AuthType);
+    }
+}
+
+const TWWWAuthInfo* THttpClient::FindChallenge(THttpAuthType Type) const {
+    for (const TWWWAuthInfo& info : authInfos_)
+        if (info.AuthType == Type) return &info;
+    return nullptr;
+}
+
+bool THttpClient::AskBeforeAuth(THttpAuthType Type, bool Proxy, const std::string& Header) {
+    bool allow = true;
+    if (OnBeforeAuth) {
+        auto h = OnBeforeAuth;
+        h(this, Type, Proxy, Header, allow);
+    }
+    return allow;
+}
+
+bool THttpClient::HandleAuthentication() {
+    authRetry_ = false;
+    if (RequestKind == httpABORT || RequestKind == httpCLOSE) return false;
+    ParseChallenges();
+    const int32_t status = StatusCode;
+    const bool challenged = status == 401 || status == 407;
+
+    // What the last answer says about the steps under way.
+    if (authNtlmState_ == 3 && !challenged)
+        authNtlmState_ = 4;
+    else if (authNtlmState_ == 4 && status == 401)
+        authNtlmState_ = 0;
+    if (proxyAuthNtlmState_ == 3 && status != 407)
+        proxyAuthNtlmState_ = 4;
+    else if (proxyAuthNtlmState_ == 4 && status == 407)
+        proxyAuthNtlmState_ = 0;
+    if (authDigestState_ == 1 && !challenged)
+        authDigestState_ = 2;
+    else if (authDigestState_ == 2 && status == 401)
+        authDigestState_ = 0;
+    if (proxyAuthDigestState_ == 1 && status != 407)
+        proxyAuthDigestState_ = 2;
+    else if (proxyAuthDigestState_ == 2 && status == 407)
+        proxyAuthDigestState_ = 0;
+    if (authBasicState_ == 1 && !challenged)
+        authBasicState_ = 2;
+    else if (authBasicState_ == 2 && status == 401)
+        authBasicState_ = 0;
+    if (proxyAuthBasicState_ == 1 && status != 407)
+        proxyAuthBasicState_ = 2;
+    else if (proxyAuthBasicState_ == 2 && status == 407)
+        proxyAuthBasicState_ = 0;
+
+    // A failed exchange (aborted, broken answer) is never retried.
+    if (!challenged || RequestError != 0) return false;
+    if (!DoNtlmAuth() && !DoDigestAuth() && !DoBasicAuth()) return false;
+
+    if (status == 401) {
+        if (closeAfterResponse_ || !connected_ || socket_->State() != wsConnected) {
+            // A new connection: the proxy must hear the credentials again.
+            if (proxyAuthNtlmState_ == 4)
+                proxyAuthNtlmState_ = 1;
+            else if (proxyAuthDigestState_ == 2)
+                proxyAuthDigestState_ = 1;
+            else if (proxyAuthBasicState_ == 2)
+                proxyAuthBasicState_ = 1;
+        } else {
+            if (proxyAuthNtlmState_ < 4)
+                proxyAuthNtlmState_ = 0;
+            else if (proxyAuthDigestState_ < 2)
+                proxyAuthDigestState_ = 0;
+            else if (proxyAuthBasicState_ < 2)
+                proxyAuthBasicState_ = 0;
+        }
+    }
+    if (authRetry_) {
+        Rewind();
+        rcvCount_ = 0;
+        ResetResponse(true);
+    }
+    return true;
+}
+
+bool THttpClient::EnsureSspiSession() {
+    if (sspiProxy_) return true;
+    // The system's answer does not change while the client lives: asked once.
+    if (!sspiFailure_.empty()) return false;
+    try {
+        sspiProxy_ = std::make_unique<TNtlmAuthSession>(2);
+    } catch (const std::exception& e) {
+        sspiFailure_ = e.what();
+        if (sspiFailure_.empty()) sspiFailure_ = "NTLM session unavailable";
+        return false;
+    }
+    return true;
+}
+
+bool THttpClient::DoNtlmAuth() {
+    if (!(authTypesPresent_ & (1u << httpAuthNtlm))) return false;
+    const int32_t status = StatusCode;
+    if ((Options() & HttpOpt(httpoNoNTLMAuth)) &&
+        ((status == 401 && ServerAuth == httpAuthNtlm) || (status == 407 && ProxyAuth == httpAuthNtlm)))
+        return false;
+    const TWWWAuthInfo* entry = FindChallenge(httpAuthNtlm);
+    if (proxyAuthBasicState_ != 0 || proxyAuthDigestState_ != 0) return false;
+    if (status == 401) {
+        // The logged-on user's credentials never go to a web server that merely asks for
+        // them: without a user name the server's challenge stays unanswered.
+        if (curUser_.empty() || curPassword_.empty()) return false;
+        if (!AskBeforeAuth(httpAuthNtlm, false, entry->Header)) return false;
+        StepNtlmAuth();
+        return true;
+    }
+    const bool credentials = !ProxyUsername.empty() && !ProxyPassword.empty();
+    const bool loggedOnUser = ProxyUsername.empty() && ProxyPassword.empty();
+    if (!credentials && !loggedOnUser) return false;
+    if (!AskBeforeAuth(httpAuthNtlm, true, entry->Header)) return false;
+    if (proxyAuthNtlmState_ == 0) {
+        // Only now, when the proxy asks for it, is the system's NTLM package looked for;
+        // where it is missing the 407 is the answer.
+        proxyUsesSspi_ = loggedOnUser;
+        if (loggedOnUser && !EnsureSspiSession()) return false;
+    }
+    StepProxyNtlmAuth();
+    return true;
+}
+
+bool THttpClient::DoDigestAuth() {
+    const int32_t status = StatusCode;
+    if ((Options() & HttpOpt(httpoNoDigestAuth)) &&
+        ((status == 401 && IsDigestType(ServerAuth)) || (status == 407 && IsDigestType(ProxyAuth))))
+        return false;
+    if (authInfos_.empty()) return false;
+    if (status == 401 && authNtlmState_ == 0 && authBasicState_ == 0 && !curUser_.empty() && !curPassword_.empty()) {
+        const TWWWAuthInfo* entry = IsDigestType(ServerAuth) ? FindChallenge(ServerAuth) : nullptr;
+        if (!entry || !AskBeforeAuth(entry->AuthType, false, entry->Header)) return false;
+        DigestParseChallenge(entry->Header.size() > 7 ? entry->Header.substr(7) : std::string(), digestInfo_);
+        if (!DigestAlgorithmSupported(digestInfo_)) return false;
+        StepDigestAuth();
+        return true;
+    }
+    if (status == 407 && proxyAuthNtlmState_ == 0 && proxyAuthBasicState_ == 0 && !ProxyUsername.empty() &&
+        !ProxyPassword.empty()) {
+        const TWWWAuthInfo* entry = IsDigestType(ProxyAuth) ? FindChallenge(ProxyAuth) : nullptr;
+        if (!entry || !AskBeforeAuth(entry->AuthType, true, entry->Header)) return false;
+        DigestParseChallenge(entry->Header.size() > 7 ? entry->Header.substr(7) : std::string(), proxyDigestInfo_);
+        if (!DigestAlgorithmSupported(proxyDigestInfo_)) return false;
+        StepProxyDigestAuth();
+        return true;
+    }
+    return false;
+}
+
+bool THttpClient::DoBasicAuth() {
+    if (!(authTypesPresent_ & (1u << httpAuthBasic))) return false;
+    const int32_t status = StatusCode;
+    if ((Options() & HttpOpt(httpoNoBasicAuth)) &&
+        ((status == 401 && ServerAuth == httpAuthBasic) || (status == 407 && ProxyAuth == httpAuthBasic)))
+        return false;
+    const TWWWAuthInfo* entry = FindChallenge(httpAuthBasic);
+    if (status == 401 && authNtlmState_ == 0 && authDigestState_ == 0 && !curUser_.empty() && !curPassword_.empty()) {
+        if (!AskBeforeAuth(httpAuthBasic, false, entry->Header)) return false;
+        StepBasicAuth();
+        return true;
+    }
+    if (status == 407 && proxyAuthNtlmState_ == 0 && proxyAuthDigestState_ == 0 && !ProxyUsername.empty() &&
+        !ProxyPassword.empty()) {
+        if (!AskBeforeAuth(httpAuthBasic, true, entry->Header)) return false;
+        StepProxyBasicAuth();
+        return true;
+    }
+    return false;
+}
+
+void THttpClient::RestartForAuth() {
+    authRetry_ = true;
+    if (startConnectionPosted_) return;
+    startConnectionPosted_ = true;
+    PostMessageA(GetHandle(), idStartConnection_, 0, 0);
+}
+
+void THttpClient::GiveUpAuth(int& State) {
+    challenges_.Clear();
+    State = 0;
+    PostRequestDone();
+}
+
+// ---- The six state machines ----------------------------------------------------------------
+
+void THttpClient::StepNtlmAuth() {
+    switch (authNtlmState_) {
+        case 0:
+            authNtlmState_ = 1;
+            authBasicState_ = 0;
+            if (KeepAliveByVersion()) curConnection_ = "Keep-alive";
+            RestartForAuth();
+            break;
+        case 1: {
+            const TWWWAuthInfo* entry = FindChallenge(httpAuthNtlm);
+            std::string token;
+            if (entry) {
+                // A challenge that does not fully decode (proxies' test helpers send target
+                // names outside the message) is still answered from what it held; the
+                // server's next 401 ends the exchange if that was not enough.
+                ntlmInfo_ = NtlmParseChallengeMessage(AfterScheme(entry->Header, 4));
+                std::string domain, user;
+                NtlmSplitUserDomain(curUser_, domain, user);
+                token = NtlmBuildAuthenticateMessage(domain, WinsockGetHostName(), user, curPassword_, ntlmInfo_, 0,
+                                                     NtlmLevel);
+            }
+            if (token.empty()) {
+                // Nothing that could be answered: the 401 is the answer.
+                GiveUpAuth(authNtlmState_);
+                break;
+            }
+            ntlmAuthenticate_ = token;
+            authNtlmState_ = 3;
+            RestartForAuth();
+            break;
+        }
+        case 3: GiveUpAuth(authNtlmState_); break;
+        default: throw EHttpException("Unexpected AuthNTLMState", httpErrAuthState);
+    }
+}
+
+void THttpClient::StepProxyNtlmAuth() {
+    switch (proxyAuthNtlmState_) {
+        case 0:
+            if (proxyUsesSspi_) {
+                sspiProxy_->Reset();
+                proxySspiNegotiate_ = sspiProxy_->NextToken();
+                if (proxySspiNegotiate_.empty()) {
+                    char text[64];
+                    snprintf(text, sizeof text, "NTLM negotiate token failed, status 0x%08lX",
+                             static_cast<unsigned long>(sspiProxy_->LastStatus()));
+                    sspiFailure_ = text;
+                    GiveUpAuth(proxyAuthNtlmState_);
+                    break;
+                }
+            }
+            proxyAuthNtlmState_ = 1;
+            proxyAuthBasicState_ = 0;
+            proxyAuthDigestState_ = 0;
+            if (KeepAliveByVersion()) curProxyConnection_ = "Keep-alive";
+            RestartForAuth();
+            break;
+        case 1: {
+            const TWWWAuthInfo* entry = FindChallenge(httpAuthNtlm);
+            std::string token;
+            if (entry && proxyUsesSspi_ && sspiProxy_) {
+                sspiProxy_->Challenge = InetBase64Decode(AfterScheme(entry->Header, 4));
+                token = sspiProxy_->NextToken();
+            } else if (entry) {
+                proxyNtlmInfo_ = NtlmParseChallengeMessage(AfterScheme(entry->Header, 4));
+                std::string domain, user;
+                NtlmSplitUserDomain(ProxyUsername, domain, user);
+                token = NtlmBuildAuthenticateMessage(domain, WinsockGetHostName(), user, ProxyPassword, proxyNtlmInfo_,
+                                                     0, NtlmLevel);
+            }
+            if (token.empty()) {
+                GiveUpAuth(proxyAuthNtlmState_);
+                break;
+            }
+            proxyNtlmAuthenticate_ = token;
+            proxyAuthNtlmState_ = 3;
+            RestartForAuth();
+            break;
+        }
+        case 3: GiveUpAuth(proxyAuthNtlmState_); break;
+        default: throw EHttpException("Unexpected ProxyAuthNTLMState", httpErrAuthState);
+    }
+}
+
+void THttpClient::StepDigestAuth() {
+    switch (authDigestState_) {
+        case 0:
+            authDigestState_ = 1;
+            authNtlmState_ = 0;
+            authBasicState_ = 0;
+            RestartForAuth();
+            break;
+        case 1: GiveUpAuth(authDigestState_); break;
+        default: throw EHttpException("Unexpected AuthDigestState", httpErrAuthState);
+    }
+}
+
+void THttpClient::StepProxyDigestAuth() {
+    switch (proxyAuthDigestState_) {
+        case 0:
+            proxyAuthDigestState_ = 1;
+            proxyAuthNtlmState_ = 0;
+            proxyAuthBasicState_ = 0;
+            RestartForAuth();
+            break;
+        case 1: GiveUpAuth(proxyAuthDigestState_); break;
+        default: throw EHttpException("Unexpected ProxyAuthDigestState", httpErrAuthState);
+    }
+}
+
+void THttpClient::StepBasicAuth() {
+    switch (authBasicState_) {
+        case 0:
+            authBasicState_ = 1;
+            authNtlmState_ = 0;
+            authDigestState_ = 0;
+            RestartForAuth();
+            break;
+        case 1: GiveUpAuth(authBasicState_); break;
+        default: throw EHttpException("Unexpected AuthBasicState", httpErrAuthState);
+    }
+}
+
+void THttpClient::StepProxyBasicAuth() {
+    switch (proxyAuthBasicState_) {
+        case 0:
+            proxyAuthBasicState_ = 1;
+            proxyAuthNtlmState_ = 0;
+            proxyAuthDigestState_ = 0;
+            RestartForAuth();
+            break;
+        case 1: GiveUpAuth(proxyAuthBasicState_); break;
+        default: throw EHttpException("Unexpected ProxyAuthBasicState", httpErrAuthState);
+    }
+}
+
+// ---- Credential lines ----------------------------------------------------------------------
+
+std::string THttpClient::BasicAuthValue(bool Proxy) const {
+    return InetBase64Encode(Proxy ? ProxyUsername + ":" + ProxyPassword : curUser_ + ":" + curPassword_);
+}
+
+std::string THttpClient::DigestAuthValue(bool Proxy, const std::string& Method, const std::string& HostText) {
+    TDigestAuthInfo& info = Proxy ? proxyDigestInfo_ : digestInfo_;
+    if (info.Nonce.empty()) return {};
+    if (Proxy)
+        ++info.NonceCount;
+    else
+        info.NonceCount = 1;
+    // A CONNECT names its target, not a path.
+    const std::string uri = Method == "CONNECT" ? HostText + ":" + requestPort_ : PathPart(requestPath_);
+    try {
+        // auth-int (offered without auth) covers the body: the bytes the upload will send.
+        std::string entityHash;
+        if (DigestChosenQop(info) == "auth-int") {
+            std::string body;
+            const bool hasBody = RequestKind == httpPOST || RequestKind == httpPUT || RequestKind == httpPATCH;
+            if (Method != "CONNECT" && hasBody && UploadStream) {
+                const int64_t at = UploadStream->Position();
+                const int64_t left = UploadStream->Size() - at;
+                if (left > 0) {
+                    body.resize(size_t(left));
+                    body.resize(size_t(std::max<int64_t>(0, UploadStream->Read(body.data(), left))));
+                }
+                UploadStream->SetPosition(at);
+            }
+            entityHash = DigestEntityHash(info, body);
+        }
+        return DigestBuildAuthorization(Proxy ? ProxyUsername : curUser_, Proxy ? ProxyPassword : curPassword_, Method,
+                                        uri, info, entityHash);
+    } catch (const std::exception&) {
+        // Without the hashing library the challenge stays unanswered.
+        return {};
+    }
+}
+
+std::string THttpClient::NtlmNegotiateValue(bool Proxy) {
+    if (Proxy && proxyUsesSspi_ && sspiProxy_) {
+        std::string token;
+        token.swap(proxySspiNegotiate_);
+        if (token.empty()) {
+            // A new connection asks for the exchange again.
+            sspiProxy_->Reset();
+            token = sspiProxy_->NextToken();
+        }
+        return token;
+    }
+    return NtlmBuildNegotiateMessage("", "", NtlmLevel);
+}
+
+void THttpClient::AddAuthLines(framework::TStringList& Lines, const std::string& Method, const std::string& HostText) {
+    auto add = [&](const char* Name, const char* Scheme, const std::string& Value) {
+        if (!Value.empty()) Lines.Add(std::string(Name) + Scheme + Value);
+    };
+    // The server's credentials are for the server: a CONNECT goes to the proxy in clear.
+    if (Method != "CONNECT" && proxyAuthNtlmState_ != 1) {
+        if (authNtlmState_ == 1)
+            add("Authorization: ", "NTLM ", NtlmNegotiateValue(false));
+        else if (authNtlmState_ == 3)
+            add("Authorization: ", "NTLM ", ntlmAuthenticate_);
+        else if (authDigestState_ == 1)
+            add("Authorization: ", "Digest ", DigestAuthValue(false, Method, HostText));
+        else if (authBasicState_ == 1)
+            add("Authorization: ", "Basic ", BasicAuthValue(false));
+    }
+    // Inside an open tunnel the proxy no longer listens.
+    if (ProxyUsed() && (protocol_ != "https" || Method == "CONNECT")) {
+        if (proxyAuthNtlmState_ == 1)
+            add("Proxy-Authorization: ", "NTLM ", NtlmNegotiateValue(true));
+        else if (proxyAuthNtlmState_ == 3)
+            add("Proxy-Authorization: ", "NTLM ", proxyNtlmAuthenticate_);
+        else if (proxyAuthDigestState_ == 1)
+            add("Proxy-Authorization: ", "Digest ", DigestAuthValue(true, Method, HostText));
+        else if (proxyAuthBasicState_ == 1)
+            add("Proxy-Authorization: ", "Basic ", BasicAuthValue(true));
+    }
+}
