@@ -610,6 +610,10 @@ void THttpClient::Abort() {
             } catch (...) {
             }
         }
+        // The aborted answer is over: the close that follows must not end it a second time.
+        receivingHeader_ = false;
+        inBody_ = false;
+        receiveTarget_ = TReceiveTarget::None;
         StatusCode = 404;
         if (ReasonPhrase.empty()) ReasonPhrase = "Connection aborted on request";
         if (RequestError == 0) RequestError = httpErrAborted;

@@ -115,8 +115,6 @@ void TFileGrabber::Download(const std::string& URL, const std::string& FileName,
 }
 
 void TFileGrabber::RequestDone(framework::TComponent* Sender, THttpRequest RqType, uint16_t ErrCode) {
-    // The client may report an aborted request twice; the download ends once.
-    if (!requestOpen_) return;
     requestOpen_ = false;
     if (ErrCode != 0 || RqType != httpGET) {
         if (Log)

@@ -59,7 +59,7 @@ private:
     // Error line) when it could not.
     bool SaveReplacing();
 
-    // Between the start of the GET and its (first) completion.
+    // Between the start of the GET and its completion.
     bool requestOpen_ = false;
 };
 

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <fstream>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -367,6 +368,32 @@ TEST(HttpClient, BusyStalledAndAborted) {
     EXPECT_EQ(ab.done, 2);
     EXPECT_EQ(ab.err, 0);
     EXPECT_EQ(ab.http->ReasonPhrase, "OK");
+}
+
+// An abort in the middle of a body, by the owner or by an exception from its handler, ends
+// the request once: the close that follows must not end it a second time.
+TEST(HttpClient, AbortInTheBodyEndsTheRequestOnce) {
+    REQUIRE_HTTP_PEER();
+    for (const bool throwFromHandler : {false, true}) {
+        Client cl;
+        bool thrown = false;
+        if (throwFromHandler)
+            cl.http->OnDocData = [&](framework::TComponent*, const void*, int) {
+                if (thrown) return;
+                thrown = true;
+                throw std::runtime_error("handler failed");
+            };
+        // The handler fails on a body that is still arriving.
+        cl.http->URL = Base() + (throwFromHandler ? "/long" : "/stall");
+        cl.http->StartGet();
+        ASSERT_TRUE(PumpUntil([&] { return throwFromHandler ? thrown : cl.http->State() == hcsAwaitBody; }, 10000));
+        if (!throwFromHandler) cl.http->Abort();
+        ASSERT_TRUE(PumpUntil([&] { return cl.done > 0; }, 5000)) << throwFromHandler;
+        testsupport::PumpFor(1500);
+        EXPECT_EQ(cl.done, 1) << throwFromHandler;
+        EXPECT_EQ(cl.err, throwFromHandler ? httpErrException : httpErrAborted);
+        EXPECT_EQ(cl.http->State(), hcsReady);
+    }
 }
 
 TEST(HttpClient, SynchronousWait) {

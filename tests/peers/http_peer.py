@@ -130,6 +130,10 @@ class Handler(socketserver.BaseRequestHandler):
             for i in range(0, len(data), 3):
                 s(data[i:i + 3])
                 time.sleep(0.01)
+        elif path == "/long":
+            # A body that is still arriving when the client gives up on it.
+            s(b"HTTP/1.1 200 OK\r\nContent-Length: 4194304\r\n\r\n" + b"x" * 4194304)
+            return False
         elif path == "/bigchunk":
             s(b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
               b"10000000000000000000000\r\nabc")

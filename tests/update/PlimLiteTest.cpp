@@ -140,8 +140,8 @@ TEST_F(PlimLiteTest, FailedChecksEndWithAnErrorLine) {
         bool refusedTls;
     } cases[] = {
         // The client drops a connection whose certificate does not verify.
-        {"certificate for another host", PeerBase("otherhost"), WSAECONNABORTED, true},
-        {"self-signed certificate", PeerBase("selfsigned"), WSAECONNABORTED, true},
+        {"certificate for another host", PeerBase("otherhost"), httpErrSslHandshake, true},
+        {"self-signed certificate", PeerBase("selfsigned"), httpErrSslHandshake, true},
         {"relocation to http", PeerBase("tls", "tohttp"), httpErrInsecureRelocation, false},
         {"stalled server", PeerBase("tls", "stall"), httpErrTimeout, false},
         {"no server", "https://127.0.0.1:" + closedPort, WSAECONNREFUSED, false},
