@@ -87,17 +87,7 @@ void TFileGrabber::Download(const std::string& URL, const std::string& FileName,
         SetupHttpClient(*Http);
         Http->Timeout = 10;
         Http->OnRequestDone = done;
-        if (UseProxy) {
-            Http->Proxy = ProxyHost;
-            Http->ProxyPort = std::to_string(ProxyPort);
-            Http->ProxyUsername = ProxyUser;
-            Http->ProxyPassword = ProxyPassword;
-        } else {
-            Http->Proxy.clear();
-            Http->ProxyPort.clear();
-            Http->ProxyUsername.clear();
-            Http->ProxyPassword.clear();
-        }
+        ApplyProxy(*Http, UseProxy, ProxyHost, ProxyPort, ProxyUser, ProxyPassword);
         Http->URL = DowngradeUrlIfNoSsl(URL);
         if (!framework::SameText(Http->URL, URL) && Log) Log->Add("FileGrabber : No SSL / Back to HTTP", 0);
         Http->ReceiveStream = Stream.get();

@@ -62,3 +62,11 @@ int64_t TReplyStream::Write(const void* Buffer, int64_t Count) {
         throw EReplyTooLarge("Reply larger than " + std::to_string(MaxSize) + " bytes");
     return framework::TMemoryStream::Write(Buffer, Count);
 }
+
+void ApplyProxy(TSslHttpClient& Client, bool UseProxy, const std::string& Host, int32_t Port, const std::string& User,
+                const std::string& Password) {
+    Client.Proxy = UseProxy ? Host : std::string();
+    Client.ProxyPort = UseProxy ? std::to_string(Port) : std::string();
+    Client.ProxyUsername = UseProxy ? User : std::string();
+    Client.ProxyPassword = UseProxy ? Password : std::string();
+}

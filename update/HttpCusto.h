@@ -26,6 +26,10 @@ std::string DowngradeUrlIfNoSsl(const std::string& Url);
 // name against the Windows ROOT store. An exception inside the client (an oversized reply)
 // ends the request with an error code and is not reported any further.
 void SetupHttpClient(TSslHttpClient& Client);
+// Sends the client's requests through the given proxy, or direct when UseProxy is false
+// (the proxy settings are then cleared).
+void ApplyProxy(TSslHttpClient& Client, bool UseProxy, const std::string& Host, int32_t Port, const std::string& User,
+                const std::string& Password);
 
 // Milliseconds of silence after which one of the program's requests gives up (10 s; the
 // tests shorten it to see a stalled server end a request).

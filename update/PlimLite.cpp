@@ -79,17 +79,7 @@ void TPlimLite::CheckUpdate(const std::string& ExePath, framework::TComponent* O
         SetupHttpClient(*Http);
         Http->Timeout = 10;
         Http->OnRequestDone = done;
-        if (UseProxy) {
-            Http->Proxy = ProxyHost;
-            Http->ProxyPort = std::to_string(ProxyPort);
-            Http->ProxyUsername = ProxyUser;
-            Http->ProxyPassword = ProxyPassword;
-        } else {
-            Http->Proxy.clear();
-            Http->ProxyPort.clear();
-            Http->ProxyUsername.clear();
-            Http->ProxyPassword.clear();
-        }
+        ApplyProxy(*Http, UseProxy, ProxyHost, ProxyPort, ProxyUser, ProxyPassword);
         Http->URL = DowngradeUrlIfNoSsl(address);
         if (!framework::SameText(Http->URL, address)) {
             if (Log) Log->Add("PlimLite : No SSL / Back to HTTP", 0);

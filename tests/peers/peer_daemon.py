@@ -3,9 +3,44 @@
 `serve FOLDER [ARGS...]` is what runs in it."""
 import os
 import signal
+import socket
 import subprocess
 import sys
 import time
+
+
+def free_port():
+    """A port of 127.0.0.1 free at this moment, for a reference server started on it."""
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_listening(port, seconds=20):
+    """True once something accepts connections on port of 127.0.0.1, false after seconds."""
+    end = time.time() + seconds
+    while time.time() < end:
+        try:
+            socket.create_connection(("127.0.0.1", port), timeout=1).close()
+            return True
+        except OSError:
+            time.sleep(0.1)
+    return False
+
+
+def end_children_on_term(children):
+    """On SIGTERM, ends the child processes (killing any that lingers) and exits."""
+    def finish(*_):
+        for child in children:
+            child.terminate()
+        for child in children:
+            try:
+                child.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                child.kill()
+        sys.exit(0)
+
+    signal.signal(signal.SIGTERM, finish)
 
 
 def stop(pid_file, group=False):

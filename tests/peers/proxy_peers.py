@@ -35,12 +35,9 @@ import base64
 import shutil
 import hashlib
 import os
-import signal
-import socket
 import socketserver
 import struct
 import subprocess
-import sys
 import threading
 import time
 
@@ -290,23 +287,6 @@ http_access deny all
 """
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def wait_listening(port, seconds=20):
-    end = time.time() + seconds
-    while time.time() < end:
-        try:
-            socket.create_connection(("127.0.0.1", port), timeout=1).close()
-            return True
-        except OSError:
-            time.sleep(0.1)
-    return False
-
-
 def start_references(folder, lines, children):
     squid = shutil.which("squid") or ("/usr/sbin/squid" if os.path.exists("/usr/sbin/squid") else None)
     helpers = "/usr/lib/squid"
@@ -315,7 +295,7 @@ def start_references(folder, lines, children):
         os.makedirs(d, exist_ok=True)
         with open(os.path.join(d, "digest.pw"), "w") as f:
             f.write("user:pass\n")
-        port = free_port()
+        port = peer_daemon.free_port()
         # Run as root, squid changes to its own user, which must reach the folder.
         user = "cache_effective_user proxy" if os.getuid() == 0 else ""
         with open(os.path.join(d, "squid.conf"), "w") as f:
@@ -327,32 +307,22 @@ def start_references(folder, lines, children):
                     os.chmod(os.path.join(root, name), 0o666)
         children.append(subprocess.Popen([squid, "-N", "-f", os.path.join(d, "squid.conf")],
                                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
-        if wait_listening(port):
+        if peer_daemon.wait_listening(port):
             lines.append("squid %d\n" % port)
     microsocks = shutil.which("microsocks")
     if microsocks:
         for name, extra in (("microsocks", []), ("microsocksauth", ["-u", "user", "-P", "pass"])):
-            port = free_port()
+            port = peer_daemon.free_port()
             children.append(subprocess.Popen([microsocks, "-i", "127.0.0.1", "-p", str(port)] + extra,
                                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
-            if wait_listening(port):
+            if peer_daemon.wait_listening(port):
                 lines.append("%s %d\n" % (name, port))
 
 
 def serve(folder):
     children = []
 
-    def finish(*_):
-        for child in children:
-            child.terminate()
-        for child in children:
-            try:
-                child.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                child.kill()
-        sys.exit(0)
-
-    signal.signal(signal.SIGTERM, finish)
+    peer_daemon.end_children_on_term(children)
     servers = {"socks5": Socks5, "socks5auth": Socks5Auth, "socks4": Socks4, "http": HttpProxy}
     lines = []
     for name, handler in servers.items():
@@ -366,7 +336,6 @@ def serve(folder):
     os.replace(tmp, os.path.join(folder, "ports.txt"))
     while True:
         time.sleep(3600)
-
 
 
 if __name__ == "__main__":

@@ -22,8 +22,6 @@ import hashlib
 import http.server
 import os
 import shutil
-import signal
-import socket
 import subprocess
 import sys
 import threading
@@ -64,23 +62,6 @@ class TargetServer(http.server.ThreadingHTTPServer):
     daemon_threads = True
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def wait_listening(port, seconds=20):
-    end = time.time() + seconds
-    while time.time() < end:
-        try:
-            socket.create_connection(("127.0.0.1", port), timeout=1).close()
-            return True
-        except OSError:
-            time.sleep(0.1)
-    return False
-
-
 # No ConnectPort line: CONNECT is allowed to any port, the target's ephemeral one included.
 TINYPROXY_CONF = """Port {port}
 Listen 127.0.0.1
@@ -109,31 +90,21 @@ def start_proxy(folder, name, argv_for, conf_text, lines, children):
     """Writes the configuration of `name` into its folder and starts it on a free port."""
     d = os.path.join(folder, name)
     os.makedirs(d, exist_ok=True)
-    port = free_port()
+    port = peer_daemon.free_port()
     conf = os.path.join(d, name + ".conf")
     with open(conf, "w") as f:
         f.write(conf_text(port, d))
     with open(os.path.join(d, "output.log"), "w") as out:
         children.append(subprocess.Popen(argv_for(conf, d), stdin=subprocess.DEVNULL, stdout=out,
                                          stderr=subprocess.STDOUT))
-    if wait_listening(port):
+    if peer_daemon.wait_listening(port):
         lines.append("%s %d\n" % (name, port))
 
 
 def serve(folder):
     children = []
 
-    def finish(*_):
-        for child in children:
-            child.terminate()
-        for child in children:
-            try:
-                child.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                child.kill()
-        sys.exit(0)
-
-    signal.signal(signal.SIGTERM, finish)
+    peer_daemon.end_children_on_term(children)
     Target.blob = blob_bytes()
     with open(os.path.join(folder, "blob.bin"), "wb") as f:
         f.write(Target.blob)

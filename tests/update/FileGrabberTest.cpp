@@ -50,17 +50,8 @@ std::vector<std::string> FolderFiles(const std::string& folder) {
 const std::string kGoodIni = "[links]\r\nbattery=https://shop.example.test/battery\r\n";
 const std::string kNewIni = "[links]\r\nbattery=https://shop.example.test/other\r\n";
 
-class FileGrabberTest : public ::testing::Test {
+class FileGrabberTest : public updtest::PeerTest {
 protected:
-    static void SetUpTestSuite() { trust_ = new updtest::TrustPeerCa; }
-    static void TearDownTestSuite() {
-        delete trust_;
-        trust_ = nullptr;
-    }
-    void SetUp() override {
-        if (updtest::PeerPort("tls").empty()) GTEST_SKIP() << "update peer not started";
-        ASSERT_TRUE(trust_->Added());
-    }
 
     // Fetches the link file's path from Base into FileName and waits for the callback.
     void Fetch(TFileGrabber& grabber, const std::string& base, const std::string& fileName) {
@@ -76,9 +67,7 @@ protected:
         EXPECT_EQ(calls, 1);
     }
 
-    static updtest::TrustPeerCa* trust_;
 };
-updtest::TrustPeerCa* FileGrabberTest::trust_ = nullptr;
 
 TEST_F(FileGrabberTest, A2xxBodyIsSavedExactly) {
     testsupport::TempDir dir;
@@ -101,21 +90,8 @@ TEST_F(FileGrabberTest, A2xxBodyIsSavedExactly) {
 }
 
 TEST_F(FileGrabberTest, FailuresKeepTheGoodFile) {
-    std::string closedPort;
-    {
-        WSADATA wsa;
-        ASSERT_EQ(0, WSAStartup(MAKEWORD(2, 2), &wsa));
-        SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        int len = sizeof a;
-        ASSERT_EQ(0, bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a));
-        getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-        closedPort = std::to_string(ntohs(a.sin_port));
-        closesocket(s);
-        WSACleanup();
-    }
+    const std::string closedPort = updtest::ClosedPort();
+    ASSERT_FALSE(closedPort.empty());
     const struct {
         const char* what;
         std::string base;

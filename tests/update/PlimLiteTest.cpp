@@ -26,16 +26,11 @@ namespace {
 const std::string kTitle = "VoltAtlas";
 const std::string kInit = "Info\tVoltAtlas Update self check : Initialization";
 
-class PlimLiteTest : public ::testing::Test {
+class PlimLiteTest : public updtest::PeerTest {
 protected:
-    static void SetUpTestSuite() { trust_ = new updtest::TrustPeerCa; }
-    static void TearDownTestSuite() {
-        delete trust_;
-        trust_ = nullptr;
-    }
     void SetUp() override {
-        if (updtest::PeerPort("tls").empty()) GTEST_SKIP() << "update peer not started";
-        ASSERT_TRUE(trust_->Added());
+        updtest::PeerTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
         exe_ = identtest::VoltAtlasExe();
         ASSERT_FALSE(exe_.empty());
     }
@@ -57,12 +52,10 @@ protected:
         EXPECT_FALSE(lite.Busy);
     }
 
-    static updtest::TrustPeerCa* trust_;
     std::string exe_;
     int calls_ = 0;
     bool busyInCallback_ = true;
 };
-updtest::TrustPeerCa* PlimLiteTest::trust_ = nullptr;
 
 TEST_F(PlimLiteTest, QueryOfTheRunningX64Program) {
     updtest::MemoryLog log;
@@ -117,22 +110,8 @@ TEST_F(PlimLiteTest, ServerReplies) {
 
 TEST_F(PlimLiteTest, FailedChecksEndWithAnErrorLine) {
     HttpIdleTimeoutMs = 1500;
-    // A port nobody listens on: bound, then closed.
-    std::string closedPort;
-    {
-        WSADATA wsa;
-        ASSERT_EQ(0, WSAStartup(MAKEWORD(2, 2), &wsa));
-        SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        int len = sizeof a;
-        ASSERT_EQ(0, bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a));
-        getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-        closedPort = std::to_string(ntohs(a.sin_port));
-        closesocket(s);
-        WSACleanup();
-    }
+    const std::string closedPort = updtest::ClosedPort();
+    ASSERT_FALSE(closedPort.empty());
     const struct {
         const char* what;
         std::string base;

@@ -1,11 +1,14 @@
 // Helpers of the tests that talk to the maker's web server stand-in (tests/peers/update_peer.py,
 // started by tests.cmake): its ports and the request lines it received, its test CA in the
-// prefix's ROOT store for a test's length, the server base pointed at it, and the lines of a
-// program log without their time stamps.
+// prefix's ROOT store for a test's length, the server base pointed at it, a port nobody
+// listens on, and the lines of a program log without their time stamps.
 #pragma once
 
+#include <winsock2.h>
 #include <windows.h>
 #include <wincrypt.h>
+
+#include <gtest/gtest.h>
 
 #include <fstream>
 #include <regex>
@@ -90,6 +93,23 @@ private:
     bool added_ = false;
 };
 
+// Tests against the peer: skipped when it is not running; its CA trusted for the suite.
+class PeerTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { trust_ = new TrustPeerCa; }
+    static void TearDownTestSuite() {
+        delete trust_;
+        trust_ = nullptr;
+    }
+    void SetUp() override {
+        if (PeerPort("tls").empty()) GTEST_SKIP() << "update peer not started";
+        ASSERT_TRUE(trust_->Added());
+    }
+
+private:
+    static inline TrustPeerCa* trust_ = nullptr;
+};
+
 // A verbose log kept in memory (its folder does not exist, so it is never written).
 struct MemoryLog {
     TKLog Log{"Z:\\nonexistent-folder-of-the-tests\\log.txt", true, 1000, false};
@@ -125,6 +145,24 @@ inline ::testing::AssertionResult LinesMatch(const std::vector<std::string>& Lin
 inline std::string Literal(const std::string& Text) {
     static const std::regex special(R"([.^$|()\[\]{}*+?\\])");
     return std::regex_replace(Text, special, R"(\$&)");
+}
+
+// A port of 127.0.0.1 nobody listens on (bound, then closed); empty when none could be had.
+inline std::string ClosedPort() {
+    WSADATA wsa;
+    if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) return "";
+    std::string port;
+    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int len = sizeof a;
+    if (s != INVALID_SOCKET && bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+        port = std::to_string(ntohs(a.sin_port));
+    if (s != INVALID_SOCKET) closesocket(s);
+    WSACleanup();
+    return port;
 }
 
 }  // namespace updtest

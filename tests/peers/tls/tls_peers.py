@@ -29,24 +29,6 @@ sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 import peer_daemon  # noqa: E402
 
 
-def free_port():
-    s = socket.socket()
-    s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
-    s.close()
-    return port
-
-
-def wait_listening(port):
-    for _ in range(100):
-        try:
-            socket.create_connection(("127.0.0.1", port), timeout=1).close()
-            return True
-        except OSError:
-            time.sleep(0.05)
-    return False
-
-
 class Server(socketserver.ThreadingTCPServer):
     daemon_threads = True
     allow_reuse_address = True
@@ -106,12 +88,12 @@ def serve(folder, certs):
         "cert13": ["-tls1_3", "-Verify", "1", "-CAfile", ca],
     }
     for name, extra in servers.items():
-        port = free_port()
+        port = peer_daemon.free_port()
         procs.append(subprocess.Popen(["openssl", "s_server", "-accept", "127.0.0.1:%d" % port] + common + extra,
                                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                       stderr=subprocess.DEVNULL))
         ports.append((name, port))
-    port = free_port()
+    port = peer_daemon.free_port()
     procs.append(subprocess.Popen(["socat", "OPENSSL-LISTEN:%d,bind=127.0.0.1,reuseaddr,fork,cert=%s,key=%s,verify=0,"
                                    "openssl-min-proto-version=TLS1.3" % (port, cert, key), "PIPE"],
                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
@@ -121,7 +103,7 @@ def serve(folder, certs):
         threading.Thread(target=server.serve_forever, daemon=True).start()
         ports.append((name, server.server_address[1]))
     for name, port in ports:
-        if not wait_listening(port):
+        if not peer_daemon.wait_listening(port):
             sys.exit("peer %s did not start" % name)
     tmp = os.path.join(folder, "ports.tmp")
     with open(tmp, "w") as f:
@@ -134,7 +116,6 @@ def serve(folder, certs):
     finally:
         for p in procs:
             p.kill()
-
 
 
 if __name__ == "__main__":
