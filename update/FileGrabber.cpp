@@ -66,6 +66,12 @@ TFileGrabber::~TFileGrabber() {
 
 void TFileGrabber::Download(const std::string& URL, const std::string& FileName, framework::TComponent* Owner,
                             int32_t Tag1, int32_t Tag2, TDoneEvent OnDone) {
+    if (Http->State() != hcsReady) {
+        // The running download keeps its client, stream and file; this one ends here.
+        if (Log) Log->Add("File download : Cannot start (a download is running)", 2);
+        if (OnDone) OnDone(this);
+        return;
+    }
     this->URL = URL;
     this->FileName = FileName;
     this->Tag1 = Tag1;
@@ -101,7 +107,7 @@ void TFileGrabber::Download(const std::string& URL, const std::string& FileName,
     } catch (const std::exception& E) {
         // No completion follows a request that did not start: say so and end it here, so a
         // caller waiting for OnDone is not left waiting.
-        if (Log) Log->Add(std::string("File download : Server error (") + E.what() + ")", 2);
+        if (Log) Log->Add(std::string("File download : Cannot start (") + E.what() + ")", 2);
         if (this->OnDone) this->OnDone(this);
     }
 }

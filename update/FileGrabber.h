@@ -29,7 +29,9 @@ public:
     TFileGrabber& operator=(const TFileGrabber&) = delete;
 
     // Starts the GET of URL and returns at once. FileName empty: nothing is saved. Owner is
-    // not used. OnDone (may be empty) follows the end of the request, error or not.
+    // not used. OnDone (may be empty) follows the end of the request, error or not; when the
+    // request cannot start (one is still running) it is called, after an Error line, before
+    // Download returns.
     void Download(const std::string& URL, const std::string& FileName, framework::TComponent* Owner, int32_t Tag1,
                   int32_t Tag2, TDoneEvent OnDone);
     // The client's completion: logs, saves, calls back.

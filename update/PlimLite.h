@@ -29,7 +29,9 @@ public:
     TPlimLite& operator=(const TPlimLite&) = delete;
 
     // Starts a check for the executable ExePath and returns at once; the caller starts none
-    // while Busy. OnDone follows every check, including one that could not start.
+    // while Busy. OnDone follows every check: from the message loop, or, for a check that
+    // could not start (an Error line says why), with Busy already false before CheckUpdate
+    // returns. Owner owns the check's client (its freeing stays with this object).
     void CheckUpdate(const std::string& ExePath, framework::TComponent* Owner, TDoneEvent OnDone);
     // The client's completion: evaluates the reply, clears Busy, calls back.
     void RequestDone(framework::TComponent* Sender, THttpRequest RqType, uint16_t ErrCode);

@@ -1,0 +1,202 @@
+// The update checker against the maker's web server stand-in: the exact query of the running
+// x64 executable, the server's replies (versions, texts, error pages) with the log lines and
+// the two flags, and the ways a check fails (certificates, a relocation to http, a stalled
+// server, no server at all) - each ending the check with Busy cleared and one callback.
+#include <winsock2.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "IdentTestUtil.h"
+#include "UpdatePeerUtil.h"
+#include "net/HttpClient.h"
+#include "support/Pump.h"
+#include "update/HttpCusto.h"
+#include "update/PlimLite.h"
+
+using testsupport::PumpUntil;
+using updtest::Literal;
+using updtest::LinesMatch;
+using updtest::PeerBase;
+
+namespace {
+
+const std::string kTitle = "VoltAtlas";
+const std::string kInit = "Info\tVoltAtlas Update self check : Initialization";
+
+class PlimLiteTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { trust_ = new updtest::TrustPeerCa; }
+    static void TearDownTestSuite() {
+        delete trust_;
+        trust_ = nullptr;
+    }
+    void SetUp() override {
+        if (updtest::PeerPort("tls").empty()) GTEST_SKIP() << "update peer not started";
+        ASSERT_TRUE(trust_->Added());
+        exe_ = identtest::VoltAtlasExe();
+        ASSERT_FALSE(exe_.empty());
+    }
+    void TearDown() override { HttpIdleTimeoutMs = 10000; }
+
+    // Runs one check against Base and waits for its callback.
+    void Check(TPlimLite& lite, const std::string& base) {
+        updtest::ServerBase server(base);
+        calls_ = 0;
+        lite.CheckUpdate(exe_, nullptr, [this](TPlimLite* sender) {
+            ++calls_;
+            busyInCallback_ = sender->Busy;
+        });
+        ASSERT_TRUE(PumpUntil([&] { return calls_ > 0; }, 30000)) << base;
+        // One callback only, even with the connection's close still to come.
+        testsupport::PumpFor(100);
+        EXPECT_EQ(calls_, 1);
+        EXPECT_FALSE(busyInCallback_);
+        EXPECT_FALSE(lite.Busy);
+    }
+
+    static updtest::TrustPeerCa* trust_;
+    std::string exe_;
+    int calls_ = 0;
+    bool busyInCallback_ = true;
+};
+updtest::TrustPeerCa* PlimLiteTest::trust_ = nullptr;
+
+TEST_F(PlimLiteTest, QueryOfTheRunningX64Program) {
+    updtest::MemoryLog log;
+    TPlimLite lite(&log.Log, kTitle);
+    Check(lite, PeerBase("tls"));
+    const auto requests = updtest::PeerRequests();
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(requests.back(),
+              "GET /plim/check.php?uid=0&ProductName=VoltAtlas%20%2864%20bits%29&Company=Quillmark&VH=65536&VL=1 "
+              "HTTP/1.1");
+    EXPECT_EQ(lite.CurrentHigh, 65536u);
+    EXPECT_EQ(lite.CurrentLow, 1u);
+    EXPECT_TRUE(lite.ReplyValid);
+    EXPECT_FALSE(lite.UpdateAvailable);
+    EXPECT_TRUE(LinesMatch(log.Lines(), {Literal(kInit), R"(Info\tVoltAtlas Update self check : Server replied 1\.0\.0\.1 in \d+ms)"}));
+}
+
+TEST_F(PlimLiteTest, ServerReplies) {
+    const struct {
+        const char* answer;
+        const char* shown;    // the version in the Info line
+        const char* verbose;  // the Verbose line after it, if any
+        bool valid, newer;
+    } cases[] = {
+        {"equal", "1.0.0.1", nullptr, true, false},
+        {"newer", "1.0.0.2", nullptr, true, true},
+        {"short", "1.15.0.0", nullptr, true, true},
+        // The line break spoils the last part: 1.0.0.0 is older than the running 1.0.0.1.
+        {"newline", "1.0.0.0", nullptr, true, false},
+        {"empty", "0.0.0.0", "0 Cause : OK", false, false},
+        {"zero", "0.0.0.0", "0 Cause : OK", false, false},
+        {"html", "0.0.0.0", "0 Cause : OK", false, false},
+        // Error pages are not the service's answer, even when they read as a newer version.
+        {"notfound", "0.0.0.0", "404 Cause : Not Found", false, false},
+        {"servererror", "0.0.0.0", "500 Cause : Internal Server Error", false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.answer);
+        updtest::MemoryLog log;
+        TPlimLite lite(&log.Log, kTitle);
+        Check(lite, PeerBase("tls", c.answer));
+        EXPECT_EQ(updtest::PeerRequests().back().rfind(std::string("GET /") + c.answer + "/plim/check.php?uid=0&", 0), 0u);
+        EXPECT_EQ(lite.ReplyValid, c.valid);
+        EXPECT_EQ(lite.UpdateAvailable, c.newer);
+        std::vector<std::string> expected = {
+            Literal(kInit),
+            "Info\\tVoltAtlas Update self check : Server replied " + Literal(c.shown) + " in \\d+ms"};
+        if (c.verbose) expected.push_back(Literal(std::string("Verbose\tVoltAtlas Update self check : Server error (") + c.verbose + ")"));
+        EXPECT_TRUE(LinesMatch(log.Lines(), expected));
+    }
+}
+
+TEST_F(PlimLiteTest, FailedChecksEndWithAnErrorLine) {
+    HttpIdleTimeoutMs = 1500;
+    // A port nobody listens on: bound, then closed.
+    std::string closedPort;
+    {
+        WSADATA wsa;
+        ASSERT_EQ(0, WSAStartup(MAKEWORD(2, 2), &wsa));
+        SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int len = sizeof a;
+        ASSERT_EQ(0, bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a));
+        getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+        closedPort = std::to_string(ntohs(a.sin_port));
+        closesocket(s);
+        WSACleanup();
+    }
+    const struct {
+        const char* what;
+        std::string base;
+        int code;
+        bool refusedTls;
+    } cases[] = {
+        // The client drops a connection whose certificate does not verify.
+        {"certificate for another host", PeerBase("otherhost"), WSAECONNABORTED, true},
+        {"self-signed certificate", PeerBase("selfsigned"), WSAECONNABORTED, true},
+        {"relocation to http", PeerBase("tls", "tohttp"), httpErrInsecureRelocation, false},
+        {"stalled server", PeerBase("tls", "stall"), httpErrTimeout, false},
+        {"no server", "https://127.0.0.1:" + closedPort, WSAECONNREFUSED, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        updtest::MemoryLog log;
+        TPlimLite lite(&log.Log, kTitle);
+        const size_t before = updtest::PeerRequests().size();
+        Check(lite, c.base);
+        EXPECT_FALSE(lite.ReplyValid);
+        EXPECT_FALSE(lite.UpdateAvailable);
+        EXPECT_TRUE(LinesMatch(log.Lines(), {Literal(kInit), Literal("Error\tVoltAtlas Update self check : Server error (" +
+                                                                     std::to_string(c.code) + ")")}));
+        // A refused certificate gets no request; the relocation is not followed to http.
+        const auto requests = updtest::PeerRequests();
+        for (size_t i = before; i < requests.size(); ++i)
+            EXPECT_EQ(requests[i].find("GET /newer/"), std::string::npos) << requests[i];
+        if (c.refusedTls) {
+            EXPECT_EQ(requests.size(), before);
+        }
+    }
+}
+
+TEST_F(PlimLiteTest, BusyWhileCheckingAndANewClientPerCheck) {
+    updtest::MemoryLog log;
+    TPlimLite lite(&log.Log, kTitle);
+    updtest::ServerBase server(PeerBase("tls", "newer"));
+    int calls = 0;
+    lite.CheckUpdate(exe_, nullptr, [&](TPlimLite*) { ++calls; });
+    EXPECT_TRUE(lite.Busy);
+    EXPECT_EQ(calls, 0) << "the callback comes from the message loop";
+    const TSslHttpClient* first = lite.Http.get();
+    ASSERT_TRUE(PumpUntil([&] { return calls == 1; }, 30000));
+    EXPECT_TRUE(lite.UpdateAvailable);
+    EXPECT_EQ(lite.Http.get(), first) << "kept until the next check";
+
+    // A second check from inside the callback of the first: the calling client survives.
+    SetMakerServerBase(PeerBase("tls", "equal"));
+    int second = 0;
+    lite.CheckUpdate(exe_, nullptr, [&](TPlimLite* sender) {
+        if (++second == 1) sender->CheckUpdate(exe_, nullptr, [&](TPlimLite*) { ++second; });
+    });
+    ASSERT_TRUE(PumpUntil([&] { return second == 2; }, 30000));
+    EXPECT_FALSE(lite.Busy);
+    EXPECT_TRUE(lite.ReplyValid);
+    EXPECT_FALSE(lite.UpdateAvailable) << "flags are reset by each check";
+}
+
+TEST(PlimLiteQuery, Encoding) {
+    EXPECT_EQ(TPlimLite::CheckQuery("VoltAtlas", "Quillmark", "1.14.5.27"),
+              "uid=0&ProductName=VoltAtlas&Company=Quillmark&VH=65550&VL=327707");
+    // Unsigned halves, reserved characters escaped.
+    EXPECT_EQ(TPlimLite::CheckQuery("A&B=C", "Q M", "65535.65535.65535.65535"),
+              "uid=0&ProductName=A%26B%3DC&Company=Q%20M&VH=4294967295&VL=4294967295");
+}
+
+}  // namespace
