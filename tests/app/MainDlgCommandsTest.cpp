@@ -21,6 +21,7 @@
 #include "net/InetLibeay.h"
 #include "support/Pump.h"
 #include "support/TempDir.h"
+#include "update/UpdatePeerUtil.h"
 #include "update/MakerServer.h"
 #include "update/PlimLite.h"
 
@@ -94,8 +95,9 @@ protected:
 
     // The window as the program makes it, first activation done on the scenario's server;
     // waits until the automatic check has reported.
-    TMainDlg& Activated(const std::string& scenario) {
-        SetMakerServerBase(MakerPeerBase(scenario));
+    TMainDlg& Activated(const std::string& scenario) { return ActivatedAt(MakerPeerBase(scenario)); }
+    TMainDlg& ActivatedAt(const std::string& base) {
+        SetMakerServerBase(base);
         dlg = std::make_unique<TMainDlg>(nullptr, std::vector<std::string>{});
         dlg->Tmr->SetEnabled(false);
         dlg->AppEvtActivate(dlg.get());
@@ -384,11 +386,7 @@ TEST_F(MainDlgCommands, AFailedCheckShowsNothingAndEnablesTheItemAgain) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
         MessageBoxCloser boxes;
-        SetMakerServerBase(row.base);
-        dlg = std::make_unique<TMainDlg>(nullptr, std::vector<std::string>{});
-        dlg->Tmr->SetEnabled(false);
-        dlg->AppEvtActivate(dlg.get());
-        ASSERT_TRUE(PumpUntil([&] { return CheckDone(); }, 15000));
+        ActivatedAt(row.base);
         Choose(*dlg->CheckforUpdate1);
         ASSERT_TRUE(PumpUntil([&] { return CheckDone(); }, 15000));
         EXPECT_TRUE(boxes.texts.empty());
@@ -429,6 +427,26 @@ TEST_F(MainDlgCommands, TheFirstActivationLogsTheOpenSslVersionAndChecksSilently
     EXPECT_EQ(CountOf(log, "Self update check..."), 1);
     EXPECT_EQ(CountOf(log, kCurrentText), 1);
     EXPECT_TRUE(boxes.texts.empty());
+}
+
+// The same road over HTTPS, against the update tests' stand-in of the server: only a
+// certificate the Windows ROOT store vouches for lets the reply through.
+TEST_F(MainDlgCommands, TheCheckRunsOverVerifiedHttps) {
+    if (updtest::PeerPort("tls").empty()) GTEST_SKIP() << "the update peer is not running";
+    updtest::TrustPeerCa trust;
+    ASSERT_TRUE(trust.Added());
+    for (const char* listener : {"tls", "selfsigned"}) {
+        SCOPED_TRACE(listener);
+        MessageBoxCloser boxes;
+        boxes.answer = IDNO;
+        const std::string base = updtest::PeerBase(listener, "newer");
+        ASSERT_EQ(base.rfind("https://", 0), 0u);
+        ActivatedAt(base);
+        const bool trusted = std::string(listener) == "tls";
+        EXPECT_EQ(boxes.texts, trusted ? std::vector<std::string>{kQuestion} : std::vector<std::string>{});
+        EXPECT_EQ(CountOf(Messages(*dlg->Log), "New version of VoltAtlas is detected"), trusted ? 1 : 0);
+        TearDown();
+    }
 }
 
 // A process of its own (CTest "app_without_openssl"): the loader is pointed at an empty

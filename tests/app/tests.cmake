@@ -19,3 +19,8 @@ set_property(TEST app APPEND PROPERTY FIXTURES_REQUIRED app_maker_peer)
 add_test(NAME app_without_openssl COMMAND app_tests --gtest_filter=MainDlgWithoutOpenSsl.*)
 set_tests_properties(app_without_openssl PROPERTIES FIXTURES_REQUIRED app_maker_peer
                      ENVIRONMENT "VA_APP_WITHOUT_OPENSSL=1" TIMEOUT 300)
+
+# The update tests' HTTPS stand-in of the server (tests/update/tests.cmake), for the check
+# through the main window over verified TLS.
+set_property(TEST app APPEND PROPERTY FIXTURES_REQUIRED "update_certs;update_peer")
+target_link_libraries(app_tests PRIVATE crypt32)
