@@ -1,6 +1,8 @@
 // The main window: shows the first battery's identity, health and live state in image
 // buttons, refreshed once a second; decides installed or portable, keeps the log, shows
-// the tray icon when asked, and cleans up after itself on closing. GUI thread only.
+// the tray icon when asked, fetches the link file and checks for a newer version at its
+// first activation, runs the menu, tray and link commands, and cleans up after itself on
+// closing. GUI thread only.
 #pragma once
 
 #include <cstdint>

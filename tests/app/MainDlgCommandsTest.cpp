@@ -416,6 +416,21 @@ TEST_F(MainDlgCommands, ASecondChoiceWhileACheckRunsIsIgnored) {
     EXPECT_EQ(boxes.texts, std::vector<std::string>{kCurrentText});
 }
 
+// Closing the program while its check and download still run: nothing reports into the
+// destroyed window or its freed log, and the peer's late answer finds no one.
+TEST_F(MainDlgCommands, DestroyedWhileTheCheckAndTheDownloadRun) {
+    MessageBoxCloser boxes;
+    SetMakerServerBase(MakerPeerBase("slow"));
+    dlg = std::make_unique<TMainDlg>(nullptr, std::vector<std::string>{});
+    dlg->Tmr->SetEnabled(false);
+    dlg->AppEvtActivate(dlg.get());
+    ASSERT_TRUE(dlg->Lite->Busy);
+    dlg.reset();
+    PumpFor(2500);  // past the slow answer
+    EXPECT_TRUE(boxes.texts.empty());
+    EXPECT_TRUE(shell.calls.empty());
+}
+
 TEST_F(MainDlgCommands, TheFirstActivationLogsTheOpenSslVersionAndChecksSilently) {
     MessageBoxCloser boxes;
     TMainDlg& d = Activated("current");
