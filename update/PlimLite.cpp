@@ -19,6 +19,7 @@ TPlimLite::TPlimLite(TKLog* Log, const std::string& ProductTitle) : Log(Log), Pr
 }
 
 TPlimLite::~TPlimLite() {
+    *alive_ = false;
     OnDone = nullptr;
     if (Http) Http->OnRequestDone = nullptr;
     SslContext.reset();
@@ -128,8 +129,10 @@ void TPlimLite::RequestDone(framework::TComponent* Sender, THttpRequest RqType, 
     } catch (const std::exception& E) {
         AddLog(std::string(" Update self check : ") + E.what(), 2);
     }
+    // The callback may free this checker (the program closing): touch nothing after it then.
+    const std::shared_ptr<bool> alive = alive_;
     Finish();
-    inRequestDone_ = false;
+    if (*alive) inRequestDone_ = false;
 }
 
 void TPlimLite::Finish() {

@@ -68,4 +68,5 @@ private:
     std::unique_ptr<TSslContext> retiredContext_;
     std::unique_ptr<TSslHttpClient> retiredHttp_;
     bool inRequestDone_ = false;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

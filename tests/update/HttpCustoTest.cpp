@@ -144,4 +144,14 @@ TEST_F(WithoutOpenSsl, TheDownloadFallsBackToHttp) {
                                          R"(Info\tFile downloaded in \d+ms)"}));
 }
 
+TEST(MakerServer, AddressesFollowTheBase) {
+    EXPECT_EQ(MakerServerUrl(kUpdateCheckPath), "https://www.quillmark.com/plim/check.php");
+    EXPECT_EQ(MakerServerUrl("/?voltatlas"), "https://www.quillmark.com/?voltatlas");
+    SetMakerServerBase("https://127.0.0.1:4443/");
+    EXPECT_EQ(MakerServerUrl(kLinkFilePath), "https://127.0.0.1:4443/voltatlas/voltatlas.ini");
+    EXPECT_EQ(MakerServerUrl("plim/drivers.php"), "https://127.0.0.1:4443/plim/drivers.php");
+    SetMakerServerBase("");
+    EXPECT_EQ(MakerServerBase(), "https://www.quillmark.com");
+}
+
 }  // namespace

@@ -191,6 +191,22 @@ TEST_F(PlimLiteTest, BusyWhileCheckingAndANewClientPerCheck) {
     EXPECT_FALSE(lite.UpdateAvailable) << "flags are reset by each check";
 }
 
+TEST_F(PlimLiteTest, FreedFromItsOwnCallback) {
+    // The program closing while the answer arrives: the callback frees the checker.
+    updtest::MemoryLog log;
+    auto lite = std::make_unique<TPlimLite>(&log.Log, kTitle);
+    updtest::ServerBase server(PeerBase("tls", "equal"));
+    bool called = false;
+    lite->CheckUpdate(exe_, nullptr, [&](TPlimLite* sender) {
+        called = true;
+        EXPECT_EQ(sender, lite.get());
+        lite.reset();
+    });
+    ASSERT_TRUE(PumpUntil([&] { return called; }, 30000));
+    EXPECT_EQ(lite, nullptr);
+    testsupport::PumpFor(200);
+}
+
 TEST(PlimLiteQuery, Encoding) {
     EXPECT_EQ(TPlimLite::CheckQuery("VoltAtlas", "Quillmark", "1.14.5.27"),
               "uid=0&ProductName=VoltAtlas&Company=Quillmark&VH=65550&VL=327707");
