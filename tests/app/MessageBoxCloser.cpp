@@ -37,6 +37,8 @@ BOOL CALLBACK CloseIfMessageBox(HWND wnd, LPARAM) {
     GetClassNameA(wnd, cls, sizeof cls);
     if (lstrcmpA(cls, "#32770") != 0 || !IsWindowVisible(wnd)) return TRUE;
     static std::vector<HWND> closed;  // a box stays visible until our answer reaches it
+    // A handle of a box that is gone may come back for a new one.
+    closed.erase(std::remove_if(closed.begin(), closed.end(), [](HWND c) { return !IsWindow(c); }), closed.end());
     for (HWND c : closed)
         if (c == wnd) return TRUE;
     closed.push_back(wnd);
