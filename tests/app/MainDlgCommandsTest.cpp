@@ -184,6 +184,26 @@ TEST_F(MainDlgCommands, PagesAndTheLogOpenThroughTheirHelper) {
     EXPECT_EQ(MessageOf(file[file.Count() - 1]), "Starting");
 }
 
+TEST_F(MainDlgCommands, ShortcutsRunTheirCommands) {
+    MessageBoxCloser boxes;
+    TMainDlg& d = Activated("slow");
+    Application().SetMainForm(&d);
+    d.Show();
+    EXPECT_TRUE(d.MainMenu1->IsShortCut(ShortCut('L', scCtrl)));
+    ASSERT_EQ(shell.calls.size(), 1u);
+    EXPECT_EQ(shell.calls[0].function, "ShellRun");
+    EXPECT_EQ(shell.calls[0].file, d.Log->FileName);
+
+    EXPECT_TRUE(d.MainMenu1->IsShortCut(ShortCut('G', scCtrl)));
+    EXPECT_TRUE(d.Lite->Busy);
+    EXPECT_FALSE(d.MainMenu1->IsShortCut(ShortCut('G', scCtrl))) << "not while the check runs";
+    ASSERT_TRUE(PumpUntil([&] { return CheckDone(); }, 15000));
+    EXPECT_EQ(boxes.texts, std::vector<std::string>{kCurrentText});
+
+    EXPECT_TRUE(d.MainMenu1->IsShortCut(ShortCut('Q', scCtrl)));
+    EXPECT_TRUE(Application().Terminated());
+}
+
 TEST_F(MainDlgCommands, QuitFromTheMenuAndCloseFromTheTrayCloseTheWindow) {
     for (int way = 0; way < 2; ++way) {
         SCOPED_TRACE(way == 0 ? "File > Quit" : "tray > Close");
