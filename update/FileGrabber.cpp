@@ -49,7 +49,7 @@ bool ReplaceFileContents(const std::string& FileName, const std::string& Data, s
 }
 
 TFileGrabber::TFileGrabber(TKLog* Log) : Log(Log) {
-    Stream = std::make_unique<framework::TMemoryStream>();
+    Stream = std::make_unique<TReplyStream>();
     Http = std::make_unique<TSslHttpClient>(nullptr);
     SslContext = std::make_unique<TSslContext>(nullptr);
     Http->SetSslContext(SslContext.get());
@@ -66,7 +66,7 @@ TFileGrabber::~TFileGrabber() {
 
 void TFileGrabber::Download(const std::string& URL, const std::string& FileName, framework::TComponent* Owner,
                             int32_t Tag1, int32_t Tag2, TDoneEvent OnDone) {
-    if (Http->State() != hcsReady) {
+    if (requestOpen_ || Http->State() != hcsReady) {
         // The running download keeps its client, stream and file; this one ends here.
         if (Log) Log->Add("File download : Cannot start (a download is running)", 2);
         if (OnDone) OnDone(this);
@@ -103,16 +103,21 @@ void TFileGrabber::Download(const std::string& URL, const std::string& FileName,
         Http->ReceiveStream = Stream.get();
         Http->OnRequestDone = done;
         StartTick = GetTickCount();
+        requestOpen_ = true;
         Http->StartGet();
     } catch (const std::exception& E) {
         // No completion follows a request that did not start: say so and end it here, so a
         // caller waiting for OnDone is not left waiting.
+        requestOpen_ = false;
         if (Log) Log->Add(std::string("File download : Cannot start (") + E.what() + ")", 2);
         if (this->OnDone) this->OnDone(this);
     }
 }
 
 void TFileGrabber::RequestDone(framework::TComponent* Sender, THttpRequest RqType, uint16_t ErrCode) {
+    // The client may report an aborted request twice; the download ends once.
+    if (!requestOpen_) return;
+    requestOpen_ = false;
     if (ErrCode != 0 || RqType != httpGET) {
         if (Log)
             Log->Add("File download : Server error (" + std::to_string(ErrCode) + " Cause : " + Http->ReasonPhrase + ")",

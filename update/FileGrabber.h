@@ -58,6 +58,9 @@ private:
     // Writes Stream to FileName through a temporary file in the same folder; false (and an
     // Error line) when it could not.
     bool SaveReplacing();
+
+    // Between the start of the GET and its (first) completion.
+    bool requestOpen_ = false;
 };
 
 // Writes Data to FileName as a whole: a temporary file in the same folder, then a rename over

@@ -45,6 +45,8 @@ void SetupHttpClient(TSslHttpClient& Client) {
     Client.IdleTimeoutMs = HttpIdleTimeoutMs;
     // An https address must not end up fetched in clear text through a relocation.
     Client.RefuseHttpsToHttp = true;
+    // A reply stream's refusal ends the request (httpErrException); the completion says so.
+    Client.SetOnBgException([](framework::TComponent*, const std::exception&, bool& CanClose) { CanClose = true; });
     // The server is trusted only when its certificate chains to the Windows ROOT store and
     // names the host asked for.
     if (TSslContext* ctx = Client.SslContext()) {
@@ -53,4 +55,10 @@ void SetupHttpClient(TSslHttpClient& Client) {
         ctx->SetSslVerifyPeerModes({SslVerifyMode_PEER});
         ctx->SetSslCheckHostFlags({});
     }
+}
+
+int64_t TReplyStream::Write(const void* Buffer, int64_t Count) {
+    if (Count > 0 && Position() + Count > MaxSize)
+        throw EReplyTooLarge("Reply larger than " + std::to_string(MaxSize) + " bytes");
+    return framework::TMemoryStream::Write(Buffer, Count);
 }

@@ -4,7 +4,11 @@
 // users share. GUI thread only.
 #pragma once
 
+#include <cstdint>
 #include <string>
+
+#include "framework/Exception.h"
+#include "framework/Streams.h"
 
 class TSslHttpClient;
 
@@ -19,9 +23,23 @@ std::string DowngradeUrlIfNoSsl(const std::string& Url);
 // The client properties the program's requests share: agent, HTTP/1.1, accept headers, an
 // idle time-out so a stalled server ends the request, no relocation from https to http, and
 // a TLS context (when the client has one) that verifies the server's certificate and host
-// name against the Windows ROOT store.
+// name against the Windows ROOT store. An exception inside the client (an oversized reply)
+// ends the request with an error code and is not reported any further.
 void SetupHttpClient(TSslHttpClient& Client);
 
 // Milliseconds of silence after which one of the program's requests gives up (10 s; the
 // tests shorten it to see a stalled server end a request).
 extern unsigned HttpIdleTimeoutMs;
+
+// The body store of the program's requests. Their answers are a few bytes (a version, a
+// short ini file): a server that sends more than MaxSize gets its request ended with an
+// error instead of filling the memory.
+class EReplyTooLarge : public framework::Exception {
+    using framework::Exception::Exception;
+};
+class TReplyStream : public framework::TMemoryStream {
+public:
+    static constexpr int64_t MaxSize = 1024 * 1024;
+    // Raises EReplyTooLarge past MaxSize; the client then ends the request.
+    int64_t Write(const void* Buffer, int64_t Count) override;
+};

@@ -15,7 +15,7 @@
 #include "update/PlimFct.h"
 
 TPlimLite::TPlimLite(TKLog* Log, const std::string& ProductTitle) : Log(Log), ProductTitle(ProductTitle) {
-    Stream = std::make_unique<framework::TMemoryStream>();
+    Stream = std::make_unique<TReplyStream>();
 }
 
 TPlimLite::~TPlimLite() {
@@ -97,16 +97,21 @@ void TPlimLite::CheckUpdate(const std::string& ExePath, framework::TComponent* O
         Http->ReceiveStream = Stream.get();
         Http->OnRequestDone = done;
         StartTick = GetTickCount();
+        requestOpen_ = true;
         Http->StartGet();
     } catch (const std::exception& E) {
         // No completion follows a check that did not start: end it here, or Busy (and the
         // caller's disabled menu item) would stay for the rest of the run.
+        requestOpen_ = false;
         AddLog(std::string(" Update self check : Cannot start (") + E.what() + ")", 2);
         Finish();
     }
 }
 
 void TPlimLite::RequestDone(framework::TComponent* Sender, THttpRequest RqType, uint16_t ErrCode) {
+    // The client may report an aborted request twice; the check ends once.
+    if (!requestOpen_) return;
+    requestOpen_ = false;
     inRequestDone_ = true;
     try {
         if (ErrCode != 0 || RqType != httpGET) {

@@ -68,5 +68,7 @@ private:
     std::unique_ptr<TSslContext> retiredContext_;
     std::unique_ptr<TSslHttpClient> retiredHttp_;
     bool inRequestDone_ = false;
+    // Between the start of the GET and its (first) completion.
+    bool requestOpen_ = false;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

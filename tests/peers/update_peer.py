@@ -34,6 +34,8 @@ REPLIES = {
     "ini": ("200 OK", b"[links]\r\nbattery=https://shop.example.test/battery\r\n"),
     "ini2": ("200 OK", b"[links]\r\nbattery=https://shop.example.test/other\r\n"),
     "bytes512": ("200 OK", bytes(range(256)) * 2),
+    # Far more than a version or a link file.
+    "huge": ("200 OK", b"9" * (3 * 1024 * 1024)),
 }
 
 requests_lock = threading.Lock()

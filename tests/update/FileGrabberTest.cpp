@@ -128,6 +128,8 @@ TEST_F(FileGrabberTest, FailuresKeepTheGoodFile) {
          "File download : Server error (12 Cause : HTTP body incomplete (connection closed prematurely))"},
         {"certificate for another host", PeerBase("otherhost", "ini2"), "File download : Server error (10053 Cause : "},
         {"no server", "https://127.0.0.1:" + closedPort, "File download : Server error (10061 Cause : "},
+        {"oversized file", PeerBase("tls", "huge"),
+         "File download : Server error (11 Cause : Abort on Exception: Reply larger than 1048576 bytes)"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -145,6 +145,7 @@ TEST_F(PlimLiteTest, FailedChecksEndWithAnErrorLine) {
         {"relocation to http", PeerBase("tls", "tohttp"), httpErrInsecureRelocation, false},
         {"stalled server", PeerBase("tls", "stall"), httpErrTimeout, false},
         {"no server", "https://127.0.0.1:" + closedPort, WSAECONNREFUSED, false},
+        {"oversized reply", PeerBase("tls", "huge"), httpErrException, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
