@@ -7,13 +7,19 @@
 
 #include "app/About.h"
 #include "app/BatFct.h"
+#include "app/MsgDlg.h"
 #include "app/SettingsDlg.h"
 #include "components/KitSysUtils.h"
 #include "foundation/JoryUtils.h"
 #include "foundation/UnicodeUtils.h"
 #include "framework/Dialogs.h"
+#include "framework/IniFile.h"
 #include "framework/SysUtils.h"
 #include "resources/resource.h"
+#include "update/FileGrabber.h"
+#include "update/HttpCusto.h"
+#include "update/MakerServer.h"
+#include "update/PlimLite.h"
 
 using namespace framework;
 
@@ -22,6 +28,23 @@ namespace {
 constexpr int kStatusIconHigh = 0, kStatusIconMid = 1, kStatusIconLow = 2, kStatusIconShop = 3;
 constexpr int kIconOnBattery = 6, kIconOnLine = 7;
 constexpr int kIconDischarging = 11, kIconCharging = 12, kIconRateZero = 13;
+
+// An address from the link file that may go to the shell: "http://" or "https://" and a
+// host after it, with no blank or control character anywhere (the shell would take a file:
+// link, a program path or a command line just as readily).
+bool IsWebAddress(const std::string& text) {
+    size_t rest = 0;
+    if (StrStartsText(text, "http://"))
+        rest = 7;
+    else if (StrStartsText(text, "https://"))
+        rest = 8;
+    else
+        return false;
+    if (text.size() <= rest || text[rest] == '/') return false;
+    for (unsigned char c : text)
+        if (c <= 0x20 || c == 0x7F) return false;
+    return true;
+}
 
 std::string NotEmptyOrNA(const std::string& text) { return Trim(text).empty() ? "N/A" : text; }
 
@@ -152,6 +175,7 @@ void TMainDlg::BuildComponents() {
 
     display(drivers_btn, "drivers_btn", top_pnl.get(), ImageList96.get(), 0, {296, 10, 132, 38});
     drivers_btn->SetCaption("Drivers Update");
+    drivers_btn->OnClick = [this](TComponent* s) { drivers_btnClick(s); };
 
     group(status_grp, "status_grp", "Status", {8, 63, 421, 133});
     display(status_btn, "status_btn", status_grp.get(), ImageListStatus.get(), kStatusIconLow,
@@ -184,6 +208,7 @@ void TMainDlg::BuildComponents() {
     UxImgBtn1->SetCaption("       Find New Battery ");
     UxImgBtn1->SetAlignment(TAlignment::taCenter);
     UxImgBtn1->SetMustDrawButtonFrame(true);
+    UxImgBtn1->OnClick = [this](TComponent* s) { UxImgBtn1Click(s); };
 
     Tmr = std::make_unique<TTimer>(this);
     Tmr->SetName("Tmr");
@@ -232,12 +257,18 @@ void TMainDlg::BuildMenus() {
     Settings1->OnClick = [this](TComponent* s) { Settings1Click(s); };
     item(N1, "N1", "&?", top);
     item(OpenLogFile1, "OpenLogFile1", "Open &Log File", *N1, ShortCut('L', kCtrl));
+    OpenLogFile1->OnClick = [this](TComponent* s) { OpenLogFile1Click(s); };
     item(N2, "N2", "-", *N1);
     item(CheckforUpdate1, "CheckforUpdate1", "Check for Update", *N1, ShortCut('G', kCtrl));
+    CheckforUpdate1->OnClick = [this](TComponent* s) { CheckforUpdate1Click(s); };
     item(N3, "N3", "-", *N1);
     item(BugreportFeaturerequestKnownissues1, "BugreportFeaturerequestKnownissues1",
          "Bug report, Feature request, Known issues", *N1);
+    BugreportFeaturerequestKnownissues1->OnClick = [this](TComponent* s) {
+        BugreportFeaturerequestKnownissues1Click(s);
+    };
     item(ChangeLog1, "ChangeLog1", "Change Log", *N1);
+    ChangeLog1->OnClick = [this](TComponent* s) { ChangeLog1Click(s); };
     item(N4, "N4", "-", *N1);
     item(About1, "About1", "&About...", *N1, ShortCut('B', kCtrl));
     About1->OnClick = [this](TComponent* s) { About1Click(s); };
@@ -272,9 +303,18 @@ void TMainDlg::AppEvtActivate(TComponent*) {
     Log->Add("Administrator : " + BoolToYesNo(UserIsAdmin()), 1);
     Log->Add("Portable : " + BoolToYesNo(Portable()), 1);
     if (!params_.empty()) Log->Add(params_[0], 1);
+    // The first attempt to load OpenSSL.
+    Log->Add("OpenSSL : " + GetOpenSslVersionText(), 1);
 
     for (uint32_t& sample : RateHistory) sample = 0;
     AvgRate = 0;
+
+    Grabber = std::make_unique<TFileGrabber>(Log.get());
+    try {
+        Grabber->Download(MakerServerUrl(kLinkFilePath), dataFolder + kLinkFileName, this, 0, 0, nullptr);
+    } catch (...) {
+        // Without the file the built-in links serve.
+    }
 
     DetailsPending = true;
     ShowNoBatteryOnce = true;
@@ -294,6 +334,10 @@ void TMainDlg::AppEvtActivate(TComponent*) {
         else
             Application().Minimize();
     }
+
+    Lite = std::make_unique<TPlimLite>(Log.get(), kTitle);
+    SilentCheck = true;
+    CheckforUpdate1Click(CheckforUpdate1.get());
 }
 
 void TMainDlg::ApplyTraySetting() { tray->SetActive(ReadSetting("MinSysTray") == "1"); }
@@ -329,6 +373,9 @@ void TMainDlg::FormClose(TComponent*, TCloseAction&) {
 void TMainDlg::FormDestroy(TComponent*) {
     Tmr->SetEnabled(false);
     BatEnum.reset();
+    // The downloader and the checker write to the log they borrow: they go before it.
+    Grabber.reset();
+    Lite.reset();
     Log.reset();
 }
 
@@ -344,6 +391,60 @@ void TMainDlg::Settings1Click(TComponent*) {
 }
 
 void TMainDlg::Show1Click(TComponent*) { tray->RestoreFromTray(); }
+
+void TMainDlg::OpenLogFile1Click(TComponent*) {
+    if (!Log) return;
+    Log->Save();
+    ShellRun(Log->FileName, "", "", SW_SHOWNORMAL);
+}
+
+void TMainDlg::CheckforUpdate1Click(TComponent*) {
+    if (!Lite || Lite->Busy) return;
+    CheckforUpdate1->SetEnabled(false);
+    Log->Add("Self update check...", 1);
+    try {
+        Lite->CheckUpdate(exePath_, this, [this](TPlimLite* sender) { UpdateCheckDone(sender); });
+    } catch (...) {
+        // No report will come for a check that did not start: leave nothing disabled.
+        Lite->Busy = false;
+        CheckforUpdate1->SetEnabled(true);
+        SilentCheck = false;
+    }
+}
+
+void TMainDlg::UpdateCheckDone(TPlimLite*) {
+    if (Lite->UpdateAvailable) {
+        Log->Add("New version of VoltAtlas is detected", 1);
+        if (MsgQuestion(Handle(), kUpdateQuestion) == IDYES)
+            ShellRun(MakerServerUrl(kDownloadPath), "", "", SW_SHOWNORMAL);
+    } else if (Lite->ReplyValid) {
+        Log->Add(kUpToDate, 1);
+        if (!SilentCheck) ShowMessage(kUpToDate);
+    }
+    CheckforUpdate1->SetEnabled(true);
+    SilentCheck = false;
+}
+
+void TMainDlg::BugreportFeaturerequestKnownissues1Click(TComponent*) {
+    ShellOpen(Handle(), "", MakerServerUrl(kBugListPath), SW_SHOWNORMAL, "", "");
+}
+
+void TMainDlg::ChangeLog1Click(TComponent*) {
+    ShellOpen(Handle(), "", MakerServerUrl(kChangeLogPath), SW_SHOWNORMAL, "", "");
+}
+
+void TMainDlg::drivers_btnClick(TComponent*) { ShellRun(MakerServerUrl(kDriversPath), "", "", SW_SHOWNORMAL); }
+
+void TMainDlg::UxImgBtn1Click(TComponent*) {
+    ShellOpen(Handle(), "", GetLink("battery"), SW_SHOWNORMAL, "", "");
+}
+
+std::string TMainDlg::LinkFileName() const { return GetDataFolder(exePath_, kTitle) + kLinkFileName; }
+
+std::string TMainDlg::GetLink(const std::string& Key) const {
+    const std::string link = TIniFile(LinkFileName()).ReadString("links", Key, "");
+    return IsWebAddress(link) ? link : MakerServerUrl(kShopPath);
+}
 
 std::string TMainDlg::ChemistryName(const std::string& Code) {
     static const struct {

@@ -1,6 +1,8 @@
 // The main window: shows the first battery's identity, health and live state in image
 // buttons, refreshed once a second; decides installed or portable, keeps the log, shows
-// the tray icon when asked, and cleans up after itself on closing. GUI thread only.
+// the tray icon when asked, fetches the link file and checks for a newer version at its
+// first activation, runs the menu, tray and link commands, and cleans up after itself on
+// closing. GUI thread only.
 #pragma once
 
 #include <cstdint>
@@ -20,11 +22,26 @@
 
 class TAboutDlg;
 class TSettingsDlg;
+class TFileGrabber;
+class TPlimLite;
 
 // The program's title: the registry value, data folder, log file and caption use it.
 inline constexpr const char* kTitle = "VoltAtlas";
 // An Uninstall entry whose display name starts with this marks an installed copy.
 inline constexpr const char* kInstalledName = "Quillmark VoltAtlas";
+
+// Paths on the maker's web server of the pages the window opens.
+inline constexpr const char* kShopPath = "/voltatlas/index.php";
+inline constexpr const char* kDriversPath = "/plim/drivers.php";
+inline constexpr const char* kChangeLogPath = "/bugs/changelog_page.php?project_id=18";
+inline constexpr const char* kBugListPath = "/bugs/view_all_bug_page.php?project_id=18";
+inline constexpr const char* kDownloadPath = "/?voltatlas";
+// The downloaded link file, in the data folder.
+inline constexpr const char* kLinkFileName = "voltatlas.ini";
+// The new-version question and the up-to-date notice.
+inline constexpr const char* kUpdateQuestion =
+    "A new version of VoltAtlas is available. Do you want to download update now ?";
+inline constexpr const char* kUpToDate = "VoltAtlas is already up to date.";
 
 class TMainDlg : public framework::TForm {
 public:
@@ -47,12 +64,31 @@ public:
     void Settings1Click(framework::TComponent* Sender);
     void About1Click(framework::TComponent* Sender);
     void Show1Click(framework::TComponent* Sender);
+    void OpenLogFile1Click(framework::TComponent* Sender);
+    // Starts an update check unless one is running; its menu item stays disabled until the
+    // check has reported.
+    void CheckforUpdate1Click(framework::TComponent* Sender);
+    void UpdateCheckDone(TPlimLite* Sender);
+    void BugreportFeaturerequestKnownissues1Click(framework::TComponent* Sender);
+    void ChangeLog1Click(framework::TComponent* Sender);
+    void drivers_btnClick(framework::TComponent* Sender);
+    void UxImgBtn1Click(framework::TComponent* Sender);
+
+    // The address for Key in section "links" of the downloaded link file when it is an http
+    // or https address; otherwise the built-in shop address. The file comes from the network:
+    // nothing else (a program path, a file: link) may reach the shell from it.
+    std::string GetLink(const std::string& Key) const;
+    // The link file: the data folder's "voltatlas.ini".
+    std::string LinkFileName() const;
 
     // The settings dialog the Settings command shows (created by the program body).
     TSettingsDlg* SettingsDlg = nullptr;
     // The about box the About command shows (created by the program body).
     TAboutDlg* AboutDlg = nullptr;
 
+    std::unique_ptr<TPlimLite> Lite;
+    bool SilentCheck = false;
+    std::unique_ptr<TFileGrabber> Grabber;
     bool Removed = false;
     bool PrevRemoved = false;
     bool DetailsPending = false;
