@@ -9,6 +9,7 @@
 #include "foundation/UnicodeUtils.h"
 #include "framework/SysUtils.h"
 #include "resources/resource.h"
+#include "update/MakerServer.h"
 
 using namespace framework;
 
@@ -113,5 +114,5 @@ bool TAboutDlg::Execute() {
 }
 
 void TAboutDlg::email_btnClick(TComponent*) { ShellOpen(Handle(), "", kMakerEmail, SW_SHOWNORMAL, "", ""); }
-void TAboutDlg::web_btnClick(TComponent*) { ShellOpen(Handle(), "", kMakerWebSite, SW_SHOWNORMAL, "", ""); }
-void TAboutDlg::forum_btnClick(TComponent*) { ShellOpen(Handle(), "", kMakerForum, SW_SHOWNORMAL, "", ""); }
+void TAboutDlg::web_btnClick(TComponent*) { ShellOpen(Handle(), "", MakerServerUrl(kMakerWebSitePath), SW_SHOWNORMAL, "", ""); }
+void TAboutDlg::forum_btnClick(TComponent*) { ShellOpen(Handle(), "", MakerServerUrl(kMakerForumPath), SW_SHOWNORMAL, "", ""); }

@@ -10,10 +10,11 @@
 #include "framework/Forms.h"
 #include "framework/StdCtrls.h"
 
-// The maker's addresses the buttons open.
+// The maker's addresses the buttons open: the mail address, and two pages of the maker's
+// web server.
 inline constexpr const char* kMakerEmail = "mailto:contact@quillmark.com";
-inline constexpr const char* kMakerWebSite = "https://www.quillmark.com/";
-inline constexpr const char* kMakerForum = "https://www.quillmark.com/forum";
+inline constexpr const char* kMakerWebSitePath = "/";
+inline constexpr const char* kMakerForumPath = "/forum";
 
 class TAboutDlg : public framework::TForm {
 public:

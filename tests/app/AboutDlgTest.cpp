@@ -11,6 +11,7 @@
 #include "foundation/UnicodeUtils.h"
 #include "framework/SysUtils.h"
 #include "support/Pump.h"
+#include "update/MakerServer.h"
 
 using namespace framework;
 
@@ -142,7 +143,7 @@ TEST_F(AboutDlgTest, TheButtonsOpenTheMakersAddressesThroughTheShell) {
     dlg.web_btn->Click();
     dlg.forum_btn->Click();
     ASSERT_EQ(calls.size(), 3u);
-    const std::string expected[] = {kMakerEmail, kMakerWebSite, kMakerForum};
+    const std::string expected[] = {kMakerEmail, MakerServerUrl("/"), MakerServerUrl("/forum")};
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(calls[i].wnd, dlg.Handle()) << i;
         EXPECT_TRUE(calls[i].verbNull) << "no verb: the default action";
