@@ -9,39 +9,16 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchPump.h"
 #include "net/HttpClient.h"
 #include "net/InetWinsock.h"
 
 namespace {
 
-double Now() {
-    static LARGE_INTEGER freq = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER c;
-    QueryPerformanceCounter(&c);
-    return double(c.QuadPart) / double(freq.QuadPart);
-}
+using bench::Now;
+using bench::TCountingStream;
 
 constexpr int64_t kSize = int64_t(256) << 20;
-
-// Counts what is written and keeps nothing.
-class TCountingStream : public framework::TStream {
-public:
-    int64_t Read(void*, int64_t) override { return 0; }
-    int64_t Write(const void*, int64_t count) override {
-        pos_ += count;
-        return count;
-    }
-    int64_t Seek(int64_t offset, framework::TSeekOrigin origin) override {
-        if (origin == framework::TSeekOrigin::soBeginning) pos_ = offset;
-        else if (origin == framework::TSeekOrigin::soCurrent) pos_ += offset;
-        return pos_;
-    }
-    int64_t pos_ = 0;
-};
 
 // Seconds for the whole answer, header included, or -1.
 double Blocking(int port) {

@@ -18,44 +18,13 @@
 
 namespace {
 
+using bench::CountLines;
 using bench::Now;
 using bench::Pump;
+using bench::ReadPorts;
+using bench::TCountingStream;
 
 constexpr int64_t kSize = int64_t(64) << 20;
-
-// Counts what is written and keeps nothing.
-class TCountingStream : public framework::TStream {
-public:
-    int64_t Read(void*, int64_t) override { return 0; }
-    int64_t Write(const void*, int64_t count) override {
-        pos_ += count;
-        return count;
-    }
-    int64_t Seek(int64_t offset, framework::TSeekOrigin origin) override {
-        if (origin == framework::TSeekOrigin::soBeginning)
-            pos_ = offset;
-        else if (origin == framework::TSeekOrigin::soCurrent)
-            pos_ += offset;
-        return pos_;
-    }
-    int64_t pos_ = 0;
-};
-
-std::map<std::string, std::string> ReadPorts(const std::string& file) {
-    std::map<std::string, std::string> m;
-    std::ifstream f(file);
-    std::string n, p;
-    while (f >> n >> p) m[n] = p;
-    return m;
-}
-
-int CountLines(const std::string& file) {
-    std::ifstream f(file);
-    int n = 0;
-    std::string line;
-    while (std::getline(f, line)) ++n;
-    return n;
-}
 
 enum class Via { Direct, Squid, Microsocks };
 

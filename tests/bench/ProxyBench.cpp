@@ -17,8 +17,10 @@
 
 namespace {
 
+using bench::CountLines;
 using bench::Now;
 using bench::Pump;
+using bench::ReadPorts;
 
 constexpr int64_t kTotal = int64_t(64) << 20;
 
@@ -58,30 +60,13 @@ double Receive(Via via, int zeroPort, const std::map<std::string, std::string>& 
     return connected && got >= kTotal ? t : -1;
 }
 
-std::map<std::string, std::string> ReadPorts(const char* file) {
-    std::map<std::string, std::string> m;
-    if (!file) return m;
-    std::ifstream f(file);
-    std::string n, p;
-    while (f >> n >> p) m[n] = p;
-    return m;
-}
-
-int CountLines(const std::string& file) {
-    std::ifstream f(file);
-    int n = 0;
-    std::string line;
-    while (std::getline(f, line)) ++n;
-    return n;
-}
-
 }  // namespace
 
 int main() {
     const char* zero = std::getenv("VA_BENCH_ZERO_PORT");
     const char* folder = std::getenv("VA_BENCH_PROXIES");
     const std::string dir = folder ? folder : "";
-    auto proxies = ReadPorts(folder ? (dir + "\\ports.txt").c_str() : nullptr);
+    auto proxies = folder ? ReadPorts(dir + "\\ports.txt") : std::map<std::string, std::string>();
     if (!zero || !proxies.count("squid") || !proxies.count("microsocks")) {
         std::printf("proxy benchmark: no local proxies (run it through tools/bench with squid and microsocks)\n");
         return 0;
