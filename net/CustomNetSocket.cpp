@@ -46,6 +46,8 @@ LibraryLookups& Lookups() {
     return *l;
 }
 constexpr int kHostEntrySize = MAXGETHOSTSTRUCT;  // 1024: the library's own bound
+// Longest run of one receive loop before the thread goes back to its other messages.
+constexpr uint32_t kReceiveSliceMs = 20;
 
 bool IsAnyAddress(const std::string& A) { return A.empty() || A == "0.0.0.0" || A == "::"; }
 
@@ -892,6 +894,7 @@ void TCustomNetSocket::HandleFdAddressListChange(TMessage& Msg, uint16_t Error) 
 void TCustomNetSocket::ASyncReceive(uint16_t ErrCode, bool NoReceiveLoop) {
     auto alive = AliveToken();
     const SOCKET handle = hSocket_;
+    const uint32_t start = InetTickCount();
     try {
         for (;;) {
             LastError = 0;
@@ -914,6 +917,9 @@ void TCustomNetSocket::ASyncReceive(uint16_t ErrCode, bool NoReceiveLoop) {
             }
             // A handler that read nothing would be called for ever.
             if (ConsumedMark() == before) break;
+            // A peer that sends faster than we read would keep the thread here for ever: after
+            // a slice the loop gives way, and the read that re-enabled FD_READ brings the rest.
+            if (InetTickCount() - start >= kReceiveSliceMs) break;
             // A read that filled its buffer leaves more behind: no need to ask.
             if (lastReceiveFilled_) continue;
             u_long pending = 0;

@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "FakeBatteryDriver.h"
+#include "LogMessages.h"
 #include "MakerPeer.h"
 #include "MessageBoxCloser.h"
 #include "app/BatFct.h"
@@ -28,6 +29,9 @@
 namespace {
 
 using namespace framework;
+using testsupport::CountOf;
+using testsupport::MessageOf;
+using testsupport::Messages;
 using testsupport::MakerPeerBase;
 using testsupport::MessageBoxCloser;
 using testsupport::PumpFor;
@@ -36,18 +40,6 @@ using testsupport::ShellRecorder;
 
 constexpr const char* kQuestion = "A new version of VoltAtlas is available. Do you want to download update now ?";
 constexpr const char* kCurrentText = "VoltAtlas is already up to date.";
-
-std::string MessageOf(const std::string& line) { return line.substr(line.find('\t', line.find('\t') + 1) + 1); }
-
-std::vector<std::string> Messages(const TKLog& log) {
-    std::vector<std::string> out;
-    for (int i = log.Lines->Count() - 1; i >= 0; --i) out.push_back(MessageOf((*log.Lines)[i]));
-    return out;
-}
-
-int CountOf(const std::vector<std::string>& v, const std::string& s) {
-    return static_cast<int>(std::count(v.begin(), v.end(), s));
-}
 
 // How many requests the peer received whose target contains Part.
 int PeerRequestsWith(const std::string& part) {

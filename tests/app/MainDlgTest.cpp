@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "FakeBatteryDriver.h"
+#include "LogMessages.h"
 #include "MessageBoxCloser.h"
 #include "TextFit.h"
 #include "app/BatFct.h"
@@ -21,6 +22,9 @@
 namespace {
 
 using namespace framework;
+using testsupport::CountOf;
+using testsupport::MessageOf;
+using testsupport::Messages;
 using testsupport::FakeBattery;
 using testsupport::FakeBatteryDriver;
 using testsupport::FullBattery;
@@ -38,20 +42,6 @@ std::string ReadCompanyValueForTest() {
                      &size) != ERROR_SUCCESS)
         return {};
     return value;
-}
-
-// The message of a log line ("Level<TAB>[stamp]<TAB>Message").
-std::string MessageOf(const std::string& line) { return line.substr(line.find('\t', line.find('\t') + 1) + 1); }
-
-// The log's messages, oldest first.
-std::vector<std::string> Messages(const TKLog& log) {
-    std::vector<std::string> out;
-    for (int i = log.Lines->Count() - 1; i >= 0; --i) out.push_back(MessageOf((*log.Lines)[i]));
-    return out;
-}
-
-int CountOf(const std::vector<std::string>& v, const std::string& s) {
-    return static_cast<int>(std::count(v.begin(), v.end(), s));
 }
 
 class MainDlgTest : public ::testing::Test {

@@ -3,6 +3,7 @@
 // earlier connection, re-entrant handlers and the connect errors.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -306,6 +307,42 @@ TEST(NetSocket, ReceiveHandlingBoundsAndAHandlerThatReadsNothing) {
     EXPECT_EQ(p.sock->ReceiveBytes(big, 30), 30);
     EXPECT_EQ(std::string(big.begin(), big.end()), data.substr(10, 30));
     EXPECT_EQ(p.sock->ReceiveAsText(), data.substr(40));
+    p.sock->Abort();
+}
+
+// A peer that sends faster than the handler reads must not hold the thread inside one
+// message: each dispatch returns after a slice, and reading goes on with the next one.
+TEST(NetSocket, EndlessStreamLeavesTheThreadItsMessages) {
+    REQUIRE_PEERS();
+    Probe p(false);
+    constexpr int64_t kTarget = int64_t(32) << 20, kCap = int64_t(256) << 20;
+    int64_t got = 0;
+    // Small reads, so that the peer always stays ahead of the handler.
+    std::vector<char> buf(4096);
+    p.sock->OnDataAvailable = [&](framework::TComponent*, uint16_t) {
+        // Past the cap the handler leaves the data, which ends any loop: the test then fails
+        // instead of hanging.
+        if (got >= kCap) return;
+        const int n = p.sock->ReceiveData(buf.data(), int(buf.size()));
+        if (n > 0) got += n;
+    };
+    p.Connect("flood");
+    ASSERT_TRUE(p.WaitConnected());
+    // One message at a time, as a modal loop that checks its condition between them.
+    int64_t mostInOneMessage = 0;
+    const ULONGLONG end = GetTickCount64() + 30000;
+    while (got < kTarget && GetTickCount64() < end) {
+        MSG m;
+        if (!PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+            continue;
+        }
+        const int64_t before = got;
+        DispatchMessageA(&m);
+        mostInOneMessage = std::max(mostInOneMessage, got - before);
+    }
+    EXPECT_GE(got, kTarget) << "reading stopped";
+    EXPECT_LT(mostInOneMessage, kTarget / 2) << "one message held the thread";
     p.sock->Abort();
 }
 

@@ -241,10 +241,7 @@ def serve(folder, certs):
         server = Server(name, context)
         threading.Thread(target=server.serve_forever, daemon=True).start()
         lines.append("%s %d\n" % (name, server.server_address[1]))
-    tmp = os.path.join(folder, "ports.tmp")
-    with open(tmp, "w") as f:
-        f.writelines(lines)
-    os.replace(tmp, os.path.join(folder, "ports.txt"))
+    peer_daemon.publish(folder, "ports.txt", "".join(lines))
     signal.signal(signal.SIGTERM, lambda *a: sys.exit(0))
     while True:
         time.sleep(3600)

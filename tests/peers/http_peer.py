@@ -10,7 +10,6 @@ Connections are numbered; "/conn" answers "<connection> <request on it>", "/echo
 with the request exactly as it arrived (header and body).
 """
 import gzip
-import os
 import signal
 import socket
 import socketserver
@@ -218,10 +217,7 @@ class Handler(socketserver.BaseRequestHandler):
 def serve(folder):
     server = Server(("127.0.0.1", 0), Handler)
     threading.Thread(target=server.serve_forever, daemon=True).start()
-    tmp = os.path.join(folder, "port.tmp")
-    with open(tmp, "w") as f:
-        f.write("%d\n" % server.server_address[1])
-    os.replace(tmp, os.path.join(folder, "port"))
+    peer_daemon.publish(folder, "port", "%d\n" % server.server_address[1])
     signal.signal(signal.SIGTERM, lambda *a: sys.exit(0))
     while True:
         time.sleep(3600)

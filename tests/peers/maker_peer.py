@@ -77,10 +77,7 @@ def serve(folder):
     server.folder = folder
     open(os.path.join(folder, "requests.log"), "w").close()
     threading.Thread(target=server.serve_forever, daemon=True).start()
-    tmp = os.path.join(folder, "port.tmp")
-    with open(tmp, "w") as f:
-        f.write("%d\n" % server.server_address[1])
-    os.replace(tmp, os.path.join(folder, "port"))
+    peer_daemon.publish(folder, "port", "%d\n" % server.server_address[1])
     signal.signal(signal.SIGTERM, lambda *a: sys.exit(0))
     while True:
         time.sleep(3600)

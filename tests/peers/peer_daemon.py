@@ -28,6 +28,14 @@ def wait_listening(port, seconds=20):
     return False
 
 
+def publish(folder, name, text):
+    """Writes folder/name whole at once: `start` waits for it, and must never read half of it."""
+    tmp = os.path.join(folder, name + ".tmp")
+    with open(tmp, "w") as f:
+        f.write(text)
+    os.replace(tmp, os.path.join(folder, name))
+
+
 def end_children_on_term(children):
     """On SIGTERM, ends the child processes (killing any that lingers) and exits."""
     def finish(*_):

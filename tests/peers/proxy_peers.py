@@ -330,10 +330,7 @@ def serve(folder):
         threading.Thread(target=server.serve_forever, daemon=True).start()
         lines.append("%s %d\n" % (name, server.server_address[1]))
     start_references(folder, lines, children)
-    tmp = os.path.join(folder, "ports.tmp")
-    with open(tmp, "w") as f:
-        f.writelines(lines)
-    os.replace(tmp, os.path.join(folder, "ports.txt"))
+    peer_daemon.publish(folder, "ports.txt", "".join(lines))
     while True:
         time.sleep(3600)
 

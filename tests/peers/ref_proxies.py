@@ -126,10 +126,7 @@ def serve(folder):
         start_proxy(folder, "dante", lambda conf, d: [danted, "-f", conf, "-p", os.path.join(d, "danted.pid")],
                     lambda port, d: DANTE_CONF.format(port=port, dir=d, users=users), lines, children)
 
-    tmp = os.path.join(folder, "ports.tmp")
-    with open(tmp, "w") as f:
-        f.writelines(lines)
-    os.replace(tmp, os.path.join(folder, "ports.txt"))
+    peer_daemon.publish(folder, "ports.txt", "".join(lines))
     while True:
         time.sleep(3600)
 

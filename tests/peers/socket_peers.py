@@ -17,10 +17,10 @@ Peers:
             digest, how the stream ended (fin or rst) and the times of the first and last byte
   report    answers a line "<client port>" with "<count> <sha256> <end> <first> <last>" of the
             sink, waiting up to 20 s for that stream to end
+  flood     sends zeros as fast as it can until the client goes
   refused   a port where nothing listens
 """
 import hashlib
-import os
 import signal
 import socket
 import socketserver
@@ -157,8 +157,18 @@ class Report(socketserver.StreamRequestHandler):
         self.wfile.write(answer.encode() + b"\n")
 
 
+class Flood(socketserver.BaseRequestHandler):
+    def handle(self):
+        block = bytes(1 << 20)
+        try:
+            while True:
+                self.request.sendall(block)
+        except OSError:
+            pass
+
+
 PEERS = [("echo", Echo), ("fin", Fin), ("rst", Rst), ("rstread", RstRead), ("silent", Silent),
-         ("crlf", Crlf), ("sink", Sink), ("report", Report)]
+         ("crlf", Crlf), ("sink", Sink), ("report", Report), ("flood", Flood)]
 
 
 def serve(folder):
@@ -174,10 +184,7 @@ def serve(folder):
     probe.bind(("127.0.0.1", 0))
     ports.append(("refused", probe.getsockname()[1]))
     probe.close()
-    tmp = os.path.join(folder, "ports.tmp")
-    with open(tmp, "w") as f:
-        f.write("".join("%s %d\n" % p for p in ports))
-    os.replace(tmp, os.path.join(folder, "ports.txt"))
+    peer_daemon.publish(folder, "ports.txt", "".join("%s %d\n" % p for p in ports))
     signal.signal(signal.SIGTERM, lambda *a: sys.exit(0))
     while True:
         time.sleep(3600)

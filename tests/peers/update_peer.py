@@ -10,10 +10,8 @@ CA, for another host name), "selfsigned", and "plain" HTTP. Every request line i
 without a known one the answer is the running version "1.0.0.1".
 """
 import os
-import socket
 import socketserver
 import ssl
-import sys
 import threading
 import time
 

@@ -105,10 +105,7 @@ def serve(folder, certs):
     for name, port in ports:
         if not peer_daemon.wait_listening(port):
             sys.exit("peer %s did not start" % name)
-    tmp = os.path.join(folder, "ports.tmp")
-    with open(tmp, "w") as f:
-        f.write("".join("%s %d\n" % p for p in ports))
-    os.replace(tmp, os.path.join(folder, "ports.txt"))
+    peer_daemon.publish(folder, "ports.txt", "".join("%s %d\n" % p for p in ports))
     signal.signal(signal.SIGTERM, lambda *a: sys.exit(0))
     try:
         while True:
