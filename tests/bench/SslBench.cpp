@@ -13,45 +13,18 @@
 #include <regex>
 #include <string>
 
+#include "bench/BenchPump.h"
 #include "net/SslSocket.h"
 
 namespace {
 
-double Now() {
-    static LARGE_INTEGER freq = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER c;
-    QueryPerformanceCounter(&c);
-    return double(c.QuadPart) / double(freq.QuadPart);
-}
+using bench::Now;
+using bench::Pump;
 
-bool Pump(const std::function<bool()>& done, double limitSeconds) {
-    const double end = Now() + limitSeconds;
-    MSG m;
-    while (!done()) {
-        while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&m);
-            DispatchMessageA(&m);
-            if (done()) return true;
-        }
-        if (done()) return true;
-        if (Now() > end) return false;
-        MsgWaitForMultipleObjectsEx(0, nullptr, 50, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-    }
-    return true;
-}
-
+// The peers named in the port file an environment variable points at.
 std::map<std::string, std::string> Ports(const char* env) {
-    std::map<std::string, std::string> m;
     const char* file = std::getenv(env);
-    if (!file) return m;
-    std::ifstream f(file);
-    std::string n, p;
-    while (f >> n >> p) m[n] = p;
-    return m;
+    return file ? bench::ReadPorts(file) : std::map<std::string, std::string>();
 }
 
 // Handshakes per second of our client: each connection is closed as soon as it is up.
