@@ -309,12 +309,9 @@ void TMainDlg::AppEvtActivate(TComponent*) {
     for (uint32_t& sample : RateHistory) sample = 0;
     AvgRate = 0;
 
+    // A download that cannot start is logged by the downloader; the built-in links serve then.
     Grabber = std::make_unique<TFileGrabber>(Log.get());
-    try {
-        Grabber->Download(MakerServerUrl(kLinkFilePath), dataFolder + kLinkFileName, this, 0, 0, nullptr);
-    } catch (...) {
-        // Without the file the built-in links serve.
-    }
+    Grabber->Download(MakerServerUrl(kLinkFilePath), dataFolder + kLinkFileName, this, 0, 0, nullptr);
 
     DetailsPending = true;
     ShowNoBatteryOnce = true;
@@ -402,14 +399,8 @@ void TMainDlg::CheckforUpdate1Click(TComponent*) {
     if (!Lite || Lite->Busy) return;
     CheckforUpdate1->SetEnabled(false);
     Log->Add("Self update check...", 1);
-    try {
-        Lite->CheckUpdate(exePath_, this, [this](TPlimLite* sender) { UpdateCheckDone(sender); });
-    } catch (...) {
-        // No report will come for a check that did not start: leave nothing disabled.
-        Lite->Busy = false;
-        CheckforUpdate1->SetEnabled(true);
-        SilentCheck = false;
-    }
+    // Every check ends in UpdateCheckDone, one that cannot start included.
+    Lite->CheckUpdate(exePath_, this, [this](TPlimLite* sender) { UpdateCheckDone(sender); });
 }
 
 void TMainDlg::UpdateCheckDone(TPlimLite*) {
