@@ -73,8 +73,16 @@ bool OpenOverlappedPipe(HANDLE* ReadHandle, HANDLE* WriteHandle, SECURITY_ATTRIB
     char name[64];
     std::snprintf(name, sizeof name, "\\\\.\\Pipe\\AsyncAnonPipe.%.8lx.%.8lx.%.8lx", GetCurrentProcessId(),
                   GetCurrentThreadId(), static_cast<unsigned long>(serial));
+    // The read end stays in this process: a child (or a grandchild it leaves behind) holding a
+    // copy would keep the pipe readable after we close ours, and block for ever on a full pipe
+    // instead of getting a broken pipe. Only the write end takes the caller's inheritance.
+    SECURITY_ATTRIBUTES readAttr{};
+    if (SecAttr) {
+        readAttr = *SecAttr;
+        readAttr.bInheritHandle = FALSE;
+    }
     HANDLE read = CreateNamedPipeA(name, PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED, 0, 1, BufferSize, BufferSize,
-                                   120000, SecAttr);
+                                   120000, SecAttr ? &readAttr : nullptr);
     if (read == INVALID_HANDLE_VALUE) return false;
     HANDLE write = CreateFileA(name, GENERIC_WRITE, 0, SecAttr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (write == INVALID_HANDLE_VALUE) {
@@ -202,8 +210,9 @@ bool ReadNow(TPipeInfo& P, DWORD Count) {
 }
 
 // After the child ended: the read in flight is cancelled and what it got delivered, then
-// whatever still sits in the pipe is read.
-void FinalDrain(TPipeInfo& P) {
+// whatever still sits in the pipe is read. A grandchild that still holds the write end can
+// keep the pipe full for ever, so the drain stops as soon as Aborted says so.
+void FinalDrain(TPipeInfo& P, const std::function<bool()>& Aborted) {
     if (!P.PipeRead) return;
     if (P.ReadPending) {
         KitCancelIo(P.PipeRead);
@@ -221,7 +230,7 @@ void FinalDrain(TPipeInfo& P) {
         }
     }
     DWORD available = 0;
-    while (PeekNamedPipe(P.PipeRead, nullptr, 0, nullptr, &available, nullptr) && available > 0)
+    while (!Aborted() && PeekNamedPipe(P.PipeRead, nullptr, 0, nullptr, &available, nullptr) && available > 0)
         if (!ReadNow(P, std::min<DWORD>(available, sizeof P.Buffer - 1))) break;
 }
 
@@ -335,11 +344,17 @@ uint32_t ExecuteCommand(const std::string& CommandLine, std::atomic<bool>* Abort
                 waitList.push_back(AbortEvent);
             }
             const DWORD abortIndex = AbortEvent ? static_cast<DWORD>(waitList.size() - 1) : MAXDWORD;
+            // The lowest signalled index wins a wait, so while output flows the reads would win
+            // every wake-up: the abort event is looked at after each one as well.
+            auto aborted = [&]() {
+                if (!abort && AbortEvent && AbortEvent->WaitTimed(0) == TKitWaitResult::wrSignaled) abort = true;
+                return abort.load();
+            };
 
             StartRead(out);
             if (!MergeError) StartRead(err);
 
-            while (!abort) {
+            while (!aborted()) {
                 const DWORD r = KitWaitForMultipleObjects(waitList, false, INFINITE);
                 if (r == WAIT_IO_COMPLETION) continue;  // an APC ran: look at the abort flag again
                 if (r >= WAIT_OBJECT_0 + waitList.size()) framework::RaiseLastOSError();
@@ -358,8 +373,8 @@ uint32_t ExecuteCommand(const std::string& CommandLine, std::atomic<bool>* Abort
             CloseHandle(pi.hThread);
             pi.hThread = nullptr;
 
-            FinalDrain(out);
-            if (!MergeError) FinalDrain(err);
+            FinalDrain(out, aborted);
+            if (!MergeError) FinalDrain(err, aborted);
         } catch (...) {
             HANDLE h = process ? process->Handle() : pi.hProcess;
             TerminateProcess(h, ERROR_CANCELLED);

@@ -87,7 +87,8 @@ struct TPipeInfo {
 DWORD KitPriorityClass(int PriorityIndex);
 
 // A named pipe for one captured stream: the read end is inbound and overlapped, the write
-// end opened on it for the child. Names are "\\.\Pipe\AsyncAnonPipe.<pid>.<tid>.<counter>"
+// end opened on it for the child. Only the write end takes SecAttr's inheritance: the read end
+// is never inherited. Names are "\\.\Pipe\AsyncAnonPipe.<pid>.<tid>.<counter>"
 // with a process-wide counter, so they never repeat. BufferSize 0 means 4096. False with the
 // last error set on failure.
 bool OpenOverlappedPipe(HANDLE* ReadHandle, HANDLE* WriteHandle, SECURITY_ATTRIBUTES* SecAttr, DWORD BufferSize);
@@ -104,7 +105,9 @@ constexpr uint32_t kKitNoExitCode = 0xFFFFFFFFu;
 // text (converted by ConvertCapturedLineEnds unless raw). The run is aborted (the child
 // terminated with 1223, ERROR_CANCELLED) when *AbortFlag turns true, looked at after every
 // wake-up, or when AbortEvent is signalled (an event is reset first; a waitable timer armed by
-// the caller bounds the run). ApplicationName, when not empty, is the executable to start:
+// the caller bounds the run). Both are also looked at after every wake-up and between the reads
+// of the final drain, so neither a chatty child nor a grandchild that keeps the pipe full
+// delays the abort. ApplicationName, when not empty, is the executable to start:
 // the command line should then quote it as its first word. Returns the child's exit code, the
 // Win32 error of a pipe that could not be made, or kKitNoExitCode when the child did not
 // start (the reason stays in the last error). Read errors and unexpected wait results raise

@@ -248,6 +248,96 @@ TEST(ExecuteCommand, AnApcDuringTheWaitWaitsAgainAndTheFlagIsLookedAt) {
     apcFlag = nullptr;
 }
 
+// A flooding child keeps the output event signalled at every wake-up; these runs must still
+// end by their abort. The watchdog only keeps a faulty build from hanging the suite: it sets
+// the flag (looked at after every wake-up) and the test then fails.
+class Watchdog {
+public:
+    explicit Watchdog(std::atomic<bool>& Flag) : thread_([this, &Flag] {
+          if (WaitForSingleObject(done_.Handle(), 60000) == WAIT_TIMEOUT) {
+              fired_ = true;
+              Flag = true;
+          }
+      }) {}
+    ~Watchdog() { Stop(); }
+    // True when the run had to be stopped by the watchdog.
+    bool Stop() {
+        done_.SetEvent();
+        if (thread_.joinable()) thread_.join();
+        return fired_;
+    }
+
+private:
+    TKitEvent done_{nullptr, true, false, std::string()};
+    std::atomic<bool> fired_{false};
+    std::thread thread_;
+};
+
+TEST(ExecuteCommand, AHandlerThatSignalsTheAbortEndsAFloodingChildAtOnce) {
+    // The handler sets the abort event from inside the read that delivered the line: only the
+    // rest of that read and the one read in flight (cancelled and delivered by the final
+    // drain) may follow, however full the pipe is.
+    TKitEvent abortEvent(nullptr, true, false, std::string());
+    std::atomic<bool> aborted{false};
+    Watchdog watchdog(aborted);
+    int lines = 0, afterAbort = 0;
+    std::string output, error;
+    const uint32_t code = ExecuteCommand(Child("flood"), &aborted, &abortEvent, output,
+                                         [&](const std::string&) {
+                                             if (++lines == 500) abortEvent.SetEvent();
+                                             else if (lines > 500) ++afterAbort;
+                                         },
+                                         false, true, error, nullptr, false, 1);
+    EXPECT_FALSE(watchdog.Stop());
+    EXPECT_EQ(code, static_cast<uint32_t>(ERROR_CANCELLED));
+    EXPECT_TRUE(aborted);
+    EXPECT_LE(afterAbort, 2 * (255 / 12 + 1) + 1) << "lines delivered after the abort";
+}
+
+TEST(ExecuteCommand, AWaitableTimerEndsAFloodingChild) {
+    TKitDispatcherObject timer(CreateWaitableTimerA(nullptr, TRUE, nullptr));
+    ASSERT_NE(timer.Handle(), nullptr);
+    LARGE_INTEGER due;
+    due.QuadPart = -3000000;  // 300 ms, relative
+    ASSERT_TRUE(SetWaitableTimer(timer.Handle(), &due, 0, nullptr, nullptr, FALSE));
+    std::atomic<bool> aborted{false};
+    Watchdog watchdog(aborted);
+    std::string output;
+    EXPECT_EQ(ExecuteAndCapture(Child("flood"), output, true, &aborted, 1, &timer),
+              static_cast<uint32_t>(ERROR_CANCELLED));
+    EXPECT_FALSE(watchdog.Stop()) << "the timer never ended the run";
+    EXPECT_EQ(output.compare(0, 12, "line 00000\r\n"), 0);
+}
+
+TEST(ExecuteCommand, AFloodingGrandchildNeitherHoldsTheRunNorOutlivesIt) {
+    // The child leaves a grandchild behind that inherited the pipe's write end and keeps it
+    // full. The final drain stops at the abort timer; once the run has closed its read end the
+    // grandchild's writes fail and it ends, which it cannot while it holds a read end itself.
+    TKitDispatcherObject timer(CreateWaitableTimerA(nullptr, TRUE, nullptr));
+    ASSERT_NE(timer.Handle(), nullptr);
+    LARGE_INTEGER due;
+    due.QuadPart = -5000000;  // 500 ms, relative
+    ASSERT_TRUE(SetWaitableTimer(timer.Handle(), &due, 0, nullptr, nullptr, FALSE));
+    std::atomic<bool> aborted{false};
+    Watchdog watchdog(aborted);
+    std::string output;
+    EXPECT_EQ(ExecuteAndCapture(Child("\"spawn:pid flood\" sleep:300 exit:4"), output, true, &aborted, 1, &timer), 4u);
+    EXPECT_FALSE(watchdog.Stop()) << "the drain never ended";
+    ASSERT_EQ(output.compare(0, 4, "pid:"), 0) << output.substr(0, 40);
+    const DWORD pid = static_cast<DWORD>(std::stoul(output.substr(4, output.find('\n') - 4)));
+    HANDLE grandchild = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!grandchild) return;  // already gone
+    const bool ended = WaitForSingleObject(grandchild, 20000) == WAIT_OBJECT_0;
+    if (!ended) TerminateProcess(grandchild, 1);
+    DWORD code = 0;
+    GetExitCodeProcess(grandchild, &code);
+    CloseHandle(grandchild);
+    EXPECT_TRUE(ended) << "the grandchild still writes into a pipe nobody reads";
+    if (ended) {
+        EXPECT_EQ(code, 90u);
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Line-end conversion, pipes, kernel objects
 

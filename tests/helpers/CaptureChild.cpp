@@ -12,6 +12,9 @@
 //   exit:N     ends with exit code N (default 0)
 //   args       prints its own command line
 //   spawn:ARG  starts a copy of itself with ARG, inheriting its handles, and does not wait
+//   pid        prints "pid:N" LF with its own process id
+//   flood      writes numbered lines to standard output without end; ends with 90 when a
+//              write fails (the reader has gone)
 #include <windows.h>
 
 #include <cstdio>
@@ -92,7 +95,26 @@ int main(int argc, char** argv) {
         } else if (Starts(a, "sleep:")) Sleep(static_cast<DWORD>(std::atoi(a + 6)));
         else if (std::strcmp(a, "hang") == 0) Sleep(INFINITE);
         else if (Starts(a, "exit:")) code = std::atoi(a + 5);
-        else if (std::strcmp(a, "args") == 0) Write(STD_OUTPUT_HANDLE, GetCommandLineA());
+        else if (std::strcmp(a, "pid") == 0) Write(STD_OUTPUT_HANDLE, "pid:" + std::to_string(GetCurrentProcessId()) + "\n");
+        else if (std::strcmp(a, "flood") == 0) {
+            std::string chunk;
+            char line[32];
+            for (unsigned k = 0;; ++k) {
+                chunk.clear();
+                for (int j = 0; j < 256; ++j) {
+                    std::snprintf(line, sizeof line, "line %05u\r\n", (k * 256 + j) % 100000);
+                    chunk += line;
+                }
+                // No flush: it would wait for the reader to empty the pipe each time.
+                for (size_t at = 0; at < chunk.size();) {
+                    DWORD done = 0;
+                    if (!WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), chunk.data() + at,
+                                   static_cast<DWORD>(chunk.size() - at), &done, nullptr))
+                        ExitProcess(90);
+                    at += done;
+                }
+            }
+        } else if (std::strcmp(a, "args") == 0) Write(STD_OUTPUT_HANDLE, GetCommandLineA());
         else if (Starts(a, "spawn:")) {
             char self[MAX_PATH] = {};
             GetModuleFileNameA(nullptr, self, MAX_PATH);
