@@ -2,6 +2,7 @@
 
 #include <ole2.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -116,18 +117,27 @@ std::string GetToken(const std::string& S, int N, const std::string& Delims) {
     return std::string();
 }
 
-namespace {
-std::string StripTrailingWord(const std::string& s, const char* scheme) {
-    const int count = TokenCount(s, " ");
-    if (count <= 1) return s;
-    const std::string last = GetToken(s, count - 1, " ");
-    if (!StrStartsText(last, scheme)) return s;
-    return StripTrailingUrls(framework::Trim(StrRemoveSuffixText(s, last)));
-}
-}  // namespace
-
 std::string StripTrailingUrls(const std::string& S) {
-    return StripTrailingWord(StripTrailingWord(S, "http://"), "https://");
+    // Drops trailing "http://" and "https://" words one after the other, trimming after each,
+    // until the last word is none (or only one word is left). Works on a window of S so that a
+    // text of many such words costs one pass, not one copy per word.
+    size_t begin = 0, end = S.size();
+    auto isSpace = [&S](size_t i) { return static_cast<unsigned char>(S[i]) <= ' '; };
+    for (;;) {
+        size_t blank = std::string::npos;
+        for (size_t i = end; i > begin; --i)
+            if (S[i - 1] == ' ') {
+                blank = i - 1;
+                break;
+            }
+        if (blank == std::string::npos) break;  // a single word is never changed
+        const std::string head = S.substr(blank + 1, std::min<size_t>(end - blank - 1, 8));
+        if (!StrStartsText(head, "http://") && !StrStartsText(head, "https://")) break;
+        end = blank;
+        while (end > begin && isSpace(end - 1)) --end;
+        while (begin < end && isSpace(begin)) ++begin;
+    }
+    return begin == 0 && end == S.size() ? S : S.substr(begin, end - begin);
 }
 
 std::string UrlEncode(const std::string& S) {
@@ -266,9 +276,12 @@ std::wstring GetFixedFileVersion(const std::wstring& PathW) {
     if (!GetFileVersionInfoWide(PathW, handle, size, buffer.data())) return std::wstring();
     void* info = nullptr;
     UINT len = 0;
-    if (!VerQueryValueA(buffer.data(), "\\", &info, &len) || len == 0 || !info) return std::wstring();
+    // A root value shorter than the fixed block holds no version (only part of one would be
+    // read, the rest would be whatever lay behind it).
+    if (!VerQueryValueA(buffer.data(), "\\", &info, &len) || len < sizeof(VS_FIXEDFILEINFO) || !info)
+        return std::wstring();
     VS_FIXEDFILEINFO fixed;
-    std::memcpy(&fixed, info, len < sizeof fixed ? len : sizeof fixed);
+    std::memcpy(&fixed, info, sizeof fixed);
     wchar_t text[64];
     std::swprintf(text, 64, L"%u.%u.%u.%u", HIWORD(fixed.dwFileVersionMS), LOWORD(fixed.dwFileVersionMS),
                   HIWORD(fixed.dwFileVersionLS), LOWORD(fixed.dwFileVersionLS));

@@ -80,8 +80,19 @@ TEST(PathUtils, CleanDisplayText) {
         {"Foo", "Foo"},
         {"", ""},
         {"http://only.example", "http://only.example"},
+        {"Foo https://a http://b HTTPS://c", "Foo"},
+        {" Foo  http://a\t ", "Foo"},
+        {"Foo http://a bar", "Foo http://a bar"},
+        {"Foo http://a ", "Foo"},
+        {"http://a http://b", "http://a"},
+        {"Foo ftp://a", "Foo ftp://a"},
     };
     for (const auto& [in, out] : cases) EXPECT_EQ(CleanDisplayText(in), out) << in;
+    // Thousands of trailing addresses (an application descriptor's name can hold anything):
+    // one pass, no recursion per word.
+    std::string many = "Tool";
+    for (int i = 0; i < 8000; ++i) many += i % 2 ? " http://a" : " https://b";
+    EXPECT_EQ(CleanDisplayText(many), "Tool");
     // A long run of marks is a loop, not a deep recursion.
     EXPECT_EQ(CleanDisplayText(std::string(20000, '?') + "Bar"), "Bar");
 }
