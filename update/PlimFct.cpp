@@ -2,11 +2,14 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <map>
 #include <set>
+#include <utility>
+#include <vector>
 
 #include "components/KitFileVersionInfo.h"
 #include "components/KitSysUtils.h"
@@ -16,6 +19,7 @@
 #include "framework/Handles.h"
 #include "framework/SysUtils.h"
 #include "update/PlimRules.h"
+#include "update/ProductTable.h"
 
 using framework::AnsiLowerCase;
 using framework::AnsiToWide;
@@ -524,7 +528,8 @@ void ResolveFileVersion(std::string& FileName, std::string Product, std::string 
     }
     if (w.R == "File not found") w.R.clear();
 
-    if (RunVersionRules(plim::kVersionRulesAfterDefault, w, false)) return finish();
+    // Like the rows before the default, a refinement that leaves a version ends the chain.
+    if (RunVersionRules(plim::kVersionRulesAfterDefault, w, true)) return finish();
 
     DWORD handle = 0;
     if (w.R.empty() && GetFileVersionInfoSizeA(FileName.c_str(), &handle) == 0) {
@@ -607,13 +612,6 @@ bool IsVersionWord(const std::string& w) {
 
 std::string DropLastChars(const std::string& s, size_t n) { return s.substr(0, s.size() - std::min(n, s.size())); }
 
-void RunProductRules(const std::vector<plim::TProductRule>& Rules, plim::TProductWork& W) {
-    for (const auto& rule : Rules) {
-        if (W.Done) return;
-        if (rule.Trigger(W)) rule.Action(W);
-    }
-}
-
 // The name of the folder that holds the file.
 std::string ParentFolderName(const std::string& Path) {
     return framework::ExtractFileName(framework::ExcludeTrailingPathDelimiter(ExtractFilePath(Path)));
@@ -630,57 +628,70 @@ std::string GetFileProductName(const std::string& FileName) {
     return plim::DeriveProductName(path, rec);
 }
 
-std::string plim::DeriveProductName(const std::string& Path, const FileVersionInfoRec& Rec) {
-    plim::TProductWork w;
-    w.Path = Path;
-    w.Base = ExtractFileBaseName(w.Path);
-    w.Dir = ExtractFilePath(w.Path);
-    w.Rec = Rec;
-    const std::string& FD = w.Rec.FileDescription;
-    const std::string& PN = w.Rec.ProductName;
-    const std::string& InName = w.Rec.InternalName;
-    const std::string& OF = w.Rec.OriginalFilename;
-    std::string& R = w.R;
+namespace {
 
-    // Stage B: which of the description, product and internal names reads as the name.
+using plim::TProductWork;
+
+// Which of the description, product and internal names reads as the name a user knows: a
+// short product name, unless the description says more without repeating it; an over-long
+// choice gives way to the internal name.
+void ChooseRawName(TProductWork& W) {
+    const std::string& FD = W.Rec.FileDescription;
+    const std::string& PN = W.Rec.ProductName;
+    const std::string& InName = W.Rec.InternalName;
+    std::string& R = W.R;
     const int fdn = TokenCount(ReplaceAll(FD, " - ", "-"), " -");
     const int pnn = TokenCount(ReplaceAll(PN, " - ", "-"), " ");
     const int inn = TokenCount(InName, " ");
     if (pnn > 0 && pnn < 5) R = PN;
-    const bool g = (fdn >= pnn && FD.find('(') == std::string::npos) ? true : R.find('\xAE') != std::string::npos;
-    const bool f = fdn < 4 ? true : fdn > 4 ? false : !framework::SameText(PN, w.Base);
-    const bool e = (framework::SameText(w.Base, "updater") || framework::SameText(PN, "shockwave"))
-                       ? true
-                       : !(!PN.empty() && FD.compare(0, PN.size(), PN) == 0);
-    if (fdn > 0 && g && f && e) R = FD;
+    const bool describesMore =
+        (fdn >= pnn && FD.find('(') == std::string::npos) ? true : R.find('\xAE') != std::string::npos;
+    const bool shortEnough = fdn < 4 ? true : fdn > 4 ? false : !framework::SameText(PN, W.Base);
+    const bool notARepeat = (framework::SameText(W.Base, "updater") || framework::SameText(PN, "shockwave"))
+                                ? true
+                                : !(!PN.empty() && FD.compare(0, PN.size(), PN) == 0);
+    if (fdn > 0 && describesMore && shortEnough && notARepeat) R = FD;
     if (R.empty()) {
         if (inn > 0) R = InName;
         if (pnn > 0) R = PN;
         if (fdn > 0) R = FD;
     }
     if (inn > 0 && TokenCount(R, " ") > 6) R = InName;
+}
 
-    // Stage C: base names that settle it at once.
-    if (R.empty() && framework::SameText(w.Base, "gswin32") && StrContainsText("gs", w.Dir)) return "GPL Ghostscript";
-    if (R.empty() && framework::SameText(w.Base, "nsis")) return "NSIS";
-    if (R.empty() && framework::SameText(w.Base, "EAC") && framework::SameText(ParentFolderName(w.Path), "Exact Audio Copy"))
-        return "Exact Audio Copy";
+// A few programs without any name in their resource are known by file and folder alone; the
+// answer is final (not even the bitness suffix follows).
+bool NameByBaseAlone(const TProductWork& W, std::string& Name) {
+    if (!W.R.empty()) return false;
+    if (framework::SameText(W.Base, "gswin32") && StrContainsText("gs", W.Dir)) Name = "GPL Ghostscript";
+    else if (framework::SameText(W.Base, "nsis")) Name = "NSIS";
+    else if (framework::SameText(W.Base, "EAC") && framework::SameText(ParentFolderName(W.Path), "Exact Audio Copy"))
+        Name = "Exact Audio Copy";
+    return !Name.empty();
+}
 
-    if (R.find('?') != std::string::npos && StrContainsText("auslogics", ReplaceAll(w.Rec.CompanyName, "?", "")))
-        R = ReplaceAll(R, "?", "");
+// A maker whose resource strings came out garbled ("?" for characters of another code page).
+void DropGarbledMarks(TProductWork& W) {
+    if (W.R.find('?') != std::string::npos && StrContainsText("auslogics", ReplaceAll(W.Rec.CompanyName, "?", "")))
+        W.R = ReplaceAll(W.R, "?", "");
+}
 
-    RunProductRules(plim::kProductRulesD1, w);
-    if (w.Done) return R;
+// A web address or a resource template's placeholder instead of a name.
+void ReplaceNonNames(TProductWork& W) {
+    const std::string& PN = W.Rec.ProductName;
+    if (StrStartsText(W.R, "http://") && !StrContainsText("http://", PN)) W.R = PN;
+    if (W.R == "File Description") W.R = PN;
+}
 
-    // E1, E2: a web address or a template text instead of a name.
-    if (StrStartsText(R, "http://") && !StrContainsText("http://", PN)) R = PN;
-    if (R == "File Description") R = PN;
-
-    RunProductRules(plim::kProductRulesD2, w);
-    if (w.Done) return R;
-
+// Decorations that are no part of a name: bitness, trailing version words, trademarks,
+// installer and executable wording, quotes, platform suffixes.
+void StripDecorations(TProductWork& W) {
+    const std::string& FD = W.Rec.FileDescription;
+    const std::string& PN = W.Rec.ProductName;
+    const std::string& OF = W.Rec.OriginalFilename;
+    std::string& R = W.R;
     R = StrRemovePrefixText(R, "_4dots");
-    // E4: a trailing bitness group, when it is the only parenthesis at the end.
+    // A trailing bitness group, when it is the only parenthesis at the end.
     if (TokenCount(R, " ") > 1) {
         size_t a = 0;
         for (const char* mark : {"(16", "(32", "(64"}) {
@@ -690,12 +701,13 @@ std::string plim::DeriveProductName(const std::string& Path, const FileVersionIn
         const size_t close = R.find(')');
         if (a > 0 && close != std::string::npos && close == R.size() - 1) R = Trim(R.substr(0, a - 1));
     }
+    // Two tools of one author name their generation by the file version's major.
     if (StrStartsText(R, "FixWin")) R = FD;
     if (StrStartsText(R, "Ultimate Windows Tweaker") || StrStartsText(R, "FixWin")) {
         if (TokenCount(R, " ") > 1 && IsVersionWord(LastWord(R))) R = Trim(DropLastChars(R, LastWord(R).size()));
-        R += " " + std::to_string(TPlimVersion(w.Rec.FileVersion).Major);
+        R += " " + std::to_string(TPlimVersion(W.Rec.FileVersion).Major);
     }
-    // E7: a trailing version word.
+    // A trailing version word, except where the number is part of the name.
     if (TokenCount(R, " ") > 1) {
         const std::string word = LastWord(R);
         if (IsVersionWord(word) && !framework::SameText(R, "DVD Flick v2") &&
@@ -704,25 +716,26 @@ std::string plim::DeriveProductName(const std::string& Path, const FileVersionIn
             R = Trim(DropLastChars(R, word.size()));
     }
     if (StrStartsText(R, "Winmerge") &&
-        (StrStartsText(w.Rec.ProductVersion, "2011.") || StrStartsText(w.Rec.ProductVersion, "0.2011.")))
+        (StrStartsText(W.Rec.ProductVersion, "2011.") || StrStartsText(W.Rec.ProductVersion, "0.2011.")))
         R = "WinMerge 2011";
     if (TokenCount(R, " ") > 1 && AnsiLowerCase(LastWord(R)).find("(tm)") != std::string::npos)
         R = Trim(DropLastChars(R, LastWord(R).size()));
     R = Trim(ReplaceAll(R, "\x99", ""));
     if (R.size() > 1 && R.back() == '.') R = Trim(R.substr(0, R.size() - 1));
-    // E12: an AIR application names itself in its descriptor.
+    // An AIR application names itself in its descriptor.
     if (R.empty()) {
-        const std::string descriptor = AirDescriptorPath(w.Dir);
+        const std::string descriptor = AirDescriptorPath(W.Dir);
         TStringList lines;
         if (FileExistsNotEmpty(AnsiToWide(descriptor)) && lines.LoadFromFile(descriptor)) {
             FindXmlTagValue("name", lines, R);
             if (R.empty()) FindXmlTagValue("filename", lines, R);
         }
     }
-    // E13: installers.
+    // Installers say so once.
     if ((PN.empty() || StrStartsText(FD, PN)) && StrContainsText(" installer", FD)) R = FD;
     if (StrStartsText(FD, "install ") || StrEndsText(FD, " installationsprogramm") || StrEndsText(FD, " setup") ||
-        StrStartsText(OF, "setup.exe") || StrStartsText(InName, "setup") || StrStartsText(OF, "bootstrapper.exe"))
+        StrStartsText(OF, "setup.exe") || StrStartsText(W.Rec.InternalName, "setup") ||
+        StrStartsText(OF, "bootstrapper.exe"))
         R += " installer";
     for (const char* suffix : {".exe", ".dll", ".dll loader", "MFC Application", "Application", "application file",
                                "main executable"})
@@ -736,37 +749,56 @@ std::string plim::DeriveProductName(const std::string& Path, const FileVersionIn
           "for Windows XP", "for WindowsNT", "for Win2k/XP", "for Windows(R)", "for Windows\xAE",
           "for Windows 2000/XP", "for Windows 9x/Me/NT/2k/XP", "64-bit", "32-bit", " executable", " 64bit"})
         R = StrRemoveSuffixText(R, suffix);
-    if (R.empty()) R = w.Base;
+    // Nothing left: the file's own name.
+    if (R.empty()) R = W.Base;
+}
 
-    RunProductRules(plim::kProductRulesD3, w);
-    if (w.Done) return R;
-
-    // E21: a 64-bit Flash player names its bitness only in its file name.
+// The bitness a user sees in the name: a 64-bit Flash player tells it only by its file name,
+// every other PE32+ image gets the suffix exactly once. Garbled or placeholder names go.
+void FinishName(TProductWork& W) {
+    std::string& R = W.R;
     if (StrContainsText("adobe flash player for ", R)) {
-        const std::string version =
-            ReplaceAll(WideToAnsi(GetFixedFileVersion(AnsiToWide(w.Path))), ".", "_");
-        if (w.Base.find("64_" + version) != std::string::npos) R += " (64 bits)";
+        const std::string version = ReplaceAll(WideToAnsi(GetFixedFileVersion(AnsiToWide(W.Path))), ".", "_");
+        if (W.Base.find("64_" + version) != std::string::npos) R += " (64 bits)";
     }
     R = Trim(R);
     bool is64 = false;
-    if (IsPEImage(w.Path, is64) && is64) {
+    if (IsPEImage(W.Path, is64) && is64) {
         R = StrRemoveSuffixText(R, " x64");
         R = StrRemoveSuffixText(R, " (64 bits)");
         R += " (64 bits)";
     }
     if (R == "?" || R.find("??") != std::string::npos || (!R.empty() && R[0] == '$')) R.clear();
-    return R;
+}
+
+}  // namespace
+
+std::string plim::DeriveProductName(const std::string& Path, const FileVersionInfoRec& Rec) {
+    TProductWork w;
+    w.Path = Path;
+    w.Base = ExtractFileBaseName(Path);
+    w.Dir = ExtractFilePath(Path);
+    w.Rec = Rec;
+
+    ChooseRawName(w);
+    std::string known;
+    if (NameByBaseAlone(w, known)) return known;
+    DropGarbledMarks(w);
+    // The product table's three lists sit where their rows need the name: raw, after the
+    // non-names are replaced, and once the decorations are gone.
+    ApplyProductTableD1(w);
+    ReplaceNonNames(w);
+    ApplyProductTableD2(w);
+    StripDecorations(w);
+    ApplyProductTableD3(w);
+    FinishName(w);
+    return w.R;
 }
 
 // =============================================================================================
 // Publisher
 
 namespace {
-
-// Drops the first token t (and the delimiter after it) from W.
-std::string DropFirst(const std::string& W, const std::string& t) { return W.substr(std::min(W.size(), t.size() + 1)); }
-// Drops the last token t (and the delimiter before it) from W.
-std::string DropLast(const std::string& W, const std::string& t) { return DropLastChars(W, t.size() + 1); }
 
 int ReadInt(const std::string& s) {
     int64_t v = 0;
@@ -777,32 +809,106 @@ bool IsCopyrightMark(const std::string& t) {
     return framework::SameText(t, "(C)") || framework::SameText(t, "copyright") || t == "\xA9" || t == ",";
 }
 
-// One pass of the copyright stripping; every cut is bounded by the text.
-std::string StripCopyrightOnce(const std::string& Text) {
-    std::string W = Text;
-    if (!W.empty() && W.back() == ',') W.pop_back();
-    if (!W.empty() && W.front() == ',') W.erase(0, 1);
-
-    std::string t = GetToken(W, 0, " -");
-    if (framework::SameText(t, "C") || framework::SameText(t, "(C)") || framework::SameText(t, "copyright") ||
-        framework::SameText(t, "by") || t == "\xA9" || t == ",")
-        W = DropFirst(W, t);
-    W = StrRemovePrefixText(W, "(c)");
-    W = StrRemovePrefixText(W, "c)");
-
-    t = GetToken(W, 0, " -,");
-    if (t.size() == 4 && ReadInt(t) > 1990) W = DropFirst(W, t);
-    if (W.find('/') != std::string::npos) {
-        t = GetToken(W, 0, "/");
-        if (t.size() == 4 || (t.size() == 2 && ReadInt(t) > 0)) W = DropFirst(W, t);
+// The copyright stripping only ever cuts at the ends of the text, so it works on a window
+// [Begin, End) of the original: a pass costs what it cuts plus a bounded look at each end,
+// and a text of thousands of marks or years is peeled in linear time.
+class TCopyrightWindow {
+public:
+    explicit TCopyrightWindow(const std::string& Text) : s_(Text), end_(Text.size()), lastDot_(Text.size() + 1) {
+        size_t dot = std::string::npos;
+        for (size_t i = 0; i <= s_.size(); ++i) {
+            lastDot_[i] = dot;  // the last "." before position i
+            if (i < s_.size() && s_[i] == '.') dot = i;
+        }
     }
 
-    t = GetToken(W, TokenCount(W, " -") - 1, " -");
-    if (IsCopyrightMark(t)) W = DropLast(W, t);
-    if (t.size() == 4 && ReadInt(t) > 1990) W = DropLast(W, t);
-    if (t.size() == 2 && ReadInt(t) > 0) W = DropLast(W, t);
+    size_t Size() const { return end_ - begin_; }
+    bool Empty() const { return begin_ == end_; }
+    char Front() const { return s_[begin_]; }
+    char Back() const { return s_[end_ - 1]; }
+    std::string Text() const { return s_.substr(begin_, Size()); }
+    // The last N characters (all when fewer), and one character by its place in the window.
+    std::string Tail(size_t N) const { return s_.substr(end_ - std::min(N, Size()), std::min(N, Size())); }
+    char At(size_t I) const { return s_[begin_ + I]; }
+    std::pair<size_t, size_t> Bounds() const { return {begin_, end_}; }
 
-    if (W.size() > 1 && W.back() == '-') W.pop_back();
+    void DropFront(size_t n) { begin_ += std::min(n, Size()); }
+    void DropBack(size_t n) { end_ -= std::min(n, Size()); }
+
+    bool StartsWith(const std::string& p) const {
+        return Size() >= p.size() && framework::SameText(s_.substr(begin_, p.size()), p);
+    }
+    bool EndsWith(const std::string& p) const {
+        return Size() >= p.size() && framework::SameText(s_.substr(end_ - p.size(), p.size()), p);
+    }
+    void RemovePrefix(const std::string& p) {
+        if (StartsWith(p)) DropFront(p.size());
+    }
+    void RemoveSuffix(const std::string& p) {
+        if (EndsWith(p)) DropBack(p.size());
+    }
+    void Trim() {
+        while (!Empty() && static_cast<unsigned char>(Front()) <= ' ') ++begin_;
+        while (!Empty() && static_cast<unsigned char>(Back()) <= ' ') --end_;
+    }
+
+    // The first token at Delims, as far as Limit + 1 characters (a longer token matches no
+    // test); AtDelimiter tells whether a delimiter ended it.
+    std::string FirstToken(const char* Delims, size_t Limit, bool* AtDelimiter = nullptr) const {
+        size_t i = begin_;
+        while (i < end_ && i - begin_ <= Limit && !IsDelim(Delims, s_[i])) ++i;
+        if (AtDelimiter) *AtDelimiter = i < end_ && IsDelim(Delims, s_[i]);
+        return s_.substr(begin_, i - begin_);
+    }
+    // The last token at Delims, likewise bounded.
+    std::string LastToken(const char* Delims, size_t Limit) const {
+        size_t i = end_;
+        while (i > begin_ && end_ - i <= Limit && !IsDelim(Delims, s_[i - 1])) --i;
+        return s_.substr(i, end_ - i);
+    }
+    // The token before the last "." plus that ".", when its length is N (else empty).
+    std::string BeforeLastDot(size_t N) const {
+        const size_t dot = lastDot_[end_];
+        if (dot == std::string::npos || dot < begin_ || N == 0 || dot + 1 < begin_ + N) return std::string();
+        const size_t from = dot + 1 - N;
+        if (from > begin_ && s_[from - 1] != '.') return std::string();
+        const size_t prev = lastDot_[dot];
+        if (prev != std::string::npos && prev >= from) return std::string();
+        return s_.substr(from, N);
+    }
+
+private:
+    static bool IsDelim(const char* Delims, char C) { return C != '\0' && std::strchr(Delims, C) != nullptr; }
+
+    const std::string& s_;
+    size_t begin_ = 0, end_;
+    std::vector<size_t> lastDot_;
+};
+
+// One pass of the copyright stripping on the window.
+void StripCopyrightOnce(TCopyrightWindow& W) {
+    if (!W.Empty() && W.Back() == ',') W.DropBack(1);
+    if (!W.Empty() && W.Front() == ',') W.DropFront(1);
+
+    std::string t = W.FirstToken(" -", 9);
+    if (framework::SameText(t, "C") || framework::SameText(t, "(C)") || framework::SameText(t, "copyright") ||
+        framework::SameText(t, "by") || t == "\xA9" || t == ",")
+        W.DropFront(t.size() + 1);
+    W.RemovePrefix("(c)");
+    W.RemovePrefix("c)");
+
+    t = W.FirstToken(" -,", 4);
+    if (t.size() == 4 && ReadInt(t) > 1990) W.DropFront(t.size() + 1);
+    bool slash = false;
+    t = W.FirstToken("/", 4, &slash);
+    if (slash && (t.size() == 4 || (t.size() == 2 && ReadInt(t) > 0))) W.DropFront(t.size() + 1);
+
+    t = W.LastToken(" -", 9);
+    if (IsCopyrightMark(t)) W.DropBack(t.size() + 1);
+    if (t.size() == 4 && ReadInt(t) > 1990) W.DropBack(t.size() + 1);
+    if (t.size() == 2 && ReadInt(t) > 0) W.DropBack(t.size() + 1);
+
+    if (W.Size() > 1 && W.Back() == '-') W.DropBack(1);
     for (const char* sentence : {
              ". This software is released under the terms of the GNU General Public License.",
              " under GNU General Public License", " under the GPL", " under the GNU Public License (GPL)",
@@ -810,68 +916,46 @@ std::string StripCopyrightOnce(const std::string& Text) {
              "Freeware licensed under GPL", "This file is set under the General Public License.",
              "GNU General Public License v2", "Gnu General Public License (GPL, Copyleft)",
              ". This software is licensed under the terms of the GNU General Public License."})
-        if (StrEndsText(W, sentence)) W = DropLastChars(W, std::strlen(sentence));
-    W = Trim(W);
+        if (W.EndsWith(sentence)) W.DropBack(std::strlen(sentence));
+    W.Trim();
 
     for (const std::string v : {" All Rights Reserved.", " All Rights Reserved", " All Rigths Reserved.",
                                 " All Rigths Reserved", ".All Rights Reserved"}) {
-        const int commas = TokenCount(W, ",");
-        if (commas > 0 && framework::SameText(GetToken(W, commas - 1, ","), v)) W = DropLast(W, v);
-        const int dots = TokenCount(W, ".");
-        if (dots > 1) {
-            const std::string s = GetToken(W, dots - 2, ".") + ".";
-            if (framework::SameText(s, v)) W = DropLastChars(W, s.size() + 1);
-        }
-        if (StrEndsText(W, v)) W = DropLastChars(W, v.size() + 1);
+        // The last comma-separated token is the phrase: it goes with the comma before it.
+        if (W.EndsWith(v) && (W.Size() == v.size() || W.At(W.Size() - v.size() - 1) == ','))
+            W.DropBack(v.size() + 1);
+        const std::string s = W.BeforeLastDot(v.size());
+        if (!s.empty() && framework::SameText(s, v)) W.DropBack(s.size() + 1);
+        if (W.EndsWith(v)) W.DropBack(v.size() + 1);
     }
 
-    W = Trim(W);
-    if (W.size() > 1 && W.front() == '-') W.erase(0, 1);
-    if (W.size() > 1 && W.back() == '-') W.pop_back();
-    if (W.size() > 5 && W.back() == '.' && ReadInt(W.substr(W.size() - 5, 4)) > 1990) W = DropLastChars(W, 5);
+    W.Trim();
+    if (W.Size() > 1 && W.Front() == '-') W.DropFront(1);
+    if (W.Size() > 1 && W.Back() == '-') W.DropBack(1);
+    if (W.Size() > 5 && W.Back() == '.') {
+        if (ReadInt(W.Tail(5).substr(0, 4)) > 1990) W.DropBack(5);
+    }
 
     for (const char* prefix : {"\xA9", "Copyrights \xA9", "Copyright\xA9", "Copyright(c)", "Copyright\xC2\xA9",
                                "Copyrights \xC2\xA9", "Copyright(r)", "Copyright?", "All rights reserved worldwide",
                                "All Rights Reserved (C)", "All rights reserved", "(C)All rights reserved",
                                "All rights reserverd", "All Rights Reversed", "\xC2\xA9", "\xA9"})
-        W = StrRemovePrefixText(W, prefix);
+        W.RemovePrefix(prefix);
     for (const char* suffix : {"All rights reserved.", "All right reserved.", "Some right reserved.",
                                "No rights reserved.",
                                "This software is protected by international and romanian copyright and trade laws."})
-        W = StrRemoveSuffixText(W, suffix);
-    return W;
-}
-
-bool CompanyRowHolds(const plim::TCompanyRow& row, const plim::TCompanyWork& w) {
-    using plim::TCompanyTest;
-    switch (row.Test) {
-        case TCompanyTest::ctStarts: return StrStartsText(w.R, row.Key);
-        case TCompanyTest::ctContains: return StrContainsText(row.Key, w.R);
-        case TCompanyTest::ctEquals: return framework::SameText(w.R, row.Key);
-        case TCompanyTest::ctEnds: return StrEndsText(w.R, row.Key);
-        case TCompanyTest::ctEqualsCase: return w.R == row.Key;
-        case TCompanyTest::ctLowerStartsCase: return StrStartsStr(AnsiLowerCase(w.R), row.Key);
-        case TCompanyTest::ctMask: return plim::MatchesMask(w.R, row.Key);
-        case TCompanyTest::ctEmptyProductStarts: return w.R.empty() && StrStartsText(w.ProductName, row.Key);
-        case TCompanyTest::ctEmptyProductContains: return w.R.empty() && StrContainsText(row.Key, w.ProductName);
-        case TCompanyTest::ctEmptyProductEquals: return w.R.empty() && framework::SameText(w.ProductName, row.Key);
-        case TCompanyTest::ctEmptyBaseEquals: return w.R.empty() && framework::SameText(w.Base, row.Key);
-        case TCompanyTest::ctEmptyFileStarts:
-            return w.R.empty() && StrStartsStr(AnsiLowerCase(framework::ExtractFileName(w.Path)), row.Key);
-        case TCompanyTest::ctCustom: return true;
-    }
-    return false;
+        W.RemoveSuffix(suffix);
 }
 
 }  // namespace
 
 std::string StripCopyrightNotice(const std::string& Text) {
-    // Each pass only shortens the text, so the loop ends.
-    std::string text = Text;
+    // Each pass only shortens the window, so the loop ends.
+    TCopyrightWindow w(Text);
     for (;;) {
-        const std::string w = StripCopyrightOnce(text);
-        if (w == text) return w;
-        text = w;
+        const auto before = w.Bounds();
+        StripCopyrightOnce(w);
+        if (w.Bounds() == before) return w.Text();
     }
 }
 
@@ -902,11 +986,7 @@ std::string NormalizeWithProduct(const std::string& Text, const std::string& Fil
     w.Base = ExtractFileBaseName(FileName);
     w.Dir = ExtractFilePath(FileName);
 
-    for (const auto& row : plim::kPublisherTable) {
-        if (!CompanyRowHolds(row, w)) continue;
-        if (row.Custom) row.Custom(w);
-        else if (row.Name) R = row.Name;
-    }
+    plim::ApplyPublisherTable(w);
 
     if (R.empty()) {
         const std::string descriptor = AirDescriptorPath(w.Dir);

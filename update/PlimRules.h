@@ -78,19 +78,10 @@ struct TProductWork {
     std::string Dir;  // with a trailing delimiter
     FileVersionInfoRec Rec;
     std::string R;
-    bool Done = false;  // a row that ends the derivation at once
 };
 
-struct TProductRule {
-    const char* Key;
-    bool (*Trigger)(const TProductWork& W);
-    void (*Action)(TProductWork& W);
-};
-
-// The per-product lists run at their three places among the common steps.
-extern const std::vector<TProductRule> kProductRulesD1;
-extern const std::vector<TProductRule> kProductRulesD2;
-extern const std::vector<TProductRule> kProductRulesD3;
+// The product table's rows run as three lists at their places in the derivation
+// (ProductTable.h).
 
 // The derivation on a version record already read (GetFileProductName reads it).
 std::string DeriveProductName(const std::string& Path, const FileVersionInfoRec& Rec);
@@ -106,6 +97,9 @@ struct TCompanyWork {
     std::string Dir;  // with a trailing delimiter
 };
 
+// Keys match whole words: "begins with" needs the key to end where a word of R ends (so
+// "Rovi" is not found in "Rovio Entertainment"), "contains" needs it to stand between word
+// boundaries, "ends with" to begin where a word of R begins.
 enum class TCompanyTest {
     ctStarts,          // R begins with Key
     ctContains,        // R contains Key
@@ -130,6 +124,9 @@ struct TCompanyRow {
 };
 
 extern const std::vector<TCompanyRow> kPublisherTable;
+
+// Runs every row of the publisher table on W.R, in order.
+void ApplyPublisherTable(TCompanyWork& W);
 
 // Case-insensitive wildcard match: "*" any run, "?" one character.
 bool MatchesMask(const std::string& Text, const std::string& Mask);

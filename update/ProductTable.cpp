@@ -224,6 +224,12 @@ void DvdFlickV2(TProductWork& W) {
     if (TPlimVersion(version).IsNewerThan(TPlimVersion::CreatePacked(0x00010133, 0x02E20000))) W.R = "DVD Flick v2";
 }
 
+// The start menu and the explorer add-in of one shell extension suite name the suite.
+void ClassicShell(TProductWork& W) {
+    const std::string rest = W.R.substr(8);
+    if (StrStartsText(rest, "Start Menu") || StrStartsText(rest, "Explorer")) W.R = "Classic Shell";
+}
+
 // The row has seen R and CN empty and a base name beginning with "am".
 void ArtMoney(TProductWork& W) {
     const std::string rest = W.Base.substr(2);
@@ -554,7 +560,7 @@ const std::vector<TProductRow> kD1 = {
     Eq("Microsoft Edge").DirHas("Edge Beta").Set("Microsoft Edge Beta"),
     Eq("Microsoft Edge").DirHas("Edge Dev").Set("Microsoft Edge Dev"),
     Eq("Microsoft Edge").DirHas("Edge SxS").Set("Microsoft Edge Canary"),
-    Base("compil32").Set("Inno Setup"),
+    Base("compi32").Set("Inno Setup"),
     Starts("Medienverwaltungssystem").Set("Medienverwaltungssystem"),
     Starts("Kalkules").Set("Kalkules"),
     Starts("StartIsBack ").Set("StartIsBack"),
@@ -634,8 +640,7 @@ const std::vector<TProductRow> kD1 = {
     Starts("ashampoo ").Replace("ashampoo ", "Ashampoo "),
     Starts("SiSoftware Sandra").Do(SandraLite),
     Eq("Text editor").Base("notepad").Set("Notepad"),
-    Starts("Classic Start Menu").Set("Classic Shell"),
-    Starts("Classic Explorer").Set("Classic Shell"),
+    Starts("Classic ").Do(ClassicShell),
     Eq("0").Set(""),
     Starts("L\xF6scht leere Verzeichniss").Set("Remove Empty Directories"),
     Has("Alcohol Soft Development Team").Set("Alcohol 120%"),
@@ -728,7 +733,7 @@ const std::vector<TProductRow> kD1 = {
     Eq("IObitUninstaler").Set("IObit Uninstaller"),
     Starts("Internet Radio").Set("Internet Radio"),
     Starts("Kaspersky").If(T::PnNotEmpty).SetPN(),
-    Starts("AIDA64").Set("AIDA64"),
+    Starts("AIDA").Set("AIDA64"),
     Eq("Google Chrome Frame").Set("Google Chrome Frame"),
     Eq("Google Chrome").Do(ChromeCanaryByEntry),
     Eq("Google Chrome").DirHas("Chrome Beta").Set("Google Chrome Beta"),

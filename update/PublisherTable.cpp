@@ -1,6 +1,8 @@
 // The publisher table: raw company texts (and, where the resource names none, product and
 // file names) mapped to the publisher's canonical name. Every row runs, in order; a later row
 // sees what an earlier one did.
+#include <windows.h>
+
 #include <cstring>
 
 #include "foundation/JoryUtils.h"
@@ -93,7 +95,63 @@ void AuslogicsRow(TCompanyWork& W) {
     if (SameText(plain, "Auslogics") || StrContainsText("Auslogics", W.R)) W.R = "Auslogics";
 }
 
+bool IsWordChar(char C) { return IsCharAlphaNumericA(C) != FALSE; }
+
+// Key found in Text at At (ignoring case) as a whole word: no letter or digit joins it on
+// either side (a key that itself begins or ends with a blank or a mark needs no boundary there).
+bool WordAt(const std::string& Text, const std::string& Key, size_t At) {
+    if (Key.empty() || At + Key.size() > Text.size()) return false;
+    if (!SameText(Text.substr(At, Key.size()), Key)) return false;
+    if (At > 0 && IsWordChar(Key.front()) && IsWordChar(Text[At - 1])) return false;
+    const size_t end = At + Key.size();
+    if (end < Text.size() && IsWordChar(Key.back()) && IsWordChar(Text[end])) return false;
+    return true;
+}
+
+bool StartsWithWord(const std::string& Text, const std::string& Key) { return WordAt(Text, Key, 0); }
+bool EndsWithWord(const std::string& Text, const std::string& Key) {
+    return Text.size() >= Key.size() && WordAt(Text, Key, Text.size() - Key.size());
+}
+bool ContainsWord(const std::string& Text, const std::string& Key) {
+    if (Key.empty() || Text.size() < Key.size()) return false;
+    const std::string lower = AnsiLowerCase(Text), key = AnsiLowerCase(Key);
+    for (size_t at = lower.find(key); at != std::string::npos; at = lower.find(key, at + 1))
+        if (WordAt(Text, Key, at)) return true;
+    return false;
+}
+
+bool RowHolds(const TCompanyRow& Row, const TCompanyWork& W) {
+    switch (Row.Test) {
+        case T::ctStarts: return StartsWithWord(W.R, Row.Key);
+        case T::ctContains: return ContainsWord(W.R, Row.Key);
+        case T::ctEquals: return SameText(W.R, Row.Key);
+        case T::ctEnds: return EndsWithWord(W.R, Row.Key);
+        case T::ctEqualsCase: return W.R == Row.Key;
+        case T::ctLowerStartsCase: {
+            const std::string lower = AnsiLowerCase(W.R);
+            return lower.compare(0, std::strlen(Row.Key), Row.Key) == 0 && StartsWithWord(lower, Row.Key);
+        }
+        case T::ctMask: return MatchesMask(W.R, Row.Key);
+        case T::ctEmptyProductStarts: return W.R.empty() && StartsWithWord(W.ProductName, Row.Key);
+        case T::ctEmptyProductContains: return W.R.empty() && ContainsWord(W.ProductName, Row.Key);
+        case T::ctEmptyProductEquals: return W.R.empty() && SameText(W.ProductName, Row.Key);
+        case T::ctEmptyBaseEquals: return W.R.empty() && SameText(W.Base, Row.Key);
+        case T::ctEmptyFileStarts:
+            return W.R.empty() && StrStartsStr(AnsiLowerCase(framework::ExtractFileName(W.Path)), Row.Key);
+        case T::ctCustom: return true;
+    }
+    return false;
+}
+
 }  // namespace
+
+void ApplyPublisherTable(TCompanyWork& W) {
+    for (const auto& row : kPublisherTable) {
+        if (!RowHolds(row, W)) continue;
+        if (row.Custom) row.Custom(W);
+        else if (row.Name) W.R = row.Name;
+    }
+}
 
 // Rows keyed on a raw text's beginning map a maker's many spellings ("Foo Inc.", "Foo
 // Software GmbH", "Foo (TM)") to one name; rows keyed on product, file or folder name fill a
@@ -161,7 +219,7 @@ const std::vector<TCompanyRow> kPublisherTable = {
     {T::ctStarts, "Unity Technologies", "Unity Technologies"},
     {T::ctStarts, "CoffeeCup Software", "CoffeeCup Software"},
     {T::ctStarts, "Micron Technology", "Micron Technology, Inc."},
-    {T::ctStarts, "Skymatic", "Skymatic GmbH"},
+    {T::ctStarts, "Skymatic GmbH", "Skymatic GmbH"},
     {T::ctStarts, "Dassault Systèmes", "Dassault Systèmes"},
     {T::ctStarts, "Sapphire Technology", "Sapphire Technology"},
     {T::ctStarts, "Individual Software", "Individual Software"},
@@ -245,6 +303,7 @@ const std::vector<TCompanyRow> kPublisherTable = {
     {T::ctStarts, "eMule Project", "eMule Project"},
     {T::ctStarts, "RapidSolution Software", "RapidSolution Software AG"},
     {T::ctStarts, "ImageMagick Studio", "ImageMagick Studio"},
+    {T::ctStarts, "Skymatic UG", "Skymatic UG"},
     {T::ctStarts, "ownCloud", "ownCloud"},
     {T::ctStarts, "voidtools", "voidtools"},
     {T::ctStarts, "QNAP Systems", "QNAP Systems, Inc."},
@@ -372,7 +431,7 @@ const std::vector<TCompanyRow> kPublisherTable = {
     {T::ctStarts, "NGWIN", "NGWIN"},
     {T::ctStarts, "DigitalVolcano Software", "DigitalVolcano Software Ltd"},
     {T::ctStarts, "WinDirStats Team", "WinDirStats Team"},
-    {T::ctStarts, "Seiko Epson", "Epson"},
+    {T::ctContains, "Epson", "Epson"},
     {T::ctStarts, "Sophos", "Sophos Limited"},
     {T::ctStarts, "SurfRight", "SurfRight B.V."},
     {T::ctStarts, "TriSun Software", "TriSun Software Limited"},
@@ -447,7 +506,7 @@ const std::vector<TCompanyRow> kPublisherTable = {
     {T::ctStarts, "Intel Corporation", "Intel"},
     {T::ctStarts, "Blackmagic Design", "Blackmagic Design"},
     {T::ctStarts, "Broadcom", "Broadcom"},
-    {T::ctStarts, "Acer Inc", "Acer"},
+    {T::ctStarts, "Acer", "Acer"},
     {T::ctStarts, "Symantec", "Symantec"},
     {T::ctStarts, "Dritek System", "Dritek System Inc."},
     {T::ctStarts, "DTS", "DTS, Inc"},
@@ -490,7 +549,7 @@ const std::vector<TCompanyRow> kPublisherTable = {
     {T::ctStarts, "Oracle", "Oracle"},
     {T::ctStarts, "MySQL", "MySQL"},
     {T::ctStarts, "Nullsoft", "Nullsoft, Inc."},
-    {T::ctStarts, "Kaspersky", "Kaspersky Lab"},
+    {T::ctContains, "Kaspersky", "Kaspersky Lab"},
     {T::ctStarts, "Ahead Software", "Ahead Software AG"},
     {T::ctStarts, "BitDefender", "BitDefender"},
     {T::ctStarts, "Apple Inc", "Apple Inc."},

@@ -440,6 +440,7 @@ const std::vector<TVersionRule> kVersionRulesOnStrings = {
                  inRun = false;
              }
          }
+         if (t.empty()) return;  // no digits: the fixed version stands
          while (TokenCount(t, ".") < 4) t += ".0";
          if (!t.empty() && t.back() == '.') t.pop_back();
          W.R = t;

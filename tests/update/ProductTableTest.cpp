@@ -72,6 +72,11 @@ TEST(ProductTable, NamesVersionsAndFoldersDecideWithoutFiles) {
         {"parent folder", "C:\\Abelssoft\\SSD Fresh\\AbLauncher.exe", Pn("AbLauncher"), "SSD Fresh"},
         {"third list after the base-name fall-back", "C:\\ASRock\\AsrRuefi.exe", Pn(""), "ASRock Restart to UEFI"},
         {"unknown name untouched", "C:\\x\\tool.exe", Pn("Quiet Tool"), "Quiet Tool"},
+        {"key AIDA", "C:\\AIDA\\aida.exe", Pn("AIDA Extreme"), "AIDA64"},
+        {"base name compi32", "C:\\Inno\\compi32.exe", Pn(""), "Inno Setup"},
+        {"Classic start menu", "C:\\CS\\ClassicStartMenu.exe", Pn("Classic Start Menu"), "Classic Shell"},
+        {"Classic explorer", "C:\\CS\\ClassicExplorer.exe", Pn("Classic Explorer Settings"), "Classic Shell"},
+        {"another Classic product", "C:\\x\\tool.exe", Pn("Classic Racer"), "Classic Racer"},
         // version numbers
         {"Skype 7 is the classic one", "C:\\Skype\\Skype.exe", Pn("Skype", "7.40.0.104"), "Skype Classic"},
         {"Skype 8 stays", "C:\\Skype\\Skype.exe", Pn("Skype", "8.55.0.141"), "Skype"},

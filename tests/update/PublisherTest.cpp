@@ -91,6 +91,57 @@ TEST(Publisher, NormalizeCompanyName) {
     EXPECT_FALSE(plim::MatchesMask("VSOSOFTWARE", "*VSO?SOFTWARE*"));
 }
 
+TEST(Publisher, EveryCanonicalNameIsAFixedPointOfTheTable) {
+    // Every row runs and sees what earlier rows did: a name the table produces must pass the
+    // whole table unchanged, or a later row re-maps one maker's name to another's.
+    for (const plim::TCompanyRow& row : plim::kPublisherTable) {
+        if (!row.Name) continue;
+        plim::TCompanyWork w;
+        w.R = row.Name;
+        w.Path = "C:\\nowhere\\tool.exe";
+        w.ProductName = "Tool";
+        w.Base = "tool";
+        w.Dir = "C:\\nowhere\\";
+        plim::ApplyPublisherTable(w);
+        EXPECT_EQ(w.R, row.Name) << "row key " << row.Key;
+    }
+}
+
+TEST(Publisher, RealCompanyTextsNameTheirOwnMaker) {
+    // Keys match whole words: a maker whose name merely begins like another's keeps its own.
+    const std::string path = "C:\\nowhere\\tool.exe";
+    const std::pair<const char*, const char*> cases[] = {
+        {"Rovio Entertainment Ltd", "Rovio Entertainment Ltd."},
+        {"Rovi Corporation", "Rovi Corporation"},
+        {"dtSearch Corp.", "dtSearch Corp."},
+        {"DTS, Inc.", "DTS, Inc"},
+        {"Canonical Ltd.", "Canonical Ltd."},
+        {"Canon Inc.", "Canon Inc."},
+        {"Plextor Corp.", "Plextor Corp."},
+        {"Plex, Inc.", "Plex, Inc."},
+        {"Corellium LLC", "Corellium LLC"},
+        {"Corel Corporation", "Corel Corporation"},
+        {"Intuitive Software", "Intuitive Software"},
+        {"Intuit Inc.", "Intuit, Inc."},
+        {"Skymatic UG (haftungsbeschr\xE4nkt)", "Skymatic UG"},
+        {"Skymatic GmbH", "Skymatic GmbH"},
+        {"AO Kaspersky Lab", "Kaspersky Lab"},
+        {"Acer Incorporated", "Acer"},
+        {"SEIKO EPSON CORPORATION", "Epson"},
+        {"Google LLC", "Google Inc."},
+        {"Googleplex Systems", "Googleplex Systems"},
+        {"Mozilla Corporation", "Mozilla Foundation"},
+        {"Adobe Systems Incorporated", "Adobe Systems, Inc."},
+        {"Intel Corporation", "Intel"},
+        {"ASUSTeK Computer Inc.", "ASUS"},
+        {"Micro-Star International Co., Ltd.", "MSI"},
+        {"Dell Inc.", "Dell Inc."},
+        {"Sony Corporation", "Sony"},
+        {"Sonya Tools", "Sonya Tools"},
+    };
+    for (const auto& [in, out] : cases) EXPECT_EQ(NormalizeCompanyName(in, path, "Tool"), out) << in;
+}
+
 TEST(Publisher, InstalledSoftwareAndDescriptorRows) {
     testsupport::TempDir dir;
     const std::string wizard = dir.Path() + "partitionwizard.exe";

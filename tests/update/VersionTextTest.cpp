@@ -9,6 +9,8 @@
 
 #include "IdentTestUtil.h"
 #include "support/TempDir.h"
+#include "foundation/UnicodeUtils.h"
+#include "framework/SysUtils.h"
 #include "update/PlimFct.h"
 
 namespace {
@@ -40,6 +42,15 @@ TEST(VersionText, GenericReconciliation) {
         {"ver_zero.dll", "3.1", "3.1.0.0"},
         // Fixed 5.0.0.0, FileVersion 5.0.0.12: newer with the same high half.
         {"ver_build.dll", "5.0.0.12", "5.0.0.12"},
+        // Fixed 3.1.0.0, ProductVersion 3.2: same major, another minor (step 2).
+        {"ver_step2.dll", "3.2", "3.2.0.0"},
+        // Fixed 4.2.0.0, FileVersion "4.2 (build 7)", ProductVersion 4.2.7: both strings agree
+        // on the high half and are ahead (step 3; the longer one wins).
+        {"ver_step3.dll", "4.2.7", "4.2.7.0"},
+        // Fixed 1.0.0.0, no FileVersion, ProductVersion "2.7 beta" (step 5, second half).
+        {"ver_step5.dll", "2.7", "2.7.0.0"},
+        // Fixed 0.0.0.5, ProductVersion 7 without a dot (step 6).
+        {"ver_step6.dll", "7", "7.0.0.0"},
         {"full64.dll", "1.2.3.4", "1.2.3.4"},
         {"no_version.dll", "", ""},
         {"missing.dll", "", ""},  // never "File not found"
@@ -49,6 +60,34 @@ TEST(VersionText, GenericReconciliation) {
         EXPECT_EQ(VersionOf(Fixture(c.file), true), c.raw) << c.file;
         EXPECT_EQ(VersionOf(Fixture(c.file), false), c.normalised) << c.file;
     }
+}
+
+TEST(VersionText, ARowThatSettlesTheVersionSkipsTheReconciliation) {
+    // A row of the if/else chain fires: its FileVersion 2.1 is the answer, though the
+    // reconciliation would take ProductVersion 2.5.3 (same major, other minor).
+    EXPECT_EQ(VersionOf(Fixture("chain_row.dll"), true), "2.1");
+
+    testsupport::TempDir dir;
+    UninstallEntries entries;
+    // A refinement after the fixed version that leaves a version ends the chain too: the
+    // installer's 1.1 stands against the resource's 1.2.3.4 strings.
+    const std::string seatools = dir.Path() + "SeaTools\\seatools.exe";
+    CopyFixture("full32.dll", seatools);
+    entries.Add(Hive::Machine32, "SeaTools", {{"DisplayName", "SeaTools"}, {"DisplayVersion", "1.1"}});
+    EXPECT_EQ(VersionOf(seatools, true), "1.1");
+
+    // The WinZip row on a file without ProductVersion keeps the fixed version.
+    const std::string winzip = dir.Path() + "WinZip\\winzip32.exe";
+    CopyFixture("ver_build.dll", winzip);
+    EXPECT_EQ(VersionOf(winzip, true), "5.0.0.0");
+}
+
+TEST(VersionText, AShortFixedBlockIsNoVersion) {
+    // The root value holds the four version words but is shorter than a fixed block: what
+    // lies behind it is no part of a version, so there is none.
+    EXPECT_EQ(GetFixedFileVersion(framework::AnsiToWide(Fixture("short_fixed.dll"))), L"");
+    EXPECT_EQ(GetFixedFileVersion(framework::AnsiToWide(Fixture("full32.dll"))), L"1.2.3.4");
+    EXPECT_EQ(VersionOf(Fixture("short_fixed.dll"), true), "");
 }
 
 TEST(VersionText, ProductRowsOfEachKind) {

@@ -107,7 +107,10 @@ def main():
                 problems.append("kind %s, pefile %s" % (kind, want_kind))
             pe.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])
             want_fixed = ""
-            if getattr(pe, "VS_FIXEDFILEINFO", None):
+            # A root value shorter than the 52-byte fixed block holds no version for us.
+            root = getattr(pe, "VS_VERSIONINFO", None)
+            short_root = bool(root) and root[0].ValueLength < 52
+            if getattr(pe, "VS_FIXEDFILEINFO", None) and not short_root:
                 f = pe.VS_FIXEDFILEINFO[0]
                 want_fixed = "%d.%d.%d.%d" % (f.FileVersionMS >> 16, f.FileVersionMS & 0xFFFF,
                                               f.FileVersionLS >> 16, f.FileVersionLS & 0xFFFF)

@@ -114,6 +114,26 @@ ROWS = [
      version_resource((1, 14, 5, 27), [("040904b0", strings(CompanyName="Own", FileVersion="1.14.5.27",
                                                             ProductVersion="1.0.0.0", ProductName="Own"))], [EN]),
      None),
+    # One fixture for each reconciliation step that only it decides.
+    ("ver_step2", False,
+     version_resource((3, 1, 0, 0), [("040904b0", strings(CompanyName="S2", ProductVersion="3.2"))], [EN]), None),
+    ("ver_step3", False,
+     version_resource((4, 2, 0, 0), [("040904b0", strings(CompanyName="S3", FileVersion="4.2 (build 7)",
+                                                          ProductVersion="4.2.7"))], [EN]), None),
+    ("ver_step5", False,
+     version_resource((1, 0, 0, 0), [("040904b0", strings(CompanyName="S5", ProductVersion="2.7 beta"))], [EN]), None),
+    ("ver_step6", False,
+     version_resource((0, 0, 0, 5), [("040904b0", strings(CompanyName="S6", ProductVersion="7"))], [EN]), None),
+    # A row of the if/else chain (FileVersion) whose answer the reconciliation would change.
+    ("chain_row", False,
+     version_resource((1, 0, 0, 0), [("040904b0", strings(ProductName="Dell Display Manager", CompanyName="Dell Inc.",
+                                                          FileVersion="2.1", ProductVersion="2.5.3"))], [EN]), None),
+    # A root value that holds the four version words but is shorter than the fixed block.
+    ("short_fixed", False,
+     block("VS_VERSION_INFO", fixed((7, 8, 9, 10))[:16], vtype=0,
+           children=block("StringFileInfo", children=block("040904b0", b"", vtype=1,
+                                                           children=b"".join(strings(CompanyName="Short Co"))))),
+     None),
     # Two blocks whose length words lie: a zero length and one running past its table.
     ("zero_length", False,
      version_resource((1, 0, 0, 0), [("040904b0", strings(CompanyName="Zero Co") + [b"\0" * 8])], [EN]), None),
