@@ -33,6 +33,8 @@ public:
     HANDLE WakeEvent;
     HANDLE Thread = nullptr;
     bool Engaged = false;  // under the pool's workers lock
+    // The thread whose window the worker is handing a result to, 0 when none.
+    std::atomic<DWORD> DeliveringTo{0};
     std::atomic<bool> Terminated{false};
 };
 
@@ -53,7 +55,17 @@ void TInetAsyncDnsLookupThread::Loop() {
             }
             continue;
         }
-        if (w != WAIT_OBJECT_0) break;
+        if (w != WAIT_OBJECT_0) {
+            // The event is unusable: leave the pool, or it would count on a worker that
+            // never wakes again (and requests would wait in the queue for ever).
+            TInetLock lock(pool->workersLock_);
+            auto it = std::find(pool->workers_.begin(), pool->workers_.end(), this);
+            if (it != pool->workers_.end()) {
+                pool->workers_.erase(it);
+                freeSelf = true;
+            }
+            break;
+        }
         TInetAsyncDnsLookupRequest* req = pool->TakeNext(this);
         if (!req) continue;
         int code = 0;
@@ -74,12 +86,14 @@ void TInetAsyncDnsLookupThread::Loop() {
             if (!req->Cancelled) {
                 req->Progress = 2;
                 req->Results = &WorkerResults;
+                DeliveringTo = GetWindowThreadProcessId(req->NotifyWindow, nullptr);
                 deliver = true;
             }
         }
         // No lock is held here: the owner thread may take any of them while it handles this.
         if (deliver)
             SendMessageA(req->NotifyWindow, req->NotifyMsg, WPARAM(req), LPARAM(MAKELONG(0, uint16_t(code))));
+        DeliveringTo = 0;
         pool->Finish(req);
     }
     if (freeSelf) delete this;
@@ -97,10 +111,16 @@ TInetAsyncDnsLookup::~TInetAsyncDnsLookup() {
         TInetLock lock(workersLock_);
         workers.swap(workers_);
     }
+    bool deliveringHere = false;
     for (auto* w : workers) {
         w->Terminated = true;
         SetEvent(w->WakeEvent);
+        deliveringHere = deliveringHere || w->DeliveringTo == GetCurrentThreadId();
     }
+    // Freed from the handler of a result a worker sent: that worker waits inside SendMessage
+    // until the handler returns, and the handler waits here for the worker. Answer the
+    // message now so the worker can end; the handler has taken what it needed of it.
+    if (deliveringHere && InSendMessage()) ReplyMessage(0);
     for (auto* w : workers) {
         // Keep handling messages sent to this thread: a worker may be inside SendMessage.
         for (;;) {
@@ -199,6 +219,10 @@ int TInetAsyncDnsLookup::CancelRequest(TInetAsyncDnsLookupRequest* Request) {
     auto it = std::find(pending_.begin(), pending_.end(), Request);
     if (it == pending_.end()) {
         WinsockSetLastError(WSAEINVAL);
+        return -1;
+    }
+    if (Request->Family == sfIPv6 && !HasIPv6Api()) {
+        WinsockSetLastError(WSAVERNOTSUPPORTED);
         return -1;
     }
     switch (Request->Progress) {

@@ -38,7 +38,8 @@ public:
     // end after IdleSeconds.
     TInetAsyncDnsLookup(uint8_t MinWorkers, uint8_t MaxWorkers, uint32_t IdleSeconds);
     // Stops and waits for every worker. A worker may be inside SendMessage to this very
-    // thread: the wait keeps handling sent messages, so it cannot deadlock.
+    // thread: the wait keeps handling sent messages, and a pool freed from inside the
+    // handler of such a message answers it first, so neither can deadlock.
     ~TInetAsyncDnsLookup();
     TInetAsyncDnsLookup(const TInetAsyncDnsLookup&) = delete;
     TInetAsyncDnsLookup& operator=(const TInetAsyncDnsLookup&) = delete;
@@ -48,7 +49,8 @@ public:
     // word of lParam.
     TInetAsyncDnsLookupRequest* QueueRequest(HWND NotifyWindow, UINT NotifyMsg, int IpProtocol, bool IsReverse,
                                              const std::string& HostText, TSocketFamily Family);
-    // 0, or -1 with the last socket error (10022 unknown, 10037 being delivered).
+    // 0, or -1 with the last socket error (10022 unknown, 10092 no IPv6 for an IPv6
+    // request, 10037 being delivered).
     int CancelRequest(TInetAsyncDnsLookupRequest* Request);
     void SetWorkerLimits(uint8_t Min, uint8_t Max);
     int WorkerCount();

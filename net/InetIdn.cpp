@@ -80,6 +80,9 @@ bool LabelToAscii(const std::wstring& label, bool useStd3, std::string& out) {
     for (wchar_t c : label) nonAscii = nonAscii || c >= 128;
     if (nonAscii) {
         if (StartsWithAce(label)) return false;
+        // "xn--" and at least one character per code point: more than 59 never fit in 63,
+        // so the (quadratic) encoder is spared a long label.
+        if (CodePoints(label).size() > 59) return false;
         bool error = false;
         std::string encoded = InetPunycodeEncode(label, error);
         if (error) return false;
@@ -247,7 +250,9 @@ std::wstring InetHostToUnicode(const std::string& Host) {
         size_t dot = Host.find('.', start);
         std::string label = Host.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
         std::wstring converted = InetAnsiToWide(label);
-        if (label.compare(0, 4, kAce) == 0) {
+        // Longer than a label may be, it cannot encode back to itself: not decoded at all
+        // (the decoder's cost grows with the square of the length, and peers send names).
+        if (label.size() <= 63 && label.compare(0, 4, kAce) == 0) {
             bool error = false;
             std::wstring decoded = InetPunycodeDecode(label.substr(4), error);
             std::string again;

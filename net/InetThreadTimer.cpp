@@ -111,7 +111,10 @@ void TInetClock::AddTimer(TInetThreadTimer* Timer) {
         worker_ = w;
     }
     Timer->periodStart_ = InetTickCount();
-    Timer->tickPending_ = false;
+    // A tick posted before a disarm may still wait in the window's queue; it still ends in
+    // MessageHandled, so a re-arm on the same window keeps it counted: never two in flight.
+    // On another window the old tick is gone with its window.
+    Timer->tickPending_ = Timer->tickPending_ && !Timer->targetGone_ && Timer->targetWindow_ == wnd;
     Timer->targetWindow_ = wnd;
     Timer->targetGone_ = false;
     timers_.push_back(Timer);
@@ -150,33 +153,45 @@ void TInetClock::MessageHandled(TInetThreadTimer* Timer) {
 DWORD WINAPI TInetClock::Run(void* Param) {
     auto* w = static_cast<Worker*>(Param);
     TInetClock* clock = w->Clock;
-    const UINT msg = InetThreadTimerMessage();
-    while (!w->Terminated) {
-        const DWORD r = WaitForSingleObject(w->WakeEvent, w->WaitMs);
-        if (w->Terminated) break;
-        if (r == WAIT_OBJECT_0) continue;  // new wait time or a new timer
-        if (r != WAIT_TIMEOUT) break;
-        const uint32_t now = InetTickCount();
-        TInetLock list(clock->listLock_);
-        for (TInetThreadTimer* t : clock->timers_) {
+    try {
+        const UINT msg = InetThreadTimerMessage();
+        while (!w->Terminated) {
+            const DWORD r = WaitForSingleObject(w->WakeEvent, w->WaitMs);
             if (w->Terminated) break;
-            if (t->targetGone_) continue;
-            if (t->tickPending_) {
-                t->periodStart_ = now;
-                continue;
+            if (r == WAIT_OBJECT_0) continue;  // new wait time or a new timer
+            if (r == WAIT_ABANDONED) break;
+            if (r != WAIT_TIMEOUT) throw EInetTimerException(framework::SysErrorMessage(GetLastError()));
+            const uint32_t now = InetTickCount();
+            TInetLock list(clock->listLock_);
+            for (TInetThreadTimer* t : clock->timers_) {
+                if (w->Terminated) break;
+                if (t->targetGone_) continue;
+                if (t->tickPending_) {
+                    t->periodStart_ = now;
+                    continue;
+                }
+                if (InetTickDiff(t->periodStart_, now) < t->interval_) continue;
+                if (PostMessageA(t->targetWindow_, msg, WPARAM(t), LPARAM(t->TimerId()))) {
+                    t->periodStart_ = now;
+                    t->tickPending_ = true;
+                    continue;
+                }
+                const DWORD err = GetLastError();
+                if (err == ERROR_INVALID_WINDOW_HANDLE) t->targetGone_ = true;  // never posted again
+                if (err == ERROR_NOT_ENOUGH_QUOTA) break;
             }
-            if (InetTickDiff(t->periodStart_, now) < t->interval_) continue;
-            if (PostMessageA(t->targetWindow_, msg, WPARAM(t), LPARAM(t->TimerId()))) {
-                t->periodStart_ = now;
-                t->tickPending_ = true;
-                continue;
-            }
-            const DWORD err = GetLastError();
-            if (err == ERROR_INVALID_WINDOW_HANDLE) t->targetGone_ = true;  // never posted again
-            if (err == ERROR_NOT_ENOUGH_QUOTA) break;
         }
+    } catch (const std::exception&) {
+        // A failed wait: nobody to hand it to on this thread, which ends silently; the next
+        // arm starts a new one.
     }
+    // The timers are no longer served: a later arm finds none of them listed and starts a
+    // new thread for them.
     w->Finished = true;
+    {
+        TInetLock list(clock->listLock_);
+        clock->timers_.clear();
+    }
     return 0;
 }
 

@@ -114,7 +114,51 @@ TInetCriticalSection& TrustLock() {
 
 std::wstring WideOf(const std::string& s) { return framework::AnsiToWide(s); }
 
+// ---- format settings ----
+std::string LocaleText(LCID Locale, LCTYPE Type, const char* Default) {
+    char buf[256];
+    const int n = GetLocaleInfoA(Locale, Type, buf, sizeof buf);
+    return n > 1 ? std::string(buf, size_t(n - 1)) : std::string(Default);
+}
+
+TInetFormatSettings LoadFormatSettings() {
+    const LCID lc = GetThreadLocale();
+    TInetFormatSettings f;
+    f.DateSeparator = LocaleText(lc, LOCALE_SDATE, "/");
+    f.TimeSeparator = LocaleText(lc, LOCALE_STIME, ":");
+    f.ShortDateFormat = LocaleText(lc, LOCALE_SSHORTDATE, "M/d/yyyy");
+    f.LongDateFormat = LocaleText(lc, LOCALE_SLONGDATE, "dddd, MMMM d, yyyy");
+    f.ShortTimeFormat = LocaleText(lc, LOCALE_SSHORTTIME, "h:mm tt");
+    f.LongTimeFormat = LocaleText(lc, LOCALE_STIMEFORMAT, "h:mm:ss tt");
+    f.TimeAMString = LocaleText(lc, LOCALE_S1159, "AM");
+    f.TimePMString = LocaleText(lc, LOCALE_S2359, "PM");
+    f.DecimalSeparator = LocaleText(lc, LOCALE_SDECIMAL, ".");
+    f.ThousandSeparator = LocaleText(lc, LOCALE_STHOUSAND, ",");
+    for (int i = 0; i < 12; ++i) {
+        f.ShortMonthNames[i] = LocaleText(lc, LOCALE_SABBREVMONTHNAME1 + i, "");
+        f.LongMonthNames[i] = LocaleText(lc, LOCALE_SMONTHNAME1 + i, "");
+    }
+    for (int i = 0; i < 7; ++i) {
+        f.ShortDayNames[i] = LocaleText(lc, LOCALE_SABBREVDAYNAME1 + i, "");
+        f.LongDayNames[i] = LocaleText(lc, LOCALE_SDAYNAME1 + i, "");
+    }
+    return f;
+}
+
+TInetFormatSettings& FormatSettings() {
+    static TInetFormatSettings f = LoadFormatSettings();
+    return f;
+}
+// Filled at start-up, on the thread that starts the program.
+[[maybe_unused]] const bool gFormatSettingsFilled = (FormatSettings(), true);
+
 }  // namespace
+
+// ---- Format settings ------------------------------------------------------------------------
+
+void InetInitFormatSettings() { FormatSettings() = LoadFormatSettings(); }
+
+const TInetFormatSettings& InetFormatSettings() { return FormatSettings(); }
 
 // ---- Time -----------------------------------------------------------------------------------
 
@@ -426,6 +470,8 @@ size_t InetSplice(const std::string& Source, size_t SourceOffset, std::string& D
     if (DestPos == 0 || SourceOffset >= Source.size()) return 0;
     Count = std::min(Count, Source.size() - SourceOffset);
     if (Count == 0) return 0;
+    // DestPos + Count - 1 must not wrap round to a small size: nothing fits that far.
+    if (DestPos - 1 > Dest.max_size() - Count) return 0;
     if (Dest.size() < DestPos + Count - 1) Dest.resize(DestPos + Count - 1);
     std::memcpy(&Dest[DestPos - 1], Source.data() + SourceOffset, Count);
     return Count;

@@ -7,7 +7,8 @@
 //
 // Dates are the framework's date-time: days since 30 December 1899, the fraction the time
 // of day. Texts are ANSI unless a function says otherwise. Nothing here keeps state between
-// calls except the random state, the cached ANSI code page and the trust library handle.
+// calls except the random state, the cached ANSI code page, the trust library handle and the
+// format settings.
 #pragma once
 
 #include <windows.h>
@@ -53,6 +54,23 @@ TDateTime InetParseRfc822Date(const std::string& Text, bool ToLocal);
 // "yyyy-mm-ddThh:nn:ss" and, WithZone, the zone text.
 std::string InetIso8601Text(TDateTime Date, bool WithZone);
 TDateTime InetFileTimeToDate(const FILETIME& Time);
+
+// ---- Format settings ------------------------------------------------------------------------
+
+// The thread locale's date, time and number formats, as the system gives them (pictures
+// such as "M/d/yyyy" and "h:mm:ss tt").
+struct TInetFormatSettings {
+    std::string DateSeparator, TimeSeparator;
+    std::string ShortDateFormat, LongDateFormat, ShortTimeFormat, LongTimeFormat;
+    std::string TimeAMString, TimePMString;
+    std::string DecimalSeparator, ThousandSeparator;
+    std::string ShortMonthNames[12], LongMonthNames[12];
+    std::string ShortDayNames[7], LongDayNames[7];  // Monday first
+};
+// Fills the unit's settings from the calling thread's locale; done at start-up. Not
+// guarded: call it before other threads read the settings.
+void InetInitFormatSettings();
+const TInetFormatSettings& InetFormatSettings();
 
 // ---- Random ---------------------------------------------------------------------------------
 
@@ -129,7 +147,7 @@ bool InetStartsText(const std::string& Text, const std::string& Prefix);
 bool InetContainsZ(const char* S, const char* Sub);
 // Copies Count bytes of Source from 0-based SourceOffset to 1-based DestPos of Dest, growing
 // Dest to at least DestPos + Count - 1 characters. Never copies more than Source holds from
-// SourceOffset; returns the number copied.
+// SourceOffset; returns the number copied (0 when the end would lie beyond any string).
 size_t InetSplice(const std::string& Source, size_t SourceOffset, std::string& Dest, size_t Count, size_t DestPos);
 // Moves Count bytes of S from 0-based From to 0-based To, cut to what S holds.
 void InetMoveWithin(std::string& S, size_t From, size_t To, size_t Count);

@@ -73,6 +73,15 @@ int InetHiddenWindowCount() {
 
 uint8_t& InetBgExceptionReportMode() { return tReportMode; }
 
+UINT InetIdFreedMessage() {
+    static const UINT msg = [] {
+        UINT m = RegisterWindowMessageA("InetWndControlIdFreed");
+        if (!m) throw EInetException(framework::SysErrorMessage(GetLastError()));
+        return m;
+    }();
+    return msg;
+}
+
 UINT InetThreadTimerMessage() {
     static const UINT msg = [] {
         UINT m = RegisterWindowMessageA("QUARLINE_INET_THREAD_TIMER");
@@ -157,11 +166,14 @@ void TInetWndHandler::FreeMessageId(UINT& Id) {
     if (!Owners[index]) throw EInetException("Msg not registered");
     Owners[index] = nullptr;
     --OwnersUsed;
-    if (Wnd) {
-        // A message posted before the id was freed must not reach the id's next owner.
-        MSG m;
-        while (PeekMessageA(&m, Wnd, Id, Id, PM_REMOVE | PM_NOYIELD)) {
-        }
+    if (Wnd && OwnersUsed > 0) {
+        // A message posted before the id was freed must not reach the id's next owner. It
+        // is not swept out of the queue here: any PeekMessage (under Wine whatever its
+        // filter) first runs the messages other threads sent to this one, which would run
+        // user code inside this release and under the pool lock. A marker posted behind
+        // the stale messages instead: until it comes through, posted messages of the id
+        // are dropped. (The last id takes the window, and its queue, with it.)
+        if (PostMessageA(Wnd, InetIdFreedMessage(), WPARAM(index), 0)) ++staleMarkers_[index];
     }
     Id = 0;
     if (OwnersUsed == 0) DestroyHiddenWnd();
@@ -202,6 +214,7 @@ void TInetWndHandler::CreateHiddenWnd() {
 void TInetWndHandler::DestroyHiddenWnd() {
     if (!Wnd) return;
     std::fill(std::begin(Owners), std::end(Owners), nullptr);
+    std::fill(std::begin(staleMarkers_), std::end(staleMarkers_), 0);
     OwnersUsed = 0;
     HWND wnd = Wnd;
     Wnd = nullptr;
@@ -212,7 +225,14 @@ void TInetWndHandler::DestroyHiddenWnd() {
 }
 
 void TInetWndHandler::Dispatch(HWND wnd, framework::TMessage& Msg) {
+    if (Msg.Msg == InetIdFreedMessage() && Msg.WParam < WPARAM(MessageIdsPerHandler)) {
+        if (staleMarkers_[Msg.WParam] > 0) --staleMarkers_[Msg.WParam];
+        return;
+    }
     if (Msg.Msg >= MsgLow && Msg.Msg < MsgLow + MessageIdsPerHandler) {
+        // Posted before its id was freed (the marker is still behind it): not for the owner
+        // the id may have now. Messages other threads send never queue behind a marker.
+        if (staleMarkers_[Msg.Msg - MsgLow] > 0 && !InSendMessage()) return;
         if (TInetWndControl* c = Owners[Msg.Msg - MsgLow]) {
             c->WndProc(Msg);
             return;

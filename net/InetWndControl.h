@@ -7,8 +7,9 @@
 // a thread share windows; the process-wide pool keeps one list of handlers per thread.
 //
 // Lifetimes, because message handlers run user code that may free what it likes:
-//  - an id freed by a component has its queued messages removed, so a later owner of the
-//    same id never receives them;
+//  - an id freed by a component has its queued messages dropped, so a later owner of the
+//    same id never receives them (a marker posted at the free ends the drop: sweeping the
+//    queue there would run messages other threads sent, user code, inside the release);
 //  - a handler whose window procedure is running is freed only when that procedure returns;
 //  - window timers are found through a registry of live timers keyed by an id that is never
 //    reused, so a WM_TIMER still queued after KillTimer or after the timer was freed is
@@ -77,7 +78,7 @@ public:
     // The lowest free id, now owned by Control. Raises EInetException "MsgLow not defined"
     // or "No more free message". Never creates the window.
     UINT ClaimMessageId(TInetWndControl* Control);
-    // Frees Id (nothing for 0) and sets it to 0, removing its queued messages; the window
+    // Frees Id (nothing for 0) and sets it to 0, dropping its queued messages; the window
     // goes with the last id. Raises "MsgLow not defined", "Msg value out of bound" or
     // "Msg not registered".
     void FreeMessageId(UINT& Id);
@@ -94,6 +95,9 @@ private:
     void FreeIdsOf(TInetWndControl* Control);
 
     uint32_t magic_ = 0x494E4554;  // tells the window procedure the slot holds a handler
+    // Per id: markers posted when it was freed that have not come through yet; posted
+    // messages of the id are stale until then.
+    uint32_t staleMarkers_[MessageIdsPerHandler] = {};
     int dispatchDepth_ = 0;
     bool deletePending_ = false;
 };
@@ -130,6 +134,8 @@ int InetHiddenWindowCount();
 // How this thread reports background exceptions nobody handled: 0 not at all (the default),
 // 1 to the application's OnException when one is set, 2 in a message box.
 uint8_t& InetBgExceptionReportMode();
+// The registered message posted behind the queued messages of a freed id (wParam: its index).
+UINT InetIdFreedMessage();
 // The registered message the clock threads of thread timers post ("QUARLINE_INET_THREAD_TIMER").
 UINT InetThreadTimerMessage();
 

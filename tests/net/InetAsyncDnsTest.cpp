@@ -3,7 +3,9 @@
 // in flight, and the pool's shutdown while a worker is handing over a result.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "net/InetAsyncDns.h"
@@ -115,6 +117,119 @@ TEST(InetAsyncDns, PoolShutdownWhileAWorkerHandsOverAResult) {
         EXPECT_TRUE(l.done.empty());
     }
     EXPECT_EQ(InetDnsPoolStore().Count(), 0);
+}
+
+// Address to name: the library's call, the pool, and the blocking forms, which fire
+// OnDnsLookupDone before they return. All ask the same system resolver, so all give the
+// name the blocking IPv4 form gives.
+TEST(InetAsyncDns, ReverseLookups) {
+    Lookup sync(false);
+    sync.sock->ReverseLookupSyncTcp("127.0.0.1");
+    ASSERT_EQ(sync.done, std::vector<uint16_t>{0});
+    const std::string name = sync.sock->LookupResult;
+    ASSERT_FALSE(name.empty());
+    EXPECT_EQ(sync.sock->LookupResults[0], name);
+
+    struct Case {
+        bool pool;
+        bool blocking;
+        TSocketFamily family;
+    };
+    for (const Case& c : {Case{false, false, sfIPv4}, Case{true, false, sfIPv4}, Case{false, false, sfAny},
+                          Case{false, true, sfAny}, Case{false, true, sfAnyIPv4}}) {
+        Lookup l(c.pool);
+        l.sock->SetSocketFamily(c.family);
+        if (c.blocking) {
+            l.sock->ReverseLookupSyncTcp(" 127.0.0.1");
+            EXPECT_EQ(l.done, std::vector<uint16_t>{0}) << c.pool << c.family;
+        } else {
+            l.sock->ReverseLookupTcp("127.0.0.1");
+            EXPECT_TRUE(l.done.empty());
+            ASSERT_TRUE(PumpUntil([&] { return !l.done.empty(); }, 20000)) << c.pool << c.family;
+            EXPECT_EQ(l.done, std::vector<uint16_t>{0}) << c.pool << c.family;
+        }
+        EXPECT_EQ(l.sock->LookupResult, name) << c.pool << c.family;
+        ASSERT_GE(l.sock->LookupResults.Count(), 1);
+        EXPECT_EQ(l.sock->LookupResults[0], name);
+        EXPECT_FALSE(l.sock->LookupPending());
+    }
+
+    // Empty and over-long addresses: raised, and reported as done with 10022 all the same.
+    for (const std::string& bad : {std::string(), std::string(257, '1')}) {
+        for (bool blocking : {false, true}) {
+            if (!blocking && !bad.empty()) continue;  // only the blocking form has a limit
+            Lookup l(false);
+            if (blocking)
+                EXPECT_THROW(l.sock->ReverseLookupSyncTcp(bad), ESocketException);
+            else
+                EXPECT_THROW(l.sock->ReverseLookupTcp(bad), ESocketException);
+            EXPECT_EQ(l.done, std::vector<uint16_t>{WSAEINVAL}) << bad.size() << blocking;
+        }
+    }
+}
+
+namespace {
+// A plain window whose messages go to OnMessage.
+struct NotifyWindow {
+    std::function<void(UINT, WPARAM, LPARAM)> OnMessage;
+    HWND Wnd = nullptr;
+    NotifyWindow() {
+        WNDCLASSA wc{};
+        wc.lpfnWndProc = [](HWND w, UINT m, WPARAM wp, LPARAM lp) -> LRESULT {
+            auto* self = reinterpret_cast<NotifyWindow*>(GetWindowLongPtrA(w, GWLP_USERDATA));
+            if (self && m == WM_APP + 1 && self->OnMessage) {
+                self->OnMessage(m, wp, lp);
+                return 0;
+            }
+            return DefWindowProcA(w, m, wp, lp);
+        };
+        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.lpszClassName = "InetAsyncDnsTestWindow";
+        RegisterClassA(&wc);
+        Wnd = CreateWindowExA(0, wc.lpszClassName, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance, nullptr);
+        SetWindowLongPtrA(Wnd, GWLP_USERDATA, LONG_PTR(this));
+    }
+    ~NotifyWindow() { DestroyWindow(Wnd); }
+};
+}  // namespace
+
+// The result's handler frees the pool (the thread's last socket going from its own
+// OnDnsLookupDone): the pool's end must not wait for the worker that is still inside the
+// SendMessage delivering that very result.
+TEST(InetAsyncDns, PoolFreedFromTheHandlerOfItsOwnResult) {
+    // Straight on the pool.
+    {
+        NotifyWindow w;
+        auto* pool = new TInetAsyncDnsLookup(0, 2, 60);
+        std::vector<std::string> got;
+        bool freed = false;
+        w.OnMessage = [&](UINT, WPARAM wp, LPARAM lp) {
+            auto* req = reinterpret_cast<TInetAsyncDnsLookupRequest*>(wp);
+            got.push_back(std::to_string(HIWORD(lp)));
+            if (req->Results && req->Results->Count() > 0) got.push_back((*req->Results)[0]);
+            delete pool;
+            freed = true;
+        };
+        ASSERT_NE(pool->QueueRequest(w.Wnd, WM_APP + 1, IPPROTO_TCP, false, kName, sfAnyIPv4), nullptr);
+        ASSERT_TRUE(PumpUntil([&] { return freed; }, 20000));
+        EXPECT_EQ(got, (std::vector<std::string>{"0", "127.0.0.1"}));
+    }
+    // Through the thread's only pool-using socket, freed from its own OnDnsLookupDone.
+    for (bool reverse : {false, true}) {
+        const int stores = InetDnsPoolStore().Count();
+        Lookup l(true);
+        l.sock->OnDnsLookupDone = [&](framework::TComponent*, uint16_t e) {
+            l.done.push_back(e);
+            l.sock.reset();
+        };
+        if (reverse)
+            l.sock->ReverseLookupTcp("127.0.0.1");
+        else
+            l.sock->DnsLookupTcp(kName);
+        ASSERT_TRUE(PumpUntil([&] { return !l.sock; }, 20000)) << reverse;
+        EXPECT_EQ(l.done, std::vector<uint16_t>{0}) << reverse;
+        EXPECT_EQ(InetDnsPoolStore().Count(), stores) << reverse;
+    }
 }
 
 TEST(InetAsyncDns, BlockingResolverAndThreadStore) {

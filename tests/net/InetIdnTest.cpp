@@ -95,6 +95,24 @@ TEST(HostNames, ToUnicode) {
     // Decodes to plain ASCII, which does not encode back to the label.
     EXPECT_EQ(InetHostToUnicode("xn--abc-.com"), L"xn--abc-.com");
     EXPECT_EQ(InetHostToUnicode("xn--zzzzzzzzzzzzzzzzzzzzzzzzzzzzz"), L"xn--zzzzzzzzzzzzzzzzzzzzzzzzzzzzz");
+
+    // Labels at the 63-character limit go both ways; one longer stays as it came.
+    std::wstring label;
+    std::string ace;
+    for (size_t k = 40; k < 63 && ace.size() != 63; ++k) {
+        label = std::wstring(k, L'a') + L"\u00fc";
+        bool error = false;
+        ace = "xn--" + InetPunycodeEncode(label, error);
+    }
+    ASSERT_EQ(ace.size(), 63u);
+    EXPECT_EQ(InetHostToUnicode(ace + ".de"), label + L".de");
+    bool error = true;
+    EXPECT_EQ(InetHostToAsciiEx(label + L".de", false, error), ace + ".de");
+    EXPECT_FALSE(error);
+    const std::string longer = "xn--a" + ace.substr(4);
+    EXPECT_EQ(InetHostToUnicode(longer), InetAnsiToWide(longer));
+    InetHostToAsciiEx(L"a" + label, false, error);
+    EXPECT_TRUE(error);
 }
 
 // Labels and hosts for python's codecs: "kind hex-utf8 ours".

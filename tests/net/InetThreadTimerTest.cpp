@@ -71,3 +71,38 @@ TEST(InetThreadTimer, ArmingTwiceAndAClockPerThousandTimers) {
     many.clear();
     EXPECT_EQ(InetClockPool().ClockCount(), clocks);
 }
+
+// Disarmed and re-armed while its last tick still waits in the queue: that tick is still
+// the one in flight, so the clock posts no second one until it has been handled.
+TEST(InetThreadTimer, ReArmedWithATickStillQueued) {
+    TNetSocket owner(nullptr);
+    TInetThreadTimer t(&owner);
+    int ticks = 0;
+    t.SetInterval(50);
+    t.SetOnTimer([&](framework::TComponent*) { ++ticks; });
+    HWND wnd = owner.WindowHandle();
+    const UINT msg = InetThreadTimerMessage();
+    // Queued ticks of this timer, taken out of the queue (nothing is pumped meanwhile).
+    std::vector<MSG> queued;
+    auto take = [&] {
+        MSG m;
+        while (PeekMessageA(&m, wnd, msg, msg, PM_REMOVE | PM_QS_POSTMESSAGE))
+            if (UINT_PTR(m.lParam) == t.TimerId()) queued.push_back(m);
+    };
+    for (int i = 0; i < 500 && queued.empty(); ++i) {
+        Sleep(10);
+        take();
+    }
+    ASSERT_EQ(queued.size(), 1u);
+    ASSERT_TRUE(PostMessageA(wnd, msg, queued[0].wParam, queued[0].lParam));  // back in the queue
+    queued.clear();
+    t.SetEnabled(false);
+    t.SetEnabled(true);
+    Sleep(600);  // several periods, none of which may post a second tick
+    take();
+    EXPECT_EQ(queued.size(), 1u);
+    for (const MSG& m : queued) DispatchMessageA(&m);
+    EXPECT_EQ(ticks, int(queued.size()));
+    // Handled: the timer ticks on.
+    ASSERT_TRUE(PumpUntil([&] { return ticks >= 3; }, 5000));
+}

@@ -2,6 +2,7 @@
 // hosts, ALPN lists, long paths, file facts and code pages.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 
@@ -104,6 +105,37 @@ TEST(InetTime, FileTimeToDate) {
     FILETIME ft;
     ASSERT_TRUE(SystemTimeToFileTime(&st, &ft));
     EXPECT_NEAR(InetFileTimeToDate(ft), Date(2001, 9, 9, 1, 46, 40), 1e-8);
+}
+
+// The unit's formats follow the thread locale they are filled from.
+TEST(InetFormats, FollowTheThreadLocale) {
+    const LCID original = GetThreadLocale();
+    const TInetFormatSettings atStart = InetFormatSettings();
+    struct Case {
+        LANGID lang;
+        const char *date, *decimal, *thousand, *january, *monday, *shortMonday;
+    };
+    for (const Case& c : {Case{0x0409, "/", ".", ",", "January", "Monday", "Mon"},
+                          Case{0x0407, ".", ",", ".", "Januar", "Montag", "Mo"}}) {
+        // (Short day names differ between systems in a trailing dot: compared by prefix.)
+        ASSERT_TRUE(SetThreadLocale(MAKELCID(c.lang, SORT_DEFAULT)));
+        InetInitFormatSettings();
+        const TInetFormatSettings& f = InetFormatSettings();
+        EXPECT_EQ(f.DateSeparator, c.date) << c.lang;
+        EXPECT_EQ(f.TimeSeparator, ":") << c.lang;
+        EXPECT_EQ(f.DecimalSeparator, c.decimal) << c.lang;
+        EXPECT_EQ(f.ThousandSeparator, c.thousand) << c.lang;
+        EXPECT_EQ(f.LongMonthNames[0], c.january) << c.lang;
+        EXPECT_EQ(f.LongDayNames[0], c.monday) << c.lang;
+        EXPECT_EQ(f.ShortDayNames[0].rfind(c.shortMonday, 0), 0u) << f.ShortDayNames[0];
+        EXPECT_NE(f.ShortDateFormat.find(c.date), std::string::npos) << f.ShortDateFormat;
+        EXPECT_NE(f.LongTimeFormat.find(':'), std::string::npos) << f.LongTimeFormat;
+    }
+    SetThreadLocale(original);
+    InetInitFormatSettings();
+    EXPECT_EQ(InetFormatSettings().DecimalSeparator, atStart.DecimalSeparator);
+    EXPECT_EQ(InetFormatSettings().ShortDateFormat, atStart.ShortDateFormat);
+    EXPECT_FALSE(atStart.ShortDateFormat.empty());  // filled at start-up
 }
 
 TEST(InetRandom, StaysInRangeAndSpreads) {
@@ -211,6 +243,11 @@ TEST(InetText, SpliceNeverCopiesMoreThanTheSourceHolds) {
     EXPECT_EQ(dest, std::string("ab\0\0YZ", 6));
     EXPECT_EQ(InetSplice("XYZ", 3, dest, 1, 1), 0u);
     EXPECT_EQ(InetSplice("XYZ", 0, dest, 1, 0), 0u);
+    // Positions whose end lies past any string: refused, Dest untouched (no wrap-round).
+    for (size_t pos : {SIZE_MAX, SIZE_MAX - 1, dest.max_size()}) {
+        EXPECT_EQ(InetSplice("XYZ", 0, dest, 3, pos), 0u) << pos;
+        EXPECT_EQ(dest, std::string("ab\0\0YZ", 6));
+    }
     std::string s = "0123456789";
     InetMoveWithin(s, 0, 5, 100);
     EXPECT_EQ(s, "0123401234");

@@ -126,6 +126,13 @@ TEST(HiddenWindow, LastIdTakesTheWindowAndTheClassWithIt) {
     EXPECT_TRUE(ClassRegistered());
 }
 
+namespace {
+// Blocks until a message another thread sent is waiting in this thread's queue.
+void WaitForIncomingSentMessage() {
+    while (!(HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE)) Sleep(1);
+}
+}  // namespace
+
 // A message posted just before a component goes must not reach the next owner of its id.
 TEST(HiddenWindow, QueuedMessagesOfAFreedIdAreDropped) {
     Probe keeper(1);  // keeps the window alive
@@ -140,10 +147,50 @@ TEST(HiddenWindow, QueuedMessagesOfAFreedIdAreDropped) {
     second.GetHandle();
     ASSERT_EQ(second.ids[0], id) << "the freed id is the lowest free one";
     ASSERT_TRUE(PostMessageA(second.WindowHandle(), id, 99, 0));
-    ASSERT_TRUE(testsupport::PumpUntil([&] { return !second.got.empty(); }));
+    // Sent by another thread, it reaches the new owner however soon it comes (here: while
+    // the stale messages are still queued).
+    std::thread sender([&] { SendMessageA(second.WindowHandle(), id, 98, 0); });
+    WaitForIncomingSentMessage();
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return second.got.size() >= 2; }));
+    sender.join();
     testsupport::PumpFor(50);
-    ASSERT_EQ(second.got.size(), 1u);
-    EXPECT_EQ(second.got[0].second, 99u);
+    ASSERT_EQ(second.got.size(), 2u);
+    EXPECT_EQ(second.got[0].second, 98u);
+    EXPECT_EQ(second.got[1].second, 99u);
+}
+
+// Another thread sends to the window (as the look-up workers do) while a component of the
+// same window is released. The sent message's handler frees the window's last other
+// component, and with it the handler: it must not run inside the release (nor under the
+// pool lock, where another thread's GetHandle would wait for it), but afterwards.
+TEST(HiddenWindow, MessageSentFromAnotherThreadDuringARelease) {
+    auto* leaving = new Probe(1);
+    auto* target = new Probe(1);
+    leaving->GetHandle();
+    target->GetHandle();
+    ASSERT_EQ(leaving->WindowHandle(), target->WindowHandle());
+    HWND wnd = target->WindowHandle();
+    const UINT id = target->ids[0];
+    auto targetAlive = target->AliveToken();
+    bool releasing = false;
+    std::vector<bool> ranDuringRelease;
+    target->onMsg = [&](Probe* self, TMessage&) {
+        ranDuringRelease.push_back(releasing);
+        delete self;  // the window's last component: the handler goes too
+    };
+    LRESULT sent = -1;
+    std::thread sender([&] { sent = SendMessageA(wnd, id, 5, 0); });
+    WaitForIncomingSentMessage();
+    releasing = true;
+    delete leaving;
+    releasing = false;
+    EXPECT_TRUE(ranDuringRelease.empty());
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return !*targetAlive; }));
+    sender.join();
+    EXPECT_EQ(ranDuringRelease, std::vector<bool>{false});
+    EXPECT_EQ(sent, 0);
+    EXPECT_FALSE(IsWindow(wnd));
+    EXPECT_EQ(InetHiddenWindowCount(), 0);
 }
 
 TEST(HiddenWindow, MessagesOfOtherIdsAndHooks) {
