@@ -524,9 +524,14 @@ constexpr const char* kDWordSection = "Settings_DWORD";
 
 std::string ProductKey(const std::string& name) { return std::string(kCompanyKey) + "\\" + name; }
 
-// Path lies in Folder or is Folder itself (both compared with a trailing delimiter).
-bool IsSameOrInside(const std::string& path, const std::string& folder) {
-    return StrStartsText(IncludeTrailingPathDelimiter(path), IncludeTrailingPathDelimiter(folder));
+// Path without its trailing delimiters; a drive root keeps its own ("C:\", "\\?\C:\").
+std::wstring WithoutTrailingDelimiter(std::wstring path) {
+    while (path.size() > 1 && (path.back() == L'\\' || path.back() == L'/')) {
+        const size_t n = path.size();
+        if (n >= 3 && path[n - 2] == L':' && (n == 3 || path.compare(0, 4, L"\\\\?\\") == 0)) break;
+        path.pop_back();
+    }
+    return path;
 }
 
 // Where the file system really puts Path (links resolved), without "\\?\"; empty when it
@@ -552,6 +557,58 @@ std::wstring FinalPath(const std::wstring& path) {
     }
 }
 
+// The full path in the form that lifts the 260-character limit ("\\?\C:\..." or
+// "\\?\UNC\server\...").
+std::wstring LongPathForm(const std::wstring& path) {
+    if (path.rfind(L"\\\\?\\", 0) == 0) return path;
+    std::wstring full = path;
+    const DWORD n = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (n > 0) {
+        std::vector<wchar_t> buffer(n + 1);
+        const DWORD m = GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+        if (m > 0 && m < buffer.size()) full.assign(buffer.data(), m);
+    }
+    if (full.rfind(L"\\\\.\\", 0) == 0) return full;  // a device path stays as it is
+    if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
+
+// The folder as the file system resolves it, so that "\\?\", 8.3 names, another drive
+// letter for the same place and links above it all give one text; the expanded text when
+// the folder cannot be opened. Always with a trailing delimiter.
+std::wstring ResolvedFolder(const std::string& folder) {
+    const std::wstring path = WithoutTrailingDelimiter(AnsiToWide(folder));
+    std::wstring real = FinalPath(path);
+    if (real.empty()) {
+        real = LongPathForm(path).substr(4);
+        if (real.rfind(L"UNC\\", 0) == 0) real = L"\\\\" + real.substr(4);
+    }
+    if (real.empty() || real.back() != L'\\') real += L'\\';
+    return real;
+}
+
+// Path lies in Folder or is Folder itself; both end with a delimiter.
+bool IsSameOrInsideW(const std::wstring& path, const std::wstring& folder) {
+    return path.size() >= folder.size() &&
+           CompareStringOrdinal(path.c_str(), static_cast<int>(folder.size()), folder.c_str(),
+                                static_cast<int>(folder.size()), TRUE) == CSTR_EQUAL;
+}
+
+// The target is the executable's folder, holds it, or lies inside it, compared where the
+// file system puts them.
+bool TouchesExeFolder(const std::string& target, const std::string& exeFileName) {
+    const std::string exeFolder = framework::ExtractFilePath(exeFileName);
+    if (exeFolder.empty()) return false;
+    const std::wstring exeReal = ResolvedFolder(exeFolder);
+    const std::wstring targetReal = ResolvedFolder(target);
+    return IsSameOrInsideW(exeReal, targetReal) || IsSameOrInsideW(targetReal, exeReal);
+}
+
+bool IsReparsePoint(const std::string& path) {
+    const DWORD attr = GetFileAttributesW(LongPathForm(WithoutTrailingDelimiter(AnsiToWide(path))).c_str());
+    return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 bool SameWide(const std::wstring& a, const std::wstring& b) {
     return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
                                 TRUE) == CSTR_EQUAL;
@@ -559,10 +616,13 @@ bool SameWide(const std::wstring& a, const std::wstring& b) {
 
 // Deletes Folder's "*.<ext>" entries, recursing into matching folders, then Folder. An entry
 // is touched only when the file system puts it where the folder's own name says: junctions,
-// symbolic links and anything they lead to stay.
+// symbolic links and anything they lead to stay. Where the system cannot name a path (some
+// cannot beyond 260 characters) the entry's reparse attribute decides alone.
 void DeleteMatching(const std::wstring& folder, const std::wstring& ext) {
+    const DWORD attr = GetFileAttributesW(folder.c_str());
+    if (attr == INVALID_FILE_ATTRIBUTES || !(attr & FILE_ATTRIBUTE_DIRECTORY) || (attr & FILE_ATTRIBUTE_REPARSE_POINT))
+        return;
     const std::wstring real = FinalPath(folder);
-    if (real.empty()) return;
     std::vector<std::wstring> subFolders;
     WIN32_FIND_DATAW data;
     HANDLE h = FindFirstFileW((folder + L"\\*." + ext).c_str(), &data);
@@ -572,7 +632,10 @@ void DeleteMatching(const std::wstring& folder, const std::wstring& ext) {
             if (name == L"." || name == L"..") continue;
             if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
             const std::wstring full = folder + L"\\" + name;
-            if (!SameWide(FinalPath(full), real + L"\\" + name)) continue;
+            if (!real.empty()) {
+                const std::wstring entryReal = FinalPath(full);
+                if (!entryReal.empty() && !SameWide(entryReal, real + L"\\" + name)) continue;
+            }
             if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
                 subFolders.push_back(full);
                 continue;
@@ -679,10 +742,19 @@ std::string GetDataFolder(const std::string& ExeFileName, const std::string& Nam
 }
 
 bool DeleteDataFolder(const std::string& ExeFileName, const std::string& Name) {
-    const std::string folder = GetUserDataFolder(Name);
-    if (folder.empty()) return false;
-    const std::string exeFolder = framework::ExtractFilePath(framework::ExpandFileName(ExeFileName));
-    if (!exeFolder.empty() && IsSameOrInside(exeFolder, folder)) return false;
+    const std::string appData = SpecialFolderDirectory(CSIDL_APPDATA);
+    if (appData.empty()) return false;
+    return DeleteDataFolderIn(appData, ExeFileName, Name);
+}
+
+bool DeleteDataFolderIn(const std::string& AppData, const std::string& ExeFileName, const std::string& Name) {
+    if (AppData.empty() || Name.empty()) return false;
+    const std::string company = framework::ExcludeTrailingPathDelimiter(AppData) + "\\" + kCompanyFolder;
+    const std::string folder = company + Name + "\\";
+    if (TouchesExeFolder(folder, framework::ExpandFileName(ExeFileName))) return false;
+    // A link anywhere between the application-data folder and the data folder may lead into
+    // anybody's files: only a folder the program made itself is deleted.
+    if (IsReparsePoint(company) || IsReparsePoint(folder)) return false;
     if (!DirectoryExistsWide(AnsiToWide(folder))) return false;
     return DeleteFilesAndFolder(folder, "*");
 }
@@ -699,14 +771,12 @@ void RemoveCompanyDataFolderIfEmpty() {
 bool DeleteFilesAndFolder(const std::string& Folder, const std::string& Ext) {
     const std::string folder = framework::ExcludeTrailingPathDelimiter(Folder);
     if (folder.empty() || Ext.empty()) return false;
-    // Never the program's own folder, nor one that holds it.
-    const std::string exeFolder = framework::ExtractFilePath(framework::GetModuleFileNameText());
-    if (IsSameOrInside(exeFolder, folder) || IsSameOrInside(exeFolder, framework::ExpandFileName(folder)))
-        return false;
-    const std::wstring folderW = AnsiToWide(folder);
-    const DWORD attr = GetFileAttributesW(folderW.c_str());
-    if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
-    DeleteMatching(folderW, AnsiToWide(Ext));
+    // Never the program's own folder, one that holds it or one inside it, however the path
+    // is spelt.
+    if (TouchesExeFolder(folder, framework::GetModuleFileNameText())) return false;
+    if (IsReparsePoint(folder)) return false;
+    // The walk uses the long form: a tree deeper than 260 characters goes as well.
+    DeleteMatching(LongPathForm(AnsiToWide(folder)), AnsiToWide(Ext));
     return true;
 }
 

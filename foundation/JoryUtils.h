@@ -109,12 +109,17 @@ std::string GetDataFolder(const std::string& ExeFileName, const std::string& Nam
 std::string GetUserDataFolder(const std::string& Name);
 // Deletes the per-user data folder with all it holds; never the executable's folder (the
 // fall-back of GetDataFolder), nor a folder that holds the executable.
+// Refused as well when a link lies between the application-data folder and the data folder.
 bool DeleteDataFolder(const std::string& ExeFileName, const std::string& Name);
+// The same below a given application-data folder.
+bool DeleteDataFolderIn(const std::string& AppData, const std::string& ExeFileName, const std::string& Name);
 // Removes <AppData>\Quillmark when it has no subfolders (the system refuses while files remain).
 void RemoveCompanyDataFolderIfEmpty();
 // Deletes Folder's entries matching "*.<Ext>" (recursing into matching folders), read-only
-// ones included, then Folder itself. Refuses (false) a folder that holds the running
-// executable; never follows a junction or symbolic link out of the tree.
+// ones included, then Folder itself. Refuses (false) the running executable's folder, a
+// folder that holds it or lies inside it (compared where the file system puts them, so any
+// spelling of the path counts), and a folder that is a link; never follows a junction or
+// symbolic link out of the tree.
 bool DeleteFilesAndFolder(const std::string& Folder, const std::string& Ext);
 // Deletes the "*.SPK" entries of the program's VirtualStore shadow folder and the folder;
 // returns its path when it existed, else empty.

@@ -220,6 +220,9 @@ bool FileExistsWide(const std::wstring& PathW) {
 }
 
 bool DirectoryExistsWide(const std::wstring& PathW) {
+    // "\\?\C:\" and "\\?\C:" are drive roots as well.
+    if (PathW.rfind(L"\\\\?\\", 0) == 0 && PathW.size() >= 6 && PathW.size() <= 7 && PathW[5] == L':')
+        return DirectoryExistsWide(PathW.substr(4));
     const size_t n = PathW.size();
     if ((n == 2 && PathW[1] == L':') || (n == 3 && PathW[1] == L':' && PathW[2] == L'\\')) {
         const char root[4] = {static_cast<char>(PathW[0] & 0xFF), ':', '\\', '\0'};

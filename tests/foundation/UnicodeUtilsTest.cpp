@@ -157,6 +157,10 @@ TEST(UnicodeFiles, ExistenceTests) {
         {L"C:", true, false},
         {L"C:\\", true, false},
         {L"c:", true, false},
+        {L"\\\\?\\C:\\", true, false},
+        {L"\\\\?\\C:", true, false},
+        {L"\\\\?\\" + std::wstring(1, wchar_t(missing)) + L":\\", false, false},
+        {L"\\\\?\\" + folder, true, false},
         {std::wstring(1, wchar_t(missing)) + L":", false, false},  // GetDriveTypeA answers 1: no root
         {std::wstring(1, wchar_t(missing)) + L":\\", false, false},
         {folder, true, false},
