@@ -359,7 +359,7 @@ void TMainDlg::FormClose(TComponent*, TCloseAction&) {
         // Only the per-user data folder goes, never the executable's own folder.
         DeleteDataFolder(exePath_, kTitle);
         RemoveCompanyDataFolderIfEmpty();
-        if (ExportIniSettings(kTitle, ExeFolder() + "settings.ini")) {
+        if (ExportIniSettings(kTitle, ExeFolder() + "settings.ini", Log.get())) {
             DeleteProductSettingsKey(kTitle);
             DeleteCompanyValue(kTitle);
             DeleteCompanyKeyIfEmpty();

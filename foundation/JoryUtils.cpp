@@ -4,9 +4,12 @@
 
 #include <cstring>
 #include <functional>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "components/KitSysUtils.h"
+#include "foundation/Log.h"
 #include "foundation/UnicodeUtils.h"
 #include "foundation/Version.h"
 #include "framework/Handles.h"
@@ -651,38 +654,109 @@ void DeleteMatching(const std::wstring& folder, const std::wstring& ext) {
 
 }  // namespace
 
+namespace {
+
+// What the profile service gives for a value as it stands in the file: one pair of matching
+// quotes around it is removed.
+std::string ProfileValueText(const std::string& raw) {
+    if (raw.size() >= 2 && (raw.front() == '"' || raw.front() == '\'') && raw.back() == raw.front())
+        return raw.substr(1, raw.size() - 2);
+    return raw;
+}
+
+bool IsProfileBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
+
+// The value in the form that reads back as the same string: the profile service trims
+// blanks around a value and removes one pair of quotes, so such a value is quoted.
+std::string ProfileValueForm(const std::string& value) {
+    if (value.empty()) return value;
+    const bool blanks = IsProfileBlank(value.front()) || IsProfileBlank(value.back());
+    return blanks || ProfileValueText(value) != value ? '"' + value + '"' : value;
+}
+
+// A line break would start a new entry of the file (one that was never in the key).
+bool HasLineBreak(const std::string& s) { return s.find_first_of("\r\n") != std::string::npos; }
+
+// A name the file keeps as one entry of that name.
+bool IsProfileName(const std::string& name) {
+    return !name.empty() && !HasLineBreak(name) && name.find('=') == std::string::npos &&
+           name.front() != '[' && name.front() != ';' && !IsProfileBlank(name.front()) &&
+           !IsProfileBlank(name.back());
+}
+
+// The entries of a section, name and value as the profile service reads them one by one,
+// from a single reading of the file (entry by entry grows with the square of their number).
+std::vector<std::pair<std::string, std::string>> ReadEntries(const framework::TIniFile& ini,
+                                                              const std::string& section) {
+    TStringList names;
+    ini.ReadSection(section, names);
+    TStringList lines;
+    ini.ReadSectionValues(section, lines);
+    // Names ignore case; the first of a name counts.
+    std::unordered_map<std::string, std::string> values;
+    values.reserve(lines.Count());
+    for (int i = 0; i < lines.Count(); ++i) {
+        const std::string& line = lines[i];
+        const size_t eq = line.find('=');
+        if (eq == std::string::npos) {
+            values.emplace(framework::AnsiLowerCase(line), std::string());
+        } else {
+            values.emplace(framework::AnsiLowerCase(framework::Trim(line.substr(0, eq))),
+                           ProfileValueText(framework::Trim(line.substr(eq + 1))));
+        }
+    }
+    std::vector<std::pair<std::string, std::string>> entries;
+    entries.reserve(names.Count());
+    for (int i = 0; i < names.Count(); ++i) {
+        const auto it = values.find(framework::AnsiLowerCase(names[i]));
+        entries.emplace_back(names[i], it != values.end() ? it->second : ini.ReadString(section, names[i], ""));
+    }
+    return entries;
+}
+
+}  // namespace
+
 void ImportIniSettings(const std::string& Name, const std::string& IniFileName) {
     try {
         TRegistry reg(HKEY_CURRENT_USER, KEY_ALL_ACCESS);
         if (!reg.OpenKey(ProductKey(Name), true)) return;
         const framework::TIniFile ini(IniFileName);
-        TStringList names;
-        ini.ReadSection(kStringSection, names);
-        for (int i = 0; i < names.Count(); ++i)
-            reg.WriteString(names[i], ini.ReadString(kStringSection, names[i], ""));
-        ini.ReadSection(kDWordSection, names);
-        for (int i = 0; i < names.Count(); ++i)
-            reg.WriteInteger(names[i], ini.ReadInteger(kDWordSection, names[i], 0));
+        for (const auto& [name, value] : ReadEntries(ini, kStringSection)) reg.WriteString(name, value);
+        for (const auto& [name, value] : ReadEntries(ini, kDWordSection))
+            reg.WriteInteger(name, framework::StrToIntDef(value, 0));
     } catch (const framework::Exception&) {
         // A value the registry refused: the rest stays as it was.
     }
 }
 
-bool ExportIniSettings(const std::string& Name, const std::string& IniFileName) {
+bool ExportIniSettings(const std::string& Name, const std::string& IniFileName, TKLog* Log) {
     try {
         TRegistry reg(HKEY_CURRENT_USER, KEY_READ | (Is64BitWindows() ? KEY_WOW64_64KEY : 0));
         if (!reg.OpenKey(ProductKey(Name), true)) return false;
         TStringList names;
         if (!reg.GetValueNames(names)) return false;
         framework::TIniFile ini(IniFileName);
+        const auto leaveOut = [&](const std::string& name) {
+            if (Log) Log->Add("settings.ini: the value \"" + name + "\" cannot be written as one line; left out", 2);
+        };
         for (int i = 0; i < names.Count(); ++i) {
             const std::string& name = names[i];
             if (name.empty()) continue;  // the key's default value has no entry name
             framework::TRegDataInfo info;
             if (!reg.GetDataInfo(name, info)) return false;
+            if (info.RegType != REG_SZ && info.RegType != REG_DWORD) continue;
+            if (!IsProfileName(name)) {
+                leaveOut(name);
+                continue;
+            }
             if (info.RegType == REG_SZ) {
-                if (!ini.WriteString(kStringSection, name, reg.ReadString(name))) return false;
-            } else if (info.RegType == REG_DWORD) {
+                const std::string value = reg.ReadString(name);
+                if (HasLineBreak(value)) {
+                    leaveOut(name);
+                    continue;
+                }
+                if (!ini.WriteString(kStringSection, name, ProfileValueForm(value))) return false;
+            } else {
                 if (!ini.WriteInteger(kDWordSection, name, reg.ReadInteger(name))) return false;
             }
         }

@@ -15,6 +15,8 @@
 
 #include "framework/StringList.h"
 
+class TKLog;
+
 // ---------------------------------------------------------------------------------------------
 // Operating-system facts
 
@@ -94,8 +96,11 @@ std::string GetYamicsoftManagerVersion();
 // HKCU\SOFTWARE\Quillmark\<Name>. Silent on every failure.
 void ImportIniSettings(const std::string& Name, const std::string& IniFileName);
 // Copies the key's REG_SZ and REG_DWORD values into the file; true when every one of them
-// reached the file (false for a read-only, locked or unwritable file).
-bool ExportIniSettings(const std::string& Name, const std::string& IniFileName);
+// reached the file (false for a read-only, locked or unwritable file). A value that keeps
+// blanks at its ends or quotes around it is written in quotes, so that it reads back as
+// stored; one whose name or text cannot stand as one entry line (a line break, "=" in the
+// name...) is left out with an Error line in Log.
+bool ExportIniSettings(const std::string& Name, const std::string& IniFileName, TKLog* Log = nullptr);
 void DeleteProductSettingsKey(const std::string& Name);
 void WriteCompanyValue(const std::string& Name, const std::string& Data);
 void DeleteCompanyValue(const std::string& Name);

@@ -138,6 +138,98 @@ TEST_F(PortableSettings, ExportWritesStringsAndDWordsAndReimportsTheSame) {
     EXPECT_FALSE(reg.ValueExists("Bin"));
 }
 
+// Every string comes back as stored, or not at all (with an Error line): a line break must
+// not make an entry of its own, the profile service's trimming and quote removal must not
+// change a value.
+TEST_F(PortableSettings, StringsRoundTripExactlyOrAreLeftOut) {
+    const struct {
+        const char* name;
+        std::string value;
+        bool kept;
+    } cases[] = {
+        {"Plain", "1", true},
+        {"CrLf", "a\r\nMinSysTray2=evil", false},
+        {"Lf", "a\n[Settings_DWORD]\nEvil=1", false},
+        {"Cr", "a\rb", false},
+        {"Leading", "  lead", true},
+        {"Trailing", "trail  ", true},
+        {"Tabs", "\tboth\t", true},
+        {"OnlyBlanks", "   ", true},
+        {"Quoted", "\"quoted\"", true},
+        {"SingleQuoted", "'single'", true},
+        {"HalfQuoted", "\"half", true},
+        {"QuotedBlanks", "\" x \"", true},
+        {"Inner", "a \"b\" = c", true},
+        {"Empty", "", true},
+        {"bad=name", "x", false},
+        {"line\r\nName", "x", false},
+        {" LeadingName", "x", false},
+        {"[Section", "x", false},
+    };
+    {
+        TRegistry reg;
+        ASSERT_TRUE(reg.OpenKey(kProductKey, true));
+        for (const auto& c : cases) reg.WriteString(c.name, c.value);
+        reg.WriteInteger("Number", 5);
+    }
+    TempDir dir;
+    {
+        TKLog log(dir.File("export.log"), false, 100, false);
+        ASSERT_TRUE(ExportIniSettings(kProduct, dir.File("settings.ini"), &log));
+        int leftOut = 0;
+        for (const auto& c : cases) leftOut += c.kept ? 0 : 1;
+        EXPECT_EQ(log.ErrorCount, leftOut);
+    }
+    std::string text;
+    ASSERT_TRUE(framework::ReadFileBytes(dir.File("settings.ini"), text));
+    EXPECT_EQ(text.find("evil"), std::string::npos) << text;
+    EXPECT_EQ(text.find("Evil"), std::string::npos) << text;
+
+    DeleteProductSettingsKey(kProduct);
+    ImportIniSettings(kProduct, dir.File("settings.ini"));
+    TRegistry reg(HKEY_CURRENT_USER, KEY_READ);
+    ASSERT_TRUE(reg.OpenKey(kProductKey, false));
+    framework::TStringList names;
+    reg.GetValueNames(names);
+    int kept = 0;
+    for (const auto& c : cases) {
+        if (!c.kept) {
+            EXPECT_FALSE(reg.ValueExists(c.name)) << c.name;
+            continue;
+        }
+        ++kept;
+        ASSERT_TRUE(reg.ValueExists(c.name)) << c.name << "\n" << text;
+        EXPECT_EQ(reg.ReadString(c.name), c.value) << c.name << "\n" << text;
+    }
+    EXPECT_EQ(reg.ReadInteger("Number"), 5);
+    EXPECT_EQ(names.Count(), kept + 1) << "no entry the key never held:\n" << text;
+}
+
+// The file holds what a hand or another program may write: blanks around names and values,
+// a name twice (the first counts), a line without "=", quotes and hexadecimal numbers.
+TEST_F(PortableSettings, ImportReadsEntriesAsTheProfileServiceDoes) {
+    TempDir dir;
+    ASSERT_TRUE(framework::WriteFileBytes(dir.File("settings.ini"),
+                                          "[Settings]\r\n  Spaced  =  value  \r\nTwice=first\r\ntwice=second\r\n"
+                                          "Bare\r\nQuoted=\"  in quotes \"\r\nSingle='x'\r\n"
+                                          "[Settings_DWORD]\r\nHex = 0x20\r\nDec=-2\r\nBad=1x\r\n"));
+    ImportIniSettings(kProduct, dir.File("settings.ini"));
+    const framework::TIniFile ini(dir.File("settings.ini"));
+    TRegistry reg(HKEY_CURRENT_USER, KEY_READ);
+    ASSERT_TRUE(reg.OpenKey(kProductKey, false));
+    framework::TStringList listed;
+    ini.ReadSection("Settings", listed);
+    for (const char* name : {"Spaced", "Twice", "Bare", "Quoted", "Single"}) {
+        EXPECT_EQ(reg.ValueExists(name), listed.IndexOf(name) >= 0) << name;
+        if (reg.ValueExists(name)) EXPECT_EQ(reg.ReadString(name), ini.ReadString("Settings", name, "?")) << name;
+    }
+    EXPECT_EQ(reg.ReadString("Twice"), "first");
+    EXPECT_EQ(reg.ReadString("Quoted"), "  in quotes ");
+    for (const char* name : {"Hex", "Dec", "Bad"})
+        EXPECT_EQ(reg.ReadInteger(name), ini.ReadInteger("Settings_DWORD", name, 0)) << name;
+    EXPECT_EQ(reg.ReadInteger("Hex"), 32);
+}
+
 TEST_F(PortableSettings, ExportOfOnlyOtherKindsWritesNoSection) {
     TempDir dir;
     {
