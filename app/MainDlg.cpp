@@ -480,8 +480,10 @@ void TMainDlg::RefreshBattery() {
     try {
         BatEnum->Query(0, d);
     } catch (...) {
-        if (ShowNoBatteryOnce) ShowMessage("No battery");
+        // Cleared before the box shows: the timer keeps ticking inside the box's modal loop.
+        const bool show = ShowNoBatteryOnce;
         ShowNoBatteryOnce = false;
+        if (show) ShowMessage("No battery");
         return;
     }
 
