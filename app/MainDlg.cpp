@@ -496,7 +496,7 @@ void TMainDlg::RefreshBattery() {
                                   : "N/A");
     chemistry_btn->SetCaption(ChemistryName(d.Chemistry));
     temp_btn->SetCaption(d.Temperature != 0
-                             ? std::to_string(std::lround(d.Temperature / 10.0 - 273.15)) + " \xB0" "C"
+                             ? std::to_string(std::lround(d.Temperature / 10.0 - 273.15)) + " " + DegreeSignIn(CP_ACP) + "C"
                              : "N/A");
     cycle_btn->SetCaption(d.CycleCount != 0 ? std::to_string(d.CycleCount) + " cycles" : "N/A");
     volt_btn->SetCaption(d.Voltage != 0 ? FormatVolts(d.Voltage) : "N/A");

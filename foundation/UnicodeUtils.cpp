@@ -368,3 +368,14 @@ void ListFilesInFolder(const std::string& Folder, framework::TStringList& List) 
 void ListSubFolders(const std::string& Folder, framework::TStringList& List) {
     WalkFolder(Folder, Walk::SubFolders, std::string(), List);
 }
+
+std::string DegreeSignIn(UINT CodePage) {
+    const wchar_t sign = 0x00B0;
+    char buffer[8];
+    BOOL usedDefault = FALSE;
+    // The UTF pages refuse the default-character question.
+    const bool utf = CodePage == CP_UTF8 || CodePage == CP_UTF7;
+    const int n = WideCharToMultiByte(CodePage, 0, &sign, 1, buffer, sizeof buffer, nullptr, utf ? nullptr : &usedDefault);
+    if (n <= 0 || usedDefault) return std::string();
+    return std::string(buffer, n);
+}
