@@ -6,7 +6,11 @@
 std::string ReadSetting(const std::string& Name) {
     framework::TRegistry reg(HKEY_CURRENT_USER, Is64BitWindows() ? KEY_READ | KEY_WOW64_64KEY : KEY_ALL_ACCESS);
     if (!reg.OpenKey(kSettingsKey, true)) return std::string();
-    if (!reg.ValueExists(Name)) return std::string();
+    // A value of another type (a settings.ini may carry it as a number) reads as absent, that
+    // is as its default; the settings dialog then writes it back as text.
+    const framework::TRegDataType type = reg.GetDataType(Name);
+    if (type != framework::TRegDataType::rdString && type != framework::TRegDataType::rdExpandString)
+        return std::string();
     return reg.ReadString(Name);
 }
 

@@ -359,7 +359,7 @@ void TMainDlg::FormClose(TComponent*, TCloseAction&) {
         // Only the per-user data folder goes, never the executable's own folder.
         DeleteDataFolder(exePath_, kTitle);
         RemoveCompanyDataFolderIfEmpty();
-        if (ExportIniSettings(kTitle, ExeFolder() + "settings.ini")) {
+        if (ExportIniSettings(kTitle, ExeFolder() + "settings.ini", Log.get())) {
             DeleteProductSettingsKey(kTitle);
             DeleteCompanyValue(kTitle);
             DeleteCompanyKeyIfEmpty();
@@ -480,8 +480,10 @@ void TMainDlg::RefreshBattery() {
     try {
         BatEnum->Query(0, d);
     } catch (...) {
-        if (ShowNoBatteryOnce) ShowMessage("No battery");
+        // Cleared before the box shows: the timer keeps ticking inside the box's modal loop.
+        const bool show = ShowNoBatteryOnce;
         ShowNoBatteryOnce = false;
+        if (show) ShowMessage("No battery");
         return;
     }
 
@@ -494,7 +496,7 @@ void TMainDlg::RefreshBattery() {
                                   : "N/A");
     chemistry_btn->SetCaption(ChemistryName(d.Chemistry));
     temp_btn->SetCaption(d.Temperature != 0
-                             ? std::to_string(std::lround(d.Temperature / 10.0 - 273.15)) + " \xB0" "C"
+                             ? std::to_string(std::lround(d.Temperature / 10.0 - 273.15)) + " " + DegreeSignIn(CP_ACP) + "C"
                              : "N/A");
     cycle_btn->SetCaption(d.CycleCount != 0 ? std::to_string(d.CycleCount) + " cycles" : "N/A");
     volt_btn->SetCaption(d.Voltage != 0 ? FormatVolts(d.Voltage) : "N/A");

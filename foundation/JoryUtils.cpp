@@ -4,9 +4,12 @@
 
 #include <cstring>
 #include <functional>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "components/KitSysUtils.h"
+#include "foundation/Log.h"
 #include "foundation/UnicodeUtils.h"
 #include "foundation/Version.h"
 #include "framework/Handles.h"
@@ -524,9 +527,14 @@ constexpr const char* kDWordSection = "Settings_DWORD";
 
 std::string ProductKey(const std::string& name) { return std::string(kCompanyKey) + "\\" + name; }
 
-// Path lies in Folder or is Folder itself (both compared with a trailing delimiter).
-bool IsSameOrInside(const std::string& path, const std::string& folder) {
-    return StrStartsText(IncludeTrailingPathDelimiter(path), IncludeTrailingPathDelimiter(folder));
+// Path without its trailing delimiters; a drive root keeps its own ("C:\", "\\?\C:\").
+std::wstring WithoutTrailingDelimiter(std::wstring path) {
+    while (path.size() > 1 && (path.back() == L'\\' || path.back() == L'/')) {
+        const size_t n = path.size();
+        if (n >= 3 && path[n - 2] == L':' && (n == 3 || path.compare(0, 4, L"\\\\?\\") == 0)) break;
+        path.pop_back();
+    }
+    return path;
 }
 
 // Where the file system really puts Path (links resolved), without "\\?\"; empty when it
@@ -552,6 +560,58 @@ std::wstring FinalPath(const std::wstring& path) {
     }
 }
 
+// The full path in the form that lifts the 260-character limit ("\\?\C:\..." or
+// "\\?\UNC\server\...").
+std::wstring LongPathForm(const std::wstring& path) {
+    if (path.rfind(L"\\\\?\\", 0) == 0) return path;
+    std::wstring full = path;
+    const DWORD n = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (n > 0) {
+        std::vector<wchar_t> buffer(n + 1);
+        const DWORD m = GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+        if (m > 0 && m < buffer.size()) full.assign(buffer.data(), m);
+    }
+    if (full.rfind(L"\\\\.\\", 0) == 0) return full;  // a device path stays as it is
+    if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
+
+// The folder as the file system resolves it, so that "\\?\", 8.3 names, another drive
+// letter for the same place and links above it all give one text; the expanded text when
+// the folder cannot be opened. Always with a trailing delimiter.
+std::wstring ResolvedFolder(const std::string& folder) {
+    const std::wstring path = WithoutTrailingDelimiter(AnsiToWide(folder));
+    std::wstring real = FinalPath(path);
+    if (real.empty()) {
+        real = LongPathForm(path).substr(4);
+        if (real.rfind(L"UNC\\", 0) == 0) real = L"\\\\" + real.substr(4);
+    }
+    if (real.empty() || real.back() != L'\\') real += L'\\';
+    return real;
+}
+
+// Path lies in Folder or is Folder itself; both end with a delimiter.
+bool IsSameOrInsideW(const std::wstring& path, const std::wstring& folder) {
+    return path.size() >= folder.size() &&
+           CompareStringOrdinal(path.c_str(), static_cast<int>(folder.size()), folder.c_str(),
+                                static_cast<int>(folder.size()), TRUE) == CSTR_EQUAL;
+}
+
+// The target is the executable's folder, holds it, or lies inside it, compared where the
+// file system puts them.
+bool TouchesExeFolder(const std::string& target, const std::string& exeFileName) {
+    const std::string exeFolder = framework::ExtractFilePath(exeFileName);
+    if (exeFolder.empty()) return false;
+    const std::wstring exeReal = ResolvedFolder(exeFolder);
+    const std::wstring targetReal = ResolvedFolder(target);
+    return IsSameOrInsideW(exeReal, targetReal) || IsSameOrInsideW(targetReal, exeReal);
+}
+
+bool IsReparsePoint(const std::string& path) {
+    const DWORD attr = GetFileAttributesW(LongPathForm(WithoutTrailingDelimiter(AnsiToWide(path))).c_str());
+    return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 bool SameWide(const std::wstring& a, const std::wstring& b) {
     return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
                                 TRUE) == CSTR_EQUAL;
@@ -559,10 +619,13 @@ bool SameWide(const std::wstring& a, const std::wstring& b) {
 
 // Deletes Folder's "*.<ext>" entries, recursing into matching folders, then Folder. An entry
 // is touched only when the file system puts it where the folder's own name says: junctions,
-// symbolic links and anything they lead to stay.
+// symbolic links and anything they lead to stay. Where the system cannot name a path (some
+// cannot beyond 260 characters) the entry's reparse attribute decides alone.
 void DeleteMatching(const std::wstring& folder, const std::wstring& ext) {
+    const DWORD attr = GetFileAttributesW(folder.c_str());
+    if (attr == INVALID_FILE_ATTRIBUTES || !(attr & FILE_ATTRIBUTE_DIRECTORY) || (attr & FILE_ATTRIBUTE_REPARSE_POINT))
+        return;
     const std::wstring real = FinalPath(folder);
-    if (real.empty()) return;
     std::vector<std::wstring> subFolders;
     WIN32_FIND_DATAW data;
     HANDLE h = FindFirstFileW((folder + L"\\*." + ext).c_str(), &data);
@@ -572,7 +635,10 @@ void DeleteMatching(const std::wstring& folder, const std::wstring& ext) {
             if (name == L"." || name == L"..") continue;
             if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
             const std::wstring full = folder + L"\\" + name;
-            if (!SameWide(FinalPath(full), real + L"\\" + name)) continue;
+            if (!real.empty()) {
+                const std::wstring entryReal = FinalPath(full);
+                if (!entryReal.empty() && !SameWide(entryReal, real + L"\\" + name)) continue;
+            }
             if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
                 subFolders.push_back(full);
                 continue;
@@ -588,38 +654,109 @@ void DeleteMatching(const std::wstring& folder, const std::wstring& ext) {
 
 }  // namespace
 
+namespace {
+
+// What the profile service gives for a value as it stands in the file: one pair of matching
+// quotes around it is removed.
+std::string ProfileValueText(const std::string& raw) {
+    if (raw.size() >= 2 && (raw.front() == '"' || raw.front() == '\'') && raw.back() == raw.front())
+        return raw.substr(1, raw.size() - 2);
+    return raw;
+}
+
+bool IsProfileBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
+
+// The value in the form that reads back as the same string: the profile service trims
+// blanks around a value and removes one pair of quotes, so such a value is quoted.
+std::string ProfileValueForm(const std::string& value) {
+    if (value.empty()) return value;
+    const bool blanks = IsProfileBlank(value.front()) || IsProfileBlank(value.back());
+    return blanks || ProfileValueText(value) != value ? '"' + value + '"' : value;
+}
+
+// A line break would start a new entry of the file (one that was never in the key).
+bool HasLineBreak(const std::string& s) { return s.find_first_of("\r\n") != std::string::npos; }
+
+// A name the file keeps as one entry of that name.
+bool IsProfileName(const std::string& name) {
+    return !name.empty() && !HasLineBreak(name) && name.find('=') == std::string::npos &&
+           name.front() != '[' && name.front() != ';' && !IsProfileBlank(name.front()) &&
+           !IsProfileBlank(name.back());
+}
+
+// The entries of a section, name and value as the profile service reads them one by one,
+// from a single reading of the file (entry by entry grows with the square of their number).
+std::vector<std::pair<std::string, std::string>> ReadEntries(const framework::TIniFile& ini,
+                                                              const std::string& section) {
+    TStringList names;
+    ini.ReadSection(section, names);
+    TStringList lines;
+    ini.ReadSectionValues(section, lines);
+    // Names ignore case; the first of a name counts.
+    std::unordered_map<std::string, std::string> values;
+    values.reserve(lines.Count());
+    for (int i = 0; i < lines.Count(); ++i) {
+        const std::string& line = lines[i];
+        const size_t eq = line.find('=');
+        if (eq == std::string::npos) {
+            values.emplace(framework::AnsiLowerCase(line), std::string());
+        } else {
+            values.emplace(framework::AnsiLowerCase(framework::Trim(line.substr(0, eq))),
+                           ProfileValueText(framework::Trim(line.substr(eq + 1))));
+        }
+    }
+    std::vector<std::pair<std::string, std::string>> entries;
+    entries.reserve(names.Count());
+    for (int i = 0; i < names.Count(); ++i) {
+        const auto it = values.find(framework::AnsiLowerCase(names[i]));
+        entries.emplace_back(names[i], it != values.end() ? it->second : ini.ReadString(section, names[i], ""));
+    }
+    return entries;
+}
+
+}  // namespace
+
 void ImportIniSettings(const std::string& Name, const std::string& IniFileName) {
     try {
         TRegistry reg(HKEY_CURRENT_USER, KEY_ALL_ACCESS);
         if (!reg.OpenKey(ProductKey(Name), true)) return;
         const framework::TIniFile ini(IniFileName);
-        TStringList names;
-        ini.ReadSection(kStringSection, names);
-        for (int i = 0; i < names.Count(); ++i)
-            reg.WriteString(names[i], ini.ReadString(kStringSection, names[i], ""));
-        ini.ReadSection(kDWordSection, names);
-        for (int i = 0; i < names.Count(); ++i)
-            reg.WriteInteger(names[i], ini.ReadInteger(kDWordSection, names[i], 0));
+        for (const auto& [name, value] : ReadEntries(ini, kStringSection)) reg.WriteString(name, value);
+        for (const auto& [name, value] : ReadEntries(ini, kDWordSection))
+            reg.WriteInteger(name, framework::StrToIntDef(value, 0));
     } catch (const framework::Exception&) {
         // A value the registry refused: the rest stays as it was.
     }
 }
 
-bool ExportIniSettings(const std::string& Name, const std::string& IniFileName) {
+bool ExportIniSettings(const std::string& Name, const std::string& IniFileName, TKLog* Log) {
     try {
         TRegistry reg(HKEY_CURRENT_USER, KEY_READ | (Is64BitWindows() ? KEY_WOW64_64KEY : 0));
         if (!reg.OpenKey(ProductKey(Name), true)) return false;
         TStringList names;
         if (!reg.GetValueNames(names)) return false;
         framework::TIniFile ini(IniFileName);
+        const auto leaveOut = [&](const std::string& name) {
+            if (Log) Log->Add("settings.ini: the value \"" + name + "\" cannot be written as one line; left out", 2);
+        };
         for (int i = 0; i < names.Count(); ++i) {
             const std::string& name = names[i];
             if (name.empty()) continue;  // the key's default value has no entry name
             framework::TRegDataInfo info;
             if (!reg.GetDataInfo(name, info)) return false;
+            if (info.RegType != REG_SZ && info.RegType != REG_DWORD) continue;
+            if (!IsProfileName(name)) {
+                leaveOut(name);
+                continue;
+            }
             if (info.RegType == REG_SZ) {
-                if (!ini.WriteString(kStringSection, name, reg.ReadString(name))) return false;
-            } else if (info.RegType == REG_DWORD) {
+                const std::string value = reg.ReadString(name);
+                if (HasLineBreak(value)) {
+                    leaveOut(name);
+                    continue;
+                }
+                if (!ini.WriteString(kStringSection, name, ProfileValueForm(value))) return false;
+            } else {
                 if (!ini.WriteInteger(kDWordSection, name, reg.ReadInteger(name))) return false;
             }
         }
@@ -679,10 +816,19 @@ std::string GetDataFolder(const std::string& ExeFileName, const std::string& Nam
 }
 
 bool DeleteDataFolder(const std::string& ExeFileName, const std::string& Name) {
-    const std::string folder = GetUserDataFolder(Name);
-    if (folder.empty()) return false;
-    const std::string exeFolder = framework::ExtractFilePath(framework::ExpandFileName(ExeFileName));
-    if (!exeFolder.empty() && IsSameOrInside(exeFolder, folder)) return false;
+    const std::string appData = SpecialFolderDirectory(CSIDL_APPDATA);
+    if (appData.empty()) return false;
+    return DeleteDataFolderIn(appData, ExeFileName, Name);
+}
+
+bool DeleteDataFolderIn(const std::string& AppData, const std::string& ExeFileName, const std::string& Name) {
+    if (AppData.empty() || Name.empty()) return false;
+    const std::string company = framework::ExcludeTrailingPathDelimiter(AppData) + "\\" + kCompanyFolder;
+    const std::string folder = company + Name + "\\";
+    if (TouchesExeFolder(folder, framework::ExpandFileName(ExeFileName))) return false;
+    // A link anywhere between the application-data folder and the data folder may lead into
+    // anybody's files: only a folder the program made itself is deleted.
+    if (IsReparsePoint(company) || IsReparsePoint(folder)) return false;
     if (!DirectoryExistsWide(AnsiToWide(folder))) return false;
     return DeleteFilesAndFolder(folder, "*");
 }
@@ -699,14 +845,12 @@ void RemoveCompanyDataFolderIfEmpty() {
 bool DeleteFilesAndFolder(const std::string& Folder, const std::string& Ext) {
     const std::string folder = framework::ExcludeTrailingPathDelimiter(Folder);
     if (folder.empty() || Ext.empty()) return false;
-    // Never the program's own folder, nor one that holds it.
-    const std::string exeFolder = framework::ExtractFilePath(framework::GetModuleFileNameText());
-    if (IsSameOrInside(exeFolder, folder) || IsSameOrInside(exeFolder, framework::ExpandFileName(folder)))
-        return false;
-    const std::wstring folderW = AnsiToWide(folder);
-    const DWORD attr = GetFileAttributesW(folderW.c_str());
-    if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
-    DeleteMatching(folderW, AnsiToWide(Ext));
+    // Never the program's own folder, one that holds it or one inside it, however the path
+    // is spelt.
+    if (TouchesExeFolder(folder, framework::GetModuleFileNameText())) return false;
+    if (IsReparsePoint(folder)) return false;
+    // The walk uses the long form: a tree deeper than 260 characters goes as well.
+    DeleteMatching(LongPathForm(AnsiToWide(folder)), AnsiToWide(Ext));
     return true;
 }
 

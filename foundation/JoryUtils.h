@@ -15,6 +15,8 @@
 
 #include "framework/StringList.h"
 
+class TKLog;
+
 // ---------------------------------------------------------------------------------------------
 // Operating-system facts
 
@@ -94,8 +96,11 @@ std::string GetYamicsoftManagerVersion();
 // HKCU\SOFTWARE\Quillmark\<Name>. Silent on every failure.
 void ImportIniSettings(const std::string& Name, const std::string& IniFileName);
 // Copies the key's REG_SZ and REG_DWORD values into the file; true when every one of them
-// reached the file (false for a read-only, locked or unwritable file).
-bool ExportIniSettings(const std::string& Name, const std::string& IniFileName);
+// reached the file (false for a read-only, locked or unwritable file). A value that keeps
+// blanks at its ends or quotes around it is written in quotes, so that it reads back as
+// stored; one whose name or text cannot stand as one entry line (a line break, "=" in the
+// name...) is left out with an Error line in Log.
+bool ExportIniSettings(const std::string& Name, const std::string& IniFileName, TKLog* Log = nullptr);
 void DeleteProductSettingsKey(const std::string& Name);
 void WriteCompanyValue(const std::string& Name, const std::string& Data);
 void DeleteCompanyValue(const std::string& Name);
@@ -109,12 +114,17 @@ std::string GetDataFolder(const std::string& ExeFileName, const std::string& Nam
 std::string GetUserDataFolder(const std::string& Name);
 // Deletes the per-user data folder with all it holds; never the executable's folder (the
 // fall-back of GetDataFolder), nor a folder that holds the executable.
+// Refused as well when a link lies between the application-data folder and the data folder.
 bool DeleteDataFolder(const std::string& ExeFileName, const std::string& Name);
+// The same below a given application-data folder.
+bool DeleteDataFolderIn(const std::string& AppData, const std::string& ExeFileName, const std::string& Name);
 // Removes <AppData>\Quillmark when it has no subfolders (the system refuses while files remain).
 void RemoveCompanyDataFolderIfEmpty();
 // Deletes Folder's entries matching "*.<Ext>" (recursing into matching folders), read-only
-// ones included, then Folder itself. Refuses (false) a folder that holds the running
-// executable; never follows a junction or symbolic link out of the tree.
+// ones included, then Folder itself. Refuses (false) the running executable's folder, a
+// folder that holds it or lies inside it (compared where the file system puts them, so any
+// spelling of the path counts), and a folder that is a link; never follows a junction or
+// symbolic link out of the tree.
 bool DeleteFilesAndFolder(const std::string& Folder, const std::string& Ext);
 // Deletes the "*.SPK" entries of the program's VirtualStore shadow folder and the folder;
 // returns its path when it existed, else empty.

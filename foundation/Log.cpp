@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <string>
+#include <utility>
 
 #include "framework/SysUtils.h"
 
@@ -35,9 +37,26 @@ void TKLog::Add(const std::string& Msg, int32_t Level) {
     if (Level > 2) Level = 2;
     if (Level == 2) ++ErrorCount;
 
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    Lines->Insert(0, std::string(kLevelNames[Level]) + '\t' + FormatLogTimeStamp(now) + '\t' + Msg);
+    // The system clock's second (cheap to read) decides when the local stamp is made again;
+    // the zone's offset is whole minutes, so both seconds turn together.
+    FILETIME ft;
+    GetSystemTimeAsFileTime(&ft);
+    const int64_t second =
+        static_cast<int64_t>((static_cast<uint64_t>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime) / 10000000u);
+    // The time stamp of the second last written: formatted once a second, not once a line.
+    thread_local int64_t stampSecond = -1;
+    thread_local std::string stamp;
+    if (second != stampSecond) {
+        SYSTEMTIME now;
+        GetLocalTime(&now);
+        stamp = FormatLogTimeStamp(now);
+        stampSecond = second;
+    }
+    const char* const level = kLevelNames[Level];
+    std::string line;
+    line.reserve(std::char_traits<char>::length(level) + stamp.size() + Msg.size() + 2);
+    line.append(level).append(1, '\t').append(stamp).append(1, '\t').append(Msg);
+    Lines->Insert(0, std::move(line));
     if (Lines->Count() > MaxLines && Lines->Count() > 0) Lines->Delete(Lines->Count() - 1);
     if (Verbose) Save();
 }

@@ -230,6 +230,9 @@ bool FileExistsWide(const std::wstring& PathW) {
 }
 
 bool DirectoryExistsWide(const std::wstring& PathW) {
+    // "\\?\C:\" and "\\?\C:" are drive roots as well.
+    if (PathW.rfind(L"\\\\?\\", 0) == 0 && PathW.size() >= 6 && PathW.size() <= 7 && PathW[5] == L':')
+        return DirectoryExistsWide(PathW.substr(4));
     const size_t n = PathW.size();
     if ((n == 2 && PathW[1] == L':') || (n == 3 && PathW[1] == L':' && PathW[2] == L'\\')) {
         const char root[4] = {static_cast<char>(PathW[0] & 0xFF), ':', '\\', '\0'};
@@ -377,4 +380,15 @@ void ListFilesInFolder(const std::string& Folder, framework::TStringList& List) 
 
 void ListSubFolders(const std::string& Folder, framework::TStringList& List) {
     WalkFolder(Folder, Walk::SubFolders, std::string(), List);
+}
+
+std::string DegreeSignIn(UINT CodePage) {
+    const wchar_t sign = 0x00B0;
+    char buffer[8];
+    BOOL usedDefault = FALSE;
+    // The UTF pages refuse the default-character question.
+    const bool utf = CodePage == CP_UTF8 || CodePage == CP_UTF7;
+    const int n = WideCharToMultiByte(CodePage, 0, &sign, 1, buffer, sizeof buffer, nullptr, utf ? nullptr : &usedDefault);
+    if (n <= 0 || usedDefault) return std::string();
+    return std::string(buffer, n);
 }

@@ -45,6 +45,9 @@ std::string UrlEncode(const std::string& S);
 // The file name without its last extension ("a.tar.gz" -> "a.tar", ".ini" -> "").
 std::string ExtractFileBaseName(const std::string& Path);
 std::string BoolToYesNo(bool B);
+// The degree sign (U+00B0) in the code page (CP_ACP: the system's ANSI page), the page's best
+// fit where it has no sign of its own; empty when the page gives only its default character.
+std::string DegreeSignIn(UINT CodePage);
 int32_t IntMax(int32_t A, int32_t B);
 
 // File functions (wide paths).

@@ -11,13 +11,25 @@ namespace framework {
 namespace {
 
 // A double-NUL-terminated list from the profile service, grown until it fits.
-std::vector<std::string> ReadList(const char* section, const std::string& fileName) {
+enum class ListKind { Names, Sections, Lines };
+
+std::vector<std::string> ReadList(const char* section, const std::string& fileName,
+                                  ListKind kind = ListKind::Names) {
     std::vector<char> buffer(4096);
     for (;;) {
         const DWORD size = static_cast<DWORD>(buffer.size());
-        DWORD n = section ? GetPrivateProfileStringA(section, nullptr, "", buffer.data(), size,
-                                                     fileName.c_str())
-                          : GetPrivateProfileSectionNamesA(buffer.data(), size, fileName.c_str());
+        DWORD n = 0;
+        switch (kind) {
+            case ListKind::Names:
+                n = GetPrivateProfileStringA(section, nullptr, "", buffer.data(), size, fileName.c_str());
+                break;
+            case ListKind::Sections:
+                n = GetPrivateProfileSectionNamesA(buffer.data(), size, fileName.c_str());
+                break;
+            case ListKind::Lines:
+                n = GetPrivateProfileSectionA(section, buffer.data(), size, fileName.c_str());
+                break;
+        }
         if (n + 2 >= size && size < (1u << 26)) {
             buffer.resize(buffer.size() * 4);
             continue;
@@ -77,12 +89,17 @@ bool TIniFile::WriteInteger(const std::string& section, const std::string& ident
 
 void TIniFile::ReadSections(TStringList& list) const {
     list.Clear();
-    for (const std::string& name : ReadList(nullptr, fileName_)) list.Add(name);
+    for (const std::string& name : ReadList(nullptr, fileName_, ListKind::Sections)) list.Add(name);
 }
 
 void TIniFile::ReadSection(const std::string& section, TStringList& list) const {
     list.Clear();
     for (const std::string& name : ReadList(section.c_str(), fileName_)) list.Add(name);
+}
+
+void TIniFile::ReadSectionValues(const std::string& section, TStringList& list) const {
+    list.Clear();
+    for (const std::string& line : ReadList(section.c_str(), fileName_, ListKind::Lines)) list.Add(line);
 }
 
 bool TIniFile::SectionExists(const std::string& section) const {

@@ -34,6 +34,10 @@ public:
     // Replace List's contents with the section names / the entry names of Section, in file order.
     void ReadSections(TStringList& list) const;
     void ReadSection(const std::string& section, TStringList& list) const;
+    // Replace List's contents with the lines of Section as the profile service keeps them
+    // ("name=value", or the bare name of a line without "="; quotes around a value are not
+    // removed), in file order: one reading of the file for the whole section.
+    void ReadSectionValues(const std::string& section, TStringList& list) const;
     bool SectionExists(const std::string& section) const;
     bool ValueExists(const std::string& section, const std::string& ident) const;
 

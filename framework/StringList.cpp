@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "framework/Exception.h"
 #include "framework/SysUtils.h"
@@ -60,6 +61,15 @@ void TStringList::Insert(int index, const std::string& s, void* object) {
         items_.push_front({s, object});
     else
         items_.insert(items_.begin() + index, Item{s, object});
+}
+
+void TStringList::Insert(int index, std::string&& s, void* object) {
+    if (sorted_) throw Exception("Operation not allowed on sorted list");
+    if (index < 0 || index > Count()) throw Exception("List index out of bounds");
+    if (index == 0)
+        items_.push_front({std::move(s), object});
+    else
+        items_.insert(items_.begin() + index, Item{std::move(s), object});
 }
 
 void TStringList::Delete(int index) {

@@ -31,6 +31,7 @@ public:
     // duplicate was ignored. A duplicate under dupError raises framework::Exception.
     int Add(const std::string& s, void* object = nullptr);
     void Insert(int index, const std::string& s, void* object = nullptr);
+    void Insert(int index, std::string&& s, void* object = nullptr);
     void Delete(int index);
     void Clear() { items_.clear(); }
 

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -82,11 +83,25 @@ TEST_F(SettingsStore, FlagsAreStoredAsOneOrZero) {
     EXPECT_EQ(StoredType("MinSysTray"), static_cast<DWORD>(REG_SZ));
 }
 
-TEST_F(SettingsStore, AValueOfAnotherKindIsAnError) {
-    framework::TRegistry reg;
-    ASSERT_TRUE(reg.OpenKey(kSettingsKey, true));
-    reg.WriteInteger("MinSysTray", 1);
-    EXPECT_THROW(ReadSetting("MinSysTray"), framework::ERegistryException);
+// A value of another kind (a settings.ini may carry MinSysTray as a number) reads as the
+// default, never as an error that would stop the activation or the settings dialog.
+TEST_F(SettingsStore, AValueOfAnotherKindReadsAsTheDefault) {
+    const struct {
+        const char* kind;
+        std::function<void(framework::TRegistry&)> write;
+        std::string read;
+    } cases[] = {
+        {"DWORD", [](framework::TRegistry& r) { r.WriteInteger("MinSysTray", 1); }, ""},
+        {"binary", [](framework::TRegistry& r) { r.WriteBinaryData("MinSysTray", "1"); }, ""},
+        {"expandable text", [](framework::TRegistry& r) { r.WriteExpandString("MinSysTray", "1"); }, "1"},
+        {"text", [](framework::TRegistry& r) { r.WriteString("MinSysTray", "1"); }, "1"},
+    };
+    for (const auto& c : cases) {
+        framework::TRegistry reg;
+        ASSERT_TRUE(reg.OpenKey(kSettingsKey, true));
+        c.write(reg);
+        EXPECT_EQ(ReadSetting("MinSysTray"), c.read) << c.kind;
+    }
 }
 
 }  // namespace

@@ -265,6 +265,37 @@ TEST_F(MainDlgCommands, SettingsAppliesTheTraySettingHoweverTheDialogCloses) {
     EXPECT_FALSE(d.tray->Active()) << "applied after Close as well";
 }
 
+// A settings.ini that carries the tray setting as a number: it reads as its default (off),
+// the activation and the Settings command run, and OK stores it back as text.
+TEST_F(MainDlgCommands, ATraySettingOfTheWrongTypeReadsAsOffAndTheDialogStoresText) {
+    const std::string ini = IncludeTrailingPathDelimiter(ExtractFileDir(GetModuleFileNameText())) + "settings.ini";
+    ASSERT_TRUE(WriteFileBytes(ini, "[Settings_DWORD]\r\nMinSysTray=1\r\n"));
+    TMainDlg& d = Activated("current");
+    EXPECT_EQ(ReadSetting("MinSysTray"), "");
+    EXPECT_FALSE(d.tray->Active());
+    settings = std::make_unique<TSettingsDlg>(nullptr);
+    d.SettingsDlg = settings.get();
+
+    static int shownChecked;
+    shownChecked = -1;
+    SetTimer(nullptr, 0, 100, [](HWND, UINT, UINT_PTR id, DWORD) {
+        KillTimer(nullptr, id);
+        auto* s = dynamic_cast<TSettingsDlg*>(TWinControl::FromHandle(GetActiveWindow()));
+        if (!s) return;
+        shownChecked = s->minsystray_chk->Checked() ? 1 : 0;
+        SendMessageA(s->minsystray_chk->Handle(), BM_CLICK, 0, 0);
+        SendMessageA(s->ok_btn->Handle(), BM_CLICK, 0, 0);
+    });
+    Choose(*d.Settings1);
+    EXPECT_EQ(shownChecked, 0) << "the dialog showed, the box unticked";
+    EXPECT_EQ(ReadSetting("MinSysTray"), "1");
+    EXPECT_TRUE(d.tray->Active());
+    DWORD type = 0;
+    EXPECT_EQ(RegGetValueA(HKEY_CURRENT_USER, kSettingsKey, "MinSysTray", RRF_RT_ANY, &type, nullptr, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+}
+
 TEST_F(MainDlgCommands, TheLinkFileDecidesTheShopAddressOnlyWhenItIsAWebAddress) {
     TMainDlg& d = Activated("current");
     const std::string shop = MakerPeerBase("current") + "/voltatlas/index.php";

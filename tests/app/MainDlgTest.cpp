@@ -369,6 +369,59 @@ TEST_F(MainDlgTest, AQueryThatRaisesShowsNoBatteryAtMostOnceAndTouchesNothing) {
     EXPECT_FALSE(d.ShowNoBatteryOnce);
 }
 
+// The refresh timer keeps ticking inside the "No battery" box's modal loop: such a tick must
+// not open a second box. The boxes are answered here, after one tick of the window's own
+// timer handler has run inside the first box.
+namespace nested {
+TMainDlg* dlg = nullptr;
+bool ticked = false;
+std::vector<HWND> answered;
+std::vector<std::string> texts;
+
+BOOL CALLBACK CollectBox(HWND wnd, LPARAM param) {
+    char cls[32] = {};
+    GetClassNameA(wnd, cls, sizeof cls);
+    if (lstrcmpA(cls, "#32770") == 0 && IsWindowVisible(wnd) &&
+        std::find(answered.begin(), answered.end(), wnd) == answered.end())
+        reinterpret_cast<std::vector<HWND>*>(param)->push_back(wnd);
+    return TRUE;
+}
+
+void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
+    std::vector<HWND> boxes;
+    EnumThreadWindows(GetCurrentThreadId(), CollectBox, reinterpret_cast<LPARAM>(&boxes));
+    if (boxes.empty()) return;
+    if (!ticked) {
+        ticked = true;
+        dlg->TmrTimer(dlg->Tmr.get());  // as the window's timer would, from the box's loop
+        return;
+    }
+    for (HWND box : boxes) {
+        char text[256] = {};
+        GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+        texts.push_back(text);
+        answered.push_back(box);
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+    }
+}
+}  // namespace nested
+
+TEST_F(MainDlgTest, ATickInsideTheNoBatteryBoxOpensNoSecondOne) {
+    driver.batteries = {FullBattery("\\\\?\\battery#1")};
+    TMainDlg& d = Activated();
+    driver.batteries[0].tagThrows = true;
+    nested::dlg = &d;
+    nested::ticked = false;
+    nested::answered.clear();
+    nested::texts.clear();
+    const UINT_PTR timer = SetTimer(nullptr, 0, 10, nested::Tick);
+    d.RefreshBattery();
+    KillTimer(nullptr, timer);
+    EXPECT_TRUE(nested::ticked);
+    EXPECT_EQ(nested::texts, std::vector<std::string>{"No battery"});
+    EXPECT_FALSE(d.ShowNoBatteryOnce);
+}
+
 TEST_F(MainDlgTest, AnExceptionDuringATickIsLoggedAndTheTimerRuns) {
     driver.batteries = {FullBattery("\\\\?\\battery#1")};
     TMainDlg& d = Activated();

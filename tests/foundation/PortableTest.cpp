@@ -4,10 +4,14 @@
 
 #include <cstdlib>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "FoundationTestUtil.h"
 #include "components/KitSysUtils.h"
 #include "foundation/JoryUtils.h"
+#include "foundation/Log.h"
+#include "framework/IniFile.h"
 #include "framework/Handles.h"
 #include "framework/Registry.h"
 #include "framework/SysUtils.h"
@@ -132,6 +136,98 @@ TEST_F(PortableSettings, ExportWritesStringsAndDWordsAndReimportsTheSame) {
     EXPECT_EQ(reg.ReadInteger("Max"), -1);
     EXPECT_FALSE(reg.ValueExists("Exp"));
     EXPECT_FALSE(reg.ValueExists("Bin"));
+}
+
+// Every string comes back as stored, or not at all (with an Error line): a line break must
+// not make an entry of its own, the profile service's trimming and quote removal must not
+// change a value.
+TEST_F(PortableSettings, StringsRoundTripExactlyOrAreLeftOut) {
+    const struct {
+        const char* name;
+        std::string value;
+        bool kept;
+    } cases[] = {
+        {"Plain", "1", true},
+        {"CrLf", "a\r\nMinSysTray2=evil", false},
+        {"Lf", "a\n[Settings_DWORD]\nEvil=1", false},
+        {"Cr", "a\rb", false},
+        {"Leading", "  lead", true},
+        {"Trailing", "trail  ", true},
+        {"Tabs", "\tboth\t", true},
+        {"OnlyBlanks", "   ", true},
+        {"Quoted", "\"quoted\"", true},
+        {"SingleQuoted", "'single'", true},
+        {"HalfQuoted", "\"half", true},
+        {"QuotedBlanks", "\" x \"", true},
+        {"Inner", "a \"b\" = c", true},
+        {"Empty", "", true},
+        {"bad=name", "x", false},
+        {"line\r\nName", "x", false},
+        {" LeadingName", "x", false},
+        {"[Section", "x", false},
+    };
+    {
+        TRegistry reg;
+        ASSERT_TRUE(reg.OpenKey(kProductKey, true));
+        for (const auto& c : cases) reg.WriteString(c.name, c.value);
+        reg.WriteInteger("Number", 5);
+    }
+    TempDir dir;
+    {
+        TKLog log(dir.File("export.log"), false, 100, false);
+        ASSERT_TRUE(ExportIniSettings(kProduct, dir.File("settings.ini"), &log));
+        int leftOut = 0;
+        for (const auto& c : cases) leftOut += c.kept ? 0 : 1;
+        EXPECT_EQ(log.ErrorCount, leftOut);
+    }
+    std::string text;
+    ASSERT_TRUE(framework::ReadFileBytes(dir.File("settings.ini"), text));
+    EXPECT_EQ(text.find("evil"), std::string::npos) << text;
+    EXPECT_EQ(text.find("Evil"), std::string::npos) << text;
+
+    DeleteProductSettingsKey(kProduct);
+    ImportIniSettings(kProduct, dir.File("settings.ini"));
+    TRegistry reg(HKEY_CURRENT_USER, KEY_READ);
+    ASSERT_TRUE(reg.OpenKey(kProductKey, false));
+    framework::TStringList names;
+    reg.GetValueNames(names);
+    int kept = 0;
+    for (const auto& c : cases) {
+        if (!c.kept) {
+            EXPECT_FALSE(reg.ValueExists(c.name)) << c.name;
+            continue;
+        }
+        ++kept;
+        ASSERT_TRUE(reg.ValueExists(c.name)) << c.name << "\n" << text;
+        EXPECT_EQ(reg.ReadString(c.name), c.value) << c.name << "\n" << text;
+    }
+    EXPECT_EQ(reg.ReadInteger("Number"), 5);
+    EXPECT_EQ(names.Count(), kept + 1) << "no entry the key never held:\n" << text;
+}
+
+// The file holds what a hand or another program may write: blanks around names and values,
+// a name twice (the first counts), a line without "=", quotes and hexadecimal numbers.
+TEST_F(PortableSettings, ImportReadsEntriesAsTheProfileServiceDoes) {
+    TempDir dir;
+    ASSERT_TRUE(framework::WriteFileBytes(dir.File("settings.ini"),
+                                          "[Settings]\r\n  Spaced  =  value  \r\nTwice=first\r\ntwice=second\r\n"
+                                          "Bare\r\nQuoted=\"  in quotes \"\r\nSingle='x'\r\n"
+                                          "[Settings_DWORD]\r\nHex = 0x20\r\nDec=-2\r\nBad=1x\r\n"));
+    ImportIniSettings(kProduct, dir.File("settings.ini"));
+    const framework::TIniFile ini(dir.File("settings.ini"));
+    TRegistry reg(HKEY_CURRENT_USER, KEY_READ);
+    ASSERT_TRUE(reg.OpenKey(kProductKey, false));
+    framework::TStringList listed;
+    ini.ReadSection("Settings", listed);
+    for (const char* name : {"Spaced", "Twice", "Bare", "Quoted", "Single"}) {
+        EXPECT_EQ(reg.ValueExists(name), listed.IndexOf(name) >= 0) << name;
+        if (reg.ValueExists(name)) EXPECT_EQ(reg.ReadString(name), ini.ReadString("Settings", name, "?")) << name;
+    }
+    EXPECT_EQ(reg.ReadString("Twice"), "first");
+    EXPECT_EQ(reg.ReadString("Quoted"), "  in quotes ");
+    for (const char* name : {"Hex", "Dec", "Bad"})
+        EXPECT_EQ(reg.ReadInteger(name), ini.ReadInteger("Settings_DWORD", name, 0)) << name;
+    EXPECT_EQ(reg.ReadInteger("Hex"), 32);
 }
 
 TEST_F(PortableSettings, ExportOfOnlyOtherKindsWritesNoSection) {
@@ -371,41 +467,136 @@ TEST(DeleteFiles, LinksIntoOtherTreesAreNotFollowed) {
     for (const char* link : {"\\dirlink", "\\emptylink", "\\filelink"}) footest::RemoveUnixLink(f + link);
 }
 
+// The spellings of one existing folder that the file system resolves to the same place: as
+// given, "\\?\" before it, its 8.3 form, and the same folder through Wine's drive Z:.
+std::vector<std::pair<std::string, std::string>> Spellings(const std::string& folder) {
+    std::vector<std::pair<std::string, std::string>> result{{"as given", folder}, {"\\\\?\\", "\\\\?\\" + folder}};
+    char shortPath[MAX_PATH];
+    const DWORD n = GetShortPathNameA(folder.c_str(), shortPath, sizeof shortPath);
+    if (n > 0 && n < sizeof shortPath && !framework::SameText(shortPath, folder)) result.push_back({"8.3", shortPath});
+    std::string unix = footest::UnixPath(folder);
+    if (!unix.empty() && unix[0] == '/' && GetDriveTypeA("Z:\\") > DRIVE_NO_ROOT_DIR) {
+        for (char& c : unix)
+            if (c == '/') c = '\\';
+        if (framework::DirectoryExists("Z:" + unix)) result.push_back({"drive Z:", "Z:" + unix});
+    }
+    return result;
+}
+
 // The guard of the running program's folder is shown by a copy of this test program, run
-// from a folder of its own, that tries to delete that folder and the one above it.
+// from a folder of its own, that tries to delete that folder and the one above it, spelt in
+// every way that reaches them. The folder's long name with a blank gives it an 8.3 twin.
 TEST(DeleteFiles, TheRunningProgramsFolderIsRefused) {
     if (std::getenv("VA_DELETE_OWN_FOLDER")) {
         const std::string own = framework::ExtractFilePath(framework::GetModuleFileNameText());
-        EXPECT_FALSE(DeleteFilesAndFolder(own, "*"));
-        EXPECT_FALSE(DeleteFilesAndFolder(framework::ExtractFilePath(framework::ExcludeTrailingPathDelimiter(own)), "*"));
+        const std::string above = framework::ExtractFilePath(framework::ExcludeTrailingPathDelimiter(own));
+        for (const std::string& folder : {own, above}) {
+            const auto spellings = Spellings(folder);
+            if (folder == own) EXPECT_EQ(spellings.size(), 4u) << folder << ": some spelling is missing here";
+            for (const auto& [how, path] : spellings) {
+                EXPECT_FALSE(DeleteFilesAndFolder(path, "*")) << how << ": " << path;
+                EXPECT_FALSE(DeleteFilesAndFolder(path + "\\", "*")) << how << ": " << path;
+            }
+        }
         return;
     }
     TempDir dir;
-    const std::string folder = dir.File("program");
+    const std::string folder = dir.File("portable folder");
     ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
     const std::string copy = folder + "\\copy.exe";
     ASSERT_TRUE(CopyFileA(framework::GetModuleFileNameText().c_str(), copy.c_str(), FALSE));
     ASSERT_TRUE(framework::WriteFileBytes(folder + "\\beside.txt", "x"));
     ASSERT_TRUE(framework::WriteFileBytes(dir.File("above.txt"), "x"));
 
-    std::string command = "\"" + copy + "\" --gtest_filter=DeleteFiles.TheRunningProgramsFolderIsRefused";
-    SetEnvironmentVariableA("VA_DELETE_OWN_FOLDER", "1");
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    const BOOL started = CreateProcessA(copy.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                        folder.c_str(), &si, &pi);
-    SetEnvironmentVariableA("VA_DELETE_OWN_FOLDER", nullptr);
-    ASSERT_TRUE(started) << GetLastError();
-    ASSERT_EQ(WaitForSingleObject(pi.hProcess, 60000), WAIT_OBJECT_0);
-    DWORD code = 1;
-    GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    EXPECT_EQ(code, 0u);
-    EXPECT_TRUE(FileExists(copy));
-    EXPECT_TRUE(FileExists(folder + "\\beside.txt"));
-    EXPECT_TRUE(FileExists(dir.File("above.txt")));
+    // Started through the 8.3 form of its folder, as a user's shortcut may do.
+    char shortCopy[MAX_PATH];
+    ASSERT_GT(GetShortPathNameA(copy.c_str(), shortCopy, sizeof shortCopy), 0u);
+    for (const std::string& exe : {copy, std::string(shortCopy), "\\\\?\\" + copy}) {
+        std::string command = "\"" + exe + "\" --gtest_filter=DeleteFiles.TheRunningProgramsFolderIsRefused";
+        SetEnvironmentVariableA("VA_DELETE_OWN_FOLDER", "1");
+        STARTUPINFOA si{};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi{};
+        const BOOL started = CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                            folder.c_str(), &si, &pi);
+        SetEnvironmentVariableA("VA_DELETE_OWN_FOLDER", nullptr);
+        ASSERT_TRUE(started) << exe << ": " << GetLastError();
+        ASSERT_EQ(WaitForSingleObject(pi.hProcess, 60000), WAIT_OBJECT_0);
+        DWORD code = 1;
+        GetExitCodeProcess(pi.hProcess, &code);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+        EXPECT_EQ(code, 0u) << exe;
+        EXPECT_TRUE(FileExists(copy)) << exe;
+        EXPECT_TRUE(FileExists(folder + "\\beside.txt")) << exe;
+        EXPECT_TRUE(FileExists(dir.File("above.txt"))) << exe;
+    }
+}
+
+// A data folder that the file system puts at, above or inside the executable's folder is
+// left alone whatever the spelling of the executable's path.
+TEST(DeleteFiles, DataFolderReachingTheExecutableIsRefused) {
+    TempDir dir;
+    const std::string appData = dir.File("AppData Roaming");
+    const std::string data = appData + "\\Quillmark\\VaTestInside Folder\\";
+    ASSERT_TRUE(framework::ForceDirectories(data + "bin folder"));
+    const std::string exe = data + "bin folder\\VoltAtlas.exe";
+    ASSERT_TRUE(framework::WriteFileBytes(exe, "MZ"));
+    ASSERT_TRUE(framework::WriteFileBytes(data + "VaTestInside Folder.log", "log"));
+    for (const auto& [how, exeFolder] : Spellings(framework::ExtractFilePath(exe))) {
+        EXPECT_FALSE(DeleteDataFolderIn(appData, exeFolder + "VoltAtlas.exe", "VaTestInside Folder")) << how;
+        EXPECT_TRUE(FileExists(exe)) << how;
+        EXPECT_TRUE(FileExists(data + "VaTestInside Folder.log")) << how;
+    }
+}
+
+// A link between the application-data folder and the data folder: the company folder leads
+// to the folder that holds the program's folder (named like the product), or to somebody
+// else's files. Neither is deleted.
+TEST(DeleteFiles, LinkAboveTheDataFolderIsNotFollowed) {
+    TempDir dir;
+    const std::string appData = dir.File("AppData");
+    const std::string apps = dir.File("Apps");
+    const std::string other = dir.File("Other");
+    for (const std::string& d : {appData, apps, apps + "\\VaTestLinked", other, other + "\\VaTestLinked"})
+        ASSERT_TRUE(CreateDirectoryA(d.c_str(), nullptr)) << d;
+    const std::string exe = apps + "\\VaTestLinked\\VoltAtlas.exe";
+    ASSERT_TRUE(framework::WriteFileBytes(exe, "MZ"));
+    ASSERT_TRUE(framework::WriteFileBytes(apps + "\\VaTestLinked\\beside.txt", "x"));
+    ASSERT_TRUE(framework::WriteFileBytes(other + "\\VaTestLinked\\letter.txt", "x"));
+    const std::string company = appData + "\\Quillmark";
+
+    for (const std::string& target : {apps, other}) {
+        if (!footest::MakeUnixSymlink(target, company)) GTEST_SKIP() << "no Unix symbolic links here";
+        EXPECT_FALSE(DeleteDataFolderIn(appData, exe, "VaTestLinked")) << target;
+        footest::RemoveUnixLink(company);
+        EXPECT_TRUE(FileExists(exe)) << target;
+        EXPECT_TRUE(FileExists(apps + "\\VaTestLinked\\beside.txt")) << target;
+        EXPECT_TRUE(FileExists(other + "\\VaTestLinked\\letter.txt")) << target;
+    }
+    // A real company folder: the data folder goes.
+    ASSERT_TRUE(framework::ForceDirectories(company + "\\VaTestLinked"));
+    ASSERT_TRUE(framework::WriteFileBytes(company + "\\VaTestLinked\\VaTestLinked.log", "log"));
+    EXPECT_TRUE(DeleteDataFolderIn(appData, exe, "VaTestLinked"));
+    EXPECT_FALSE(Exists(company + "\\VaTestLinked"));
+}
+
+// A tree deeper than the 260 characters of plain paths goes with the rest.
+TEST(DeleteFiles, TreeBeyondTheShortPathLimitGoes) {
+    TempDir dir;
+    std::wstring path = L"\\\\?\\" + framework::AnsiToWide(dir.File("deep"));
+    ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr));
+    while (path.size() < 400) {
+        path += L"\\" + std::wstring(40, L'd');
+        ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr)) << GetLastError();
+    }
+    {
+        framework::UniqueHandle leaf(CreateFileW((path + L"\\leaf.txt").c_str(), GENERIC_WRITE, 0, nullptr,
+                                                 CREATE_NEW, FILE_ATTRIBUTE_READONLY, nullptr));
+        ASSERT_TRUE(leaf.valid());
+    }
+    EXPECT_TRUE(DeleteFilesAndFolder(dir.File("deep"), "*"));
+    EXPECT_FALSE(Exists(dir.File("deep")));
 }
 
 // ---------------------------------------------------------------------------------------------

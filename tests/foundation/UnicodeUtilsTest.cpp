@@ -157,6 +157,10 @@ TEST(UnicodeFiles, ExistenceTests) {
         {L"C:", true, false},
         {L"C:\\", true, false},
         {L"c:", true, false},
+        {L"\\\\?\\C:\\", true, false},
+        {L"\\\\?\\C:", true, false},
+        {L"\\\\?\\" + std::wstring(1, wchar_t(missing)) + L":\\", false, false},
+        {L"\\\\?\\" + folder, true, false},
         {std::wstring(1, wchar_t(missing)) + L":", false, false},  // GetDriveTypeA answers 1: no root
         {std::wstring(1, wchar_t(missing)) + L":\\", false, false},
         {folder, true, false},
@@ -312,6 +316,20 @@ TEST_F(UnicodeWalkers, ALinkBackUpTheTreeIsNotFollowed) {
     FindFilesByExtTree(dir_.Path(), ".exe", list);
     footest::RemoveUnixLink(P("sub\\loop"));
     EXPECT_EQ(Sorted(list), (std::vector<std::string>{P("a.EXE"), P("sub\\b.exe"), P("sub\\deeper\\c.Exe")}));
+}
+
+// The degree sign of " °C" is the code page's own, not the Western byte 0xB0 (a katakana
+// mark in the Japanese page).
+TEST(DegreeSign, IsTheCodePagesOwn) {
+    const struct {
+        UINT page;
+        const char* sign;
+    } cases[] = {
+        {1252, "\xB0"}, {1251, "\xB0"}, {1253, "\xB0"}, {932, "\x81\x8B"}, {936, "\xA1\xE3"},
+        {949, "\xA1\xC6"}, {437, "\xF8"}, {CP_UTF8, "\xC2\xB0"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(DegreeSignIn(c.page), c.sign) << c.page;
+    EXPECT_EQ(DegreeSignIn(CP_ACP), DegreeSignIn(GetACP()));
 }
 
 }  // namespace
