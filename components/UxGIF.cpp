@@ -228,13 +228,17 @@ TLzwDecoded LzwDecode(const std::string& raw, std::vector<uint8_t>& out, size_t 
     const auto* in = reinterpret_cast<const uint8_t*>(codes.data());
     const size_t inSize = codes.size();
 
-    // Each entry is a string already in the output: where it starts and how long it is.
-    // A new entry is the previous string plus the first value of the next, which the output
-    // holds right after the previous string, so it needs no chain walk.
-    std::vector<size_t> where(4096);
-    std::vector<uint16_t> length(4096);
-    uint8_t* const o = out.data();
+    // Each entry is a string already written: where it starts and how long it is. A new
+    // entry is the previous string plus the first value of the next, which the output holds
+    // right after the previous string, so it needs no chain walk. Single values point into
+    // a table of their own, so every code is one copy.
     const int clear = 1 << codeSize, end = clear + 1;
+    uint8_t literals[512 + 8];
+    for (int i = 0; i < 512 + 8; ++i) literals[i] = static_cast<uint8_t>(i);
+    std::vector<const uint8_t*> where(4096);
+    std::vector<uint16_t> length(4096);
+    for (int c = 0; c < clear; ++c) where[static_cast<size_t>(c)] = literals + c, length[static_cast<size_t>(c)] = 1;
+    uint8_t* const o = out.data();
     int width = codeSize + 1, next = end + 1, old = -1;
     uint32_t mask = (1u << width) - 1;
     size_t oldAt = 0, pos = 0;
@@ -244,51 +248,52 @@ TLzwDecoded LzwDecode(const std::string& raw, std::vector<uint8_t>& out, size_t 
     size_t at = 0;
     while (pos < count) {
         if (bits < width) {
-            while (bits <= 56 && at < inSize) {
-                acc |= static_cast<uint64_t>(in[at++]) << bits;
-                bits += 8;
+            if (inSize - at >= 8) {
+                // Eight bytes at once; the bits above the count are the bytes that follow,
+                // so loading them again later ORs in the same values.
+                uint64_t next8;
+                std::memcpy(&next8, in + at, 8);
+                acc |= next8 << bits;
+                at += static_cast<size_t>((63 - bits) >> 3);
+                bits |= 56;
+            } else {
+                while (bits <= 56 && at < inSize) {
+                    acc |= static_cast<uint64_t>(in[at++]) << bits;
+                    bits += 8;
+                }
+                if (bits < width) break;  // the data ran out
             }
-            if (bits < width) break;  // the data ran out
         }
-        int code = static_cast<int>(acc & mask);
+        const int code = static_cast<int>(acc & mask);
         acc >>= width;
         bits -= width;
-        if (code == clear) {
+        size_t len;
+        if (code < next && code != clear && code != end) {
+            len = length[static_cast<size_t>(code)];
+            const uint8_t* from = where[static_cast<size_t>(code)];
+            uint8_t* to = o + pos;
+            // The source ends before pos, so steps past its end only copy values that are
+            // overwritten later.
+            for (size_t k = 0; k < len; k += 8) std::memcpy(to + k, from + k, 8);
+        } else if (code == clear) {
             width = codeSize + 1, next = end + 1, old = -1;
             mask = (1u << width) - 1;
             continue;
-        }
-        if (code == end) {
+        } else if (code == end) {
             r.Ended = true;
             break;
-        }
-        size_t len;
-        if (code < clear) {
-            o[pos] = static_cast<uint8_t>(code);
-            len = 1;
         } else if (old < 0 || code > next) {
             // A table code before any entry exists, or beyond the next free one.
             r.Corrupt = true;
             break;
-        } else if (code == next) {
+        } else {
             // The entry being made: the previous string and its own first value.
-            if (next >= 4096) {
-                r.Corrupt = true;
-                break;
-            }
             std::memcpy(o + pos, o + oldAt, static_cast<size_t>(oldLength));
             o[pos + static_cast<size_t>(oldLength)] = o[oldAt];
             len = static_cast<size_t>(oldLength) + 1;
-        } else {
-            len = length[static_cast<size_t>(code)];
-            const uint8_t* from = o + where[static_cast<size_t>(code)];
-            uint8_t* to = o + pos;
-            // The source ends before pos, so forward steps past its end only copy values
-            // later overwritten.
-            for (size_t k = 0; k < len; k += 8) std::memcpy(to + k, from + k, 8);
         }
         if (old >= 0 && next < 4096) {
-            where[static_cast<size_t>(next)] = oldAt;
+            where[static_cast<size_t>(next)] = o + oldAt;
             length[static_cast<size_t>(next)] = static_cast<uint16_t>(oldLength + 1);
             if (++next == (1 << width) && width < 12) {
                 ++width;
