@@ -527,6 +527,45 @@ TEST(UxGIF, LzwDecodeReadsBackWhatLzwEncodeWrites) {
     EXPECT_TRUE(LzwDecode(kCodeTooHigh, out, 4).Corrupt);
 }
 
+// Codes as another encoder may write them: after the table is full it goes on with 12-bit
+// codes and no Clear (a deferred clear). Code size 2: only single values 0..3, so entry k
+// holds the values of codes k - 6 and k - 5 after the Clear.
+TEST(UxGIF, LzwDecodeGoesOnWithAFullTable) {
+    std::vector<uint8_t> values;
+    std::string bytes;
+    uint32_t acc = 0;
+    int bits = 0, width = 3, next = 6;
+    auto put = [&](int code) {
+        acc |= static_cast<uint32_t>(code) << bits;
+        for (bits += width; bits >= 8; bits -= 8, acc >>= 8) bytes += static_cast<char>(acc & 255);
+    };
+    put(4);  // Clear
+    for (int j = 0; j < 4200; ++j) {
+        const int v = (j * 7 + j / 5) & 3;
+        put(v);
+        values.push_back(static_cast<uint8_t>(v));
+        if (j >= 1 && next < 4096 && ++next == (1 << width) && width < 12) ++width;
+    }
+    ASSERT_EQ(width, 12);
+    put(4095);  // the last entry: the values of codes 4089 and 4090
+    values.push_back(values[4089]);
+    values.push_back(values[4090]);
+    put(5);  // End
+    if (bits) bytes += static_cast<char>(acc & 255);
+    std::string raw(1, '\x02');
+    for (size_t at = 0; at < bytes.size(); at += 255) {
+        const size_t n = std::min<size_t>(255, bytes.size() - at);
+        raw += static_cast<char>(n) + bytes.substr(at, n);
+    }
+    raw += '\0';
+    std::vector<uint8_t> out;
+    const TLzwDecoded d = LzwDecode(raw, out, values.size() + 10);
+    EXPECT_FALSE(d.Corrupt);
+    EXPECT_TRUE(d.Ended);
+    ASSERT_EQ(d.Pixels, values.size());
+    EXPECT_TRUE(std::equal(values.begin(), values.end(), out.begin()));
+}
+
 // ---- copies, damage in later frames ----
 
 // Entry i of the test tables: saturated, no two alike, none grey.
