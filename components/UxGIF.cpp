@@ -397,7 +397,8 @@ int TUxGIFFrame::Height() const {
 
 void TUxGIFFrame::Read(const std::string& data, size_t& pos, std::vector<std::unique_ptr<TExtension>> extensions) {
     Reader r{data, pos};
-    auto item = std::make_shared<TGIFItem>();
+    // A frame being read is new: its own item is still unshared.
+    auto item = item_.use_count() == 1 ? item_ : std::make_shared<TGIFItem>();
     item->BitsPerPixel = item_->BitsPerPixel;
     try {
         Origin.x = r.Word();

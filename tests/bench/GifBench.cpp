@@ -1,6 +1,8 @@
 // Decoding large animated GIFs: our decoder (parse, then every frame to its bitmap) against
 // the system's own GIF decoder (WIC, windowscodecs.dll: every frame's pixels copied out), on
-// the same files in the same process. Prints the median times and their ratio.
+// the same files in the same process. Prints the median times and their ratio. Then a file of
+// 45,000 tiny frames whose transparent colours must be made unique, against the same file
+// with unique ones.
 #include <windows.h>
 #include <shlwapi.h>
 #include <wincodec.h>
