@@ -72,6 +72,7 @@ void TUxIconFrame::Assign(const TUxIconFrame& source) {
     IsIcon = source.IsIcon;
     HotSpotX = source.HotSpotX;
     HotSpotY = source.HotSpotY;
+    EntryHotSpots = source.EntryHotSpots;
     Rate = source.Rate;
 }
 
@@ -223,6 +224,7 @@ TUxIconFrame* TUxAni::Frames(int i) {
     result_.IsIcon = src.IsIcon;
     result_.HotSpotX = src.HotSpotX;
     result_.HotSpotY = src.HotSpotY;
+    result_.EntryHotSpots = src.EntryHotSpots;
     result_.Rate = rates_.empty() ? header_.JifRate
                    : static_cast<size_t>(i) < rates_.size() ? rates_[static_cast<size_t>(i)]
                                                             : header_.JifRate;
@@ -312,18 +314,22 @@ bool TUxAni::ReadImage(const std::string& chunk) {
     for (int i = 0; i < count; ++i) {
         const size_t entry = 6 + 16u * i;
         const uint32_t bytes = U32(chunk, entry + 8), offset = U32(chunk, entry + 12);
+        int bits = 0;
         if (offset <= chunk.size() && bytes <= chunk.size() - offset && bytes >= sizeof(BITMAPINFOHEADER)) {
             BITMAPINFOHEADER bih;
             std::memcpy(&bih, chunk.data() + offset, sizeof bih);
             if (bih.biSize >= sizeof bih) {
-                const int bits = bih.biBitCount * std::max<int>(1, bih.biPlanes);
+                bits = bih.biBitCount * std::max<int>(1, bih.biPlanes);
                 const int colors = bits == 1 ? 2 : bits == 4 ? 16 : bits == 8 ? 256 : 0;
                 sourceColorCount_ = std::max(sourceColorCount_, colors);
             }
         }
-        if (i == 0) {
-            frame->HotSpotX = U16(chunk, entry + 4);
-            frame->HotSpotY = U16(chunk, entry + 6);
+        if (!frame->IsIcon) {
+            // A cursor entry holds its hot spot where an icon entry holds planes and bit
+            // count: keep the hot spot, and give the icon loader the real depth.
+            frame->EntryHotSpots.push_back(POINT{U16(chunk, entry + 4), U16(chunk, entry + 6)});
+            PutU16(file, entry + 4, 1);
+            PutU16(file, entry + 6, static_cast<uint16_t>(std::clamp(bits, 0, 0xFFFF)));
         }
     }
     try {
@@ -337,6 +343,11 @@ bool TUxAni::ReadImage(const std::string& chunk) {
     if (frame->IsIcon) {
         frame->HotSpotX = frame->Icon->Width() / 2;
         frame->HotSpotY = frame->Icon->Height() / 2;
+    } else {
+        // The hot spot of the image the icon shows.
+        const int shown = std::max(0, frame->Icon->ImageIndex());
+        frame->HotSpotX = frame->EntryHotSpots[static_cast<size_t>(shown)].x;
+        frame->HotSpotY = frame->EntryHotSpots[static_cast<size_t>(shown)].y;
     }
     frame->Rate = header_.JifRate;
     images_.push_back(std::move(frame));
@@ -454,13 +465,18 @@ void TUxAni::SaveToStream(TStream& stream) {
         TMemoryStream s;
         image->Icon->SaveToStream(s);
         std::string file = s.Bytes();
-        // A cursor stays a cursor: type 2, its hot spot in every directory entry.
+        // A cursor stays a cursor: type 2, each directory entry with its own hot spot; the
+        // image shown has the frame's (an icon made from a handle has that entry only).
         if (!image->IsIcon && file.size() >= 6) {
             PutU16(file, 2, 2);
             const uint16_t count = U16(file, 4);
+            const int shown = image->Icon->ImageIndex();
+            const bool own = image->EntryHotSpots.size() == count;
             for (size_t i = 0; i < count && 6 + 16 * (i + 1) <= file.size(); ++i) {
-                PutU16(file, 6 + 16 * i + 4, static_cast<uint16_t>(image->HotSpotX));
-                PutU16(file, 6 + 16 * i + 6, static_cast<uint16_t>(image->HotSpotY));
+                POINT spot{image->HotSpotX, image->HotSpotY};
+                if (own && static_cast<int>(i) != shown) spot = image->EntryHotSpots[i];
+                PutU16(file, 6 + 16 * i + 4, static_cast<uint16_t>(spot.x));
+                PutU16(file, 6 + 16 * i + 6, static_cast<uint16_t>(spot.y));
             }
         }
         const size_t c = w.Open("icon");

@@ -25,7 +25,10 @@ public:
 
     std::shared_ptr<framework::TIcon> Icon;
     bool IsIcon = true;
+    // The hot spot of the image shown.
     int32_t HotSpotX = 0, HotSpotY = 0;
+    // A cursor file's hot spot of every directory entry, in file order.
+    std::vector<POINT> EntryHotSpots;
     uint32_t Rate = 0;
 };
 

@@ -358,10 +358,9 @@ HGLOBAL CreatePackedDIB(HBITMAP bitmap, HPALETTE palette, TPixelFormat format) {
     if (!bitmap) throw EInvalidGraphic("Image bitmap incorrecte");
     BITMAPINFOHEADER ih;
     InitializeBitmapInfoHeader(bitmap, ih, format);
-    if (ih.biBitCount > 8 && ih.biBitCount != 24) {
-        // GetDIBits fills 16 and 32-bit rows as plain RGB.
-        ih.biCompression = BI_RGB;
-    }
+    // The header came from the source, whose compression may be bit fields (16 and 32-bit
+    // sections); the rows asked for here are always plain RGB.
+    ih.biCompression = BI_RGB;
     const int info = InfoSize(ih.biBitCount, ih.biCompression);
     const SIZE_T total = sizeof(BITMAPFILEHEADER) + info + ih.biSizeImage;
     GlobalBlock block(GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, total));

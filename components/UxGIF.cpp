@@ -23,10 +23,10 @@ const uint8_t kLabels[] = {0xF9, 0x01, 0xFF, 0xFE};  // by TGIFExtensionType
 const char* const kLoopIds[] = {"NETSCAPE2.0", "ANIMEXTS1.0"};
 
 // A decoded frame may cover at most this many pixels without further thought; beyond it
-// the raw data must be able to describe the area (one 12-bit code yields at most 4096
-// pixels, and codes are at least 3 bits), so a tiny file never asks for a huge bitmap.
+// the codes must be able to fill the area. A code of w bits names an entry below 2^w,
+// whose string is shorter than 2^w values, and 2^w / w grows with w: 4096 values per 12
+// bits is the most any code data can give.
 constexpr int64_t kFreeArea = int64_t{1} << 20;
-constexpr int64_t kPixelsPerDataByte = 8 * 4096 / 3;
 
 int BitsForCount(int count) {
     int bits = 1;
@@ -149,6 +149,8 @@ private:
 
 constexpr int kHashSize = 17777;
 
+}  // namespace
+
 void LzwEncode(const std::vector<uint8_t>& px, int bpp, std::string& out) {
     const int initBits = bpp == 1 ? 3 : bpp + 1;
     out.push_back(static_cast<char>(initBits - 1));
@@ -201,6 +203,115 @@ void LzwEncode(const std::vector<uint8_t>& px, int bpp, std::string& out) {
     w.Put(end, width);
     w.Finish();
 }
+
+TLzwDecoded LzwDecode(const std::string& raw, std::vector<uint8_t>& out, size_t count) {
+    TLzwDecoded r;
+    // Every string is written whole, so up to one string (at most 4096 values) may land
+    // beyond count; copies also run in 8-byte steps.
+    out.assign(count + 4096 + 16, 0);
+    if (raw.empty() || count == 0) return r;
+    int codeSize = static_cast<uint8_t>(raw[0]);
+    if (codeSize < 2 || codeSize > 9) {
+        r.Corrupt = true;
+        codeSize = std::clamp(codeSize, 2, 9);
+    }
+    // The sub-blocks joined.
+    std::string codes;
+    codes.reserve(raw.size());
+    for (size_t at = 1; at < raw.size();) {
+        const size_t n = static_cast<uint8_t>(raw[at++]);
+        if (n == 0) break;
+        const size_t take = std::min(n, raw.size() - at);
+        codes.append(raw, at, take);
+        at += take;
+    }
+    const auto* in = reinterpret_cast<const uint8_t*>(codes.data());
+    const size_t inSize = codes.size();
+
+    // Each entry is a string already written: where it starts and how long it is. A new
+    // entry is the previous string plus the first value of the next, which the output holds
+    // right after the previous string, so it needs no chain walk. Single values point into
+    // a table of their own, so every code is one copy.
+    const int clear = 1 << codeSize, end = clear + 1;
+    uint8_t literals[512 + 8];
+    for (int i = 0; i < 512 + 8; ++i) literals[i] = static_cast<uint8_t>(i);
+    std::vector<const uint8_t*> where(4096);
+    std::vector<uint16_t> length(4096);
+    for (int c = 0; c < clear; ++c) where[static_cast<size_t>(c)] = literals + c, length[static_cast<size_t>(c)] = 1;
+    uint8_t* const o = out.data();
+    int width = codeSize + 1, next = end + 1, old = -1;
+    uint32_t mask = (1u << width) - 1;
+    size_t oldAt = 0, pos = 0;
+    int oldLength = 0;
+    uint64_t acc = 0;
+    int bits = 0;
+    size_t at = 0;
+    while (pos < count) {
+        if (bits < width) {
+            if (inSize - at >= 8) {
+                // Eight bytes at once; the bits above the count are the bytes that follow,
+                // so loading them again later ORs in the same values.
+                uint64_t next8;
+                std::memcpy(&next8, in + at, 8);
+                acc |= next8 << bits;
+                at += static_cast<size_t>((63 - bits) >> 3);
+                bits |= 56;
+            } else {
+                while (bits <= 56 && at < inSize) {
+                    acc |= static_cast<uint64_t>(in[at++]) << bits;
+                    bits += 8;
+                }
+                if (bits < width) break;  // the data ran out
+            }
+        }
+        const int code = static_cast<int>(acc & mask);
+        acc >>= width;
+        bits -= width;
+        size_t len;
+        if (code < next && code != clear && code != end) {
+            len = length[static_cast<size_t>(code)];
+            const uint8_t* from = where[static_cast<size_t>(code)];
+            uint8_t* to = o + pos;
+            // The source ends before pos, so steps past its end only copy values that are
+            // overwritten later.
+            for (size_t k = 0; k < len; k += 8) std::memcpy(to + k, from + k, 8);
+        } else if (code == clear) {
+            width = codeSize + 1, next = end + 1, old = -1;
+            mask = (1u << width) - 1;
+            continue;
+        } else if (code == end) {
+            r.Ended = true;
+            break;
+        } else if (old < 0 || code > next) {
+            // A table code before any entry exists, or beyond the next free one.
+            r.Corrupt = true;
+            break;
+        } else {
+            // The entry being made: the previous string and its own first value.
+            std::memcpy(o + pos, o + oldAt, static_cast<size_t>(oldLength));
+            o[pos + static_cast<size_t>(oldLength)] = o[oldAt];
+            len = static_cast<size_t>(oldLength) + 1;
+        }
+        if (old >= 0 && next < 4096) {
+            where[static_cast<size_t>(next)] = o + oldAt;
+            length[static_cast<size_t>(next)] = static_cast<uint16_t>(oldLength + 1);
+            if (++next == (1 << width) && width < 12) {
+                ++width;
+                mask = (1u << width) - 1;
+            }
+        }
+        old = code;
+        oldAt = pos;
+        oldLength = static_cast<int>(len);
+        pos += len;
+    }
+    r.Pixels = std::min(pos, count);
+    // What a string wrote beyond the last one kept is no pixel.
+    std::fill(o + r.Pixels, o + out.size(), 0);
+    return r;
+}
+
+namespace {
 
 // Registers the class with the picture registry and the signatures for the program's life.
 struct Registration {
@@ -286,7 +397,8 @@ int TUxGIFFrame::Height() const {
 
 void TUxGIFFrame::Read(const std::string& data, size_t& pos, std::vector<std::unique_ptr<TExtension>> extensions) {
     Reader r{data, pos};
-    auto item = std::make_shared<TGIFItem>();
+    // A frame being read is new: its own item is still unshared.
+    auto item = item_.use_count() == 1 ? item_ : std::make_shared<TGIFItem>();
     item->BitsPerPixel = item_->BitsPerPixel;
     try {
         Origin.x = r.Word();
@@ -359,13 +471,14 @@ void TUxGIFFrame::Read(const std::string& data, size_t& pos, std::vector<std::un
             if ((packed & 1) && ti < t.Count) {
                 // The transparent colour must be unique in the table, or other pixels of
                 // that colour would vanish too: step its blue until it is.
-                auto clash = [&] {
-                    for (int j = 0; j < t.Count; ++j)
-                        if (j != ti && std::memcmp(t.Entries[j], t.Entries[ti], 3) == 0) return true;
-                    return false;
-                };
+                // Only entries of the same red and green can clash: note their blues once.
+                bool taken[256] = {};
+                for (int j = 0; j < t.Count; ++j)
+                    if (j != ti && t.Entries[j][0] == t.Entries[ti][0] && t.Entries[j][1] == t.Entries[ti][1])
+                        taken[t.Entries[j][2]] = true;
+                // At most 255 other entries leave a free blue, reached within two sweeps.
                 int dir = -1;
-                for (int guard = 0; guard < 1024 && clash(); ++guard) {
+                for (int guard = 0; guard < 1024 && taken[t.Entries[ti][2]]; ++guard) {
                     uint8_t& b = t.Entries[ti][2];
                     if (b == 0) dir = 1;
                     else if (b == 255) dir = -1;
@@ -395,28 +508,39 @@ void TUxGIFFrame::Decode() {
     if (w <= 0 || h <= 0) return;
     const int bitCount = DibBits(item.BitsPerPixel);
     const std::string& raw = item.ImageData;
-    const int64_t area = int64_t{w} * h;
-    if (area > std::max<int64_t>(kFreeArea, static_cast<int64_t>(raw.size()) * kPixelsPerDataByte)) Corrupt();
-
-    owner_->Progress(TProgressStage::psStarting, 0);
-    int codeSize = static_cast<uint8_t>(raw[0]);
-    if (codeSize < 2 || codeSize > 9) {
-        if (!GIFTolerantDecoding) throw EInvalidGraphic("GIF code size not in range 2 to 9");
-        Corrupted = true;
-        codeSize = std::clamp(codeSize, 2, 9);
-    }
-    // The sub-blocks joined.
-    std::string codes;
-    codes.reserve(raw.size());
+    const int codeSize = static_cast<uint8_t>(raw[0]);
+    if ((codeSize < 2 || codeSize > 9) && !GIFTolerantDecoding) throw EInvalidGraphic("GIF code size not in range 2 to 9");
+    // No bitmap larger than the codes can fill: a tiny file must not ask for a huge one.
+    size_t codeBytes = 0;
     for (size_t at = 1; at < raw.size();) {
         const size_t n = static_cast<uint8_t>(raw[at++]);
         if (n == 0) break;
-        const size_t take = std::min(n, raw.size() - at);
-        codes.append(raw, at, take);
-        at += take;
+        codeBytes += std::min(n, raw.size() - at);
+        at += n;
+    }
+    const int64_t area = int64_t{w} * h;
+    if (area > std::max<int64_t>(kFreeArea, static_cast<int64_t>(codeBytes) * 8 * 4096 / 12)) {
+        // Nothing to show: the frame stays without a picture.
+        if (!GIFTolerantDecoding) Corrupt();
+        Corrupted = true;
+        owner_->Corrupted = true;
+        return;
     }
 
-    // The pixels are decoded straight into a DIB section (its memory starts zeroed).
+    owner_->Progress(TProgressStage::psStarting, 0);
+    std::vector<uint8_t> values;
+    const TLzwDecoded decoded = LzwDecode(raw, values, static_cast<size_t>(area));
+    if (decoded.Corrupt || (decoded.Pixels < static_cast<size_t>(area) && !decoded.Ended)) {
+        // Damaged, or the data end before the picture: keep what was decoded.
+        if (!GIFTolerantDecoding) {
+            owner_->Progress(TProgressStage::psEnding, 0, "GIF encoded data is corrupt");
+            Corrupt();
+        }
+        Corrupted = true;
+    }
+
+    // The values go into a DIB section (bottom-up rows; interlaced files store the rows in
+    // passes at 0, 4, 2, 1 with steps 8, 8, 4, 2).
     const int64_t stride = ((int64_t{w} * bitCount + 31) / 32) * 4;
     struct {
         BITMAPINFOHEADER h;
@@ -438,118 +562,28 @@ void TUxGIFFrame::Decode() {
     TGdiObject dib(GDICheck(CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS, &bits, nullptr, 0)));
     uint8_t* pixels = static_cast<uint8_t*>(bits);
     const uint8_t mask = static_cast<uint8_t>((1u << bitCount) - 1);
-
-    // Rows in file order (interlaced: passes at 0, 4, 2, 1 with steps 8, 8, 4, 2).
     static const int kStart[] = {0, 4, 2, 1}, kStep[] = {8, 8, 4, 2};
-    int pass = 0, y = 0, x = 0, rowsDone = 0;
-    uint8_t* row = pixels + (h - 1) * stride;
-    bool done = false;
-    auto nextRow = [&] {
-        x = 0;
-        ++rowsDone;
+    const int rowsDecoded = static_cast<int>(std::min<int64_t>(h, (static_cast<int64_t>(decoded.Pixels) + w - 1) / w));
+    int pass = 0, y = 0;
+    for (int n = 0; n < rowsDecoded; ++n) {
+        const uint8_t* from = values.data() + static_cast<size_t>(n) * w;
+        uint8_t* row = pixels + static_cast<int64_t>(h - 1 - y) * stride;
+        switch (bitCount) {
+            case 8: std::memcpy(row, from, static_cast<size_t>(w)); break;
+            case 4:
+                for (int x = 0; x < w; ++x) row[x >> 1] |= static_cast<uint8_t>(x & 1 ? from[x] & mask : (from[x] & mask) << 4);
+                break;
+            default:
+                for (int x = 0; x < w; ++x) row[x >> 3] |= static_cast<uint8_t>((from[x] & 1) << (7 - (x & 7)));
+                break;
+        }
         if (Interlaced) {
             y += kStep[pass];
             while (y >= h && pass < 3) y = kStart[++pass];
-            if (y >= h) done = true;
-        } else if (++y >= h) {
-            done = true;
+        } else {
+            ++y;
         }
-        if (!done) row = pixels + static_cast<int64_t>(h - 1 - y) * stride;
-        if ((rowsDone & 63) == 0) owner_->Progress(TProgressStage::psRunning, static_cast<int>(int64_t{rowsDone} * 100 / h));
-    };
-    auto put = [&](uint8_t v) {
-        v &= mask;  // never more bits than the bitmap holds
-        switch (bitCount) {
-            case 8: row[x] = v; break;
-            case 4: row[x >> 1] |= static_cast<uint8_t>(x & 1 ? v : v << 4); break;
-            default: row[x >> 3] |= static_cast<uint8_t>(v << (7 - (x & 7))); break;
-        }
-        if (++x == w) nextRow();
-    };
-    // A decoded string, kept reversed on the stack, goes out a row piece at a time.
-    auto putStack = [&](const uint8_t* stack, int sp) {
-        if (bitCount != 8) {
-            while (sp > 0 && !done) put(stack[--sp]);
-            return;
-        }
-        while (sp > 0 && !done) {
-            const int n = std::min(sp, w - x);
-            uint8_t* out = row + x;
-            for (int k = 0; k < n; ++k) out[k] = stack[sp - 1 - k];  // 8 bits: nothing to mask
-            sp -= n;
-            x += n;
-            if (x == w) nextRow();
-        }
-    };
-
-    try {
-        const int clear = 1 << codeSize, end = clear + 1;
-        int width = codeSize + 1, next = end + 1, old = -1;
-        uint8_t first = 0;
-        std::vector<uint16_t> prefix(4096);
-        std::vector<uint8_t> suffix(4096), stack(4097);
-        uint32_t acc = 0;
-        int bits = 0;
-        size_t at = 0;
-        bool ended = false;
-        while (!done) {
-            while (bits < width && at < codes.size()) {
-                acc |= static_cast<uint32_t>(static_cast<uint8_t>(codes[at++])) << bits;
-                bits += 8;
-            }
-            if (bits < width) break;  // the data ran out
-            int code = static_cast<int>(acc & ((1u << width) - 1));
-            acc >>= width;
-            bits -= width;
-            if (code == clear) {
-                width = codeSize + 1, next = end + 1, old = -1;
-                continue;
-            }
-            if (code == end) {
-                ended = true;
-                break;
-            }
-            if (old < 0) {
-                if (code > end) Corrupt();  // a table code before any entry exists
-                first = static_cast<uint8_t>(code);
-                put(first);
-                old = code;
-                continue;
-            }
-            const int in = code;
-            if (code > next) Corrupt();  // beyond the next free entry: never written
-            int sp = 0;
-            if (code == next) {
-                stack[sp++] = first;
-                code = old;
-            }
-            while (code > end) {
-                if (sp >= 4096) Corrupt();
-                stack[sp++] = suffix[code];
-                code = prefix[code];
-            }
-            first = static_cast<uint8_t>(code);
-            stack[sp++] = first;
-            if (next < 4096) {
-                prefix[next] = static_cast<uint16_t>(old);
-                suffix[next] = first;
-                ++next;
-                if (next == (1 << width) && width < 12) ++width;
-            }
-            old = in;
-            putStack(stack.data(), sp);
-        }
-        if (!done && !ended) {
-            // The data end before the picture: keep what was decoded.
-            if (!GIFTolerantDecoding) Corrupt();
-            Corrupted = true;
-        }
-    } catch (const EInvalidGraphic& e) {
-        if (!GIFTolerantDecoding) {
-            owner_->Progress(TProgressStage::psEnding, 0, e.what());
-            throw;
-        }
-        Corrupted = true;
+        if (((n + 1) & 63) == 0) owner_->Progress(TProgressStage::psRunning, static_cast<int>(int64_t{n + 1} * 100 / h));
     }
     if (Corrupted) owner_->Corrupted = true;
 
@@ -726,7 +760,14 @@ void TUxGIFFrame::Assign(TGraphic& source) {
 
 void TUxGIFFrame::AssignTo(TBitmap& dest) {
     dest.Assign(Bitmap());
-    dest.SetTransparent(TransparentColor != clNone);
+    if (TransparentColor != clNone && !dest.Empty()) {
+        // The colour the bitmap can show nearest to the frame's transparent colour, not
+        // whatever its corner pixel holds.
+        dest.SetTransparentColor(static_cast<TColor>(GetNearestColor(dest.Canvas().Handle(), ColorToRGB(TransparentColor))));
+        dest.SetTransparent(true);
+    } else {
+        dest.SetTransparent(false);
+    }
 }
 
 void TUxGIFFrame::Draw(TCanvas& canvas, const RECT& rect, bool transparent) {
@@ -856,10 +897,11 @@ void TUxGIFImage::Parse(const std::string& d) {
         }
     }
     } catch (const EStreamError&) {
-        // Cut short after some frames: keep them, marked as damaged.
+        // Cut short after some frames: keep them. A frame cut inside its own data marks
+        // itself; one cut before its data never became a frame, so the frames kept are whole
+        // and only the picture is damaged.
         if (frames_.empty() || !GIFTolerantDecoding) throw;
         Corrupted = true;
-        frames_.back()->Corrupted = true;
     }
     // Comments after the last image are the image's comment.
     if (data_->Comment.Count() == 0 && !gathered.empty()) addComments();

@@ -70,6 +70,20 @@ public:
     std::string Fixed;  // graphic control 6 bytes, plain text 13, application 12
 };
 
+// GIF LZW coding of pixel values (one per byte, rows top-down) at a depth of 1..8 bits: the
+// code-size byte, the codes in data sub-blocks of 255 bytes, and the terminator block.
+void LzwEncode(const std::vector<uint8_t>& pixels, int bitsPerPixel, std::string& out);
+
+struct TLzwDecoded {
+    size_t Pixels = 0;     // values decoded
+    bool Ended = false;    // the End code was met
+    bool Corrupt = false;  // a code size out of 2..9 (then clamped), or a code no entry holds
+};
+// Decodes data as LzwEncode writes it into out (resized to count and some scratch beyond;
+// values past Pixels are 0); stops at the End code, after count values, when the data run
+// out or at the first impossible code.
+TLzwDecoded LzwDecode(const std::string& raw, std::vector<uint8_t>& out, size_t count);
+
 enum class TProgressStage { psStarting, psRunning, psEnding };
 using TGIFProgressEvent =
     std::function<void(TUxGIFImage* sender, TProgressStage stage, int percent, const std::string& message)>;

@@ -426,6 +426,7 @@ HBITMAP TBitmap::ReleaseHandle() {
 }
 
 TColor TBitmap::TransparentColor() {
+    if (transparentColor_ != clDefault) return transparentColor_;
     if (!bitmap_) return clNone;
     return static_cast<TColor>(Canvas().Pixel(0, height_ - 1) & 0xFFFFFF);
 }
@@ -517,8 +518,35 @@ bool TBitmap::Assign(const TGraphic& source) {
     if (!src) return false;
     if (src == this) return true;
     auto& s = const_cast<TBitmap&>(*src);
-    Create(s.width_, s.height_, s.format_);
-    if (bitmap_) BitBlt(Canvas().Handle(), 0, 0, width_, height_, s.Canvas().Handle(), 0, 0, SRCCOPY);
+    DIBSECTION ds{};
+    if (s.bitmap_ && s.bits_ && GetObjectA(s.bitmap_, sizeof ds, &ds) == sizeof ds) {
+        // A blit would map a palettised source through the new section's own table: copy
+        // the source's table and bits instead.
+        struct {
+            BITMAPINFOHEADER h;
+            RGBQUAD colors[256];
+        } bi{};
+        bi.h = ds.dsBmih;
+        bi.h.biSize = sizeof bi.h;
+        const int bits = ds.dsBmih.biBitCount;
+        if (bits <= 8) {
+            const UINT n = GetDIBColorTable(s.Canvas().Handle(), 0, 1u << bits, bi.colors);
+            bi.h.biClrUsed = n;
+        } else if (ds.dsBmih.biCompression == BI_BITFIELDS) {
+            std::memcpy(bi.colors, ds.dsBitfields, sizeof ds.dsBitfields);
+        }
+        void* dib = nullptr;
+        HBITMAP copy =
+            GDICheck(CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&bi), DIB_RGB_COLORS, &dib, nullptr, 0));
+        GdiFlush();  // drawing queued on the source reaches its bits first
+        const size_t stride = ((static_cast<size_t>(ds.dsBm.bmWidth) * bits + 31) / 32) * 4;
+        std::memcpy(dib, ds.dsBm.bmBits, stride * static_cast<size_t>(std::abs(ds.dsBm.bmHeight)));
+        Reset(copy, s.width_, s.height_, s.format_, dib);
+    } else {
+        Create(s.width_, s.height_, s.format_);
+        if (bitmap_) BitBlt(Canvas().Handle(), 0, 0, width_, height_, s.Canvas().Handle(), 0, 0, SRCCOPY);
+    }
+    transparentColor_ = s.transparentColor_;
     SetTransparent(s.Transparent());
     Changed();
     return true;
@@ -630,6 +658,7 @@ void TIcon::LoadFromStream(TStream& stream) {
     if (icon_) DestroyIcon(icon_);
     icon_ = icon;
     data_ = std::move(bytes);
+    entry_ = best;
     Changed();
 }
 
@@ -699,6 +728,7 @@ bool TIcon::Assign(const TGraphic& source) {
     if (icon_) DestroyIcon(icon_);
     icon_ = copy;
     data_ = src->data_;
+    entry_ = src->entry_;
     Changed();
     return true;
 }

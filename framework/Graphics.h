@@ -263,14 +263,18 @@ public:
     void SetHandle(HBITMAP bitmap);
     HBITMAP ReleaseHandle();
     HPALETTE Palette() const override { return nullptr; }
-    // The bottom-left pixel, used when the transparent colour is "automatic".
+    // The colour set by SetTransparentColor, else ("automatic") the bottom-left pixel.
     TColor TransparentColor();
+    // A fixed transparent colour; clDefault goes back to the automatic one.
+    void SetTransparentColor(TColor color) { transparentColor_ = color; }
     // Address of row y of a DIB section (bottom-up rows); nullptr for a DDB.
     void* ScanLine(int y);
 
     void Draw(TCanvas& canvas, const RECT& rect) override;
     void LoadFromStream(TStream& stream) override;
     void SaveToStream(TStream& stream) override;
+    // A faithful copy: a DIB section's header, colour table (or bit-field masks) and
+    // pixels as they are, a device bitmap by a blit; the transparency settings too.
     bool Assign(const TGraphic& source) override;
     // A bitmap resource of the module (RT_BITMAP); false when absent.
     bool LoadFromResourceName(HINSTANCE instance, const std::string& name);
@@ -284,6 +288,7 @@ private:
     void* bits_ = nullptr;
     int width_ = 0, height_ = 0;
     TPixelFormat format_ = TPixelFormat::pf24bit;
+    TColor transparentColor_ = clDefault;
     std::unique_ptr<BitmapCanvas> canvas_;
 };
 
@@ -299,6 +304,8 @@ public:
     int Width() const override;
     int Height() const override;
     HICON Handle() const { return icon_; }
+    // The directory entry of the icon file that is shown; -1 when not from a file.
+    int ImageIndex() const { return data_.empty() ? -1 : entry_; }
     // Takes ownership of the handle (nullptr empties the icon).
     void SetHandle(HICON icon);
     HICON ReleaseHandle();
@@ -314,6 +321,7 @@ public:
 private:
     HICON icon_ = nullptr;
     std::string data_;
+    int entry_ = -1;
 };
 
 // An enhanced metafile (a Windows metafile is converted on load).

@@ -133,6 +133,52 @@ TEST(UxAni, WritesWhatItReadsAndTheSystemLoadsItAsACursor) {
     EXPECT_EQ(static_cast<TUxAni*>(pic.Graphic())->FrameCount(), 5);
 }
 
+// A cursor of two images: 48 x 48 with hot spot (20, 30) first, then 32 x 32 with (3, 5).
+TEST(UxAni, EachImageOfACursorKeepsItsOwnHotSpot) {
+    ASSERT_EQ(GetSystemMetrics(SM_CXICON), 32) << "the test expects the 32 x 32 image shown";
+    auto a = Load(ReadAll(Fixture("multi.ani")));
+    TUxIconFrame* f = a->Frames(0);
+    ASSERT_TRUE(f);
+    EXPECT_EQ(a->Width(), 32);
+    EXPECT_EQ(f->HotSpotX, 3) << "the hot spot of the image shown";
+    EXPECT_EQ(f->HotSpotY, 5);
+
+    const std::string bytes = Save(*a);
+    const size_t icon = bytes.find("icon");
+    ASSERT_NE(icon, std::string::npos);
+    const std::string file = bytes.substr(icon + 8);
+    ASSERT_EQ(file.substr(0, 6), std::string("\0\0\2\0\2\0", 6)) << "a cursor of two images";
+    const POINT want[] = {{20, 30}, {3, 5}};
+    for (int i = 0; i < 2; ++i) {
+        uint16_t x, y;
+        std::memcpy(&x, file.data() + 6 + 16 * i + 4, 2);
+        std::memcpy(&y, file.data() + 6 + 16 * i + 6, 2);
+        EXPECT_EQ(x, want[i].x) << "entry " << i;
+        EXPECT_EQ(y, want[i].y) << "entry " << i;
+    }
+    auto b = Load(bytes);
+    EXPECT_EQ(b->Frames(0)->HotSpotX, 3);
+    EXPECT_EQ(b->Frames(0)->HotSpotY, 5);
+
+    // The system's loader picks the same image and reads its hot spot from our file.
+    testsupport::TempDir dir;
+    const std::string path = dir.File("multi.ani");
+    b->SaveToFile(path);
+    HCURSOR cursor = LoadCursorFromFileA(path.c_str());
+    ASSERT_TRUE(cursor);
+    ICONINFO ii{};
+    ASSERT_TRUE(GetIconInfo(cursor, &ii));
+    EXPECT_EQ(ii.xHotspot, 3u);
+    EXPECT_EQ(ii.yHotspot, 5u);
+    if (ii.hbmColor) DeleteObject(ii.hbmColor);
+    if (ii.hbmMask) DeleteObject(ii.hbmMask);
+    DestroyCursor(cursor);
+
+    TUxAni d;
+    d.Assign(*b);
+    EXPECT_EQ(Save(d), bytes) << "a copy writes the same hot spots";
+}
+
 TEST(UxAni, PlaysAtTheStepRates) {
     struct {
         uint32_t rate;

@@ -210,6 +210,48 @@ TEST(ColorReduction, InfoHeaderOfDibSectionsAndDeviceBitmaps) {
     GlobalFree(g);
 }
 
+// 16 and 32-bit DIB sections with bit-field masks (as screen captures and many loaders
+// make them) reduce to every smaller format with their colours.
+TEST(ColorReduction, BitFieldSectionsReduceToEveryFormat) {
+    const COLORREF colours[] = {RGB(0, 0, 0), RGB(255, 0, 0), RGB(0, 255, 0), RGB(0, 0, 255), RGB(255, 255, 255)};
+    struct {
+        int bits;
+        DWORD masks[3];
+    } sources[] = {{16, {0xF800, 0x07E0, 0x001F}}, {16, {0x7C00, 0x03E0, 0x001F}}, {32, {0xFF0000, 0x00FF00, 0x0000FF}}};
+    for (const auto& src : sources) {
+        struct {
+            BITMAPINFOHEADER h;
+            DWORD masks[3];
+        } bi{};
+        bi.h = BITMAPINFOHEADER{sizeof(BITMAPINFOHEADER), 10, 4, 1, static_cast<WORD>(src.bits), BI_BITFIELDS, 0, 0, 0, 0, 0};
+        std::memcpy(bi.masks, src.masks, sizeof bi.masks);
+        void* pixels = nullptr;
+        TBitmap b;
+        b.SetHandle(CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&bi), DIB_RGB_COLORS, &pixels, nullptr, 0));
+        ASSERT_FALSE(b.Empty()) << src.bits;
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 10; ++x) b.Canvas().SetPixel(x, y, static_cast<TColor>(colours[(x + y) % 5]));
+        for (TPixelFormat f : {TPixelFormat::pf24bit, TPixelFormat::pf8bit, TPixelFormat::pf4bit}) {
+            std::unique_ptr<TMemoryStream> s;
+            try {
+                s = BitmapToMemoryStream(b, f, TColorReduction::rmHistogram);
+            } catch (const framework::Exception& e) {
+                ADD_FAILURE() << src.bits << " bits, mask " << std::hex << src.masks[0] << ", to format "
+                              << static_cast<int>(f) << ": " << e.Message();
+                continue;
+            }
+            const Bmp out(s->Bytes());
+            EXPECT_EQ(out.ih.biCompression, static_cast<DWORD>(BI_RGB));
+            TBitmap back;
+            back.LoadFromStream(*s);
+            for (int y = 0; y < 4; ++y)
+                for (int x = 0; x < 10; ++x)
+                    EXPECT_EQ(back.Canvas().Pixel(x, y), colours[(x + y) % 5])
+                        << src.bits << " bits to format " << static_cast<int>(f) << " at " << x << "," << y;
+        }
+    }
+}
+
 // The source and every reduction go to the output folder; the CTest step that follows
 // recomputes them from the formulas in python.
 TEST(ColorReduction, WritesFilesForTheIndependentCheck) {

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "PictureFiles.h"
@@ -199,15 +200,23 @@ TEST(UxGIF, HostileAndUnusualFilesAreHandledSoundly) {
     GIFTolerantDecoding = true;
     EXPECT_TRUE(Load(Gif(4, 1, kBlackWhite, Image(4, 1, std::string("\x0C\x01\x00\x00", 4))))->Frames(0).Corrupted);
 
-    // A tiny file announcing a 65535 x 65535 frame is refused before any allocation.
+    // A tiny file announcing a 65535 x 65535 frame gets no bitmap: kept as damaged without
+    // a picture, or refused by strict decoding.
     const std::string huge = Gif(65535, 65535, kBlackWhite, Image(65535, 65535, kWideValues));
     EXPECT_LT(huge.size(), 40u);
+    auto kept = Load(huge);
+    ASSERT_EQ(kept->Count(), 1);
+    EXPECT_TRUE(kept->Frames(0).Corrupted);
+    EXPECT_EQ(kept->Width(), 0);
+    EXPECT_TRUE(kept->Frames(0).Bitmap().Empty());
+    GIFTolerantDecoding = false;
     try {
         Load(huge);
         ADD_FAILURE() << "huge frame accepted";
     } catch (const EInvalidGraphic& e) {
         EXPECT_STREQ(e.what(), "GIF encoded data is corrupt");
     }
+    GIFTolerantDecoding = true;
     // A frame of size 0 on a 0 x 0 screen: loads, empty, no division by zero.
     auto zero = Load(Gif(0, 0, kBlackWhite, Image(0, 0, kWideValues)));
     ASSERT_EQ(zero->Count(), 1);
@@ -468,6 +477,278 @@ TEST(UxGIF, DrawsTransparentlyAndReportsProgress) {
     EXPECT_EQ(seen.front().first, TProgressStage::psStarting);
     EXPECT_EQ(seen.back().first, TProgressStage::psEnding);
     EXPECT_EQ(seen.back().second, 100);
+}
+
+// ---- LZW ----
+
+std::vector<uint8_t> Pattern(const char* kind, size_t n, int bits) {
+    std::vector<uint8_t> px(n);
+    uint32_t seed = 7;
+    for (size_t i = 0; i < n; ++i) {
+        seed = seed * 1103515245 + 12345;
+        const std::string k = kind;
+        const uint32_t v = k == "flat" ? 1 : k == "ramp" ? static_cast<uint32_t>(i / 5) : k == "noise" ? seed >> 16
+                                                                                          : static_cast<uint32_t>((i / 7) ^ ((seed >> 16) & 1));
+        px[i] = static_cast<uint8_t>(v & ((1u << bits) - 1));
+    }
+    return px;
+}
+
+TEST(UxGIF, LzwDecodeReadsBackWhatLzwEncodeWrites) {
+    // Flat runs make the longest strings (and the entry coded before it is complete), noise
+    // fills the table to 12 bits and past its reset, every depth has its own code sizes.
+    for (const char* kind : {"flat", "ramp", "noise", "mixed"})
+        for (int bits : {1, 2, 4, 8})
+            for (size_t n : {size_t{1}, size_t{2}, size_t{300}, size_t{70000}, size_t{400000}}) {
+                const auto px = Pattern(kind, n, bits);
+                std::string raw;
+                LzwEncode(px, bits, raw);
+                std::vector<uint8_t> out;
+                const TLzwDecoded d = LzwDecode(raw, out, n);
+                ASSERT_EQ(d.Pixels, n) << kind << " " << bits << " " << n;
+                EXPECT_FALSE(d.Corrupt) << kind << " " << bits << " " << n;
+                ASSERT_TRUE(std::equal(px.begin(), px.end(), out.begin())) << kind << " " << bits << " " << n;
+            }
+    // Fewer values wanted than coded: exactly that many, the rest 0; data cut short: what
+    // they hold, without the End code.
+    const auto px = Pattern("noise", 5000, 8);
+    std::string raw;
+    LzwEncode(px, 8, raw);
+    std::vector<uint8_t> out;
+    TLzwDecoded d = LzwDecode(raw, out, 1234);
+    EXPECT_EQ(d.Pixels, 1234u);
+    EXPECT_TRUE(std::equal(px.begin(), px.begin() + 1234, out.begin()));
+    EXPECT_EQ(out[1234], 0);
+    d = LzwDecode(raw.substr(0, 600), out, 5000);
+    EXPECT_GT(d.Pixels, 100u);
+    EXPECT_LT(d.Pixels, 5000u);
+    EXPECT_FALSE(d.Ended);
+    EXPECT_TRUE(std::equal(px.begin(), px.begin() + static_cast<ptrdiff_t>(d.Pixels), out.begin()));
+    EXPECT_TRUE(LzwDecode(kCodeTooHigh, out, 4).Corrupt);
+}
+
+// Codes as another encoder may write them: after the table is full it goes on with 12-bit
+// codes and no Clear (a deferred clear). Code size 2: only single values 0..3, so entry k
+// holds the values of codes k - 6 and k - 5 after the Clear.
+TEST(UxGIF, LzwDecodeGoesOnWithAFullTable) {
+    std::vector<uint8_t> values;
+    std::string bytes;
+    uint32_t acc = 0;
+    int bits = 0, width = 3, next = 6;
+    auto put = [&](int code) {
+        acc |= static_cast<uint32_t>(code) << bits;
+        for (bits += width; bits >= 8; bits -= 8, acc >>= 8) bytes += static_cast<char>(acc & 255);
+    };
+    put(4);  // Clear
+    for (int j = 0; j < 4200; ++j) {
+        const int v = (j * 7 + j / 5) & 3;
+        put(v);
+        values.push_back(static_cast<uint8_t>(v));
+        if (j >= 1 && next < 4096 && ++next == (1 << width) && width < 12) ++width;
+    }
+    ASSERT_EQ(width, 12);
+    put(4095);  // the last entry: the values of codes 4089 and 4090
+    values.push_back(values[4089]);
+    values.push_back(values[4090]);
+    put(5);  // End
+    if (bits) bytes += static_cast<char>(acc & 255);
+    std::string raw(1, '\x02');
+    for (size_t at = 0; at < bytes.size(); at += 255) {
+        const size_t n = std::min<size_t>(255, bytes.size() - at);
+        raw += static_cast<char>(n) + bytes.substr(at, n);
+    }
+    raw += '\0';
+    std::vector<uint8_t> out;
+    const TLzwDecoded d = LzwDecode(raw, out, values.size() + 10);
+    EXPECT_FALSE(d.Corrupt);
+    EXPECT_TRUE(d.Ended);
+    ASSERT_EQ(d.Pixels, values.size());
+    EXPECT_TRUE(std::equal(values.begin(), values.end(), out.begin()));
+}
+
+// ---- copies, damage in later frames ----
+
+// Entry i of the test tables: saturated, no two alike, none grey.
+COLORREF TableColour(int i) { return RGB(i * 17 % 256, 255 - i * 17 % 256, i * 50 % 256); }
+std::string Table(int count) {
+    std::string t;
+    for (int i = 0; i < count; ++i) t += {static_cast<char>(GetRValue(TableColour(i))), static_cast<char>(GetGValue(TableColour(i))), static_cast<char>(GetBValue(TableColour(i)))};
+    return t;
+}
+std::string Coded(const std::vector<uint8_t>& px, int bits) {
+    std::string raw;
+    LzwEncode(px, bits, raw);
+    return raw;
+}
+// Graphic control: transparent index, delay 0.
+std::string Transparent(int index) { return std::string("!\xF9\x04\x01\x00\x00", 6) + static_cast<char>(index) + '\0'; }
+
+// A 16 x 12 frame of a 16-colour table, value (x + 3y) mod 16; value 5 transparent, the
+// bottom-left pixel (value 1) not.
+std::string SixteenColours() {
+    std::vector<uint8_t> px(16 * 12);
+    for (int y = 0; y < 12; ++y)
+        for (int x = 0; x < 16; ++x) px[static_cast<size_t>(y) * 16 + x] = static_cast<uint8_t>((x + 3 * y) & 15);
+    return Gif(16, 12, Table(16), Transparent(5) + Image(16, 12, Coded(px, 4)));
+}
+
+int WrongPixels(TBitmap& b, int w, int h, const std::function<COLORREF(int, int)>& want) {
+    int wrong = 0;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) wrong += b.Canvas().Pixel(x, y) != want(x, y);
+    return wrong;
+}
+
+TEST(UxGIF, CopiesOfFramesKeepTheirColoursAndTransparentColour) {
+    auto g = Load(SixteenColours());
+    const auto want = [](int x, int y) { return TableColour((x + 3 * y) & 15); };
+    ASSERT_EQ(g->Width(), 16);
+    ASSERT_EQ(WrongPixels(g->Frames(0).Bitmap(), 16, 12, want), 0);
+
+    TUxGIFImage shared;  // frames copied with their decoded bitmaps
+    ASSERT_TRUE(shared.Assign(*g));
+    EXPECT_EQ(WrongPixels(shared.Frames(0).Bitmap(), 16, 12, want), 0) << "a copy of a picture";
+    TUxGIFImage single;
+    single.Assign(g->Frames(0));
+    EXPECT_EQ(WrongPixels(single.Frames(0).Bitmap(), 16, 12, want), 0) << "a picture of one frame";
+    TBitmap to;
+    ASSERT_TRUE(g->AssignTo(to));
+    EXPECT_EQ(WrongPixels(to, 16, 12, want), 0) << "a bitmap";
+    EXPECT_TRUE(to.Transparent());
+    EXPECT_EQ(ColorToRGB(to.TransparentColor()), TableColour(5)) << "the frame's transparent colour, not a corner's";
+    // Drawn transparently, the pixels of value 5 leave the background.
+    TBitmap canvas(16, 12, TPixelFormat::pf24bit);
+    RECT all{0, 0, 16, 12};
+    canvas.Canvas().Brush().SetColor(clBlack);
+    canvas.Canvas().FillRect(all);
+    to.Draw(canvas.Canvas(), all);
+    EXPECT_EQ(canvas.Canvas().Pixel(5, 0), RGB(0, 0, 0));
+    EXPECT_EQ(canvas.Canvas().Pixel(0, 11), TableColour(1));
+
+    // A frame without a transparent colour gives an opaque bitmap.
+    auto opaque = Load(Gif(2, 1, kBlackWhite, Image(2, 1, kWideValues)));
+    TBitmap plain;
+    plain.SetTransparent(true);
+    opaque->AssignTo(plain);
+    EXPECT_FALSE(plain.Transparent());
+}
+
+// A palettised DIB section of the test table; value (x + 3y) mod 2^bits.
+std::unique_ptr<TBitmap> Palettised(int w, int h, int bits) {
+    struct {
+        BITMAPINFOHEADER h;
+        RGBQUAD colors[256];
+    } bi{};
+    bi.h = BITMAPINFOHEADER{sizeof(BITMAPINFOHEADER), w, h, 1, static_cast<WORD>(bits), BI_RGB, 0, 0, 0, 1u << bits, 0};
+    for (int i = 0; i < (1 << bits); ++i)
+        bi.colors[i] = RGBQUAD{GetBValue(TableColour(i)), GetGValue(TableColour(i)), GetRValue(TableColour(i)), 0};
+    void* pixels = nullptr;
+    HBITMAP handle = CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&bi), DIB_RGB_COLORS, &pixels, nullptr, 0);
+    auto b = std::make_unique<TBitmap>();
+    b->SetHandle(handle);
+    for (int y = 0; y < h; ++y) {
+        auto* row = static_cast<uint8_t*>(b->ScanLine(y));
+        for (int x = 0; x < w; ++x) {
+            const int v = (x + 3 * y) & ((1 << bits) - 1);
+            if (bits == 8) row[x] = static_cast<uint8_t>(v);
+            else if (bits == 4) row[x >> 1] |= static_cast<uint8_t>(v << (x & 1 ? 0 : 4));
+            else row[x >> 3] |= static_cast<uint8_t>(v << (7 - (x & 7)));
+        }
+    }
+    return b;
+}
+
+TEST(UxGIF, FramesAddedFromPalettisedBitmapsKeepTheirColours) {
+    for (int bits : {1, 4, 8}) {
+        auto source = Palettised(23, 9, bits);
+        const auto want = [bits](int x, int y) { return TableColour((x + 3 * y) & ((1 << bits) - 1)); };
+        ASSERT_EQ(WrongPixels(*source, 23, 9, want), 0) << bits;
+        TUxGIFImage g;
+        g.AddFrame(*source);
+        EXPECT_EQ(WrongPixels(g.Frames(0).Bitmap(), 23, 9, want), 0) << bits << " bits: the frame";
+        auto back = Load(Save(g));
+        EXPECT_EQ(WrongPixels(back->Frames(0).Bitmap(), 23, 9, want), 0) << bits << " bits: the file written";
+        EXPECT_EQ(back->Frames(0).Item().BitsPerPixel, bits);
+    }
+}
+
+TEST(UxGIF, DamageInALaterFrameStaysInThatFrame) {
+    const std::string good = Image(16, 12, Coded(std::vector<uint8_t>(16 * 12, 3), 4));
+    const std::string table = Table(16);
+    // A frame whose data end early keeps what they hold; the frame before it is whole.
+    const auto px = Pattern("noise", 64 * 64, 4);
+    const std::string cut = Coded(px, 4).substr(0, 300);
+    auto early = Load(Gif(64, 64, table, good + Image(64, 64, cut)));
+    ASSERT_EQ(early->Count(), 2);
+    early->SetFrameIndex(1);
+    EXPECT_EQ(early->Width(), 64);
+    EXPECT_TRUE(early->Frames(1).Corrupted);
+    EXPECT_FALSE(early->Frames(0).Corrupted);
+    EXPECT_TRUE(early->Corrupted);
+    EXPECT_EQ(early->Frames(1).Bitmap().Canvas().Pixel(1, 0), TableColour(px[1]));
+
+    // A file cut anywhere inside the next frame's descriptor or table: that frame is not
+    // there, the one before is whole, the picture is damaged.
+    const std::string second = Image(16, 12, Coded(px, 4), Table(16));
+    for (size_t n = 1; n < 10 + 48; ++n) {
+        const std::string bytes = Gif(16, 12, table, good).substr(0, Gif(16, 12, table, good).size() - 1) + second.substr(0, n);
+        auto g = Load(bytes);
+        ASSERT_EQ(g->Count(), 1) << n;
+        EXPECT_FALSE(g->Frames(0).Corrupted) << n;
+        EXPECT_TRUE(g->Corrupted) << n;
+    }
+
+    // A later frame larger than its codes can fill has no picture, and measuring or drawing
+    // it neither raises nor builds a bitmap: 1,000 code bytes fill at most 2,730,666 values.
+    const std::string codes = std::string("\x08", 1) + [] {
+        std::string blocks;
+        for (int i = 0; i < 4; ++i) blocks += '\xFA' + std::string(250, '\0');  // literal 0s
+        return blocks + '\0';
+    }();
+    struct {
+        int w, h;
+        bool shown;
+    } sizes[] = {{3000, 3000, false}, {1700, 1600, true}, {1024, 1024, true}};
+    for (const auto& c : sizes) {
+        auto g = Load(Gif(c.w, c.h, Table(256), good + Image(c.w, c.h, codes)));
+        ASSERT_EQ(g->Count(), 2);
+        g->SetFrameIndex(1);
+        TBitmap canvas(4, 4, TPixelFormat::pf24bit);
+        RECT all{0, 0, 4, 4};
+        for (int twice = 0; twice < 2; ++twice) {
+            EXPECT_EQ(g->Width(), c.shown ? c.w : 0) << c.w;
+            EXPECT_EQ(g->Height(), c.shown ? c.h : 0) << c.w;
+            EXPECT_NO_THROW(g->Draw(canvas.Canvas(), all));
+        }
+        EXPECT_TRUE(g->Frames(1).Corrupted) << c.w;
+        EXPECT_TRUE(g->Corrupted) << c.w;
+        EXPECT_FALSE(g->Frames(0).Corrupted) << c.w;
+        if (!c.shown) {
+            GIFTolerantDecoding = false;
+            g = Load(Gif(c.w, c.h, Table(256), good + Image(c.w, c.h, codes)));
+            EXPECT_THROW(g->Frames(1).Bitmap(), EInvalidGraphic);
+            GIFTolerantDecoding = true;
+        }
+    }
+    // A flat picture as our encoder writes it is far within the bound.
+    TBitmap flat(2000, 2000, TPixelFormat::pf8bit);
+    TUxGIFImage big;
+    big.AddFrame(flat);
+    auto back = Load(Save(big));
+    EXPECT_EQ(back->Width(), 2000);
+    EXPECT_FALSE(back->Corrupted);
+}
+
+// A transparent index whose colour clashes with every other blue of its red and green but
+// one: the blue steps until it is unique.
+TEST(UxGIF, TransparentColourStepsToTheOneFreeBlue) {
+    std::string table;
+    for (int i = 0; i < 256; ++i) {
+        const int blue = i == 37 ? 100 : i;  // 37 is free; 100 is there twice
+        table += {'\x10', '\x20', static_cast<char>(blue)};
+    }
+    auto g = Load(Gif(1, 1, table, Transparent(100) + Image(1, 1, Coded({0}, 8))));
+    EXPECT_EQ(g->Frames(0).TransparentColor, static_cast<TColor>(RGB(0x10, 0x20, 37)));
 }
 
 TEST(UxGIF, IsKnownToThePictureRegistry) {

@@ -215,6 +215,27 @@ def cursor_fixtures():
     ani("steps.ani", ["frame0.cur", "frame1.cur", "frame2.cur"], rates=[0, 6, 1, 12, 30], seq=[0, 1, 2, 1, 0],
         title="Odd", author="Even")
     ani("icons.ani", ["frame0.ico", "frame1.ico"], default_rate=6)
+    # One cursor of two images, each with its own hot spot: a 48 x 48 one first, then the
+    # 32 x 32 one the system shows. icotool gives every image of one file the same hot spot,
+    # so two files are joined into one directory.
+    parts = []
+    for size, (x, y), c in ((48, (20, 30), (30, 180, 30)), (32, (3, 5), (220, 30, 30))):
+        img = Image.new("RGBA", (size, size), (0, 0, 0, 0))
+        ImageDraw.Draw(img).rectangle([2, 2, size - 3, size - 3], fill=c + (255,))
+        png, cur = path("multi%d.png" % size), path("multi%d.cur" % size)
+        img.save(png)
+        run("icotool", "-c", "--cursor", "--hotspot-x=%d" % x, "--hotspot-y=%d" % y, "-o", cur, png)
+        data = open(cur, "rb").read()
+        entry = data[6:22]
+        length, offset = struct.unpack("<II", entry[8:16])
+        parts.append((entry[:8], data[offset:offset + length]))
+    directory, images = b"", b""
+    at = 6 + 16 * len(parts)
+    for head, image in parts:
+        directory += head + struct.pack("<II", len(image), at + len(images))
+        images += image
+    open(path("multi.cur"), "wb").write(struct.pack("<HHH", 0, 2, len(parts)) + directory + images)
+    ani("multi.ani", ["multi.cur"])
 
 
 def main():
