@@ -17,18 +17,6 @@ std::string AfterPrefix(const std::string& Line, size_t PrefixLen) {
     return InetTrimBlanks(Line.substr(std::min(PrefixLen, Line.size())));
 }
 
-// Digits of a Content-Length, refused beyond what a 64-bit count holds.
-bool ParseLength(const std::string& Text, int64_t& Value) {
-    Value = 0;
-    size_t i = 0;
-    while (i < Text.size() && Text[i] == ' ') ++i;
-    if (i == Text.size() || Text[i] < '0' || Text[i] > '9') return false;
-    for (; i < Text.size() && Text[i] >= '0' && Text[i] <= '9'; ++i) {
-        if (Value > (INT64_MAX - 9) / 10) return false;
-        Value = Value * 10 + (Text[i] - '0');
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -141,6 +129,9 @@ void TCustomHttpTunnelNetSocket::Connect() {
 void TCustomHttpTunnelNetSocket::SetDefaults() {
     // A reconnect after a 407 keeps what the exchange learned.
     if (pendingReconnect_ == 0) {
+        // The core resets the state before it reports the close: remember that the
+        // connection ended while the proxy was still answering.
+        answerCut_ = tunnelState_ >= 2;
         tunnelState_ = 0;
         failed_ = false;
         buffer_.clear();
@@ -198,9 +189,7 @@ void TCustomHttpTunnelNetSocket::ResetAnswer() {
     offset_ = 0;
     answerText_.clear();
     pendingReconnect_ = 0;
-    chunkState_ = 0;
-    chunkSize_ = 0;
-    chunkLine_.clear();
+    chunks_.Reset();
 }
 
 void TCustomHttpTunnelNetSocket::SendRequest(const std::string& Auth, uint8_t NewState, bool KeepAlive) {
@@ -232,7 +221,9 @@ void TCustomHttpTunnelNetSocket::SendDigest() {
     const std::string uri = targetAddr_ + ":" + std::to_string(targetPort_);
     std::string value;
     try {
-        value = DigestBuildAuthorization(tunnelUser_, tunnelPassword_, "CONNECT", uri, digest_, "");
+        // auth-int covers the entity: a CONNECT has none, which hashes as the empty one.
+        const std::string entity = DigestChosenQop(digest_) == "auth-int" ? DigestEntityHash(digest_, "") : "";
+        value = DigestBuildAuthorization(tunnelUser_, tunnelPassword_, "CONNECT", uri, digest_, entity);
     } catch (const std::exception& e) {
         // Without the hashes there is no answer to send: the attempt ends here.
         answerText_ = e.what();
@@ -327,9 +318,7 @@ bool TCustomHttpTunnelNetSocket::TriggerDataAvailable(uint16_t ErrCode) {
 bool TCustomHttpTunnelNetSocket::ParseLine(const std::string& Line) {
     if (Line.empty()) {
         inBody_ = contentLength_ > 0 || chunked_;
-        chunkState_ = 0;
-        chunkSize_ = 0;
-        chunkLine_.clear();
+        chunks_.Reset();
         if (!inBody_) Decide();
         return true;
     }
@@ -368,7 +357,8 @@ bool TCustomHttpTunnelNetSocket::ParseLine(const std::string& Line) {
         else if (InetStartsText(v, "close")) keepAlive_ = false;
     } else if (Line.size() > 15 && InetStartsText(Line, "Content-Length:")) {
         // A length beyond a 64-bit count is a broken answer, not a body to wait for.
-        if (!ParseLength(AfterPrefix(Line, 15), contentLength_)) {
+        contentLength_ = HttpParseContentLength(AfterPrefix(Line, 15));
+        if (contentLength_ < 0) {
             answerText_ = Line;
             TunnelError(21000);
             return false;
@@ -407,55 +397,18 @@ bool TCustomHttpTunnelNetSocket::SkipBody() {
         offset_ = 0;
         return false;
     }
-    // Chunks: size line, data, the line end after it, and a final empty line.
-    while (offset_ < buffer_.size()) {
-        if (chunkState_ == 1) {
-            const size_t n = size_t(std::min<int64_t>(chunkSize_, int64_t(buffer_.size() - offset_)));
-            offset_ += n;
-            chunkSize_ -= int64_t(n);
-            if (chunkSize_ == 0) chunkState_ = 2;
-            continue;
-        }
-        const char c = buffer_[offset_++];
-        if (c != '\n') {
-            if (chunkLine_.size() < 256) chunkLine_ += c;
-            continue;
-        }
-        std::string line = chunkLine_;
-        chunkLine_.clear();
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (chunkState_ == 0) {
-            int64_t size = 0;
-            size_t i = 0, digits = 0;
-            for (; i < line.size(); ++i) {
-                const char h = line[i];
-                int d = h >= '0' && h <= '9' ? h - '0' : h >= 'a' && h <= 'f' ? h - 'a' + 10
-                                                       : h >= 'A' && h <= 'F' ? h - 'A' + 10 : -1;
-                if (d < 0) break;
-                // Sixteen hex digits would overflow a signed 64-bit size.
-                if (++digits > 15) {
-                    answerText_ = "Invalid chunk size";
-                    TunnelError(21000);
-                    return false;
-                }
-                size = size * 16 + d;
-            }
-            if (digits == 0) {
-                answerText_ = "Invalid chunk size";
-                TunnelError(21000);
-                return false;
-            }
-            chunkSize_ = size;
-            chunkState_ = size == 0 ? 3 : 1;
-        } else if (chunkState_ == 2) {
-            chunkState_ = 0;
-        } else if (chunkState_ == 3) {
-            if (line.empty()) {
-                inBody_ = false;
-                Decide();
-                return false;
-            }
-        }
+    // Chunks, with the same decoder and limits as the HTTP client's.
+    offset_ += chunks_.Feed(reinterpret_cast<const uint8_t*>(buffer_.data()) + offset_, avail,
+                            [](const uint8_t*, size_t) { return true; });
+    if (chunks_.Failed()) {
+        answerText_ = chunks_.ErrorText();
+        TunnelError(21000);
+        return false;
+    }
+    if (chunks_.Done()) {
+        inBody_ = false;
+        Decide();
+        return false;
     }
     buffer_.erase(0, offset_);
     offset_ = 0;
@@ -556,23 +509,49 @@ void TCustomHttpTunnelNetSocket::HandleFdClose(framework::TMessage& Msg, uint16_
 
 void TCustomHttpTunnelNetSocket::TriggerSessionClosed(uint16_t ErrCode) {
     if (pendingReconnect_ != 0) {
-        // The closed session is the proxy's, not the owner's: connect again at once, which
-        // the core allows from here.
-        auto alive = AliveToken();
-        try {
-            Reconnect();
-        } catch (const std::exception& e) {
-            if (*alive) HandleBgException(e, "HttpTunnelReconnect");
-        }
+        // The closed session is the proxy's, not the owner's: connect again once the close
+        // is over.
+        if (WindowHandle()) PostMessageA(WindowHandle(), idHttpTunnelReconnect_, 0, 0);
         return;
     }
-    if (tunnelState_ >= 2) {
+    if (tunnelState_ >= 2 || answerCut_) {
+        answerCut_ = false;
         auto alive = AliveToken();
         answerText_ = HttpTunnelErrorText(21001);
         TunnelError(21001);
         if (!*alive) return;
     }
     TCustomNetSocket::TriggerSessionClosed(ErrCode);
+}
+
+void TCustomHttpTunnelNetSocket::TakeMessageIds() {
+    TCustomNetSocket::TakeMessageIds();
+    idHttpTunnelReconnect_ = HandlerRef()->ClaimMessageId(this);
+}
+
+void TCustomHttpTunnelNetSocket::ReturnMessageIds() {
+    HandlerRef()->FreeMessageId(idHttpTunnelReconnect_);
+    TCustomNetSocket::ReturnMessageIds();
+}
+
+void TCustomHttpTunnelNetSocket::WndProc(framework::TMessage& Msg) {
+    if (Msg.Msg != idHttpTunnelReconnect_ || !idHttpTunnelReconnect_) return TCustomNetSocket::WndProc(Msg);
+    auto alive = AliveToken();
+    try {
+        Reconnect();
+    } catch (const std::exception& e) {
+        if (*alive) HandleBgException(e, "WMHttpTunnelReconnect");
+    }
+}
+
+void TCustomHttpTunnelNetSocket::RaiseSocketError(const std::string& Msg, int ErrCode, const std::string& ProtocolText,
+                                                  const std::string& PortText, const std::string& AddressText,
+                                                  const std::string& OperationName, const std::string& UserText,
+                                                  const std::string& ErrorText) {
+    // After the grant the buffer holds the target's bytes: those stay.
+    if (tunnelState_ != 0) ResetAnswer();
+    TCustomNetSocket::RaiseSocketError(Msg, ErrCode, ProtocolText, PortText, AddressText, OperationName, UserText,
+                                       ErrorText);
 }
 
 void TCustomHttpTunnelNetSocket::Reconnect() {

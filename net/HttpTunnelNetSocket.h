@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "net/CustomNetSocket.h"
+#include "net/HttpFraming.h"
 #include "net/InetDigestAuth.h"
 
 enum THttpTunnelAuthType { htatDetect = 0, htatNone = 1, htatBasic = 2, htatDigest = 3, htatNtlm = 4 };
@@ -66,6 +67,15 @@ protected:
     int Receive(void* Buffer, int Size, int Flags) override;
     int64_t ConsumedMark() override { return TCustomNetSocket::ConsumedMark() + taken_; }
     void SetDefaults() override;
+    // An error raised while the proxy answers leaves no half-read answer behind.
+    void RaiseSocketError(const std::string& Msg, int ErrCode, const std::string& ProtocolText,
+                          const std::string& PortText, const std::string& AddressText, const std::string& OperationName,
+                          const std::string& UserText, const std::string& ErrorText) override;
+    // One more message: the reconnect after the proxy closed on a 407.
+    int MessageIdCount() override { return TCustomNetSocket::MessageIdCount() + 1; }
+    void TakeMessageIds() override;
+    void ReturnMessageIds() override;
+    void WndProc(framework::TMessage& Msg) override;
     // Hands out buffered target bytes first; posts a read event while some remain.
     int TakeBuffered(void* Buffer, int Size, int Flags, std::string& From, size_t& Offset);
 
@@ -95,11 +105,9 @@ private:
     // The proxy refused: the connection carries no target data.
     bool failed_ = false;
     bool keepAlive_ = true, http10_ = false, chunked_ = false, inBody_ = false, proxyClosed_ = false;
+    bool answerCut_ = false;
     int64_t contentLength_ = 0;
-    // Chunk decoder: 0 size line, 1 data, 2 line end after data, 3 trailer lines.
-    uint8_t chunkState_ = 0;
-    int64_t chunkSize_ = 0;
-    std::string chunkLine_;
+    THttpChunkDecoder chunks_;
     std::string answerText_;
     THttpTunnelServerAuthTypes offered_ = 0;
     TDigestAuthInfo digest_;
@@ -110,4 +118,5 @@ private:
     std::string targetAddr_;
     uint16_t targetPort_ = 0;
     int64_t taken_ = 0;
+    UINT idHttpTunnelReconnect_ = 0;
 };

@@ -276,7 +276,9 @@ bool TCustomSocksNetSocket::HandleReply() {
             if (method == 0x00) {
                 if (method_ == 0x02) TriggerSocksAuthState(socksAuthNotRequired);
                 if (*alive) SocksDoConnect();
-            } else if (method == 0x02) {
+            } else if (method == 0x02 && method_ == 0x02) {
+                // Only when offered: the credentials were checked against their length
+                // bytes when the connection started.
                 SocksDoAuthenticate();
             } else {
                 SocksError(20003, "authentification method not acceptable");
