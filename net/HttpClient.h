@@ -24,6 +24,7 @@
 #include "framework/StringList.h"
 #include "framework/Streams.h"
 #include "net/HttpContentCoding.h"
+#include "net/HttpFraming.h"
 #include "net/InetDigestAuth.h"
 #include "net/InetNtlmMsgs.h"
 #include "net/InetWndControl.h"
@@ -60,6 +61,9 @@ enum : uint16_t {
     httpErrBadResponse = 12,
     // A relocation from https to http while RefuseHttpsToHttp is set.
     httpErrInsecureRelocation = 13,
+    // The proxy answered a CONNECT with neither 200 nor a challenge; StatusCode and
+    // ReasonPhrase are the proxy's.
+    httpErrProxyRefused = 14,
 };
 
 // One "WWW-Authenticate" or "Proxy-Authenticate" value of the last response.
@@ -106,6 +110,8 @@ public:
     static constexpr size_t MaxHeaderBytes = 256 * 1024;
     // Chunk extensions and the line end after the size.
     static constexpr size_t MaxChunkLineLength = 4096;
+    // Interim (1xx) answers before the real one.
+    static constexpr int MaxInterimAnswers = 16;
 
     // ---- Published properties ----
     std::string LocalAddr = "0.0.0.0";
@@ -154,10 +160,16 @@ public:
     // Milliseconds of silence (or of connecting) after which an asynchronous request ends
     // with httpErrTimeout; 0 = none. Without it a stalled server keeps the client busy.
     uint32_t IdleTimeoutMs = 0;
+    // Milliseconds a whole request may take (relocations and retries included), however
+    // busy the server keeps it; then it ends with httpErrTimeout. 0 = none.
+    uint32_t RequestLimitMs = 0;
     // A relocation from an https URL to an http one ends the request with
     // httpErrInsecureRelocation instead of being followed.
     bool RefuseHttpsToHttp = false;
-    std::string SocksServer, SocksLevel = "5", SocksPort, SocksUsercode, SocksPassword;
+    // Handed to the socket's SOCKS layer before every connection; an empty level is 5, an
+    // empty port 1080.
+    std::string SocksServer, SocksLevel, SocksPort, SocksUsercode, SocksPassword;
+    TSocksAuthentication SocksAuthentication = socksNoAuthentication;
     TSocketFamily SocketFamily() const { return socketFamily_; }
     void SetSocketFamily(TSocketFamily Value);
     TSocketErrs SocketErrs = wsErrTech;
@@ -180,6 +192,10 @@ public:
     TBeforeHeaderSendEvent OnBeforeHeaderSend;
     THttpBeforeAuthEvent OnBeforeAuth;
     TSelectDnsEvent OnSelectDns;
+    // The socket's SOCKS events, relayed with the client as Sender.
+    TSessionConnected OnSocksConnected;
+    TSocksAuthStateEvent OnSocksAuthState;
+    TSocksErrorEvent OnSocksError;
 
     // ---- Public state ----
     std::string URL;
@@ -317,7 +333,10 @@ protected:
     bool ProxyUsed() const { return !Proxy.empty(); }
     // Whether this client speaks TLS (the HTTPS variant does).
     virtual bool TlsCapable() const { return false; }
-    void HandleSslHandshakeDone(uint16_t Error, bool& Disconnect);
+    void HandleSslHandshakeDone(uint16_t Error, TX509Base* PeerCert, bool& Disconnect);
+    // The TLS handshake of the request's connection ended (nothing here; the HTTPS variant
+    // reports it).
+    virtual void TriggerSslHandshakeDone(uint16_t ErrCode, TX509Base* PeerCert, bool& Disconnect);
     bool TunnelAnswerComplete();
     // Starts TLS over the proxy's open CONNECT tunnel.
     void StartTunnelTls();
@@ -360,6 +379,17 @@ protected:
     THttpClientState state_ = hcsReady;
 
     UINT idRequestDone_ = 0, idSetReady_ = 0, idStartConnection_ = 0;
+    // Every request gets a number; the posted set-ready and request-done carry it, so that
+    // one left queued by an ended request cannot end the next one. doneId_ is the last
+    // request whose end was posted: one request, one OnRequestDone.
+    uint32_t requestId_ = 0, doneId_ = 0;
+    // Whether the request has ended (aborted, or ready) since Id was current.
+    bool RequestEnded(uint32_t Id) const { return Id != requestId_ || state_ == hcsReady || state_ == hcsAborting; }
+    // Stops an upload still under way; the connection, with part of a body on it, is dropped.
+    void StopUpload();
+    // Ends the running request with httpErrTimeout.
+    void EndOnTimeout();
+    std::unique_ptr<TInetTimer> limitTimer_;
 
     // The current request.
     std::string curUser_, curPassword_, curConnection_, curProxyConnection_;
@@ -404,18 +434,18 @@ protected:
     std::vector<uint8_t> rcvBuf_;
     size_t rcvCount_ = 0;
     std::string lastLine_;
+    bool lastLineCR_ = false;
+    int interimCount_ = 0;
+    // The scheme, host and port the server credentials were given for; a relocation
+    // elsewhere leaves them behind.
+    std::string credOrigin_, credUser_, credPassword_;
+    bool serverCredsApply_ = true;
     int32_t headerLineCount_ = 0;
     size_t headerBytes_ = 0;
     bool inBody_ = false;
     // Where complete lines go: the header parser, or nothing once the body is done.
     enum class TReceiveTarget : uint8_t { None, Header, Body } receiveTarget_ = TReceiveTarget::None;
-    int64_t chunkSize_ = 0, chunkTaken_ = 0;
-    // 0 size digits, 1 rest of the size line, 2 data, 3 line end after the data, 5 trailer
-    // lines after the last chunk, 4 last chunk and trailer done.
-    uint8_t chunkState_ = 0;
-    bool chunkDigits_ = false;
-    size_t chunkLineBytes_ = 0;
-    size_t trailerBytes_ = 0;
+    THttpChunkDecoder chunks_{THttpChunkLimits{MaxChunkLineLength, int64_t(1) << 48, MaxHeaderBytes}};
     int64_t rewindReceiveSize_ = 0;
     // Sending.
     std::vector<uint8_t> uploadBuf_;
@@ -433,7 +463,20 @@ public:
     TSslContext* SslContext() const { return socket_->SslContext(); }
     void SetSslContext(TSslContext* Value) { socket_->SetSslContext(Value); }
     framework::TStringList& SslAcceptableHosts() { return socket_->SslAcceptableHosts; }
+    // Offered to the server when not empty (handed to the context before each connection).
+    framework::TStringList AlpnProtocols;
+
+    // The socket's TLS events, with the socket as Sender; OnSslHandshakeDone follows the
+    // client's own handling of the handshake's end.
+    TSslVerifyPeerEvent OnSslVerifyPeer;
+    TSslCliGetSession OnSslCliGetSession;
+    TSslCliNewSession OnSslCliNewSession;
+    TSslHandshakeDoneEvent OnSslHandshakeDone;
+    TSslCliCertRequest OnSslCliCertRequest;
 
 protected:
     bool TlsCapable() const override { return true; }
+    void PrepareSocket() override;
+    // Clears ReasonPhrase and fires OnSslHandshakeDone.
+    void TriggerSslHandshakeDone(uint16_t ErrCode, TX509Base* PeerCert, bool& Disconnect) override;
 };

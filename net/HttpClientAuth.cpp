@@ -153,26 +153,22 @@ bool THttpClient::HandleAuthentication() {
     else if (proxyAuthBasicState_ == 2 && status == 407)
         proxyAuthBasicState_ = 0;
 
-    // A failed exchange (aborted, broken answer) is never retried.
+    // A failed exchange (aborted, broken answer) is never retried, nor a 407 from a server
+    // reached directly: it is no proxy.
     if (!challenged || RequestError != 0) return false;
+    if (status == 407 && !ProxyUsed()) return false;
     if (!DoNtlmAuth() && !DoDigestAuth() && !DoBasicAuth()) return false;
 
     if (status == 401) {
-        if (closeAfterResponse_ || !connected_ || socket_->State() != wsConnected) {
-            // A new connection: the proxy must hear the credentials again.
-            if (proxyAuthNtlmState_ == 4)
-                proxyAuthNtlmState_ = 1;
-            else if (proxyAuthDigestState_ == 2)
-                proxyAuthDigestState_ = 1;
-            else if (proxyAuthBasicState_ == 2)
-                proxyAuthBasicState_ = 1;
-        } else {
-            if (proxyAuthNtlmState_ < 4)
-                proxyAuthNtlmState_ = 0;
-            else if (proxyAuthDigestState_ < 2)
-                proxyAuthDigestState_ = 0;
-            else if (proxyAuthBasicState_ < 2)
-                proxyAuthBasicState_ = 0;
+        // The retry is a new request to the proxy: Basic and Digest go with every one, NTLM
+        // again only on a new connection (a kept one stays authenticated).
+        const bool newConnection = closeAfterResponse_ || !connected_ || socket_->State() != wsConnected;
+        if (proxyAuthNtlmState_ == 4) {
+            if (newConnection) proxyAuthNtlmState_ = 1;
+        } else if (proxyAuthDigestState_ == 2) {
+            proxyAuthDigestState_ = 1;
+        } else if (proxyAuthBasicState_ == 2) {
+            proxyAuthBasicState_ = 1;
         }
     }
     if (authRetry_) {
@@ -213,6 +209,8 @@ bool THttpClient::DoNtlmAuth() {
         StepNtlmAuth();
         return true;
     }
+    // Another method asked for by the owner is not replaced by NTLM.
+    if (ProxyAuth != httpAuthNone && ProxyAuth != httpAuthNtlm) return false;
     const bool credentials = !ProxyUsername.empty() && !ProxyPassword.empty();
     const bool loggedOnUser = ProxyUsername.empty() && ProxyPassword.empty();
     if (!credentials && !loggedOnUser) return false;
