@@ -113,17 +113,17 @@ void TCustomHttpTunnelNetSocket::Connect() {
     offset_ = 0;
     answerText_.clear();
     status_ = 21000;
-    tunnelState_ = 1;
+    TunnelStateChange(htsConnecting);
     ReplaceEndpoint(proxyAddr, tunnelPort_);
     try {
         TCustomNetSocket::Connect();
     } catch (...) {
-        tunnelState_ = 0;
+        TunnelStateChange(htsOff);
         ReplaceEndpoint(target, targetPortText);
         throw;
     }
     ReplaceEndpoint(target, targetPortText);
-    if (State() == wsClosed) tunnelState_ = 0;
+    if (State() == wsClosed) TunnelStateChange(htsOff);
 }
 
 void TCustomHttpTunnelNetSocket::SetDefaults() {
@@ -131,8 +131,8 @@ void TCustomHttpTunnelNetSocket::SetDefaults() {
     if (pendingReconnect_ == 0) {
         // The core resets the state before it reports the close: remember that the
         // connection ended while the proxy was still answering.
-        answerCut_ = tunnelState_ >= 2;
-        tunnelState_ = 0;
+        answerCut_ = tunnelState_ >= htsTcpUp;
+        TunnelStateChange(htsOff);
         failed_ = false;
         buffer_.clear();
         offset_ = 0;
@@ -141,7 +141,7 @@ void TCustomHttpTunnelNetSocket::SetDefaults() {
 }
 
 void TCustomHttpTunnelNetSocket::TransportConnected(uint16_t ErrCode) {
-    if (tunnelState_ != 1) return TCustomNetSocket::TransportConnected(ErrCode);
+    if (tunnelState_ != htsConnecting) return TCustomNetSocket::TransportConnected(ErrCode);
     auto alive = AliveToken();
     if (OnHttpTunnelConnected) {
         auto h = OnHttpTunnelConnected;
@@ -149,11 +149,11 @@ void TCustomHttpTunnelNetSocket::TransportConnected(uint16_t ErrCode) {
         if (!*alive) return;
     }
     if (ErrCode != 0) {
-        tunnelState_ = 0;
+        TunnelStateChange(htsOff);
         pendingReconnect_ = 0;
         return TCustomNetSocket::TransportConnected(ErrCode);
     }
-    tunnelState_ = 2;
+    TunnelStateChange(htsTcpUp);
     const uint8_t reconnect = pendingReconnect_;
     pendingReconnect_ = 0;
     switch (reconnect) {
@@ -192,7 +192,7 @@ void TCustomHttpTunnelNetSocket::ResetAnswer() {
     chunks_.Reset();
 }
 
-void TCustomHttpTunnelNetSocket::SendRequest(const std::string& Auth, uint8_t NewState, bool KeepAlive) {
+void TCustomHttpTunnelNetSocket::SendRequest(const std::string& Auth, THttpTunnelState NewState, bool KeepAlive) {
     ResetAnswer();
     const bool wasAccepted = digestAccepted_;
     digestAccepted_ = false;
@@ -201,7 +201,7 @@ void TCustomHttpTunnelNetSocket::SendRequest(const std::string& Auth, uint8_t Ne
     if (!Auth.empty()) r += "Proxy-Authorization: " + Auth + "\r\n";
     if (KeepAlive) r += "Proxy-Connection: Keep-Alive\r\n";
     r += "\r\n";
-    tunnelState_ = NewState;
+    TunnelStateChange(NewState);
     try {
         Send(r.data(), int(r.size()));
     } catch (...) {
@@ -209,10 +209,12 @@ void TCustomHttpTunnelNetSocket::SendRequest(const std::string& Auth, uint8_t Ne
     }
 }
 
-void TCustomHttpTunnelNetSocket::SendPlain() { SendRequest("", 3, true); }
+void TCustomHttpTunnelNetSocket::TunnelStateChange(THttpTunnelState NewState) { tunnelState_ = NewState; }
+
+void TCustomHttpTunnelNetSocket::SendPlain() { SendRequest("", htsPlainSent, true); }
 
 void TCustomHttpTunnelNetSocket::SendBasic() {
-    SendRequest("Basic " + InetBase64Encode(tunnelUser_ + ":" + tunnelPassword_), 4, false);
+    SendRequest("Basic " + InetBase64Encode(tunnelUser_ + ":" + tunnelPassword_), htsFirstSent, false);
 }
 
 void TCustomHttpTunnelNetSocket::SendDigest() {
@@ -229,11 +231,11 @@ void TCustomHttpTunnelNetSocket::SendDigest() {
         answerText_ = e.what();
         return TunnelError(21001);
     }
-    SendRequest("Digest " + value, 5, false);
+    SendRequest("Digest " + value, htsSecondSent, false);
 }
 
 void TCustomHttpTunnelNetSocket::SendNtlm1() {
-    SendRequest("NTLM " + NtlmBuildNegotiateMessage("", "", HttpTunnelNtlmLevel), 4,
+    SendRequest("NTLM " + NtlmBuildNegotiateMessage("", "", HttpTunnelNtlmLevel), htsFirstSent,
                 !ComponentOptions.Has(wsoNoHttp10Tunnel));
 }
 
@@ -252,7 +254,7 @@ void TCustomHttpTunnelNetSocket::SendNtlm3() {
         challenge.Valid ? NtlmBuildAuthenticateMessage(domain, host, user, tunnelPassword_, challenge, 0,
                                                        HttpTunnelNtlmLevel)
                         : std::string();
-    SendRequest("NTLM " + msg, 5, false);
+    SendRequest("NTLM " + msg, htsSecondSent, false);
 }
 
 // ---- The proxy's answer ---------------------------------------------------------------------
@@ -264,9 +266,9 @@ bool TCustomHttpTunnelNetSocket::TriggerDataAvailable(uint16_t ErrCode) {
         if (TCustomNetSocket::Receive(drop, sizeof(drop), 0) <= 0) LastError = -1;
         return true;
     }
-    if (tunnelState_ == 0) return TCustomNetSocket::TriggerDataAvailable(ErrCode);
+    if (tunnelState_ == htsOff) return TCustomNetSocket::TriggerDataAvailable(ErrCode);
     auto alive = AliveToken();
-    if (tunnelState_ < 3) {
+    if (tunnelState_ < htsPlainSent) {
         answerText_ = "THttpTunnelNetSocket - Fatal: Invalid state in TriggerDataAvailable";
         TunnelError(status_);
         return true;
@@ -287,7 +289,7 @@ bool TCustomHttpTunnelNetSocket::TriggerDataAvailable(uint16_t ErrCode) {
             return true;
         }
         const SOCKET handle = HSocket();
-        while (*alive && tunnelState_ >= 3 && HSocket() == handle) {
+        while (*alive && tunnelState_ >= htsPlainSent && HSocket() == handle) {
             if (inBody_) {
                 if (!SkipBody()) break;
                 continue;
@@ -375,7 +377,7 @@ bool TCustomHttpTunnelNetSocket::ParseLine(const std::string& Line) {
             offered_ |= HttpTunnelOffered(htsatNtlm);
             // Any length: a challenge without target information is short, and the
             // decoder checks every field anyway.
-            if (tunnelState_ == 4 && v.size() > 5) ntlmChallenge_ = InetTrimBlanks(v.substr(5));
+            if (tunnelState_ == htsFirstSent && v.size() > 5) ntlmChallenge_ = InetTrimBlanks(v.substr(5));
         }
     }
     return true;
@@ -418,7 +420,7 @@ bool TCustomHttpTunnelNetSocket::SkipBody() {
 void TCustomHttpTunnelNetSocket::Decide() {
     auto alive = AliveToken();
     if (status_ == 200) {
-        tunnelState_ = 0;
+        TunnelStateChange(htsOff);
         digestAccepted_ = curAuth_ == htatDigest;
         return Granted();
     }
@@ -429,12 +431,12 @@ void TCustomHttpTunnelNetSocket::Decide() {
         (curAuth_ == htatDetect || curAuth_ == htatDigest || curAuth_ == htatNtlm)) {
         if (!keepAlive_ || proxyClosed_) {
             uint8_t reconnect = 0;
-            if (tunnelState_ == 3 && curAuth_ == htatDetect)
+            if (tunnelState_ == htsPlainSent && curAuth_ == htatDetect)
                 reconnect = basicOk ? 1 : digestOk ? 2 : ntlmOk ? 3 : 0;
-            else if (tunnelState_ == 3 && curAuth_ == htatDigest && digestOk)
+            else if (tunnelState_ == htsPlainSent && curAuth_ == htatDigest && digestOk)
                 reconnect = 2;
             if (reconnect != 0) {
-                tunnelState_ = 0;
+                TunnelStateChange(htsOff);
                 status_ = 21000;
                 pendingReconnect_ = reconnect;
                 buffer_.clear();
@@ -444,7 +446,7 @@ void TCustomHttpTunnelNetSocket::Decide() {
                 return;
             }
         } else {
-            if (curAuth_ == htatDetect && tunnelState_ == 3) {
+            if (curAuth_ == htatDetect && tunnelState_ == htsPlainSent) {
                 if (basicOk) {
                     curAuth_ = htatBasic;
                     return SendBasic();
@@ -457,11 +459,12 @@ void TCustomHttpTunnelNetSocket::Decide() {
                     curAuth_ = htatNtlm;
                     return SendNtlm1();
                 }
-            } else if (curAuth_ == htatNtlm && tunnelState_ == 4 && ntlmOk) {
+            } else if (curAuth_ == htatNtlm && tunnelState_ == htsFirstSent && ntlmOk) {
                 // A challenge that does not decode gets no answer: the exchange ends with
                 // the proxy's 407 instead of an empty message.
                 if (NtlmParseChallengeMessage(ntlmChallenge_).Valid) return SendNtlm3();
-            } else if (curAuth_ == htatDigest && digestOk && (tunnelState_ == 3 || tunnelState_ == 4)) {
+            } else if (curAuth_ == htatDigest && digestOk &&
+                       (tunnelState_ == htsPlainSent || tunnelState_ == htsFirstSent)) {
                 return SendDigest();
             }
         }
@@ -484,7 +487,7 @@ void TCustomHttpTunnelNetSocket::Granted() {
 
 void TCustomHttpTunnelNetSocket::TunnelError(int Code) {
     if (Code < 599) Code += 21000;
-    tunnelState_ = 0;
+    TunnelStateChange(htsOff);
     failed_ = true;
     pendingReconnect_ = 0;
     buffer_.clear();
@@ -503,7 +506,7 @@ void TCustomHttpTunnelNetSocket::TunnelError(int Code) {
 }
 
 void TCustomHttpTunnelNetSocket::HandleFdClose(framework::TMessage& Msg, uint16_t Error) {
-    if (tunnelState_ != 0) proxyClosed_ = true;
+    if (tunnelState_ != htsOff) proxyClosed_ = true;
     TCustomNetSocket::HandleFdClose(Msg, Error);
 }
 
@@ -514,7 +517,7 @@ void TCustomHttpTunnelNetSocket::TriggerSessionClosed(uint16_t ErrCode) {
         if (WindowHandle()) PostMessageA(WindowHandle(), idHttpTunnelReconnect_, 0, 0);
         return;
     }
-    if (tunnelState_ >= 2 || answerCut_) {
+    if (tunnelState_ >= htsTcpUp || answerCut_) {
         answerCut_ = false;
         auto alive = AliveToken();
         answerText_ = HttpTunnelErrorText(21001);
@@ -549,7 +552,7 @@ void TCustomHttpTunnelNetSocket::RaiseSocketError(const std::string& Msg, int Er
                                                   const std::string& OperationName, const std::string& UserText,
                                                   const std::string& ErrorText) {
     // After the grant the buffer holds the target's bytes: those stay.
-    if (tunnelState_ != 0) ResetAnswer();
+    if (tunnelState_ != htsOff) ResetAnswer();
     TCustomNetSocket::RaiseSocketError(Msg, ErrCode, ProtocolText, PortText, AddressText, OperationName, UserText,
                                        ErrorText);
 }
@@ -579,7 +582,7 @@ int TCustomHttpTunnelNetSocket::TakeBuffered(void* Buffer, int Size, int Flags, 
 }
 
 int TCustomHttpTunnelNetSocket::Receive(void* Buffer, int Size, int Flags) {
-    if (tunnelState_ == 0 && offset_ < buffer_.size()) {
+    if (tunnelState_ == htsOff && offset_ < buffer_.size()) {
         const int n = TakeBuffered(Buffer, Size, Flags, buffer_, offset_);
         if (!(Flags & MSG_PEEK)) taken_ += n;
         return n;
@@ -588,6 +591,6 @@ int TCustomHttpTunnelNetSocket::Receive(void* Buffer, int Size, int Flags) {
 }
 
 int TCustomHttpTunnelNetSocket::PendingReceiveCount() {
-    if (tunnelState_ == 0 && offset_ < buffer_.size()) return int(buffer_.size() - offset_);
+    if (tunnelState_ == htsOff && offset_ < buffer_.size()) return int(buffer_.size() - offset_);
     return TCustomNetSocket::PendingReceiveCount();
 }

@@ -56,7 +56,7 @@ public:
 protected:
     // True while a proxy (tunnel or SOCKS) negotiates the connection: the bytes on the wire
     // are then the proxy's, not the application's.
-    virtual bool ProxyNegotiating() { return tunnelState_ != 0 || failed_; }
+    virtual bool ProxyNegotiating() { return tunnelState_ != htsOff || failed_; }
     // The SOCKS layer above says whether it is switched on; the two exclude each other.
     virtual bool SocksServerSet() const { return false; }
 
@@ -82,7 +82,13 @@ protected:
 private:
     void ResetAuthState();
     void ResetAnswer();
-    void SendRequest(const std::string& Auth, uint8_t NewState, bool KeepAlive);
+    // off (or done), connecting to the proxy, TCP up, CONNECT sent without credentials,
+    // sent with Basic or an NTLM type-1 message, sent with Digest or an NTLM type-3 message
+    enum THttpTunnelState : uint8_t {
+        htsOff = 0, htsConnecting = 1, htsTcpUp = 2, htsPlainSent = 3, htsFirstSent = 4, htsSecondSent = 5
+    };
+    void TunnelStateChange(THttpTunnelState NewState);
+    void SendRequest(const std::string& Auth, THttpTunnelState NewState, bool KeepAlive);
     void SendPlain();
     void SendBasic();
     void SendDigest();
@@ -99,7 +105,7 @@ private:
 
     std::string tunnelServer_, tunnelPort_, tunnelUser_, tunnelPassword_;
     THttpTunnelAuthType authType_ = htatDetect, curAuth_ = htatDetect;
-    uint8_t tunnelState_ = 0;
+    THttpTunnelState tunnelState_ = htsOff;
     uint8_t pendingReconnect_ = 0;
     int status_ = 21000;
     // The proxy refused: the connection carries no target data.
