@@ -595,6 +595,12 @@ void THttpClient::StopUpload() {
     if (!uploading_) return;
     uploading_ = false;
     readyDue_ = false;
+    // All of it handed to the socket already (only the empty read that ends it is missing):
+    // the connection is sound.
+    if (!UploadStream || UploadStream->Position() >= UploadStream->Size()) {
+        TriggerSendEnd();
+        return;
+    }
     connected_ = false;
     socket_->OnSessionClosed = nullptr;
     socket_->Abort();

@@ -75,6 +75,7 @@ void THttpClient::ResetResponse(bool KeepLocation) {
 
 void THttpClient::ConsumeBuffer(size_t Count) {
     Count = std::min(Count, rcvCount_);
+    if (Count == 0) return;
     if (Count < rcvCount_) memmove(rcvBuf_.data(), rcvBuf_.data() + Count, rcvCount_ - Count);
     rcvCount_ -= Count;
 }
@@ -158,23 +159,39 @@ void THttpClient::HandleSocketData(uint16_t) {
             return;
         }
         if (state_ == hcsAwaitHeader && receiveTarget_ == TReceiveTarget::Header) {
-            const uint8_t* b = rcvBuf_.data();
-            const uint8_t* lf = static_cast<const uint8_t*>(memchr(b, '\n', rcvCount_));
-            if (!lf) {
-                if (rcvCount_ > MaxHeaderLineLength)
+            // The header's lines are taken from an offset; what is left moves to the front
+            // once, not once per line.
+            size_t off = 0;
+            bool incomplete = false;
+            while (state_ == hcsAwaitHeader && receiveTarget_ == TReceiveTarget::Header && !failed_) {
+                const uint8_t* b = rcvBuf_.data() + off;
+                const size_t avail = rcvCount_ - off;
+                const uint8_t* lf = static_cast<const uint8_t*>(memchr(b, '\n', avail));
+                if (!lf) {
+                    if (avail > MaxHeaderLineLength) FailRequest(httpErrBadResponse, "HTTP header line too long");
+                    incomplete = true;
+                    break;
+                }
+                const size_t len = size_t(lf - b);
+                if (len > MaxHeaderLineLength) {
                     FailRequest(httpErrBadResponse, "HTTP header line too long");
-                break;
+                    return;
+                }
+                lastLineCR_ = len > 0 && b[len - 1] == '\r';
+                lastLine_.assign(reinterpret_cast<const char*>(b), lastLineCR_ ? len - 1 : len);
+                off += len + 1;
+                headerBytes_ += len + 1;
+                const size_t count = rcvCount_;
+                ProcessHeaderLine();
+                if (!*alive) return;
+                // Dropped (the answer ended, failed or was aborted): nothing left to move.
+                if (rcvCount_ != count) {
+                    off = 0;
+                    break;
+                }
             }
-            size_t len = size_t(lf - b);
-            if (len > MaxHeaderLineLength) {
-                FailRequest(httpErrBadResponse, "HTTP header line too long");
-                return;
-            }
-            lastLineCR_ = len > 0 && b[len - 1] == '\r';
-            lastLine_.assign(reinterpret_cast<const char*>(b), lastLineCR_ ? len - 1 : len);
-            ConsumeBuffer(len + 1);
-            headerBytes_ += len + 1;
-            ProcessHeaderLine();
+            if (off) ConsumeBuffer(off);
+            if (incomplete) break;
             continue;
         }
         // Between requests, or after the document: the bytes are nobody's.
