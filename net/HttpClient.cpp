@@ -318,8 +318,12 @@ void THttpClient::StartRequest(THttpRequest Kind) {
     // A retry or relocation goes back to here, not to where an earlier request stopped.
     rewindReceiveSize_ = ReceiveStream ? ReceiveStream->Size() : 0;
 
-    authNtlmState_ = authDigestState_ = authBasicState_ = 0;
-    proxyAuthNtlmState_ = proxyAuthDigestState_ = proxyAuthBasicState_ = 0;
+    AuthStateChange(authNtlmState_, ntlmAuthNone);
+    AuthStateChange(authDigestState_, digestAuthNone);
+    AuthStateChange(authBasicState_, basicAuthNone);
+    AuthStateChange(proxyAuthNtlmState_, ntlmAuthNone);
+    AuthStateChange(proxyAuthDigestState_, digestAuthNone);
+    AuthStateChange(proxyAuthBasicState_, basicAuthNone);
     proxyUsesSspi_ = false;
     proxySspiNegotiate_.clear();
     PresetAuthentication();
@@ -515,8 +519,8 @@ void THttpClient::HandleSocketConnected(uint16_t Error) {
 
 void THttpClient::SendRequest() {
     SendRequestHeader(MethodText(), requestVer_);
-    if ((RequestKind == httpPOST || RequestKind == httpPUT || RequestKind == httpPATCH) && authNtlmState_ != 1 &&
-        proxyAuthNtlmState_ != 1)
+    if ((RequestKind == httpPOST || RequestKind == httpPUT || RequestKind == httpPATCH) && authNtlmState_ != ntlmAuthNegotiate &&
+        proxyAuthNtlmState_ != ntlmAuthNegotiate)
         StartUpload();
 }
 
@@ -868,7 +872,7 @@ void THttpClient::SendRequestHeader(const std::string& Method, const std::string
     if (connect) {
         lines.Add("Content-Length: 0");
     } else if (body) {
-        if (authNtlmState_ == 1 || proxyAuthNtlmState_ == 1 || !UploadStream)
+        if (authNtlmState_ == ntlmAuthNegotiate || proxyAuthNtlmState_ == ntlmAuthNegotiate || !UploadStream)
             lines.Add("Content-Length: 0");
         else
             lines.Add("Content-Length: " + std::to_string(UploadStream->Size() - UploadStream->Position()));
@@ -877,7 +881,8 @@ void THttpClient::SendRequestHeader(const std::string& Method, const std::string
     if (!ReqIfMatch.empty()) lines.Add("If-Match: " + ReqIfMatch);
     if (!ReqIfNoneMatch.empty()) lines.Add("If-None-Match: " + ReqIfNoneMatch);
     // A CONNECT on a new connection starts the connection's NTLM exchange again.
-    if (connect && !tunnelAnswered_ && proxyAuthNtlmState_ == 4) proxyAuthNtlmState_ = 1;
+    if (connect && !tunnelAnswered_ && proxyAuthNtlmState_ == ntlmAuthDone)
+        AuthStateChange(proxyAuthNtlmState_, ntlmAuthNegotiate);
     // A CONNECT goes to the proxy in clear: nothing of the server's goes with it.
     if (!AuthBearerToken.empty() && !connect && serverCredsApply_) {
         switch (ServerAuth) {

@@ -66,6 +66,15 @@ enum : uint16_t {
     httpErrProxyRefused = 14,
 };
 
+// The authentication states, each kept for the server and for the proxy.
+enum TNtlmAuthState : uint8_t {
+    ntlmAuthNone = 0, ntlmAuthNegotiate = 1 /* type 1 to send */, ntlmAuthAuthenticate = 3 /* type 3 to send */,
+    ntlmAuthDone = 4
+};
+// Digest: credentials to send, then waiting for a challenge or done.
+enum TDigestAuthState : uint8_t { digestAuthNone = 0, digestAuthSend = 1, digestAuthDone = 2 };
+enum TBasicAuthState : uint8_t { basicAuthNone = 0, basicAuthSend = 1, basicAuthDone = 2 };
+
 // One "WWW-Authenticate" or "Proxy-Authenticate" value of the last response.
 struct TWWWAuthInfo {
     THttpAuthType AuthType = httpAuthNone;
@@ -354,7 +363,17 @@ protected:
     bool DoBasicAuth();
     bool AskBeforeAuth(THttpAuthType Type, bool Proxy, const std::string& Header);
     void RestartForAuth();
-    void GiveUpAuth(int& State);
+    // The challenge stays unanswered: the state starts over and the request ends.
+    template <class TState>
+    void GiveUpAuth(TState& State) {
+        challenges_.Clear();
+        AuthStateChange(State, TState(0));
+        PostRequestDone();
+    }
+    // Every change of the six states goes through these.
+    void AuthStateChange(TNtlmAuthState& State, TNtlmAuthState NewState);
+    void AuthStateChange(TDigestAuthState& State, TDigestAuthState NewState);
+    void AuthStateChange(TBasicAuthState& State, TBasicAuthState NewState);
     // "Keep-alive" is needed while the version may close the connection.
     bool KeepAliveByVersion() const;
     // Whether the open connection can carry the current request: same proxy or server,
@@ -410,8 +429,9 @@ protected:
     bool restartOnClose_ = false;
     // Authentication states (server NTLM, Digest, Basic, then the proxy's), kept for the
     // retries of the authentication logic.
-    int authNtlmState_ = 0, authDigestState_ = 0, authBasicState_ = 0;
-    int proxyAuthNtlmState_ = 0, proxyAuthDigestState_ = 0, proxyAuthBasicState_ = 0;
+    TNtlmAuthState authNtlmState_ = ntlmAuthNone, proxyAuthNtlmState_ = ntlmAuthNone;
+    TDigestAuthState authDigestState_ = digestAuthNone, proxyAuthDigestState_ = digestAuthNone;
+    TBasicAuthState authBasicState_ = basicAuthNone, proxyAuthBasicState_ = basicAuthNone;
     framework::TStringList challenges_;
     TWWWAuthInfos authInfos_;
     uint16_t authTypesPresent_ = 0;  // one bit per THttpAuthType in authInfos_

@@ -57,27 +57,27 @@ void THttpClient::PresetAuthentication() {
                 // Through a tunnel that is already open nothing more goes to the proxy; plain
                 // requests carry the credentials every time, as proxies ask for them per
                 // request.
-                proxyAuthBasicState_ = kept && protocol_ == "https" ? 2 : 1;
+                AuthStateChange(proxyAuthBasicState_, kept && protocol_ == "https" ? basicAuthDone : basicAuthSend);
                 break;
             case httpAuthNtlm:
                 // NTLM authenticates the connection: a kept one is done.
-                proxyAuthNtlmState_ = kept ? 4 : 1;
+                AuthStateChange(proxyAuthNtlmState_, kept ? ntlmAuthDone : ntlmAuthNegotiate);
                 if (KeepAliveByVersion()) curProxyConnection_ = "Keep-alive";
                 break;
             case httpAuthDigest:
-            case httpAuthDigest2: proxyAuthDigestState_ = 2; break;
+            case httpAuthDigest2: AuthStateChange(proxyAuthDigestState_, digestAuthDone); break;
             default: break;
         }
     }
     if (ServerAuth != httpAuthNone && !curUser_.empty() && !curPassword_.empty()) {
         switch (ServerAuth) {
-            case httpAuthBasic: authBasicState_ = 1; break;
+            case httpAuthBasic: AuthStateChange(authBasicState_, basicAuthSend); break;
             case httpAuthNtlm:
-                authNtlmState_ = 1;
+                AuthStateChange(authNtlmState_, ntlmAuthNegotiate);
                 if (KeepAliveByVersion()) curConnection_ = "Keep-alive";
                 break;
             case httpAuthDigest:
-            case httpAuthDigest2: authDigestState_ = 2; break;
+            case httpAuthDigest2: AuthStateChange(authDigestState_, digestAuthDone); break;
             default: break;
         }
     }
@@ -128,30 +128,30 @@ bool THttpClient::HandleAuthentication() {
     const bool challenged = status == 401 || status == 407;
 
     // What the last answer says about the steps under way.
-    if (authNtlmState_ == 3 && !challenged)
-        authNtlmState_ = 4;
-    else if (authNtlmState_ == 4 && status == 401)
-        authNtlmState_ = 0;
-    if (proxyAuthNtlmState_ == 3 && status != 407)
-        proxyAuthNtlmState_ = 4;
-    else if (proxyAuthNtlmState_ == 4 && status == 407)
-        proxyAuthNtlmState_ = 0;
-    if (authDigestState_ == 1 && !challenged)
-        authDigestState_ = 2;
-    else if (authDigestState_ == 2 && status == 401)
-        authDigestState_ = 0;
-    if (proxyAuthDigestState_ == 1 && status != 407)
-        proxyAuthDigestState_ = 2;
-    else if (proxyAuthDigestState_ == 2 && status == 407)
-        proxyAuthDigestState_ = 0;
-    if (authBasicState_ == 1 && !challenged)
-        authBasicState_ = 2;
-    else if (authBasicState_ == 2 && status == 401)
-        authBasicState_ = 0;
-    if (proxyAuthBasicState_ == 1 && status != 407)
-        proxyAuthBasicState_ = 2;
-    else if (proxyAuthBasicState_ == 2 && status == 407)
-        proxyAuthBasicState_ = 0;
+    if (authNtlmState_ == ntlmAuthAuthenticate && !challenged)
+        AuthStateChange(authNtlmState_, ntlmAuthDone);
+    else if (authNtlmState_ == ntlmAuthDone && status == 401)
+        AuthStateChange(authNtlmState_, ntlmAuthNone);
+    if (proxyAuthNtlmState_ == ntlmAuthAuthenticate && status != 407)
+        AuthStateChange(proxyAuthNtlmState_, ntlmAuthDone);
+    else if (proxyAuthNtlmState_ == ntlmAuthDone && status == 407)
+        AuthStateChange(proxyAuthNtlmState_, ntlmAuthNone);
+    if (authDigestState_ == digestAuthSend && !challenged)
+        AuthStateChange(authDigestState_, digestAuthDone);
+    else if (authDigestState_ == digestAuthDone && status == 401)
+        AuthStateChange(authDigestState_, digestAuthNone);
+    if (proxyAuthDigestState_ == digestAuthSend && status != 407)
+        AuthStateChange(proxyAuthDigestState_, digestAuthDone);
+    else if (proxyAuthDigestState_ == digestAuthDone && status == 407)
+        AuthStateChange(proxyAuthDigestState_, digestAuthNone);
+    if (authBasicState_ == basicAuthSend && !challenged)
+        AuthStateChange(authBasicState_, basicAuthDone);
+    else if (authBasicState_ == basicAuthDone && status == 401)
+        AuthStateChange(authBasicState_, basicAuthNone);
+    if (proxyAuthBasicState_ == basicAuthSend && status != 407)
+        AuthStateChange(proxyAuthBasicState_, basicAuthDone);
+    else if (proxyAuthBasicState_ == basicAuthDone && status == 407)
+        AuthStateChange(proxyAuthBasicState_, basicAuthNone);
 
     // A failed exchange (aborted, broken answer) is never retried, nor a 407 from a server
     // reached directly: it is no proxy.
@@ -163,12 +163,12 @@ bool THttpClient::HandleAuthentication() {
         // The retry is a new request to the proxy: Basic and Digest go with every one, NTLM
         // again only on a new connection (a kept one stays authenticated).
         const bool newConnection = closeAfterResponse_ || !connected_ || socket_->State() != wsConnected;
-        if (proxyAuthNtlmState_ == 4) {
-            if (newConnection) proxyAuthNtlmState_ = 1;
-        } else if (proxyAuthDigestState_ == 2) {
-            proxyAuthDigestState_ = 1;
-        } else if (proxyAuthBasicState_ == 2) {
-            proxyAuthBasicState_ = 1;
+        if (proxyAuthNtlmState_ == ntlmAuthDone) {
+            if (newConnection) AuthStateChange(proxyAuthNtlmState_, ntlmAuthNegotiate);
+        } else if (proxyAuthDigestState_ == digestAuthDone) {
+            AuthStateChange(proxyAuthDigestState_, digestAuthSend);
+        } else if (proxyAuthBasicState_ == basicAuthDone) {
+            AuthStateChange(proxyAuthBasicState_, basicAuthSend);
         }
     }
     if (authRetry_) {
@@ -200,7 +200,7 @@ bool THttpClient::DoNtlmAuth() {
         ((status == 401 && ServerAuth == httpAuthNtlm) || (status == 407 && ProxyAuth == httpAuthNtlm)))
         return false;
     const TWWWAuthInfo* entry = FindChallenge(httpAuthNtlm);
-    if (proxyAuthBasicState_ != 0 || proxyAuthDigestState_ != 0) return false;
+    if (proxyAuthBasicState_ != basicAuthNone || proxyAuthDigestState_ != digestAuthNone) return false;
     if (status == 401) {
         // The logged-on user's credentials never go to a web server that merely asks for
         // them: without a user name the server's challenge stays unanswered.
@@ -215,7 +215,7 @@ bool THttpClient::DoNtlmAuth() {
     const bool loggedOnUser = ProxyUsername.empty() && ProxyPassword.empty();
     if (!credentials && !loggedOnUser) return false;
     if (!AskBeforeAuth(httpAuthNtlm, true, entry->Header)) return false;
-    if (proxyAuthNtlmState_ == 0) {
+    if (proxyAuthNtlmState_ == ntlmAuthNone) {
         // Only now, when the proxy asks for it, is the system's NTLM package looked for;
         // where it is missing the 407 is the answer.
         proxyUsesSspi_ = loggedOnUser;
@@ -231,7 +231,7 @@ bool THttpClient::DoDigestAuth() {
         ((status == 401 && IsDigestType(ServerAuth)) || (status == 407 && IsDigestType(ProxyAuth))))
         return false;
     if (authInfos_.empty()) return false;
-    if (status == 401 && authNtlmState_ == 0 && authBasicState_ == 0 && !curUser_.empty() && !curPassword_.empty()) {
+    if (status == 401 && authNtlmState_ == ntlmAuthNone && authBasicState_ == basicAuthNone && !curUser_.empty() && !curPassword_.empty()) {
         const TWWWAuthInfo* entry = IsDigestType(ServerAuth) ? FindChallenge(ServerAuth) : nullptr;
         if (!entry || !AskBeforeAuth(entry->AuthType, false, entry->Header)) return false;
         DigestParseChallenge(entry->Header.size() > 7 ? entry->Header.substr(7) : std::string(), digestInfo_);
@@ -239,7 +239,7 @@ bool THttpClient::DoDigestAuth() {
         StepDigestAuth();
         return true;
     }
-    if (status == 407 && proxyAuthNtlmState_ == 0 && proxyAuthBasicState_ == 0 && !ProxyUsername.empty() &&
+    if (status == 407 && proxyAuthNtlmState_ == ntlmAuthNone && proxyAuthBasicState_ == basicAuthNone && !ProxyUsername.empty() &&
         !ProxyPassword.empty()) {
         const TWWWAuthInfo* entry = IsDigestType(ProxyAuth) ? FindChallenge(ProxyAuth) : nullptr;
         if (!entry || !AskBeforeAuth(entry->AuthType, true, entry->Header)) return false;
@@ -258,12 +258,12 @@ bool THttpClient::DoBasicAuth() {
         ((status == 401 && ServerAuth == httpAuthBasic) || (status == 407 && ProxyAuth == httpAuthBasic)))
         return false;
     const TWWWAuthInfo* entry = FindChallenge(httpAuthBasic);
-    if (status == 401 && authNtlmState_ == 0 && authDigestState_ == 0 && !curUser_.empty() && !curPassword_.empty()) {
+    if (status == 401 && authNtlmState_ == ntlmAuthNone && authDigestState_ == digestAuthNone && !curUser_.empty() && !curPassword_.empty()) {
         if (!AskBeforeAuth(httpAuthBasic, false, entry->Header)) return false;
         StepBasicAuth();
         return true;
     }
-    if (status == 407 && proxyAuthNtlmState_ == 0 && proxyAuthDigestState_ == 0 && !ProxyUsername.empty() &&
+    if (status == 407 && proxyAuthNtlmState_ == ntlmAuthNone && proxyAuthDigestState_ == digestAuthNone && !ProxyUsername.empty() &&
         !ProxyPassword.empty()) {
         if (!AskBeforeAuth(httpAuthBasic, true, entry->Header)) return false;
         StepProxyBasicAuth();
@@ -279,23 +279,21 @@ void THttpClient::RestartForAuth() {
     PostMessageA(GetHandle(), idStartConnection_, 0, 0);
 }
 
-void THttpClient::GiveUpAuth(int& State) {
-    challenges_.Clear();
-    State = 0;
-    PostRequestDone();
-}
+void THttpClient::AuthStateChange(TNtlmAuthState& State, TNtlmAuthState NewState) { State = NewState; }
+void THttpClient::AuthStateChange(TDigestAuthState& State, TDigestAuthState NewState) { State = NewState; }
+void THttpClient::AuthStateChange(TBasicAuthState& State, TBasicAuthState NewState) { State = NewState; }
 
 // ---- The six state machines ----------------------------------------------------------------
 
 void THttpClient::StepNtlmAuth() {
     switch (authNtlmState_) {
-        case 0:
-            authNtlmState_ = 1;
-            authBasicState_ = 0;
+        case ntlmAuthNone:
+            AuthStateChange(authNtlmState_, ntlmAuthNegotiate);
+            AuthStateChange(authBasicState_, basicAuthNone);
             if (KeepAliveByVersion()) curConnection_ = "Keep-alive";
             RestartForAuth();
             break;
-        case 1: {
+        case ntlmAuthNegotiate: {
             const TWWWAuthInfo* entry = FindChallenge(httpAuthNtlm);
             std::string token;
             if (entry) {
@@ -314,18 +312,18 @@ void THttpClient::StepNtlmAuth() {
                 break;
             }
             ntlmAuthenticate_ = token;
-            authNtlmState_ = 3;
+            AuthStateChange(authNtlmState_, ntlmAuthAuthenticate);
             RestartForAuth();
             break;
         }
-        case 3: GiveUpAuth(authNtlmState_); break;
+        case ntlmAuthAuthenticate: GiveUpAuth(authNtlmState_); break;
         default: throw EHttpException("Unexpected AuthNTLMState", httpErrAuthState);
     }
 }
 
 void THttpClient::StepProxyNtlmAuth() {
     switch (proxyAuthNtlmState_) {
-        case 0:
+        case ntlmAuthNone:
             if (proxyUsesSspi_) {
                 sspiProxy_->Reset();
                 proxySspiNegotiate_ = sspiProxy_->NextToken();
@@ -338,13 +336,13 @@ void THttpClient::StepProxyNtlmAuth() {
                     break;
                 }
             }
-            proxyAuthNtlmState_ = 1;
-            proxyAuthBasicState_ = 0;
-            proxyAuthDigestState_ = 0;
+            AuthStateChange(proxyAuthNtlmState_, ntlmAuthNegotiate);
+            AuthStateChange(proxyAuthBasicState_, basicAuthNone);
+            AuthStateChange(proxyAuthDigestState_, digestAuthNone);
             if (KeepAliveByVersion()) curProxyConnection_ = "Keep-alive";
             RestartForAuth();
             break;
-        case 1: {
+        case ntlmAuthNegotiate: {
             const TWWWAuthInfo* entry = FindChallenge(httpAuthNtlm);
             std::string token;
             if (entry && proxyUsesSspi_ && sspiProxy_) {
@@ -362,63 +360,63 @@ void THttpClient::StepProxyNtlmAuth() {
                 break;
             }
             proxyNtlmAuthenticate_ = token;
-            proxyAuthNtlmState_ = 3;
+            AuthStateChange(proxyAuthNtlmState_, ntlmAuthAuthenticate);
             RestartForAuth();
             break;
         }
-        case 3: GiveUpAuth(proxyAuthNtlmState_); break;
+        case ntlmAuthAuthenticate: GiveUpAuth(proxyAuthNtlmState_); break;
         default: throw EHttpException("Unexpected ProxyAuthNTLMState", httpErrAuthState);
     }
 }
 
 void THttpClient::StepDigestAuth() {
     switch (authDigestState_) {
-        case 0:
-            authDigestState_ = 1;
-            authNtlmState_ = 0;
-            authBasicState_ = 0;
+        case digestAuthNone:
+            AuthStateChange(authDigestState_, digestAuthSend);
+            AuthStateChange(authNtlmState_, ntlmAuthNone);
+            AuthStateChange(authBasicState_, basicAuthNone);
             RestartForAuth();
             break;
-        case 1: GiveUpAuth(authDigestState_); break;
+        case digestAuthSend: GiveUpAuth(authDigestState_); break;
         default: throw EHttpException("Unexpected AuthDigestState", httpErrAuthState);
     }
 }
 
 void THttpClient::StepProxyDigestAuth() {
     switch (proxyAuthDigestState_) {
-        case 0:
-            proxyAuthDigestState_ = 1;
-            proxyAuthNtlmState_ = 0;
-            proxyAuthBasicState_ = 0;
+        case digestAuthNone:
+            AuthStateChange(proxyAuthDigestState_, digestAuthSend);
+            AuthStateChange(proxyAuthNtlmState_, ntlmAuthNone);
+            AuthStateChange(proxyAuthBasicState_, basicAuthNone);
             RestartForAuth();
             break;
-        case 1: GiveUpAuth(proxyAuthDigestState_); break;
+        case digestAuthSend: GiveUpAuth(proxyAuthDigestState_); break;
         default: throw EHttpException("Unexpected ProxyAuthDigestState", httpErrAuthState);
     }
 }
 
 void THttpClient::StepBasicAuth() {
     switch (authBasicState_) {
-        case 0:
-            authBasicState_ = 1;
-            authNtlmState_ = 0;
-            authDigestState_ = 0;
+        case basicAuthNone:
+            AuthStateChange(authBasicState_, basicAuthSend);
+            AuthStateChange(authNtlmState_, ntlmAuthNone);
+            AuthStateChange(authDigestState_, digestAuthNone);
             RestartForAuth();
             break;
-        case 1: GiveUpAuth(authBasicState_); break;
+        case basicAuthSend: GiveUpAuth(authBasicState_); break;
         default: throw EHttpException("Unexpected AuthBasicState", httpErrAuthState);
     }
 }
 
 void THttpClient::StepProxyBasicAuth() {
     switch (proxyAuthBasicState_) {
-        case 0:
-            proxyAuthBasicState_ = 1;
-            proxyAuthNtlmState_ = 0;
-            proxyAuthDigestState_ = 0;
+        case basicAuthNone:
+            AuthStateChange(proxyAuthBasicState_, basicAuthSend);
+            AuthStateChange(proxyAuthNtlmState_, ntlmAuthNone);
+            AuthStateChange(proxyAuthDigestState_, digestAuthNone);
             RestartForAuth();
             break;
-        case 1: GiveUpAuth(proxyAuthBasicState_); break;
+        case basicAuthSend: GiveUpAuth(proxyAuthBasicState_); break;
         default: throw EHttpException("Unexpected ProxyAuthBasicState", httpErrAuthState);
     }
 }
@@ -482,25 +480,25 @@ void THttpClient::AddAuthLines(framework::TStringList& Lines, const std::string&
         if (!Value.empty()) Lines.Add(std::string(Name) + Scheme + Value);
     };
     // The server's credentials are for the server: a CONNECT goes to the proxy in clear.
-    if (Method != "CONNECT" && proxyAuthNtlmState_ != 1) {
-        if (authNtlmState_ == 1)
+    if (Method != "CONNECT" && proxyAuthNtlmState_ != ntlmAuthNegotiate) {
+        if (authNtlmState_ == ntlmAuthNegotiate)
             add("Authorization: ", "NTLM ", NtlmNegotiateValue(false));
-        else if (authNtlmState_ == 3)
+        else if (authNtlmState_ == ntlmAuthAuthenticate)
             add("Authorization: ", "NTLM ", ntlmAuthenticate_);
-        else if (authDigestState_ == 1)
+        else if (authDigestState_ == digestAuthSend)
             add("Authorization: ", "Digest ", DigestAuthValue(false, Method, HostText));
-        else if (authBasicState_ == 1)
+        else if (authBasicState_ == basicAuthSend)
             add("Authorization: ", "Basic ", BasicAuthValue(false));
     }
     // Inside an open tunnel the proxy no longer listens.
     if (ProxyUsed() && (protocol_ != "https" || Method == "CONNECT")) {
-        if (proxyAuthNtlmState_ == 1)
+        if (proxyAuthNtlmState_ == ntlmAuthNegotiate)
             add("Proxy-Authorization: ", "NTLM ", NtlmNegotiateValue(true));
-        else if (proxyAuthNtlmState_ == 3)
+        else if (proxyAuthNtlmState_ == ntlmAuthAuthenticate)
             add("Proxy-Authorization: ", "NTLM ", proxyNtlmAuthenticate_);
-        else if (proxyAuthDigestState_ == 1)
+        else if (proxyAuthDigestState_ == digestAuthSend)
             add("Proxy-Authorization: ", "Digest ", DigestAuthValue(true, Method, HostText));
-        else if (proxyAuthBasicState_ == 1)
+        else if (proxyAuthBasicState_ == basicAuthSend)
             add("Proxy-Authorization: ", "Basic ", BasicAuthValue(true));
     }
 }
