@@ -318,12 +318,12 @@ void THttpClient::StartRequest(THttpRequest Kind) {
     // A retry or relocation goes back to here, not to where an earlier request stopped.
     rewindReceiveSize_ = ReceiveStream ? ReceiveStream->Size() : 0;
 
-    AuthStateChange(authNtlmState_, ntlmAuthNone);
-    AuthStateChange(authDigestState_, digestAuthNone);
-    AuthStateChange(authBasicState_, basicAuthNone);
-    AuthStateChange(proxyAuthNtlmState_, ntlmAuthNone);
-    AuthStateChange(proxyAuthDigestState_, digestAuthNone);
-    AuthStateChange(proxyAuthBasicState_, basicAuthNone);
+    AuthStateChange(serverAuth_.Ntlm, ntlmAuthNone);
+    AuthStateChange(serverAuth_.Digest, digestAuthNone);
+    AuthStateChange(serverAuth_.Basic, basicAuthNone);
+    AuthStateChange(proxyAuth_.Ntlm, ntlmAuthNone);
+    AuthStateChange(proxyAuth_.Digest, digestAuthNone);
+    AuthStateChange(proxyAuth_.Basic, basicAuthNone);
     proxyUsesSspi_ = false;
     proxySspiNegotiate_.clear();
     PresetAuthentication();
@@ -519,8 +519,8 @@ void THttpClient::HandleSocketConnected(uint16_t Error) {
 
 void THttpClient::SendRequest() {
     SendRequestHeader(MethodText(), requestVer_);
-    if ((RequestKind == httpPOST || RequestKind == httpPUT || RequestKind == httpPATCH) && authNtlmState_ != ntlmAuthNegotiate &&
-        proxyAuthNtlmState_ != ntlmAuthNegotiate)
+    if ((RequestKind == httpPOST || RequestKind == httpPUT || RequestKind == httpPATCH) && serverAuth_.Ntlm != ntlmAuthNegotiate &&
+        proxyAuth_.Ntlm != ntlmAuthNegotiate)
         StartUpload();
 }
 
@@ -872,7 +872,7 @@ void THttpClient::SendRequestHeader(const std::string& Method, const std::string
     if (connect) {
         lines.Add("Content-Length: 0");
     } else if (body) {
-        if (authNtlmState_ == ntlmAuthNegotiate || proxyAuthNtlmState_ == ntlmAuthNegotiate || !UploadStream)
+        if (serverAuth_.Ntlm == ntlmAuthNegotiate || proxyAuth_.Ntlm == ntlmAuthNegotiate || !UploadStream)
             lines.Add("Content-Length: 0");
         else
             lines.Add("Content-Length: " + std::to_string(UploadStream->Size() - UploadStream->Position()));
@@ -881,8 +881,8 @@ void THttpClient::SendRequestHeader(const std::string& Method, const std::string
     if (!ReqIfMatch.empty()) lines.Add("If-Match: " + ReqIfMatch);
     if (!ReqIfNoneMatch.empty()) lines.Add("If-None-Match: " + ReqIfNoneMatch);
     // A CONNECT on a new connection starts the connection's NTLM exchange again.
-    if (connect && !tunnelAnswered_ && proxyAuthNtlmState_ == ntlmAuthDone)
-        AuthStateChange(proxyAuthNtlmState_, ntlmAuthNegotiate);
+    if (connect && !tunnelAnswered_ && proxyAuth_.Ntlm == ntlmAuthDone)
+        AuthStateChange(proxyAuth_.Ntlm, ntlmAuthNegotiate);
     // A CONNECT goes to the proxy in clear: nothing of the server's goes with it.
     if (!AuthBearerToken.empty() && !connect && serverCredsApply_) {
         switch (ServerAuth) {

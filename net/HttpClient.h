@@ -233,12 +233,12 @@ public:
     // The authentication states. NTLM: 0 none, 1 negotiate to send, 3 authenticate to
     // send, 4 done; Digest and Basic: 0 none, 1 credentials to send, 2 done or waiting for
     // a challenge.
-    int AuthNTLMState() const { return authNtlmState_; }
-    int AuthDigestState() const { return authDigestState_; }
-    int AuthBasicState() const { return authBasicState_; }
-    int ProxyAuthNTLMState() const { return proxyAuthNtlmState_; }
-    int ProxyAuthDigestState() const { return proxyAuthDigestState_; }
-    int ProxyAuthBasicState() const { return proxyAuthBasicState_; }
+    int AuthNTLMState() const { return serverAuth_.Ntlm; }
+    int AuthDigestState() const { return serverAuth_.Digest; }
+    int AuthBasicState() const { return serverAuth_.Basic; }
+    int ProxyAuthNTLMState() const { return proxyAuth_.Ntlm; }
+    int ProxyAuthDigestState() const { return proxyAuth_.Digest; }
+    int ProxyAuthBasicState() const { return proxyAuth_.Basic; }
     // The challenges of the last response, parsed when it ended.
     const TWWWAuthInfos& WWWAuthInfos() const { return authInfos_; }
     // Passed to both NTLM message builders (see InetNtlmMsgs.h); 0 unless the owner sets it.
@@ -370,6 +370,9 @@ protected:
         AuthStateChange(State, TState(0));
         PostRequestDone();
     }
+    struct TAuthSide;
+    void StepDigestSide(TAuthSide& Side, const char* StateName);
+    void StepBasicSide(TAuthSide& Side, const char* StateName);
     // Every change of the six states goes through these.
     void AuthStateChange(TNtlmAuthState& State, TNtlmAuthState NewState);
     void AuthStateChange(TDigestAuthState& State, TDigestAuthState NewState);
@@ -427,19 +430,22 @@ protected:
     bool receivingHeader_ = false;
     bool setReadyPosted_ = false;
     bool restartOnClose_ = false;
-    // Authentication states (server NTLM, Digest, Basic, then the proxy's), kept for the
-    // retries of the authentication logic.
-    TNtlmAuthState authNtlmState_ = ntlmAuthNone, proxyAuthNtlmState_ = ntlmAuthNone;
-    TDigestAuthState authDigestState_ = digestAuthNone, proxyAuthDigestState_ = digestAuthNone;
-    TBasicAuthState authBasicState_ = basicAuthNone, proxyAuthBasicState_ = basicAuthNone;
+    // One side of the authentication (the server's or the proxy's): its three states, kept
+    // for the retries, the parsed challenges and the NTLM authenticate (type 3) message,
+    // built when the challenge arrives.
+    struct TAuthSide {
+        TNtlmAuthState Ntlm = ntlmAuthNone;
+        TDigestAuthState Digest = digestAuthNone;
+        TBasicAuthState Basic = basicAuthNone;
+        TNTLM_Msg2_Info NtlmInfo;
+        TDigestAuthInfo DigestInfo;
+        std::string NtlmAuthenticate;
+    };
+    TAuthSide serverAuth_, proxyAuth_;
     framework::TStringList challenges_;
     TWWWAuthInfos authInfos_;
     uint16_t authTypesPresent_ = 0;  // one bit per THttpAuthType in authInfos_
     bool authRetry_ = false;
-    TNTLM_Msg2_Info ntlmInfo_, proxyNtlmInfo_;
-    TDigestAuthInfo digestInfo_, proxyDigestInfo_;
-    // The authenticate (type 3) messages, built when the challenge arrives.
-    std::string ntlmAuthenticate_, proxyNtlmAuthenticate_;
     // The logged-on user's session for a proxy that asks for NTLM while no proxy
     // credentials are set, and whether the current exchange goes through it.
     std::unique_ptr<TNtlmAuthSession> sspiProxy_;

@@ -57,27 +57,27 @@ void THttpClient::PresetAuthentication() {
                 // Through a tunnel that is already open nothing more goes to the proxy; plain
                 // requests carry the credentials every time, as proxies ask for them per
                 // request.
-                AuthStateChange(proxyAuthBasicState_, kept && protocol_ == "https" ? basicAuthDone : basicAuthSend);
+                AuthStateChange(proxyAuth_.Basic, kept && protocol_ == "https" ? basicAuthDone : basicAuthSend);
                 break;
             case httpAuthNtlm:
                 // NTLM authenticates the connection: a kept one is done.
-                AuthStateChange(proxyAuthNtlmState_, kept ? ntlmAuthDone : ntlmAuthNegotiate);
+                AuthStateChange(proxyAuth_.Ntlm, kept ? ntlmAuthDone : ntlmAuthNegotiate);
                 if (KeepAliveByVersion()) curProxyConnection_ = "Keep-alive";
                 break;
             case httpAuthDigest:
-            case httpAuthDigest2: AuthStateChange(proxyAuthDigestState_, digestAuthDone); break;
+            case httpAuthDigest2: AuthStateChange(proxyAuth_.Digest, digestAuthDone); break;
             default: break;
         }
     }
     if (ServerAuth != httpAuthNone && !curUser_.empty() && !curPassword_.empty()) {
         switch (ServerAuth) {
-            case httpAuthBasic: AuthStateChange(authBasicState_, basicAuthSend); break;
+            case httpAuthBasic: AuthStateChange(serverAuth_.Basic, basicAuthSend); break;
             case httpAuthNtlm:
-                AuthStateChange(authNtlmState_, ntlmAuthNegotiate);
+                AuthStateChange(serverAuth_.Ntlm, ntlmAuthNegotiate);
                 if (KeepAliveByVersion()) curConnection_ = "Keep-alive";
                 break;
             case httpAuthDigest:
-            case httpAuthDigest2: AuthStateChange(authDigestState_, digestAuthDone); break;
+            case httpAuthDigest2: AuthStateChange(serverAuth_.Digest, digestAuthDone); break;
             default: break;
         }
     }
@@ -128,30 +128,30 @@ bool THttpClient::HandleAuthentication() {
     const bool challenged = status == 401 || status == 407;
 
     // What the last answer says about the steps under way.
-    if (authNtlmState_ == ntlmAuthAuthenticate && !challenged)
-        AuthStateChange(authNtlmState_, ntlmAuthDone);
-    else if (authNtlmState_ == ntlmAuthDone && status == 401)
-        AuthStateChange(authNtlmState_, ntlmAuthNone);
-    if (proxyAuthNtlmState_ == ntlmAuthAuthenticate && status != 407)
-        AuthStateChange(proxyAuthNtlmState_, ntlmAuthDone);
-    else if (proxyAuthNtlmState_ == ntlmAuthDone && status == 407)
-        AuthStateChange(proxyAuthNtlmState_, ntlmAuthNone);
-    if (authDigestState_ == digestAuthSend && !challenged)
-        AuthStateChange(authDigestState_, digestAuthDone);
-    else if (authDigestState_ == digestAuthDone && status == 401)
-        AuthStateChange(authDigestState_, digestAuthNone);
-    if (proxyAuthDigestState_ == digestAuthSend && status != 407)
-        AuthStateChange(proxyAuthDigestState_, digestAuthDone);
-    else if (proxyAuthDigestState_ == digestAuthDone && status == 407)
-        AuthStateChange(proxyAuthDigestState_, digestAuthNone);
-    if (authBasicState_ == basicAuthSend && !challenged)
-        AuthStateChange(authBasicState_, basicAuthDone);
-    else if (authBasicState_ == basicAuthDone && status == 401)
-        AuthStateChange(authBasicState_, basicAuthNone);
-    if (proxyAuthBasicState_ == basicAuthSend && status != 407)
-        AuthStateChange(proxyAuthBasicState_, basicAuthDone);
-    else if (proxyAuthBasicState_ == basicAuthDone && status == 407)
-        AuthStateChange(proxyAuthBasicState_, basicAuthNone);
+    if (serverAuth_.Ntlm == ntlmAuthAuthenticate && !challenged)
+        AuthStateChange(serverAuth_.Ntlm, ntlmAuthDone);
+    else if (serverAuth_.Ntlm == ntlmAuthDone && status == 401)
+        AuthStateChange(serverAuth_.Ntlm, ntlmAuthNone);
+    if (proxyAuth_.Ntlm == ntlmAuthAuthenticate && status != 407)
+        AuthStateChange(proxyAuth_.Ntlm, ntlmAuthDone);
+    else if (proxyAuth_.Ntlm == ntlmAuthDone && status == 407)
+        AuthStateChange(proxyAuth_.Ntlm, ntlmAuthNone);
+    if (serverAuth_.Digest == digestAuthSend && !challenged)
+        AuthStateChange(serverAuth_.Digest, digestAuthDone);
+    else if (serverAuth_.Digest == digestAuthDone && status == 401)
+        AuthStateChange(serverAuth_.Digest, digestAuthNone);
+    if (proxyAuth_.Digest == digestAuthSend && status != 407)
+        AuthStateChange(proxyAuth_.Digest, digestAuthDone);
+    else if (proxyAuth_.Digest == digestAuthDone && status == 407)
+        AuthStateChange(proxyAuth_.Digest, digestAuthNone);
+    if (serverAuth_.Basic == basicAuthSend && !challenged)
+        AuthStateChange(serverAuth_.Basic, basicAuthDone);
+    else if (serverAuth_.Basic == basicAuthDone && status == 401)
+        AuthStateChange(serverAuth_.Basic, basicAuthNone);
+    if (proxyAuth_.Basic == basicAuthSend && status != 407)
+        AuthStateChange(proxyAuth_.Basic, basicAuthDone);
+    else if (proxyAuth_.Basic == basicAuthDone && status == 407)
+        AuthStateChange(proxyAuth_.Basic, basicAuthNone);
 
     // A failed exchange (aborted, broken answer) is never retried, nor a 407 from a server
     // reached directly: it is no proxy.
@@ -163,12 +163,12 @@ bool THttpClient::HandleAuthentication() {
         // The retry is a new request to the proxy: Basic and Digest go with every one, NTLM
         // again only on a new connection (a kept one stays authenticated).
         const bool newConnection = closeAfterResponse_ || !connected_ || socket_->State() != wsConnected;
-        if (proxyAuthNtlmState_ == ntlmAuthDone) {
-            if (newConnection) AuthStateChange(proxyAuthNtlmState_, ntlmAuthNegotiate);
-        } else if (proxyAuthDigestState_ == digestAuthDone) {
-            AuthStateChange(proxyAuthDigestState_, digestAuthSend);
-        } else if (proxyAuthBasicState_ == basicAuthDone) {
-            AuthStateChange(proxyAuthBasicState_, basicAuthSend);
+        if (proxyAuth_.Ntlm == ntlmAuthDone) {
+            if (newConnection) AuthStateChange(proxyAuth_.Ntlm, ntlmAuthNegotiate);
+        } else if (proxyAuth_.Digest == digestAuthDone) {
+            AuthStateChange(proxyAuth_.Digest, digestAuthSend);
+        } else if (proxyAuth_.Basic == basicAuthDone) {
+            AuthStateChange(proxyAuth_.Basic, basicAuthSend);
         }
     }
     if (authRetry_) {
@@ -200,7 +200,7 @@ bool THttpClient::DoNtlmAuth() {
         ((status == 401 && ServerAuth == httpAuthNtlm) || (status == 407 && ProxyAuth == httpAuthNtlm)))
         return false;
     const TWWWAuthInfo* entry = FindChallenge(httpAuthNtlm);
-    if (proxyAuthBasicState_ != basicAuthNone || proxyAuthDigestState_ != digestAuthNone) return false;
+    if (proxyAuth_.Basic != basicAuthNone || proxyAuth_.Digest != digestAuthNone) return false;
     if (status == 401) {
         // The logged-on user's credentials never go to a web server that merely asks for
         // them: without a user name the server's challenge stays unanswered.
@@ -215,7 +215,7 @@ bool THttpClient::DoNtlmAuth() {
     const bool loggedOnUser = ProxyUsername.empty() && ProxyPassword.empty();
     if (!credentials && !loggedOnUser) return false;
     if (!AskBeforeAuth(httpAuthNtlm, true, entry->Header)) return false;
-    if (proxyAuthNtlmState_ == ntlmAuthNone) {
+    if (proxyAuth_.Ntlm == ntlmAuthNone) {
         // Only now, when the proxy asks for it, is the system's NTLM package looked for;
         // where it is missing the 407 is the answer.
         proxyUsesSspi_ = loggedOnUser;
@@ -231,20 +231,20 @@ bool THttpClient::DoDigestAuth() {
         ((status == 401 && IsDigestType(ServerAuth)) || (status == 407 && IsDigestType(ProxyAuth))))
         return false;
     if (authInfos_.empty()) return false;
-    if (status == 401 && authNtlmState_ == ntlmAuthNone && authBasicState_ == basicAuthNone && !curUser_.empty() && !curPassword_.empty()) {
+    if (status == 401 && serverAuth_.Ntlm == ntlmAuthNone && serverAuth_.Basic == basicAuthNone && !curUser_.empty() && !curPassword_.empty()) {
         const TWWWAuthInfo* entry = IsDigestType(ServerAuth) ? FindChallenge(ServerAuth) : nullptr;
         if (!entry || !AskBeforeAuth(entry->AuthType, false, entry->Header)) return false;
-        DigestParseChallenge(entry->Header.size() > 7 ? entry->Header.substr(7) : std::string(), digestInfo_);
-        if (!DigestAlgorithmSupported(digestInfo_)) return false;
+        DigestParseChallenge(entry->Header.size() > 7 ? entry->Header.substr(7) : std::string(), serverAuth_.DigestInfo);
+        if (!DigestAlgorithmSupported(serverAuth_.DigestInfo)) return false;
         StepDigestAuth();
         return true;
     }
-    if (status == 407 && proxyAuthNtlmState_ == ntlmAuthNone && proxyAuthBasicState_ == basicAuthNone && !ProxyUsername.empty() &&
+    if (status == 407 && proxyAuth_.Ntlm == ntlmAuthNone && proxyAuth_.Basic == basicAuthNone && !ProxyUsername.empty() &&
         !ProxyPassword.empty()) {
         const TWWWAuthInfo* entry = IsDigestType(ProxyAuth) ? FindChallenge(ProxyAuth) : nullptr;
         if (!entry || !AskBeforeAuth(entry->AuthType, true, entry->Header)) return false;
-        DigestParseChallenge(entry->Header.size() > 7 ? entry->Header.substr(7) : std::string(), proxyDigestInfo_);
-        if (!DigestAlgorithmSupported(proxyDigestInfo_)) return false;
+        DigestParseChallenge(entry->Header.size() > 7 ? entry->Header.substr(7) : std::string(), proxyAuth_.DigestInfo);
+        if (!DigestAlgorithmSupported(proxyAuth_.DigestInfo)) return false;
         StepProxyDigestAuth();
         return true;
     }
@@ -258,12 +258,12 @@ bool THttpClient::DoBasicAuth() {
         ((status == 401 && ServerAuth == httpAuthBasic) || (status == 407 && ProxyAuth == httpAuthBasic)))
         return false;
     const TWWWAuthInfo* entry = FindChallenge(httpAuthBasic);
-    if (status == 401 && authNtlmState_ == ntlmAuthNone && authDigestState_ == digestAuthNone && !curUser_.empty() && !curPassword_.empty()) {
+    if (status == 401 && serverAuth_.Ntlm == ntlmAuthNone && serverAuth_.Digest == digestAuthNone && !curUser_.empty() && !curPassword_.empty()) {
         if (!AskBeforeAuth(httpAuthBasic, false, entry->Header)) return false;
         StepBasicAuth();
         return true;
     }
-    if (status == 407 && proxyAuthNtlmState_ == ntlmAuthNone && proxyAuthDigestState_ == digestAuthNone && !ProxyUsername.empty() &&
+    if (status == 407 && proxyAuth_.Ntlm == ntlmAuthNone && proxyAuth_.Digest == digestAuthNone && !ProxyUsername.empty() &&
         !ProxyPassword.empty()) {
         if (!AskBeforeAuth(httpAuthBasic, true, entry->Header)) return false;
         StepProxyBasicAuth();
@@ -286,10 +286,10 @@ void THttpClient::AuthStateChange(TBasicAuthState& State, TBasicAuthState NewSta
 // ---- The six state machines ----------------------------------------------------------------
 
 void THttpClient::StepNtlmAuth() {
-    switch (authNtlmState_) {
+    switch (serverAuth_.Ntlm) {
         case ntlmAuthNone:
-            AuthStateChange(authNtlmState_, ntlmAuthNegotiate);
-            AuthStateChange(authBasicState_, basicAuthNone);
+            AuthStateChange(serverAuth_.Ntlm, ntlmAuthNegotiate);
+            AuthStateChange(serverAuth_.Basic, basicAuthNone);
             if (KeepAliveByVersion()) curConnection_ = "Keep-alive";
             RestartForAuth();
             break;
@@ -300,29 +300,29 @@ void THttpClient::StepNtlmAuth() {
                 // A challenge that does not fully decode (proxies' test helpers send target
                 // names outside the message) is still answered from what it held; the
                 // server's next 401 ends the exchange if that was not enough.
-                ntlmInfo_ = NtlmParseChallengeMessage(AfterScheme(entry->Header, 4));
+                serverAuth_.NtlmInfo = NtlmParseChallengeMessage(AfterScheme(entry->Header, 4));
                 std::string domain, user;
                 NtlmSplitUserDomain(curUser_, domain, user);
-                token = NtlmBuildAuthenticateMessage(domain, WinsockGetHostName(), user, curPassword_, ntlmInfo_, 0,
+                token = NtlmBuildAuthenticateMessage(domain, WinsockGetHostName(), user, curPassword_, serverAuth_.NtlmInfo, 0,
                                                      NtlmLevel);
             }
             if (token.empty()) {
                 // Nothing that could be answered: the 401 is the answer.
-                GiveUpAuth(authNtlmState_);
+                GiveUpAuth(serverAuth_.Ntlm);
                 break;
             }
-            ntlmAuthenticate_ = token;
-            AuthStateChange(authNtlmState_, ntlmAuthAuthenticate);
+            serverAuth_.NtlmAuthenticate = token;
+            AuthStateChange(serverAuth_.Ntlm, ntlmAuthAuthenticate);
             RestartForAuth();
             break;
         }
-        case ntlmAuthAuthenticate: GiveUpAuth(authNtlmState_); break;
+        case ntlmAuthAuthenticate: GiveUpAuth(serverAuth_.Ntlm); break;
         default: throw EHttpException("Unexpected AuthNTLMState", httpErrAuthState);
     }
 }
 
 void THttpClient::StepProxyNtlmAuth() {
-    switch (proxyAuthNtlmState_) {
+    switch (proxyAuth_.Ntlm) {
         case ntlmAuthNone:
             if (proxyUsesSspi_) {
                 sspiProxy_->Reset();
@@ -332,13 +332,13 @@ void THttpClient::StepProxyNtlmAuth() {
                     snprintf(text, sizeof text, "NTLM negotiate token failed, status 0x%08lX",
                              static_cast<unsigned long>(sspiProxy_->LastStatus()));
                     sspiFailure_ = text;
-                    GiveUpAuth(proxyAuthNtlmState_);
+                    GiveUpAuth(proxyAuth_.Ntlm);
                     break;
                 }
             }
-            AuthStateChange(proxyAuthNtlmState_, ntlmAuthNegotiate);
-            AuthStateChange(proxyAuthBasicState_, basicAuthNone);
-            AuthStateChange(proxyAuthDigestState_, digestAuthNone);
+            AuthStateChange(proxyAuth_.Ntlm, ntlmAuthNegotiate);
+            AuthStateChange(proxyAuth_.Basic, basicAuthNone);
+            AuthStateChange(proxyAuth_.Digest, digestAuthNone);
             if (KeepAliveByVersion()) curProxyConnection_ = "Keep-alive";
             RestartForAuth();
             break;
@@ -349,77 +349,57 @@ void THttpClient::StepProxyNtlmAuth() {
                 sspiProxy_->Challenge = InetBase64Decode(AfterScheme(entry->Header, 4));
                 token = sspiProxy_->NextToken();
             } else if (entry) {
-                proxyNtlmInfo_ = NtlmParseChallengeMessage(AfterScheme(entry->Header, 4));
+                proxyAuth_.NtlmInfo = NtlmParseChallengeMessage(AfterScheme(entry->Header, 4));
                 std::string domain, user;
                 NtlmSplitUserDomain(ProxyUsername, domain, user);
-                token = NtlmBuildAuthenticateMessage(domain, WinsockGetHostName(), user, ProxyPassword, proxyNtlmInfo_,
+                token = NtlmBuildAuthenticateMessage(domain, WinsockGetHostName(), user, ProxyPassword, proxyAuth_.NtlmInfo,
                                                      0, NtlmLevel);
             }
             if (token.empty()) {
-                GiveUpAuth(proxyAuthNtlmState_);
+                GiveUpAuth(proxyAuth_.Ntlm);
                 break;
             }
-            proxyNtlmAuthenticate_ = token;
-            AuthStateChange(proxyAuthNtlmState_, ntlmAuthAuthenticate);
+            proxyAuth_.NtlmAuthenticate = token;
+            AuthStateChange(proxyAuth_.Ntlm, ntlmAuthAuthenticate);
             RestartForAuth();
             break;
         }
-        case ntlmAuthAuthenticate: GiveUpAuth(proxyAuthNtlmState_); break;
+        case ntlmAuthAuthenticate: GiveUpAuth(proxyAuth_.Ntlm); break;
         default: throw EHttpException("Unexpected ProxyAuthNTLMState", httpErrAuthState);
     }
 }
 
-void THttpClient::StepDigestAuth() {
-    switch (authDigestState_) {
+// Digest and Basic run the same steps on either side.
+void THttpClient::StepDigestSide(TAuthSide& Side, const char* StateName) {
+    switch (Side.Digest) {
         case digestAuthNone:
-            AuthStateChange(authDigestState_, digestAuthSend);
-            AuthStateChange(authNtlmState_, ntlmAuthNone);
-            AuthStateChange(authBasicState_, basicAuthNone);
+            AuthStateChange(Side.Digest, digestAuthSend);
+            AuthStateChange(Side.Ntlm, ntlmAuthNone);
+            AuthStateChange(Side.Basic, basicAuthNone);
             RestartForAuth();
             break;
-        case digestAuthSend: GiveUpAuth(authDigestState_); break;
-        default: throw EHttpException("Unexpected AuthDigestState", httpErrAuthState);
+        case digestAuthSend: GiveUpAuth(Side.Digest); break;
+        default: throw EHttpException(std::string("Unexpected ") + StateName, httpErrAuthState);
     }
 }
 
-void THttpClient::StepProxyDigestAuth() {
-    switch (proxyAuthDigestState_) {
-        case digestAuthNone:
-            AuthStateChange(proxyAuthDigestState_, digestAuthSend);
-            AuthStateChange(proxyAuthNtlmState_, ntlmAuthNone);
-            AuthStateChange(proxyAuthBasicState_, basicAuthNone);
-            RestartForAuth();
-            break;
-        case digestAuthSend: GiveUpAuth(proxyAuthDigestState_); break;
-        default: throw EHttpException("Unexpected ProxyAuthDigestState", httpErrAuthState);
-    }
-}
-
-void THttpClient::StepBasicAuth() {
-    switch (authBasicState_) {
+void THttpClient::StepBasicSide(TAuthSide& Side, const char* StateName) {
+    switch (Side.Basic) {
         case basicAuthNone:
-            AuthStateChange(authBasicState_, basicAuthSend);
-            AuthStateChange(authNtlmState_, ntlmAuthNone);
-            AuthStateChange(authDigestState_, digestAuthNone);
+            AuthStateChange(Side.Basic, basicAuthSend);
+            AuthStateChange(Side.Ntlm, ntlmAuthNone);
+            AuthStateChange(Side.Digest, digestAuthNone);
             RestartForAuth();
             break;
-        case basicAuthSend: GiveUpAuth(authBasicState_); break;
-        default: throw EHttpException("Unexpected AuthBasicState", httpErrAuthState);
+        case basicAuthSend: GiveUpAuth(Side.Basic); break;
+        default: throw EHttpException(std::string("Unexpected ") + StateName, httpErrAuthState);
     }
 }
 
-void THttpClient::StepProxyBasicAuth() {
-    switch (proxyAuthBasicState_) {
-        case basicAuthNone:
-            AuthStateChange(proxyAuthBasicState_, basicAuthSend);
-            AuthStateChange(proxyAuthNtlmState_, ntlmAuthNone);
-            AuthStateChange(proxyAuthDigestState_, digestAuthNone);
-            RestartForAuth();
-            break;
-        case basicAuthSend: GiveUpAuth(proxyAuthBasicState_); break;
-        default: throw EHttpException("Unexpected ProxyAuthBasicState", httpErrAuthState);
-    }
-}
+void THttpClient::StepDigestAuth() { StepDigestSide(serverAuth_, "AuthDigestState"); }
+void THttpClient::StepProxyDigestAuth() { StepDigestSide(proxyAuth_, "ProxyAuthDigestState"); }
+void THttpClient::StepBasicAuth() { StepBasicSide(serverAuth_, "AuthBasicState"); }
+void THttpClient::StepProxyBasicAuth() { StepBasicSide(proxyAuth_, "ProxyAuthBasicState"); }
 
 // ---- Credential lines ----------------------------------------------------------------------
 
@@ -428,7 +408,7 @@ std::string THttpClient::BasicAuthValue(bool Proxy) const {
 }
 
 std::string THttpClient::DigestAuthValue(bool Proxy, const std::string& Method, const std::string& HostText) {
-    TDigestAuthInfo& info = Proxy ? proxyDigestInfo_ : digestInfo_;
+    TDigestAuthInfo& info = Proxy ? proxyAuth_.DigestInfo : serverAuth_.DigestInfo;
     if (info.Nonce.empty()) return {};
     if (Proxy)
         ++info.NonceCount;
@@ -480,25 +460,25 @@ void THttpClient::AddAuthLines(framework::TStringList& Lines, const std::string&
         if (!Value.empty()) Lines.Add(std::string(Name) + Scheme + Value);
     };
     // The server's credentials are for the server: a CONNECT goes to the proxy in clear.
-    if (Method != "CONNECT" && proxyAuthNtlmState_ != ntlmAuthNegotiate) {
-        if (authNtlmState_ == ntlmAuthNegotiate)
+    if (Method != "CONNECT" && proxyAuth_.Ntlm != ntlmAuthNegotiate) {
+        if (serverAuth_.Ntlm == ntlmAuthNegotiate)
             add("Authorization: ", "NTLM ", NtlmNegotiateValue(false));
-        else if (authNtlmState_ == ntlmAuthAuthenticate)
-            add("Authorization: ", "NTLM ", ntlmAuthenticate_);
-        else if (authDigestState_ == digestAuthSend)
+        else if (serverAuth_.Ntlm == ntlmAuthAuthenticate)
+            add("Authorization: ", "NTLM ", serverAuth_.NtlmAuthenticate);
+        else if (serverAuth_.Digest == digestAuthSend)
             add("Authorization: ", "Digest ", DigestAuthValue(false, Method, HostText));
-        else if (authBasicState_ == basicAuthSend)
+        else if (serverAuth_.Basic == basicAuthSend)
             add("Authorization: ", "Basic ", BasicAuthValue(false));
     }
     // Inside an open tunnel the proxy no longer listens.
     if (ProxyUsed() && (protocol_ != "https" || Method == "CONNECT")) {
-        if (proxyAuthNtlmState_ == ntlmAuthNegotiate)
+        if (proxyAuth_.Ntlm == ntlmAuthNegotiate)
             add("Proxy-Authorization: ", "NTLM ", NtlmNegotiateValue(true));
-        else if (proxyAuthNtlmState_ == ntlmAuthAuthenticate)
-            add("Proxy-Authorization: ", "NTLM ", proxyNtlmAuthenticate_);
-        else if (proxyAuthDigestState_ == digestAuthSend)
+        else if (proxyAuth_.Ntlm == ntlmAuthAuthenticate)
+            add("Proxy-Authorization: ", "NTLM ", proxyAuth_.NtlmAuthenticate);
+        else if (proxyAuth_.Digest == digestAuthSend)
             add("Proxy-Authorization: ", "Digest ", DigestAuthValue(true, Method, HostText));
-        else if (proxyAuthBasicState_ == basicAuthSend)
+        else if (proxyAuth_.Basic == basicAuthSend)
             add("Proxy-Authorization: ", "Basic ", BasicAuthValue(true));
     }
 }

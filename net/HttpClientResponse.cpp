@@ -100,9 +100,9 @@ void THttpClient::HandleSocketData(uint16_t) {
             size_t end = all.find("\r\n\r\n");
             end = end == std::string::npos ? all.find("\n\n") + 2 : end + 4;
             ConsumeBuffer(end);
-            if (proxyAuthNtlmState_) AuthStateChange(proxyAuthNtlmState_, ntlmAuthDone);
-            if (proxyAuthDigestState_) AuthStateChange(proxyAuthDigestState_, digestAuthDone);
-            if (proxyAuthBasicState_) AuthStateChange(proxyAuthBasicState_, basicAuthDone);
+            if (proxyAuth_.Ntlm) AuthStateChange(proxyAuth_.Ntlm, ntlmAuthDone);
+            if (proxyAuth_.Digest) AuthStateChange(proxyAuth_.Digest, digestAuthDone);
+            if (proxyAuth_.Basic) AuthStateChange(proxyAuth_.Basic, basicAuthDone);
             if (!TlsCapable()) {
                 // This client has no TLS: plain bytes must not go to a TLS server.
                 FailRequest(WSAEPROTONOSUPPORT, "Protocol \"https\" not implemented");
@@ -508,17 +508,17 @@ void THttpClient::HandleLocation(std::string Value) {
             serverCredsApply_ = home;
             curUser_ = home ? credUser_ : std::string();
             curPassword_ = home ? credPassword_ : std::string();
-            AuthStateChange(authBasicState_, home && ServerAuth == httpAuthBasic && !curUser_.empty() && !curPassword_.empty()
+            AuthStateChange(serverAuth_.Basic, home && ServerAuth == httpAuthBasic && !curUser_.empty() && !curPassword_.empty()
                                                   ? basicAuthSend
                                                   : basicAuthNone);
-            AuthStateChange(authDigestState_, digestAuthNone);
-            AuthStateChange(authNtlmState_, ntlmAuthNone);
+            AuthStateChange(serverAuth_.Digest, digestAuthNone);
+            AuthStateChange(serverAuth_.Ntlm, ntlmAuthNone);
         }
         // Those inside the relocation URL are for its target.
         if (!user.empty() && !pass.empty()) {
             curUser_ = user;
             curPassword_ = pass;
-            if (ServerAuth == httpAuthBasic) AuthStateChange(authBasicState_, basicAuthSend);
+            if (ServerAuth == httpAuthBasic) AuthStateChange(serverAuth_.Basic, basicAuthSend);
         }
         protocol_ = proto;
         requestHost_ = host;
@@ -605,7 +605,7 @@ void THttpClient::RestartAfterRelocation(uint16_t) {
     connected_ = false;
     tunnelAnswered_ = false;
     receivingHeader_ = false;
-    if (proxyAuthNtlmState_) AuthStateChange(proxyAuthNtlmState_, ntlmAuthNegotiate);
+    if (proxyAuth_.Ntlm) AuthStateChange(proxyAuth_.Ntlm, ntlmAuthNegotiate);
     if (startConnectionPosted_) {
         relocationPending_ = false;
         return;
