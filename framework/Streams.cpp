@@ -14,6 +14,8 @@ int64_t TStream::Size() {
     return size;
 }
 
+void TStream::SetSize(int64_t) { throw EStreamError("Stream size cannot be changed"); }
+
 void TStream::ReadBuffer(void* buffer, int64_t count) {
     if (count > 0 && Read(buffer, count) != count) throw EStreamError("Stream read error");
 }
@@ -113,6 +115,17 @@ int64_t TFileStream::Write(const void* buffer, int64_t count) {
         total += put;
     }
     return total;
+}
+
+void TFileStream::SetSize(int64_t size) {
+    LARGE_INTEGER at, to;
+    at.QuadPart = 0;
+    to.QuadPart = std::max<int64_t>(0, size);
+    LARGE_INTEGER pos;
+    if (!SetFilePointerEx(file_.get(), at, &pos, FILE_CURRENT) || !SetFilePointerEx(file_.get(), to, nullptr, FILE_BEGIN) ||
+        !SetEndOfFile(file_.get()))
+        throw EStreamError("Stream size error");
+    if (pos.QuadPart < to.QuadPart) SetFilePointerEx(file_.get(), pos, nullptr, FILE_BEGIN);
 }
 
 int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {

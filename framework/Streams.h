@@ -33,6 +33,8 @@ public:
     int64_t Position() { return Seek(0, TSeekOrigin::soCurrent); }
     void SetPosition(int64_t pos) { Seek(pos, TSeekOrigin::soBeginning); }
     int64_t Size();
+    // Cuts or extends the stream to size bytes; EStreamError where the stream cannot.
+    virtual void SetSize(int64_t size);
 
     // Exactly count bytes or EStreamError "Stream read error" / "Stream write error".
     void ReadBuffer(void* buffer, int64_t count);
@@ -50,7 +52,7 @@ public:
     // The whole contents, whatever the position.
     const std::string& Bytes() const { return data_; }
     const char* Memory() const { return data_.data(); }
-    void SetSize(int64_t size);
+    void SetSize(int64_t size) override;
     void Clear();
     bool LoadFromFile(const std::string& fileName);
     bool SaveToFile(const std::string& fileName) const;
@@ -70,6 +72,7 @@ public:
     int64_t Read(void* buffer, int64_t count) override;
     int64_t Write(const void* buffer, int64_t count) override;
     int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+    void SetSize(int64_t size) override;
 
 private:
     UniqueHandle file_;

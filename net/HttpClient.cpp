@@ -47,29 +47,43 @@ THttpClient::THttpClient(TComponent* Owner) : TInetWndControl(Owner) {
     s->OnSessionConnected = [this](TComponent*, uint16_t E) { HandleSocketConnected(E); };
     s->OnDataSent = [this](TComponent*, uint16_t E) { HandleSocketDataSent(E); };
     s->OnDnsLookupDone = [this](TComponent*, uint16_t E) { HandleSocketDnsDone(E); };
-    s->OnLimitReached = [this](TComponent*, int) {
-        if (state_ == hcsReady || state_ == hcsAborting) return;
-        const THttpClientState was = state_;
-        StateChange(hcsAborting);
-        StatusCode = 404;
-        ReasonPhrase = "Request aborted on timeout";
-        RequestError = httpErrTimeout;
-        relocationPending_ = false;
-        if (was == hcsResolving) {
-            try {
-                socket_->AbortDnsLookup();
-            } catch (...) {
-            }
-            HandleSocketClosed(0);
-        } else {
-            socket_->Abort();
-        }
-        StateChange(hcsReady);
+    s->OnSocksConnected = [this](TComponent*, uint16_t E) {
+        if (auto h = OnSocksConnected) h(this, E);
     };
+    s->OnSocksAuthState = [this](TComponent*, TSocksAuthState S) {
+        if (auto h = OnSocksAuthState) h(this, S);
+    };
+    s->OnSocksError = [this](TComponent*, uint16_t E, const std::string& Msg) {
+        if (auto h = OnSocksError) h(this, E, Msg);
+    };
+    s->OnLimitReached = [this](TComponent*, int) { EndOnTimeout(); };
     lastAddressIndex_ = -1;
 }
 
+void THttpClient::EndOnTimeout() {
+    // A relocation or retry already posted must not start after the time-out.
+    startConnectionPosted_ = false;
+    if (state_ == hcsReady || state_ == hcsAborting) return;
+    const THttpClientState was = state_;
+    StateChange(hcsAborting);
+    StatusCode = 404;
+    ReasonPhrase = "Request aborted on timeout";
+    RequestError = httpErrTimeout;
+    relocationPending_ = false;
+    if (was == hcsResolving) {
+        try {
+            socket_->AbortDnsLookup();
+        } catch (...) {
+        }
+        HandleSocketClosed(0);
+    } else {
+        socket_->Abort();
+    }
+    StateChange(hcsReady);
+}
+
 THttpClient::~THttpClient() {
+    limitTimer_.reset();
     BeginDestroy();
     ReleaseWindowOnce();
     if (socket_) {
@@ -78,6 +92,9 @@ THttpClient::~THttpClient() {
         socket_->OnSessionConnected = nullptr;
         socket_->OnDataSent = nullptr;
         socket_->OnDnsLookupDone = nullptr;
+        socket_->OnSocksConnected = nullptr;
+        socket_->OnSocksAuthState = nullptr;
+        socket_->OnSocksError = nullptr;
         socket_->OnLimitReached = nullptr;
         socket_->AbortNotify = nullptr;
     }
@@ -105,8 +122,16 @@ void THttpClient::WndProc(TMessage& Msg) {
     auto alive = AliveToken();
     try {
         if (Msg.Msg == idRequestDone_ && idRequestDone_) {
-            TriggerRequestDone();
+            if (uint32_t(Msg.WParam) == requestId_) {
+                TriggerRequestDone();
+            } else if (OnRequestDone) {
+                // An earlier request, ended while a new one started: its own kind and code.
+                auto h = OnRequestDone;
+                h(this, THttpRequest(HIWORD(Msg.LParam)), uint16_t(LOWORD(Msg.LParam)));
+            }
         } else if (Msg.Msg == idSetReady_ && idSetReady_) {
+            // One left by an ended request is not this request's.
+            if (uint32_t(Msg.WParam) != requestId_) return;
             setReadyPosted_ = false;
             StateChange(hcsReady);
         } else if (Msg.Msg == idStartConnection_ && idStartConnection_) {
@@ -197,6 +222,21 @@ void THttpClient::StartRequest(THttpRequest Kind) {
         throw EHttpException("HTTP component has nothing to post, put or patch", httpErrNothingToSend);
     GetHandle();
     failed_ = false;
+    ++requestId_;
+    setReadyPosted_ = false;
+    if (limitTimer_) limitTimer_->SetEnabled(false);
+    if (RequestLimitMs && Kind != httpCLOSE) {
+        if (!limitTimer_) {
+            limitTimer_ = std::make_unique<TInetTimer>(this);
+            limitTimer_->SetEnabled(false);
+            limitTimer_->SetOnTimer([this](TComponent*) {
+                limitTimer_->SetEnabled(false);
+                EndOnTimeout();
+            });
+        }
+        limitTimer_->SetInterval(RequestLimitMs);
+        limitTimer_->SetEnabled(true);
+    }
 
     if (Kind == httpCLOSE) {
         StatusCode = 200;
@@ -247,6 +287,10 @@ void THttpClient::StartRequest(THttpRequest Kind) {
     requestPort_ = port.empty() ? DefaultPort(proto) : port;
     docNameSource_ = path;
     protocol_ = proto.empty() ? "http" : proto;
+    credOrigin_ = InetAsciiLower(protocol_ + "://" + requestHost_ + ":" + requestPort_);
+    credUser_ = curUser_;
+    credPassword_ = curPassword_;
+    serverCredsApply_ = true;
     if (ProxyUsed()) {
         const std::string ascii = AsciiHost(host);
         if (protocol_ == "https")
@@ -274,8 +318,12 @@ void THttpClient::StartRequest(THttpRequest Kind) {
     // A retry or relocation goes back to here, not to where an earlier request stopped.
     rewindReceiveSize_ = ReceiveStream ? ReceiveStream->Size() : 0;
 
-    authNtlmState_ = authDigestState_ = authBasicState_ = 0;
-    proxyAuthNtlmState_ = proxyAuthDigestState_ = proxyAuthBasicState_ = 0;
+    AuthStateChange(serverAuth_.Ntlm, ntlmAuthNone);
+    AuthStateChange(serverAuth_.Digest, digestAuthNone);
+    AuthStateChange(serverAuth_.Basic, basicAuthNone);
+    AuthStateChange(proxyAuth_.Ntlm, ntlmAuthNone);
+    AuthStateChange(proxyAuth_.Digest, digestAuthNone);
+    AuthStateChange(proxyAuth_.Basic, basicAuthNone);
     proxyUsesSspi_ = false;
     proxySspiNegotiate_.clear();
     PresetAuthentication();
@@ -389,8 +437,8 @@ void THttpClient::HandleSocketDnsDone(uint16_t Error) {
     socket_->SslEnable = protocol_ == "https" && !ProxyUsed() && TlsCapable();
     if (socket_->SslEnable) {
         socket_->TlsServerName = requestHost_;
-        socket_->OnSslHandshakeDone = [this](TCustomSslNetSocket*, uint16_t E, TX509Base*, bool& Disconnect) {
-            HandleSslHandshakeDone(E, Disconnect);
+        socket_->OnSslHandshakeDone = [this](TCustomSslNetSocket*, uint16_t E, TX509Base* Cert, bool& Disconnect) {
+            HandleSslHandshakeDone(E, Cert, Disconnect);
         };
     }
     if (protocol_ == "https" && !ProxyUsed() && !TlsCapable()) {
@@ -418,6 +466,12 @@ void THttpClient::PrepareSocket() {
     socket_->SetLocalAddr6(LocalAddr6);
     socket_->SetPort(connectPort_);
     socket_->SetProto("tcp");
+    socket_->SetSocksServer(SocksServer);
+    socket_->SetSocksPort(SocksPort.empty() ? std::string("1080") : SocksPort);
+    socket_->SetSocksLevel(SocksLevel.empty() ? std::string("5") : SocksLevel);
+    socket_->SocksUsercode = SocksUsercode;
+    socket_->SocksPassword = SocksPassword;
+    socket_->SocksAuthentication = SocksAuthentication;
     socket_->SocketErrs = SocketErrs;
     if (options_ & HttpOpt(httpoBandwidthControl)) {
         socket_->SetBandwidthLimit(BandwidthLimit);
@@ -465,8 +519,8 @@ void THttpClient::HandleSocketConnected(uint16_t Error) {
 
 void THttpClient::SendRequest() {
     SendRequestHeader(MethodText(), requestVer_);
-    if ((RequestKind == httpPOST || RequestKind == httpPUT || RequestKind == httpPATCH) && authNtlmState_ != 1 &&
-        proxyAuthNtlmState_ != 1)
+    if ((RequestKind == httpPOST || RequestKind == httpPUT || RequestKind == httpPATCH) && serverAuth_.Ntlm != ntlmAuthNegotiate &&
+        proxyAuth_.Ntlm != ntlmAuthNegotiate)
         StartUpload();
 }
 
@@ -481,8 +535,8 @@ bool THttpClient::CanReuseConnection() const {
 void THttpClient::StartTunnelTls() {
     openTunnel_ = requestHost_ + ":" + requestPort_;
     socket_->TlsServerName = requestHost_;
-    socket_->OnSslHandshakeDone = [this](TCustomSslNetSocket*, uint16_t E, TX509Base*, bool& Disconnect) {
-        HandleSslHandshakeDone(E, Disconnect);
+    socket_->OnSslHandshakeDone = [this](TCustomSslNetSocket*, uint16_t E, TX509Base* Cert, bool& Disconnect) {
+        HandleSslHandshakeDone(E, Cert, Disconnect);
     };
     socket_->SslEnable = true;
     tunnelTlsPending_ = true;
@@ -513,6 +567,9 @@ void THttpClient::StateChange(THttpClientState NewState) {
     TriggerStateChange();
     if (NewState == hcsReady) {
         receiveTarget_ = TReceiveTarget::None;
+        // Nothing more is read from UploadStream once the owner may free it.
+        StopUpload();
+        if (limitTimer_) limitTimer_->SetEnabled(false);
         // A 401 or 407 may be answered by a retry; otherwise the request is done.
         if (!HandleAuthentication()) PostRequestDone();
     }
@@ -529,10 +586,30 @@ void THttpClient::SetReady() {
 void THttpClient::PostSetReady() {
     if (setReadyPosted_) return;
     setReadyPosted_ = true;
-    PostMessageA(GetHandle(), idSetReady_, 0, 0);
+    PostMessageA(GetHandle(), idSetReady_, WPARAM(requestId_), 0);
 }
 
-void THttpClient::PostRequestDone() { PostMessageA(GetHandle(), idRequestDone_, 0, 0); }
+void THttpClient::PostRequestDone() {
+    if (doneId_ == requestId_) return;
+    doneId_ = requestId_;
+    PostMessageA(GetHandle(), idRequestDone_, WPARAM(requestId_), MAKELPARAM(RequestError, RequestKind));
+}
+
+void THttpClient::StopUpload() {
+    if (!uploading_) return;
+    uploading_ = false;
+    readyDue_ = false;
+    // All of it handed to the socket already (only the empty read that ends it is missing):
+    // the connection is sound.
+    if (!UploadStream || UploadStream->Position() >= UploadStream->Size()) {
+        TriggerSendEnd();
+        return;
+    }
+    connected_ = false;
+    socket_->OnSessionClosed = nullptr;
+    socket_->Abort();
+    socket_->OnSessionClosed = [this](TComponent*, uint16_t E) { HandleSocketClosed(E); };
+}
 
 void THttpClient::HandleSocketClosed(uint16_t Error) {
     rcvCount_ = 0;
@@ -556,12 +633,17 @@ void THttpClient::HandleSocketClosed(uint16_t Error) {
             // The body was cut short: a partial document is not a success.
             RequestError = httpErrBadResponse;
             ReasonPhrase = "HTTP body incomplete (connection closed prematurely)";
-        } else if (TransferEncoding == "chunked" && chunkState_ != 4 && !RequestError) {
+        } else if (TransferEncoding == "chunked" && !chunks_.Done() && !RequestError) {
             RequestError = httpErrBadResponse;
             ReasonPhrase = "HTTP body incomplete (connection closed prematurely)";
         }
         StateChange(hcsBodyDone);
         TriggerDocEnd();
+        // A relocation whose body ended with the connection.
+        if (relocationPending_ && !RequestError && state_ == hcsBodyDone) {
+            RestartAfterRelocation(Error);
+            return;
+        }
     } else if (relocationPending_) {
         RestartAfterRelocation(Error);
         return;
@@ -790,7 +872,7 @@ void THttpClient::SendRequestHeader(const std::string& Method, const std::string
     if (connect) {
         lines.Add("Content-Length: 0");
     } else if (body) {
-        if (authNtlmState_ == 1 || proxyAuthNtlmState_ == 1 || !UploadStream)
+        if (serverAuth_.Ntlm == ntlmAuthNegotiate || proxyAuth_.Ntlm == ntlmAuthNegotiate || !UploadStream)
             lines.Add("Content-Length: 0");
         else
             lines.Add("Content-Length: " + std::to_string(UploadStream->Size() - UploadStream->Position()));
@@ -799,8 +881,10 @@ void THttpClient::SendRequestHeader(const std::string& Method, const std::string
     if (!ReqIfMatch.empty()) lines.Add("If-Match: " + ReqIfMatch);
     if (!ReqIfNoneMatch.empty()) lines.Add("If-None-Match: " + ReqIfNoneMatch);
     // A CONNECT on a new connection starts the connection's NTLM exchange again.
-    if (connect && !tunnelAnswered_ && proxyAuthNtlmState_ == 4) proxyAuthNtlmState_ = 1;
-    if (!AuthBearerToken.empty()) {
+    if (connect && !tunnelAnswered_ && proxyAuth_.Ntlm == ntlmAuthDone)
+        AuthStateChange(proxyAuth_.Ntlm, ntlmAuthNegotiate);
+    // A CONNECT goes to the proxy in clear: nothing of the server's goes with it.
+    if (!AuthBearerToken.empty() && !connect && serverCredsApply_) {
         switch (ServerAuth) {
             case httpAuthBearer: lines.Add("Authorization: Bearer " + AuthBearerToken); break;
             case httpAuthToken: lines.Add("X-Auth-Token: " + AuthBearerToken); break;
@@ -810,7 +894,7 @@ void THttpClient::SendRequestHeader(const std::string& Method, const std::string
         }
     }
     AddAuthLines(lines, Method, host);
-    if (!Cookie.empty()) lines.Add("Cookie: " + Cookie);
+    if (!Cookie.empty() && !connect) lines.Add("Cookie: " + Cookie);
     if (!ContentRangeBegin.empty() || !ContentRangeEnd.empty()) {
         lines.Add("Range: bytes=" + ContentRangeBegin + "-" + ContentRangeEnd);
         if (!ContentIfRange.empty()) lines.Add("If-Range: " + ContentIfRange);
@@ -859,9 +943,14 @@ void THttpClient::HandleSocketDataSent(uint16_t) {
     }
 }
 
-void THttpClient::HandleSslHandshakeDone(uint16_t Error, bool& Disconnect) {
+void THttpClient::TriggerSslHandshakeDone(uint16_t, TX509Base*, bool&) {}
+
+void THttpClient::HandleSslHandshakeDone(uint16_t Error, TX509Base* PeerCert, bool& Disconnect) {
     const bool throughTunnel = tunnelTlsPending_;
     tunnelTlsPending_ = false;
+    auto alive = AliveToken();
+    TriggerSslHandshakeDone(Error, PeerCert, Disconnect);
+    if (!*alive) return;
     if (Error || socket_->TlsState() != tlsEstablished) {
         StatusCode = 404;
         if (ReasonPhrase.empty()) ReasonPhrase = "SSL handshake failed - " + socket_->HandshakeMessage;
@@ -878,4 +967,38 @@ void THttpClient::HandleSslHandshakeDone(uint16_t Error, bool& Disconnect) {
     } catch (const std::exception&) {
         CloseConnection();
     }
+}
+
+// ---- The HTTPS variant -----------------------------------------------------------------------
+
+void TSslHttpClient::PrepareSocket() {
+    THttpClient::PrepareSocket();
+    // Hooked only when the owner listens: an unhooked event leaves the socket's own choice.
+    auto relay = [this](auto& Event, auto Make) -> decltype(Make()) { return Event ? Make() : nullptr; };
+    socket_->OnSslVerifyPeer = relay(OnSslVerifyPeer, [this] {
+        return TSslVerifyPeerEvent([this](TCustomSslNetSocket* S, int& Ok, TX509Base* Cert) {
+            if (auto h = OnSslVerifyPeer) h(S, Ok, Cert);
+        });
+    });
+    socket_->OnSslCliGetSession = relay(OnSslCliGetSession, [this] {
+        return TSslCliGetSession([this](TCustomSslNetSocket* S, void*& Session, bool& FreeSession) {
+            if (auto h = OnSslCliGetSession) h(S, Session, FreeSession);
+        });
+    });
+    socket_->OnSslCliNewSession = relay(OnSslCliNewSession, [this] {
+        return TSslCliNewSession([this](TCustomSslNetSocket* S, void* Session, bool WasReused, bool& IncRefCount) {
+            if (auto h = OnSslCliNewSession) h(S, Session, WasReused, IncRefCount);
+        });
+    });
+    socket_->OnSslCliCertRequest = relay(OnSslCliCertRequest, [this] {
+        return TSslCliCertRequest([this](TCustomSslNetSocket* S, TX509Base*& Cert) {
+            if (auto h = OnSslCliCertRequest) h(S, Cert);
+        });
+    });
+    if (AlpnProtocols.Count() > 0 && socket_->SslContext()) socket_->SslContext()->SetSslAlpnProtocols(AlpnProtocols.Text());
+}
+
+void TSslHttpClient::TriggerSslHandshakeDone(uint16_t ErrCode, TX509Base* PeerCert, bool& Disconnect) {
+    ReasonPhrase.clear();
+    if (auto h = OnSslHandshakeDone) h(socket_.get(), ErrCode, PeerCert, Disconnect);
 }

@@ -24,6 +24,7 @@
 #include "framework/StringList.h"
 #include "framework/Streams.h"
 #include "net/HttpContentCoding.h"
+#include "net/HttpFraming.h"
 #include "net/InetDigestAuth.h"
 #include "net/InetNtlmMsgs.h"
 #include "net/InetWndControl.h"
@@ -60,7 +61,19 @@ enum : uint16_t {
     httpErrBadResponse = 12,
     // A relocation from https to http while RefuseHttpsToHttp is set.
     httpErrInsecureRelocation = 13,
+    // The proxy answered a CONNECT with neither 200 nor a challenge; StatusCode and
+    // ReasonPhrase are the proxy's.
+    httpErrProxyRefused = 14,
 };
+
+// The authentication states, each kept for the server and for the proxy.
+enum TNtlmAuthState : uint8_t {
+    ntlmAuthNone = 0, ntlmAuthNegotiate = 1 /* type 1 to send */, ntlmAuthAuthenticate = 3 /* type 3 to send */,
+    ntlmAuthDone = 4
+};
+// Digest: credentials to send, then waiting for a challenge or done.
+enum TDigestAuthState : uint8_t { digestAuthNone = 0, digestAuthSend = 1, digestAuthDone = 2 };
+enum TBasicAuthState : uint8_t { basicAuthNone = 0, basicAuthSend = 1, basicAuthDone = 2 };
 
 // One "WWW-Authenticate" or "Proxy-Authenticate" value of the last response.
 struct TWWWAuthInfo {
@@ -106,6 +119,8 @@ public:
     static constexpr size_t MaxHeaderBytes = 256 * 1024;
     // Chunk extensions and the line end after the size.
     static constexpr size_t MaxChunkLineLength = 4096;
+    // Interim (1xx) answers before the real one.
+    static constexpr int MaxInterimAnswers = 16;
 
     // ---- Published properties ----
     std::string LocalAddr = "0.0.0.0";
@@ -154,10 +169,16 @@ public:
     // Milliseconds of silence (or of connecting) after which an asynchronous request ends
     // with httpErrTimeout; 0 = none. Without it a stalled server keeps the client busy.
     uint32_t IdleTimeoutMs = 0;
+    // Milliseconds a whole request may take (relocations and retries included), however
+    // busy the server keeps it; then it ends with httpErrTimeout. 0 = none.
+    uint32_t RequestLimitMs = 0;
     // A relocation from an https URL to an http one ends the request with
     // httpErrInsecureRelocation instead of being followed.
     bool RefuseHttpsToHttp = false;
-    std::string SocksServer, SocksLevel = "5", SocksPort, SocksUsercode, SocksPassword;
+    // Handed to the socket's SOCKS layer before every connection; an empty level is 5, an
+    // empty port 1080.
+    std::string SocksServer, SocksLevel, SocksPort, SocksUsercode, SocksPassword;
+    TSocksAuthentication SocksAuthentication = socksNoAuthentication;
     TSocketFamily SocketFamily() const { return socketFamily_; }
     void SetSocketFamily(TSocketFamily Value);
     TSocketErrs SocketErrs = wsErrTech;
@@ -180,6 +201,10 @@ public:
     TBeforeHeaderSendEvent OnBeforeHeaderSend;
     THttpBeforeAuthEvent OnBeforeAuth;
     TSelectDnsEvent OnSelectDns;
+    // The socket's SOCKS events, relayed with the client as Sender.
+    TSessionConnected OnSocksConnected;
+    TSocksAuthStateEvent OnSocksAuthState;
+    TSocksErrorEvent OnSocksError;
 
     // ---- Public state ----
     std::string URL;
@@ -208,12 +233,12 @@ public:
     // The authentication states. NTLM: 0 none, 1 negotiate to send, 3 authenticate to
     // send, 4 done; Digest and Basic: 0 none, 1 credentials to send, 2 done or waiting for
     // a challenge.
-    int AuthNTLMState() const { return authNtlmState_; }
-    int AuthDigestState() const { return authDigestState_; }
-    int AuthBasicState() const { return authBasicState_; }
-    int ProxyAuthNTLMState() const { return proxyAuthNtlmState_; }
-    int ProxyAuthDigestState() const { return proxyAuthDigestState_; }
-    int ProxyAuthBasicState() const { return proxyAuthBasicState_; }
+    int AuthNTLMState() const { return serverAuth_.Ntlm; }
+    int AuthDigestState() const { return serverAuth_.Digest; }
+    int AuthBasicState() const { return serverAuth_.Basic; }
+    int ProxyAuthNTLMState() const { return proxyAuth_.Ntlm; }
+    int ProxyAuthDigestState() const { return proxyAuth_.Digest; }
+    int ProxyAuthBasicState() const { return proxyAuth_.Basic; }
     // The challenges of the last response, parsed when it ended.
     const TWWWAuthInfos& WWWAuthInfos() const { return authInfos_; }
     // Passed to both NTLM message builders (see InetNtlmMsgs.h); 0 unless the owner sets it.
@@ -317,7 +342,10 @@ protected:
     bool ProxyUsed() const { return !Proxy.empty(); }
     // Whether this client speaks TLS (the HTTPS variant does).
     virtual bool TlsCapable() const { return false; }
-    void HandleSslHandshakeDone(uint16_t Error, bool& Disconnect);
+    void HandleSslHandshakeDone(uint16_t Error, TX509Base* PeerCert, bool& Disconnect);
+    // The TLS handshake of the request's connection ended (nothing here; the HTTPS variant
+    // reports it).
+    virtual void TriggerSslHandshakeDone(uint16_t ErrCode, TX509Base* PeerCert, bool& Disconnect);
     bool TunnelAnswerComplete();
     // Starts TLS over the proxy's open CONNECT tunnel.
     void StartTunnelTls();
@@ -335,7 +363,20 @@ protected:
     bool DoBasicAuth();
     bool AskBeforeAuth(THttpAuthType Type, bool Proxy, const std::string& Header);
     void RestartForAuth();
-    void GiveUpAuth(int& State);
+    // The challenge stays unanswered: the state starts over and the request ends.
+    template <class TState>
+    void GiveUpAuth(TState& State) {
+        challenges_.Clear();
+        AuthStateChange(State, TState(0));
+        PostRequestDone();
+    }
+    struct TAuthSide;
+    void StepDigestSide(TAuthSide& Side, const char* StateName);
+    void StepBasicSide(TAuthSide& Side, const char* StateName);
+    // Every change of the six states goes through these.
+    void AuthStateChange(TNtlmAuthState& State, TNtlmAuthState NewState);
+    void AuthStateChange(TDigestAuthState& State, TDigestAuthState NewState);
+    void AuthStateChange(TBasicAuthState& State, TBasicAuthState NewState);
     // "Keep-alive" is needed while the version may close the connection.
     bool KeepAliveByVersion() const;
     // Whether the open connection can carry the current request: same proxy or server,
@@ -360,6 +401,17 @@ protected:
     THttpClientState state_ = hcsReady;
 
     UINT idRequestDone_ = 0, idSetReady_ = 0, idStartConnection_ = 0;
+    // Every request gets a number; the posted set-ready and request-done carry it, so that
+    // one left queued by an ended request cannot end the next one. doneId_ is the last
+    // request whose end was posted: one request, one OnRequestDone.
+    uint32_t requestId_ = 0, doneId_ = 0;
+    // Whether the request has ended (aborted, or ready) since Id was current.
+    bool RequestEnded(uint32_t Id) const { return Id != requestId_ || state_ == hcsReady || state_ == hcsAborting; }
+    // Stops an upload still under way; the connection, with part of a body on it, is dropped.
+    void StopUpload();
+    // Ends the running request with httpErrTimeout.
+    void EndOnTimeout();
+    std::unique_ptr<TInetTimer> limitTimer_;
 
     // The current request.
     std::string curUser_, curPassword_, curConnection_, curProxyConnection_;
@@ -378,18 +430,22 @@ protected:
     bool receivingHeader_ = false;
     bool setReadyPosted_ = false;
     bool restartOnClose_ = false;
-    // Authentication states (server NTLM, Digest, Basic, then the proxy's), kept for the
-    // retries of the authentication logic.
-    int authNtlmState_ = 0, authDigestState_ = 0, authBasicState_ = 0;
-    int proxyAuthNtlmState_ = 0, proxyAuthDigestState_ = 0, proxyAuthBasicState_ = 0;
+    // One side of the authentication (the server's or the proxy's): its three states, kept
+    // for the retries, the parsed challenges and the NTLM authenticate (type 3) message,
+    // built when the challenge arrives.
+    struct TAuthSide {
+        TNtlmAuthState Ntlm = ntlmAuthNone;
+        TDigestAuthState Digest = digestAuthNone;
+        TBasicAuthState Basic = basicAuthNone;
+        TNTLM_Msg2_Info NtlmInfo;
+        TDigestAuthInfo DigestInfo;
+        std::string NtlmAuthenticate;
+    };
+    TAuthSide serverAuth_, proxyAuth_;
     framework::TStringList challenges_;
     TWWWAuthInfos authInfos_;
     uint16_t authTypesPresent_ = 0;  // one bit per THttpAuthType in authInfos_
     bool authRetry_ = false;
-    TNTLM_Msg2_Info ntlmInfo_, proxyNtlmInfo_;
-    TDigestAuthInfo digestInfo_, proxyDigestInfo_;
-    // The authenticate (type 3) messages, built when the challenge arrives.
-    std::string ntlmAuthenticate_, proxyNtlmAuthenticate_;
     // The logged-on user's session for a proxy that asks for NTLM while no proxy
     // credentials are set, and whether the current exchange goes through it.
     std::unique_ptr<TNtlmAuthSession> sspiProxy_;
@@ -404,18 +460,18 @@ protected:
     std::vector<uint8_t> rcvBuf_;
     size_t rcvCount_ = 0;
     std::string lastLine_;
+    bool lastLineCR_ = false;
+    int interimCount_ = 0;
+    // The scheme, host and port the server credentials were given for; a relocation
+    // elsewhere leaves them behind.
+    std::string credOrigin_, credUser_, credPassword_;
+    bool serverCredsApply_ = true;
     int32_t headerLineCount_ = 0;
     size_t headerBytes_ = 0;
     bool inBody_ = false;
     // Where complete lines go: the header parser, or nothing once the body is done.
     enum class TReceiveTarget : uint8_t { None, Header, Body } receiveTarget_ = TReceiveTarget::None;
-    int64_t chunkSize_ = 0, chunkTaken_ = 0;
-    // 0 size digits, 1 rest of the size line, 2 data, 3 line end after the data, 5 trailer
-    // lines after the last chunk, 4 last chunk and trailer done.
-    uint8_t chunkState_ = 0;
-    bool chunkDigits_ = false;
-    size_t chunkLineBytes_ = 0;
-    size_t trailerBytes_ = 0;
+    THttpChunkDecoder chunks_{THttpChunkLimits{MaxChunkLineLength, int64_t(1) << 48, MaxHeaderBytes}};
     int64_t rewindReceiveSize_ = 0;
     // Sending.
     std::vector<uint8_t> uploadBuf_;
@@ -433,7 +489,20 @@ public:
     TSslContext* SslContext() const { return socket_->SslContext(); }
     void SetSslContext(TSslContext* Value) { socket_->SetSslContext(Value); }
     framework::TStringList& SslAcceptableHosts() { return socket_->SslAcceptableHosts; }
+    // Offered to the server when not empty (handed to the context before each connection).
+    framework::TStringList AlpnProtocols;
+
+    // The socket's TLS events, with the socket as Sender; OnSslHandshakeDone follows the
+    // client's own handling of the handshake's end.
+    TSslVerifyPeerEvent OnSslVerifyPeer;
+    TSslCliGetSession OnSslCliGetSession;
+    TSslCliNewSession OnSslCliNewSession;
+    TSslHandshakeDoneEvent OnSslHandshakeDone;
+    TSslCliCertRequest OnSslCliCertRequest;
 
 protected:
     bool TlsCapable() const override { return true; }
+    void PrepareSocket() override;
+    // Clears ReasonPhrase and fires OnSslHandshakeDone.
+    void TriggerSslHandshakeDone(uint16_t ErrCode, TX509Base* PeerCert, bool& Disconnect) override;
 };

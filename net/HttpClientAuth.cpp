@@ -57,27 +57,27 @@ void THttpClient::PresetAuthentication() {
                 // Through a tunnel that is already open nothing more goes to the proxy; plain
                 // requests carry the credentials every time, as proxies ask for them per
                 // request.
-                proxyAuthBasicState_ = kept && protocol_ == "https" ? 2 : 1;
+                AuthStateChange(proxyAuth_.Basic, kept && protocol_ == "https" ? basicAuthDone : basicAuthSend);
                 break;
             case httpAuthNtlm:
                 // NTLM authenticates the connection: a kept one is done.
-                proxyAuthNtlmState_ = kept ? 4 : 1;
+                AuthStateChange(proxyAuth_.Ntlm, kept ? ntlmAuthDone : ntlmAuthNegotiate);
                 if (KeepAliveByVersion()) curProxyConnection_ = "Keep-alive";
                 break;
             case httpAuthDigest:
-            case httpAuthDigest2: proxyAuthDigestState_ = 2; break;
+            case httpAuthDigest2: AuthStateChange(proxyAuth_.Digest, digestAuthDone); break;
             default: break;
         }
     }
     if (ServerAuth != httpAuthNone && !curUser_.empty() && !curPassword_.empty()) {
         switch (ServerAuth) {
-            case httpAuthBasic: authBasicState_ = 1; break;
+            case httpAuthBasic: AuthStateChange(serverAuth_.Basic, basicAuthSend); break;
             case httpAuthNtlm:
-                authNtlmState_ = 1;
+                AuthStateChange(serverAuth_.Ntlm, ntlmAuthNegotiate);
                 if (KeepAliveByVersion()) curConnection_ = "Keep-alive";
                 break;
             case httpAuthDigest:
-            case httpAuthDigest2: authDigestState_ = 2; break;
+            case httpAuthDigest2: AuthStateChange(serverAuth_.Digest, digestAuthDone); break;
             default: break;
         }
     }
@@ -128,51 +128,47 @@ bool THttpClient::HandleAuthentication() {
     const bool challenged = status == 401 || status == 407;
 
     // What the last answer says about the steps under way.
-    if (authNtlmState_ == 3 && !challenged)
-        authNtlmState_ = 4;
-    else if (authNtlmState_ == 4 && status == 401)
-        authNtlmState_ = 0;
-    if (proxyAuthNtlmState_ == 3 && status != 407)
-        proxyAuthNtlmState_ = 4;
-    else if (proxyAuthNtlmState_ == 4 && status == 407)
-        proxyAuthNtlmState_ = 0;
-    if (authDigestState_ == 1 && !challenged)
-        authDigestState_ = 2;
-    else if (authDigestState_ == 2 && status == 401)
-        authDigestState_ = 0;
-    if (proxyAuthDigestState_ == 1 && status != 407)
-        proxyAuthDigestState_ = 2;
-    else if (proxyAuthDigestState_ == 2 && status == 407)
-        proxyAuthDigestState_ = 0;
-    if (authBasicState_ == 1 && !challenged)
-        authBasicState_ = 2;
-    else if (authBasicState_ == 2 && status == 401)
-        authBasicState_ = 0;
-    if (proxyAuthBasicState_ == 1 && status != 407)
-        proxyAuthBasicState_ = 2;
-    else if (proxyAuthBasicState_ == 2 && status == 407)
-        proxyAuthBasicState_ = 0;
+    if (serverAuth_.Ntlm == ntlmAuthAuthenticate && !challenged)
+        AuthStateChange(serverAuth_.Ntlm, ntlmAuthDone);
+    else if (serverAuth_.Ntlm == ntlmAuthDone && status == 401)
+        AuthStateChange(serverAuth_.Ntlm, ntlmAuthNone);
+    if (proxyAuth_.Ntlm == ntlmAuthAuthenticate && status != 407)
+        AuthStateChange(proxyAuth_.Ntlm, ntlmAuthDone);
+    else if (proxyAuth_.Ntlm == ntlmAuthDone && status == 407)
+        AuthStateChange(proxyAuth_.Ntlm, ntlmAuthNone);
+    if (serverAuth_.Digest == digestAuthSend && !challenged)
+        AuthStateChange(serverAuth_.Digest, digestAuthDone);
+    else if (serverAuth_.Digest == digestAuthDone && status == 401)
+        AuthStateChange(serverAuth_.Digest, digestAuthNone);
+    if (proxyAuth_.Digest == digestAuthSend && status != 407)
+        AuthStateChange(proxyAuth_.Digest, digestAuthDone);
+    else if (proxyAuth_.Digest == digestAuthDone && status == 407)
+        AuthStateChange(proxyAuth_.Digest, digestAuthNone);
+    if (serverAuth_.Basic == basicAuthSend && !challenged)
+        AuthStateChange(serverAuth_.Basic, basicAuthDone);
+    else if (serverAuth_.Basic == basicAuthDone && status == 401)
+        AuthStateChange(serverAuth_.Basic, basicAuthNone);
+    if (proxyAuth_.Basic == basicAuthSend && status != 407)
+        AuthStateChange(proxyAuth_.Basic, basicAuthDone);
+    else if (proxyAuth_.Basic == basicAuthDone && status == 407)
+        AuthStateChange(proxyAuth_.Basic, basicAuthNone);
 
-    // A failed exchange (aborted, broken answer) is never retried.
+    // A failed exchange (aborted, broken answer) is never retried, nor a 407 from a server
+    // reached directly: it is no proxy.
     if (!challenged || RequestError != 0) return false;
+    if (status == 407 && !ProxyUsed()) return false;
     if (!DoNtlmAuth() && !DoDigestAuth() && !DoBasicAuth()) return false;
 
     if (status == 401) {
-        if (closeAfterResponse_ || !connected_ || socket_->State() != wsConnected) {
-            // A new connection: the proxy must hear the credentials again.
-            if (proxyAuthNtlmState_ == 4)
-                proxyAuthNtlmState_ = 1;
-            else if (proxyAuthDigestState_ == 2)
-                proxyAuthDigestState_ = 1;
-            else if (proxyAuthBasicState_ == 2)
-                proxyAuthBasicState_ = 1;
-        } else {
-            if (proxyAuthNtlmState_ < 4)
-                proxyAuthNtlmState_ = 0;
-            else if (proxyAuthDigestState_ < 2)
-                proxyAuthDigestState_ = 0;
-            else if (proxyAuthBasicState_ < 2)
-                proxyAuthBasicState_ = 0;
+        // The retry is a new request to the proxy: Basic and Digest go with every one, NTLM
+        // again only on a new connection (a kept one stays authenticated).
+        const bool newConnection = closeAfterResponse_ || !connected_ || socket_->State() != wsConnected;
+        if (proxyAuth_.Ntlm == ntlmAuthDone) {
+            if (newConnection) AuthStateChange(proxyAuth_.Ntlm, ntlmAuthNegotiate);
+        } else if (proxyAuth_.Digest == digestAuthDone) {
+            AuthStateChange(proxyAuth_.Digest, digestAuthSend);
+        } else if (proxyAuth_.Basic == basicAuthDone) {
+            AuthStateChange(proxyAuth_.Basic, basicAuthSend);
         }
     }
     if (authRetry_) {
@@ -204,7 +200,7 @@ bool THttpClient::DoNtlmAuth() {
         ((status == 401 && ServerAuth == httpAuthNtlm) || (status == 407 && ProxyAuth == httpAuthNtlm)))
         return false;
     const TWWWAuthInfo* entry = FindChallenge(httpAuthNtlm);
-    if (proxyAuthBasicState_ != 0 || proxyAuthDigestState_ != 0) return false;
+    if (proxyAuth_.Basic != basicAuthNone || proxyAuth_.Digest != digestAuthNone) return false;
     if (status == 401) {
         // The logged-on user's credentials never go to a web server that merely asks for
         // them: without a user name the server's challenge stays unanswered.
@@ -213,11 +209,13 @@ bool THttpClient::DoNtlmAuth() {
         StepNtlmAuth();
         return true;
     }
+    // Another method asked for by the owner is not replaced by NTLM.
+    if (ProxyAuth != httpAuthNone && ProxyAuth != httpAuthNtlm) return false;
     const bool credentials = !ProxyUsername.empty() && !ProxyPassword.empty();
     const bool loggedOnUser = ProxyUsername.empty() && ProxyPassword.empty();
     if (!credentials && !loggedOnUser) return false;
     if (!AskBeforeAuth(httpAuthNtlm, true, entry->Header)) return false;
-    if (proxyAuthNtlmState_ == 0) {
+    if (proxyAuth_.Ntlm == ntlmAuthNone) {
         // Only now, when the proxy asks for it, is the system's NTLM package looked for;
         // where it is missing the 407 is the answer.
         proxyUsesSspi_ = loggedOnUser;
@@ -233,20 +231,20 @@ bool THttpClient::DoDigestAuth() {
         ((status == 401 && IsDigestType(ServerAuth)) || (status == 407 && IsDigestType(ProxyAuth))))
         return false;
     if (authInfos_.empty()) return false;
-    if (status == 401 && authNtlmState_ == 0 && authBasicState_ == 0 && !curUser_.empty() && !curPassword_.empty()) {
+    if (status == 401 && serverAuth_.Ntlm == ntlmAuthNone && serverAuth_.Basic == basicAuthNone && !curUser_.empty() && !curPassword_.empty()) {
         const TWWWAuthInfo* entry = IsDigestType(ServerAuth) ? FindChallenge(ServerAuth) : nullptr;
         if (!entry || !AskBeforeAuth(entry->AuthType, false, entry->Header)) return false;
-        DigestParseChallenge(entry->Header.size() > 7 ? entry->Header.substr(7) : std::string(), digestInfo_);
-        if (!DigestAlgorithmSupported(digestInfo_)) return false;
+        DigestParseChallenge(entry->Header.size() > 7 ? entry->Header.substr(7) : std::string(), serverAuth_.DigestInfo);
+        if (!DigestAlgorithmSupported(serverAuth_.DigestInfo)) return false;
         StepDigestAuth();
         return true;
     }
-    if (status == 407 && proxyAuthNtlmState_ == 0 && proxyAuthBasicState_ == 0 && !ProxyUsername.empty() &&
+    if (status == 407 && proxyAuth_.Ntlm == ntlmAuthNone && proxyAuth_.Basic == basicAuthNone && !ProxyUsername.empty() &&
         !ProxyPassword.empty()) {
         const TWWWAuthInfo* entry = IsDigestType(ProxyAuth) ? FindChallenge(ProxyAuth) : nullptr;
         if (!entry || !AskBeforeAuth(entry->AuthType, true, entry->Header)) return false;
-        DigestParseChallenge(entry->Header.size() > 7 ? entry->Header.substr(7) : std::string(), proxyDigestInfo_);
-        if (!DigestAlgorithmSupported(proxyDigestInfo_)) return false;
+        DigestParseChallenge(entry->Header.size() > 7 ? entry->Header.substr(7) : std::string(), proxyAuth_.DigestInfo);
+        if (!DigestAlgorithmSupported(proxyAuth_.DigestInfo)) return false;
         StepProxyDigestAuth();
         return true;
     }
@@ -260,12 +258,12 @@ bool THttpClient::DoBasicAuth() {
         ((status == 401 && ServerAuth == httpAuthBasic) || (status == 407 && ProxyAuth == httpAuthBasic)))
         return false;
     const TWWWAuthInfo* entry = FindChallenge(httpAuthBasic);
-    if (status == 401 && authNtlmState_ == 0 && authDigestState_ == 0 && !curUser_.empty() && !curPassword_.empty()) {
+    if (status == 401 && serverAuth_.Ntlm == ntlmAuthNone && serverAuth_.Digest == digestAuthNone && !curUser_.empty() && !curPassword_.empty()) {
         if (!AskBeforeAuth(httpAuthBasic, false, entry->Header)) return false;
         StepBasicAuth();
         return true;
     }
-    if (status == 407 && proxyAuthNtlmState_ == 0 && proxyAuthDigestState_ == 0 && !ProxyUsername.empty() &&
+    if (status == 407 && proxyAuth_.Ntlm == ntlmAuthNone && proxyAuth_.Digest == digestAuthNone && !ProxyUsername.empty() &&
         !ProxyPassword.empty()) {
         if (!AskBeforeAuth(httpAuthBasic, true, entry->Header)) return false;
         StepProxyBasicAuth();
@@ -281,53 +279,51 @@ void THttpClient::RestartForAuth() {
     PostMessageA(GetHandle(), idStartConnection_, 0, 0);
 }
 
-void THttpClient::GiveUpAuth(int& State) {
-    challenges_.Clear();
-    State = 0;
-    PostRequestDone();
-}
+void THttpClient::AuthStateChange(TNtlmAuthState& State, TNtlmAuthState NewState) { State = NewState; }
+void THttpClient::AuthStateChange(TDigestAuthState& State, TDigestAuthState NewState) { State = NewState; }
+void THttpClient::AuthStateChange(TBasicAuthState& State, TBasicAuthState NewState) { State = NewState; }
 
 // ---- The six state machines ----------------------------------------------------------------
 
 void THttpClient::StepNtlmAuth() {
-    switch (authNtlmState_) {
-        case 0:
-            authNtlmState_ = 1;
-            authBasicState_ = 0;
+    switch (serverAuth_.Ntlm) {
+        case ntlmAuthNone:
+            AuthStateChange(serverAuth_.Ntlm, ntlmAuthNegotiate);
+            AuthStateChange(serverAuth_.Basic, basicAuthNone);
             if (KeepAliveByVersion()) curConnection_ = "Keep-alive";
             RestartForAuth();
             break;
-        case 1: {
+        case ntlmAuthNegotiate: {
             const TWWWAuthInfo* entry = FindChallenge(httpAuthNtlm);
             std::string token;
             if (entry) {
                 // A challenge that does not fully decode (proxies' test helpers send target
                 // names outside the message) is still answered from what it held; the
                 // server's next 401 ends the exchange if that was not enough.
-                ntlmInfo_ = NtlmParseChallengeMessage(AfterScheme(entry->Header, 4));
+                serverAuth_.NtlmInfo = NtlmParseChallengeMessage(AfterScheme(entry->Header, 4));
                 std::string domain, user;
                 NtlmSplitUserDomain(curUser_, domain, user);
-                token = NtlmBuildAuthenticateMessage(domain, WinsockGetHostName(), user, curPassword_, ntlmInfo_, 0,
+                token = NtlmBuildAuthenticateMessage(domain, WinsockGetHostName(), user, curPassword_, serverAuth_.NtlmInfo, 0,
                                                      NtlmLevel);
             }
             if (token.empty()) {
                 // Nothing that could be answered: the 401 is the answer.
-                GiveUpAuth(authNtlmState_);
+                GiveUpAuth(serverAuth_.Ntlm);
                 break;
             }
-            ntlmAuthenticate_ = token;
-            authNtlmState_ = 3;
+            serverAuth_.NtlmAuthenticate = token;
+            AuthStateChange(serverAuth_.Ntlm, ntlmAuthAuthenticate);
             RestartForAuth();
             break;
         }
-        case 3: GiveUpAuth(authNtlmState_); break;
+        case ntlmAuthAuthenticate: GiveUpAuth(serverAuth_.Ntlm); break;
         default: throw EHttpException("Unexpected AuthNTLMState", httpErrAuthState);
     }
 }
 
 void THttpClient::StepProxyNtlmAuth() {
-    switch (proxyAuthNtlmState_) {
-        case 0:
+    switch (proxyAuth_.Ntlm) {
+        case ntlmAuthNone:
             if (proxyUsesSspi_) {
                 sspiProxy_->Reset();
                 proxySspiNegotiate_ = sspiProxy_->NextToken();
@@ -336,94 +332,74 @@ void THttpClient::StepProxyNtlmAuth() {
                     snprintf(text, sizeof text, "NTLM negotiate token failed, status 0x%08lX",
                              static_cast<unsigned long>(sspiProxy_->LastStatus()));
                     sspiFailure_ = text;
-                    GiveUpAuth(proxyAuthNtlmState_);
+                    GiveUpAuth(proxyAuth_.Ntlm);
                     break;
                 }
             }
-            proxyAuthNtlmState_ = 1;
-            proxyAuthBasicState_ = 0;
-            proxyAuthDigestState_ = 0;
+            AuthStateChange(proxyAuth_.Ntlm, ntlmAuthNegotiate);
+            AuthStateChange(proxyAuth_.Basic, basicAuthNone);
+            AuthStateChange(proxyAuth_.Digest, digestAuthNone);
             if (KeepAliveByVersion()) curProxyConnection_ = "Keep-alive";
             RestartForAuth();
             break;
-        case 1: {
+        case ntlmAuthNegotiate: {
             const TWWWAuthInfo* entry = FindChallenge(httpAuthNtlm);
             std::string token;
             if (entry && proxyUsesSspi_ && sspiProxy_) {
                 sspiProxy_->Challenge = InetBase64Decode(AfterScheme(entry->Header, 4));
                 token = sspiProxy_->NextToken();
             } else if (entry) {
-                proxyNtlmInfo_ = NtlmParseChallengeMessage(AfterScheme(entry->Header, 4));
+                proxyAuth_.NtlmInfo = NtlmParseChallengeMessage(AfterScheme(entry->Header, 4));
                 std::string domain, user;
                 NtlmSplitUserDomain(ProxyUsername, domain, user);
-                token = NtlmBuildAuthenticateMessage(domain, WinsockGetHostName(), user, ProxyPassword, proxyNtlmInfo_,
+                token = NtlmBuildAuthenticateMessage(domain, WinsockGetHostName(), user, ProxyPassword, proxyAuth_.NtlmInfo,
                                                      0, NtlmLevel);
             }
             if (token.empty()) {
-                GiveUpAuth(proxyAuthNtlmState_);
+                GiveUpAuth(proxyAuth_.Ntlm);
                 break;
             }
-            proxyNtlmAuthenticate_ = token;
-            proxyAuthNtlmState_ = 3;
+            proxyAuth_.NtlmAuthenticate = token;
+            AuthStateChange(proxyAuth_.Ntlm, ntlmAuthAuthenticate);
             RestartForAuth();
             break;
         }
-        case 3: GiveUpAuth(proxyAuthNtlmState_); break;
+        case ntlmAuthAuthenticate: GiveUpAuth(proxyAuth_.Ntlm); break;
         default: throw EHttpException("Unexpected ProxyAuthNTLMState", httpErrAuthState);
     }
 }
 
-void THttpClient::StepDigestAuth() {
-    switch (authDigestState_) {
-        case 0:
-            authDigestState_ = 1;
-            authNtlmState_ = 0;
-            authBasicState_ = 0;
+// Digest and Basic run the same steps on either side.
+void THttpClient::StepDigestSide(TAuthSide& Side, const char* StateName) {
+    switch (Side.Digest) {
+        case digestAuthNone:
+            AuthStateChange(Side.Digest, digestAuthSend);
+            AuthStateChange(Side.Ntlm, ntlmAuthNone);
+            AuthStateChange(Side.Basic, basicAuthNone);
             RestartForAuth();
             break;
-        case 1: GiveUpAuth(authDigestState_); break;
-        default: throw EHttpException("Unexpected AuthDigestState", httpErrAuthState);
+        case digestAuthSend: GiveUpAuth(Side.Digest); break;
+        default: throw EHttpException(std::string("Unexpected ") + StateName, httpErrAuthState);
     }
 }
 
-void THttpClient::StepProxyDigestAuth() {
-    switch (proxyAuthDigestState_) {
-        case 0:
-            proxyAuthDigestState_ = 1;
-            proxyAuthNtlmState_ = 0;
-            proxyAuthBasicState_ = 0;
+void THttpClient::StepBasicSide(TAuthSide& Side, const char* StateName) {
+    switch (Side.Basic) {
+        case basicAuthNone:
+            AuthStateChange(Side.Basic, basicAuthSend);
+            AuthStateChange(Side.Ntlm, ntlmAuthNone);
+            AuthStateChange(Side.Digest, digestAuthNone);
             RestartForAuth();
             break;
-        case 1: GiveUpAuth(proxyAuthDigestState_); break;
-        default: throw EHttpException("Unexpected ProxyAuthDigestState", httpErrAuthState);
+        case basicAuthSend: GiveUpAuth(Side.Basic); break;
+        default: throw EHttpException(std::string("Unexpected ") + StateName, httpErrAuthState);
     }
 }
 
-void THttpClient::StepBasicAuth() {
-    switch (authBasicState_) {
-        case 0:
-            authBasicState_ = 1;
-            authNtlmState_ = 0;
-            authDigestState_ = 0;
-            RestartForAuth();
-            break;
-        case 1: GiveUpAuth(authBasicState_); break;
-        default: throw EHttpException("Unexpected AuthBasicState", httpErrAuthState);
-    }
-}
-
-void THttpClient::StepProxyBasicAuth() {
-    switch (proxyAuthBasicState_) {
-        case 0:
-            proxyAuthBasicState_ = 1;
-            proxyAuthNtlmState_ = 0;
-            proxyAuthDigestState_ = 0;
-            RestartForAuth();
-            break;
-        case 1: GiveUpAuth(proxyAuthBasicState_); break;
-        default: throw EHttpException("Unexpected ProxyAuthBasicState", httpErrAuthState);
-    }
-}
+void THttpClient::StepDigestAuth() { StepDigestSide(serverAuth_, "AuthDigestState"); }
+void THttpClient::StepProxyDigestAuth() { StepDigestSide(proxyAuth_, "ProxyAuthDigestState"); }
+void THttpClient::StepBasicAuth() { StepBasicSide(serverAuth_, "AuthBasicState"); }
+void THttpClient::StepProxyBasicAuth() { StepBasicSide(proxyAuth_, "ProxyAuthBasicState"); }
 
 // ---- Credential lines ----------------------------------------------------------------------
 
@@ -432,7 +408,7 @@ std::string THttpClient::BasicAuthValue(bool Proxy) const {
 }
 
 std::string THttpClient::DigestAuthValue(bool Proxy, const std::string& Method, const std::string& HostText) {
-    TDigestAuthInfo& info = Proxy ? proxyDigestInfo_ : digestInfo_;
+    TDigestAuthInfo& info = Proxy ? proxyAuth_.DigestInfo : serverAuth_.DigestInfo;
     if (info.Nonce.empty()) return {};
     if (Proxy)
         ++info.NonceCount;
@@ -484,25 +460,25 @@ void THttpClient::AddAuthLines(framework::TStringList& Lines, const std::string&
         if (!Value.empty()) Lines.Add(std::string(Name) + Scheme + Value);
     };
     // The server's credentials are for the server: a CONNECT goes to the proxy in clear.
-    if (Method != "CONNECT" && proxyAuthNtlmState_ != 1) {
-        if (authNtlmState_ == 1)
+    if (Method != "CONNECT" && proxyAuth_.Ntlm != ntlmAuthNegotiate) {
+        if (serverAuth_.Ntlm == ntlmAuthNegotiate)
             add("Authorization: ", "NTLM ", NtlmNegotiateValue(false));
-        else if (authNtlmState_ == 3)
-            add("Authorization: ", "NTLM ", ntlmAuthenticate_);
-        else if (authDigestState_ == 1)
+        else if (serverAuth_.Ntlm == ntlmAuthAuthenticate)
+            add("Authorization: ", "NTLM ", serverAuth_.NtlmAuthenticate);
+        else if (serverAuth_.Digest == digestAuthSend)
             add("Authorization: ", "Digest ", DigestAuthValue(false, Method, HostText));
-        else if (authBasicState_ == 1)
+        else if (serverAuth_.Basic == basicAuthSend)
             add("Authorization: ", "Basic ", BasicAuthValue(false));
     }
     // Inside an open tunnel the proxy no longer listens.
     if (ProxyUsed() && (protocol_ != "https" || Method == "CONNECT")) {
-        if (proxyAuthNtlmState_ == 1)
+        if (proxyAuth_.Ntlm == ntlmAuthNegotiate)
             add("Proxy-Authorization: ", "NTLM ", NtlmNegotiateValue(true));
-        else if (proxyAuthNtlmState_ == 3)
-            add("Proxy-Authorization: ", "NTLM ", proxyNtlmAuthenticate_);
-        else if (proxyAuthDigestState_ == 1)
+        else if (proxyAuth_.Ntlm == ntlmAuthAuthenticate)
+            add("Proxy-Authorization: ", "NTLM ", proxyAuth_.NtlmAuthenticate);
+        else if (proxyAuth_.Digest == digestAuthSend)
             add("Proxy-Authorization: ", "Digest ", DigestAuthValue(true, Method, HostText));
-        else if (proxyAuthBasicState_ == 1)
+        else if (proxyAuth_.Basic == basicAuthSend)
             add("Proxy-Authorization: ", "Basic ", BasicAuthValue(true));
     }
 }

@@ -42,17 +42,6 @@ std::string DirectoryOf(const std::string& Path) {
 }
 
 
-// A Content-Length value: decimal digits only, at most 18 of them; -1 when it is not one.
-int64_t ParseLength(const std::string& Text) {
-    const std::string t = InetTrimBlanks(Text);
-    if (t.empty() || t.size() > 18) return -1;
-    int64_t v = 0;
-    for (char c : t) {
-        if (!IsDigit(c)) return -1;
-        v = v * 10 + (c - '0');
-    }
-    return v;
-}
 
 }  // namespace
 
@@ -65,6 +54,7 @@ void THttpClient::ResetResponse(bool KeepLocation) {
     rcvCount_ = 0;
     headerLineCount_ = 0;
     headerBytes_ = 0;
+    interimCount_ = 0;
     inBody_ = false;
     receivingHeader_ = false;
     ContentLength = -1;
@@ -85,6 +75,7 @@ void THttpClient::ResetResponse(bool KeepLocation) {
 
 void THttpClient::ConsumeBuffer(size_t Count) {
     Count = std::min(Count, rcvCount_);
+    if (Count == 0) return;
     if (Count < rcvCount_) memmove(rcvBuf_.data(), rcvBuf_.data() + Count, rcvCount_ - Count);
     rcvCount_ -= Count;
 }
@@ -109,9 +100,9 @@ void THttpClient::HandleSocketData(uint16_t) {
             size_t end = all.find("\r\n\r\n");
             end = end == std::string::npos ? all.find("\n\n") + 2 : end + 4;
             ConsumeBuffer(end);
-            if (proxyAuthNtlmState_) proxyAuthNtlmState_ = 4;
-            if (proxyAuthDigestState_) proxyAuthDigestState_ = 2;
-            if (proxyAuthBasicState_) proxyAuthBasicState_ = 2;
+            if (proxyAuth_.Ntlm) AuthStateChange(proxyAuth_.Ntlm, ntlmAuthDone);
+            if (proxyAuth_.Digest) AuthStateChange(proxyAuth_.Digest, digestAuthDone);
+            if (proxyAuth_.Basic) AuthStateChange(proxyAuth_.Basic, basicAuthDone);
             if (!TlsCapable()) {
                 // This client has no TLS: plain bytes must not go to a TLS server.
                 FailRequest(WSAEPROTONOSUPPORT, "Protocol \"https\" not implemented");
@@ -120,6 +111,25 @@ void THttpClient::HandleSocketData(uint16_t) {
             // Nothing of the target's can have come yet: it waits for our hello.
             rcvCount_ = 0;
             StartTunnelTls();
+            return;
+        }
+        // 407 drives the proxy authentication like any answer; anything else is the
+        // proxy's refusal, never the https document.
+        const char* lf = static_cast<const char*>(memchr(b, '\n', rcvCount_));
+        const std::string first(b, lf ? size_t(lf - b) : rcvCount_);
+        int status = 0;
+        std::string reason;
+        if (InetStartsText(first, "HTTP/1.")) {
+            size_t d = 8;
+            while (d < first.size() && first[d] == ' ') ++d;
+            if (d + 3 <= first.size() && IsDigit(first[d]) && IsDigit(first[d + 1]) && IsDigit(first[d + 2]))
+                status = (first[d] - '0') * 100 + (first[d + 1] - '0') * 10 + (first[d + 2] - '0');
+            if (d + 4 <= first.size()) reason = first.substr(d + 4);
+            if (!reason.empty() && reason.back() == '\r') reason.pop_back();
+        }
+        if (status != 407) {
+            StatusCode = status;
+            FailRequest(httpErrProxyRefused, status ? reason : std::string("HTTP proxy answer not understood"));
             return;
         }
         StateChange(hcsAwaitHeader);
@@ -135,8 +145,9 @@ void THttpClient::HandleSocketData(uint16_t) {
             int64_t piece = int64_t(rcvCount_);
             if (ContentLength >= 0 && TransferEncoding != "chunked")
                 piece = std::min<int64_t>(piece, ContentLength - ReceivedCount);
+            const uint32_t id = requestId_;
             const int64_t used = ProcessBodyData(rcvBuf_.data(), piece);
-            if (!*alive || failed_) return;
+            if (!*alive || failed_ || RequestEnded(id)) return;
             ConsumeBuffer(size_t(used));
             if (receiveTarget_ == TReceiveTarget::Body) {
                 if (used == 0) break;
@@ -148,22 +159,39 @@ void THttpClient::HandleSocketData(uint16_t) {
             return;
         }
         if (state_ == hcsAwaitHeader && receiveTarget_ == TReceiveTarget::Header) {
-            const uint8_t* b = rcvBuf_.data();
-            const uint8_t* lf = static_cast<const uint8_t*>(memchr(b, '\n', rcvCount_));
-            if (!lf) {
-                if (rcvCount_ > MaxHeaderLineLength)
+            // The header's lines are taken from an offset; what is left moves to the front
+            // once, not once per line.
+            size_t off = 0;
+            bool incomplete = false;
+            while (state_ == hcsAwaitHeader && receiveTarget_ == TReceiveTarget::Header && !failed_) {
+                const uint8_t* b = rcvBuf_.data() + off;
+                const size_t avail = rcvCount_ - off;
+                const uint8_t* lf = static_cast<const uint8_t*>(memchr(b, '\n', avail));
+                if (!lf) {
+                    if (avail > MaxHeaderLineLength) FailRequest(httpErrBadResponse, "HTTP header line too long");
+                    incomplete = true;
+                    break;
+                }
+                const size_t len = size_t(lf - b);
+                if (len > MaxHeaderLineLength) {
                     FailRequest(httpErrBadResponse, "HTTP header line too long");
-                break;
+                    return;
+                }
+                lastLineCR_ = len > 0 && b[len - 1] == '\r';
+                lastLine_.assign(reinterpret_cast<const char*>(b), lastLineCR_ ? len - 1 : len);
+                off += len + 1;
+                headerBytes_ += len + 1;
+                const size_t count = rcvCount_;
+                ProcessHeaderLine();
+                if (!*alive) return;
+                // Dropped (the answer ended, failed or was aborted): nothing left to move.
+                if (rcvCount_ != count) {
+                    off = 0;
+                    break;
+                }
             }
-            size_t len = size_t(lf - b);
-            if (len > MaxHeaderLineLength) {
-                FailRequest(httpErrBadResponse, "HTTP header line too long");
-                return;
-            }
-            lastLine_.assign(reinterpret_cast<const char*>(b), len > 0 && b[len - 1] == '\r' ? len - 1 : len);
-            ConsumeBuffer(len + 1);
-            headerBytes_ += len + 1;
-            ProcessHeaderLine();
+            if (off) ConsumeBuffer(off);
+            if (incomplete) break;
             continue;
         }
         // Between requests, or after the document: the bytes are nobody's.
@@ -207,7 +235,7 @@ void THttpClient::ProcessHeaderLine() {
         TriggerHeaderEnd();
         closeAfterResponse_ = true;
         BeginDocument();
-        const std::string first = line + "\r\n";
+        const std::string first = line + (lastLineCR_ ? "\r\n" : "\n");
         ProcessBodyData(reinterpret_cast<const uint8_t*>(first.data()), int64_t(first.size()));
         return;
     }
@@ -242,7 +270,7 @@ void THttpClient::ProcessHeaderLine() {
                     HandleLocation(value);
                     if (failed_) return;
                 } else if (name == "content-length") {
-                    const int64_t len = ParseLength(value);
+                    const int64_t len = HttpParseContentLength(value);
                     if (len < 0 || (ContentLength >= 0 && len != ContentLength)) {
                         FailRequest(httpErrBadResponse, "HTTP bad Content-Length");
                         return;
@@ -302,6 +330,10 @@ void THttpClient::ProcessHeaderLine() {
 void THttpClient::EndOfHeader() {
     if (StatusCode >= 100 && StatusCode < 200 && StatusCode != 101) {
         // An interim answer (100 Continue, 103 Early Hints, ...): the real one follows.
+        if (++interimCount_ > MaxInterimAnswers) {
+            FailRequest(httpErrBadResponse, "HTTP too many interim answers");
+            return;
+        }
         ResponseHeaders.Clear();
         headerLineCount_ = -1;
         headerBytes_ = 0;
@@ -359,10 +391,7 @@ void THttpClient::EndOfHeader() {
 
 void THttpClient::BeginDocument() {
     inBody_ = true;
-    chunkSize_ = chunkTaken_ = 0;
-    chunkState_ = 0;
-    chunkDigits_ = false;
-    chunkLineBytes_ = trailerBytes_ = 0;
+    chunks_.Reset();
     TriggerDocBegin();
     contentCoding_->Prepare(ContentEncoding);
     rewindReceiveSize_ = ReceiveStream ? ReceiveStream->Size() : 0;
@@ -371,88 +400,34 @@ void THttpClient::BeginDocument() {
 int64_t THttpClient::ProcessBodyData(const uint8_t* Data, int64_t Len) {
     if (!inBody_) BeginDocument();
     auto alive = AliveToken();
+    const uint32_t id = requestId_;
     if (TransferEncoding != "chunked") {
         if (Len > 0) {
             contentCoding_->WriteBuffer(Data, size_t(Len));
-            if (!*alive) return Len;
+            // The owner may have aborted (or started anew) from OnDocData.
+            if (!*alive || RequestEnded(id)) return Len;
             ReceivedCount += Len;
         }
         if (ContentLength >= 0 && ReceivedCount >= ContentLength) EndDocument();
         return Len;
     }
-    int64_t i = 0;
-    while (i < Len && chunkState_ != 4) {
-        const uint8_t c = Data[i];
-        switch (chunkState_) {
-            case 0:
-                if (InetIsHexDigit(char(c))) {
-                    if (chunkSize_ > (INT64_MAX >> 4) || chunkSize_ > (int64_t(1) << 48)) {
-                        FailRequest(httpErrBadResponse, "HTTP chunk size too large");
-                        return Len;
-                    }
-                    chunkSize_ = chunkSize_ * 16 + InetHexDigitValue(char(c));
-                    chunkDigits_ = true;
-                    ++i;
-                } else {
-                    if (!chunkDigits_) {
-                        FailRequest(httpErrBadResponse, "HTTP bad chunk size");
-                        return Len;
-                    }
-                    chunkState_ = 1;
-                    chunkLineBytes_ = 0;
-                }
-                break;
-            case 1:
-            case 3:
-                ++i;
-                if (++chunkLineBytes_ > MaxChunkLineLength) {
-                    FailRequest(httpErrBadResponse, "HTTP chunk line too long");
-                    return Len;
-                }
-                if (c == '\n') {
-                    chunkLineBytes_ = 0;
-                    if (chunkState_ == 3) {
-                        chunkState_ = 0;
-                        chunkSize_ = chunkTaken_ = 0;
-                        chunkDigits_ = false;
-                    } else if (chunkSize_ > 0) {
-                        chunkState_ = 2;
-                    } else {
-                        chunkState_ = 5;
-                    }
-                }
-                break;
-            case 2: {
-                const int64_t take = std::min(chunkSize_ - chunkTaken_, Len - i);
-                contentCoding_->WriteBuffer(Data + i, size_t(take));
-                if (!*alive) return Len;
-                ReceivedCount += take;
-                chunkTaken_ += take;
-                i += take;
-                if (chunkTaken_ >= chunkSize_) {
-                    chunkState_ = 3;
-                    chunkLineBytes_ = 0;
-                }
-                break;
-            }
-            case 5:
-                // Trailer lines, not interpreted; an empty one ends the body.
-                ++i;
-                if (++trailerBytes_ > MaxHeaderBytes) {
-                    FailRequest(httpErrBadResponse, "HTTP trailer too large");
-                    return Len;
-                }
-                if (c == '\n') {
-                    if (chunkLineBytes_ == 0) chunkState_ = 4;
-                    chunkLineBytes_ = 0;
-                } else if (c != '\r') {
-                    ++chunkLineBytes_;
-                }
-                break;
+    bool ended = false;
+    const size_t used = chunks_.Feed(Data, size_t(Len), [&](const uint8_t* Bytes, size_t Count) {
+        contentCoding_->WriteBuffer(Bytes, Count);
+        if (!*alive || RequestEnded(id)) {
+            ended = true;
+            return false;
         }
+        ReceivedCount += int64_t(Count);
+        return true;
+    });
+    if (ended) return Len;
+    if (chunks_.Failed()) {
+        FailRequest(httpErrBadResponse, chunks_.ErrorText());
+        return Len;
     }
-    if (chunkState_ == 4) EndDocument();
-    return i;
+    if (chunks_.Done()) EndDocument();
+    return int64_t(used);
 }
 
 void THttpClient::EndDocument() {
@@ -524,11 +499,27 @@ void THttpClient::HandleLocation(std::string Value) {
             return;
         }
         path = path.empty() ? std::string("/") : CleanRelocation(path);
+        if (host.empty()) host = requestHost_;
+        // The server's credentials were given for one scheme, host and port: they do not
+        // follow the relocation anywhere else (and come back with one to where they belong).
+        const bool home = InetAsciiLower(proto + "://" + host + ":" + (port.empty() ? DefaultPortOf(proto) : port)) ==
+                          credOrigin_;
+        if (home != serverCredsApply_) {
+            serverCredsApply_ = home;
+            curUser_ = home ? credUser_ : std::string();
+            curPassword_ = home ? credPassword_ : std::string();
+            AuthStateChange(serverAuth_.Basic, home && ServerAuth == httpAuthBasic && !curUser_.empty() && !curPassword_.empty()
+                                                  ? basicAuthSend
+                                                  : basicAuthNone);
+            AuthStateChange(serverAuth_.Digest, digestAuthNone);
+            AuthStateChange(serverAuth_.Ntlm, ntlmAuthNone);
+        }
+        // Those inside the relocation URL are for its target.
         if (!user.empty() && !pass.empty()) {
             curUser_ = user;
             curPassword_ = pass;
+            if (ServerAuth == httpAuthBasic) AuthStateChange(serverAuth_.Basic, basicAuthSend);
         }
-        if (host.empty()) host = requestHost_;
         protocol_ = proto;
         requestHost_ = host;
         requestPort_ = port.empty() ? DefaultPortOf(proto) : port;
@@ -564,7 +555,11 @@ bool THttpClient::RelocationAllowed() {
 void THttpClient::Rewind() {
     if (ReceiveStream) {
         if (ReceiveStream->Size() != rewindReceiveSize_) {
-            if (auto* m = dynamic_cast<framework::TMemoryStream*>(ReceiveStream)) m->SetSize(rewindReceiveSize_);
+            try {
+                ReceiveStream->SetSize(rewindReceiveSize_);
+            } catch (const framework::EStreamError&) {
+                // A stream that cannot be cut is written over from the mark on.
+            }
         }
         ReceiveStream->SetPosition(rewindReceiveSize_);
     }
@@ -610,7 +605,7 @@ void THttpClient::RestartAfterRelocation(uint16_t) {
     connected_ = false;
     tunnelAnswered_ = false;
     receivingHeader_ = false;
-    if (proxyAuthNtlmState_) proxyAuthNtlmState_ = 1;
+    if (proxyAuth_.Ntlm) AuthStateChange(proxyAuth_.Ntlm, ntlmAuthNegotiate);
     if (startConnectionPosted_) {
         relocationPending_ = false;
         return;

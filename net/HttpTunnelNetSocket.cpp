@@ -17,18 +17,6 @@ std::string AfterPrefix(const std::string& Line, size_t PrefixLen) {
     return InetTrimBlanks(Line.substr(std::min(PrefixLen, Line.size())));
 }
 
-// Digits of a Content-Length, refused beyond what a 64-bit count holds.
-bool ParseLength(const std::string& Text, int64_t& Value) {
-    Value = 0;
-    size_t i = 0;
-    while (i < Text.size() && Text[i] == ' ') ++i;
-    if (i == Text.size() || Text[i] < '0' || Text[i] > '9') return false;
-    for (; i < Text.size() && Text[i] >= '0' && Text[i] <= '9'; ++i) {
-        if (Value > (INT64_MAX - 9) / 10) return false;
-        Value = Value * 10 + (Text[i] - '0');
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -125,23 +113,26 @@ void TCustomHttpTunnelNetSocket::Connect() {
     offset_ = 0;
     answerText_.clear();
     status_ = 21000;
-    tunnelState_ = 1;
+    TunnelStateChange(htsConnecting);
     ReplaceEndpoint(proxyAddr, tunnelPort_);
     try {
         TCustomNetSocket::Connect();
     } catch (...) {
-        tunnelState_ = 0;
+        TunnelStateChange(htsOff);
         ReplaceEndpoint(target, targetPortText);
         throw;
     }
     ReplaceEndpoint(target, targetPortText);
-    if (State() == wsClosed) tunnelState_ = 0;
+    if (State() == wsClosed) TunnelStateChange(htsOff);
 }
 
 void TCustomHttpTunnelNetSocket::SetDefaults() {
     // A reconnect after a 407 keeps what the exchange learned.
     if (pendingReconnect_ == 0) {
-        tunnelState_ = 0;
+        // The core resets the state before it reports the close: remember that the
+        // connection ended while the proxy was still answering.
+        answerCut_ = tunnelState_ >= htsTcpUp;
+        TunnelStateChange(htsOff);
         failed_ = false;
         buffer_.clear();
         offset_ = 0;
@@ -150,7 +141,7 @@ void TCustomHttpTunnelNetSocket::SetDefaults() {
 }
 
 void TCustomHttpTunnelNetSocket::TransportConnected(uint16_t ErrCode) {
-    if (tunnelState_ != 1) return TCustomNetSocket::TransportConnected(ErrCode);
+    if (tunnelState_ != htsConnecting) return TCustomNetSocket::TransportConnected(ErrCode);
     auto alive = AliveToken();
     if (OnHttpTunnelConnected) {
         auto h = OnHttpTunnelConnected;
@@ -158,11 +149,11 @@ void TCustomHttpTunnelNetSocket::TransportConnected(uint16_t ErrCode) {
         if (!*alive) return;
     }
     if (ErrCode != 0) {
-        tunnelState_ = 0;
+        TunnelStateChange(htsOff);
         pendingReconnect_ = 0;
         return TCustomNetSocket::TransportConnected(ErrCode);
     }
-    tunnelState_ = 2;
+    TunnelStateChange(htsTcpUp);
     const uint8_t reconnect = pendingReconnect_;
     pendingReconnect_ = 0;
     switch (reconnect) {
@@ -198,12 +189,10 @@ void TCustomHttpTunnelNetSocket::ResetAnswer() {
     offset_ = 0;
     answerText_.clear();
     pendingReconnect_ = 0;
-    chunkState_ = 0;
-    chunkSize_ = 0;
-    chunkLine_.clear();
+    chunks_.Reset();
 }
 
-void TCustomHttpTunnelNetSocket::SendRequest(const std::string& Auth, uint8_t NewState, bool KeepAlive) {
+void TCustomHttpTunnelNetSocket::SendRequest(const std::string& Auth, THttpTunnelState NewState, bool KeepAlive) {
     ResetAnswer();
     const bool wasAccepted = digestAccepted_;
     digestAccepted_ = false;
@@ -212,7 +201,7 @@ void TCustomHttpTunnelNetSocket::SendRequest(const std::string& Auth, uint8_t Ne
     if (!Auth.empty()) r += "Proxy-Authorization: " + Auth + "\r\n";
     if (KeepAlive) r += "Proxy-Connection: Keep-Alive\r\n";
     r += "\r\n";
-    tunnelState_ = NewState;
+    TunnelStateChange(NewState);
     try {
         Send(r.data(), int(r.size()));
     } catch (...) {
@@ -220,10 +209,12 @@ void TCustomHttpTunnelNetSocket::SendRequest(const std::string& Auth, uint8_t Ne
     }
 }
 
-void TCustomHttpTunnelNetSocket::SendPlain() { SendRequest("", 3, true); }
+void TCustomHttpTunnelNetSocket::TunnelStateChange(THttpTunnelState NewState) { tunnelState_ = NewState; }
+
+void TCustomHttpTunnelNetSocket::SendPlain() { SendRequest("", htsPlainSent, true); }
 
 void TCustomHttpTunnelNetSocket::SendBasic() {
-    SendRequest("Basic " + InetBase64Encode(tunnelUser_ + ":" + tunnelPassword_), 4, false);
+    SendRequest("Basic " + InetBase64Encode(tunnelUser_ + ":" + tunnelPassword_), htsFirstSent, false);
 }
 
 void TCustomHttpTunnelNetSocket::SendDigest() {
@@ -232,17 +223,19 @@ void TCustomHttpTunnelNetSocket::SendDigest() {
     const std::string uri = targetAddr_ + ":" + std::to_string(targetPort_);
     std::string value;
     try {
-        value = DigestBuildAuthorization(tunnelUser_, tunnelPassword_, "CONNECT", uri, digest_, "");
+        // auth-int covers the entity: a CONNECT has none, which hashes as the empty one.
+        const std::string entity = DigestChosenQop(digest_) == "auth-int" ? DigestEntityHash(digest_, "") : "";
+        value = DigestBuildAuthorization(tunnelUser_, tunnelPassword_, "CONNECT", uri, digest_, entity);
     } catch (const std::exception& e) {
         // Without the hashes there is no answer to send: the attempt ends here.
         answerText_ = e.what();
         return TunnelError(21001);
     }
-    SendRequest("Digest " + value, 5, false);
+    SendRequest("Digest " + value, htsSecondSent, false);
 }
 
 void TCustomHttpTunnelNetSocket::SendNtlm1() {
-    SendRequest("NTLM " + NtlmBuildNegotiateMessage("", "", HttpTunnelNtlmLevel), 4,
+    SendRequest("NTLM " + NtlmBuildNegotiateMessage("", "", HttpTunnelNtlmLevel), htsFirstSent,
                 !ComponentOptions.Has(wsoNoHttp10Tunnel));
 }
 
@@ -261,7 +254,7 @@ void TCustomHttpTunnelNetSocket::SendNtlm3() {
         challenge.Valid ? NtlmBuildAuthenticateMessage(domain, host, user, tunnelPassword_, challenge, 0,
                                                        HttpTunnelNtlmLevel)
                         : std::string();
-    SendRequest("NTLM " + msg, 5, false);
+    SendRequest("NTLM " + msg, htsSecondSent, false);
 }
 
 // ---- The proxy's answer ---------------------------------------------------------------------
@@ -273,9 +266,9 @@ bool TCustomHttpTunnelNetSocket::TriggerDataAvailable(uint16_t ErrCode) {
         if (TCustomNetSocket::Receive(drop, sizeof(drop), 0) <= 0) LastError = -1;
         return true;
     }
-    if (tunnelState_ == 0) return TCustomNetSocket::TriggerDataAvailable(ErrCode);
+    if (tunnelState_ == htsOff) return TCustomNetSocket::TriggerDataAvailable(ErrCode);
     auto alive = AliveToken();
-    if (tunnelState_ < 3) {
+    if (tunnelState_ < htsPlainSent) {
         answerText_ = "THttpTunnelNetSocket - Fatal: Invalid state in TriggerDataAvailable";
         TunnelError(status_);
         return true;
@@ -296,7 +289,7 @@ bool TCustomHttpTunnelNetSocket::TriggerDataAvailable(uint16_t ErrCode) {
             return true;
         }
         const SOCKET handle = HSocket();
-        while (*alive && tunnelState_ >= 3 && HSocket() == handle) {
+        while (*alive && tunnelState_ >= htsPlainSent && HSocket() == handle) {
             if (inBody_) {
                 if (!SkipBody()) break;
                 continue;
@@ -327,9 +320,7 @@ bool TCustomHttpTunnelNetSocket::TriggerDataAvailable(uint16_t ErrCode) {
 bool TCustomHttpTunnelNetSocket::ParseLine(const std::string& Line) {
     if (Line.empty()) {
         inBody_ = contentLength_ > 0 || chunked_;
-        chunkState_ = 0;
-        chunkSize_ = 0;
-        chunkLine_.clear();
+        chunks_.Reset();
         if (!inBody_) Decide();
         return true;
     }
@@ -368,7 +359,8 @@ bool TCustomHttpTunnelNetSocket::ParseLine(const std::string& Line) {
         else if (InetStartsText(v, "close")) keepAlive_ = false;
     } else if (Line.size() > 15 && InetStartsText(Line, "Content-Length:")) {
         // A length beyond a 64-bit count is a broken answer, not a body to wait for.
-        if (!ParseLength(AfterPrefix(Line, 15), contentLength_)) {
+        contentLength_ = HttpParseContentLength(AfterPrefix(Line, 15));
+        if (contentLength_ < 0) {
             answerText_ = Line;
             TunnelError(21000);
             return false;
@@ -385,7 +377,7 @@ bool TCustomHttpTunnelNetSocket::ParseLine(const std::string& Line) {
             offered_ |= HttpTunnelOffered(htsatNtlm);
             // Any length: a challenge without target information is short, and the
             // decoder checks every field anyway.
-            if (tunnelState_ == 4 && v.size() > 5) ntlmChallenge_ = InetTrimBlanks(v.substr(5));
+            if (tunnelState_ == htsFirstSent && v.size() > 5) ntlmChallenge_ = InetTrimBlanks(v.substr(5));
         }
     }
     return true;
@@ -407,55 +399,18 @@ bool TCustomHttpTunnelNetSocket::SkipBody() {
         offset_ = 0;
         return false;
     }
-    // Chunks: size line, data, the line end after it, and a final empty line.
-    while (offset_ < buffer_.size()) {
-        if (chunkState_ == 1) {
-            const size_t n = size_t(std::min<int64_t>(chunkSize_, int64_t(buffer_.size() - offset_)));
-            offset_ += n;
-            chunkSize_ -= int64_t(n);
-            if (chunkSize_ == 0) chunkState_ = 2;
-            continue;
-        }
-        const char c = buffer_[offset_++];
-        if (c != '\n') {
-            if (chunkLine_.size() < 256) chunkLine_ += c;
-            continue;
-        }
-        std::string line = chunkLine_;
-        chunkLine_.clear();
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (chunkState_ == 0) {
-            int64_t size = 0;
-            size_t i = 0, digits = 0;
-            for (; i < line.size(); ++i) {
-                const char h = line[i];
-                int d = h >= '0' && h <= '9' ? h - '0' : h >= 'a' && h <= 'f' ? h - 'a' + 10
-                                                       : h >= 'A' && h <= 'F' ? h - 'A' + 10 : -1;
-                if (d < 0) break;
-                // Sixteen hex digits would overflow a signed 64-bit size.
-                if (++digits > 15) {
-                    answerText_ = "Invalid chunk size";
-                    TunnelError(21000);
-                    return false;
-                }
-                size = size * 16 + d;
-            }
-            if (digits == 0) {
-                answerText_ = "Invalid chunk size";
-                TunnelError(21000);
-                return false;
-            }
-            chunkSize_ = size;
-            chunkState_ = size == 0 ? 3 : 1;
-        } else if (chunkState_ == 2) {
-            chunkState_ = 0;
-        } else if (chunkState_ == 3) {
-            if (line.empty()) {
-                inBody_ = false;
-                Decide();
-                return false;
-            }
-        }
+    // Chunks, with the same decoder and limits as the HTTP client's.
+    offset_ += chunks_.Feed(reinterpret_cast<const uint8_t*>(buffer_.data()) + offset_, avail,
+                            [](const uint8_t*, size_t) { return true; });
+    if (chunks_.Failed()) {
+        answerText_ = chunks_.ErrorText();
+        TunnelError(21000);
+        return false;
+    }
+    if (chunks_.Done()) {
+        inBody_ = false;
+        Decide();
+        return false;
     }
     buffer_.erase(0, offset_);
     offset_ = 0;
@@ -465,7 +420,7 @@ bool TCustomHttpTunnelNetSocket::SkipBody() {
 void TCustomHttpTunnelNetSocket::Decide() {
     auto alive = AliveToken();
     if (status_ == 200) {
-        tunnelState_ = 0;
+        TunnelStateChange(htsOff);
         digestAccepted_ = curAuth_ == htatDigest;
         return Granted();
     }
@@ -476,12 +431,12 @@ void TCustomHttpTunnelNetSocket::Decide() {
         (curAuth_ == htatDetect || curAuth_ == htatDigest || curAuth_ == htatNtlm)) {
         if (!keepAlive_ || proxyClosed_) {
             uint8_t reconnect = 0;
-            if (tunnelState_ == 3 && curAuth_ == htatDetect)
+            if (tunnelState_ == htsPlainSent && curAuth_ == htatDetect)
                 reconnect = basicOk ? 1 : digestOk ? 2 : ntlmOk ? 3 : 0;
-            else if (tunnelState_ == 3 && curAuth_ == htatDigest && digestOk)
+            else if (tunnelState_ == htsPlainSent && curAuth_ == htatDigest && digestOk)
                 reconnect = 2;
             if (reconnect != 0) {
-                tunnelState_ = 0;
+                TunnelStateChange(htsOff);
                 status_ = 21000;
                 pendingReconnect_ = reconnect;
                 buffer_.clear();
@@ -491,7 +446,7 @@ void TCustomHttpTunnelNetSocket::Decide() {
                 return;
             }
         } else {
-            if (curAuth_ == htatDetect && tunnelState_ == 3) {
+            if (curAuth_ == htatDetect && tunnelState_ == htsPlainSent) {
                 if (basicOk) {
                     curAuth_ = htatBasic;
                     return SendBasic();
@@ -504,11 +459,12 @@ void TCustomHttpTunnelNetSocket::Decide() {
                     curAuth_ = htatNtlm;
                     return SendNtlm1();
                 }
-            } else if (curAuth_ == htatNtlm && tunnelState_ == 4 && ntlmOk) {
+            } else if (curAuth_ == htatNtlm && tunnelState_ == htsFirstSent && ntlmOk) {
                 // A challenge that does not decode gets no answer: the exchange ends with
                 // the proxy's 407 instead of an empty message.
                 if (NtlmParseChallengeMessage(ntlmChallenge_).Valid) return SendNtlm3();
-            } else if (curAuth_ == htatDigest && digestOk && (tunnelState_ == 3 || tunnelState_ == 4)) {
+            } else if (curAuth_ == htatDigest && digestOk &&
+                       (tunnelState_ == htsPlainSent || tunnelState_ == htsFirstSent)) {
                 return SendDigest();
             }
         }
@@ -531,7 +487,7 @@ void TCustomHttpTunnelNetSocket::Granted() {
 
 void TCustomHttpTunnelNetSocket::TunnelError(int Code) {
     if (Code < 599) Code += 21000;
-    tunnelState_ = 0;
+    TunnelStateChange(htsOff);
     failed_ = true;
     pendingReconnect_ = 0;
     buffer_.clear();
@@ -550,29 +506,55 @@ void TCustomHttpTunnelNetSocket::TunnelError(int Code) {
 }
 
 void TCustomHttpTunnelNetSocket::HandleFdClose(framework::TMessage& Msg, uint16_t Error) {
-    if (tunnelState_ != 0) proxyClosed_ = true;
+    if (tunnelState_ != htsOff) proxyClosed_ = true;
     TCustomNetSocket::HandleFdClose(Msg, Error);
 }
 
 void TCustomHttpTunnelNetSocket::TriggerSessionClosed(uint16_t ErrCode) {
     if (pendingReconnect_ != 0) {
-        // The closed session is the proxy's, not the owner's: connect again at once, which
-        // the core allows from here.
-        auto alive = AliveToken();
-        try {
-            Reconnect();
-        } catch (const std::exception& e) {
-            if (*alive) HandleBgException(e, "HttpTunnelReconnect");
-        }
+        // The closed session is the proxy's, not the owner's: connect again once the close
+        // is over.
+        if (WindowHandle()) PostMessageA(WindowHandle(), idHttpTunnelReconnect_, 0, 0);
         return;
     }
-    if (tunnelState_ >= 2) {
+    if (tunnelState_ >= htsTcpUp || answerCut_) {
+        answerCut_ = false;
         auto alive = AliveToken();
         answerText_ = HttpTunnelErrorText(21001);
         TunnelError(21001);
         if (!*alive) return;
     }
     TCustomNetSocket::TriggerSessionClosed(ErrCode);
+}
+
+void TCustomHttpTunnelNetSocket::TakeMessageIds() {
+    TCustomNetSocket::TakeMessageIds();
+    idHttpTunnelReconnect_ = HandlerRef()->ClaimMessageId(this);
+}
+
+void TCustomHttpTunnelNetSocket::ReturnMessageIds() {
+    HandlerRef()->FreeMessageId(idHttpTunnelReconnect_);
+    TCustomNetSocket::ReturnMessageIds();
+}
+
+void TCustomHttpTunnelNetSocket::WndProc(framework::TMessage& Msg) {
+    if (Msg.Msg != idHttpTunnelReconnect_ || !idHttpTunnelReconnect_) return TCustomNetSocket::WndProc(Msg);
+    auto alive = AliveToken();
+    try {
+        Reconnect();
+    } catch (const std::exception& e) {
+        if (*alive) HandleBgException(e, "WMHttpTunnelReconnect");
+    }
+}
+
+void TCustomHttpTunnelNetSocket::RaiseSocketError(const std::string& Msg, int ErrCode, const std::string& ProtocolText,
+                                                  const std::string& PortText, const std::string& AddressText,
+                                                  const std::string& OperationName, const std::string& UserText,
+                                                  const std::string& ErrorText) {
+    // After the grant the buffer holds the target's bytes: those stay.
+    if (tunnelState_ != htsOff) ResetAnswer();
+    TCustomNetSocket::RaiseSocketError(Msg, ErrCode, ProtocolText, PortText, AddressText, OperationName, UserText,
+                                       ErrorText);
 }
 
 void TCustomHttpTunnelNetSocket::Reconnect() {
@@ -600,7 +582,7 @@ int TCustomHttpTunnelNetSocket::TakeBuffered(void* Buffer, int Size, int Flags, 
 }
 
 int TCustomHttpTunnelNetSocket::Receive(void* Buffer, int Size, int Flags) {
-    if (tunnelState_ == 0 && offset_ < buffer_.size()) {
+    if (tunnelState_ == htsOff && offset_ < buffer_.size()) {
         const int n = TakeBuffered(Buffer, Size, Flags, buffer_, offset_);
         if (!(Flags & MSG_PEEK)) taken_ += n;
         return n;
@@ -609,6 +591,6 @@ int TCustomHttpTunnelNetSocket::Receive(void* Buffer, int Size, int Flags) {
 }
 
 int TCustomHttpTunnelNetSocket::PendingReceiveCount() {
-    if (tunnelState_ == 0 && offset_ < buffer_.size()) return int(buffer_.size() - offset_);
+    if (tunnelState_ == htsOff && offset_ < buffer_.size()) return int(buffer_.size() - offset_);
     return TCustomNetSocket::PendingReceiveCount();
 }

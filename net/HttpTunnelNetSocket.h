@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "net/CustomNetSocket.h"
+#include "net/HttpFraming.h"
 #include "net/InetDigestAuth.h"
 
 enum THttpTunnelAuthType { htatDetect = 0, htatNone = 1, htatBasic = 2, htatDigest = 3, htatNtlm = 4 };
@@ -55,7 +56,7 @@ public:
 protected:
     // True while a proxy (tunnel or SOCKS) negotiates the connection: the bytes on the wire
     // are then the proxy's, not the application's.
-    virtual bool ProxyNegotiating() { return tunnelState_ != 0 || failed_; }
+    virtual bool ProxyNegotiating() { return tunnelState_ != htsOff || failed_; }
     // The SOCKS layer above says whether it is switched on; the two exclude each other.
     virtual bool SocksServerSet() const { return false; }
 
@@ -66,13 +67,28 @@ protected:
     int Receive(void* Buffer, int Size, int Flags) override;
     int64_t ConsumedMark() override { return TCustomNetSocket::ConsumedMark() + taken_; }
     void SetDefaults() override;
+    // An error raised while the proxy answers leaves no half-read answer behind.
+    void RaiseSocketError(const std::string& Msg, int ErrCode, const std::string& ProtocolText,
+                          const std::string& PortText, const std::string& AddressText, const std::string& OperationName,
+                          const std::string& UserText, const std::string& ErrorText) override;
+    // One more message: the reconnect after the proxy closed on a 407.
+    int MessageIdCount() override { return TCustomNetSocket::MessageIdCount() + 1; }
+    void TakeMessageIds() override;
+    void ReturnMessageIds() override;
+    void WndProc(framework::TMessage& Msg) override;
     // Hands out buffered target bytes first; posts a read event while some remain.
     int TakeBuffered(void* Buffer, int Size, int Flags, std::string& From, size_t& Offset);
 
 private:
     void ResetAuthState();
     void ResetAnswer();
-    void SendRequest(const std::string& Auth, uint8_t NewState, bool KeepAlive);
+    // off (or done), connecting to the proxy, TCP up, CONNECT sent without credentials,
+    // sent with Basic or an NTLM type-1 message, sent with Digest or an NTLM type-3 message
+    enum THttpTunnelState : uint8_t {
+        htsOff = 0, htsConnecting = 1, htsTcpUp = 2, htsPlainSent = 3, htsFirstSent = 4, htsSecondSent = 5
+    };
+    void TunnelStateChange(THttpTunnelState NewState);
+    void SendRequest(const std::string& Auth, THttpTunnelState NewState, bool KeepAlive);
     void SendPlain();
     void SendBasic();
     void SendDigest();
@@ -89,17 +105,15 @@ private:
 
     std::string tunnelServer_, tunnelPort_, tunnelUser_, tunnelPassword_;
     THttpTunnelAuthType authType_ = htatDetect, curAuth_ = htatDetect;
-    uint8_t tunnelState_ = 0;
+    THttpTunnelState tunnelState_ = htsOff;
     uint8_t pendingReconnect_ = 0;
     int status_ = 21000;
     // The proxy refused: the connection carries no target data.
     bool failed_ = false;
     bool keepAlive_ = true, http10_ = false, chunked_ = false, inBody_ = false, proxyClosed_ = false;
+    bool answerCut_ = false;
     int64_t contentLength_ = 0;
-    // Chunk decoder: 0 size line, 1 data, 2 line end after data, 3 trailer lines.
-    uint8_t chunkState_ = 0;
-    int64_t chunkSize_ = 0;
-    std::string chunkLine_;
+    THttpChunkDecoder chunks_;
     std::string answerText_;
     THttpTunnelServerAuthTypes offered_ = 0;
     TDigestAuthInfo digest_;
@@ -110,4 +124,5 @@ private:
     std::string targetAddr_;
     uint16_t targetPort_ = 0;
     int64_t taken_ = 0;
+    UINT idHttpTunnelReconnect_ = 0;
 };

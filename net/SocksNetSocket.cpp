@@ -129,7 +129,7 @@ void TCustomSocksNetSocket::Connect() {
     }
     targetAddr_ = target;
     const std::string targetPortText = Port();
-    socksState_ = 1;
+    SocksStateChange(socksGreeting);
     fill_ = 0;
     after_.clear();
     afterOffset_ = 0;
@@ -139,21 +139,21 @@ void TCustomSocksNetSocket::Connect() {
     try {
         TCustomHttpTunnelNetSocket::Connect();
     } catch (...) {
-        socksState_ = 0;
+        SocksStateChange(socksIdle);
         ReplaceEndpoint(targetAddr_, targetPortText);
         throw;
     }
     ReplaceEndpoint(targetAddr_, targetPortText);
-    if (State() == wsClosed) socksState_ = 0;
+    if (State() == wsClosed) SocksStateChange(socksIdle);
 }
 
 void TCustomSocksNetSocket::TransportConnected(uint16_t ErrCode) {
-    if (socksState_ != 1) return TCustomHttpTunnelNetSocket::TransportConnected(ErrCode);
+    if (socksState_ != socksGreeting) return TCustomHttpTunnelNetSocket::TransportConnected(ErrCode);
     auto alive = AliveToken();
     TriggerSocksConnected(ErrCode);
     if (!*alive) return;
     if (ErrCode != 0) {
-        socksState_ = 0;
+        SocksStateChange(socksIdle);
         return TCustomHttpTunnelNetSocket::TransportConnected(ErrCode);
     }
     if (socksLevel_ != "5") return SocksDoConnect();
@@ -171,7 +171,7 @@ void TCustomSocksNetSocket::SendNegotiation(const std::string& Bytes) {
 
 void TCustomSocksNetSocket::SocksDoAuthenticate() {
     auto alive = AliveToken();
-    socksState_ = 2;
+    SocksStateChange(socksAuthSent);
     TriggerSocksAuthState(socksAuthStart);
     if (!*alive) return;
     std::string m{'\x01'};
@@ -183,7 +183,7 @@ void TCustomSocksNetSocket::SocksDoAuthenticate() {
 }
 
 void TCustomSocksNetSocket::SocksDoConnect() {
-    socksState_ = 3;
+    SocksStateChange(socksRequestSent);
     fill_ = 0;
     std::string m;
     const char port[2] = {char(targetPort_ >> 8), char(targetPort_ & 0xFF)};
@@ -233,7 +233,7 @@ void TCustomSocksNetSocket::SocksDoConnect() {
 // ---- Replies --------------------------------------------------------------------------------
 
 bool TCustomSocksNetSocket::TriggerDataAvailable(uint16_t ErrCode) {
-    if (socksState_ == 0) {
+    if (socksState_ == socksIdle) {
         // Bytes kept from the grant go first, announced as the socket's own.
         return TCustomHttpTunnelNetSocket::TriggerDataAvailable(ErrCode);
     }
@@ -249,10 +249,10 @@ bool TCustomSocksNetSocket::TriggerDataAvailable(uint16_t ErrCode) {
         return true;
     }
     fill_ += size_t(n);
-    while (*alive && socksState_ != 0 && fill_ > 0) {
-        const uint8_t before = socksState_;
+    while (*alive && socksState_ != socksIdle && fill_ > 0) {
+        const TSocksState before = socksState_;
         if (!HandleReply()) break;
-        if (!*alive || socksState_ == 0 || socksState_ == before) break;
+        if (!*alive || socksState_ == socksIdle || socksState_ == before) break;
     }
     return true;
 }
@@ -261,7 +261,7 @@ bool TCustomSocksNetSocket::HandleReply() {
     auto alive = AliveToken();
     const bool level5 = socksLevel_ == "5";
     switch (socksState_) {
-        case 1: {
+        case socksGreeting: {
             if (!level5) {
                 SocksError(20001, "TNetSocket logic error");
                 return false;
@@ -276,7 +276,9 @@ bool TCustomSocksNetSocket::HandleReply() {
             if (method == 0x00) {
                 if (method_ == 0x02) TriggerSocksAuthState(socksAuthNotRequired);
                 if (*alive) SocksDoConnect();
-            } else if (method == 0x02) {
+            } else if (method == 0x02 && method_ == 0x02) {
+                // Only when offered: the credentials were checked against their length
+                // bytes when the connection started.
                 SocksDoAuthenticate();
             } else {
                 SocksError(20003, "authentification method not acceptable");
@@ -284,7 +286,7 @@ bool TCustomSocksNetSocket::HandleReply() {
             }
             return true;
         }
-        case 2: {
+        case socksAuthSent: {
             if (fill_ < 2) return false;
             if (reply_[0] != 1) {
                 TriggerSocksAuthState(socksAuthFailure);
@@ -305,7 +307,7 @@ bool TCustomSocksNetSocket::HandleReply() {
             if (*alive) SocksDoConnect();
             return true;
         }
-        case 3: {
+        case socksRequestSent: {
             if (!level5) {
                 if (fill_ < 8) return false;
                 if (reply_[0] != 0) {
@@ -367,8 +369,10 @@ bool TCustomSocksNetSocket::HandleReply() {
     }
 }
 
+void TCustomSocksNetSocket::SocksStateChange(TSocksState NewState) { socksState_ = NewState; }
+
 void TCustomSocksNetSocket::SocksGranted(size_t ReplyLen) {
-    socksState_ = 0;
+    SocksStateChange(socksIdle);
     after_.assign(reinterpret_cast<const char*>(reply_) + ReplyLen, fill_ - ReplyLen);
     afterOffset_ = 0;
     fill_ = 0;
@@ -384,7 +388,7 @@ void TCustomSocksNetSocket::SocksError(int Code, const std::string& Msg) {
     auto alive = AliveToken();
     TriggerSocksError(uint16_t(Code), Msg);
     if (!*alive) return;
-    socksState_ = 0;
+    SocksStateChange(socksIdle);
     fill_ = 0;
     TransportConnected(uint16_t(Code));
     if (!*alive || inClosed_) return;
@@ -392,10 +396,10 @@ void TCustomSocksNetSocket::SocksError(int Code, const std::string& Msg) {
 }
 
 void TCustomSocksNetSocket::TriggerSessionClosed(uint16_t ErrCode) {
-    if (socksState_ != 0) {
+    if (socksState_ != socksIdle) {
         auto alive = AliveToken();
         inClosed_ = true;
-        if (socksState_ == 2) TriggerSocksAuthState(socksAuthFailure);
+        if (socksState_ == socksAuthSent) TriggerSocksAuthState(socksAuthFailure);
         if (*alive) SocksError(20004, SocksErrorText(20004));
         if (!*alive) return;
         inClosed_ = false;
@@ -406,7 +410,7 @@ void TCustomSocksNetSocket::TriggerSessionClosed(uint16_t ErrCode) {
 // ---- Reading --------------------------------------------------------------------------------
 
 int TCustomSocksNetSocket::Receive(void* Buffer, int Size, int Flags) {
-    if (socksState_ == 0 && afterOffset_ < after_.size()) {
+    if (socksState_ == socksIdle && afterOffset_ < after_.size()) {
         const int n = TakeBuffered(Buffer, Size, Flags, after_, afterOffset_);
         if (!(Flags & MSG_PEEK)) taken_ += n;
         return n;
@@ -415,7 +419,7 @@ int TCustomSocksNetSocket::Receive(void* Buffer, int Size, int Flags) {
 }
 
 int TCustomSocksNetSocket::PendingReceiveCount() {
-    if (socksState_ == 0 && afterOffset_ < after_.size()) return int(after_.size() - afterOffset_);
+    if (socksState_ == socksIdle && afterOffset_ < after_.size()) return int(after_.size() - afterOffset_);
     return TCustomHttpTunnelNetSocket::PendingReceiveCount();
 }
 

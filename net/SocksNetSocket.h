@@ -45,7 +45,7 @@ public:
     int PendingReceiveCount() override;
 
 protected:
-    bool ProxyNegotiating() override { return socksState_ != 0 || TCustomHttpTunnelNetSocket::ProxyNegotiating(); }
+    bool ProxyNegotiating() override { return socksState_ != socksIdle || TCustomHttpTunnelNetSocket::ProxyNegotiating(); }
     bool SocksServerSet() const override { return !socksServer_.empty(); }
     void TransportConnected(uint16_t ErrCode) override;
     bool TriggerDataAvailable(uint16_t ErrCode) override;
@@ -69,7 +69,11 @@ private:
     static constexpr size_t kReplySize = 262;
 
     std::string socksServer_, socksLevel_ = "5", socksPort_, proxyUrl_;
-    uint8_t socksState_ = 0;
+    // idle (or done), greeting sent (connecting to the server first), authentication sent,
+    // connect request sent
+    enum TSocksState : uint8_t { socksIdle = 0, socksGreeting = 1, socksAuthSent = 2, socksRequestSent = 3 };
+    void SocksStateChange(TSocksState NewState);
+    TSocksState socksState_ = socksIdle;
     uint8_t method_ = 0;
     uint8_t reply_[kReplySize] = {};
     size_t fill_ = 0;

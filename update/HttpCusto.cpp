@@ -7,6 +7,7 @@
 #include "net/SslContext.h"
 
 unsigned HttpIdleTimeoutMs = 10000;
+unsigned HttpRequestLimitMs = 30000;
 
 bool IsSslAvailable() {
     OpenSslPreferVersion3 = true;
@@ -43,6 +44,8 @@ void SetupHttpClient(TSslHttpClient& Client) {
     // Without an idle limit a server that accepts and then says nothing keeps the request
     // (and the caller's menu item) busy for ever.
     Client.IdleTimeoutMs = HttpIdleTimeoutMs;
+    // Nor may one that trickles a byte now and then: the whole request has a limit too.
+    Client.RequestLimitMs = HttpRequestLimitMs;
     // An https address must not end up fetched in clear text through a relocation.
     Client.RefuseHttpsToHttp = true;
     // A reply stream's refusal ends the request (httpErrException); the completion says so.

@@ -34,6 +34,8 @@ void ApplyProxy(TSslHttpClient& Client, bool UseProxy, const std::string& Host, 
 // Milliseconds of silence after which one of the program's requests gives up (10 s; the
 // tests shorten it to see a stalled server end a request).
 extern unsigned HttpIdleTimeoutMs;
+// The overall limit of each request of the program (downloader, checker), in ms.
+extern unsigned HttpRequestLimitMs;
 
 // The body store of the program's requests. Their answers are a few bytes (a version, a
 // short ini file): a server that sends more than MaxSize gets its request ended with an

@@ -71,9 +71,15 @@ double Fetch(const std::string& url, Via via, const Setup& s, int64_t expect) {
     http.OnSessionConnected = [&](framework::TComponent*) {
         if (t0 == 0) t0 = Now();
     };
+    // Through microsocks only when the connection went to it: a direct fetch is no SOCKS figure.
+    int socksConnections = 0;
+    http.OnSocksConnected = [&](framework::TComponent*, uint16_t e) {
+        if (e == 0) ++socksConnections;
+    };
     http.StartGet();
     if (!Pump([&] { return done; }, 120)) return -1;
     const double t = Now() - t0;
+    if ((via == Via::Microsocks) != (socksConnections > 0)) return -1;
     return err == 0 && sink.pos_ == expect && http.StatusCode / 100 == 2 ? t : -1;
 }
 

@@ -369,7 +369,8 @@ TEST(HttpAuth, ConnectThroughPythonProxy) {
         {"chunked 407 kept alive", "chunked.test", "user", "pass", httpAuthNone, httpErrSslHandshake, -1},
         {"huge length", "hugelen.test", "user", "pass", httpAuthNone, httpErrBadResponse, -1},
         {"huge chunk", "hugechunk.test", "user", "pass", httpAuthNone, httpErrBadResponse, -1},
-        {"forbidden", "forbidden.test", "user", "pass", httpAuthNone, 0, 403},
+        // The proxy's refusal is not the https document.
+        {"forbidden", "forbidden.test", "user", "pass", httpAuthNone, httpErrProxyRefused, 403},
     };
     for (const TunnelCase& c : cases) {
         auto* https = new TSslHttpClient(nullptr);
@@ -410,6 +411,25 @@ TEST(HttpAuth, CredentialsGoWhereTheyBelong) {
     // The target is no TLS server: no request went into the tunnel.
     EXPECT_EQ(a.err, httpErrSslHandshake);
     EXPECT_TRUE(a.requestLines.empty());
+}
+
+// A bearer token and cookies belong to the server as well: none of them in a CONNECT.
+TEST(HttpAuth, TokensAndCookiesStayOutOfConnect) {
+    if (ProxyPort("http").empty()) GTEST_SKIP() << "proxy peers not started";
+    ssltest::OpenSslScope ssl;
+    TSslContext ctx(nullptr);
+    for (const THttpAuthType t : {httpAuthBearer, httpAuthToken, httpAuthJWT, httpAuthOAuth}) {
+        auto* https = new TSslHttpClient(nullptr);
+        https->SetSslContext(&ctx);
+        AuthClient a(https);
+        a.http->Proxy = "127.0.0.1:" + ProxyPort("http");
+        a.http->ServerAuth = t;
+        a.http->AuthBearerToken = "secret-token";
+        a.http->Cookie = "session=secret";
+        ASSERT_TRUE(a.Run("https://open.test/x")) << int(t);
+        ASSERT_FALSE(a.connectLines.empty());
+        for (const std::string& l : a.connectLines) EXPECT_EQ(l.find("secret"), std::string::npos) << l;
+    }
 }
 
 struct SquidCase {
@@ -661,6 +681,57 @@ TEST_F(HttpAuthSspi, ProxyAnsweredWithTheSessionsTokens) {
     EXPECT_EQ(a.err, 0);
     EXPECT_EQ(a.http->StatusCode, 407);
     EXPECT_NE(a.http->SspiFailure().find("0x8009030E"), std::string::npos) << a.http->SspiFailure();
+}
+
+}  // namespace
+
+namespace {
+
+// The auth peer playing a proxy that wants Basic on every request, in front of its own /basic.
+TEST(HttpAuth, ProxyCredentialsStayOnTheServerRetry) {
+    REQUIRE_AUTH_PEER();
+    struct Case {
+        const char* name;
+        const char* proxyUser;
+        const char* proxyPassword;
+        THttpAuthType proxyAuth;
+        int status;
+        const char* body;  // from the request number on; nullptr: not checked
+    } cases[] = {
+        // The 401's retry on the kept connection carries both credentials: two round trips.
+        {"basic preset", "user", "pass", httpAuthBasic, 200, "2"},
+        // Basic asked for without credentials: the proxy's NTLM offer does not bring in the
+        // logged-on user's session.
+        {"basic without credentials", "", "", httpAuthBasic, 407, nullptr},
+    };
+    for (const Case& c : cases) {
+        AuthClient a;
+        a.http->Proxy = "127.0.0.1:" + AuthPort("plain");
+        a.http->ProxyUsername = c.proxyUser;
+        a.http->ProxyPassword = c.proxyPassword;
+        a.http->ProxyAuth = c.proxyAuth;
+        a.http->Username = "user";
+        a.http->Password = "pass";
+        ASSERT_TRUE(a.Run("http://proxied.test/basic")) << c.name;
+        EXPECT_EQ(a.err, 0) << c.name << ": " << a.http->ReasonPhrase;
+        EXPECT_EQ(a.http->StatusCode, c.status) << c.name;
+        if (c.body) {
+            EXPECT_EQ(AfterConnection(a.Body()), c.body) << c.name;
+        }
+        for (const std::string& asked : a.asked) EXPECT_NE(asked, "proxy ntlm") << c.name;
+    }
+}
+
+// A 407 from a server reached directly is no proxy's: nothing is tried, no NTLM session made.
+TEST(HttpAuth, DirectServerAskingAsAProxy) {
+    REQUIRE_AUTH_PEER();
+    AuthClient a;
+    ASSERT_TRUE(a.Run(Plain("/407-ntlm")));
+    EXPECT_EQ(a.err, 0);
+    EXPECT_EQ(a.http->StatusCode, 407);
+    EXPECT_TRUE(a.asked.empty());
+    EXPECT_TRUE(a.http->SspiFailure().empty());
+    EXPECT_EQ(a.Body(), "<html>denied</html>");
 }
 
 }  // namespace

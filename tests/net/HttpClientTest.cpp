@@ -6,9 +6,11 @@
 
 #include <algorithm>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "net/HttpClient.h"
@@ -508,6 +510,292 @@ TEST(HttpClientInside, RelocationTargets) {
         EXPECT_EQ(cl.RelocationPending(), c.pending);
         if (c.path) {
             EXPECT_EQ(cl.RequestPath(), c.path);
+        }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// A relocation whose body ends with the connection is followed like any other: the
+// relocation's own body is not the document.
+TEST(HttpClient, RelocationWithCloseDelimitedBody) {
+    REQUIRE_HTTP_PEER();
+    const std::pair<const char*, const char*> cases[] = {
+        {"303", "1.0"}, {"307", "1.0"}, {"308", "1.0"}, {"303", "1.1"}, {"307", "1.1"}};
+    for (const auto& [code, ver] : cases) {
+        SCOPED_TRACE(std::string(code) + " HTTP/" + ver);
+        Client cl;
+        cl.http->SetRequestVer("1.1");
+        ASSERT_TRUE(cl.Run(Base() + "/redirect-close?code=" + code + "&ver=" + ver + "&to=/echo"));
+        EXPECT_EQ(cl.done, 1);
+        EXPECT_EQ(cl.err, 0) << cl.http->ReasonPhrase;
+        EXPECT_EQ(cl.http->StatusCode, 200);
+        EXPECT_EQ(cl.Body().rfind("GET /echo HTTP/1.1\r\n", 0), 0u) << cl.Body();
+        EXPECT_EQ(cl.Body().find("moved away"), std::string::npos);
+        EXPECT_EQ(cl.http->LocationChangeCurCount, 1);
+    }
+}
+
+// The stored document is the final one, also in a file: the relocation's longer body is cut
+// away, not left behind the shorter one.
+TEST(HttpClient, RelocationBodyLeavesNothingInAFile) {
+    REQUIRE_HTTP_PEER();
+    char dir[MAX_PATH];
+    GetTempPathA(MAX_PATH, dir);
+    const std::string name = std::string(dir) + "va-http-rewind.bin";
+    for (const char* ver : {"1.1", "1.0"}) {
+        SCOPED_TRACE(ver);
+        {
+            framework::TFileStream file(name, framework::TFileMode::fmCreate);
+            Client cl;
+            cl.http->SetRequestVer(ver);
+            cl.http->ReceiveStream = &file;
+            ASSERT_TRUE(cl.Run(Base() + "/redirect?code=302&to=/twoblanks"));
+            EXPECT_EQ(cl.err, 0) << cl.http->ReasonPhrase;
+            EXPECT_EQ(cl.http->StatusCode, 200);
+        }
+        framework::TMemoryStream got;
+        ASSERT_TRUE(got.LoadFromFile(name));
+        EXPECT_EQ(got.Bytes(), "ok");
+    }
+    DeleteFileA(name.c_str());
+}
+
+// Answers without any header are stored byte for byte; interim answers are bounded.
+TEST(HttpClient, HeaderlessAndInterimFlood) {
+    REQUIRE_HTTP_PEER();
+    Client cl;
+    ASSERT_TRUE(cl.Run(Base() + "/nohead"));
+    EXPECT_EQ(cl.http->ContentType, "text/html");
+    EXPECT_EQ(cl.Body(), "<HTML>\nabc\n");
+
+    Client flood;
+    flood.http->SetRequestVer("1.1");
+    ASSERT_TRUE(flood.Run(Base() + "/interim-flood"));
+    EXPECT_EQ(flood.err, httpErrBadResponse);
+    EXPECT_EQ(flood.Body(), "");
+}
+
+// A proxy's answer other than 200 or 407 is never the https document.
+TEST(HttpClient, ConnectRefusalIsNotTheDocument) {
+    REQUIRE_HTTP_PEER();
+    const std::tuple<const char*, int, const char*> cases[] = {
+        {"forge.test", 201, "Created"}, {"forbidden.test", 403, "Forbidden"}, {"badgw.test", 502, "Bad Gateway"}};
+    for (const auto& [host, status, reason] : cases) {
+        SCOPED_TRACE(host);
+        Client cl;
+        cl.http->Proxy = "127.0.0.1";
+        cl.http->ProxyPort = PeerPort();
+        ASSERT_TRUE(cl.Run(std::string("https://") + host + "/account"));
+        EXPECT_EQ(cl.done, 1);
+        EXPECT_EQ(cl.err, httpErrProxyRefused);
+        EXPECT_EQ(cl.http->StatusCode, status);
+        EXPECT_EQ(cl.http->ReasonPhrase, reason);
+        EXPECT_EQ(cl.Body(), "");
+        EXPECT_EQ(cl.http->State(), hcsReady);
+    }
+    // A proxy closing in the middle of its answer.
+    Client cut;
+    cut.http->Proxy = "127.0.0.1:" + PeerPort();
+    ASSERT_TRUE(cut.Run("https://cut.test/account"));
+    EXPECT_NE(cut.err, 0);
+    EXPECT_EQ(cut.Body(), "");
+}
+
+// A stream that notes every read made after the owner was told the request ended.
+struct WatchedStream : framework::TMemoryStream {
+    bool* ended = nullptr;
+    int readsAfterEnd = 0;
+    int64_t Read(void* Buffer, int64_t Count) override {
+        if (ended && *ended) ++readsAfterEnd;
+        return TMemoryStream::Read(Buffer, Count);
+    }
+};
+
+// An answer that comes before the upload is through ends the upload with the request.
+TEST(HttpClient, UploadStopsWhenTheAnswerEndsTheRequest) {
+    REQUIRE_HTTP_PEER();
+    Client cl;
+    cl.http->SetRequestVer("1.1");
+    bool ended = false;
+    int sendsAfterEnd = 0;
+    WatchedStream up;
+    up.ended = &ended;
+    const std::string block(4 * 1024 * 1024, 'u');
+    up.WriteBuffer(block.data(), int64_t(block.size()));
+    up.SetPosition(0);
+    cl.http->UploadStream = &up;
+    cl.http->OnSendData = [&](framework::TComponent*, const void*, int) {
+        if (ended) ++sendsAfterEnd;
+    };
+    cl.http->OnRequestDone = [&](framework::TComponent*, THttpRequest, uint16_t e) {
+        ++cl.done;
+        cl.err = e;
+        ended = true;
+    };
+    ASSERT_TRUE(cl.Run(Base() + "/early-answer", httpPOST));
+    testsupport::PumpFor(1500);
+    EXPECT_EQ(cl.done, 1);
+    EXPECT_EQ(cl.http->StatusCode, 503);
+    EXPECT_EQ(sendsAfterEnd, 0);
+    EXPECT_EQ(up.readsAfterEnd, 0);
+    // The connection, with half a body on it, is not used again.
+    ASSERT_TRUE(cl.Run(Base() + "/conn"));
+    EXPECT_EQ(cl.err, 0);
+    EXPECT_EQ(cl.Body().back(), '1');
+}
+
+// Abort from a handler: on the last piece of the body, and followed by a new request from
+// the completion of the aborted one or right after the abort. Each request ends once, the
+// aborted one with code 3.
+TEST(HttpClient, AbortAndRestartEndEachRequestOnce) {
+    REQUIRE_HTTP_PEER();
+    for (const char* ver : {"1.0", "1.1"}) {
+        SCOPED_TRACE(ver);
+        Client cl;
+        cl.http->SetRequestVer(ver);
+        cl.http->OnDocData = [&](framework::TComponent*, const void*, int) { cl.http->Abort(); };
+        ASSERT_TRUE(cl.Run(Base() + "/conn"));
+        testsupport::PumpFor(1000);
+        EXPECT_EQ(cl.done, 1);
+        EXPECT_EQ(cl.err, httpErrAborted);
+        EXPECT_EQ(cl.http->State(), hcsReady);
+    }
+    for (const bool fromDone : {true, false}) {
+        SCOPED_TRACE(fromDone ? "from OnRequestDone" : "right after the abort");
+        Client cl;
+        std::vector<std::pair<uint16_t, int>> ends;
+        cl.http->OnRequestDone = [&](framework::TComponent*, THttpRequest, uint16_t e) {
+            ends.emplace_back(e, cl.http->StatusCode);
+            if (fromDone && ends.size() == 1) {
+                cl.http->URL = Base() + "/conn";
+                cl.http->StartGet();
+            }
+        };
+        cl.http->URL = Base() + "/stall";
+        cl.http->StartGet();
+        ASSERT_TRUE(PumpUntil([&] { return cl.http->State() == hcsAwaitBody; }, 10000));
+        cl.http->Abort();
+        if (!fromDone) {
+            cl.http->URL = Base() + "/conn";
+            cl.http->StartGet();
+        }
+        ASSERT_TRUE(PumpUntil([&] { return ends.size() >= 2; }, 10000)) << ends.size();
+        testsupport::PumpFor(1000);
+        ASSERT_EQ(ends.size(), 2u);
+        EXPECT_EQ(ends[0].first, httpErrAborted);
+        EXPECT_EQ(ends[1].first, 0);
+        EXPECT_EQ(ends[1].second, 200);
+        EXPECT_EQ(cl.Body().substr(cl.Body().find(' ')), " 1");
+    }
+}
+
+// Server credentials go only to the scheme, host and port they were given for; those in a
+// relocation's own URL go to its target.
+TEST(HttpClient, CredentialsDoNotFollowARelocationToAnotherHost) {
+    REQUIRE_HTTP_PEER();
+    struct Case {
+        const char* name;
+        THttpAuthType preset;
+        std::string to;
+        const char* expected;  // the Authorization line at the target, "" for none
+    } cases[] = {
+        {"after a 401, other host", httpAuthNone, "http://localhost:" + PeerPort() + "/echo", ""},
+        {"preset, other host", httpAuthBasic, "http://localhost:" + PeerPort() + "/echo", ""},
+        {"preset, same host", httpAuthBasic, "/echo", "Authorization: Basic dTpw\r\n"},
+        {"user in the relocation", httpAuthBasic, "http://x:y@localhost:" + PeerPort() + "/echo",
+         "Authorization: Basic eDp5\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Client cl;
+        cl.http->Username = "u";
+        cl.http->Password = "p";
+        cl.http->ServerAuth = c.preset;
+        ASSERT_TRUE(cl.Run(Base() + "/auth-then-move?to=" + c.to));
+        EXPECT_EQ(cl.err, 0) << cl.http->ReasonPhrase;
+        EXPECT_EQ(cl.http->StatusCode, 200);
+        const std::string echo = cl.Body();
+        ASSERT_EQ(echo.rfind("GET /echo ", 0), 0u) << echo;
+        const size_t at = echo.find("Authorization:");
+        if (*c.expected) {
+            ASSERT_NE(at, std::string::npos) << echo;
+            EXPECT_EQ(echo.substr(at, std::string(c.expected).size()), c.expected);
+        } else {
+            EXPECT_EQ(at, std::string::npos) << echo;
+        }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+std::string SocksPort(const std::string& name) {
+    static std::map<std::string, std::string> ports = [] {
+        std::map<std::string, std::string> m;
+        std::ifstream f("proxy-peers\\ports.txt");
+        std::string n, p;
+        while (f >> n >> p) m[n] = p;
+        return m;
+    }();
+    auto it = ports.find(name);
+    return it == ports.end() ? std::string() : it->second;
+}
+
+// Through the python SOCKS servers to a target only they can reach ("fwd.test" resolves
+// nowhere else; for SOCKS 4 the server turns 127.0.0.2 into the http peer's address).
+TEST(HttpClient, ThroughSocks) {
+    REQUIRE_HTTP_PEER();
+    if (SocksPort("socks5").empty()) GTEST_SKIP() << "proxy peers not started";
+    struct Case {
+        const char* name;
+        const char* peer;
+        const char* level;
+        const char* host;
+        std::string user, password;
+        TSocksAuthentication auth;
+        uint16_t err;
+        std::vector<TSocksAuthState> states;
+    } cases[] = {
+        {"5", "socks5", "5", "fwd.test", "", "", socksNoAuthentication, 0, {}},
+        {"empty level is 5", "socks5", "", "fwd.test", "", "", socksNoAuthentication, 0, {}},
+        {"5 user and password", "socks5auth", "5", "fwd.test", "user", "pass", socksAuthenticateUsercode, 0,
+         {socksAuthStart, socksAuthSuccess}},
+        {"5 wrong password", "socks5auth", "5", "fwd.test", "user", "nope", socksAuthenticateUsercode, 20015,
+         {socksAuthStart, socksAuthFailure}},
+        {"4A", "socks4", "4A", "fwd.test", "", "", socksNoAuthentication, 0, {}},
+        {"4", "socks4", "4", "127.0.0.2", "", "", socksNoAuthentication, 0, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Client cl;
+        int connected = 0;
+        uint16_t socksErr = 0;
+        std::vector<TSocksAuthState> states;
+        cl.http->SocksServer = "127.0.0.1";
+        cl.http->SocksPort = SocksPort(c.peer);
+        cl.http->SocksLevel = c.level;
+        cl.http->SocksUsercode = c.user;
+        cl.http->SocksPassword = c.password;
+        cl.http->SocksAuthentication = c.auth;
+        cl.http->OnSocksConnected = [&](framework::TComponent* s, uint16_t) {
+            EXPECT_EQ(s, cl.http.get());
+            ++connected;
+        };
+        cl.http->OnSocksAuthState = [&](framework::TComponent*, TSocksAuthState st) { states.push_back(st); };
+        cl.http->OnSocksError = [&](framework::TComponent*, uint16_t e, const std::string&) { socksErr = e; };
+        ASSERT_TRUE(cl.Run(std::string("http://") + c.host + ":" + PeerPort() + "/conn"));
+        EXPECT_EQ(cl.done, 1);
+        EXPECT_EQ(cl.err, c.err) << cl.http->ReasonPhrase;
+        EXPECT_EQ(connected, 1);
+        EXPECT_EQ(states, c.states);
+        EXPECT_EQ(socksErr, c.err);
+        if (c.err == 0) {
+            EXPECT_EQ(cl.http->StatusCode, 200);
+            EXPECT_EQ(cl.Body().substr(cl.Body().find(' ')), " 1");
         }
     }
 }

@@ -48,6 +48,17 @@ TEST(HttpsClient, VerifiedGetAndPlainClientRefusal) {
         ssltest::SetUpVerifyingClient(ctx, ssltest::CertPath("ca.pem"));
         TSslHttpClient https(nullptr);
         https.SetSslContext(&ctx);
+        // The TLS events reach the owner; the ALPN list goes to the context.
+        int verified = 0, handshakes = 0;
+        uint16_t handshakeErr = 0xFFFF;
+        bool certSeen = false;
+        https.AlpnProtocols.Add("http/1.1");
+        https.OnSslVerifyPeer = [&](TCustomSslNetSocket*, int&, TX509Base*) { ++verified; };
+        https.OnSslHandshakeDone = [&](TCustomSslNetSocket*, uint16_t e, TX509Base* cert, bool&) {
+            ++handshakes;
+            handshakeErr = e;
+            certSeen = cert != nullptr;
+        };
         Fetch r;
         // s_server -www ends its page without closing the connection: the page's last line
         // is the end here, then the request is aborted.
@@ -59,6 +70,11 @@ TEST(HttpsClient, VerifiedGetAndPlainClientRefusal) {
         EXPECT_EQ(https.StatusCode, 200);
         EXPECT_EQ(https.RequestError, 0);
         EXPECT_NE(r.body.Bytes().find("s_server"), std::string::npos);
+        EXPECT_GE(verified, 1);
+        EXPECT_EQ(handshakes, 1);
+        EXPECT_EQ(handshakeErr, 0);
+        EXPECT_TRUE(certSeen);
+        EXPECT_EQ(ctx.SslAlpnProtocols().Text(), https.AlpnProtocols.Text());
         https.Abort();
     }
     THttpClient plain(nullptr);

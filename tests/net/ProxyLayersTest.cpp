@@ -186,6 +186,26 @@ TEST(SocksLayer, RefusalsReachTheOwnerAsConnectErrors) {
     }
 }
 
+// A server that picks user/password although only "no authentication" was offered gets no
+// credentials (least of all a user code whose length wrapped to its low byte).
+TEST(SocksLayer, MethodNotOfferedIsRefused) {
+    REQUIRE_PROXIES();
+    for (const std::string& user : {std::string(), std::string("user"), std::string(300, 'u')}) {
+        Probe p;
+        p.sock->SetSocksServer("127.0.0.1");
+        p.sock->SetSocksPort(ProxyPort("socks5pushy"));
+        p.sock->SocksUsercode = user;
+        p.sock->SocksPassword = "pass";
+        p.sock->SocksAuthentication = socksNoAuthentication;
+        ASSERT_TRUE(p.Run("target.test", "4321")) << user.size();
+        EXPECT_EQ(p.connectErr, 20003) << user.size();
+        EXPECT_EQ(p.socksErr, 20003) << user.size();
+        EXPECT_TRUE(p.authStates.empty()) << user.size();
+        EXPECT_TRUE(PumpUntil([&] { return p.sock->State() == wsClosed; }, 10000));
+        EXPECT_TRUE(p.got.empty()) << p.got;
+    }
+}
+
 TEST(SocksLayer, ValuesOverLengthBytesAreRefusedBeforeConnecting) {
     // One length byte each: 256 bytes would wrap to 0 and send a different request.
     struct Case {
@@ -259,6 +279,7 @@ TEST(HttpTunnelLayer, AuthenticatedAndOpenTunnels) {
         {"Digest for CONNECT host:port", "digest.test", htatDigest, "Digest "},
         {"Digest detected", "digest.test", htatDetect, "Digest "},
         {"NTLM", "ntlm.test", htatNtlm, "NTLM TlRMTVNTUAADAAAA"},
+        {"Digest auth-int over the empty entity", "digestint.test", htatDigest, "Digest "},
     };
     for (const Case& c : cases) {
         Probe p;
@@ -295,6 +316,8 @@ TEST(HttpTunnelLayer, FailedAnswersAreReportedWithTheirCodes) {
          "Received header line too long. Increase HttpTunnelBufferSize."},
         {"Content-Length beyond 64 bits", "hugelen.test", "user", false, 21000, ""},
         {"chunk size beyond 64 bits", "hugechunk.test", "user", false, 21000, ""},
+        {"chunk line beyond the client's limit", "longchunk.test", "user", false, 21000, ""},
+        {"closed in the middle of the answer", "cut.test", "", false, 21001, ""},
     };
     for (const Case& c : cases) {
         Probe p;

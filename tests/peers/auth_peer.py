@@ -27,6 +27,9 @@ authenticated request and see which server answered.
   /ntlm-bad       NTLM with a type-2 message whose target name lies outside the message
   /ntlm-empty     answers a type-1 message with a bare "NTLM" challenge
   /echo           always granted; the body is the request header as it arrived
+  /407-ntlm       a 407 offering NTLM, from a server that is no proxy
+  http://proxied.test/...   the peer plays a proxy: without "Proxy-Authorization: Basic" for
+                  user/pass a 407 offering NTLM and Basic (kept alive); else the path as above
   /zeros?mb=N     always granted; N MiB of zero bytes (for the benchmarks)
 """
 import base64
@@ -164,6 +167,15 @@ class Handler(socketserver.BaseRequestHandler):
         self.keep10 = version == "HTTP/1.0" and headers.get("connection", "").lower() == "keep-alive"
         keep = version == "HTTP/1.1" or self.keep10
         denied_body = b"<html>denied</html>"
+        if target.startswith("http://proxied.test/") and \
+                headers.get("proxy-authorization", "") != "Basic " + base64.b64encode(b"user:pass").decode():
+            # Played as a proxy: every request carries the Basic credentials, else a 407.
+            return self.send("407 Proxy Authentication Required", denied_body,
+                             ["Proxy-Authenticate: NTLM", 'Proxy-Authenticate: Basic realm="proxy"'], close=not keep)
+        if path == "/407-ntlm":
+            # A web server (no proxy) asking as if it were one.
+            return self.send("407 Proxy Authentication Required", denied_body, ["Proxy-Authenticate: NTLM"],
+                             close=not keep)
         if path == "/echo":
             return self.send("200 OK", head)
         if path == "/zeros":

@@ -53,6 +53,10 @@ class Handler(socketserver.BaseRequestHandler):
         for line in head.split(b"\r\n")[1:]:
             if line.lower().startswith(b"content-length:"):
                 length = int(line.split(b":", 1)[1])
+        self.unread = 0
+        if b" /early-answer" in head.split(b"\r\n", 1)[0]:
+            # Answered before the body is read; the body is drained afterwards.
+            self.unread, length = length, 0
         while len(self.buf) < length:
             data = self.request.recv(65536)
             if not data:
@@ -98,10 +102,18 @@ class Handler(socketserver.BaseRequestHandler):
 
     def tunnel(self, target):
         """A proxy's answers to CONNECT, in pieces: a.test refused with 407 and a body,
+        forge.test, forbidden.test and badgw.test answered 201, 403 and 502 with a body
+        posing as the target's document, cut.test closed in the middle of the answer,
         b.test accepted, with the first bytes of the tunnel right behind the answer."""
+        others = {"forge.test": b"201 Created", "forbidden.test": b"403 Forbidden", "badgw.test": b"502 Bad Gateway"}
+        host = target.split(":")[0]
         if target.startswith("a.test"):
             data = (b"HTTP/1.1 407 Proxy Authentication Required\r\n"
                     b"Proxy-Authenticate: Basic realm=\"p\"\r\nContent-Length: 6\r\n\r\ndenied")
+        elif host in others:
+            data = b"HTTP/1.1 " + others[host] + b"\r\nContent-Length: 5\r\n\r\nforge"
+        elif host == "cut.test":
+            data = b"HTTP/1.1 200 Connection est"
         else:
             data = b"HTTP/1.1 200 Connection established\r\nX-Proxy: 1\r\n\r\n\x16\x03\x01"
         for i in range(0, len(data), 7):
@@ -191,6 +203,34 @@ class Handler(socketserver.BaseRequestHandler):
             s(b"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nsome")
             time.sleep(20)
             return False
+        elif path == "/early-answer":
+            s(response("503 Busy", b"busy"))
+            time.sleep(0.3)
+            while self.unread > 0:
+                data = self.request.recv(min(self.unread, 65536))
+                if not data:
+                    return False
+                self.unread -= len(data)
+        elif path == "/redirect-close":
+            # A relocation whose body ends with the connection.
+            ver = query.get("ver", "1.0")
+            s(("HTTP/%s %s Moved\r\nLocation: %s\r\n%s\r\n" % (
+                ver, query.get("code", "303"), query["to"], "Connection: close\r\n" if ver == "1.1" else "")
+               ).encode() + b"moved away, a long body")
+            return False
+        elif path == "/auth-then-move":
+            # Basic credentials wanted, then a relocation (to another host).
+            if b"\r\nauthorization: basic " not in head.lower():
+                s(response("401 Unauthorized", b"who", ['WWW-Authenticate: Basic realm="r"']))
+            else:
+                s(response("302 Found", b"", ["Location: " + query["to"]]))
+        elif path == "/nohead":
+            s(b"<HTML>\nabc\n")
+            return False
+        elif path == "/interim-flood":
+            for _ in range(200):
+                s(b"HTTP/1.1 100 Continue\r\n\r\n")
+            s(response("200 OK", b"ok"))
         elif path == "/badlocation":
             s(b"HTTP/1.1 302 Found\r\nLocation: /conn\x00evil\r\nContent-Length: 0\r\n\r\n")
         elif path == "/badlocation-cr":

@@ -6,9 +6,12 @@ grant) and then echoing. What it does is chosen by the target host name:
 
   SOCKS (ports socks5, socks5auth with user "user" / password "pass", socks4 for 4 and 4A)
     any name          granted
+    fwd.test          granted and joined to 127.0.0.1 at the asked port (5 and 4A; for 4 the
+                      address 127.0.0.2)
     pieces.test       the reply is sent one byte at a time
     longbound.test    the reply names a bound domain of 255 bytes
     refuse.test       refused (SOCKS 5 code 5, SOCKS 4 code 91)
+  port socks5pushy picks user/password whatever was offered and takes any credentials
     badatyp.test      a SOCKS 5 reply with address type 9
   HTTP CONNECT (port http; user "user", password "pass")
     open.test, [::1]  200
@@ -18,6 +21,10 @@ grant) and then echoing. What it does is chosen by the target host name:
     ntlm.test         407 NTLM, a type-2 challenge for a type-1 message, 200 for a type 3
     chunked.test      407 offering Basic with a chunked body kept alive, then 200
     forbidden.test    403
+    cut.test          closes in the middle of its answer
+    longchunk.test    407 offering Basic with a chunk line of 5000 bytes, then 200 for Basic
+    digestint.test    407 offering Digest with qop "auth-int" only, then 200 for a response
+                      over the empty entity
     http10.test       "HTTP/1.0 200"
     longline.test     200 with a 3000-byte header line
     hugelen.test      407 with a Content-Length of 30 digits
@@ -59,6 +66,33 @@ def read_exact(sock, n):
             raise EOFError
         data += chunk
     return data
+
+
+def forward(sock, reply, port):
+    """Grants and joins the client to 127.0.0.1:port (a target reached only this way)."""
+    import socket as socketmod
+    target = socketmod.create_connection(("127.0.0.1", port))
+    sock.sendall(reply)
+
+    def pump(a, b):
+        try:
+            while True:
+                data = a.recv(65536)
+                if not data:
+                    break
+                b.sendall(data)
+        except OSError:
+            pass
+        try:
+            b.shutdown(socketmod.SHUT_WR)
+        except OSError:
+            pass
+
+    t = threading.Thread(target=pump, args=(target, sock), daemon=True)
+    t.start()
+    pump(sock, target)
+    t.join(30)
+    target.close()
 
 
 def play_target(sock, reply, request, pieces=False):
@@ -118,6 +152,9 @@ class Socks5(socketserver.BaseRequestHandler):
             if name == b"badatyp.test":
                 s.sendall(b"\x05\x00\x00\x09\x00\x00\x00\x00\x00\x00")
                 return
+            if name == b"fwd.test":
+                forward(s, b"\x05\x00\x00\x01\x7f\x00\x00\x01\x10\x92", struct.unpack(">H", rest[-2:])[0])
+                return
             if name == b"longbound.test":
                 bound = b"b" * 255
                 reply = b"\x05\x00\x00\x03" + bytes([255]) + bound + struct.pack(">H", 4242)
@@ -130,6 +167,29 @@ class Socks5(socketserver.BaseRequestHandler):
 
 class Socks5Auth(Socks5):
     need_auth = True
+
+
+class Socks5Pushy(socketserver.BaseRequestHandler):
+    """Picks user/password whatever was offered, accepts any credentials and grants."""
+
+    def handle(self):
+        s = self.request
+        try:
+            _, n = read_exact(s, 2)
+            read_exact(s, n)
+            s.sendall(b"\x05\x02")
+            _, ulen = read_exact(s, 2)
+            read_exact(s, ulen)
+            read_exact(s, read_exact(s, 1)[0])
+            s.sendall(b"\x01\x00")
+            head = read_exact(s, 4)
+            rest = read_exact(s, 6 if head[3] == 1 else (18 if head[3] == 4 else 0))
+            if head[3] == 3:
+                ln = read_exact(s, 1)
+                rest = ln + read_exact(s, ln[0] + 2)
+            play_target(s, b"\x05\x00\x00\x01\x7f\x00\x00\x01\x10\x92", head + rest)
+        except (EOFError, OSError):
+            pass
 
 
 class Socks4(socketserver.BaseRequestHandler):
@@ -155,6 +215,9 @@ class Socks4(socketserver.BaseRequestHandler):
                 request += name + b"\x00"
             if name == b"refuse.test":
                 s.sendall(b"\x00\x5b" + b"\x00" * 6)
+                return
+            if name == b"fwd.test" or head[4:8] == b"\x7f\x00\x00\x02":
+                forward(s, b"\x00\x5a" + head[2:8], struct.unpack(">H", head[2:4])[0])
                 return
             play_target(s, b"\x00\x5a" + head[2:8], request, pieces=name == b"pieces.test")
         except (EOFError, OSError):
@@ -197,6 +260,25 @@ class HttpProxy(socketserver.BaseRequestHandler):
                     return play_target(s, ok200, request)
                 if host == "forbidden.test":
                     s.sendall(b"HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n")
+                    continue
+                if host == "cut.test":
+                    # Closes in the middle of its answer.
+                    s.sendall(b"HTTP/1.1 200 Connection est")
+                    time.sleep(0.2)
+                    return
+                if host == "longchunk.test":
+                    if auth.startswith("Basic "):
+                        return play_target(s, ok200, request)
+                    s.sendall(b"HTTP/1.1 407 Proxy Authentication Required\r\n"
+                              b"Proxy-Authenticate: Basic realm=\"peer\"\r\nTransfer-Encoding: chunked\r\n\r\n"
+                              b"5;" + b"x" * 5000 + b"\r\nnope!\r\n0\r\n\r\n")
+                    continue
+                if host == "digestint.test":
+                    if auth.startswith("Digest ") and self.digest_ok(auth[7:], target, "auth-int"):
+                        return play_target(s, ok200, request)
+                    s.sendall(b"HTTP/1.1 407 Proxy Authentication Required\r\n"
+                              b"Proxy-Authenticate: Digest realm=\"peer\", nonce=\"abc123\", "
+                              b"qop=\"auth-int\", algorithm=MD5\r\nContent-Length: 4\r\n\r\nnope")
                     continue
                 if host == "http10.test":
                     return play_target(s, b"HTTP/1.0 200 Connection established\r\n\r\n", request)
@@ -252,18 +334,19 @@ class HttpProxy(socketserver.BaseRequestHandler):
             pass
 
     @staticmethod
-    def digest_ok(value, uri_expected):
+    def digest_ok(value, uri_expected, qop="auth"):
         fields = {}
         for part in value.split(","):
             k, _, v = part.strip().partition("=")
             fields[k] = v.strip('"')
-        if fields.get("uri") != uri_expected or fields.get("qop") != "auth":
+        if fields.get("uri") != uri_expected or fields.get("qop") != qop:
             return False
         md5 = lambda t: hashlib.md5(t.encode()).hexdigest()
         ha1 = md5("user:%s:pass" % fields.get("realm"))
-        ha2 = md5("CONNECT:" + uri_expected)
+        # auth-int covers the entity, which a CONNECT has none of: the hash of nothing.
+        ha2 = md5("CONNECT:" + uri_expected + (":" + md5("") if qop == "auth-int" else ""))
         want = md5(":".join([ha1, fields.get("nonce", ""), fields.get("nc", ""), fields.get("cnonce", ""),
-                             "auth", ha2]))
+                             qop, ha2]))
         return fields.get("response") == want
 
 
@@ -323,7 +406,7 @@ def serve(folder):
     children = []
 
     peer_daemon.end_children_on_term(children)
-    servers = {"socks5": Socks5, "socks5auth": Socks5Auth, "socks4": Socks4, "http": HttpProxy}
+    servers = {"socks5": Socks5, "socks5auth": Socks5Auth, "socks5pushy": Socks5Pushy, "socks4": Socks4, "http": HttpProxy}
     lines = []
     for name, handler in servers.items():
         server = Server(("127.0.0.1", 0), handler)

@@ -87,6 +87,13 @@ def make_handler(folder, tls_context, ports):
                 except OSError:
                     pass
                 return
+            if case == "trickle":
+                # One byte every half second: never idle, never done.
+                conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: 1000\r\nConnection: close\r\n\r\n")
+                for _ in range(120):
+                    time.sleep(0.5)
+                    conn.sendall(b"1")
+                return
             if case == "cut":
                 # Promises 500 bytes, sends 100, closes.
                 conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: 500\r\nConnection: close\r\n\r\n" + b"x" * 100)

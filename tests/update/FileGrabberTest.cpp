@@ -13,6 +13,7 @@
 #include "support/Pump.h"
 #include "support/TempDir.h"
 #include "update/FileGrabber.h"
+#include "update/HttpCusto.h"
 #include "update/MakerServer.h"
 
 using testsupport::PumpUntil;
@@ -106,7 +107,13 @@ TEST_F(FileGrabberTest, FailuresKeepTheGoodFile) {
         {"no server", "https://127.0.0.1:" + closedPort, "File download : Server error (10061 Cause : "},
         {"oversized file", PeerBase("tls", "huge"),
          "File download : Server error (11 Cause : Abort on Exception: Reply larger than 1048576 bytes)"},
+        // Never idle, never done: the whole request's limit ends it.
+        {"trickling server", PeerBase("tls", "trickle"), "File download : Server error (8 Cause : Request aborted on timeout)"},
     };
+    HttpRequestLimitMs = 5000;
+    struct Restore {
+        ~Restore() { HttpRequestLimitMs = 30000; }
+    } restore;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         testsupport::TempDir dir;

@@ -34,7 +34,10 @@ protected:
         exe_ = identtest::VoltAtlasExe();
         ASSERT_FALSE(exe_.empty());
     }
-    void TearDown() override { HttpIdleTimeoutMs = 10000; }
+    void TearDown() override {
+        HttpIdleTimeoutMs = 10000;
+        HttpRequestLimitMs = 30000;
+    }
 
     // Runs one check against Base and waits for its callback.
     void Check(TPlimLite& lite, const std::string& base) {
@@ -110,6 +113,7 @@ TEST_F(PlimLiteTest, ServerReplies) {
 
 TEST_F(PlimLiteTest, FailedChecksEndWithAnErrorLine) {
     HttpIdleTimeoutMs = 1500;
+    HttpRequestLimitMs = 5000;
     const std::string closedPort = updtest::ClosedPort();
     ASSERT_FALSE(closedPort.empty());
     const struct {
@@ -123,6 +127,8 @@ TEST_F(PlimLiteTest, FailedChecksEndWithAnErrorLine) {
         {"self-signed certificate", PeerBase("selfsigned"), httpErrSslHandshake, true},
         {"relocation to http", PeerBase("tls", "tohttp"), httpErrInsecureRelocation, false},
         {"stalled server", PeerBase("tls", "stall"), httpErrTimeout, false},
+        // Never idle, never done: the whole request's limit ends it.
+        {"trickling server", PeerBase("tls", "trickle"), httpErrTimeout, false},
         {"no server", "https://127.0.0.1:" + closedPort, WSAECONNREFUSED, false},
         {"oversized reply", PeerBase("tls", "huge"), httpErrException, false},
     };
