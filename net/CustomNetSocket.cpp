@@ -49,17 +49,20 @@ constexpr int kHostEntrySize = MAXGETHOSTSTRUCT;  // 1024: the library's own bou
 // Longest run of one receive loop before the thread goes back to its other messages.
 constexpr uint32_t kReceiveSliceMs = 20;
 
-// The send queue's lock for one scope.
-class TSendQueueLock {
+// The lock of an object with Lock/Unlock (the send queue, the per-thread pool store) for
+// one scope, released on every way out.
+template <class T>
+class TLockGuard {
 public:
-    explicit TSendQueueLock(TInetBufferHandler& Queue) : queue_(Queue) { queue_.Lock(); }
-    ~TSendQueueLock() { queue_.Unlock(); }
-    TSendQueueLock(const TSendQueueLock&) = delete;
-    TSendQueueLock& operator=(const TSendQueueLock&) = delete;
+    explicit TLockGuard(T& Object) : object_(Object) { object_.Lock(); }
+    ~TLockGuard() { object_.Unlock(); }
+    TLockGuard(const TLockGuard&) = delete;
+    TLockGuard& operator=(const TLockGuard&) = delete;
 
 private:
-    TInetBufferHandler& queue_;
+    T& object_;
 };
+using TSendQueueLock = TLockGuard<TInetBufferHandler>;
 
 bool IsAnyAddress(const std::string& A) { return A.empty() || A == "0.0.0.0" || A == "::"; }
 
@@ -270,9 +273,8 @@ uint8_t TCustomNetSocket::ReqVerHigh() const { return WinsockReqVerHigh(); }
 void TCustomNetSocket::SetReqVerHigh(uint8_t Value) { SetWinsockReqVerHigh(Value); }
 
 void TCustomNetSocket::SetBufSize(int32_t Size) {
-    sendQueue_.Lock();
+    TSendQueueLock lock(sendQueue_);
     sendQueue_.BufSize = Size <= 0 ? 1460 : Size;
-    sendQueue_.Unlock();
 }
 
 int32_t TCustomNetSocket::GetBufSize() { return sendQueue_.BufSize; }
@@ -794,10 +796,11 @@ void TCustomNetSocket::Listen() {
     } catch (const std::exception& e) {
         return RaiseSocketErrorMsg(std::string("listen: ") + e.what());
     }
-    sendQueue_.Lock();
-    sendQueue_.RecycleAll();
-    queuedBytes_ = 0;
-    sendQueue_.Unlock();
+    {
+        TSendQueueLock lock(sendQueue_);
+        sendQueue_.RecycleAll();
+        queuedBytes_ = 0;
+    }
     hSocket_ = Winsock::socket(peerSockAddr_.sin6_family, sockKind_, protoNumber_);
     if (hSocket_ == INVALID_SOCKET) return RaiseLastSocketError("socket");
     ++connGen_;
@@ -1189,11 +1192,10 @@ int TCustomNetSocket::PendingReceiveCount() {
 // ---- Sending --------------------------------------------------------------------------------
 
 void TCustomNetSocket::AppendToSendBuffer(const void* Data, int Len) {
-    sendQueue_.Lock();
+    TSendQueueLock lock(sendQueue_);
     sendQueue_.Write(Data, Len);
     queuedBytes_ += Len;
     sendQueueEmpty_ = false;
-    sendQueue_.Unlock();
 }
 
 int TCustomNetSocket::Send(const void* Data, int Len) {
@@ -1424,11 +1426,12 @@ void TCustomNetSocket::HardAbort(uint16_t Error) {
     }
     closePending_ = false;
     StopFlushTimer();
-    sendQueue_.Lock();
-    sendQueue_.RecycleAll();
-    queuedBytes_ = 0;
-    sendQueueEmpty_ = true;
-    sendQueue_.Unlock();
+    {
+        TSendQueueLock lock(sendQueue_);
+        sendQueue_.RecycleAll();
+        queuedBytes_ = 0;
+        sendQueueEmpty_ = true;
+    }
     if (hSocket_ != INVALID_SOCKET && state_ == wsConnected && sockKind_ == SOCK_STREAM) {
         LingerOnOff = wsLingerOff;
         ApplyLinger(true);
@@ -1549,22 +1552,23 @@ void TCustomNetSocket::Resume() {
 TInetAsyncDnsLookup* TCustomNetSocket::DnsPool() {
     if (dnsPool_) return dnsPool_;
     TThreadLocalStore& store = InetDnsPoolStore();
-    store.Lock();
+    TLockGuard<TThreadLocalStore> lock(store);
     const uint32_t tid = InetCurrentThreadId();
     void** slot = store.Acquire(tid);
     if (!*slot) *slot = new TInetAsyncDnsLookup(0, uint8_t(std::clamp(ProcessorCount(), 1, 255)), 60);
     dnsPool_ = static_cast<TInetAsyncDnsLookup*>(*slot);
     dnsPoolThread_ = tid;
-    store.Unlock();
     return dnsPool_;
 }
 
 void TCustomNetSocket::ReleaseDnsPool() {
     if (!dnsPool_) return;
     TThreadLocalStore& store = InetDnsPoolStore();
-    store.Lock();
-    void* last = store.Release(dnsPoolThread_);
-    store.Unlock();
+    void* last;
+    {
+        TLockGuard<TThreadLocalStore> lock(store);
+        last = store.Release(dnsPoolThread_);
+    }
     // The last socket of the thread takes the pool down (outside the store lock: the wait
     // for the workers handles messages).
     if (last == dnsPool_) delete dnsPool_;

@@ -498,14 +498,15 @@ std::string BlastText() {
 }  // namespace
 
 // The peer writes 2 MB and closes at once. A reader that takes small pieces needs far
-// longer than one receive slice: everything must still be read before the close.
+// longer than one receive slice to empty what the system holds at the close: everything
+// must still be read before the close is reported.
 TEST(NetSocket, EverythingReceivedBeforeTheCloseIsAnnouncedFirst) {
     REQUIRE_PEERS();
     const std::string expected = BlastText();
     CpuLoad load(2);
     for (int round = 0; round < 4; ++round) {
         Probe p(false);
-        std::vector<char> buf(500);
+        std::vector<char> buf(64);
         p.sock->OnDataAvailable = [&](framework::TComponent*, uint16_t) {
             const int n = p.sock->ReceiveData(buf.data(), int(buf.size()));
             if (n > 0) p.received.append(buf.data(), size_t(n));
@@ -523,6 +524,37 @@ TEST(NetSocket, EverythingReceivedBeforeTheCloseIsAnnouncedFirst) {
         EXPECT_EQ(atClose, expected.size()) << round;
         EXPECT_TRUE(p.received == expected) << round << ": " << p.received.size() << " bytes";
     }
+}
+
+// The close event can come while the system still holds much unread data (Windows reports
+// the peer's FIN at once). Here the close is posted the way the system posts it, with 100 KB
+// unread and a reader that takes 16 bytes a call: far more than one receive slice of work.
+TEST(NetSocket, CloseEventWithMuchUnreadDataReadsItAllFirst) {
+    REQUIRE_PEERS();
+    Probe p(false);
+    bool reading = false;
+    std::vector<char> buf(16);
+    p.sock->OnDataAvailable = [&](framework::TComponent*, uint16_t) {
+        if (!reading) return;
+        const int n = p.sock->ReceiveData(buf.data(), int(buf.size()));
+        if (n > 0) p.received.append(buf.data(), size_t(n));
+    };
+    size_t atClose = 0;
+    const auto recordClose = p.sock->OnSessionClosed;
+    p.sock->OnSessionClosed = [&](framework::TComponent* s, uint16_t e) {
+        atClose = p.received.size();
+        recordClose(s, e);
+    };
+    p.Connect("echo");
+    ASSERT_TRUE(p.WaitConnected());
+    const std::string data = sockettest::Pattern(100000, 31);
+    p.Send(data + "\x04");
+    ASSERT_TRUE(PumpUntil([&] { return p.sock->PendingReceiveCount() == int(data.size()); }, 10000));
+    reading = true;
+    PostMessageA(p.sock->WindowHandle(), p.sock->IdSocketEvent(), WPARAM(p.sock->HSocket()), MAKELONG(FD_CLOSE, 0));
+    ASSERT_TRUE(PumpUntil([&] { return !p.closed.empty(); }, 30000));
+    EXPECT_EQ(atClose, data.size());
+    EXPECT_TRUE(p.received == data) << p.received.size() << " bytes";
 }
 
 // OnSendData fires once per system send; a handler that sends again from it must not nest
