@@ -49,6 +49,21 @@ constexpr int kHostEntrySize = MAXGETHOSTSTRUCT;  // 1024: the library's own bou
 // Longest run of one receive loop before the thread goes back to its other messages.
 constexpr uint32_t kReceiveSliceMs = 20;
 
+// The lock of an object with Lock/Unlock (the send queue, the per-thread pool store) for
+// one scope, released on every way out.
+template <class T>
+class TLockGuard {
+public:
+    explicit TLockGuard(T& Object) : object_(Object) { object_.Lock(); }
+    ~TLockGuard() { object_.Unlock(); }
+    TLockGuard(const TLockGuard&) = delete;
+    TLockGuard& operator=(const TLockGuard&) = delete;
+
+private:
+    T& object_;
+};
+using TSendQueueLock = TLockGuard<TInetBufferHandler>;
+
 bool IsAnyAddress(const std::string& A) { return A.empty() || A == "0.0.0.0" || A == "::"; }
 
 }  // namespace
@@ -61,7 +76,18 @@ void TNetSocketCounter::SetConnected() {
     StartDate = InetNow();
 }
 
-uint32_t TNetSocketCounter::LatestActivityTick() const { return std::max({StartTick, SendTick, RecvTick}); }
+uint32_t TNetSocketCounter::LatestActivityTick() const { return LatestActivityTick(InetTickCount()); }
+
+uint32_t TNetSocketCounter::LatestActivityTick(uint32_t Now) const {
+    // The tick counter wraps every 49.7 days: the latest tick is the one least far behind
+    // Now, not the largest value. A tick of 0 means "none yet".
+    uint32_t best = StartTick;
+    for (uint32_t t : {SendTick, RecvTick}) {
+        if (t == 0) continue;
+        if (best == 0 || InetTickDiff(t, Now) < InetTickDiff(best, Now)) best = t;
+    }
+    return best;
+}
 
 // ---- Construction ---------------------------------------------------------------------------
 
@@ -93,6 +119,11 @@ void TCustomNetSocket::DisposeSocket() {
         } catch (...) {
         }
     }
+    // A handle taken while closed (Dup freed from a handler before it adopted it) is ours too.
+    if (hSocket_ != INVALID_SOCKET) {
+        Winsock::closesocket(hSocket_);
+        hSocket_ = INVALID_SOCKET;
+    }
     flushTimer_.reset();
     if (inUseCounted_) {
         inUseCounted_ = false;
@@ -109,9 +140,11 @@ void TCustomNetSocket::TakeMessageIds() {
     idCloseLater_ = HandlerRef()->ClaimMessageId(this);
     idTestException_ = HandlerRef()->ClaimMessageId(this);
     idDataRetrigger_ = HandlerRef()->ClaimMessageId(this);
+    idSendFailed_ = HandlerRef()->ClaimMessageId(this);
 }
 
 void TCustomNetSocket::ReturnMessageIds() {
+    HandlerRef()->FreeMessageId(idSendFailed_);
     HandlerRef()->FreeMessageId(idDataRetrigger_);
     HandlerRef()->FreeMessageId(idTestException_);
     HandlerRef()->FreeMessageId(idCloseLater_);
@@ -240,9 +273,8 @@ uint8_t TCustomNetSocket::ReqVerHigh() const { return WinsockReqVerHigh(); }
 void TCustomNetSocket::SetReqVerHigh(uint8_t Value) { SetWinsockReqVerHigh(Value); }
 
 void TCustomNetSocket::SetBufSize(int32_t Size) {
-    sendQueue_.Lock();
+    TSendQueueLock lock(sendQueue_);
     sendQueue_.BufSize = Size <= 0 ? 1460 : Size;
-    sendQueue_.Unlock();
 }
 
 int32_t TCustomNetSocket::GetBufSize() { return sendQueue_.BufSize; }
@@ -273,7 +305,7 @@ void TCustomNetSocket::RaiseLastSocketError(const std::string& Msg, int ErrCode,
         auto alive = AliveToken();
         Winsock::closesocket(hSocket_);
         hSocket_ = INVALID_SOCKET;
-        PurgeSocketEvents();
+        if (!PurgeSocketEvents()) return;
         if (!closedFired_) {
             closedFired_ = true;
             TriggerSessionClosed(uint16_t(code));
@@ -435,14 +467,19 @@ void TCustomNetSocket::SelectEvents(long Mask) {
     if (Winsock::WSAAsyncSelect(hSocket_, WindowHandle(), idSocketEvent_, Mask) != 0) RaiseLastSocketError("WSAAsyncSelect");
 }
 
-void TCustomNetSocket::PurgeSocketEvents() {
-    // Only posted messages: handling a message sent by another thread here would run user
-    // code in the middle of a close.
+bool TCustomNetSocket::PurgeSocketEvents() {
+    // PeekMessage first runs every message another thread sent to this thread, whatever the
+    // filter: any handler may run here, free this socket or change its handle.
     HWND wnd = WindowHandle();
-    if (!wnd || !idSocketEvent_) return;
+    if (!wnd || !idSocketEvent_) return true;
+    auto alive = AliveToken();
+    const SOCKET handle = hSocket_;
+    const uint32_t gen = connGen_;
     MSG m;
     while (PeekMessageA(&m, wnd, idSocketEvent_, idSocketEvent_, PM_REMOVE | PM_NOYIELD | PM_QS_POSTMESSAGE)) {
+        if (!*alive) return false;
     }
+    return *alive && hSocket_ == handle && connGen_ == gen;
 }
 
 void TCustomNetSocket::ApplyLinger(bool ForAbort) {
@@ -480,6 +517,9 @@ void TCustomNetSocket::ResolveConnectTarget() {
     }
 }
 
+// Connecting in steps: check, resolve, open, the options of the socket kind, start. Each
+// step returns false when it ended Connect (an error reported, a look-up started, or the
+// socket freed by a handler).
 void TCustomNetSocket::Connect() {
     LastError = 0;
     if ((hSocket_ != INVALID_SOCKET && state_ != wsClosed && state_ != wsDnsLookup) || connectDnsPending_ ||
@@ -489,121 +529,204 @@ void TCustomNetSocket::Connect() {
     if (!addrGiven_) return RaiseSocketErrorMsg("Connect: No IP Address Specified");
     if (!protoGiven_) return RaiseSocketErrorMsg("Connect: No Protocol Specified");
     auto alive = AliveToken();
+    if (!ConnectResolve() || !*alive) return;
+    if (!ConnectOpen() || !*alive) return;
+    const bool ok = sockKind_ == SOCK_DGRAM ? ConnectDatagramOptions() : ConnectStreamOptions();
+    if (!ok || !*alive) return;
+    ConnectStart();
+}
+
+bool TCustomNetSocket::ConnectResolve() {
+    auto alive = AliveToken();
     try {
         ResolveConnectTarget();
     } catch (const ESocketException& e) {
-        return RaiseSocketErrorMsg(std::string("connect: ") + e.what());
+        RaiseSocketErrorMsg(std::string("connect: ") + e.what());
+        return false;
     }
-    if (!addrKnown_) {
-        if (ComponentOptions.Has(wsoAsyncDnsLookup) && !IsDottedIPv4(addr_)) {
-            auto savedOnError = OnError;
-            OnError = nullptr;
-            try {
-                ChangeState(wsDnsLookup);
-                // Set first: a literal completes inside the call and must go on connecting.
-                connectDnsPending_ = true;
-                if (*alive) DnsLookupTcp(addr_);
-            } catch (...) {
-                if (*alive) OnError = savedOnError;
-                throw;
-            }
-            if (*alive) OnError = savedOnError;
-            return;
-        }
-        std::string host;
+    if (addrKnown_) return true;
+    if (ComponentOptions.Has(wsoAsyncDnsLookup) && !IsDottedIPv4(addr_)) {
+        auto savedOnError = OnError;
+        OnError = nullptr;
         try {
-            if (ComponentOptions.Has(wsoIgnoreIDNA)) {
-                host = InetTrimBlanks(addr_);
-            } else {
-                bool bad = false;
-                host = InetHostToAsciiEx(InetTrimBlanks(addr_), ComponentOptions.Has(wsoUseSTD3AsciiRules), bad);
-                if (bad) return RaiseSocketErrorMsg("Connect: Invalid Host Name Specified");
-            }
-            hostAscii_ = host;
-            const uint16_t port = peerSockAddr_.sin6_port;
-            if (socketFamily_ == sfIPv4) {
-                InitSockAddr(peerSockAddr_, sfIPv4);
-                reinterpret_cast<sockaddr_in*>(&peerSockAddr_)->sin_addr.s_addr = WinsockResolveIPv4(host);
-            } else {
-                WinsockResolveHost(host, peerSockAddr_, socketFamily_, protoNumber_);
-            }
-            peerSockAddr_.sin6_port = port;
-        } catch (const std::exception& e) {
-            return RaiseSocketErrorMsg(std::string("connect: ") + e.what());
+            ChangeState(wsDnsLookup);
+            // Set first: a literal completes inside the call and must go on connecting.
+            connectDnsPending_ = true;
+            if (*alive) DnsLookupTcp(addr_);
+        } catch (...) {
+            if (*alive) OnError = savedOnError;
+            throw;
         }
-        addrKnown_ = true;
+        if (*alive) OnError = savedOnError;
+        return false;
     }
+    try {
+        std::string host;
+        if (ComponentOptions.Has(wsoIgnoreIDNA)) {
+            host = InetTrimBlanks(addr_);
+        } else {
+            bool bad = false;
+            host = InetHostToAsciiEx(InetTrimBlanks(addr_), ComponentOptions.Has(wsoUseSTD3AsciiRules), bad);
+            if (bad) {
+                RaiseSocketErrorMsg("Connect: Invalid Host Name Specified");
+                return false;
+            }
+        }
+        hostAscii_ = host;
+        const uint16_t port = peerSockAddr_.sin6_port;
+        if (socketFamily_ == sfIPv4) {
+            InitSockAddr(peerSockAddr_, sfIPv4);
+            reinterpret_cast<sockaddr_in*>(&peerSockAddr_)->sin_addr.s_addr = WinsockResolveIPv4(host);
+        } else {
+            WinsockResolveHost(host, peerSockAddr_, socketFamily_, protoNumber_);
+        }
+        peerSockAddr_.sin6_port = port;
+    } catch (const std::exception& e) {
+        RaiseSocketErrorMsg(std::string("connect: ") + e.what());
+        return false;
+    }
+    addrKnown_ = true;
+    return true;
+}
+
+bool TCustomNetSocket::ConnectOpen() {
     const int af = peerSockAddr_.sin6_family;
     peerAddrText_ = af == AF_INET6 ? SockAddr6ToText(peerSockAddr_)
                                    : IPv4ToText(reinterpret_cast<sockaddr_in*>(&peerSockAddr_)->sin_addr.s_addr);
-    sendQueue_.Lock();
-    sendQueue_.RecycleAll();
-    queuedBytes_ = 0;
-    sendQueue_.Unlock();
-
+    {
+        TSendQueueLock lock(sendQueue_);
+        sendQueue_.RecycleAll();
+        queuedBytes_ = 0;
+    }
     hSocket_ = Winsock::socket(af, sockKind_, protoNumber_);
-    if (hSocket_ == INVALID_SOCKET) return RaiseLastSocketError("Connect (socket)");
+    if (hSocket_ == INVALID_SOCKET) {
+        RaiseLastSocketError("Connect (socket)");
+        return false;
+    }
     ++connGen_;
     closeReportPosted_ = false;
     // A connection made from the close handler of the previous one has its own close.
     closedFired_ = false;
     int size = 0, len = sizeof(size);
-    if (WinsockGetSockOpt(hSocket_, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<char*>(&size), &len) != 0)
-        return RaiseLastSocketError("getsockopt(SO_SNDBUF)");
-    SystemSendBufSize = size;
-    len = sizeof(size);
-    if (WinsockGetSockOpt(hSocket_, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&size), &len) != 0)
-        return RaiseLastSocketError("getsockopt(SO_RCVBUF)");
-    SystemRecvBufSize = size;
-
-    ChangeState(wsOpened);
-    if (!*alive) return;
-    if (state_ != wsOpened) return RaiseLastSocketError("Connect (Invalid operation in OnChangeState)", WSAEINVAL);
-
-    const BOOL on = TRUE;
-    if (sockKind_ == SOCK_DGRAM) {
-        BindLocal();
-        if (MultiCast && MultiCastIpTTL != 1) {
-            const int ttl = MultiCastIpTTL;
-            const int level = af == AF_INET6 ? IPPROTO_IPV6 : IPPROTO_IP;
-            if (WinsockSetSockOpt(hSocket_, level, 10, reinterpret_cast<const char*>(&ttl), sizeof(ttl)) != 0)
-                return RaiseLastSocketError("setsockopt(IP_MULTICAST_TTL)");
-        }
-        const uint8_t* a6 = peerSockAddr_.sin6_addr.s6_addr;
-        const bool broadcast =
-            af == AF_INET ? reinterpret_cast<sockaddr_in*>(&peerSockAddr_)->sin_addr.s_addr == INADDR_BROADCAST
-                          : a6[0] == 0xFF;
-        if (broadcast &&
-            WinsockSetSockOpt(hSocket_, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on), sizeof(on)) != 0)
-            return RaiseLastSocketError("setsockopt(SO_BROADCAST)");
-        eventMask_ = FD_READ | FD_WRITE;
+    const char* failed = nullptr;
+    if (WinsockGetSockOpt(hSocket_, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<char*>(&size), &len) != 0) {
+        failed = "getsockopt(SO_SNDBUF)";
     } else {
-        if (WinsockSetSockOpt(hSocket_, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof(on)) != 0)
-            return RaiseLastSocketError("setsockopt(SO_REUSEADDR)");
-        if (ComponentOptions.Has(wsoTcpNoDelay) &&
-            WinsockSetSockOpt(hSocket_, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof(on)) != 0)
-            return RaiseLastSocketError("setsockopt(IPPROTO_TCP, TCP_NODELAY)");
-        ApplyLinger(false);
-        if (KeepAliveOnOff == wsKeepAliveOnSystem) {
-            if (WinsockSetSockOpt(hSocket_, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&on), sizeof(on)) != 0)
-                return RaiseLastSocketError("setsockopt(SO_KEEPALIVE)");
-        } else if (KeepAliveOnOff == wsKeepAliveOnCustom) {
-            tcp_keepalive ka{1, ULONG(KeepAliveTime), ULONG(KeepAliveInterval)};
-            DWORD returned = 0;
-            if (WinsockIoctl(hSocket_, SIO_KEEPALIVE_VALS, &ka, sizeof(ka), nullptr, 0, &returned, nullptr, nullptr) != 0)
-                return RaiseLastSocketError("NetSocket_WSAIoctl(SIO_KEEPALIVE_VALS)");
-        }
-        if (localPortNumber_ != 0 || !IsAnyAddress(af == AF_INET6 ? localAddr6_ : localAddr_)) BindLocal();
-        eventMask_ = FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE;
+        SystemSendBufSize = size;
+        len = sizeof(size);
+        if (WinsockGetSockOpt(hSocket_, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&size), &len) != 0)
+            failed = "getsockopt(SO_RCVBUF)";
+        else
+            SystemRecvBufSize = size;
     }
+    if (failed) {
+        // Still closed as far as Close knows: the handle would outlive the component.
+        const int err = WinsockGetLastError();
+        Winsock::closesocket(hSocket_);
+        hSocket_ = INVALID_SOCKET;
+        RaiseLastSocketError(failed, err);
+        return false;
+    }
+    auto alive = AliveToken();
+    ChangeState(wsOpened);
+    if (!*alive) return false;
+    if (state_ != wsOpened) {
+        RaiseLastSocketError("Connect (Invalid operation in OnChangeState)", WSAEINVAL);
+        return false;
+    }
+    return true;
+}
+
+bool TCustomNetSocket::ConnectDatagramOptions() {
+    const int af = peerSockAddr_.sin6_family;
+    const BOOL on = TRUE;
+    BindLocal();
+    if (hSocket_ == INVALID_SOCKET || LastError != 0) return false;
+    if (MultiCast && MultiCastIpTTL != 1) {
+        const int ttl = MultiCastIpTTL;
+        const int level = af == AF_INET6 ? IPPROTO_IPV6 : IPPROTO_IP;
+        if (WinsockSetSockOpt(hSocket_, level, 10, reinterpret_cast<const char*>(&ttl), sizeof(ttl)) != 0) {
+            RaiseLastSocketError("setsockopt(IP_MULTICAST_TTL)");
+            return false;
+        }
+    }
+    // Multicast leaves through the interface of the local address the socket was bound to.
+    if (!IsAnyAddress(af == AF_INET6 ? localAddr6_ : localAddr_)) {
+        int rc;
+        if (af == AF_INET6) {
+            const DWORD index = 0;
+            rc = WinsockSetSockOpt(hSocket_, IPPROTO_IPV6, 9, reinterpret_cast<const char*>(&index), sizeof(index));
+        } else {
+            TSockAddrIn6 local;
+            int len = sizeof(local);
+            rc = Winsock::getsockname(hSocket_, reinterpret_cast<sockaddr*>(&local), &len);
+            if (rc == 0) {
+                const in_addr ifaddr = reinterpret_cast<sockaddr_in*>(&local)->sin_addr;
+                rc = WinsockSetSockOpt(hSocket_, IPPROTO_IP, 9, reinterpret_cast<const char*>(&ifaddr),
+                                       sizeof(ifaddr));
+            }
+        }
+        if (rc != 0) {
+            RaiseLastSocketError("setsockopt(IP_MULTICAST_IF)");
+            return false;
+        }
+    }
+    const uint8_t* a6 = peerSockAddr_.sin6_addr.s6_addr;
+    const bool broadcast = af == AF_INET
+                               ? reinterpret_cast<sockaddr_in*>(&peerSockAddr_)->sin_addr.s_addr == INADDR_BROADCAST
+                               : a6[0] == 0xFF;
+    if (broadcast &&
+        WinsockSetSockOpt(hSocket_, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on), sizeof(on)) != 0) {
+        RaiseLastSocketError("setsockopt(SO_BROADCAST)");
+        return false;
+    }
+    eventMask_ = FD_READ | FD_WRITE;
+    return true;
+}
+
+bool TCustomNetSocket::ConnectStreamOptions() {
+    const int af = peerSockAddr_.sin6_family;
+    const BOOL on = TRUE;
+    auto fail = [&](const char* What) {
+        RaiseLastSocketError(What);
+        return false;
+    };
+    if (WinsockSetSockOpt(hSocket_, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof(on)) != 0)
+        return fail("setsockopt(SO_REUSEADDR)");
+    if (ComponentOptions.Has(wsoTcpNoDelay) &&
+        WinsockSetSockOpt(hSocket_, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof(on)) != 0)
+        return fail("setsockopt(IPPROTO_TCP, TCP_NODELAY)");
+    ApplyLinger(false);
+    if (hSocket_ == INVALID_SOCKET) return false;
+    if (KeepAliveOnOff == wsKeepAliveOnSystem) {
+        if (WinsockSetSockOpt(hSocket_, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&on), sizeof(on)) != 0)
+            return fail("setsockopt(SO_KEEPALIVE)");
+    } else if (KeepAliveOnOff == wsKeepAliveOnCustom) {
+        tcp_keepalive ka{1, ULONG(KeepAliveTime), ULONG(KeepAliveInterval)};
+        DWORD returned = 0;
+        if (WinsockIoctl(hSocket_, SIO_KEEPALIVE_VALS, &ka, sizeof(ka), nullptr, 0, &returned, nullptr, nullptr) != 0)
+            return fail("NetSocket_WSAIoctl(SIO_KEEPALIVE_VALS)");
+    }
+    if (localPortNumber_ != 0 || !IsAnyAddress(af == AF_INET6 ? localAddr6_ : localAddr_)) {
+        BindLocal();
+        if (hSocket_ == INVALID_SOCKET) return false;
+    }
+    eventMask_ = FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE;
+    return true;
+}
+
+void TCustomNetSocket::ConnectStart() {
+    auto alive = AliveToken();
     if (ComponentOptions.Has(wsoNotifyAddressListChange)) eventMask_ |= FD_ADDRESS_LIST_CHANGE;
     if (ComponentOptions.Has(wsoNotifyRoutingInterfaceChange)) eventMask_ |= FD_ROUTING_INTERFACE_CHANGE;
     // Whatever an earlier handle left queued goes before the new one is selected.
-    PurgeSocketEvents();
+    const SOCKET handle = hSocket_;
+    if (!PurgeSocketEvents()) return;
     SelectEvents(eventMask_);
-    if (hSocket_ == INVALID_SOCKET) return;
+    if (!*alive || hSocket_ != handle) return;
     if (ComponentOptions.Has(wsoNotifyAddressListChange)) SetAddressListNotification();
     if (ComponentOptions.Has(wsoNotifyRoutingInterfaceChange)) SetRoutingNotification();
+    if (!*alive || hSocket_ != handle) return;
 
     if (sockKind_ == SOCK_DGRAM) {
         ChangeState(wsConnected);
@@ -673,10 +796,11 @@ void TCustomNetSocket::Listen() {
     } catch (const std::exception& e) {
         return RaiseSocketErrorMsg(std::string("listen: ") + e.what());
     }
-    sendQueue_.Lock();
-    sendQueue_.RecycleAll();
-    queuedBytes_ = 0;
-    sendQueue_.Unlock();
+    {
+        TSendQueueLock lock(sendQueue_);
+        sendQueue_.RecycleAll();
+        queuedBytes_ = 0;
+    }
     hSocket_ = Winsock::socket(peerSockAddr_.sin6_family, sockKind_, protoNumber_);
     if (hSocket_ == INVALID_SOCKET) return RaiseLastSocketError("socket");
     ++connGen_;
@@ -700,14 +824,7 @@ void TCustomNetSocket::Listen() {
         if (Winsock::listen(hSocket_, ListenBacklog) != 0) return RaiseLastSocketError("Listen");
         ChangeState(wsListening);
     } else {
-        if (sockKind_ == SOCK_DGRAM && MultiCast) {
-            ip_mreq mreq{};
-            bool ok;
-            mreq.imr_multiaddr.s_addr = ParseIPv4(MultiCastAddrStr, ok);
-            mreq.imr_interface.s_addr = reinterpret_cast<sockaddr_in*>(&peerSockAddr_)->sin_addr.s_addr;
-            if (!ok || WinsockSetSockOpt(hSocket_, IPPROTO_IP, 12, reinterpret_cast<const char*>(&mreq), sizeof(mreq)) != 0)
-                return RaiseLastSocketError("setsockopt(IP_ADD_MEMBERSHIP)");
-        }
+        if (sockKind_ == SOCK_DGRAM && MultiCast && !JoinMulticastGroup()) return;
         if (raw && ComponentOptions.Has(wsoSIO_RCVALL)) {
             DWORD in = 1, returned = 0;
             if (WinsockIoctl(hSocket_, SIO_RCVALL, &in, sizeof(in), nullptr, 0, &returned, nullptr, nullptr) != 0)
@@ -725,23 +842,62 @@ void TCustomNetSocket::Listen() {
     eventMask_ = sockKind_ == SOCK_STREAM ? (FD_ACCEPT | FD_CLOSE) : (FD_READ | FD_WRITE);
     if (ComponentOptions.Has(wsoNotifyAddressListChange)) eventMask_ |= FD_ADDRESS_LIST_CHANGE;
     if (ComponentOptions.Has(wsoNotifyRoutingInterfaceChange)) eventMask_ |= FD_ROUTING_INTERFACE_CHANGE;
-    PurgeSocketEvents();
+    if (!PurgeSocketEvents()) return;
     if (Winsock::WSAAsyncSelect(hSocket_, WindowHandle(), idSocketEvent_, eventMask_) != 0)
         return RaiseLastSocketError("WSAASyncSelect");
     if (ComponentOptions.Has(wsoNotifyAddressListChange)) SetAddressListNotification();
     if (ComponentOptions.Has(wsoNotifyRoutingInterfaceChange)) SetRoutingNotification();
 }
 
+// The datagram listener joins MultiCastAddrStr on the interface of Addr.
+bool TCustomNetSocket::JoinMulticastGroup() {
+    if (peerSockAddr_.sin6_family == AF_INET6) {
+        ipv6_mreq mreq{};
+        uint32_t scope = 0;
+        if (!ParseIPv6(InetTrimBlanks(MultiCastAddrStr), mreq.ipv6mr_multiaddr, scope) ||
+            mreq.ipv6mr_multiaddr.s6_addr[0] != 0xFF) {
+            LastError = WSAEINVAL;
+            RaiseSocketError("setsockopt(IPV6_ADD_MEMBERSHIP) Invalid multicast address", WSAEINVAL, proto_, port_,
+                             addr_, "setsockopt(IPV6_ADD_MEMBERSHIP)", "", "");
+            return false;
+        }
+        mreq.ipv6mr_interface = peerSockAddr_.sin6_scope_id;
+        if (WinsockSetSockOpt(hSocket_, IPPROTO_IPV6, 12, reinterpret_cast<const char*>(&mreq), sizeof(mreq)) != 0) {
+            RaiseLastSocketError("setsockopt(IPV6_ADD_MEMBERSHIP)");
+            return false;
+        }
+        return true;
+    }
+    ip_mreq mreq{};
+    bool ok = false;
+    mreq.imr_multiaddr.s_addr = ParseIPv4(InetTrimBlanks(MultiCastAddrStr), ok);
+    mreq.imr_interface.s_addr = reinterpret_cast<sockaddr_in*>(&peerSockAddr_)->sin_addr.s_addr;
+    if (!ok) {
+        RaiseLastSocketError("setsockopt(IP_ADD_MEMBERSHIP)", WSAEINVAL);
+        return false;
+    }
+    if (WinsockSetSockOpt(hSocket_, IPPROTO_IP, 12, reinterpret_cast<const char*>(&mreq), sizeof(mreq)) != 0) {
+        RaiseLastSocketError("setsockopt(IP_ADD_MEMBERSHIP)");
+        return false;
+    }
+    return true;
+}
+
 SOCKET TCustomNetSocket::Accept() {
     if (state_ != wsListening) {
         WinsockSetLastError(WSAEINVAL);
+        LastError = WSAEINVAL;
         RaiseSocketErrorMsg("not a listening socket");
         return INVALID_SOCKET;
     }
     TSockAddrIn6 from;
     int len = sizeof(from);
     const SOCKET s = Winsock::accept(hSocket_, reinterpret_cast<sockaddr*>(&from), &len);
-    if (s == INVALID_SOCKET) RaiseLastSocketError("Accept");
+    if (s == INVALID_SOCKET) {
+        RaiseLastSocketError("Accept");
+        return INVALID_SOCKET;
+    }
+    LastError = 0;
     return s;
 }
 
@@ -769,7 +925,7 @@ void TCustomNetSocket::Dup(SOCKET NewHandle) {
     if (KeepAliveOnOff == wsKeepAliveOnSystem)
         WinsockSetSockOpt(hSocket_, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&on), sizeof(on));
     eventMask_ = FD_READ | FD_WRITE | FD_CLOSE;
-    PurgeSocketEvents();
+    if (!PurgeSocketEvents()) return;
     SelectEvents(eventMask_);
     if (hSocket_ == INVALID_SOCKET) return;
     AdoptConnected();
@@ -816,11 +972,14 @@ void TCustomNetSocket::HandleAsyncSelect(TMessage& Msg) {
 void TCustomNetSocket::HandleFdConnect(TMessage& Msg, uint16_t Error) {
     if (state_ == wsConnected) return;
     auto alive = AliveToken();
+    const SOCKET handle = hSocket_;
+    const uint32_t gen = connGen_;
     ChangeState(wsConnected);
     if (!*alive) return;
     TransportConnected(Error);
     if (!*alive) return;
-    if (Error != 0 && state_ != wsClosed) Close();
+    // A handler that retried has a new connection of its own: only the failed one closes.
+    if (Error != 0 && state_ != wsClosed && hSocket_ == handle && connGen_ == gen) Close();
 }
 
 void TCustomNetSocket::HandleFdRead(TMessage& Msg, uint16_t Error) {
@@ -856,8 +1015,9 @@ void TCustomNetSocket::HandleFdClose(TMessage& Msg, uint16_t Error) {
     auto alive = AliveToken();
     const SOCKET handle = hSocket_;
     if (state_ != wsListening) {
-        // Everything that arrived before the close is announced first.
-        ASyncReceive(0, false);
+        // Everything that arrived before the close is announced first, however long it takes:
+        // what is left unread now would be dropped by the close.
+        ASyncReceive(0, false, true);
         if (!*alive || hSocket_ != handle) return;
     }
     if (Error == 0) Error = uint16_t(sendFailure_);
@@ -891,7 +1051,7 @@ void TCustomNetSocket::HandleFdAddressListChange(TMessage& Msg, uint16_t Error) 
 
 // ---- Receiving ------------------------------------------------------------------------------
 
-void TCustomNetSocket::ASyncReceive(uint16_t ErrCode, bool NoReceiveLoop) {
+void TCustomNetSocket::ASyncReceive(uint16_t ErrCode, bool NoReceiveLoop, bool BeforeClose) {
     auto alive = AliveToken();
     const SOCKET handle = hSocket_;
     const uint32_t start = InetTickCount();
@@ -919,7 +1079,7 @@ void TCustomNetSocket::ASyncReceive(uint16_t ErrCode, bool NoReceiveLoop) {
             if (ConsumedMark() == before) break;
             // A peer that sends faster than we read would keep the thread here for ever: after
             // a slice the loop gives way, and the read that re-enabled FD_READ brings the rest.
-            if (InetTickCount() - start >= kReceiveSliceMs) break;
+            if (!BeforeClose && InetTickCount() - start >= kReceiveSliceMs) break;
             // A read that filled its buffer leaves more behind: no need to ask.
             if (lastReceiveFilled_) continue;
             u_long pending = 0;
@@ -1003,6 +1163,22 @@ int TCustomNetSocket::ReceiveFrom6Data(void* Buffer, int Size, sockaddr_in6& Fro
     return n;
 }
 
+std::string TCustomNetSocket::ReceiveAsTextAlias() { return ReceiveAsText(); }
+
+int TCustomNetSocket::ReceiveFromBytes(std::vector<uint8_t>& Bytes, sockaddr_in& From, int& FromLen) {
+    if (Bytes.empty()) Bytes.resize(2048);
+    const int n = ReceiveFromData(Bytes.data(), int(std::min<size_t>(Bytes.size(), 0x7FFFFFFF)), From, FromLen);
+    Bytes.resize(size_t(std::max(n, 0)));
+    return n;
+}
+
+int TCustomNetSocket::ReceiveFrom6Bytes(std::vector<uint8_t>& Bytes, sockaddr_in6& From, int& FromLen) {
+    if (Bytes.empty()) Bytes.resize(2048);
+    const int n = ReceiveFrom6Data(Bytes.data(), int(std::min<size_t>(Bytes.size(), 0x7FFFFFFF)), From, FromLen);
+    Bytes.resize(size_t(std::max(n, 0)));
+    return n;
+}
+
 int TCustomNetSocket::PendingReceiveCount() {
     if (hSocket_ == INVALID_SOCKET) return -1;
     u_long n = 0;
@@ -1016,11 +1192,10 @@ int TCustomNetSocket::PendingReceiveCount() {
 // ---- Sending --------------------------------------------------------------------------------
 
 void TCustomNetSocket::AppendToSendBuffer(const void* Data, int Len) {
-    sendQueue_.Lock();
+    TSendQueueLock lock(sendQueue_);
     sendQueue_.Write(Data, Len);
     queuedBytes_ += Len;
     sendQueueEmpty_ = false;
-    sendQueue_.Unlock();
 }
 
 int TCustomNetSocket::Send(const void* Data, int Len) {
@@ -1080,32 +1255,46 @@ int TCustomNetSocket::SendRaw(const void* Data, int Len) {
 }
 
 void TCustomNetSocket::TryToSend() {
+    // A handler of OnSendData that sends again only queues: the loop below picks the new
+    // bytes up, so sending never nests once per system send.
+    if (inTryToSend_) return;
     auto alive = AliveToken();
     const SOCKET handle = hSocket_;
+    inTryToSend_ = true;
+    struct Reset {
+        TCustomNetSocket* s;
+        std::shared_ptr<const bool> alive;
+        ~Reset() {
+            if (*alive) s->inTryToSend_ = false;
+        }
+    } reset{this, alive};
     for (;;) {
         if (hSocket_ == INVALID_SOCKET || hSocket_ != handle) {
             if (hSocket_ == INVALID_SOCKET) sendQueueEmpty_ = true;
             return;
         }
-        sendQueue_.Lock();
-        const uint8_t* p = nullptr;
-        const int32_t len = sendQueue_.Peek(p);
-        if (len <= 0) {
-            sendQueueEmpty_ = true;
-            sendQueue_.Unlock();
-            return;
+        int n;
+        {
+            TSendQueueLock lock(sendQueue_);
+            const uint8_t* p = nullptr;
+            const int32_t len = sendQueue_.Peek(p);
+            if (len <= 0) {
+                sendQueueEmpty_ = true;
+                return;
+            }
+            n = SendRaw(p, len);
+            if (n > 0) {
+                // Off the queue before anyone hears of it: a handler that sends again must
+                // not find these bytes still queued.
+                sendQueue_.Remove(n);
+                queuedBytes_ = std::max(0, queuedBytes_ - n);
+                BytesSent += n;
+                if (sendQueue_.IsEmpty()) sendQueueEmpty_ = true;
+            }
         }
-        const int n = SendRaw(p, len);
         if (n > 0) {
-            // Off the queue before anyone hears of it: a handler that sends again must
-            // not find these bytes still queued.
-            sendQueue_.Remove(n);
-            queuedBytes_ = std::max(0, queuedBytes_ - n);
-            BytesSent += n;
-            if (sendQueue_.IsEmpty()) sendQueueEmpty_ = true;
-        }
-        sendQueue_.Unlock();
-        if (n > 0) {
+            // A close that is draining its queue is making progress: its limit starts again.
+            if (closePending_) flushProgressTick_ = InetTickCount();
             TriggerSendData(n);
             if (!*alive) return;
             // Also after a partial send: the system posts FD_WRITE again only once a send
@@ -1124,7 +1313,7 @@ void TCustomNetSocket::TryToSend() {
                 // no handler frees the socket under its caller.
                 if (!closeReportPosted_) {
                     closeReportPosted_ = true;
-                    PostMessageA(WindowHandle(), idCloseLater_, WPARAM(connGen_), LPARAM(err));
+                    PostMessageA(WindowHandle(), idSendFailed_, WPARAM(connGen_), LPARAM(err));
                 }
                 return;
             }
@@ -1140,6 +1329,16 @@ void TCustomNetSocket::TryToSend() {
 
 int TCustomNetSocket::SendToAddr(const sockaddr_in& Dest, const void* Data, int Len) {
     return SendToRaw(reinterpret_cast<const sockaddr*>(&Dest), sizeof(Dest), Data, Len);
+}
+
+int TCustomNetSocket::SendBytesToAddr(const sockaddr_in& Dest, const std::vector<uint8_t>& Bytes, int Len) {
+    const int n = Len < 0 ? int(Bytes.size()) : std::min<int>(Len, int(Bytes.size()));
+    return SendToAddr(Dest, Bytes.data(), n);
+}
+
+int TCustomNetSocket::SendBytesToAddr6(const sockaddr_in6& Dest, const std::vector<uint8_t>& Bytes, int Len) {
+    const int n = Len < 0 ? int(Bytes.size()) : std::min<int>(Len, int(Bytes.size()));
+    return SendToAddr6(Dest, Bytes.data(), n);
 }
 
 int TCustomNetSocket::SendToAddr6(const sockaddr_in6& Dest, const void* Data, int Len) {
@@ -1191,15 +1390,24 @@ void TCustomNetSocket::StartFlushTimer() {
     if (!flushTimer_) flushTimer_ = std::make_unique<TInetTimer>(this);
     flushTimer_->SetEnabled(false);
     flushTimer_->SetInterval(uint32_t(FlushTimeout) * 1000u);
+    flushProgressTick_ = InetTickCount();
     flushTimer_->SetOnTimer([this](framework::TComponent*) {
         StopFlushTimer();
-        if (closePending_) {
-            closePending_ = false;
-            HardAbort(WSAETIMEDOUT);
+        if (!closePending_) return;
+        // The limit counts from the last byte the peer took, not from the Close.
+        const uint32_t limit = uint32_t(FlushTimeout) * 1000u;
+        const uint32_t idle = InetTickDiff(flushProgressTick_, InetTickCount());
+        if (FlushTimeout > 0 && idle < limit) {
+            flushTimer_->SetInterval(std::max<uint32_t>(limit - idle, 10));
+            flushTimer_->SetEnabled(true);
+            return;
         }
+        closePending_ = false;
+        HardAbort(WSAETIMEDOUT);
     });
     flushTimer_->SetEnabled(true);
 }
+
 
 void TCustomNetSocket::StopFlushTimer() {
     if (flushTimer_ && flushTimer_->Enabled() && OwnerThread() != 0) flushTimer_->SetEnabled(false);
@@ -1218,11 +1426,12 @@ void TCustomNetSocket::HardAbort(uint16_t Error) {
     }
     closePending_ = false;
     StopFlushTimer();
-    sendQueue_.Lock();
-    sendQueue_.RecycleAll();
-    queuedBytes_ = 0;
-    sendQueueEmpty_ = true;
-    sendQueue_.Unlock();
+    {
+        TSendQueueLock lock(sendQueue_);
+        sendQueue_.RecycleAll();
+        queuedBytes_ = 0;
+        sendQueueEmpty_ = true;
+    }
     if (hSocket_ != INVALID_SOCKET && state_ == wsConnected && sockKind_ == SOCK_STREAM) {
         LingerOnOff = wsLingerOff;
         ApplyLinger(true);
@@ -1253,18 +1462,19 @@ void TCustomNetSocket::ShutdownAndClose(bool Shut, uint16_t Error) {
             }
             if (err == WSANOTINITIALISED) break;
             hSocket_ = INVALID_SOCKET;
-            PurgeSocketEvents();
+            if (!PurgeSocketEvents()) return;
             return RaiseLastSocketError("Disconnect (closesocket)", err);
         }
         hSocket_ = INVALID_SOCKET;
-        PurgeSocketEvents();
+        const TSocketState oldState = state_;
+        if (!PurgeSocketEvents()) return;
         const bool fire = !disposing_ && !closedFired_;
         // Defaults first, so that a handler below may set the socket up and connect again.
         try {
             SetDefaults();
         } catch (...) {
         }
-        state_ = wsConnected;  // SetDefaults reset it silently; the change is announced
+        state_ = oldState;  // SetDefaults reset it silently; the change is announced
         ChangeState(wsClosed);
         if (!*alive) return;
         if (fire && hSocket_ == INVALID_SOCKET) {
@@ -1275,11 +1485,12 @@ void TCustomNetSocket::ShutdownAndClose(bool Shut, uint16_t Error) {
             if (hSocket_ == INVALID_SOCKET && state_ == wsClosed) closedFired_ = false;
         }
     } else if (state_ != wsClosed) {
+        const TSocketState oldState = state_;
         try {
             SetDefaults();
         } catch (...) {
         }
-        state_ = wsOpened;
+        state_ = oldState;
         ChangeState(wsClosed);
     }
 }
@@ -1289,10 +1500,22 @@ void TCustomNetSocket::Shutdown(int How) {
 }
 
 void TCustomNetSocket::Flush() {
+    // Sleeps between tries until the system takes more; gives up once FlushTimeout seconds
+    // pass without a byte leaving (a peer that never reads), leaving the rest queued.
     auto alive = AliveToken();
+    const uint32_t limitMs = FlushTimeout > 0 ? uint32_t(FlushTimeout) * 1000u : 0;
+    uint32_t lastProgress = InetTickCount();
     while (*alive && hSocket_ != INVALID_SOCKET && !sendQueueEmpty_) {
+        const int64_t before = BytesSent;
         TryToSend();
         if (!*alive) return;
+        const uint32_t now = InetTickCount();
+        if (BytesSent != before) lastProgress = now;
+        if (hSocket_ == INVALID_SOCKET || sendQueueEmpty_) return;
+        const uint32_t waited = InetTickDiff(lastProgress, now);
+        if (limitMs > 0 && waited >= limitMs) return;
+        MsgWaitForMultipleObjectsEx(0, nullptr, limitMs > 0 ? std::min<uint32_t>(limitMs - waited, 50) : 50,
+                                    QS_ALLINPUT, MWMO_INPUTAVAILABLE);
         PumpMessages();
     }
 }
@@ -1329,22 +1552,23 @@ void TCustomNetSocket::Resume() {
 TInetAsyncDnsLookup* TCustomNetSocket::DnsPool() {
     if (dnsPool_) return dnsPool_;
     TThreadLocalStore& store = InetDnsPoolStore();
-    store.Lock();
+    TLockGuard<TThreadLocalStore> lock(store);
     const uint32_t tid = InetCurrentThreadId();
     void** slot = store.Acquire(tid);
     if (!*slot) *slot = new TInetAsyncDnsLookup(0, uint8_t(std::clamp(ProcessorCount(), 1, 255)), 60);
     dnsPool_ = static_cast<TInetAsyncDnsLookup*>(*slot);
     dnsPoolThread_ = tid;
-    store.Unlock();
     return dnsPool_;
 }
 
 void TCustomNetSocket::ReleaseDnsPool() {
     if (!dnsPool_) return;
     TThreadLocalStore& store = InetDnsPoolStore();
-    store.Lock();
-    void* last = store.Release(dnsPoolThread_);
-    store.Unlock();
+    void* last;
+    {
+        TLockGuard<TThreadLocalStore> lock(store);
+        last = store.Release(dnsPoolThread_);
+    }
     // The last socket of the thread takes the pool down (outside the store lock: the wait
     // for the workers handles messages).
     if (last == dnsPool_) delete dnsPool_;
@@ -1574,6 +1798,40 @@ std::string TCustomNetSocket::GetPeerPort() {
     return std::to_string(Winsock::ntohs(a.sin6_port));
 }
 
+int TCustomNetSocket::ReadPeerSockAddr(TSockAddrIn6& PeerSockAddr, int& Len) {
+    if (state_ != wsConnected || hSocket_ == INVALID_SOCKET) {
+        LastError = WSAENOTCONN;
+        return -1;
+    }
+    if (Winsock::getpeername(hSocket_, reinterpret_cast<sockaddr*>(&PeerSockAddr), &Len) != 0) {
+        LastError = WinsockGetLastError();
+        return -1;
+    }
+    return 0;
+}
+
+int TCustomNetSocket::ReadLocalSockAddr(TSockAddrIn6& LocalSockAddr, int& Len) {
+    if (hSocket_ == INVALID_SOCKET) {
+        LastError = WSAENOTSOCK;
+        return -1;
+    }
+    if (Winsock::getsockname(hSocket_, reinterpret_cast<sockaddr*>(&LocalSockAddr), &Len) != 0) {
+        LastError = WinsockGetLastError();
+        return -1;
+    }
+    return 0;
+}
+
+bool TCustomNetSocket::TimeValIsSet(const timeval& T) { return T.tv_sec != 0 || T.tv_usec != 0; }
+
+void TCustomNetSocket::TimeValClear(timeval& T) { T.tv_sec = T.tv_usec = 0; }
+
+int TCustomNetSocket::TimeValCompare(const timeval& A, const timeval& B) {
+    if (A.tv_sec != B.tv_sec) return A.tv_sec < B.tv_sec ? -1 : 1;
+    if (A.tv_usec != B.tv_usec) return A.tv_usec < B.tv_usec ? -1 : 1;
+    return 0;
+}
+
 std::string TCustomNetSocket::LocalAddrText() {
     if (state_ != wsBound && state_ != wsConnected && state_ != wsListening) return "error";
     TSockAddrIn6 a;
@@ -1626,14 +1884,9 @@ void TCustomNetSocket::WndProc(TMessage& Msg) {
         } else if (Msg.Msg == idReverseDone_) {
             HandleLookupDone(Msg, true);
         } else if (Msg.Msg == idCloseLater_) {
-            if (Msg.WParam == 0) {
-                Close();
-            } else if (uint32_t(Msg.WParam) == connGen_ && hSocket_ != INVALID_SOCKET) {
-                // A connection lost while sending, reported now that Send has returned.
-                closePending_ = false;
-                StopFlushTimer();
-                ShutdownAndClose(false, uint16_t(Msg.LParam));
-            }
+            Close();
+        } else if (Msg.Msg == idSendFailed_) {
+            HandleSendFailed(uint32_t(Msg.WParam), uint16_t(Msg.LParam));
         } else if (Msg.Msg == idTestException_) {
             throw ESocketException("Test exception in NetSocket");
         } else {
@@ -1642,6 +1895,15 @@ void TCustomNetSocket::WndProc(TMessage& Msg) {
     } catch (const std::exception& e) {
         if (*alive) HandleBgException(e, "TCustomNetSocket.WndProc, Msg=" + std::to_string(Msg.Msg));
     }
+}
+
+void TCustomNetSocket::HandleSendFailed(uint32_t Generation, uint16_t Error) {
+    // A connection lost while sending, reported now that Send has returned; a report for an
+    // earlier connection is stale.
+    if (Generation != connGen_ || hSocket_ == INVALID_SOCKET) return;
+    closePending_ = false;
+    StopFlushTimer();
+    ShutdownAndClose(false, Error);
 }
 
 void TCustomNetSocket::AttachToThread() {

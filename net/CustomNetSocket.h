@@ -39,6 +39,8 @@ public:
     virtual ~TNetSocketCounter() = default;
     virtual void SetConnected();
     uint32_t LatestActivityTick() const;
+    // The most recent of the three ticks as seen at Now (across the counter's wrap).
+    uint32_t LatestActivityTick(uint32_t Now) const;
     uint32_t StartTick = 0;
     uint32_t SendTick = 0;
     uint32_t RecvTick = 0;
@@ -150,9 +152,15 @@ public:
     // Reads at most min(pending bytes or 255, MaxLen, Bytes.size()) bytes into Bytes and
     // trims it to the count; -1 for an empty vector.
     virtual int ReceiveBytes(std::vector<uint8_t>& Bytes, int MaxLen);
+    // The same text as ReceiveAsText, under the other name callers know it by.
+    virtual std::string ReceiveAsTextAlias();
     virtual std::string ReceiveAsText();
     virtual int ReceiveFromData(void* Buffer, int Size, sockaddr_in& From, int& FromLen);
     virtual int ReceiveFrom6Data(void* Buffer, int Size, sockaddr_in6& From, int& FromLen);
+    // One datagram into Bytes (2048 bytes when it is empty), trimmed to the count; the
+    // sender in From.
+    virtual int ReceiveFromBytes(std::vector<uint8_t>& Bytes, sockaddr_in& From, int& FromLen);
+    virtual int ReceiveFrom6Bytes(std::vector<uint8_t>& Bytes, sockaddr_in6& From, int& FromLen);
     virtual int PendingReceiveCount();
 
     virtual int Send(const void* Data, int Len);
@@ -160,7 +168,10 @@ public:
     virtual int SendBytes(const std::vector<uint8_t>& Bytes, int Len = -1);
     virtual int SendText(const std::string& Text);
     virtual int SendToAddr(const sockaddr_in& Dest, const void* Data, int Len);
+    // At most Len bytes of the array (all of it for a negative Len) to Dest.
+    virtual int SendBytesToAddr(const sockaddr_in& Dest, const std::vector<uint8_t>& Bytes, int Len = -1);
     virtual int SendToAddr6(const sockaddr_in6& Dest, const void* Data, int Len);
+    virtual int SendBytesToAddr6(const sockaddr_in6& Dest, const std::vector<uint8_t>& Bytes, int Len = -1);
 
     virtual void DnsLookupTcp(const std::string& Host) { DnsLookup(Host, IPPROTO_TCP); }
     virtual void DnsLookup(const std::string& Host, int Protocol);
@@ -173,8 +184,18 @@ public:
 
     virtual std::string GetPeerAddr();
     virtual std::string GetPeerPort();
+    // The peer's address record (Len: its size on entry, the used size after); 0, or -1
+    // when not connected or the system refuses (LastError tells).
+    virtual int ReadPeerSockAddr(TSockAddrIn6& PeerSockAddr, int& Len);
     virtual std::string LocalPortText();
     virtual std::string LocalAddrText();
+    // Seconds/microseconds pairs: set when either part is non-zero; compared part by part
+    // (negative, 0 or positive as A is earlier, equal or later).
+    virtual bool TimeValIsSet(const timeval& T);
+    virtual void TimeValClear(timeval& T);
+    virtual int TimeValCompare(const timeval& A, const timeval& B);
+    // The local address record of the socket, as ReadPeerSockAddr.
+    virtual int ReadLocalSockAddr(TSockAddrIn6& LocalSockAddr, int& Len);
     virtual void SetRoutingNotification();
     virtual void SetAddressListNotification();
 
@@ -187,7 +208,7 @@ protected:
     bool Disposing() const { return disposing_; }
 
     void WndProc(framework::TMessage& Msg) override;
-    int MessageIdCount() override { return TInetWndControl::MessageIdCount() + 6; }
+    int MessageIdCount() override { return TInetWndControl::MessageIdCount() + 7; }
     void TakeMessageIds() override;
     void ReturnMessageIds() override;
     void AbortAfterException(const std::exception& E) override;
@@ -235,8 +256,8 @@ protected:
     virtual void AppendToSendBuffer(const void* Data, int Len);
     virtual void CreateCounter();
     // Receive loop: announce, then again while the system holds unread bytes and the last
-    // pass consumed some.
-    void ASyncReceive(uint16_t ErrCode, bool NoReceiveLoop);
+    // pass consumed some. Outside a close it gives the thread back after a time slice.
+    void ASyncReceive(uint16_t ErrCode, bool NoReceiveLoop, bool BeforeClose = false);
     // Grows whenever received data is consumed; a receive pass that leaves it unchanged
     // ends the loop. Layers that buffer add what was taken from their buffers.
     virtual int64_t ConsumedMark() { return BytesReceived; }
@@ -247,7 +268,7 @@ protected:
     void ReplaceEndpoint(const std::string& Addr, const std::string& Port);
 
     UINT idSocketEvent_ = 0, idLookupDone_ = 0, idReverseDone_ = 0, idCloseLater_ = 0, idTestException_ = 0,
-         idDataRetrigger_ = 0;
+         idDataRetrigger_ = 0, idSendFailed_ = 0;
     SOCKET hSocket_ = INVALID_SOCKET;
     TSocketState state_ = wsClosed;
     long eventMask_ = 0;
@@ -266,10 +287,13 @@ protected:
 private:
     int SendToRaw(const sockaddr* Dest, int DestLen, const void* Data, int Len);
     void SetServiceText(const char* What, const std::string& Value, std::string& Text, bool& Given, bool& Known);
-    void PurgeSocketEvents();
+    // Drops the socket events still queued; false when a handler run meanwhile freed the
+    // socket or changed its connection.
+    bool PurgeSocketEvents();
     void FinishDrainIfDone();
     void StartFlushTimer();
     void StopFlushTimer();
+    void HandleSendFailed(uint32_t Generation, uint16_t Error);
     void HandleLookupDone(framework::TMessage& Msg, bool Reverse);
     void CancelLookup(bool Report);
     // Runs Raise (an error report) and reports the look-up as failed, whether Raise throws or not.
@@ -278,6 +302,13 @@ private:
     void ReleaseDnsPool();
     void ApplyLinger(bool ForAbort);
     void ResolveConnectTarget();
+    bool JoinMulticastGroup();
+    // The steps of Connect; false when the step ended it.
+    bool ConnectResolve();
+    bool ConnectOpen();
+    bool ConnectDatagramOptions();
+    bool ConnectStreamOptions();
+    void ConnectStart();
     void SelectEvents(long Mask);
 
     std::string addr_, port_, proto_ = "tcp", localAddr_ = "0.0.0.0", localAddr6_ = "::", localPort_ = "0";
@@ -300,9 +331,12 @@ private:
     // A Close waiting for the queue to drain, and its time limit.
     bool closePending_ = false;
     std::unique_ptr<TInetTimer> flushTimer_;
+    uint32_t flushProgressTick_ = 0;
     // Counts connections; a deferred close report names the one it is for.
     uint32_t connGen_ = 0;
     int sendDepth_ = 0;
+    // TryToSend is running: a nested call only leaves its bytes queued.
+    bool inTryToSend_ = false;
     bool closeReportPosted_ = false;
     // How sending found the connection lost, for a close event that does not say.
     int sendFailure_ = 0;

@@ -12,13 +12,16 @@ TCustomLineNetSocket::~TCustomLineNetSocket() { DisposeSocket(); }
 void TCustomLineNetSocket::SetLineMode(bool Value) {
     if (Value == lineMode_) return;
     lineMode_ = Value;
+    // The line being handed over belongs to the mode being left: the buffer is read from its
+    // start without it, and a line is looked for again when line mode comes back.
+    deliverLen_ = 0;
     // What is buffered is looked at again from the message loop, in the new mode.
     if ((!pendingInput_.empty() || deliverLen_ > 0) && WindowHandle())
         PostMessageA(WindowHandle(), idDataRetrigger_, 0, 0);
 }
 
 int TCustomLineNetSocket::PendingReceiveCount() {
-    if (lineMode_ && !rawRead_) return int(deliverLen_);
+    if (lineMode_ && !rawRead_) return int(std::min(deliverLen_, pendingInput_.size()));
     if (!pendingInput_.empty() && !rawRead_) return int(pendingInput_.size());
     return TCustomSslNetSocket::PendingReceiveCount();
 }
@@ -27,7 +30,7 @@ int TCustomLineNetSocket::Receive(void* Buffer, int Size, int Flags) {
     if (!rawRead_ && Size > 0) {
         size_t avail = 0;
         if (lineMode_ && deliverLen_ > 0)
-            avail = deliverLen_;
+            avail = std::min(deliverLen_, pendingInput_.size());
         else if (!lineMode_ && !pendingInput_.empty())
             avail = pendingInput_.size();
         if (avail > 0) {
@@ -35,7 +38,7 @@ int TCustomLineNetSocket::Receive(void* Buffer, int Size, int Flags) {
             std::memcpy(Buffer, pendingInput_.data(), n);
             if (!(Flags & MSG_PEEK)) {
                 pendingInput_.erase(0, n);
-                if (lineMode_) deliverLen_ -= n;
+                if (lineMode_) deliverLen_ = std::min(deliverLen_ - n, pendingInput_.size());
                 takenFromBuffer_ += int64_t(n);
             }
             return int(n);
@@ -180,8 +183,12 @@ int TCustomLineNetSocket::SendWithLineEnd(const std::string& Text) {
 }
 
 void TCustomLineNetSocket::HardAbort(uint16_t Error) {
-    dropPendingInput_ = true;
+    // Only the connection being aborted loses its unterminated last line; an abort of a
+    // closed socket must not carry the drop over to the next connection.
+    auto alive = AliveToken();
+    dropPendingInput_ = HSocket() != INVALID_SOCKET || State() != wsClosed;
     TCustomSslNetSocket::HardAbort(Error);
+    if (*alive) dropPendingInput_ = false;
 }
 
 void TCustomLineNetSocket::TriggerSessionClosed(uint16_t ErrCode) {

@@ -25,6 +25,8 @@ void TCustomThrottledNetSocket::ThrottleStart() {
         ThrottleStop();
         return;
     }
+    // A new limit or period while paused starts afresh: the pause ends with it.
+    const bool wasPaused = throttlePaused_;
     if (!timer_) {
         timer_ = std::make_unique<TInetThreadTimer>(this);
         timer_->SetKeepClockAlive(ThrottleKeepClock);
@@ -37,17 +39,29 @@ void TCustomThrottledNetSocket::ThrottleStart() {
     throttlePaused_ = false;
     ComponentOptions.Include(wsoNoReceiveLoop);
     throttleOn_ = true;
+    if (wasPaused) ResumeAfterThrottle();
 }
 
 void TCustomThrottledNetSocket::ThrottleStop() {
     if (timer_ && timer_->Enabled() && OwnerThread() != 0) timer_->SetEnabled(false);
     throttleOn_ = false;
+    if (throttlePaused_) {
+        throttlePaused_ = false;
+        ResumeAfterThrottle();
+    }
+}
+
+void TCustomThrottledNetSocket::ResumeAfterThrottle() {
+    // Selecting the events again brings FD_READ / FD_WRITE for what waits meanwhile.
+    if (HSocket() != INVALID_SOCKET) Resume();
 }
 
 int TCustomThrottledNetSocket::Allowed(int Len) const {
-    if (periodBytes_ < periodBudget_ && periodBytes_ + Len > periodBudget_)
-        return int(periodBudget_ - periodBytes_ + 1);
-    return Len;
+    // A transfer that would pass the budget is shortened to one byte past it, which spends
+    // the period. A period that landed exactly on its budget still lets that one byte
+    // through and pauses: never an unshortened transfer.
+    if (periodBytes_ + Len <= periodBudget_) return Len;
+    return int(std::min<int64_t>(Len, std::max<int64_t>(periodBudget_ - periodBytes_ + 1, 1)));
 }
 
 void TCustomThrottledNetSocket::Count(int Moved) {
@@ -80,7 +94,7 @@ void TCustomThrottledNetSocket::Tick() {
     if (throttlePaused_) {
         throttlePaused_ = false;
         periodBytes_ = std::min(std::max<int64_t>(periodBytes_ - periodBudget_, 0), periodBudget_);
-        if (HSocket() != INVALID_SOCKET) Resume();
+        ResumeAfterThrottle();
     } else {
         periodBytes_ = 0;
     }

@@ -37,6 +37,7 @@ private:
     void ThrottleStart();
     void ThrottleStop();
     void Tick();
+    void ResumeAfterThrottle();
     // The part of Len this period still allows (one byte past the budget at most).
     int Allowed(int Len) const;
     void Count(int Moved);

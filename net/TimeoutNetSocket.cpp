@@ -22,13 +22,25 @@ void TCustomTimeoutNetSocket::StopTimeoutTimer() {
 }
 
 void TCustomTimeoutNetSocket::Connect() {
-    if (ConnectLimitMs > 0) {
+    // Armed before the inherited Connect (a look-up counts towards the limit); a Connect that
+    // ends at once, raising or reporting to OnError, leaves nothing to time.
+    const bool arm = ConnectLimitMs > 0 || IdleLimitMs > 0;
+    if (arm) {
         StartTimeoutTimer();
         connectStart_ = InetTickCount();
-    } else if (IdleLimitMs > 0) {
-        StartTimeoutTimer();
     }
-    TCustomSyncNetSocket::Connect();
+    auto alive = AliveToken();
+    try {
+        TCustomSyncNetSocket::Connect();
+    } catch (...) {
+        if (*alive && !ConnectInProgress()) StopTimeoutTimer();
+        throw;
+    }
+    if (*alive && arm && !ConnectInProgress()) StopTimeoutTimer();
+}
+
+bool TCustomTimeoutNetSocket::ConnectInProgress() const {
+    return State() == wsDnsLookup || (HSocket() != INVALID_SOCKET && State() != wsClosed);
 }
 
 void TCustomTimeoutNetSocket::TransportConnected(uint16_t ErrCode) {
@@ -53,6 +65,12 @@ void TCustomTimeoutNetSocket::TriggerSessionClosed(uint16_t ErrCode) {
 }
 
 void TCustomTimeoutNetSocket::Tick() {
+    // A look-up that failed or was aborted, or a connection gone without a close event:
+    // nothing is left to time, and a stale limit must not reach the next connection.
+    if (!ConnectInProgress()) {
+        StopTimeoutTimer();
+        return;
+    }
     const uint32_t now = InetTickCount();
     if (ConnectLimitMs > 0 && State() != wsConnected) {
         if (InetTickDiff(connectStart_, now) > ConnectLimitMs) {
@@ -62,7 +80,7 @@ void TCustomTimeoutNetSocket::Tick() {
         return;
     }
     if (IdleLimitMs > 0 && ActivityCounter()) {
-        if (InetTickDiff(ActivityCounter()->LatestActivityTick(), now) > IdleLimitMs) {
+        if (InetTickDiff(ActivityCounter()->LatestActivityTick(now), now) > IdleLimitMs) {
             StopTimeoutTimer();
             TriggerTimeout(1);
         }

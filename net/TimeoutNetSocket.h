@@ -37,6 +37,8 @@ private:
     void StartTimeoutTimer();
     void StopTimeoutTimer();
     void Tick();
+    // Connecting, looking up or connected: what the timer watches.
+    bool ConnectInProgress() const;
 
     std::unique_ptr<TInetThreadTimer> timer_;
     uint32_t connectStart_ = 0;

@@ -3,6 +3,8 @@
 // buffered, waiting, the idle time-out and the bandwidth limit.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -216,4 +218,223 @@ TEST(NetSocketThrottle, OneMegabyteAtFiveHundredKilobytesPerSecond) {
     const sockettest::SinkReport r = sockettest::QuerySink(port);
     EXPECT_EQ(r.count, int64_t(data.size()));
     EXPECT_EQ(r.sha256, sockettest::Sha256Hex(data));
+}
+
+TEST(NetSocketLines, EveryLineBeforeTheCloseIsHandedOver) {
+    REQUIRE_PEERS();
+    LineProbe p;
+    p.sock->SetLineMode(true);
+    size_t atClose = 0;
+    p.sock->OnSessionClosed = [&](framework::TComponent*, uint16_t) {
+        atClose = p.lines.size();
+        p.closed = true;
+    };
+    ASSERT_TRUE(p.Connect("blast"));
+    ASSERT_TRUE(PumpUntil([&] { return p.closed; }, 60000));
+    EXPECT_EQ(atClose, 200000u);
+    ASSERT_EQ(p.lines.size(), 200000u);
+    EXPECT_EQ(p.lines.front(), "00000000\r\n");
+    EXPECT_EQ(p.lines.back(), "00199999\r\n");
+}
+
+// An Abort of a socket that is already closed belongs to no connection: the next one still
+// hands over its last line without a line end at its close.
+TEST(NetSocketLines, AbortWhileClosedKeepsTheNextConnectionsLastLine) {
+    REQUIRE_PEERS();
+    LineProbe p;
+    p.sock->SetLineMode(true);
+    p.sock->Abort();
+    ASSERT_TRUE(p.Connect("echo"));
+    p.sock->SendText("abc\r\ndef\x04");
+    ASSERT_TRUE(PumpUntil([&] { return p.closed; }, 10000));
+    EXPECT_EQ(p.lines, (std::vector<std::string>{"abc\r\n", "def"}));
+}
+
+// A line left unread in line mode, then read in raw mode: back in line mode nothing is
+// pending, and a read finds nothing that was never received.
+TEST(NetSocketLines, LineModeLeftAndEnteredAgainHasNoStaleLine) {
+    REQUIRE_PEERS();
+    LineProbe p;
+    bool read = false;
+    p.sock->OnDataAvailable = [&](framework::TComponent*, uint16_t) {
+        if (!read) return;  // leaves its line where it is
+        const std::string s = p.sock->ReceiveAsText();
+        if (!s.empty()) p.lines.push_back(s);
+    };
+    p.sock->SetLineMode(true);
+    ASSERT_TRUE(p.Connect("echo"));
+    p.sock->SendText("abc\r\n");
+    ASSERT_TRUE(PumpUntil([&] { return p.sock->PendingInputLen() == 5; }));
+    EXPECT_EQ(p.sock->PendingReceiveCount(), 5);
+    read = true;
+    p.sock->SetLineMode(false);
+    ASSERT_TRUE(PumpUntil([&] { return p.sock->PendingInputLen() == 0 && !p.lines.empty(); }));
+    EXPECT_EQ(p.lines, std::vector<std::string>{"abc\r\n"});
+    read = false;
+    p.sock->SetLineMode(true);
+    testsupport::PumpFor(50);
+    EXPECT_EQ(p.sock->PendingReceiveCount(), 0);
+    char buf[16];
+    p.sock->ComponentOptions.Include(wsoNoSendException);
+    EXPECT_LE(p.sock->ReceiveData(buf, sizeof(buf)), 0);
+    // Line mode still works on what comes next.
+    read = true;
+    p.sock->SendText("xy\r\n");
+    ASSERT_TRUE(PumpUntil([&] { return p.lines.size() == 2; }));
+    EXPECT_EQ(p.lines[1], "xy\r\n");
+    p.sock->Abort();
+}
+
+// The connect and idle limits watch a connection: a Connect that raises, a look-up that is
+// aborted, leave no timer that fires on the closed socket.
+TEST(NetSocketTimeout, NoLimitFiresAfterAConnectThatEnded) {
+    REQUIRE_PEERS();
+    struct Case {
+        const char* name;
+        std::function<void(TNetSocket&)> run;
+    } cases[] = {
+        {"connect raises",
+         [](TNetSocket& s) {
+             s.SetAddr("127.0.0.1");  // no port
+             EXPECT_THROW(s.Connect(), ESocketException);
+         }},
+        {"connect reports to OnError",
+         [](TNetSocket& s) {
+             s.OnError = [](framework::TComponent*) {};
+             s.SetPort(PeerPort("echo"));  // no address
+             s.Connect();
+         }},
+        {"look-up aborted",
+         [](TNetSocket& s) {
+             s.ComponentOptions.Include(wsoAsyncDnsLookup);
+             s.SetAddr("voltatlas-test.invalid");
+             s.SetPort(PeerPort("echo"));
+             s.Connect();
+             s.AbortDnsLookup();
+         }},
+    };
+    for (const Case& c : cases) {
+        TNetSocket s(nullptr);
+        s.ConnectLimitMs = 100;
+        s.IdleLimitMs = 100;
+        s.LimitCheckMs = 20;
+        int fired = 0;
+        s.OnLimitReached = [&](framework::TComponent*, int) { ++fired; };
+        c.run(s);
+        testsupport::PumpFor(400);
+        EXPECT_EQ(fired, 0) << c.name;
+        EXPECT_FALSE(s.TimeoutTimerRunning()) << c.name;
+    }
+}
+
+// The idle limit across the wrap of the millisecond tick: the latest activity is the tick
+// least far behind now, not the largest value.
+TEST(NetSocketTimeout, LatestActivityAcrossTheTickWrap) {
+    struct Case {
+        uint32_t start, send, recv, now, latest;
+    } cases[] = {
+        {100, 0, 0, 200, 100},
+        {100, 150, 120, 200, 150},
+        {0xFFFFFF00u, 0x10, 0, 0x20, 0x10},
+        {0xFFFFFFF0u, 0xFFFFFFF8u, 5, 10, 5},
+        {0xFFFFFFF0u, 0, 0xFFFFFFFEu, 3, 0xFFFFFFFEu},
+        {0x10, 0xFFFFFFF0u, 0, 0xFFFFFFF8u, 0xFFFFFFF0u},
+    };
+    for (const Case& c : cases) {
+        TNetSocketCounter k;
+        k.StartTick = c.start;
+        k.SendTick = c.send;
+        k.RecvTick = c.recv;
+        EXPECT_EQ(k.LatestActivityTick(c.now), c.latest) << c.start << " " << c.send << " " << c.recv;
+    }
+}
+
+namespace {
+// A throttled socket paused by its limit, in either direction.
+struct Paused {
+    std::unique_ptr<TNetSocket> s = std::make_unique<TNetSocket>(nullptr);
+    int64_t got = 0;
+    bool connected = false;
+    std::vector<char> buf = std::vector<char>(1000);
+    bool Start(bool receive) {
+        s->SetBandwidthSampling(500);
+        s->SetBandwidthLimit(4000);
+        s->OnSessionConnected = [&](framework::TComponent*, uint16_t e) { connected = e == 0; };
+        s->OnDataAvailable = [&](framework::TComponent*, uint16_t) {
+            const int n = s->ReceiveData(buf.data(), int(buf.size()));
+            if (n > 0) got += n;
+        };
+        s->SetAddr("127.0.0.1");
+        s->SetPort(PeerPort(receive ? "flood" : "sink"));
+        s->Connect();
+        if (!PumpUntil([&] { return connected; }, 10000)) return false;
+        if (!receive) {
+            const std::string data = sockettest::Pattern(1 << 20, 23);
+            s->Send(data.data(), int(data.size()));
+        }
+        return PumpUntil([&] { return s->ThrottlePaused(); }, 10000);
+    }
+    int64_t Moved(bool receive) const { return receive ? got : s->BytesSent; }
+};
+}  // namespace
+
+// Changing the limit or the period while the throttle holds the socket paused starts the
+// new regime at once; the connection never stays paused for good.
+TEST(NetSocketThrottle, LimitChangeWhilePausedResumes) {
+    REQUIRE_PEERS();
+    struct Case {
+        const char* name;
+        std::function<void(TNetSocket&)> change;
+    } cases[] = {
+        {"limit off", [](TNetSocket& s) { s.SetBandwidthLimit(0); }},
+        {"limit raised", [](TNetSocket& s) { s.SetBandwidthLimit(400000); }},
+        {"period changed", [](TNetSocket& s) { s.SetBandwidthSampling(700); }},
+    };
+    for (bool receive : {true, false}) {
+        for (const Case& c : cases) {
+            Paused p;
+            ASSERT_TRUE(p.Start(receive)) << c.name << " " << receive;
+            c.change(*p.s);
+            EXPECT_FALSE(p.s->ThrottlePaused()) << c.name << " " << receive;
+            const int64_t before = p.Moved(receive);
+            EXPECT_TRUE(PumpUntil([&] { return p.Moved(receive) > before + 6000; }, 10000))
+                << c.name << " " << receive << ": still paused";
+            p.s->Abort();
+        }
+    }
+}
+
+// Reads and sends of 1000 bytes against a budget of 5000 land exactly on it: the next
+// transfer is shortened to the one byte past the budget that spends the period, and no
+// period ever moves more.
+TEST(NetSocketThrottle, PeriodThatLandsOnItsBudgetIsSpent) {
+    REQUIRE_PEERS();
+    for (bool receive : {true, false}) {
+        TNetSocket s(nullptr);
+        s.SetBandwidthSampling(500);
+        s.SetBandwidthLimit(10000);
+        bool connected = false;
+        int64_t got = 0, most = 0;
+        std::vector<char> buf(1000);
+        s.OnSessionConnected = [&](framework::TComponent*, uint16_t e) { connected = e == 0; };
+        s.OnDataAvailable = [&](framework::TComponent*, uint16_t) {
+            const int n = s.ReceiveData(buf.data(), int(buf.size()));
+            if (n > 0) got += n;
+            most = std::max(most, s.PeriodBytes());
+        };
+        s.OnSendData = [&](framework::TComponent*, int) { most = std::max(most, s.PeriodBytes()); };
+        s.SetAddr("127.0.0.1");
+        s.SetPort(PeerPort(receive ? "flood" : "sink"));
+        s.Connect();
+        ASSERT_TRUE(PumpUntil([&] { return connected; }, 10000));
+        ASSERT_EQ(s.PeriodBudget(), 5000);
+        if (!receive) {
+            s.SetBufSize(1000);
+            const std::string data = sockettest::Pattern(100000, 29);
+            s.Send(data.data(), int(data.size()));
+        }
+        ASSERT_TRUE(PumpUntil([&] { return (receive ? got : s.BytesSent) >= 15000; }, 20000)) << receive;
+        EXPECT_LE(most, 5001) << receive;
+        s.Abort();
+    }
 }

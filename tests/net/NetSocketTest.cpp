@@ -4,6 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <functional>
+#include <new>
+#include <thread>
 #include <memory>
 #include <string>
 #include <vector>
@@ -459,4 +463,332 @@ TEST(NetSocket, ListenAcceptAndAdoptTheConnection) {
     const std::string text = Raised([&] { second.Listen(); });
     EXPECT_NE(text.find("Address already in use"), std::string::npos) << text;
     EXPECT_EQ(second.LastError, WSAEADDRINUSE);
+}
+
+namespace {
+
+// Keeps the other processors busy while it lives, as a loaded machine would.
+struct CpuLoad {
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> threads;
+    explicit CpuLoad(int n) {
+        for (int i = 0; i < n; ++i)
+            threads.emplace_back([this] {
+                volatile uint64_t x = 0;
+                while (!stop.load(std::memory_order_relaxed)) x = x + 1;
+            });
+    }
+    ~CpuLoad() {
+        stop = true;
+        for (auto& t : threads) t.join();
+    }
+};
+
+std::string BlastText() {
+    std::string s;
+    s.reserve(2000000);
+    char line[16];
+    for (int i = 0; i < 200000; ++i) {
+        snprintf(line, sizeof(line), "%08d\r\n", i);
+        s += line;
+    }
+    return s;
+}
+
+}  // namespace
+
+// The peer writes 2 MB and closes at once. A reader that takes small pieces needs far
+// longer than one receive slice to empty what the system holds at the close: everything
+// must still be read before the close is reported.
+TEST(NetSocket, EverythingReceivedBeforeTheCloseIsAnnouncedFirst) {
+    REQUIRE_PEERS();
+    const std::string expected = BlastText();
+    CpuLoad load(2);
+    for (int round = 0; round < 4; ++round) {
+        Probe p(false);
+        std::vector<char> buf(64);
+        p.sock->OnDataAvailable = [&](framework::TComponent*, uint16_t) {
+            const int n = p.sock->ReceiveData(buf.data(), int(buf.size()));
+            if (n > 0) p.received.append(buf.data(), size_t(n));
+        };
+        size_t atClose = 0;
+        const auto recordClose = p.sock->OnSessionClosed;
+        p.sock->OnSessionClosed = [&](framework::TComponent* s, uint16_t e) {
+            atClose = p.received.size();
+            recordClose(s, e);
+        };
+        p.Connect("blast");
+        ASSERT_TRUE(p.WaitConnected()) << round;
+        ASSERT_TRUE(PumpUntil([&] { return !p.closed.empty(); }, 30000)) << round;
+        EXPECT_EQ(p.closed[0], 0) << round;
+        EXPECT_EQ(atClose, expected.size()) << round;
+        EXPECT_TRUE(p.received == expected) << round << ": " << p.received.size() << " bytes";
+    }
+}
+
+// The close event can come while the system still holds much unread data (Windows reports
+// the peer's FIN at once). Here the close is posted the way the system posts it, with 100 KB
+// unread and a reader that takes 16 bytes a call: far more than one receive slice of work.
+TEST(NetSocket, CloseEventWithMuchUnreadDataReadsItAllFirst) {
+    REQUIRE_PEERS();
+    Probe p(false);
+    bool reading = false;
+    std::vector<char> buf(16);
+    p.sock->OnDataAvailable = [&](framework::TComponent*, uint16_t) {
+        if (!reading) return;
+        const int n = p.sock->ReceiveData(buf.data(), int(buf.size()));
+        if (n > 0) p.received.append(buf.data(), size_t(n));
+    };
+    size_t atClose = 0;
+    const auto recordClose = p.sock->OnSessionClosed;
+    p.sock->OnSessionClosed = [&](framework::TComponent* s, uint16_t e) {
+        atClose = p.received.size();
+        recordClose(s, e);
+    };
+    p.Connect("echo");
+    ASSERT_TRUE(p.WaitConnected());
+    const std::string data = sockettest::Pattern(100000, 31);
+    p.Send(data + "\x04");
+    ASSERT_TRUE(PumpUntil([&] { return p.sock->PendingReceiveCount() == int(data.size()); }, 10000));
+    reading = true;
+    PostMessageA(p.sock->WindowHandle(), p.sock->IdSocketEvent(), WPARAM(p.sock->HSocket()), MAKELONG(FD_CLOSE, 0));
+    ASSERT_TRUE(PumpUntil([&] { return !p.closed.empty(); }, 30000));
+    EXPECT_EQ(atClose, data.size());
+    EXPECT_TRUE(p.received == data) << p.received.size() << " bytes";
+}
+
+// OnSendData fires once per system send; a handler that sends again from it must not nest
+// one call deeper per piece (with 500-byte blocks that ran the stack out).
+TEST(NetSocket, HandlerThatSendsFromOnSendDataNeverNests) {
+    REQUIRE_PEERS();
+    Probe p;
+    p.Connect("sink");
+    ASSERT_TRUE(p.WaitConnected());
+    const int port = p.LocalPort();
+    p.sock->SetBufSize(500);
+    const std::string data = sockettest::Pattern(4 << 20, 21);
+    size_t queued = 0;
+    int depth = 0, deepest = 0;
+    auto next = [&] {
+        const size_t n = std::min<size_t>(500, data.size() - queued);
+        if (n == 0) return;
+        queued += n;
+        p.sock->Send(data.data() + queued - n, int(n));
+    };
+    p.sock->OnSendData = [&](framework::TComponent*, int) {
+        ++depth;
+        deepest = std::max(deepest, depth);
+        next();
+        --depth;
+    };
+    next();
+    ASSERT_TRUE(PumpUntil([&] { return queued == data.size() && p.sock->SendQueueEmpty(); }, 60000));
+    EXPECT_EQ(deepest, 1);
+    p.sock->Close();
+    ASSERT_TRUE(PumpUntil([&] { return !p.closed.empty(); }, 30000));
+    const sockettest::SinkReport r = sockettest::QuerySink(port);
+    EXPECT_EQ(r.count, int64_t(data.size()));
+    EXPECT_EQ(r.sha256, sockettest::Sha256Hex(data));
+}
+
+// A handler that answers a refused connect by connecting elsewhere keeps that connection.
+TEST(NetSocket, RetryFromARefusedConnectKeepsTheNewConnection) {
+    REQUIRE_PEERS();
+    Probe p;
+    const auto record = p.sock->OnSessionConnected;
+    p.sock->OnSessionConnected = [&](framework::TComponent* s, uint16_t e) {
+        record(s, e);
+        if (e == WSAECONNREFUSED) {
+            p.sock->Abort();
+            p.Connect("echo");
+        }
+    };
+    p.Connect("refused");
+    ASSERT_TRUE(PumpUntil([&] { return p.connected.size() == 2; }, 10000));
+    EXPECT_EQ(p.connected, (std::vector<uint16_t>{WSAECONNREFUSED, 0}));
+    testsupport::PumpFor(100);
+    EXPECT_EQ(p.sock->State(), wsConnected);
+    p.Send("still here");
+    ASSERT_TRUE(PumpUntil([&] { return p.received == "still here"; }));
+    p.sock->Abort();
+}
+
+// OnChangeState names the state the socket really left.
+TEST(NetSocket, CloseReportsTheStateItLeft) {
+    REQUIRE_PEERS();
+    struct Case {
+        const char* name;
+        std::function<void(TNetSocket&)> start;
+        TSocketState before;
+    } cases[] = {
+        {"connecting",
+         [](TNetSocket& s) {
+             s.SetAddr("127.0.0.1");
+             s.SetPort(PeerPort("silent"));
+             s.Connect();
+         },
+         wsConnecting},
+        {"connected",
+         [](TNetSocket& s) {
+             s.SetAddr("127.0.0.1");
+             s.SetPort(PeerPort("silent"));
+             s.Connect();
+             PumpUntil([&] { return s.State() == wsConnected; }, 10000);
+         },
+         wsConnected},
+        {"listening",
+         [](TNetSocket& s) {
+             s.SetAddr("127.0.0.1");
+             s.SetPort("0");
+             s.Listen();
+         },
+         wsListening},
+    };
+    for (const Case& c : cases) {
+        TNetSocket s(nullptr);
+        c.start(s);
+        ASSERT_EQ(s.State(), c.before) << c.name;
+        std::vector<std::pair<TSocketState, TSocketState>> changes;
+        s.OnChangeState = [&](framework::TComponent*, TSocketState o, TSocketState n) { changes.emplace_back(o, n); };
+        s.Close();
+        ASSERT_EQ(changes.size(), 1u) << c.name;
+        EXPECT_EQ(changes[0].first, c.before) << c.name;
+        EXPECT_EQ(changes[0].second, wsClosed) << c.name;
+    }
+}
+
+// The flush limit counts from the last byte the peer took: a peer that reads slowly but
+// steadily gets the whole queue and a FIN, however long that takes.
+TEST(NetSocket, FlushLimitRestartsWhileThePeerKeepsReading) {
+    REQUIRE_PEERS();
+    Probe p;
+    p.Connect("slowsink");
+    ASSERT_TRUE(p.WaitConnected());
+    const int port = p.LocalPort();
+    p.sock->SetSocketSndBufSize(16384);
+    p.sock->FlushTimeout = 1;
+    const std::string data = sockettest::Pattern(2 << 20, 17);
+    p.sock->Send(data.data(), int(data.size()));
+    ASSERT_GT(p.sock->QueuedBytes(), 1 << 20);
+    p.sock->Close();
+    ASSERT_TRUE(PumpUntil([&] { return !p.closed.empty(); }, 60000));
+    EXPECT_EQ(p.closed, std::vector<uint16_t>{0});
+    const sockettest::SinkReport r = sockettest::QuerySink(port);
+    EXPECT_EQ(r.count, int64_t(data.size()));
+    EXPECT_EQ(r.end, "fin");
+}
+
+namespace {
+bool gFlushWatchdogFired = false;
+TNetSocket* gFlushWatchdogSocket = nullptr;
+void CALLBACK FlushWatchdog(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    gFlushWatchdogFired = true;
+    if (gFlushWatchdogSocket) gFlushWatchdogSocket->Abort();
+}
+}  // namespace
+
+// Flush against a peer that never reads gives up after FlushTimeout without progress and
+// leaves the connection and its queue as they are (the watchdog only ends a Flush that
+// would run for ever).
+TEST(NetSocket, FlushToAPeerThatNeverReadsGivesUp) {
+    REQUIRE_PEERS();
+    Probe p;
+    p.Connect("silent");
+    ASSERT_TRUE(p.WaitConnected());
+    p.sock->SetSocketSndBufSize(16384);
+    p.sock->FlushTimeout = 1;
+    const std::string data = sockettest::Pattern(8 << 20, 19);
+    p.sock->Send(data.data(), int(data.size()));
+    ASSERT_GT(p.sock->QueuedBytes(), 0);
+    gFlushWatchdogFired = false;
+    gFlushWatchdogSocket = p.sock.get();
+    const UINT_PTR watchdog = SetTimer(nullptr, 0, 15000, FlushWatchdog);
+    p.sock->Flush();
+    KillTimer(nullptr, watchdog);
+    gFlushWatchdogSocket = nullptr;
+    EXPECT_FALSE(gFlushWatchdogFired);
+    EXPECT_EQ(p.sock->State(), wsConnected);
+    EXPECT_GT(p.sock->QueuedBytes(), 0);
+    p.sock->Abort();
+}
+
+namespace {
+// A window of the test thread whose handler frees a socket when another thread sends it a
+// message. The socket lives in its own pages, released with it: touching it afterwards
+// faults at once instead of reading freed heap.
+struct SentMessageKiller {
+    static inline TCustomNetSocket* victim = nullptr;
+    static inline void* pages = nullptr;
+    static inline bool freed = false;
+    static LRESULT CALLBACK Proc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+        if (m == WM_APP && victim) {
+            victim->~TCustomNetSocket();
+            VirtualFree(pages, 0, MEM_RELEASE);
+            victim = nullptr;
+            freed = true;
+            return 1;
+        }
+        return DefWindowProcA(w, m, wp, lp);
+    }
+    HWND wnd = nullptr;
+    SentMessageKiller() {
+        WNDCLASSA wc{};
+        wc.lpfnWndProc = Proc;
+        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.lpszClassName = "VaSentMessageKiller";
+        RegisterClassA(&wc);
+        wnd = CreateWindowA("VaSentMessageKiller", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+    }
+    ~SentMessageKiller() { DestroyWindow(wnd); }
+    TCustomNetSocket* Make() {
+        pages = VirtualAlloc(nullptr, sizeof(TCustomNetSocket), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+        freed = false;
+        victim = new (pages) TCustomNetSocket(nullptr);
+        return victim;
+    }
+};
+}  // namespace
+
+// Dropping a closed handle's queued events runs, as a side effect of PeekMessage, every
+// message another thread sent to this thread; one of them frees the socket in the middle
+// of its close, connect or adoption. The core alone: the layers above have their own part.
+TEST(NetSocket, SocketFreedByASentMessageWhileDroppingItsEvents) {
+    REQUIRE_PEERS();
+    for (int which = 0; which < 3; ++which) {
+        SentMessageKiller killer;
+        TCustomNetSocket* s = killer.Make();
+        TNetSocket server(nullptr);
+        SOCKET accepted = INVALID_SOCKET;
+        if (which == 2) {
+            server.SetAddr("127.0.0.1");
+            server.SetPort("0");
+            server.OnSessionAvailable = [&](framework::TComponent*, uint16_t) { accepted = server.Accept(); };
+            server.Listen();
+        }
+        if (which != 1) {
+            bool up = false;
+            s->OnSessionConnected = [&](framework::TComponent*, uint16_t) { up = true; };
+            s->SetAddr("127.0.0.1");
+            s->SetPort(which == 2 ? server.LocalPortText() : PeerPort("silent"));
+            s->Connect();
+            ASSERT_TRUE(PumpUntil([&] { return up && (which != 2 || accepted != INVALID_SOCKET); }, 10000)) << which;
+        }
+        // Another thread sends; its message waits until this thread looks at its queue.
+        std::thread sender([&] { SendMessageA(killer.wnd, WM_APP, 0, 0); });
+        while (!(HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE)) Sleep(1);
+        if (which == 0) {
+            s->Close();
+        } else if (which == 1) {
+            s->SetAddr("127.0.0.1");
+            s->SetPort(PeerPort("silent"));
+            s->Connect();
+        } else {
+            // A second connected socket adopts the accepted handle.
+            s->Dup(accepted);
+        }
+        sender.join();
+        EXPECT_TRUE(SentMessageKiller::freed) << which;
+        testsupport::PumpFor(50);
+    }
 }

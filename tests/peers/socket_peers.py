@@ -18,6 +18,9 @@ Peers:
   report    answers a line "<client port>" with "<count> <sha256> <end> <first> <last>" of the
             sink, waiting up to 20 s for that stream to end
   flood     sends zeros as fast as it can until the client goes
+  blast     sends the lines "%08d\r\n" % i for i below 200000 (2,000,000 bytes) at once and closes
+            straight after the last byte
+  slowsink  the sink at a walking pace (16 KiB every 20 ms) with the same report
   refused   a port where nothing listens
 """
 import hashlib
@@ -118,6 +121,9 @@ class Crlf(socketserver.BaseRequestHandler):
 
 
 class Sink(socketserver.BaseRequestHandler):
+    pause = 0.001
+    piece = 32768
+
     def handle(self):
         s = self.request
         port = self.client_address[1]
@@ -127,7 +133,7 @@ class Sink(socketserver.BaseRequestHandler):
         time.sleep(0.3)
         try:
             while True:
-                data = s.recv(32768)
+                data = s.recv(self.piece)
                 if not data:
                     break
                 now = time.monotonic()
@@ -136,12 +142,27 @@ class Sink(socketserver.BaseRequestHandler):
                 last = now
                 count += len(data)
                 h.update(data)
-                time.sleep(0.001)
+                time.sleep(self.pause)
         except ConnectionResetError:
             end = "rst"
         with results_cv:
             results[port] = "%d %s %s %.3f %.3f" % (count, h.hexdigest(), end, first, last)
             results_cv.notify_all()
+        s.close()
+
+
+class SlowSink(Sink):
+    pause = 0.02
+    piece = 16384
+
+
+BLAST = b"".join(b"%08d\r\n" % i for i in range(200000))
+
+
+class Blast(socketserver.BaseRequestHandler):
+    def handle(self):
+        s = self.request
+        s.sendall(BLAST)
         s.close()
 
 
@@ -168,14 +189,15 @@ class Flood(socketserver.BaseRequestHandler):
 
 
 PEERS = [("echo", Echo), ("fin", Fin), ("rst", Rst), ("rstread", RstRead), ("silent", Silent),
-         ("crlf", Crlf), ("sink", Sink), ("report", Report), ("flood", Flood)]
+         ("crlf", Crlf), ("sink", Sink), ("report", Report), ("flood", Flood), ("blast", Blast),
+         ("slowsink", SlowSink)]
 
 
 def serve(folder):
     ports = []
     for name, handler in PEERS:
         server = Server(("127.0.0.1", 0), handler)
-        if name == "sink":
+        if name in ("sink", "slowsink"):
             # A small receive buffer makes the sender meet a full window again and again.
             server.socket.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 16384)
         threading.Thread(target=server.serve_forever, daemon=True).start()
