@@ -19,6 +19,7 @@
 #include "framework/Menus.h"
 #include "framework/StdCtrls.h"
 #include "framework/Timer.h"
+#include "update/CheckIdentity.h"
 
 class TAboutDlg;
 class TSettingsDlg;
@@ -138,4 +139,7 @@ private:
 
     std::vector<std::string> params_;
     std::string exePath_;
+    // Identifies the program's own file for the update check while the window is being made,
+    // off the window's thread.
+    std::unique_ptr<TIdentityPrefetch> identityPrefetch_;
 };

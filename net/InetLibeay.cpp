@@ -1,5 +1,6 @@
 #include "net/InetLibeay.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -284,6 +285,19 @@ bool InetLoadProviders(bool Legacy, bool Fips) {
     return result;
 }
 
+namespace {
+std::vector<void (*)()>& UnloadHandlers() {
+    static std::vector<void (*)()> handlers;
+    return handlers;
+}
+}  // namespace
+
+void InetAtOpenSslUnload(void (*Fn)()) {
+    TInetLock lock(OpenSslLoaderLock);
+    auto& handlers = UnloadHandlers();
+    if (std::find(handlers.begin(), handlers.end(), Fn) == handlers.end()) handlers.push_back(Fn);
+}
+
 void InetAcquireOpenSsl() {
     TInetLock lock(OpenSslLoaderLock);
     if (OpenSslRefCount == 0) {
@@ -304,6 +318,7 @@ void InetReleaseOpenSsl() {
     TInetLock lock(OpenSslLoaderLock);
     if (OpenSslRefCount == 0) return;
     if (--OpenSslRefCount > 0) return;
+    for (void (*fn)() : UnloadHandlers()) fn();
     if (ossl::OSSL_PROVIDER_unload) {
         for (OSSL_PROVIDER** p : {&OpenSslDefaultProvider, &OpenSslLegacyProvider, &OpenSslFipsProvider}) {
             if (*p) ossl::OSSL_PROVIDER_unload(*p);

@@ -131,6 +131,9 @@ bool InetLoadLibSsl();
 void InetClearSslProcs();
 void InetAcquireOpenSsl();
 void InetReleaseOpenSsl();
+// Fn runs (under the loader's lock) when the last release is about to unload OpenSSL, while
+// its functions are still bound: what a cache holds of OpenSSL's objects goes then.
+void InetAtOpenSslUnload(void (*Fn)());
 // Raises EInetSsleayException when WinVerifyTrust refuses the DLL.
 void InetCheckDllSignature(const std::string& Path);
 bool InetLoadProviders(bool Legacy, bool Fips);

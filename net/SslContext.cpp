@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <mutex>
+#include <vector>
 
 #include "framework/Handles.h"
 #include "framework/SysUtils.h"
@@ -904,49 +906,149 @@ void TSslContext::LoadEngineKey() {
     if (r != 1) RaiseOpenSslErrors<ESslContextException>("Can't use private key");
 }
 
+namespace {
+
+// The certificates of the Windows ROOT stores, decoded once per process: every context that
+// trusts them otherwise opens the stores and decodes each certificate again, which costs
+// many times a TLS handshake. The copy is dropped when the certificate stores' registry keys
+// change (a certificate added or removed) and when OpenSSL is unloaded.
+class TWindowsRootCache {
+public:
+    // Adds the certificates to Store; how many were added.
+    int AddTo(X509_STORE* Store) {
+        std::lock_guard<std::mutex> l(lock_);
+        if (!Current()) Reload();
+        int added = 0;
+        for (X509* x : certs_) {
+            if (ossl::X509_STORE_add_cert(Store, x) == 1) ++added;
+            else ossl::ERR_clear_error();  // already there
+        }
+        return added;
+    }
+    static TWindowsRootCache& Instance() {
+        static TWindowsRootCache cache;
+        return cache;
+    }
+    static void Drop() {
+        TWindowsRootCache& c = Instance();
+        std::lock_guard<std::mutex> l(c.lock_);
+        c.Clear();
+    }
+
+private:
+    struct TWatch {
+        HKEY root;
+        const char* path;
+        HKEY key = nullptr;
+        HANDLE event = nullptr;
+    };
+
+    // Whether the kept copy may serve: filled, and no watched key changed since.
+    bool Current() {
+        if (!filled_) return false;
+        for (TWatch& w : watches_)
+            if (!w.event || WaitForSingleObject(w.event, 0) != WAIT_TIMEOUT) return false;
+        return true;
+    }
+    // Watches every key; one that cannot be watched makes the copy stale at once.
+    void Arm() {
+        for (TWatch& w : watches_) {
+            if (w.key) RegCloseKey(w.key);
+            w.key = nullptr;
+            // A key that does not exist yet is watched through its nearest parent, where it
+            // would appear.
+            std::string path = w.path;
+            while (!path.empty() && RegOpenKeyExA(w.root, path.c_str(), 0, KEY_NOTIFY, &w.key) != ERROR_SUCCESS) {
+                w.key = nullptr;
+                const size_t cut = path.find_last_of('\\');
+                path = cut == std::string::npos ? std::string() : path.substr(0, cut);
+            }
+            if (!w.event) w.event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+            if (!w.event) continue;
+            ResetEvent(w.event);
+            if (!w.key) {
+                SetEvent(w.event);
+                continue;
+            }
+            const DWORD filter = REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET;
+            // Thread-agnostic where the system knows it: the building thread may end before
+            // the next check (older systems then signal the change, which only costs a reload).
+            if (RegNotifyChangeKeyValue(w.key, TRUE, filter | 0x10000000L /* REG_NOTIFY_THREAD_AGNOSTIC */,
+                                        w.event, TRUE) != ERROR_SUCCESS &&
+                RegNotifyChangeKeyValue(w.key, TRUE, filter, w.event, TRUE) != ERROR_SUCCESS) {
+                // Without a watch the copy is never trusted: SetEvent makes it stale at once.
+                SetEvent(w.event);
+            }
+        }
+    }
+    void Clear() {
+        for (X509* x : certs_) ossl::X509_free(x);
+        certs_.clear();
+        filled_ = false;
+    }
+    void Reload() {
+        Clear();
+        // crypt32 is loaded by name, like the other system libraries the client may lack.
+        HMODULE crypt = LoadLibraryA("crypt32.dll");
+        if (!crypt) return;
+        using OpenSystemFn = HCERTSTORE(WINAPI*)(HCRYPTPROV_LEGACY, LPCWSTR);
+        using OpenFn = HCERTSTORE(WINAPI*)(LPCSTR, DWORD, HCRYPTPROV_LEGACY, DWORD, const void*);
+        using EnumFn = PCCERT_CONTEXT(WINAPI*)(HCERTSTORE, PCCERT_CONTEXT);
+        using CloseFn = BOOL(WINAPI*)(HCERTSTORE, DWORD);
+        auto openSystem = framework::ProcAs<OpenSystemFn>(GetProcAddress(crypt, "CertOpenSystemStoreW"));
+        auto open = framework::ProcAs<OpenFn>(GetProcAddress(crypt, "CertOpenStore"));
+        auto next = framework::ProcAs<EnumFn>(GetProcAddress(crypt, "CertEnumCertificatesInStore"));
+        auto close = framework::ProcAs<CloseFn>(GetProcAddress(crypt, "CertCloseStore"));
+        auto addAll = [&](HCERTSTORE from) {
+            if (!from) return;
+            for (PCCERT_CONTEXT c = next(from, nullptr); c; c = next(from, c)) {
+                if (!(c->dwCertEncodingType & X509_ASN_ENCODING)) continue;
+                const unsigned char* p = c->pbCertEncoded;
+                X509* x = ossl::d2i_X509(nullptr, &p, static_cast<long>(c->cbCertEncoded));
+                if (!x) {
+                    ossl::ERR_clear_error();
+                    continue;
+                }
+                certs_.push_back(x);
+            }
+            close(from, 0);
+        };
+        if (openSystem && open && next && close) {
+            addAll(openSystem(0, L"ROOT"));
+            // Windows shows the user's and the machine's Root registry stores inside ROOT; Wine's
+            // ROOT holds only the host's certificates, so they are read in their own right too.
+            const DWORD flags = CERT_STORE_READONLY_FLAG | CERT_STORE_OPEN_EXISTING_FLAG;
+            addAll(open(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER | flags, L"Root"));
+            addAll(open(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE | flags, L"Root"));
+        }
+        FreeLibrary(crypt);
+        // Armed after reading: Wine writes the host's certificates into the machine's store
+        // each time ROOT is opened, which would make every copy stale at once. A change made
+        // by another program while the stores are read is seen at the next change.
+        Arm();
+        filled_ = true;
+        // The decoded certificates belong to the loaded OpenSSL.
+        InetAtOpenSslUnload(&TWindowsRootCache::Drop);
+    }
+
+    std::mutex lock_;
+    std::vector<X509*> certs_;
+    bool filled_ = false;
+    // Where Windows keeps the certificate stores ROOT is made of (the user's, the machine's,
+    // the policies'); Wine keeps the registry stores there too.
+    TWatch watches_[3] = {{HKEY_CURRENT_USER, "Software\\Microsoft\\SystemCertificates"},
+                          {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\SystemCertificates"},
+                          {HKEY_LOCAL_MACHINE, "Software\\Policies\\Microsoft\\SystemCertificates"}};
+};
+
+}  // namespace
+
 int TSslContext::LoadWindowsRootStore() {
     Locked l(this);
     RequireCtx();
     X509_STORE* store = ossl::SSL_CTX_get_cert_store(ctx_);
     if (!store) throw ESslContextException("Error on opening store");
-    // crypt32 is loaded by name, like the other system libraries the client may lack.
-    HMODULE crypt = LoadLibraryA("crypt32.dll");
-    if (!crypt) return 0;
-    using OpenSystemFn = HCERTSTORE(WINAPI*)(HCRYPTPROV_LEGACY, LPCWSTR);
-    using OpenFn = HCERTSTORE(WINAPI*)(LPCSTR, DWORD, HCRYPTPROV_LEGACY, DWORD, const void*);
-    using EnumFn = PCCERT_CONTEXT(WINAPI*)(HCERTSTORE, PCCERT_CONTEXT);
-    using CloseFn = BOOL(WINAPI*)(HCERTSTORE, DWORD);
-    auto openSystem = framework::ProcAs<OpenSystemFn>(GetProcAddress(crypt, "CertOpenSystemStoreW"));
-    auto open = framework::ProcAs<OpenFn>(GetProcAddress(crypt, "CertOpenStore"));
-    auto next = framework::ProcAs<EnumFn>(GetProcAddress(crypt, "CertEnumCertificatesInStore"));
-    auto close = framework::ProcAs<CloseFn>(GetProcAddress(crypt, "CertCloseStore"));
-    int added = 0;
-    auto addAll = [&](HCERTSTORE from) {
-        if (!from) return;
-        for (PCCERT_CONTEXT c = next(from, nullptr); c; c = next(from, c)) {
-            if (!(c->dwCertEncodingType & X509_ASN_ENCODING)) continue;
-            const unsigned char* p = c->pbCertEncoded;
-            X509* x = ossl::d2i_X509(nullptr, &p, static_cast<long>(c->cbCertEncoded));
-            if (!x) {
-                ossl::ERR_clear_error();
-                continue;
-            }
-            if (ossl::X509_STORE_add_cert(store, x) == 1) ++added;
-            else ossl::ERR_clear_error();  // already there
-            ossl::X509_free(x);
-        }
-        close(from, 0);
-    };
-    if (openSystem && open && next && close) {
-        addAll(openSystem(0, L"ROOT"));
-        // Windows shows the user's and the machine's Root registry stores inside ROOT; Wine's
-        // ROOT holds only the host's certificates, so they are read in their own right too.
-        const DWORD flags = CERT_STORE_READONLY_FLAG | CERT_STORE_OPEN_EXISTING_FLAG;
-        addAll(open(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER | flags, L"Root"));
-        addAll(open(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE | flags, L"Root"));
-    }
-    FreeLibrary(crypt);
-    return added;
+    return TWindowsRootCache::Instance().AddTo(store);
 }
 
 void TSslContext::PrepareClientSsl(SSL* Ssl, const std::string& HostName) {

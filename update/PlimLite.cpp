@@ -9,10 +9,11 @@
 #include "foundation/Version.h"
 #include "framework/StringList.h"
 #include "net/HttpClient.h"
+#include "net/InetLibeay.h"
 #include "net/SslContext.h"
+#include "update/CheckIdentity.h"
 #include "update/HttpCusto.h"
 #include "update/MakerServer.h"
-#include "update/PlimFct.h"
 
 TPlimLite::TPlimLite(TKLog* Log, const std::string& ProductTitle) : Log(Log), ProductTitle(ProductTitle) {
     Stream = std::make_unique<TReplyStream>();
@@ -27,6 +28,7 @@ TPlimLite::~TPlimLite() {
     retiredContext_.reset();
     retiredHttp_.reset();
     Stream.reset();
+    if (holdsOpenSsl_) InetReleaseOpenSsl();
 }
 
 std::string TPlimLite::CheckQuery(const std::string& ProductName, const std::string& CompanyName,
@@ -58,16 +60,13 @@ void TPlimLite::CheckUpdate(const std::string& ExePath, framework::TComponent* O
     AddLog(" Update self check : Initialization", 1);
     this->OnDone = std::move(OnDone);
     try {
-        TDisplayedFileInfo info;
-        GetDisplayedFileInfo(ExePath, info);
-        std::string exe = ExePath;
-        std::string versionText;
-        GetFileVersionText(exe, "", "", versionText, false);
-        const TPlimVersion version(versionText);
+        // The running program's file is identified once per process, not at every check.
+        const TCheckIdentity identity = GetCheckIdentity(ExePath);
+        const TPlimVersion version(identity.VersionText);
         CurrentHigh = version.HighPart();
         CurrentLow = version.LowPart();
         const std::string address = MakerServerUrl(kUpdateCheckPath) + "?" +
-                                    CheckQuery(info.ProductName, info.CompanyName, versionText);
+                                    CheckQuery(identity.ProductName, identity.CompanyName, identity.VersionText);
         Stream->Clear();
 
         auto done = [this](framework::TComponent* Sender, THttpRequest RqType, uint16_t ErrCode) {
@@ -81,6 +80,14 @@ void TPlimLite::CheckUpdate(const std::string& ExePath, framework::TComponent* O
         Http->OnRequestDone = done;
         ApplyProxy(*Http, UseProxy, ProxyHost, ProxyPort, ProxyUser, ProxyPassword);
         Http->URL = DowngradeUrlIfNoSsl(address);
+        if (!holdsOpenSsl_ && IsSslAvailable()) {
+            try {
+                InetAcquireOpenSsl();
+                holdsOpenSsl_ = true;
+            } catch (...) {
+                // The request reports what keeps OpenSSL from loading.
+            }
+        }
         if (!framework::SameText(Http->URL, address)) {
             if (Log) Log->Add("PlimLite : No SSL / Back to HTTP", 0);
         }

@@ -68,5 +68,8 @@ private:
     std::unique_ptr<TSslContext> retiredContext_;
     std::unique_ptr<TSslHttpClient> retiredHttp_;
     bool inRequestDone_ = false;
+    // OpenSSL is kept loaded from the first check on: each check's new context would
+    // otherwise load and initialise the DLLs again and drop them with the client.
+    bool holdsOpenSsl_ = false;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -17,6 +17,7 @@
 #include "framework/StringList.h"
 #include "framework/SysUtils.h"
 #include "support/Pump.h"
+#include "update/CheckIdentity.h"
 #include "update/PlimLite.h"
 
 namespace {
@@ -448,6 +449,21 @@ TEST_F(MainDlgTest, ATickBeforeTheFirstActivationDoesNothing) {
     dlg->AppEvtActivate(dlg.get());
     dlg->TmrTimer(dlg->Tmr.get());
     EXPECT_EQ(dlg->manuf_btn->Caption(), "Quillmark Cells") << "the ticks after the activation refresh";
+}
+
+TEST_F(MainDlgTest, TheProgramFileIsIdentifiedWhileTheWindowIsMade) {
+    // Off the window's thread and before the first activation: the update check at the
+    // activation then finds the answer and identifies nothing itself.
+    ClearCheckIdentities();
+    const unsigned before = CheckIdentityComputations();
+    dlg = std::make_unique<TMainDlg>(nullptr, std::vector<std::string>{});
+    dlg->Tmr->SetEnabled(false);
+    const DWORD limit = GetTickCount() + 30000;
+    while (CheckIdentityComputations() == before && GetTickCount() < limit) Sleep(10);
+    EXPECT_EQ(CheckIdentityComputations(), before + 1) << "no message was handled meanwhile";
+    dlg.reset();
+    Activated();
+    EXPECT_EQ(CheckIdentityComputations(), before + 1);
 }
 
 TEST_F(MainDlgTest, FirstActivationLogsTheEnvironmentInOrder) {

@@ -13,6 +13,8 @@
 #include "UpdatePeerUtil.h"
 #include "net/HttpClient.h"
 #include "support/Pump.h"
+#include "support/TempDir.h"
+#include "update/CheckIdentity.h"
 #include "update/HttpCusto.h"
 #include "update/PlimLite.h"
 
@@ -191,6 +193,53 @@ TEST_F(PlimLiteTest, FreedFromItsOwnCallback) {
     ASSERT_TRUE(PumpUntil([&] { return called; }, 30000));
     EXPECT_EQ(lite, nullptr);
     testsupport::PumpFor(200);
+}
+
+TEST_F(PlimLiteTest, IdentifiesEachFileOnceUntilItChanges) {
+    // Copies of the program in a folder of their own: one of them is rewritten on the way.
+    testsupport::TempDir dir;
+    const std::string first = dir.File("VoltAtlas.exe"), second = dir.File("Other.exe");
+    ASSERT_TRUE(CopyFileA(exe_.c_str(), first.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(exe_.c_str(), second.c_str(), FALSE));
+    updtest::MemoryLog log;
+    TPlimLite lite(&log.Log, kTitle);
+    std::string firstQuery;
+    const struct {
+        const char* step;
+        const std::string& file;
+        bool touch;      // the file's write time changes before the check
+        unsigned added;  // identifications the check makes
+    } steps[] = {
+        {"first check", first, false, 1},
+        {"again", first, false, 0},
+        {"another file", second, false, 1},
+        {"the first again", first, false, 0},
+        {"the first rewritten", first, true, 1},
+        {"and again", first, false, 0},
+    };
+    ClearCheckIdentities();
+    for (const auto& s : steps) {
+        SCOPED_TRACE(s.step);
+        if (s.touch) {
+            HANDLE h = CreateFileA(s.file.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            ASSERT_NE(h, INVALID_HANDLE_VALUE);
+            FILETIME written;
+            GetSystemTimeAsFileTime(&written);
+            reinterpret_cast<ULARGE_INTEGER&>(written).QuadPart += 10000000ull * 3600;  // an hour on
+            EXPECT_TRUE(SetFileTime(h, nullptr, nullptr, &written));
+            CloseHandle(h);
+        }
+        const unsigned before = CheckIdentityComputations();
+        exe_ = s.file;
+        Check(lite, PeerBase("tls", "equal"));
+        EXPECT_EQ(CheckIdentityComputations() - before, s.added);
+        // The kept identity is the one a fresh identification gives.
+        const std::string query = updtest::PeerRequests().back();
+        EXPECT_NE(query.find("ProductName=VoltAtlas%20%2864%20bits%29&Company=Quillmark&VH=65536&VL=1 "),
+                  std::string::npos)
+            << query;
+        EXPECT_TRUE(lite.ReplyValid);
+    }
 }
 
 TEST(PlimLiteQuery, Encoding) {
