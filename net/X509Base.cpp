@@ -436,7 +436,11 @@ void TX509Base::LoadFromText(const std::string& Text, int KeyMode, std::string& 
         std::string errors;
         SslReadPemObjects(Text, false, certs, crls, errors);
         if (!errors.empty()) addError("Reading X509 Base64 certificate: " + errors);
+        // What was loaded before never stays beside what this text holds: a stale certificate
+        // or chain would be served with the new one.
+        FreeIntermediates();
         if (!certs) {
+            SetX509(nullptr);
             addError("No X509 Base64 certificate found");
         } else {
             SetX509(SslStackItem<X509>(certs, 0));
@@ -474,7 +478,9 @@ void TX509Base::LoadFromText(const std::string& Text, int KeyMode, std::string& 
     BIO* b = ossl::BIO_new_mem_buf(Text.data(), static_cast<int>(Text.size()));
     BioGuard g{b};
     X509* x = b ? ossl::d2i_X509_bio(b, nullptr) : nullptr;
+    FreeIntermediates();
     if (!x) {
+        SetX509(nullptr);
         ossl::ERR_clear_error();
         addError("Error reading X509 DER certificate");
         return;
@@ -505,8 +511,13 @@ void TX509Base::WritePKeyToBio(BIO* Bio, const std::string& PassPhrase, const st
     if (!Bio) throw EX509Exception("BIO not assigned");
     if (!privateKey_) throw EX509Exception("Private key not assigned");
     int r;
-    const EVP_CIPHER* cipher = KeyCipher != 0 ? SslEvpCipherByIndex(KeyCipher) : nullptr;
-    if (cipher && (KeyCipher & 0x7F) != 0 && cipher != ossl::EVP_enc_null()) {
+    const EVP_CIPHER* cipher = (KeyCipher & 0x7F) != 0 ? SslEvpCipherByIndex(KeyCipher) : nullptr;
+    // A cipher number the table does not know (or one this OpenSSL lacks) must not write the
+    // key in clear when encryption was asked for.
+    if ((KeyCipher & 0x7F) != 0 && (!cipher || cipher == ossl::EVP_enc_null()))
+        throw EX509Exception("Error writing private key to " + FileName + " - unknown key cipher " +
+                             std::to_string(KeyCipher & 0x7F));
+    if (cipher) {
         std::string pass = SslText(PassPhrase);
         r = ossl::PEM_write_bio_PKCS8PrivateKey(Bio, privateKey_, cipher, pass.data(), static_cast<int>(pass.size()),
                                                 nullptr, nullptr);
