@@ -129,6 +129,13 @@ bool InetLoadLibCrypto();
 bool InetLoadLibSsl();
 // Unbinds every libssl variable.
 void InetClearSslProcs();
+// Unbinds every libcrypto variable.
+void InetClearCryptoProcs();
+// The loaded libcrypto's folder with a trailing "\" (empty when none is loaded).
+std::wstring InetLibCryptoFolderW();
+// A file name for the ANSI-only helpers: the name itself when the ANSI code page spells it,
+// else its short form.
+std::string InetPathForAnsiApi(const std::wstring& Path);
 void InetAcquireOpenSsl();
 void InetReleaseOpenSsl();
 // Raises EInetSsleayException when WinVerifyTrust refuses the DLL.

@@ -11,7 +11,7 @@
 
 #define VA_CRYPTO_REQUIRED(X)                                                                  \
     X(ERR_get_error) X(ERR_peek_error) X(ERR_peek_last_error) X(ERR_error_string_n)              \
-    X(ERR_clear_error) X(OpenSSL_version) X(CRYPTO_free) X(CRYPTO_malloc)                        \
+    X(ERR_clear_error) X(OpenSSL_version) X(CRYPTO_free) X(CRYPTO_malloc) X(OPENSSL_init_crypto) \
     X(OPENSSL_sk_new_null) X(OPENSSL_sk_push) X(OPENSSL_sk_num) X(OPENSSL_sk_value)              \
     X(OPENSSL_sk_free) X(OPENSSL_sk_pop_free) X(OPENSSL_sk_shift)                                \
     X(BIO_new) X(BIO_s_mem) X(BIO_new_mem_buf) X(BIO_new_file) X(BIO_free) X(BIO_free_all)       \

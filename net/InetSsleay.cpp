@@ -51,26 +51,28 @@ bool InetLoadLibSsl() {
     if (LibSslHandle) return true;
     if (OpenSslVersionNumber == 0) throw EInetSsleayException("Must load libcrypto DLL before libssl DLL");
     if (OpenSslVersionNumber == 999) throw EInetSsleayException("Failed to load OpenSSL file " + LibCryptoPath);
-    std::string folder = LibCryptoPath;
-    const size_t slash = folder.find_last_of("\\/");
-    folder = slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
     InetClearSslProcs();
-    LibSslPath = folder + (OpenSslVersionNumber < First3 ? LibSslName11 : LibSslName3);
-    HMODULE h = LoadLibraryA(LibSslPath.c_str());
+    // Wide from the libcrypto's own file name to LoadLibraryW: any folder name loads.
+    const std::wstring path = InetLibCryptoFolderW() + InetAnsiToWide(OpenSslVersionNumber < First3 ? LibSslName11 : LibSslName3);
+    LibSslPath = InetWideToAnsi(path);
+    HMODULE h = LoadLibraryW(path.c_str());
     if (reinterpret_cast<uintptr_t>(h) <= 32) {
         LibSslHandle = nullptr;
         if (LibCryptoHandle) FreeLibrary(LibCryptoHandle);
         LibCryptoHandle = nullptr;
+        // Nothing may keep pointing into the libcrypto just freed.
+        InetClearCryptoProcs();
         OpenSslVersionNumber = 0;
         throw EInetSsleayException("Failed to load OpenSSL file " + LibSslPath);
     }
     LibSslPath = InetModuleFileName(h);
+    const std::string ansiPath = InetPathForAnsiApi(path);
     LibSslFileVersion.clear();
     LibSslFileDescription.clear();
-    InetFileVersionStrings(LibSslPath, LibSslFileVersion, LibSslFileDescription);
+    InetFileVersionStrings(ansiPath, LibSslFileVersion, LibSslFileDescription);
     if (OpenSslCheckSignature) {
         try {
-            InetCheckDllSignature(LibSslPath);
+            InetCheckDllSignature(ansiPath);
         } catch (...) {
             FreeLibrary(h);
             throw;
