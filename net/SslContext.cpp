@@ -457,7 +457,18 @@ void TSslContext::ApplyProtocolSettings() {
     const uint64_t r = SslCtxSetOptions(ctx_, options);
     if (options != 0 && r == 0) throw ESslContextException("Failed to set context options");
     if (SslCipherList.empty()) throw ESslContextException("Cipher list empty");
-    if (ossl::SSL_CTX_set_cipher_list(ctx_, SslCipherList.c_str()) != 1)
+    ApplyCipherList();
+}
+
+std::string TSslContext::EffectiveCipherList() const {
+    // A suite without a certificate ("ALL" at level 0 lets ADH/AECDH through) would pass a
+    // verifying peer without anything to verify: those suites go whenever verification is on.
+    return verifyPeer_ ? SslCipherList + ":!aNULL" : SslCipherList;
+}
+
+void TSslContext::ApplyCipherList() {
+    if (!ctx_ || SslCipherList.empty()) return;
+    if (ossl::SSL_CTX_set_cipher_list(ctx_, EffectiveCipherList().c_str()) != 1)
         RaiseOpenSslErrors<ESslContextException>("Error loading cipher list");
 }
 
@@ -550,6 +561,7 @@ void TSslContext::SetSslVerifyPeerModes(const std::set<TSslVerifyPeerMode>& V) {
 
 void TSslContext::ApplyVerify() {
     if (!ctx_) return;
+    ApplyCipherList();
     if (!verifyPeer_) {
         ossl::SSL_CTX_set_verify(ctx_, SSL_VERIFY_NONE, nullptr);
         ossl::SSL_CTX_set_verify_depth(ctx_, 0);
@@ -706,6 +718,9 @@ void TSslContext::SetSessionIdContextOnCtx() {
 
 void TSslContext::SetAlpnOnCtx() {
     std::vector<uint8_t> wire;
+    // One length byte per name: a longer name cannot be sent (and must not turn ALPN off).
+    for (int i = 0; i < alpn_.Count(); ++i)
+        if (alpn_[i].size() > 255) throw ESslContextException("Error setting alpn protos");
     InetAlpnListToWire(&alpn_, wire);
     if (ossl::SSL_CTX_set_alpn_protos(ctx_, wire.empty() ? nullptr : wire.data(),
                                       static_cast<unsigned>(wire.size())) != 0)
@@ -949,6 +964,25 @@ int TSslContext::LoadWindowsRootStore() {
     return added;
 }
 
+namespace {
+// Only the four-part dotted form is an IPv4 literal to OpenSSL; "127.1" or "1234" are names.
+bool IsDottedQuad(const std::string& Host) {
+    int parts = 0;
+    size_t i = 0;
+    while (i <= Host.size()) {
+        size_t e = Host.find('.', i);
+        if (e == std::string::npos) e = Host.size();
+        const std::string part = Host.substr(i, e - i);
+        if (part.empty() || part.size() > 3 || part.find_first_not_of("0123456789") != std::string::npos ||
+            std::stoi(part) > 255)
+            return false;
+        ++parts;
+        i = e + 1;
+    }
+    return parts == 4;
+}
+}  // namespace
+
 void TSslContext::PrepareClientSsl(SSL* Ssl, const std::string& HostName) {
     Locked l(this);
     if (HostName.empty()) {
@@ -959,8 +993,7 @@ void TSslContext::PrepareClientSsl(SSL* Ssl, const std::string& HostName) {
     if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
     X509_VERIFY_PARAM* param = ossl::SSL_get0_param(Ssl);
     // An address literal is checked against the address entries and sent without SNI.
-    const bool isAddress = host.find(':') != std::string::npos ||
-                           host.find_first_not_of("0123456789.") == std::string::npos;
+    const bool isAddress = host.find(':') != std::string::npos || IsDottedQuad(host);
     if (isAddress) {
         if (hostFlagBits_ == -1) return;
         ossl::X509_VERIFY_PARAM_set_flags(param, verifyFlagBits_);

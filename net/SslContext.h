@@ -288,6 +288,8 @@ private:
     struct Locked;
     void ApplyProtocolSettings();
     void ApplyVerify();
+    void ApplyCipherList();
+    std::string EffectiveCipherList() const;
     void LoadCertFile(const std::string& FileName);
     void LoadCertText(const std::string& Text, const std::string& FileName);
     void LoadPrivKeyFile(const std::string& FileName);
