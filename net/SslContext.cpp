@@ -4,6 +4,8 @@
 
 #include "net/SslContext.h"
 
+#include "net/SslCallbacks.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -378,6 +380,8 @@ void TSslContext::FreeSslCtx() {
 
 void TSslContext::BuildSslCtx() {
     Locked l(this);
+    // The sockets' callbacks, also for a context built before any socket exists.
+    TSslCallbacks::Install();
     LoadSslOnce();
     if (AutoEnableBuiltinEngines && !BuiltinEnginesRegistered.exchange(true) && ossl::ENGINE_register_all_complete)
         ossl::ENGINE_register_all_complete();

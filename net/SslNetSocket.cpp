@@ -22,6 +22,41 @@ std::string DescriptionField(const std::string& Desc, const std::string& Key) {
     return Desc.substr(b, e == std::string::npos ? std::string::npos : e - b);
 }
 
+// An SSL object whose socket was freed by a handler inside an OpenSSL callback: OpenSSL is
+// still running on it, so it is freed when the outermost call into OpenSSL returns.
+struct DeferredSsl {
+    SSL* ssl;
+    BIO* sslBio;
+    BIO* netBio;
+    BIO* intBio;
+};
+thread_local int SslCallDepth = 0;
+thread_local std::vector<DeferredSsl> DeferredFrees;
+
+void FreeDeferredSsl() {
+    while (!DeferredFrees.empty()) {
+        const DeferredSsl d = DeferredFrees.back();
+        DeferredFrees.pop_back();
+        if (d.sslBio) ossl::BIO_free(d.sslBio);
+        if (d.netBio) ossl::BIO_free(d.netBio);
+        if (d.intBio) ossl::BIO_free(d.intBio);
+        if (d.ssl) {
+            ossl::SSL_set_shutdown(d.ssl, SSL_SENT_SHUTDOWN);
+            ossl::SSL_free(d.ssl);
+        }
+    }
+}
+
+// Around every call into OpenSSL that may run callbacks (and so user handlers).
+struct SslCall {
+    SslCall() { ++SslCallDepth; }
+    ~SslCall() {
+        if (--SslCallDepth == 0) FreeDeferredSsl();
+    }
+    SslCall(const SslCall&) = delete;
+    SslCall& operator=(const SslCall&) = delete;
+};
+
 std::string QueuedSslErrors() {
     std::string s = InetLastOpenSslErrors(true);
     return s == "No error returned" ? std::string() : s;
@@ -46,9 +81,19 @@ TCustomSslNetSocket::~TCustomSslNetSocket() {
     plainQueue_.RecycleAll();
     plainQueue_.Unlock();
     peerChain_.Clear();
+    if (insideCallback_ > 0 && ssl_) {
+        // Freed from a handler inside an OpenSSL callback: OpenSSL still runs on the SSL
+        // object; it finds no socket from here on and is freed once OpenSSL returns.
+        ossl::SSL_set_ex_data(ssl_, 0, nullptr);
+        DeferredFrees.push_back({ssl_, sslBio_, netBio_, intBio_});
+        ssl_ = nullptr;
+        sslBio_ = netBio_ = intBio_ = nullptr;
+        if (SslCallDepth == 0) FreeDeferredSsl();
+    }
     insideCallback_ = 0;
     tlsState_ = tlsNone;
     ResetSSL();
+    tlsFlushTimer_.reset();
     if (sslAcquired_) {
         sslAcquired_ = false;
         InetReleaseOpenSsl();
@@ -94,6 +139,7 @@ void TCustomSslNetSocket::ReturnMessageIds() {
 }
 
 void TCustomSslNetSocket::WndProc(TMessage& Msg) {
+    if (SslCallDepth == 0 && !DeferredFrees.empty()) FreeDeferredSsl();
     auto alive = AliveToken();
     try {
         if (Msg.Msg == idDataSent_ && idDataSent_) {
@@ -306,7 +352,9 @@ void TCustomSslNetSocket::InitSSLConnection(bool ClientMode, SSL_CTX* SslCtx) {
         ossl::SSL_set_info_callback(ssl_, TSslCallbacks::Info);
         ossl::ERR_clear_error();
         if (ossl::BIO_ctrl(sslBio_, BIO_C_SET_SSL, BIO_NOCLOSE, ssl_) != 1) RaiseSslError(0, "Unable to set BIO as SSL");
+        auto alive = AliveToken();
         const int driven = DriveSsl();
+        if (!*alive) return;
         if (driven == kDriveError)
             RaiseSslError(0, "InitSSLConnection: ReadBIO, Retry Reason " + std::to_string(lastSslError_));
         if (state_ == wsConnected) {
@@ -373,16 +421,23 @@ void TCustomSslNetSocket::HandleFdAccept(TMessage& Msg, uint16_t Error) {
 int TCustomSslNetSocket::DriveSsl() {
     // Lets OpenSSL work on what arrived: the handshake while it runs, then the next record
     // (peeked, so the plaintext stays for Receive).
+    // A handler may free the socket inside the call: nothing of this object is touched
+    // after it unless it is still alive.
+    auto alive = AliveToken();
+    SSL* ssl = ssl_;
+    SslCall call;
     int r;
     if (!HandshakeFinished()) {
-        r = ossl::SSL_do_handshake(ssl_);
+        r = ossl::SSL_do_handshake(ssl);
+        if (!*alive) return kDriveError;
         if (r == 1) return kDriveOk;
     } else {
         char c;
-        r = ossl::SSL_peek(ssl_, &c, 1);
+        r = ossl::SSL_peek(ssl, &c, 1);
+        if (!*alive) return kDriveError;
         if (r > 0) return kDriveOk;
     }
-    lastSslError_ = ossl::SSL_get_error(ssl_, r);
+    lastSslError_ = ossl::SSL_get_error(ssl, r);
     switch (lastSslError_) {
         case SSL_ERROR_WANT_READ:
         case SSL_ERROR_WANT_WRITE:
@@ -423,9 +478,13 @@ void TCustomSslNetSocket::HandleFdRead(TMessage& Msg, uint16_t Error) {
         // The pair is full of ciphertext nobody has decrypted yet (a write retry was
         // pending): let OpenSSL take a record, so that the reader gets it and room appears.
         netBioFull_ = true;
-        if (HandshakeFinished() && DriveSsl() == kDriveOk && ossl::SSL_pending(ssl_) > 0) {
-            TriggerDataAvailable(0);
+        if (HandshakeFinished()) {
+            const int r = DriveSsl();
             if (!same()) return;
+            if (r == kDriveOk && ossl::SSL_pending(ssl_) > 0) {
+                TriggerDataAvailable(0);
+                if (!same()) return;
+            }
         }
         FlushTls();
         return;
@@ -870,7 +929,8 @@ void TCustomSslNetSocket::StartTlsShutdown(int How) {
     if (shutdownState_ == 0) {
         shutdownState_ = 1;
         int r = 1;
-        if (bidirectional_ || !(ossl::SSL_get_shutdown(ssl_) & SSL_RECEIVED_SHUTDOWN)) {
+        // Also after the peer's close_notify: it is answered with ours before TCP goes.
+        if (!(ossl::SSL_get_shutdown(ssl_) & SSL_SENT_SHUTDOWN)) {
             r = ossl::SSL_shutdown(ssl_);
             if (r == 0) {
                 tlsState_ = tlsShuttingDown;
@@ -932,11 +992,32 @@ void TCustomSslNetSocket::Shutdown(int How) {
     TCustomSocksNetSocket::Shutdown(How);
 }
 
+void TCustomSslNetSocket::StartTlsFlushTimer() {
+    // The core bounds the drain of its own queue on Close; a TLS close also waits for the
+    // queued plaintext and the close_notify, so it gets the same limit.
+    if (FlushTimeout <= 0 || tlsFlushTimer_armed_) return;
+    if (!tlsFlushTimer_) tlsFlushTimer_ = std::make_unique<TInetTimer>(this);
+    tlsFlushTimer_->SetEnabled(false);
+    tlsFlushTimer_->SetInterval(uint32_t(FlushTimeout) * 1000u);
+    tlsFlushTimer_->SetOnTimer([this](framework::TComponent*) {
+        StopTlsFlushTimer();
+        if (hSocket_ != INVALID_SOCKET && state_ != wsClosed) HardAbort(WSAETIMEDOUT);
+    });
+    tlsFlushTimer_->SetEnabled(true);
+    tlsFlushTimer_armed_ = true;
+}
+
+void TCustomSslNetSocket::StopTlsFlushTimer() {
+    tlsFlushTimer_armed_ = false;
+    if (tlsFlushTimer_ && tlsFlushTimer_->Enabled() && OwnerThread() != 0) tlsFlushTimer_->SetEnabled(false);
+}
+
 void TCustomSslNetSocket::Close() {
     if (!TlsActive() || ProxyNegotiating() || hSocket_ == INVALID_SOCKET || state_ != wsConnected)
         return TCustomSocksNetSocket::Close();
     closeRequested_ = true;
     bidirectional_ = false;
+    StartTlsFlushTimer();
     if (HandshakeFinished() && ossl::SSL_pending(ssl_) > 0) {
         // The application reads what arrived first; the close follows.
         FlushTls();
@@ -970,6 +1051,7 @@ void TCustomSslNetSocket::ShutdownAndClose(bool Shut, uint16_t Error) {
 }
 
 void TCustomSslNetSocket::HardAbort(uint16_t Error) {
+    StopTlsFlushTimer();
     SslEnable = false;
     ResetSSL();
     TCustomSocksNetSocket::HardAbort(Error);
@@ -1017,6 +1099,7 @@ void TCustomSslNetSocket::HandleFdClose(TMessage& Msg, uint16_t Error) {
 
 void TCustomSslNetSocket::ResetSSL() {
     if (insideCallback_ || tlsState_ == tlsHandshakeRequested) return;
+    StopTlsFlushTimer();
     try {
         PurgeTlsEvents();
         plainQueue_.Lock();

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "framework/StringList.h"
+#include "net/InetWndControl.h"
 #include "net/SocksNetSocket.h"
 #include "net/SslContext.h"
 #include "net/X509Base.h"
@@ -177,6 +178,8 @@ private:
     void StartTlsShutdown(int How);
     bool ShutdownFinished(int How);
     void ReportHandshakeFailedOnce(uint16_t ErrCode);
+    void StartTlsFlushTimer();
+    void StopTlsFlushTimer();
     void SetPendingClose(int Err);
     bool PlaintextQueued() const;
     bool AllSentOut();
@@ -217,5 +220,7 @@ private:
     int firstVerifyResult_ = -1;
     int handshakeCount_ = 0;
     std::string alpnKeep_;
+    std::unique_ptr<TInetTimer> tlsFlushTimer_;
+    bool tlsFlushTimer_armed_ = false;
     int lastSslError_ = 0;
 };
