@@ -813,8 +813,12 @@ void TCustomSslNetSocket::FlushTls() {
 void TCustomSslNetSocket::TriggerSslHandshakeDone(uint16_t ErrCode) {
     auto alive = AliveToken();
     if (hSocket_ == INVALID_SOCKET) ErrCode = 1;
+    // The chain's own result: the first certificate checked (the root) may pass while the
+    // leaf fails (expired, wrong name).
+    const bool verifying = sslContext_ && sslContext_->SslVerifyPeer();
+    const long verifyResult = ssl_ && verifying ? ossl::SSL_get_verify_result(ssl_) : X509_V_OK;
     if (TlsErrorCode > 0) {
-        if (firstVerifyResult_ == 0) {
+        if (firstVerifyResult_ == 0 && verifyResult == X509_V_OK) {
             TlsErrorCode = 0;
             HandshakeMessage.clear();
         } else {
@@ -866,6 +870,11 @@ void TCustomSslNetSocket::TriggerSslHandshakeDone(uint16_t ErrCode) {
     } else {
         if (HandshakeMessage.empty())
             HandshakeMessage = TlsErrorCode ? InetOpenSslErrorText(TlsErrorCode) : QueuedSslErrors();
+        if (verifyResult != X509_V_OK) {
+            const char* why = ossl::X509_verify_cert_error_string(verifyResult);
+            HandshakeMessage += std::string(HandshakeMessage.empty() ? "" : ", ") + "certificate verify result " +
+                                std::to_string(verifyResult) + ": " + (why ? why : "");
+        }
         if (ssl_) HandshakeMessage += std::string(", State: ") + ossl::SSL_state_string_long(ssl_);
         if (ErrCode == 1) HandshakeMessage += ", connection closed unexpectedly";
     }

@@ -342,6 +342,21 @@ TEST(SslSocket, VerifyingClientNeverAcceptsAServerWithoutCertificate) {
     }
 }
 
+TEST(SslSocket, ExpiredLeafIsNamedInTheHandshakeText) {
+    REQUIRE_TLS_PEERS();
+    for (const char* version : {"1.2", "1.3"}) {
+        SCOPED_TRACE(version);
+        Client cl;
+        cl.Verify();
+        if (version[2] == '2') cl.ctx.SslMaxVersion = sslVerTLS1_2;
+        cl.Page(TlsPeerPort("expired"));
+        ASSERT_EQ(cl.handshakes.size(), 1u);
+        EXPECT_NE(cl.handshakes[0], 0);
+        EXPECT_NE(cl.handshakeText.find("certificate has expired"), std::string::npos) << cl.handshakeText;
+        cl.WaitClosed();
+    }
+}
+
 namespace {
 std::vector<std::string> NotifyLines() {
     std::vector<std::string> lines;

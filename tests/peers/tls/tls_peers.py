@@ -11,6 +11,7 @@ Peers (certificates from the net test's certificate fixture in <certs>):
   cert13    openssl s_server -www, TLS 1.3, demands a client certificate of our CA
   closer    accepts and closes at once
   anon      openssl s_server -www without a certificate, anonymous suites only (TLS 1.2)
+  expired   openssl s_server -www with a leaf of our CA that has expired
   notify    python TLS server that sends its close_notify first (unwrap) and appends to
             <dir>/notify.txt "answered" when the client's close_notify came back, else
             "error <what>"
@@ -119,10 +120,12 @@ def serve(folder, certs):
         "www13": ["-tls1_3"],
         "cert13": ["-tls1_3", "-Verify", "1", "-CAfile", ca],
         "anon": ["-nocert", "-tls1_2", "-cipher", "aNULL@SECLEVEL=0", "-www", "-quiet"],
+        "expired": ["-cert", os.path.join(certs, "expired.pem"), "-key", os.path.join(certs, "expired.key"),
+                    "-www", "-quiet"],
     }
     for name, extra in servers.items():
         port = peer_daemon.free_port()
-        args = extra if name == "anon" else common + extra
+        args = extra if name in ("anon", "expired") else common + extra
         procs.append(subprocess.Popen(["openssl", "s_server", "-accept", "127.0.0.1:%d" % port] + args,
                                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                       stderr=subprocess.DEVNULL))
