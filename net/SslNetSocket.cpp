@@ -147,7 +147,8 @@ void TCustomSslNetSocket::WndProc(TMessage& Msg) {
         } else if (Msg.Msg == idTlsEvent_ && idTlsEvent_) {
             HandleTlsEvent(Msg);
         } else if (Msg.Msg == idReset_ && idReset_) {
-            ResetSSL();
+            // Only for the connection that asked for it, never the next one.
+            if (uint32_t(Msg.WParam) == tlsGeneration_) ResetSSL();
         } else if (Msg.Msg == idStartShutdown_ && idStartShutdown_) {
             if (TlsActive() && shutdownState_ == 0) {
                 bidirectional_ = Msg.LParam == 0;
@@ -276,6 +277,7 @@ void TCustomSslNetSocket::RecordSslErrors() {
 
 void TCustomSslNetSocket::InitSSLConnection(bool ClientMode, SSL_CTX* SslCtx) {
     if (!SslEnable) return;
+    ++tlsGeneration_;
     try {
         peerChain_.Clear();
         peerChain_.LastVerifyResult = 0;
@@ -489,7 +491,15 @@ void TCustomSslNetSocket::HandleFdRead(TMessage& Msg, uint16_t Error) {
         FlushTls();
         return;
     }
-    n = std::min<size_t>(n, kMaxChunk);
+    // Never more than the pair can take now: OpenSSL's read request may be larger than the
+    // room left, and bytes BIO_write refused would be lost from the stream.
+    const size_t room = ossl::BIO_ctrl(netBio_, BIO_C_GET_WRITE_GUARANTEE, 0, nullptr);
+    n = std::min<size_t>({n, room, size_t(kMaxChunk)});
+    if (n == 0) {
+        netBioFull_ = true;
+        FlushTls();
+        return;
+    }
     char buf[kMaxChunk];
     const int got = TCustomSocksNetSocket::Receive(buf, int(n), 0);
     if (got < 0) {
@@ -501,7 +511,12 @@ void TCustomSslNetSocket::HandleFdRead(TMessage& Msg, uint16_t Error) {
         if (state_ == wsConnected) PostTlsEvent(evClose, Error);
         return;
     }
-    ossl::BIO_write(netBio_, buf, got);
+    if (ossl::BIO_write(netBio_, buf, got) != got) {
+        // Received but not taken: the stream would go on with a hole in it.
+        RecordSslErrors();
+        SetPendingClose(WSAECONNABORTED);
+        return;
+    }
     ossl::BIO_ctrl(netBio_, BIO_CTRL_FLUSH, 0, nullptr);
     {
         // Also while a plaintext write waits for room: the echo of what we send must be

@@ -116,7 +116,7 @@ public:
     // For the OpenSSL callbacks: the depth of callbacks running, and the deferred reset.
     int& InsideCallbackCount() { return insideCallback_; }
     void PostResetLater() {
-        if (WindowHandle()) PostMessageA(WindowHandle(), idReset_, 0, 0);
+        if (WindowHandle()) PostMessageA(WindowHandle(), idReset_, WPARAM(tlsGeneration_), 0);
     }
 
     // ---- Operations ----
@@ -222,5 +222,7 @@ private:
     std::string alpnKeep_;
     std::unique_ptr<TInetTimer> tlsFlushTimer_;
     bool tlsFlushTimer_armed_ = false;
+    // Counts the connections: a deferred reset names the one it was asked for.
+    uint32_t tlsGeneration_ = 0;
     int lastSslError_ = 0;
 };
