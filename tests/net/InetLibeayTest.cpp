@@ -91,6 +91,36 @@ TEST_F(OpenSslLoader, FallsBackTo111AndBindsItsNames) {
     EXPECT_EQ(nullptr, ossl::ENGINE_init);
 }
 
+TEST_F(OpenSslLoader, VersionSwitchesPickTheLibrary) {
+    // Both versions side by side: 3.x unless skipped; preferring 3.x cancels the skip.
+    struct Case {
+        bool skip3, prefer3;
+        const char* crypto;
+        const char* ssl;
+        uint32_t version;
+    } cases[] = {
+        {false, false, "libcrypto-3-x64.dll", "libssl-3-x64.dll", 0x30000020u},
+        {true, false, "libcrypto-1_1-x64.dll", "libssl-1_1-x64.dll", 0x1010117Fu},
+        {true, true, "libcrypto-3-x64.dll", "libssl-3-x64.dll", 0x30000020u},
+        {false, true, "libcrypto-3-x64.dll", "libssl-3-x64.dll", 0x30000020u},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string("skip ") + (c.skip3 ? "on" : "off") + ", prefer " + (c.prefer3 ? "on" : "off"));
+        ResetLoader();
+        OpenSslDllFolder = StubFolder("both");
+        OpenSslSkipVersion3 = c.skip3;
+        OpenSslPreferVersion3 = c.prefer3;
+        InetAcquireOpenSsl();
+        EXPECT_EQ(c.version, OpenSslVersionNumber);
+        EXPECT_TRUE(EndsWithText(LibCryptoPath, c.crypto)) << LibCryptoPath;
+        EXPECT_TRUE(EndsWithText(LibSslPath, c.ssl)) << LibSslPath;
+        EXPECT_EQ(c.version >= 0x30000000u, ossl::SSL_CTX_set_options != nullptr);
+        EXPECT_EQ(c.version < 0x30000000u, ossl::SSL_CTX_set_options_111 != nullptr);
+        if (c.skip3 && c.prefer3) EXPECT_FALSE(OpenSslSkipVersion3 || OpenSslPreferVersion3);
+        InetReleaseOpenSsl();
+    }
+}
+
 TEST_F(OpenSslLoader, RefusesVersionsOutsideTheRange) {
     struct Case {
         const char* folder;
