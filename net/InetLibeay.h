@@ -28,6 +28,8 @@
 #include <openssl/evp.h>
 #include <openssl/objects.h>
 #include <openssl/ocsp.h>
+#include <openssl/param_build.h>
+#include <openssl/params.h>
 #include <openssl/pem.h>
 #include <openssl/provider.h>
 #include <openssl/rand.h>

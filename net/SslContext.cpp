@@ -884,11 +884,8 @@ void TSslContext::LoadDHParamFile(const std::string& FileName) {
     if (!FileExists(FileName)) throw ESslContextException("File not found " + Quoted(FileName));
     BIO* b = SslOpenFileBio(FileName, "rb");
     BioGuard g{b};
-    DH* dh = ossl::PEM_read_bio_DHparams(b, nullptr, nullptr, nullptr);
-    if (!dh) RaiseOpenSslErrors<EX509Exception>("Error reading DHparam file " + Quoted(FileName));
-    const long r = SslCtxSetTmpDh(ctx_, dh);
-    ossl::DH_free(dh);
-    if (r != 1) throw ESslContextException("Can't load DHParam file " + Quoted(FileName));
+    if (SetDHParams(b, "Error reading DHparam file " + Quoted(FileName)) != 1)
+        throw ESslContextException("Can't load DHParam file " + Quoted(FileName));
 }
 
 void TSslContext::LoadDHParamText(const std::string& Text) {
@@ -899,11 +896,28 @@ void TSslContext::LoadDHParamText(const std::string& Text) {
     BIO* b = MemBio(Text);
     if (!b) throw EX509Exception("Failed to read encoded DH params");
     BioGuard g{b};
-    DH* dh = ossl::PEM_read_bio_DHparams(b, nullptr, nullptr, nullptr);
-    if (!dh) RaiseOpenSslErrors<EX509Exception>("Error reading DHparams");
-    const long r = SslCtxSetTmpDh(ctx_, dh);
-    ossl::DH_free(dh);
-    if (r != 1) throw ESslContextException("Can't load DHParamss");
+    if (SetDHParams(b, "Error reading DHparams") != 1) throw ESslContextException("Can't load DHParamss");
+}
+
+long TSslContext::SetDHParams(BIO* Bio, const std::string& ReadError) {
+    // The DH calls are deprecated in 3.x (and absent from a build without them): then the
+    // parameters are read as a key and handed over whole.
+    if (ossl::PEM_read_bio_DHparams && ossl::DH_free) {
+        DH* dh = ossl::PEM_read_bio_DHparams(Bio, nullptr, nullptr, nullptr);
+        if (!dh) RaiseOpenSslErrors<EX509Exception>(ReadError);
+        const long r = SslCtxSetTmpDh(ctx_, dh);
+        ossl::DH_free(dh);
+        return r;
+    }
+    if (!ossl::PEM_read_bio_Parameters || !ossl::SSL_CTX_set0_tmp_dh_pkey)
+        throw ESslContextException(ReadError + " - this OpenSSL reads no DH parameters");
+    EVP_PKEY* key = ossl::PEM_read_bio_Parameters(Bio, nullptr);
+    if (!key) RaiseOpenSslErrors<EX509Exception>(ReadError);
+    if (ossl::SSL_CTX_set0_tmp_dh_pkey(ctx_, key) != 1) {
+        ossl::EVP_PKEY_free(key);  // ownership passes only on success
+        return 0;
+    }
+    return 1;
 }
 
 void TSslContext::LoadEngineKey() {

@@ -175,9 +175,19 @@ std::string TX509Base::KeyInfo() const {
     case EVP_PKEY_DH: r = "DH Key Encryption"; break;
     case EVP_PKEY_EC: {
         r = "ECDSA Key Encryption";
-        const EC_KEY* ec = ossl::EVP_PKEY_get0_EC_KEY(key);
-        const EC_GROUP* g = ec ? ossl::EC_KEY_get0_group(ec) : nullptr;
-        const char* curve = g ? ossl::OBJ_nid2ln(ossl::EC_GROUP_get_curve_name(g)) : nullptr;
+        const char* curve = nullptr;
+        if (ossl::EVP_PKEY_get0_EC_KEY && ossl::EC_KEY_get0_group && ossl::EC_GROUP_get_curve_name) {
+            const EC_KEY* ec = ossl::EVP_PKEY_get0_EC_KEY(key);
+            const EC_GROUP* g = ec ? ossl::EC_KEY_get0_group(ec) : nullptr;
+            curve = g ? ossl::OBJ_nid2ln(ossl::EC_GROUP_get_curve_name(g)) : nullptr;
+        } else if (ossl::EVP_PKEY_get_utf8_string_param) {
+            // Without the deprecated EC_KEY calls: the group's short name, shown by its long one.
+            char group[80] = {};
+            size_t len = 0;
+            if (ossl::EVP_PKEY_get_utf8_string_param(key, "group", group, sizeof group, &len) == 1)
+                curve = ossl::OBJ_nid2ln(ossl::OBJ_txt2nid(group));
+            ossl::ERR_clear_error();
+        }
         if (curve) r += std::string(" ") + curve;
         break;
     }

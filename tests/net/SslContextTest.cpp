@@ -278,6 +278,38 @@ TEST_F(SslContextTest, VerifyingClientRefusesAnonymousSuites) {
     EXPECT_FALSE(Handshake(server, client, "www.example.test").ok);
 }
 
+TEST_F(SslContextTest, WithoutTheDeprecatedDhAndEcCalls) {
+    // As with an OpenSSL built without its deprecated calls: DH parameters still load (a
+    // DHE-only handshake succeeds) and an EC key still names its curve.
+    const auto readDh = ossl::PEM_read_bio_DHparams;
+    const auto freeDh = ossl::DH_free;
+    const auto getEc = ossl::EVP_PKEY_get0_EC_KEY;
+    ossl::PEM_read_bio_DHparams = nullptr;
+    ossl::DH_free = nullptr;
+    ossl::EVP_PKEY_get0_EC_KEY = nullptr;
+    TSslContext server(nullptr), client(nullptr);
+    SetUpServer(server);
+    server.SslMaxVersion = sslVerTLS1_2;
+    server.SslCipherList = "DHE-RSA-AES128-GCM-SHA256";
+    client.SslCipherList = "DHE-RSA-AES128-GCM-SHA256";
+    HandshakeResult r;
+    std::string keyInfo;
+    try {
+        r = Handshake(server, client, "www.example.test");
+        TX509Base ec(nullptr);
+        std::string errors;
+        ec.LoadFromText(ReadFile(CertPath("ecserver.pem")), 0, errors);
+        keyInfo = ec.KeyInfo();
+    } catch (...) {
+    }
+    ossl::PEM_read_bio_DHparams = readDh;
+    ossl::DH_free = freeDh;
+    ossl::EVP_PKEY_get0_EC_KEY = getEc;
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ("DHE-RSA-AES128-GCM-SHA256", r.cipher);
+    EXPECT_EQ("ECDSA Key Encryption secp384r1 384 bits 192 security bits", keyInfo);
+}
+
 TEST_F(SslContextTest, AlpnNamesOverTheLengthByteAreRefused) {
     const std::string longest(255, 'a'), over(256, 'a');
     TSslContext built(nullptr);
