@@ -96,6 +96,7 @@ bool FolderExists(const std::string& Name) {
 
 // PEM pass phrases come from the caller, never from a console prompt.
 int PassPhraseCallback(char* Buf, int Size, int, void* User) {
+    TSslCallbacks::Lock l(TSslCallbacks::kPassPhrase);
     if (!User || Size <= 0) return 0;
     const std::string& pass = *static_cast<const std::string*>(User);
     const int n = static_cast<int>(pass.size() < static_cast<size_t>(Size) ? pass.size() : Size - 1);
@@ -115,8 +116,13 @@ BIO* MemBio(const std::string& Text) {
 std::atomic<bool> BuiltinEnginesRegistered{false};
 
 void RemoveSessionCallback(SSL_CTX* Ctx, SSL_SESSION* Session) {
+    TSslCallbacks::Lock l(TSslCallbacks::kRemoveSession);
     auto* context = static_cast<TSslContext*>(ossl::SSL_CTX_get_ex_data(Ctx, 0));
-    if (context && context->OnRemoveSession) context->OnRemoveSession(context, Session);
+    try {
+        if (context && context->OnRemoveSession) context->OnRemoveSession(context, Session);
+    } catch (...) {
+        // Nothing may unwind through OpenSSL; the session goes in any case.
+    }
 }
 
 // The engine's pass-phrase reader answers with the pass phrase of the context loading a key.

@@ -910,7 +910,8 @@ void TCustomSslNetSocket::TriggerSslHandshakeDone(uint16_t ErrCode) {
     bool disconnect = false;
     if (OnSslHandshakeDone) {
         auto h = OnSslHandshakeDone;
-        h(this, ErrCode, peerCert_->IsCertLoaded() ? peerCert_.get() : nullptr, disconnect);
+        // Always the PeerCertificate object itself: empty when there is no verified peer.
+        h(this, ErrCode, peerCert_.get(), disconnect);
         if (!*alive) return;
     }
     if (disconnect && ErrCode == 0) Close();

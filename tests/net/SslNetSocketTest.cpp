@@ -39,6 +39,7 @@ struct Client {
     std::string received, handshakeText;
     int version = 0;
     bool peerCertSeen = false;
+    bool certIsProperty = false;
 
     Client() {
         sock->SslEnable = true;
@@ -47,7 +48,8 @@ struct Client {
             handshakes.push_back(e);
             handshakeText = s->HandshakeMessage;
             version = s->TlsVersionNumber;
-            peerCertSeen = cert != nullptr;
+            peerCertSeen = cert && cert->IsCertLoaded();
+            certIsProperty = cert != nullptr && cert == s->PeerCertificate();
         };
         sock->OnSessionClosed = [this](framework::TComponent*, uint16_t e) { closed.push_back(e); };
         sock->OnDataAvailable = [this](framework::TComponent*, uint16_t) {
@@ -140,6 +142,7 @@ TEST(SslSocket, HandshakesWithOpensslServers) {
         // Only TLS 1.2 suites name their key exchange.
         EXPECT_EQ(cl.handshakeText.find("key exchange") != std::string::npos, c.version == 0x303) << cl.handshakeText;
         EXPECT_TRUE(cl.peerCertSeen);
+        EXPECT_TRUE(cl.certIsProperty);
         ASSERT_GE(cl.sock->PeerChain().Count(), 1);
         for (int i = 0; i < cl.sock->PeerChain().Count(); ++i)
             EXPECT_EQ(cl.sock->PeerChain().Items(i)->VerifyResult, 0) << c.peer;
@@ -265,6 +268,9 @@ TEST(SslSocket, SixteenMegabyteEchoArrivesIntact) {
     ASSERT_TRUE(PumpUntil([&] { return cl.received.size() >= data.size() || !cl.closed.empty(); }, 120000));
     ASSERT_EQ(cl.received.size(), data.size());
     EXPECT_EQ(sockettest::Sha256Hex(cl.received), sockettest::Sha256Hex(data));
+    // Not verifying: the handler still gets the PeerCertificate object, holding nothing.
+    EXPECT_TRUE(cl.certIsProperty);
+    EXPECT_FALSE(cl.peerCertSeen);
     cl.sock->Close();
     ASSERT_TRUE(cl.WaitClosed());
     EXPECT_EQ(cl.closed, std::vector<uint16_t>{0});
