@@ -193,4 +193,4 @@
 
 #define VA_SSL_RENAMED(X) X(SSL_get_peer_certificate, SSL_get1_peer_certificate)
 
-#define VA_SSL_EXTRA(X) X(SSL_CTX_set_client_cert_engine) X(SSL_CTX_set0_tmp_dh_pkey)
+#define VA_SSL_EXTRA(X) X(SSL_CTX_set_client_cert_engine) X(SSL_CTX_set0_tmp_dh_pkey) X(SSL_renegotiate_pending)

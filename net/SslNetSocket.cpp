@@ -537,7 +537,9 @@ void TCustomSslNetSocket::HandleFdRead(TMessage& Msg, uint16_t Error) {
             if (tlsState_ < tlsShuttingDown) tlsState_ = tlsShuttingDown;
             if (!bidirectional_) PostMessageA(WindowHandle(), idStartShutdown_, 1, 1);
             if (shutdownState_ == 2) PostTlsEvent(evClose, Error);
-            FlushTls();
+            // A bidirectional shutdown waited for exactly this.
+            if (bidirectional_ && ShutdownProgress()) return;
+            if (same()) FlushTls();
             return;
         }
     }
@@ -545,10 +547,7 @@ void TCustomSslNetSocket::HandleFdRead(TMessage& Msg, uint16_t Error) {
         TriggerDataAvailable(0);
         if (!same()) return;
     }
-    if (shutdownState_ != 0 && !bidirectional_ && ShutdownFinished(shutdownHow_)) {
-        PostTlsEvent(evClose);
-        return;
-    }
+    if (ShutdownProgress()) return;
     if (same()) FlushTls();
 }
 
@@ -656,7 +655,8 @@ void TCustomSslNetSocket::TryToSend() {
             PostTlsEvent(evClose);
             return;
         }
-        if (!HandshakeFinished()) {
+        // Nothing is written while a renegotiation is under way either.
+        if (!HandshakeFinished() || (ossl::SSL_renegotiate_pending && ossl::SSL_renegotiate_pending(ssl_) == 1)) {
             sendRetry_ = true;
             WinsockSetLastError(WSAEWOULDBLOCK);
             return;
@@ -773,10 +773,8 @@ void TCustomSslNetSocket::HandleFdWrite(TMessage& Msg, uint16_t Error) {
             return;
         }
     }
-    if (shutdownState_ != 0 && !bidirectional_ && ShutdownFinished(shutdownHow_))
-        PostTlsEvent(evClose);
-    else
-        FlushTls();
+    if (ShutdownProgress()) return;
+    if (same()) FlushTls();
 }
 
 void TCustomSslNetSocket::FlushTls() {
@@ -1006,6 +1004,24 @@ bool TCustomSslNetSocket::ShutdownFinished(int How) {
         PostTlsEvent(evClose);
     }
     return true;
+}
+
+bool TCustomSslNetSocket::ShutdownProgress() {
+    // One place decides whether a started shutdown has ended: unidirectional, the close
+    // follows; bidirectional, the connection goes on in plain text (or the handler freed it).
+    if (shutdownState_ == 0 || !ssl_) return false;
+    auto alive = AliveToken();
+    const bool bidi = bidirectional_;
+    if (!ShutdownFinished(shutdownHow_)) return false;
+    if (*alive && !bidi) PostTlsEvent(evClose);
+    return true;
+}
+
+void TCustomSslNetSocket::StartBidirectionalShutdown() {
+    if (!TlsActive() || ProxyNegotiating() || shutdownState_ != 0 || !WindowHandle()) return;
+    // Set now: a close_notify arriving before the message must not start the one-way close.
+    bidirectional_ = true;
+    PostMessageA(WindowHandle(), idStartShutdown_, 1, 0);
 }
 
 void TCustomSslNetSocket::Shutdown(int How) {

@@ -127,6 +127,9 @@ public:
     SOCKET Accept() override;
     void Dup(SOCKET NewHandle) override;
     void Shutdown(int How) override;
+    // Sends a close_notify and waits for the peer's; then the connection goes on in plain
+    // text (OnSslShutDownComplete with Bidirectional true).
+    void StartBidirectionalShutdown();
     void Resume() override;
     int PendingReceiveCount() override;
     void AttachToThread() override;
@@ -177,6 +180,7 @@ private:
     void DrainNetworkBio();
     void StartTlsShutdown(int How);
     bool ShutdownFinished(int How);
+    bool ShutdownProgress();
     void ReportHandshakeFailedOnce(uint16_t ErrCode);
     void StartTlsFlushTimer();
     void StopTlsFlushTimer();

@@ -390,6 +390,27 @@ TEST(SslSocket, PeersCloseNotifyIsAnswered) {
     EXPECT_EQ("answered", NotifyLines().back());
 }
 
+TEST(SslSocket, BidirectionalShutdownLeavesAPlainConnection) {
+    // Our close_notify and the peer's cross; both directions end and the connection goes on
+    // without TLS until the peer closes it.
+    REQUIRE_TLS_PEERS();
+    const size_t before = NotifyLines().size();
+    Client cl;
+    cl.Verify();
+    cl.sock->OnSslHandshakeDone = [&](TCustomSslNetSocket* s, uint16_t e, TX509Base*, bool&) {
+        cl.handshakes.push_back(e);
+        if (e == 0) static_cast<TSslNetSocket*>(s)->StartBidirectionalShutdown();
+    };
+    cl.Connect(TlsPeerPort("notify"));
+    ASSERT_TRUE(cl.WaitClosed());
+    EXPECT_EQ(cl.handshakes, std::vector<uint16_t>{0});
+    EXPECT_EQ(cl.shutdowns, (std::vector<std::pair<bool, int>>{{true, 0}}));
+    EXPECT_FALSE(cl.sock->SslEnable);
+    EXPECT_EQ(cl.closed, std::vector<uint16_t>{0});
+    ASSERT_TRUE(PumpUntil([&] { return NotifyLines().size() > before; }, 20000));
+    EXPECT_EQ("answered", NotifyLines().back());
+}
+
 TEST(SslSocket, CloseTowardsAPeerThatStopsReadingEndsAtTheFlushLimit) {
     REQUIRE_TLS_PEERS();
     Client cl;
