@@ -58,21 +58,6 @@ namespace {
 
 TInetCriticalSection OpenSslLoaderLock;
 
-constexpr uint32_t AnyVersion = 0x0000000F;
-constexpr uint32_t LastVersion = 0xFFFFFFFF;
-constexpr uint32_t Last11 = 0x10101FFF;
-constexpr uint32_t First3 = 0x30000000;
-
-#define VA_ENTRY(name, lo, hi, opt) {reinterpret_cast<void**>(&ossl::name), #name, lo, hi, opt},
-#define VA_REQ(name) VA_ENTRY(name, AnyVersion, LastVersion, false)
-#define VA_OPT(name) VA_ENTRY(name, AnyVersion, LastVersion, true)
-#define VA_OPT111(name) VA_ENTRY(name, OpenSslMinVersion, LastVersion, true)
-#define VA_REQ3(name) VA_ENTRY(name, First3, LastVersion, false)
-#define VA_OPT3(name) VA_ENTRY(name, First3, LastVersion, true)
-#define VA_RENAMED(old, name)                                                           \
-    {reinterpret_cast<void**>(&ossl::name), #old, AnyVersion, Last11, false},           \
-        {reinterpret_cast<void**>(&ossl::name), #name, First3, LastVersion, false},
-
 const TOpenSslImport CryptoMainTable[] = {
     VA_CRYPTO_REQUIRED(VA_REQ) VA_CRYPTO_OPTIONAL(VA_OPT) VA_CRYPTO_FROM_111(VA_OPT111)
     VA_CRYPTO_RENAMED(VA_RENAMED) VA_CRYPTO_V3_REQUIRED(VA_REQ3) VA_CRYPTO_V3_OPTIONAL(VA_OPT3)

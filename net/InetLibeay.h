@@ -82,6 +82,27 @@ struct TOpenSslImport {
     bool Optional;
 };
 
+// Version bounds of the import tables (OpenSSL_version_num values) and the entry makers the
+// libcrypto and libssl tables share.
+namespace openssl_versions {
+constexpr uint32_t Any = 0x0000000F;
+constexpr uint32_t Last = 0xFFFFFFFF;
+constexpr uint32_t Last11 = 0x10101FFF;
+constexpr uint32_t Last2 = 0x2FFFFFFF;
+constexpr uint32_t First3 = 0x30000000;
+}  // namespace openssl_versions
+
+#define VA_ENTRY(name, lo, hi, opt) {reinterpret_cast<void**>(&ossl::name), #name, lo, hi, opt},
+#define VA_REQ(name) VA_ENTRY(name, openssl_versions::Any, openssl_versions::Last, false)
+#define VA_OPT(name) VA_ENTRY(name, openssl_versions::Any, openssl_versions::Last, true)
+#define VA_OPT111(name) VA_ENTRY(name, OpenSslMinVersion, openssl_versions::Last, true)
+#define VA_REQ3(name) VA_ENTRY(name, openssl_versions::First3, openssl_versions::Last, false)
+#define VA_OPT3(name) VA_ENTRY(name, openssl_versions::First3, openssl_versions::Last, true)
+// The old name binds on 1.1.x, the new one on 3.x, both into the variable of the new name.
+#define VA_RENAMED(old, name)                                                                              \
+    {reinterpret_cast<void**>(&ossl::name), #old, openssl_versions::Any, openssl_versions::Last11, false}, \
+        {reinterpret_cast<void**>(&ossl::name), #name, openssl_versions::First3, openssl_versions::Last, false},
+
 // Binds the entries 0..HighIndex whose range holds OpenSslVersionNumber; entries outside it
 // are left alone. Missing lists the required names not found, MissingOptional the others,
 // each name followed by ","; both empty when all were found. An empty table (HighIndex -1)

@@ -17,21 +17,11 @@ unsigned long (*SSL_clear_options_111)(SSL*, unsigned long) = nullptr;
 
 namespace {
 
-constexpr uint32_t AnyVersion = 0x0000000F;
-constexpr uint32_t LastVersion = 0xFFFFFFFF;
-constexpr uint32_t Last11 = 0x10101FFF;
-constexpr uint32_t Last2 = 0x2FFFFFFF;
-constexpr uint32_t First3 = 0x30000000;
-
-#define VA_ENTRY(name, lo, hi, opt) {reinterpret_cast<void**>(&ossl::name), #name, lo, hi, opt},
-#define VA_REQ(name) VA_ENTRY(name, AnyVersion, LastVersion, false)
-#define VA_OPT(name) VA_ENTRY(name, AnyVersion, LastVersion, true)
-#define VA_RENAMED(old, name)                                                           \
-    {reinterpret_cast<void**>(&ossl::name), #old, AnyVersion, Last11, false},           \
-        {reinterpret_cast<void**>(&ossl::name), #name, First3, LastVersion, false},
+using namespace openssl_versions;
+// The option calls changed their type in 3.x: the 1.1.x one binds into its own variable.
 #define VA_OPTIONS(name)                                                                \
-    {reinterpret_cast<void**>(&ossl::name##_111), #name, AnyVersion, Last2, false},     \
-        {reinterpret_cast<void**>(&ossl::name), #name, First3, LastVersion, false},
+    {reinterpret_cast<void**>(&ossl::name##_111), #name, Any, Last2, false},            \
+        {reinterpret_cast<void**>(&ossl::name), #name, First3, Last, false},
 
 const TOpenSslImport SslMainTable[] = {
     VA_SSL_REQUIRED(VA_REQ) VA_SSL_RENAMED(VA_RENAMED) VA_SSL_OPTIONS(VA_OPTIONS)
@@ -65,19 +55,22 @@ bool InetLoadLibSsl() {
         OpenSslVersionNumber = 0;
         throw EInetSsleayException("Failed to load OpenSSL file " + LibSslPath);
     }
+    // Held until everything is bound: every failure below lets it go and unbinds the names.
+    struct Held {
+        HMODULE h;
+        ~Held() {
+            if (h) {
+                FreeLibrary(h);
+                InetClearSslProcs();
+            }
+        }
+    } held{h};
     LibSslPath = InetModuleFileName(h);
     const std::string ansiPath = InetPathForAnsiApi(path);
     LibSslFileVersion.clear();
     LibSslFileDescription.clear();
     InetFileVersionStrings(ansiPath, LibSslFileVersion, LibSslFileDescription);
-    if (OpenSslCheckSignature) {
-        try {
-            InetCheckDllSignature(ansiPath);
-        } catch (...) {
-            FreeLibrary(h);
-            throw;
-        }
-    }
+    if (OpenSslCheckSignature) InetCheckDllSignature(ansiPath);
     std::string missing, optional;
     InetBindImportTable(h, SslMainTable, static_cast<int>(std::size(SslMainTable)) - 1, missing, optional);
     OpenSslMissingOptional += optional;
@@ -85,12 +78,9 @@ bool InetLoadLibSsl() {
         InetBindImportTable(h, SslExtraTable, static_cast<int>(std::size(SslExtraTable)) - 1, missing, optional);
         OpenSslMissingOptional += optional;
     }
-    if (!missing.empty()) {
-        FreeLibrary(h);
-        InetClearSslProcs();
-        throw EInetSsleayException("Unable to load " + LibSslPath + ". Can not find: " + missing);
-    }
+    if (!missing.empty()) throw EInetSsleayException("Unable to load " + LibSslPath + ". Can not find: " + missing);
     LibSslHandle = h;
+    held.h = nullptr;
     return true;
 }
 
