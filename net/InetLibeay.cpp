@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "net/InetSsleay.h"
@@ -57,21 +59,6 @@ namespace {
 
 TInetCriticalSection OpenSslLoaderLock;
 
-constexpr uint32_t AnyVersion = 0x0000000F;
-constexpr uint32_t LastVersion = 0xFFFFFFFF;
-constexpr uint32_t Last11 = 0x10101FFF;
-constexpr uint32_t First3 = 0x30000000;
-
-#define VA_ENTRY(name, lo, hi, opt) {reinterpret_cast<void**>(&ossl::name), #name, lo, hi, opt},
-#define VA_REQ(name) VA_ENTRY(name, AnyVersion, LastVersion, false)
-#define VA_OPT(name) VA_ENTRY(name, AnyVersion, LastVersion, true)
-#define VA_OPT111(name) VA_ENTRY(name, OpenSslMinVersion, LastVersion, true)
-#define VA_REQ3(name) VA_ENTRY(name, First3, LastVersion, false)
-#define VA_OPT3(name) VA_ENTRY(name, First3, LastVersion, true)
-#define VA_RENAMED(old, name)                                                           \
-    {reinterpret_cast<void**>(&ossl::name), #old, AnyVersion, Last11, false},           \
-        {reinterpret_cast<void**>(&ossl::name), #name, First3, LastVersion, false},
-
 const TOpenSslImport CryptoMainTable[] = {
     VA_CRYPTO_REQUIRED(VA_REQ) VA_CRYPTO_OPTIONAL(VA_OPT) VA_CRYPTO_FROM_111(VA_OPT111)
     VA_CRYPTO_RENAMED(VA_RENAMED) VA_CRYPTO_V3_REQUIRED(VA_REQ3) VA_CRYPTO_V3_OPTIONAL(VA_OPT3)
@@ -91,19 +78,44 @@ std::string Hex8(uint32_t v) {
     return buf;
 }
 
-std::string ExecutableFolder() {
-    const std::string path = InetModuleFileName(nullptr);
-    const size_t slash = path.find_last_of("\\/");
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+std::wstring ModuleFileNameW(HMODULE Module) {
+    std::vector<wchar_t> buf(MAX_PATH);
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(Module, buf.data(), static_cast<DWORD>(buf.size()));
+        if (n == 0) return std::wstring();
+        if (n < buf.size() || buf.size() >= 32768 * 2) return std::wstring(buf.data(), n);
+        buf.resize(buf.size() * 2);
+    }
 }
 
-// The folder the DLLs come from: the configured one, else the program's own.
-std::string DllFolder() {
-    if (OpenSslDllFolder.empty()) return ExecutableFolder();
-    std::string f = OpenSslDllFolder;
-    if (f.back() != '\\' && f.back() != '/') f += '\\';
+std::wstring FolderOf(const std::wstring& Path) {
+    const size_t slash = Path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? std::wstring() : Path.substr(0, slash + 1);
+}
+
+// The folder the DLLs come from: the configured one, else the program's own. Kept wide all
+// the way to LoadLibraryW: a folder outside the ANSI code page must still load.
+std::wstring DllFolder() {
+    if (OpenSslDllFolder.empty()) return FolderOf(ModuleFileNameW(nullptr));
+    std::wstring f = InetAnsiToWide(OpenSslDllFolder);
+    if (!f.empty() && f.back() != L'\\' && f.back() != L'/') f += L'\\';
     return f;
 }
+
+std::wstring Widen(const char* Ascii) { return std::wstring(Ascii, Ascii + std::strlen(Ascii)); }
+
+// A library held until everything is bound: any failure on the way lets it go.
+struct OwnedModule {
+    HMODULE h = nullptr;
+    ~OwnedModule() {
+        if (h) FreeLibrary(h);
+    }
+    HMODULE Release() {
+        HMODULE r = h;
+        h = nullptr;
+        return r;
+    }
+};
 
 void ClearCryptoProcs() {
     for (const auto& e : CryptoMainTable) *e.Proc = nullptr;
@@ -147,6 +159,24 @@ void InetBindImportTable(HMODULE Handle, const TOpenSslImport* Table, int HighIn
     }
 }
 
+void InetClearCryptoProcs() { ClearCryptoProcs(); }
+
+std::string InetPathForAnsiApi(const std::wstring& Path) {
+    const std::string ansi = InetWideToAnsi(Path);
+    if (InetAnsiToWide(ansi) == Path) return ansi;
+    // A name the ANSI code page cannot spell: its short form can be spelled, where the
+    // volume keeps short names.
+    const DWORD n = GetShortPathNameW(Path.c_str(), nullptr, 0);
+    if (n == 0) return ansi;
+    std::wstring shortPath(n, L'\0');
+    const DWORD m = GetShortPathNameW(Path.c_str(), shortPath.data(), n);
+    if (m == 0 || m >= n) return ansi;
+    shortPath.resize(m);
+    return InetWideToAnsi(shortPath);
+}
+
+std::wstring InetLibCryptoFolderW() { return LibCryptoHandle ? FolderOf(ModuleFileNameW(LibCryptoHandle)) : std::wstring(); }
+
 bool InetLoadLibCrypto() {
     if (LibCryptoHandle) return true;
     OpenSslVersionNumber = 999;
@@ -157,70 +187,68 @@ bool InetLoadLibCrypto() {
         OpenSslSkipVersion3 = false;
         OpenSslPreferVersion3 = false;
     }
-    const std::string folder = DllFolder();
-    HMODULE h = nullptr;
-    if (!OpenSslSkipVersion3) {
-        LibCryptoPath = folder + LibCryptoName3;
-        OpenSslMajor = 3;
-        h = LoadLibraryA(LibCryptoPath.c_str());
+    const std::wstring folder = DllFolder();
+    // Engines and providers loaded by name come from the DLLs' own folder, never from the
+    // built-in ENGINESDIR/MODULESDIR (OpenSSL reads these variables when it loads one).
+    {
+        std::wstring dir = folder;
+        if (!dir.empty()) dir.pop_back();
+        _wputenv_s(L"OPENSSL_ENGINES", dir.c_str());
+        _wputenv_s(L"OPENSSL_MODULES", dir.c_str());
     }
-    if (!UsableHandle(h)) {
-        LibCryptoPath = folder + LibCryptoName11;
-        OpenSslMajor = 1;
-        h = LoadLibraryA(LibCryptoPath.c_str());
-    }
-    if (!UsableHandle(h)) {
+    OwnedModule lib;
+    auto tryLoad = [&](const char* Name, int Major) {
+        const std::wstring path = folder + Widen(Name);
+        LibCryptoPath = InetWideToAnsi(path);
+        OpenSslMajor = Major;
+        HMODULE h = LoadLibraryW(path.c_str());
+        lib.h = UsableHandle(h) ? h : nullptr;
+    };
+    if (!OpenSslSkipVersion3) tryLoad(LibCryptoName3, 3);
+    if (!lib.h) tryLoad(LibCryptoName11, 1);
+    // The one way out of a failed load: the library goes (OwnedModule) and nothing stays bound.
+    auto fail = [&](auto Exception) {
+        ClearCryptoProcs();
+        OpenSslVersionNumber = 999;
         OpenSslMajor = 0;
-        throw EInetLibeayException("Failed to load OpenSSL file " + LibCryptoPath);
-    }
+        throw Exception;
+    };
+    if (!lib.h) fail(EInetLibeayException("Failed to load OpenSSL file " + LibCryptoPath));
     ossl::OpenSSL_version_num =
         reinterpret_cast<decltype(ossl::OpenSSL_version_num)>(reinterpret_cast<void*>(
-            GetProcAddress(h, "OpenSSL_version_num")));
-    if (!ossl::OpenSSL_version_num) {
-        FreeLibrary(h);
-        OpenSslMajor = 0;
-        throw EInetLibeayException("Failed to load OpenSSL file " + LibCryptoPath);
-    }
-    LibCryptoPath = InetModuleFileName(h);
-    OpenSslVersionNumber = static_cast<uint32_t>(ossl::OpenSSL_version_num());
-    if (OpenSslVersionNumber < OpenSslMinVersion || OpenSslVersionNumber > OpenSslMaxVersion) {
-        const uint32_t v = OpenSslVersionNumber;
-        FreeLibrary(h);
-        ClearCryptoProcs();
-        OpenSslVersionNumber = 999;
-        throw EInetLibeayException("Unsupported OpenSSL version (0x" + Hex8(v) + ") !\r\n" +
-                                   "Supported versions are 0x" + Hex8(OpenSslMinVersion) + " - 0x" +
-                                   Hex8(OpenSslMaxVersion) + "\r\n" + "FileName: " + LibCryptoPath);
-    }
+            GetProcAddress(lib.h, "OpenSSL_version_num")));
+    if (!ossl::OpenSSL_version_num) fail(EInetLibeayException("Failed to load OpenSSL file " + LibCryptoPath));
+    LibCryptoPath = InetWideToAnsi(ModuleFileNameW(lib.h));
+    const uint32_t v = static_cast<uint32_t>(ossl::OpenSSL_version_num());
+    if (v < OpenSslMinVersion || v > OpenSslMaxVersion)
+        fail(EInetLibeayException("Unsupported OpenSSL version (0x" + Hex8(v) + ") !\r\n" +
+                                  "Supported versions are 0x" + Hex8(OpenSslMinVersion) + " - 0x" +
+                                  Hex8(OpenSslMaxVersion) + "\r\n" + "FileName: " + LibCryptoPath));
+    OpenSslVersionNumber = v;
     if (OpenSslCheckSignature) {
+        // A refused DLL must not stay loaded, or the next load would take it unchecked.
         try {
-            InetCheckDllSignature(LibCryptoPath);
-        } catch (...) {
-            // A refused DLL must not stay loaded, or the next load would take it unchecked.
-            FreeLibrary(h);
-            ClearCryptoProcs();
-            OpenSslVersionNumber = 999;
-            throw;
+            InetCheckDllSignature(InetPathForAnsiApi(ModuleFileNameW(lib.h)));
+        } catch (const EInetSsleayException& e) {
+            fail(e);
         }
     }
-    LibCryptoHandle = h;
-
     std::string missing, optional;
-    InetBindImportTable(h, CryptoMainTable, HighIndex(CryptoMainTable), missing, optional);
+    InetBindImportTable(lib.h, CryptoMainTable, HighIndex(CryptoMainTable), missing, optional);
     OpenSslMissingOptional += optional;
     if (missing.empty()) {
-        InetBindImportTable(h, CryptoExtraTable, HighIndex(CryptoExtraTable), missing, optional);
+        InetBindImportTable(lib.h, CryptoExtraTable, HighIndex(CryptoExtraTable), missing, optional);
         OpenSslMissingOptional += optional;
     }
-    if (!missing.empty()) {
-        // A library that lacks what the TLS code calls is of no use: let it go, so that a
-        // later attempt (another folder, a fixed install) can load afresh.
-        FreeLibrary(h);
-        LibCryptoHandle = nullptr;
-        ClearCryptoProcs();
-        OpenSslVersionNumber = 999;
-        throw EInetSsleayException("Unable to load " + LibCryptoPath + ". Can not find: " + missing);
-    }
+    // A library that lacks what the TLS code calls is of no use: let it go, so that a later
+    // attempt (another folder, a fixed install) can load afresh.
+    if (!missing.empty()) fail(EInetSsleayException("Unable to load " + LibCryptoPath + ". Can not find: " + missing));
+    LibCryptoHandle = lib.Release();
+    // No configuration file is read behind the program's back: the built-in OPENSSLDIR (and
+    // OPENSSL_CONF) may name a folder any local user can create. This first initialisation
+    // decides it for the life of the library.
+    ossl::OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr);
+    ossl::ERR_clear_error();
 
     if (OpenSslMajor < 3) {
         OpenSslMinor = 1;
@@ -266,9 +294,10 @@ void InetCheckDllSignature(const std::string& Path) {
 
 bool InetLoadProviders(bool Legacy, bool Fips) {
     if ((!Legacy && !Fips) || OpenSslMajor < 3 || !ossl::OSSL_PROVIDER_load) return false;
-    std::string folder = LibCryptoPath;
-    const size_t slash = folder.find_last_of("\\/");
-    folder = slash == std::string::npos ? std::string() : folder.substr(0, slash);
+    // OpenSSL takes file names in UTF-8; the providers come from the libcrypto's folder only.
+    std::wstring folderW = InetLibCryptoFolderW();
+    if (!folderW.empty()) folderW.pop_back();
+    const std::string folder = InetWideToAnsi(folderW, CP_UTF8);
     ossl::OSSL_PROVIDER_set_default_search_path(nullptr, folder.c_str());
     bool result;
     if (Legacy) {
@@ -301,8 +330,19 @@ void InetAtOpenSslUnload(void (*Fn)()) {
 void InetAcquireOpenSsl() {
     TInetLock lock(OpenSslLoaderLock);
     if (OpenSslRefCount == 0) {
-        InetLoadLibCrypto();
-        InetLoadLibSsl();
+        try {
+            InetLoadLibCrypto();
+            InetLoadLibSsl();
+        } catch (...) {
+            // Half a load is no load: neither library stays, and no variable points into one.
+            if (LibSslHandle) FreeLibrary(LibSslHandle);
+            LibSslHandle = nullptr;
+            if (LibCryptoHandle) FreeLibrary(LibCryptoHandle);
+            LibCryptoHandle = nullptr;
+            ClearCryptoProcs();
+            InetClearSslProcs();
+            throw;
+        }
         try {
             DWORD tick = GetTickCount();
             ossl::RAND_seed(&tick, sizeof tick);

@@ -28,6 +28,8 @@
 #include <openssl/evp.h>
 #include <openssl/objects.h>
 #include <openssl/ocsp.h>
+#include <openssl/param_build.h>
+#include <openssl/params.h>
 #include <openssl/pem.h>
 #include <openssl/provider.h>
 #include <openssl/rand.h>
@@ -80,6 +82,27 @@ struct TOpenSslImport {
     bool Optional;
 };
 
+// Version bounds of the import tables (OpenSSL_version_num values) and the entry makers the
+// libcrypto and libssl tables share.
+namespace openssl_versions {
+constexpr uint32_t Any = 0x0000000F;
+constexpr uint32_t Last = 0xFFFFFFFF;
+constexpr uint32_t Last11 = 0x10101FFF;
+constexpr uint32_t Last2 = 0x2FFFFFFF;
+constexpr uint32_t First3 = 0x30000000;
+}  // namespace openssl_versions
+
+#define VA_ENTRY(name, lo, hi, opt) {reinterpret_cast<void**>(&ossl::name), #name, lo, hi, opt},
+#define VA_REQ(name) VA_ENTRY(name, openssl_versions::Any, openssl_versions::Last, false)
+#define VA_OPT(name) VA_ENTRY(name, openssl_versions::Any, openssl_versions::Last, true)
+#define VA_OPT111(name) VA_ENTRY(name, OpenSslMinVersion, openssl_versions::Last, true)
+#define VA_REQ3(name) VA_ENTRY(name, openssl_versions::First3, openssl_versions::Last, false)
+#define VA_OPT3(name) VA_ENTRY(name, openssl_versions::First3, openssl_versions::Last, true)
+// The old name binds on 1.1.x, the new one on 3.x, both into the variable of the new name.
+#define VA_RENAMED(old, name)                                                                              \
+    {reinterpret_cast<void**>(&ossl::name), #old, openssl_versions::Any, openssl_versions::Last11, false}, \
+        {reinterpret_cast<void**>(&ossl::name), #name, openssl_versions::First3, openssl_versions::Last, false},
+
 // Binds the entries 0..HighIndex whose range holds OpenSslVersionNumber; entries outside it
 // are left alone. Missing lists the required names not found, MissingOptional the others,
 // each name followed by ","; both empty when all were found. An empty table (HighIndex -1)
@@ -129,6 +152,13 @@ bool InetLoadLibCrypto();
 bool InetLoadLibSsl();
 // Unbinds every libssl variable.
 void InetClearSslProcs();
+// Unbinds every libcrypto variable.
+void InetClearCryptoProcs();
+// The loaded libcrypto's folder with a trailing "\" (empty when none is loaded).
+std::wstring InetLibCryptoFolderW();
+// A file name for the ANSI-only helpers: the name itself when the ANSI code page spells it,
+// else its short form.
+std::string InetPathForAnsiApi(const std::wstring& Path);
 void InetAcquireOpenSsl();
 void InetReleaseOpenSsl();
 // Fn runs (under the loader's lock) when the last release is about to unload OpenSSL, while

@@ -11,7 +11,7 @@
 
 #define VA_CRYPTO_REQUIRED(X)                                                                  \
     X(ERR_get_error) X(ERR_peek_error) X(ERR_peek_last_error) X(ERR_error_string_n)              \
-    X(ERR_clear_error) X(OpenSSL_version) X(CRYPTO_free) X(CRYPTO_malloc)                        \
+    X(ERR_clear_error) X(OpenSSL_version) X(CRYPTO_free) X(CRYPTO_malloc) X(OPENSSL_init_crypto) \
     X(OPENSSL_sk_new_null) X(OPENSSL_sk_push) X(OPENSSL_sk_num) X(OPENSSL_sk_value)              \
     X(OPENSSL_sk_free) X(OPENSSL_sk_pop_free) X(OPENSSL_sk_shift)                                \
     X(BIO_new) X(BIO_s_mem) X(BIO_new_mem_buf) X(BIO_new_file) X(BIO_free) X(BIO_free_all)       \
@@ -29,11 +29,10 @@
     X(EVP_aes_256_cfb128) X(EVP_aes_256_ecb) X(EVP_aes_256_ofb) X(EVP_aes_256_gcm)               \
     X(EVP_aes_256_ocb) X(EVP_aes_256_ccm) X(EVP_chacha20) X(EVP_des_ede3_cbc)                    \
     X(EVP_des_ede3_cfb64) X(EVP_des_ede3_ecb) X(EVP_des_ede3_ofb)                                \
-    X(EVP_PKEY_free) X(EVP_PKEY_up_ref) X(EVP_PKEY_get0_EC_KEY) X(EC_KEY_get0_group)             \
-    X(EC_GROUP_get_curve_name) X(EVP_EncryptInit_ex) X(EVP_CIPHER_CTX_new) X(EVP_CIPHER_CTX_free) \
+    X(EVP_PKEY_free) X(EVP_PKEY_up_ref)                                                        \
+    X(EVP_EncryptInit_ex) X(EVP_CIPHER_CTX_new) X(EVP_CIPHER_CTX_free)                           \
     X(PEM_read_bio_X509) X(PEM_read_bio_X509_CRL) X(PEM_read_bio_PrivateKey)                     \
     X(PEM_write_bio_X509) X(PEM_write_bio_PKCS8PrivateKey) X(PEM_write_bio_PrivateKey)           \
-    X(PEM_read_bio_DHparams) X(DH_free)                                                        \
     X(d2i_X509_bio) X(d2i_X509) X(i2d_X509)                                                    \
     X(X509_free) X(X509_dup) X(X509_up_ref) X(X509_digest) X(X509_get_subject_name)              \
     X(X509_get_issuer_name) X(X509_NAME_get_index_by_NID) X(X509_NAME_get_entry)                 \
@@ -56,9 +55,13 @@
 
 // ---- libcrypto, optional in every version -----------------------------------------------------
 
+// The DH and EC_KEY calls are deprecated in 3.x and missing from a build without them; the
+// callers then take the EVP_PKEY way.
 #define VA_CRYPTO_OPTIONAL(X)                                                                  \
     X(EVP_mdc2) X(EVP_bf_cbc) X(EVP_bf_cfb64) X(EVP_bf_ecb) X(EVP_bf_ofb) X(EVP_idea_cbc)        \
-    X(EVP_idea_cfb64) X(EVP_idea_ecb) X(EVP_idea_ofb)
+    X(EVP_idea_cfb64) X(EVP_idea_ecb) X(EVP_idea_ofb)                                           \
+    X(PEM_read_bio_DHparams) X(DH_free) X(EVP_PKEY_get0_EC_KEY) X(EC_KEY_get0_group)             \
+    X(EC_GROUP_get_curve_name) X(PEM_read_bio_Parameters)
 
 // Engines and the pass-phrase UI (the "extra" table).
 #define VA_CRYPTO_EXTRA(X)                                                                     \
@@ -93,16 +96,62 @@
     X(OSSL_PROVIDER_available) X(OSSL_PROVIDER_load) X(OSSL_PROVIDER_try_load)                   \
     X(OSSL_PROVIDER_unload) X(OSSL_PROVIDER_set_default_search_path)
 
-// Only in 3.x; optional.
+// Only in 3.x; optional: the provider, library-context and parameter groups whole, and the
+// parameter functions of EVP_PKEY, EVP_PKEY_CTX, EVP_CIPHER(_CTX) and EVP_MD(_CTX).
 #define VA_CRYPTO_V3_OPTIONAL(X)                                                               \
-    X(OSSL_PROVIDER_get0_name) X(OSSL_PROVIDER_do_all) X(OSSL_PROVIDER_self_test)                \
-    X(OSSL_LIB_CTX_new) X(OSSL_LIB_CTX_free) X(OSSL_LIB_CTX_load_config)                         \
-    X(OSSL_PARAM_construct_utf8_string) X(OSSL_PARAM_construct_int) X(OSSL_PARAM_construct_end)  \
-    X(EVP_set_default_properties) X(EVP_default_properties_enable_fips)                        \
-    X(EVP_default_properties_is_fips_enabled) X(EVP_PKEY_generate) X(BN_bn2nativepad)            \
-    X(BN_native2bn) X(EVP_PKEY_get_utf8_string_param) X(EVP_PKEY_fromdata)                       \
-    X(EVP_PKEY_gettable_params) X(EVP_PKEY_settable_params) X(EVP_PKEY_set_params)               \
-    X(EVP_MD_fetch) X(EVP_MD_free) X(EVP_CIPHER_fetch) X(EVP_CIPHER_free)
+    X(OSSL_PROVIDER_add_builtin) X(OSSL_PROVIDER_do_all) X(OSSL_PROVIDER_get0_dispatch)        \
+    X(OSSL_PROVIDER_get0_name) X(OSSL_PROVIDER_get0_provider_ctx)                              \
+    X(OSSL_PROVIDER_get_capabilities) X(OSSL_PROVIDER_get_params)                              \
+    X(OSSL_PROVIDER_gettable_params) X(OSSL_PROVIDER_query_operation)                          \
+    X(OSSL_PROVIDER_self_test) X(OSSL_PROVIDER_unquery_operation) X(OSSL_LIB_CTX_new)          \
+    X(OSSL_LIB_CTX_free) X(OSSL_LIB_CTX_load_config) X(OSSL_LIB_CTX_get0_global_default)       \
+    X(OSSL_LIB_CTX_set0_default) X(OSSL_PARAM_BLD_free) X(OSSL_PARAM_BLD_new)                  \
+    X(OSSL_PARAM_BLD_push_BN) X(OSSL_PARAM_BLD_push_BN_pad) X(OSSL_PARAM_BLD_push_double)      \
+    X(OSSL_PARAM_BLD_push_int) X(OSSL_PARAM_BLD_push_int32) X(OSSL_PARAM_BLD_push_int64)       \
+    X(OSSL_PARAM_BLD_push_long) X(OSSL_PARAM_BLD_push_octet_ptr)                               \
+    X(OSSL_PARAM_BLD_push_octet_string) X(OSSL_PARAM_BLD_push_size_t)                          \
+    X(OSSL_PARAM_BLD_push_time_t) X(OSSL_PARAM_BLD_push_uint) X(OSSL_PARAM_BLD_push_uint32)    \
+    X(OSSL_PARAM_BLD_push_uint64) X(OSSL_PARAM_BLD_push_ulong) X(OSSL_PARAM_BLD_push_utf8_ptr) \
+    X(OSSL_PARAM_BLD_push_utf8_string) X(OSSL_PARAM_BLD_to_param)                              \
+    X(OSSL_PARAM_allocate_from_text) X(OSSL_PARAM_construct_BN) X(OSSL_PARAM_construct_double) \
+    X(OSSL_PARAM_construct_end) X(OSSL_PARAM_construct_int) X(OSSL_PARAM_construct_int32)      \
+    X(OSSL_PARAM_construct_int64) X(OSSL_PARAM_construct_long)                                 \
+    X(OSSL_PARAM_construct_octet_ptr) X(OSSL_PARAM_construct_octet_string)                     \
+    X(OSSL_PARAM_construct_size_t) X(OSSL_PARAM_construct_time_t) X(OSSL_PARAM_construct_uint) \
+    X(OSSL_PARAM_construct_uint32) X(OSSL_PARAM_construct_uint64)                              \
+    X(OSSL_PARAM_construct_ulong) X(OSSL_PARAM_construct_utf8_ptr)                             \
+    X(OSSL_PARAM_construct_utf8_string) X(OSSL_PARAM_dup) X(OSSL_PARAM_free)                   \
+    X(OSSL_PARAM_get_BN) X(OSSL_PARAM_get_double) X(OSSL_PARAM_get_int)                        \
+    X(OSSL_PARAM_get_int32) X(OSSL_PARAM_get_int64) X(OSSL_PARAM_get_long)                     \
+    X(OSSL_PARAM_get_octet_ptr) X(OSSL_PARAM_get_octet_string)                                 \
+    X(OSSL_PARAM_get_octet_string_ptr) X(OSSL_PARAM_get_size_t) X(OSSL_PARAM_get_time_t)       \
+    X(OSSL_PARAM_get_uint) X(OSSL_PARAM_get_uint32) X(OSSL_PARAM_get_uint64)                   \
+    X(OSSL_PARAM_get_ulong) X(OSSL_PARAM_get_utf8_ptr) X(OSSL_PARAM_get_utf8_string)           \
+    X(OSSL_PARAM_get_utf8_string_ptr) X(OSSL_PARAM_locate) X(OSSL_PARAM_locate_const)          \
+    X(OSSL_PARAM_merge) X(OSSL_PARAM_modified) X(OSSL_PARAM_set_BN)                            \
+    X(OSSL_PARAM_set_all_unmodified) X(OSSL_PARAM_set_double) X(OSSL_PARAM_set_int)            \
+    X(OSSL_PARAM_set_int32) X(OSSL_PARAM_set_int64) X(OSSL_PARAM_set_long)                     \
+    X(OSSL_PARAM_set_octet_ptr) X(OSSL_PARAM_set_octet_string) X(OSSL_PARAM_set_size_t)        \
+    X(OSSL_PARAM_set_time_t) X(OSSL_PARAM_set_uint) X(OSSL_PARAM_set_uint32)                   \
+    X(OSSL_PARAM_set_uint64) X(OSSL_PARAM_set_ulong) X(OSSL_PARAM_set_utf8_ptr)                \
+    X(OSSL_PARAM_set_utf8_string) X(EVP_set_default_properties)                                \
+    X(EVP_default_properties_enable_fips) X(EVP_default_properties_is_fips_enabled)            \
+    X(EVP_PKEY_generate) X(BN_bn2nativepad) X(BN_native2bn) X(EVP_MD_fetch) X(EVP_MD_free)     \
+    X(EVP_CIPHER_fetch) X(EVP_CIPHER_free) X(EVP_CIPHER_CTX_get_params)                        \
+    X(EVP_CIPHER_CTX_gettable_params) X(EVP_CIPHER_CTX_set_params)                             \
+    X(EVP_CIPHER_CTX_settable_params) X(EVP_CIPHER_get_params)                                 \
+    X(EVP_CIPHER_gettable_ctx_params) X(EVP_CIPHER_gettable_params)                            \
+    X(EVP_CIPHER_settable_ctx_params) X(EVP_MD_CTX_get_params) X(EVP_MD_CTX_gettable_params)   \
+    X(EVP_MD_CTX_set_params) X(EVP_MD_CTX_settable_params) X(EVP_MD_get_params)                \
+    X(EVP_MD_gettable_ctx_params) X(EVP_MD_gettable_params) X(EVP_MD_settable_ctx_params)      \
+    X(EVP_PKEY_CTX_get_params) X(EVP_PKEY_CTX_gettable_params) X(EVP_PKEY_CTX_set_params)      \
+    X(EVP_PKEY_CTX_settable_params) X(EVP_PKEY_fromdata) X(EVP_PKEY_fromdata_init)             \
+    X(EVP_PKEY_fromdata_settable) X(EVP_PKEY_get_bn_param) X(EVP_PKEY_get_int_param)           \
+    X(EVP_PKEY_get_octet_string_param) X(EVP_PKEY_get_params) X(EVP_PKEY_get_size_t_param)     \
+    X(EVP_PKEY_get_utf8_string_param) X(EVP_PKEY_gettable_params) X(EVP_PKEY_set_bn_param)     \
+    X(EVP_PKEY_set_int_param) X(EVP_PKEY_set_octet_string_param) X(EVP_PKEY_set_params)        \
+    X(EVP_PKEY_set_size_t_param) X(EVP_PKEY_set_utf8_string_param) X(EVP_PKEY_settable_params) \
+    X(EVP_PKEY_todata)
 
 // ---- libssl ----------------------------------------------------------------------------------
 
@@ -144,4 +193,4 @@
 
 #define VA_SSL_RENAMED(X) X(SSL_get_peer_certificate, SSL_get1_peer_certificate)
 
-#define VA_SSL_EXTRA(X) X(SSL_CTX_set_client_cert_engine)
+#define VA_SSL_EXTRA(X) X(SSL_CTX_set_client_cert_engine) X(SSL_CTX_set0_tmp_dh_pkey) X(SSL_renegotiate_pending)

@@ -17,21 +17,11 @@ unsigned long (*SSL_clear_options_111)(SSL*, unsigned long) = nullptr;
 
 namespace {
 
-constexpr uint32_t AnyVersion = 0x0000000F;
-constexpr uint32_t LastVersion = 0xFFFFFFFF;
-constexpr uint32_t Last11 = 0x10101FFF;
-constexpr uint32_t Last2 = 0x2FFFFFFF;
-constexpr uint32_t First3 = 0x30000000;
-
-#define VA_ENTRY(name, lo, hi, opt) {reinterpret_cast<void**>(&ossl::name), #name, lo, hi, opt},
-#define VA_REQ(name) VA_ENTRY(name, AnyVersion, LastVersion, false)
-#define VA_OPT(name) VA_ENTRY(name, AnyVersion, LastVersion, true)
-#define VA_RENAMED(old, name)                                                           \
-    {reinterpret_cast<void**>(&ossl::name), #old, AnyVersion, Last11, false},           \
-        {reinterpret_cast<void**>(&ossl::name), #name, First3, LastVersion, false},
+using namespace openssl_versions;
+// The option calls changed their type in 3.x: the 1.1.x one binds into its own variable.
 #define VA_OPTIONS(name)                                                                \
-    {reinterpret_cast<void**>(&ossl::name##_111), #name, AnyVersion, Last2, false},     \
-        {reinterpret_cast<void**>(&ossl::name), #name, First3, LastVersion, false},
+    {reinterpret_cast<void**>(&ossl::name##_111), #name, Any, Last2, false},            \
+        {reinterpret_cast<void**>(&ossl::name), #name, First3, Last, false},
 
 const TOpenSslImport SslMainTable[] = {
     VA_SSL_REQUIRED(VA_REQ) VA_SSL_RENAMED(VA_RENAMED) VA_SSL_OPTIONS(VA_OPTIONS)
@@ -51,31 +41,36 @@ bool InetLoadLibSsl() {
     if (LibSslHandle) return true;
     if (OpenSslVersionNumber == 0) throw EInetSsleayException("Must load libcrypto DLL before libssl DLL");
     if (OpenSslVersionNumber == 999) throw EInetSsleayException("Failed to load OpenSSL file " + LibCryptoPath);
-    std::string folder = LibCryptoPath;
-    const size_t slash = folder.find_last_of("\\/");
-    folder = slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
     InetClearSslProcs();
-    LibSslPath = folder + (OpenSslVersionNumber < First3 ? LibSslName11 : LibSslName3);
-    HMODULE h = LoadLibraryA(LibSslPath.c_str());
+    // Wide from the libcrypto's own file name to LoadLibraryW: any folder name loads.
+    const std::wstring path = InetLibCryptoFolderW() + InetAnsiToWide(OpenSslVersionNumber < First3 ? LibSslName11 : LibSslName3);
+    LibSslPath = InetWideToAnsi(path);
+    HMODULE h = LoadLibraryW(path.c_str());
     if (reinterpret_cast<uintptr_t>(h) <= 32) {
         LibSslHandle = nullptr;
         if (LibCryptoHandle) FreeLibrary(LibCryptoHandle);
         LibCryptoHandle = nullptr;
+        // Nothing may keep pointing into the libcrypto just freed.
+        InetClearCryptoProcs();
         OpenSslVersionNumber = 0;
         throw EInetSsleayException("Failed to load OpenSSL file " + LibSslPath);
     }
+    // Held until everything is bound: every failure below lets it go and unbinds the names.
+    struct Held {
+        HMODULE h;
+        ~Held() {
+            if (h) {
+                FreeLibrary(h);
+                InetClearSslProcs();
+            }
+        }
+    } held{h};
     LibSslPath = InetModuleFileName(h);
+    const std::string ansiPath = InetPathForAnsiApi(path);
     LibSslFileVersion.clear();
     LibSslFileDescription.clear();
-    InetFileVersionStrings(LibSslPath, LibSslFileVersion, LibSslFileDescription);
-    if (OpenSslCheckSignature) {
-        try {
-            InetCheckDllSignature(LibSslPath);
-        } catch (...) {
-            FreeLibrary(h);
-            throw;
-        }
-    }
+    InetFileVersionStrings(ansiPath, LibSslFileVersion, LibSslFileDescription);
+    if (OpenSslCheckSignature) InetCheckDllSignature(ansiPath);
     std::string missing, optional;
     InetBindImportTable(h, SslMainTable, static_cast<int>(std::size(SslMainTable)) - 1, missing, optional);
     OpenSslMissingOptional += optional;
@@ -83,12 +78,9 @@ bool InetLoadLibSsl() {
         InetBindImportTable(h, SslExtraTable, static_cast<int>(std::size(SslExtraTable)) - 1, missing, optional);
         OpenSslMissingOptional += optional;
     }
-    if (!missing.empty()) {
-        FreeLibrary(h);
-        InetClearSslProcs();
-        throw EInetSsleayException("Unable to load " + LibSslPath + ". Can not find: " + missing);
-    }
+    if (!missing.empty()) throw EInetSsleayException("Unable to load " + LibSslPath + ". Can not find: " + missing);
     LibSslHandle = h;
+    held.h = nullptr;
     return true;
 }
 

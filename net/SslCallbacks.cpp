@@ -42,12 +42,17 @@ std::string HostFromAscii(const std::string& Ascii) { return InetWideToAnsi(Inet
 
 // The frame of a socket callback: the socket may not be reset inside OpenSSL; a reset it
 // asked for (its handle closed in a handler) is posted for later.
+// A handler may free the socket: the frame then leaves it alone.
 struct InsideCallback {
-    explicit InsideCallback(TCustomSslNetSocket* S) : s(S) { ++s->InsideCallbackCount(); }
+    explicit InsideCallback(TCustomSslNetSocket* S) : s(S), alive(S->AliveToken()) { ++s->InsideCallbackCount(); }
     ~InsideCallback() {
+        if (!*alive) return;
         if (--s->InsideCallbackCount() == 0 && s->HSocket() == INVALID_SOCKET) s->PostResetLater();
     }
+    InsideCallback(const InsideCallback&) = delete;
+    InsideCallback& operator=(const InsideCallback&) = delete;
     TCustomSslNetSocket* s;
+    std::shared_ptr<const bool> alive;
 };
 
 }  // namespace
@@ -56,12 +61,14 @@ TSslCallbacks::Lock::Lock(TKind Kind) : kind_(Kind) { EnterCriticalSection(&Lock
 TSslCallbacks::Lock::~Lock() { LeaveCriticalSection(&Locks()[kind_]); }
 
 void TSslCallbacks::Install() {
-    TSslContext::Callbacks.Verify = Verify;
-    TSslContext::Callbacks.NewSession = NewSession;
-    TSslContext::Callbacks.GetSession = GetSession;
-    TSslContext::Callbacks.ClientHello = ClientHello;
-    TSslContext::Callbacks.AlpnSelect = AlpnSelect;
-    TSslContext::Callbacks.OcspStatus = OcspStatus;
+    // Entries a caller set itself stay.
+    auto& c = TSslContext::Callbacks;
+    if (!c.Verify) c.Verify = Verify;
+    if (!c.NewSession) c.NewSession = NewSession;
+    if (!c.GetSession) c.GetSession = GetSession;
+    if (!c.ClientHello) c.ClientHello = ClientHello;
+    if (!c.AlpnSelect) c.AlpnSelect = AlpnSelect;
+    if (!c.OcspStatus) c.OcspStatus = OcspStatus;
 }
 
 void TSslCallbacks::Info(const SSL* Ssl, int Where, int) {
@@ -69,6 +76,7 @@ void TSslCallbacks::Info(const SSL* Ssl, int Where, int) {
     TCustomSslNetSocket* s = SocketOf(Ssl);
     // No exception may cross OpenSSL's C frames: a foreign SSL is ignored.
     if (!s) return;
+    // Nothing here raises; the counter and flag are plain fields.
     if (Where & SSL_CB_HANDSHAKE_START) ++s->handshakeCount_;
     if ((Where & SSL_CB_HANDSHAKE_DONE) && !s->handshakeReported_) s->handshakeDonePending_ = true;
 }
@@ -79,6 +87,7 @@ int TSslCallbacks::Verify(int Ok, X509_STORE_CTX* StoreCtx) {
     TCustomSslNetSocket* s = SocketOf(ssl);
     if (!s) return Ok;
     auto alive = s->AliveToken();
+    try {
     s->Pause();
     {
         InsideCallback in(s);
@@ -104,12 +113,17 @@ int TSslCallbacks::Verify(int Ok, X509_STORE_CTX* StoreCtx) {
     }
     s->Resume();
     return Ok;
+    } catch (...) {
+        // No exception crosses OpenSSL's C frames: the handshake fails with an alert.
+        return 0;
+    }
 }
 
 int TSslCallbacks::NewSession(SSL* Ssl, SSL_SESSION* Session) {
     Lock l(kNewSession);
     TCustomSslNetSocket* s = SocketOf(Ssl);
     if (!s) return 0;
+    try {
     InsideCallback in(s);
     if (ossl::SSL_is_server(Ssl)) {
         bool add = false;
@@ -125,18 +139,25 @@ int TSslCallbacks::NewSession(SSL* Ssl, SSL_SESSION* Session) {
     // OpenSSL keeps one reference for us when we answer 1; taking one more with
     // SSL_get1_session on top would leak a session per handshake.
     return incRef && Session ? 1 : 0;
+    } catch (...) {
+        return 0;  // the session is not kept
+    }
 }
 
 SSL_SESSION* TSslCallbacks::GetSession(SSL* Ssl, const unsigned char* Id, int Len, int* Copy) {
     Lock l(kGetSession);
     TCustomSslNetSocket* s = SocketOf(Ssl);
     if (!s) return nullptr;
-    InsideCallback in(s);
-    void* session = nullptr;
-    bool incRef = Copy && *Copy != 0;
-    if (s->OnSslSvrGetSession) s->OnSslSvrGetSession(s, session, const_cast<unsigned char*>(Id), Len, incRef);
-    if (Copy) *Copy = incRef ? 1 : 0;
-    return static_cast<SSL_SESSION*>(session);
+    try {
+        InsideCallback in(s);
+        void* session = nullptr;
+        bool incRef = Copy && *Copy != 0;
+        if (s->OnSslSvrGetSession) s->OnSslSvrGetSession(s, session, const_cast<unsigned char*>(Id), Len, incRef);
+        if (Copy) *Copy = incRef ? 1 : 0;
+        return static_cast<SSL_SESSION*>(session);
+    } catch (...) {
+        return nullptr;  // a full handshake instead
+    }
 }
 
 bool SslParseHelloExtension(TClientHelloData& Hello, unsigned Type, const unsigned char* Data, size_t Len) {
@@ -186,9 +207,21 @@ void SwitchContext(TCustomSslNetSocket* S, SSL* Ssl, TSslContext* Ctx) {
 }
 }  // namespace
 
-int TSslCallbacks::ClientHello(SSL* Ssl, int* Alert, void*) {
+int TSslCallbacks::ClientHello(SSL* Ssl, int* Alert, void* Arg) {
+    try {
+        return ClientHelloBody(Ssl, Alert, Arg);
+    } catch (...) {
+        // A context that cannot be built (a missing certificate file) ends the handshake
+        // with an alert instead of unwinding through OpenSSL.
+        *Alert = SSL_AD_INTERNAL_ERROR;
+        return SSL_CLIENT_HELLO_ERROR;
+    }
+}
+
+int TSslCallbacks::ClientHelloBody(SSL* Ssl, int* Alert, void*) {
     TCustomSslNetSocket* s = SocketOf(Ssl);
     if (!s) return SSL_CLIENT_HELLO_SUCCESS;
+    auto alive = s->AliveToken();
     InsideCallback in(s);
     TClientHelloData& h = s->hello_;
     if (ossl::SSL_client_hello_isv2(Ssl)) {
@@ -232,6 +265,10 @@ int TSslCallbacks::ClientHello(SSL* Ssl, int* Alert, void*) {
         } catch (...) {
             decision = SSL_TLSEXT_ERR_ALERT_FATAL;
         }
+        if (!*alive) {
+            *Alert = SSL_AD_INTERNAL_ERROR;
+            return SSL_CLIENT_HELLO_ERROR;
+        }
         h.Decision = decision;
         if (decision == SSL_TLSEXT_ERR_ALERT_FATAL) {
             *Alert = SSL_AD_UNRECOGNIZED_NAME;
@@ -251,14 +288,20 @@ int TSslCallbacks::ServerName(SSL* Ssl, int* Alert, void*) {
     TCustomSslNetSocket* s = SocketOf(Ssl);
     if (!s) return SSL_TLSEXT_ERR_OK;
     if (!s->TlsServerName.empty()) return s->hello_.Decision;
+    try {
     Lock l(kServerName);
     const char* name = ossl::SSL_get_servername(Ssl, TLSEXT_NAMETYPE_host_name);
     if (!name) return SSL_TLSEXT_ERR_OK;
+    auto alive = s->AliveToken();
     InsideCallback in(s);
     s->TlsServerName = HostFromAscii(name);
     TSslContext* ctx = nullptr;
     int err = 0;
     s->TriggerServerNameRequest(ctx, err);
+    if (!*alive) {
+        *Alert = SSL_AD_INTERNAL_ERROR;
+        return SSL_TLSEXT_ERR_ALERT_FATAL;
+    }
     if (ctx) {
         if (ctx != s->SslContext() && ctx->IsCtxInitialized()) {
             SwitchContext(s, Ssl, ctx);
@@ -268,6 +311,10 @@ int TSslCallbacks::ServerName(SSL* Ssl, int* Alert, void*) {
     }
     if (err == SSL_TLSEXT_ERR_ALERT_WARNING || err == SSL_TLSEXT_ERR_ALERT_FATAL) *Alert = SSL_AD_UNRECOGNIZED_NAME;
     return err;
+    } catch (...) {
+        *Alert = SSL_AD_INTERNAL_ERROR;
+        return SSL_TLSEXT_ERR_ALERT_FATAL;
+    }
 }
 
 int TSslCallbacks::AlpnSelect(SSL* Ssl, const unsigned char** Out, unsigned char* OutLen, const unsigned char* In,
@@ -275,6 +322,7 @@ int TSslCallbacks::AlpnSelect(SSL* Ssl, const unsigned char** Out, unsigned char
     TCustomSslNetSocket* s = SocketOf(Ssl);
     if (!s) return SSL_TLSEXT_ERR_NOACK;
     try {
+        auto alive = s->AliveToken();
         InsideCallback in(s);
         framework::TStringList list;
         for (unsigned p = 0; p < InLen;) {
@@ -287,6 +335,7 @@ int TSslCallbacks::AlpnSelect(SSL* Ssl, const unsigned char** Out, unsigned char
         std::string sel;
         int err = SSL_TLSEXT_ERR_NOACK;
         s->TriggerAlpnSelect(list, sel, err);
+        if (!*alive) return SSL_TLSEXT_ERR_ALERT_FATAL;
         if (err == SSL_TLSEXT_ERR_OK && !sel.empty() && sel.size() < 256) {
             s->alpnKeep_ = sel;
             *Out = reinterpret_cast<const unsigned char*>(s->alpnKeep_.data());
@@ -296,11 +345,20 @@ int TSslCallbacks::AlpnSelect(SSL* Ssl, const unsigned char** Out, unsigned char
         if (err == SSL_TLSEXT_ERR_ALERT_WARNING || err == SSL_TLSEXT_ERR_ALERT_FATAL) return err;
         return SSL_TLSEXT_ERR_NOACK;
     } catch (...) {
-        return SSL_TLSEXT_ERR_NOACK;
+        return SSL_TLSEXT_ERR_ALERT_FATAL;
     }
 }
 
-int TSslCallbacks::OcspStatus(SSL* Ssl, void*) {
+int TSslCallbacks::OcspStatus(SSL* Ssl, void* Arg) {
+    try {
+        return OcspStatusBody(Ssl, Arg);
+    } catch (...) {
+        // Client: a refused status ends the handshake; server: no staple.
+        return ossl::SSL_is_server(Ssl) ? SSL_TLSEXT_ERR_NOACK : 0;
+    }
+}
+
+int TSslCallbacks::OcspStatusBody(SSL* Ssl, void*) {
     TCustomSslNetSocket* s = SocketOf(Ssl);
     if (!s) return 1;
     InsideCallback in(s);

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,10 @@ struct TSslCallbacks {
     static void Info(const SSL* Ssl, int Where, int Ret);
     static int ClientCert(SSL* Ssl, X509** Cert, EVP_PKEY** Key);
     static int ServerName(SSL* Ssl, int* Alert, void* Arg);
+
+private:
+    static int ClientHelloBody(SSL* Ssl, int* Alert, void* Arg);
+    static int OcspStatusBody(SSL* Ssl, void* Arg);
 };
 
 // Reads one client-hello extension into Hello. False when the data is malformed: a list

@@ -4,6 +4,8 @@
 
 #include "net/SslContext.h"
 
+#include "net/SslCallbacks.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -96,6 +98,7 @@ bool FolderExists(const std::string& Name) {
 
 // PEM pass phrases come from the caller, never from a console prompt.
 int PassPhraseCallback(char* Buf, int Size, int, void* User) {
+    TSslCallbacks::Lock l(TSslCallbacks::kPassPhrase);
     if (!User || Size <= 0) return 0;
     const std::string& pass = *static_cast<const std::string*>(User);
     const int n = static_cast<int>(pass.size() < static_cast<size_t>(Size) ? pass.size() : Size - 1);
@@ -115,8 +118,13 @@ BIO* MemBio(const std::string& Text) {
 std::atomic<bool> BuiltinEnginesRegistered{false};
 
 void RemoveSessionCallback(SSL_CTX* Ctx, SSL_SESSION* Session) {
+    TSslCallbacks::Lock l(TSslCallbacks::kRemoveSession);
     auto* context = static_cast<TSslContext*>(ossl::SSL_CTX_get_ex_data(Ctx, 0));
-    if (context && context->OnRemoveSession) context->OnRemoveSession(context, Session);
+    try {
+        if (context && context->OnRemoveSession) context->OnRemoveSession(context, Session);
+    } catch (...) {
+        // Nothing may unwind through OpenSSL; the session goes in any case.
+    }
 }
 
 // The engine's pass-phrase reader answers with the pass phrase of the context loading a key.
@@ -380,6 +388,8 @@ void TSslContext::FreeSslCtx() {
 
 void TSslContext::BuildSslCtx() {
     Locked l(this);
+    // The sockets' callbacks, also for a context built before any socket exists.
+    TSslCallbacks::Install();
     LoadSslOnce();
     if (AutoEnableBuiltinEngines && !BuiltinEnginesRegistered.exchange(true) && ossl::ENGINE_register_all_complete)
         ossl::ENGINE_register_all_complete();
@@ -459,7 +469,18 @@ void TSslContext::ApplyProtocolSettings() {
     const uint64_t r = SslCtxSetOptions(ctx_, options);
     if (options != 0 && r == 0) throw ESslContextException("Failed to set context options");
     if (SslCipherList.empty()) throw ESslContextException("Cipher list empty");
-    if (ossl::SSL_CTX_set_cipher_list(ctx_, SslCipherList.c_str()) != 1)
+    ApplyCipherList();
+}
+
+std::string TSslContext::EffectiveCipherList() const {
+    // A suite without a certificate ("ALL" at level 0 lets ADH/AECDH through) would pass a
+    // verifying peer without anything to verify: those suites go whenever verification is on.
+    return verifyPeer_ ? SslCipherList + ":!aNULL" : SslCipherList;
+}
+
+void TSslContext::ApplyCipherList() {
+    if (!ctx_ || SslCipherList.empty()) return;
+    if (ossl::SSL_CTX_set_cipher_list(ctx_, EffectiveCipherList().c_str()) != 1)
         RaiseOpenSslErrors<ESslContextException>("Error loading cipher list");
 }
 
@@ -552,6 +573,7 @@ void TSslContext::SetSslVerifyPeerModes(const std::set<TSslVerifyPeerMode>& V) {
 
 void TSslContext::ApplyVerify() {
     if (!ctx_) return;
+    ApplyCipherList();
     if (!verifyPeer_) {
         ossl::SSL_CTX_set_verify(ctx_, SSL_VERIFY_NONE, nullptr);
         ossl::SSL_CTX_set_verify_depth(ctx_, 0);
@@ -708,6 +730,9 @@ void TSslContext::SetSessionIdContextOnCtx() {
 
 void TSslContext::SetAlpnOnCtx() {
     std::vector<uint8_t> wire;
+    // One length byte per name: a longer name cannot be sent (and must not turn ALPN off).
+    for (int i = 0; i < alpn_.Count(); ++i)
+        if (alpn_[i].size() > 255) throw ESslContextException("Error setting alpn protos");
     InetAlpnListToWire(&alpn_, wire);
     if (ossl::SSL_CTX_set_alpn_protos(ctx_, wire.empty() ? nullptr : wire.data(),
                                       static_cast<unsigned>(wire.size())) != 0)
@@ -867,11 +892,8 @@ void TSslContext::LoadDHParamFile(const std::string& FileName) {
     if (!FileExists(FileName)) throw ESslContextException("File not found " + Quoted(FileName));
     BIO* b = SslOpenFileBio(FileName, "rb");
     BioGuard g{b};
-    DH* dh = ossl::PEM_read_bio_DHparams(b, nullptr, nullptr, nullptr);
-    if (!dh) RaiseOpenSslErrors<EX509Exception>("Error reading DHparam file " + Quoted(FileName));
-    const long r = SslCtxSetTmpDh(ctx_, dh);
-    ossl::DH_free(dh);
-    if (r != 1) throw ESslContextException("Can't load DHParam file " + Quoted(FileName));
+    if (SetDHParams(b, "Error reading DHparam file " + Quoted(FileName)) != 1)
+        throw ESslContextException("Can't load DHParam file " + Quoted(FileName));
 }
 
 void TSslContext::LoadDHParamText(const std::string& Text) {
@@ -882,11 +904,28 @@ void TSslContext::LoadDHParamText(const std::string& Text) {
     BIO* b = MemBio(Text);
     if (!b) throw EX509Exception("Failed to read encoded DH params");
     BioGuard g{b};
-    DH* dh = ossl::PEM_read_bio_DHparams(b, nullptr, nullptr, nullptr);
-    if (!dh) RaiseOpenSslErrors<EX509Exception>("Error reading DHparams");
-    const long r = SslCtxSetTmpDh(ctx_, dh);
-    ossl::DH_free(dh);
-    if (r != 1) throw ESslContextException("Can't load DHParamss");
+    if (SetDHParams(b, "Error reading DHparams") != 1) throw ESslContextException("Can't load DHParamss");
+}
+
+long TSslContext::SetDHParams(BIO* Bio, const std::string& ReadError) {
+    // The DH calls are deprecated in 3.x (and absent from a build without them): then the
+    // parameters are read as a key and handed over whole.
+    if (ossl::PEM_read_bio_DHparams && ossl::DH_free) {
+        DH* dh = ossl::PEM_read_bio_DHparams(Bio, nullptr, nullptr, nullptr);
+        if (!dh) RaiseOpenSslErrors<EX509Exception>(ReadError);
+        const long r = SslCtxSetTmpDh(ctx_, dh);
+        ossl::DH_free(dh);
+        return r;
+    }
+    if (!ossl::PEM_read_bio_Parameters || !ossl::SSL_CTX_set0_tmp_dh_pkey)
+        throw ESslContextException(ReadError + " - this OpenSSL reads no DH parameters");
+    EVP_PKEY* key = ossl::PEM_read_bio_Parameters(Bio, nullptr);
+    if (!key) RaiseOpenSslErrors<EX509Exception>(ReadError);
+    if (ossl::SSL_CTX_set0_tmp_dh_pkey(ctx_, key) != 1) {
+        ossl::EVP_PKEY_free(key);  // ownership passes only on success
+        return 0;
+    }
+    return 1;
 }
 
 void TSslContext::LoadEngineKey() {
@@ -1051,6 +1090,25 @@ int TSslContext::LoadWindowsRootStore() {
     return TWindowsRootCache::Instance().AddTo(store);
 }
 
+namespace {
+// Only the four-part dotted form is an IPv4 literal to OpenSSL; "127.1" or "1234" are names.
+bool IsDottedQuad(const std::string& Host) {
+    int parts = 0;
+    size_t i = 0;
+    while (i <= Host.size()) {
+        size_t e = Host.find('.', i);
+        if (e == std::string::npos) e = Host.size();
+        const std::string part = Host.substr(i, e - i);
+        if (part.empty() || part.size() > 3 || part.find_first_not_of("0123456789") != std::string::npos ||
+            std::stoi(part) > 255)
+            return false;
+        ++parts;
+        i = e + 1;
+    }
+    return parts == 4;
+}
+}  // namespace
+
 void TSslContext::PrepareClientSsl(SSL* Ssl, const std::string& HostName) {
     Locked l(this);
     if (HostName.empty()) {
@@ -1061,8 +1119,7 @@ void TSslContext::PrepareClientSsl(SSL* Ssl, const std::string& HostName) {
     if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
     X509_VERIFY_PARAM* param = ossl::SSL_get0_param(Ssl);
     // An address literal is checked against the address entries and sent without SNI.
-    const bool isAddress = host.find(':') != std::string::npos ||
-                           host.find_first_not_of("0123456789.") == std::string::npos;
+    const bool isAddress = host.find(':') != std::string::npos || IsDottedQuad(host);
     if (isAddress) {
         if (hostFlagBits_ == -1) return;
         ossl::X509_VERIFY_PARAM_set_flags(param, verifyFlagBits_);

@@ -288,6 +288,9 @@ private:
     struct Locked;
     void ApplyProtocolSettings();
     void ApplyVerify();
+    void ApplyCipherList();
+    long SetDHParams(BIO* Bio, const std::string& ReadError);
+    std::string EffectiveCipherList() const;
     void LoadCertFile(const std::string& FileName);
     void LoadCertText(const std::string& Text, const std::string& FileName);
     void LoadPrivKeyFile(const std::string& FileName);

@@ -22,6 +22,41 @@ std::string DescriptionField(const std::string& Desc, const std::string& Key) {
     return Desc.substr(b, e == std::string::npos ? std::string::npos : e - b);
 }
 
+// An SSL object whose socket was freed by a handler inside an OpenSSL callback: OpenSSL is
+// still running on it, so it is freed when the outermost call into OpenSSL returns.
+struct DeferredSsl {
+    SSL* ssl;
+    BIO* sslBio;
+    BIO* netBio;
+    BIO* intBio;
+};
+thread_local int SslCallDepth = 0;
+thread_local std::vector<DeferredSsl> DeferredFrees;
+
+void FreeDeferredSsl() {
+    while (!DeferredFrees.empty()) {
+        const DeferredSsl d = DeferredFrees.back();
+        DeferredFrees.pop_back();
+        if (d.sslBio) ossl::BIO_free(d.sslBio);
+        if (d.netBio) ossl::BIO_free(d.netBio);
+        if (d.intBio) ossl::BIO_free(d.intBio);
+        if (d.ssl) {
+            ossl::SSL_set_shutdown(d.ssl, SSL_SENT_SHUTDOWN);
+            ossl::SSL_free(d.ssl);
+        }
+    }
+}
+
+// Around every call into OpenSSL that may run callbacks (and so user handlers).
+struct SslCall {
+    SslCall() { ++SslCallDepth; }
+    ~SslCall() {
+        if (--SslCallDepth == 0) FreeDeferredSsl();
+    }
+    SslCall(const SslCall&) = delete;
+    SslCall& operator=(const SslCall&) = delete;
+};
+
 std::string QueuedSslErrors() {
     std::string s = InetLastOpenSslErrors(true);
     return s == "No error returned" ? std::string() : s;
@@ -46,9 +81,19 @@ TCustomSslNetSocket::~TCustomSslNetSocket() {
     plainQueue_.RecycleAll();
     plainQueue_.Unlock();
     peerChain_.Clear();
+    if (insideCallback_ > 0 && ssl_) {
+        // Freed from a handler inside an OpenSSL callback: OpenSSL still runs on the SSL
+        // object; it finds no socket from here on and is freed once OpenSSL returns.
+        ossl::SSL_set_ex_data(ssl_, 0, nullptr);
+        DeferredFrees.push_back({ssl_, sslBio_, netBio_, intBio_});
+        ssl_ = nullptr;
+        sslBio_ = netBio_ = intBio_ = nullptr;
+        if (SslCallDepth == 0) FreeDeferredSsl();
+    }
     insideCallback_ = 0;
     tlsState_ = tlsNone;
     ResetSSL();
+    tlsFlushTimer_.reset();
     if (sslAcquired_) {
         sslAcquired_ = false;
         InetReleaseOpenSsl();
@@ -94,6 +139,7 @@ void TCustomSslNetSocket::ReturnMessageIds() {
 }
 
 void TCustomSslNetSocket::WndProc(TMessage& Msg) {
+    if (SslCallDepth == 0 && !DeferredFrees.empty()) FreeDeferredSsl();
     auto alive = AliveToken();
     try {
         if (Msg.Msg == idDataSent_ && idDataSent_) {
@@ -101,7 +147,8 @@ void TCustomSslNetSocket::WndProc(TMessage& Msg) {
         } else if (Msg.Msg == idTlsEvent_ && idTlsEvent_) {
             HandleTlsEvent(Msg);
         } else if (Msg.Msg == idReset_ && idReset_) {
-            ResetSSL();
+            // Only for the connection that asked for it, never the next one.
+            if (uint32_t(Msg.WParam) == tlsGeneration_) ResetSSL();
         } else if (Msg.Msg == idStartShutdown_ && idStartShutdown_) {
             if (TlsActive() && shutdownState_ == 0) {
                 bidirectional_ = Msg.LParam == 0;
@@ -230,6 +277,7 @@ void TCustomSslNetSocket::RecordSslErrors() {
 
 void TCustomSslNetSocket::InitSSLConnection(bool ClientMode, SSL_CTX* SslCtx) {
     if (!SslEnable) return;
+    ++tlsGeneration_;
     try {
         peerChain_.Clear();
         peerChain_.LastVerifyResult = 0;
@@ -306,7 +354,9 @@ void TCustomSslNetSocket::InitSSLConnection(bool ClientMode, SSL_CTX* SslCtx) {
         ossl::SSL_set_info_callback(ssl_, TSslCallbacks::Info);
         ossl::ERR_clear_error();
         if (ossl::BIO_ctrl(sslBio_, BIO_C_SET_SSL, BIO_NOCLOSE, ssl_) != 1) RaiseSslError(0, "Unable to set BIO as SSL");
+        auto alive = AliveToken();
         const int driven = DriveSsl();
+        if (!*alive) return;
         if (driven == kDriveError)
             RaiseSslError(0, "InitSSLConnection: ReadBIO, Retry Reason " + std::to_string(lastSslError_));
         if (state_ == wsConnected) {
@@ -373,16 +423,23 @@ void TCustomSslNetSocket::HandleFdAccept(TMessage& Msg, uint16_t Error) {
 int TCustomSslNetSocket::DriveSsl() {
     // Lets OpenSSL work on what arrived: the handshake while it runs, then the next record
     // (peeked, so the plaintext stays for Receive).
+    // A handler may free the socket inside the call: nothing of this object is touched
+    // after it unless it is still alive.
+    auto alive = AliveToken();
+    SSL* ssl = ssl_;
+    SslCall call;
     int r;
     if (!HandshakeFinished()) {
-        r = ossl::SSL_do_handshake(ssl_);
+        r = ossl::SSL_do_handshake(ssl);
+        if (!*alive) return kDriveError;
         if (r == 1) return kDriveOk;
     } else {
         char c;
-        r = ossl::SSL_peek(ssl_, &c, 1);
+        r = ossl::SSL_peek(ssl, &c, 1);
+        if (!*alive) return kDriveError;
         if (r > 0) return kDriveOk;
     }
-    lastSslError_ = ossl::SSL_get_error(ssl_, r);
+    lastSslError_ = ossl::SSL_get_error(ssl, r);
     switch (lastSslError_) {
         case SSL_ERROR_WANT_READ:
         case SSL_ERROR_WANT_WRITE:
@@ -423,14 +480,26 @@ void TCustomSslNetSocket::HandleFdRead(TMessage& Msg, uint16_t Error) {
         // The pair is full of ciphertext nobody has decrypted yet (a write retry was
         // pending): let OpenSSL take a record, so that the reader gets it and room appears.
         netBioFull_ = true;
-        if (HandshakeFinished() && DriveSsl() == kDriveOk && ossl::SSL_pending(ssl_) > 0) {
-            TriggerDataAvailable(0);
+        if (HandshakeFinished()) {
+            const int r = DriveSsl();
             if (!same()) return;
+            if (r == kDriveOk && ossl::SSL_pending(ssl_) > 0) {
+                TriggerDataAvailable(0);
+                if (!same()) return;
+            }
         }
         FlushTls();
         return;
     }
-    n = std::min<size_t>(n, kMaxChunk);
+    // Never more than the pair can take now: OpenSSL's read request may be larger than the
+    // room left, and bytes BIO_write refused would be lost from the stream.
+    const size_t room = ossl::BIO_ctrl(netBio_, BIO_C_GET_WRITE_GUARANTEE, 0, nullptr);
+    n = std::min<size_t>({n, room, size_t(kMaxChunk)});
+    if (n == 0) {
+        netBioFull_ = true;
+        FlushTls();
+        return;
+    }
     char buf[kMaxChunk];
     const int got = TCustomSocksNetSocket::Receive(buf, int(n), 0);
     if (got < 0) {
@@ -442,7 +511,12 @@ void TCustomSslNetSocket::HandleFdRead(TMessage& Msg, uint16_t Error) {
         if (state_ == wsConnected) PostTlsEvent(evClose, Error);
         return;
     }
-    ossl::BIO_write(netBio_, buf, got);
+    if (ossl::BIO_write(netBio_, buf, got) != got) {
+        // Received but not taken: the stream would go on with a hole in it.
+        RecordSslErrors();
+        SetPendingClose(WSAECONNABORTED);
+        return;
+    }
     ossl::BIO_ctrl(netBio_, BIO_CTRL_FLUSH, 0, nullptr);
     {
         // Also while a plaintext write waits for room: the echo of what we send must be
@@ -463,7 +537,9 @@ void TCustomSslNetSocket::HandleFdRead(TMessage& Msg, uint16_t Error) {
             if (tlsState_ < tlsShuttingDown) tlsState_ = tlsShuttingDown;
             if (!bidirectional_) PostMessageA(WindowHandle(), idStartShutdown_, 1, 1);
             if (shutdownState_ == 2) PostTlsEvent(evClose, Error);
-            FlushTls();
+            // A bidirectional shutdown waited for exactly this.
+            if (bidirectional_ && ShutdownProgress()) return;
+            if (same()) FlushTls();
             return;
         }
     }
@@ -471,10 +547,7 @@ void TCustomSslNetSocket::HandleFdRead(TMessage& Msg, uint16_t Error) {
         TriggerDataAvailable(0);
         if (!same()) return;
     }
-    if (shutdownState_ != 0 && !bidirectional_ && ShutdownFinished(shutdownHow_)) {
-        PostTlsEvent(evClose);
-        return;
-    }
+    if (ShutdownProgress()) return;
     if (same()) FlushTls();
 }
 
@@ -582,7 +655,8 @@ void TCustomSslNetSocket::TryToSend() {
             PostTlsEvent(evClose);
             return;
         }
-        if (!HandshakeFinished()) {
+        // Nothing is written while a renegotiation is under way either.
+        if (!HandshakeFinished() || (ossl::SSL_renegotiate_pending && ossl::SSL_renegotiate_pending(ssl_) == 1)) {
             sendRetry_ = true;
             WinsockSetLastError(WSAEWOULDBLOCK);
             return;
@@ -699,10 +773,8 @@ void TCustomSslNetSocket::HandleFdWrite(TMessage& Msg, uint16_t Error) {
             return;
         }
     }
-    if (shutdownState_ != 0 && !bidirectional_ && ShutdownFinished(shutdownHow_))
-        PostTlsEvent(evClose);
-    else
-        FlushTls();
+    if (ShutdownProgress()) return;
+    if (same()) FlushTls();
 }
 
 void TCustomSslNetSocket::FlushTls() {
@@ -754,8 +826,12 @@ void TCustomSslNetSocket::FlushTls() {
 void TCustomSslNetSocket::TriggerSslHandshakeDone(uint16_t ErrCode) {
     auto alive = AliveToken();
     if (hSocket_ == INVALID_SOCKET) ErrCode = 1;
+    // The chain's own result: the first certificate checked (the root) may pass while the
+    // leaf fails (expired, wrong name).
+    const bool verifying = sslContext_ && sslContext_->SslVerifyPeer();
+    const long verifyResult = ssl_ && verifying ? ossl::SSL_get_verify_result(ssl_) : X509_V_OK;
     if (TlsErrorCode > 0) {
-        if (firstVerifyResult_ == 0) {
+        if (firstVerifyResult_ == 0 && verifyResult == X509_V_OK) {
             TlsErrorCode = 0;
             HandshakeMessage.clear();
         } else {
@@ -807,6 +883,11 @@ void TCustomSslNetSocket::TriggerSslHandshakeDone(uint16_t ErrCode) {
     } else {
         if (HandshakeMessage.empty())
             HandshakeMessage = TlsErrorCode ? InetOpenSslErrorText(TlsErrorCode) : QueuedSslErrors();
+        if (verifyResult != X509_V_OK) {
+            const char* why = ossl::X509_verify_cert_error_string(verifyResult);
+            HandshakeMessage += std::string(HandshakeMessage.empty() ? "" : ", ") + "certificate verify result " +
+                                std::to_string(verifyResult) + ": " + (why ? why : "");
+        }
         if (ssl_) HandshakeMessage += std::string(", State: ") + ossl::SSL_state_string_long(ssl_);
         if (ErrCode == 1) HandshakeMessage += ", connection closed unexpectedly";
     }
@@ -827,7 +908,8 @@ void TCustomSslNetSocket::TriggerSslHandshakeDone(uint16_t ErrCode) {
     bool disconnect = false;
     if (OnSslHandshakeDone) {
         auto h = OnSslHandshakeDone;
-        h(this, ErrCode, peerCert_->IsCertLoaded() ? peerCert_.get() : nullptr, disconnect);
+        // Always the PeerCertificate object itself: empty when there is no verified peer.
+        h(this, ErrCode, peerCert_.get(), disconnect);
         if (!*alive) return;
     }
     if (disconnect && ErrCode == 0) Close();
@@ -870,7 +952,8 @@ void TCustomSslNetSocket::StartTlsShutdown(int How) {
     if (shutdownState_ == 0) {
         shutdownState_ = 1;
         int r = 1;
-        if (bidirectional_ || !(ossl::SSL_get_shutdown(ssl_) & SSL_RECEIVED_SHUTDOWN)) {
+        // Also after the peer's close_notify: it is answered with ours before TCP goes.
+        if (!(ossl::SSL_get_shutdown(ssl_) & SSL_SENT_SHUTDOWN)) {
             r = ossl::SSL_shutdown(ssl_);
             if (r == 0) {
                 tlsState_ = tlsShuttingDown;
@@ -923,6 +1006,24 @@ bool TCustomSslNetSocket::ShutdownFinished(int How) {
     return true;
 }
 
+bool TCustomSslNetSocket::ShutdownProgress() {
+    // One place decides whether a started shutdown has ended: unidirectional, the close
+    // follows; bidirectional, the connection goes on in plain text (or the handler freed it).
+    if (shutdownState_ == 0 || !ssl_) return false;
+    auto alive = AliveToken();
+    const bool bidi = bidirectional_;
+    if (!ShutdownFinished(shutdownHow_)) return false;
+    if (*alive && !bidi) PostTlsEvent(evClose);
+    return true;
+}
+
+void TCustomSslNetSocket::StartBidirectionalShutdown() {
+    if (!TlsActive() || ProxyNegotiating() || shutdownState_ != 0 || !WindowHandle()) return;
+    // Set now: a close_notify arriving before the message must not start the one-way close.
+    bidirectional_ = true;
+    PostMessageA(WindowHandle(), idStartShutdown_, 1, 0);
+}
+
 void TCustomSslNetSocket::Shutdown(int How) {
     if (TlsActive() && !ProxyNegotiating()) {
         bidirectional_ = false;
@@ -932,11 +1033,32 @@ void TCustomSslNetSocket::Shutdown(int How) {
     TCustomSocksNetSocket::Shutdown(How);
 }
 
+void TCustomSslNetSocket::StartTlsFlushTimer() {
+    // The core bounds the drain of its own queue on Close; a TLS close also waits for the
+    // queued plaintext and the close_notify, so it gets the same limit.
+    if (FlushTimeout <= 0 || tlsFlushTimer_armed_) return;
+    if (!tlsFlushTimer_) tlsFlushTimer_ = std::make_unique<TInetTimer>(this);
+    tlsFlushTimer_->SetEnabled(false);
+    tlsFlushTimer_->SetInterval(uint32_t(FlushTimeout) * 1000u);
+    tlsFlushTimer_->SetOnTimer([this](framework::TComponent*) {
+        StopTlsFlushTimer();
+        if (hSocket_ != INVALID_SOCKET && state_ != wsClosed) HardAbort(WSAETIMEDOUT);
+    });
+    tlsFlushTimer_->SetEnabled(true);
+    tlsFlushTimer_armed_ = true;
+}
+
+void TCustomSslNetSocket::StopTlsFlushTimer() {
+    tlsFlushTimer_armed_ = false;
+    if (tlsFlushTimer_ && tlsFlushTimer_->Enabled() && OwnerThread() != 0) tlsFlushTimer_->SetEnabled(false);
+}
+
 void TCustomSslNetSocket::Close() {
     if (!TlsActive() || ProxyNegotiating() || hSocket_ == INVALID_SOCKET || state_ != wsConnected)
         return TCustomSocksNetSocket::Close();
     closeRequested_ = true;
     bidirectional_ = false;
+    StartTlsFlushTimer();
     if (HandshakeFinished() && ossl::SSL_pending(ssl_) > 0) {
         // The application reads what arrived first; the close follows.
         FlushTls();
@@ -970,6 +1092,7 @@ void TCustomSslNetSocket::ShutdownAndClose(bool Shut, uint16_t Error) {
 }
 
 void TCustomSslNetSocket::HardAbort(uint16_t Error) {
+    StopTlsFlushTimer();
     SslEnable = false;
     ResetSSL();
     TCustomSocksNetSocket::HardAbort(Error);
@@ -1017,6 +1140,7 @@ void TCustomSslNetSocket::HandleFdClose(TMessage& Msg, uint16_t Error) {
 
 void TCustomSslNetSocket::ResetSSL() {
     if (insideCallback_ || tlsState_ == tlsHandshakeRequested) return;
+    StopTlsFlushTimer();
     try {
         PurgeTlsEvents();
         plainQueue_.Lock();

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "framework/StringList.h"
+#include "net/InetWndControl.h"
 #include "net/SocksNetSocket.h"
 #include "net/SslContext.h"
 #include "net/X509Base.h"
@@ -115,7 +116,7 @@ public:
     // For the OpenSSL callbacks: the depth of callbacks running, and the deferred reset.
     int& InsideCallbackCount() { return insideCallback_; }
     void PostResetLater() {
-        if (WindowHandle()) PostMessageA(WindowHandle(), idReset_, 0, 0);
+        if (WindowHandle()) PostMessageA(WindowHandle(), idReset_, WPARAM(tlsGeneration_), 0);
     }
 
     // ---- Operations ----
@@ -126,6 +127,9 @@ public:
     SOCKET Accept() override;
     void Dup(SOCKET NewHandle) override;
     void Shutdown(int How) override;
+    // Sends a close_notify and waits for the peer's; then the connection goes on in plain
+    // text (OnSslShutDownComplete with Bidirectional true).
+    void StartBidirectionalShutdown();
     void Resume() override;
     int PendingReceiveCount() override;
     void AttachToThread() override;
@@ -176,7 +180,10 @@ private:
     void DrainNetworkBio();
     void StartTlsShutdown(int How);
     bool ShutdownFinished(int How);
+    bool ShutdownProgress();
     void ReportHandshakeFailedOnce(uint16_t ErrCode);
+    void StartTlsFlushTimer();
+    void StopTlsFlushTimer();
     void SetPendingClose(int Err);
     bool PlaintextQueued() const;
     bool AllSentOut();
@@ -217,5 +224,9 @@ private:
     int firstVerifyResult_ = -1;
     int handshakeCount_ = 0;
     std::string alpnKeep_;
+    std::unique_ptr<TInetTimer> tlsFlushTimer_;
+    bool tlsFlushTimer_armed_ = false;
+    // Counts the connections: a deferred reset names the one it was asked for.
+    uint32_t tlsGeneration_ = 0;
     int lastSslError_ = 0;
 };

@@ -175,9 +175,19 @@ std::string TX509Base::KeyInfo() const {
     case EVP_PKEY_DH: r = "DH Key Encryption"; break;
     case EVP_PKEY_EC: {
         r = "ECDSA Key Encryption";
-        const EC_KEY* ec = ossl::EVP_PKEY_get0_EC_KEY(key);
-        const EC_GROUP* g = ec ? ossl::EC_KEY_get0_group(ec) : nullptr;
-        const char* curve = g ? ossl::OBJ_nid2ln(ossl::EC_GROUP_get_curve_name(g)) : nullptr;
+        const char* curve = nullptr;
+        if (ossl::EVP_PKEY_get0_EC_KEY && ossl::EC_KEY_get0_group && ossl::EC_GROUP_get_curve_name) {
+            const EC_KEY* ec = ossl::EVP_PKEY_get0_EC_KEY(key);
+            const EC_GROUP* g = ec ? ossl::EC_KEY_get0_group(ec) : nullptr;
+            curve = g ? ossl::OBJ_nid2ln(ossl::EC_GROUP_get_curve_name(g)) : nullptr;
+        } else if (ossl::EVP_PKEY_get_utf8_string_param) {
+            // Without the deprecated EC_KEY calls: the group's short name, shown by its long one.
+            char group[80] = {};
+            size_t len = 0;
+            if (ossl::EVP_PKEY_get_utf8_string_param(key, "group", group, sizeof group, &len) == 1)
+                curve = ossl::OBJ_nid2ln(ossl::OBJ_txt2nid(group));
+            ossl::ERR_clear_error();
+        }
         if (curve) r += std::string(" ") + curve;
         break;
     }
@@ -436,7 +446,11 @@ void TX509Base::LoadFromText(const std::string& Text, int KeyMode, std::string& 
         std::string errors;
         SslReadPemObjects(Text, false, certs, crls, errors);
         if (!errors.empty()) addError("Reading X509 Base64 certificate: " + errors);
+        // What was loaded before never stays beside what this text holds: a stale certificate
+        // or chain would be served with the new one.
+        FreeIntermediates();
         if (!certs) {
+            SetX509(nullptr);
             addError("No X509 Base64 certificate found");
         } else {
             SetX509(SslStackItem<X509>(certs, 0));
@@ -474,7 +488,9 @@ void TX509Base::LoadFromText(const std::string& Text, int KeyMode, std::string& 
     BIO* b = ossl::BIO_new_mem_buf(Text.data(), static_cast<int>(Text.size()));
     BioGuard g{b};
     X509* x = b ? ossl::d2i_X509_bio(b, nullptr) : nullptr;
+    FreeIntermediates();
     if (!x) {
+        SetX509(nullptr);
         ossl::ERR_clear_error();
         addError("Error reading X509 DER certificate");
         return;
@@ -505,8 +521,13 @@ void TX509Base::WritePKeyToBio(BIO* Bio, const std::string& PassPhrase, const st
     if (!Bio) throw EX509Exception("BIO not assigned");
     if (!privateKey_) throw EX509Exception("Private key not assigned");
     int r;
-    const EVP_CIPHER* cipher = KeyCipher != 0 ? SslEvpCipherByIndex(KeyCipher) : nullptr;
-    if (cipher && (KeyCipher & 0x7F) != 0 && cipher != ossl::EVP_enc_null()) {
+    const EVP_CIPHER* cipher = (KeyCipher & 0x7F) != 0 ? SslEvpCipherByIndex(KeyCipher) : nullptr;
+    // A cipher number the table does not know (or one this OpenSSL lacks) must not write the
+    // key in clear when encryption was asked for.
+    if ((KeyCipher & 0x7F) != 0 && (!cipher || cipher == ossl::EVP_enc_null()))
+        throw EX509Exception("Error writing private key to " + FileName + " - unknown key cipher " +
+                             std::to_string(KeyCipher & 0x7F));
+    if (cipher) {
         std::string pass = SslText(PassPhrase);
         r = ossl::PEM_write_bio_PKCS8PrivateKey(Bio, privateKey_, cipher, pass.data(), static_cast<int>(pass.size()),
                                                 nullptr, nullptr);

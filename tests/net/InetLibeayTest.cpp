@@ -5,7 +5,10 @@
 // real libcrypto loaded (and pinned) by another test does not stand in for them.
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 
 #include "NetTestUtil.h"
 #include "framework/SysUtils.h"
@@ -84,8 +87,41 @@ TEST_F(OpenSslLoader, FallsBackTo111AndBindsItsNames) {
     EXPECT_NE(std::string::npos, OpenSslMissingOptional.find("ENGINE_init,"));
     EXPECT_NE(std::string::npos, OpenSslMissingOptional.find("EVP_sha3_256,"));
     EXPECT_NE(std::string::npos, OpenSslMissingOptional.find("SSL_CTX_set_client_cert_engine,"));
+    // The deprecated DH and EC_KEY calls are not required (a build without them loads).
+    for (const char* name : {"PEM_read_bio_DHparams,", "DH_free,", "EVP_PKEY_get0_EC_KEY,", "EC_KEY_get0_group,"})
+        EXPECT_NE(std::string::npos, OpenSslMissingOptional.find(name)) << name;
     EXPECT_EQ(std::string::npos, OpenSslMissingOptional.find("OSSL_PROVIDER"));
     EXPECT_EQ(nullptr, ossl::ENGINE_init);
+}
+
+TEST_F(OpenSslLoader, VersionSwitchesPickTheLibrary) {
+    // Both versions side by side: 3.x unless skipped; preferring 3.x cancels the skip.
+    struct Case {
+        bool skip3, prefer3;
+        const char* crypto;
+        const char* ssl;
+        uint32_t version;
+    } cases[] = {
+        {false, false, "libcrypto-3-x64.dll", "libssl-3-x64.dll", 0x30000020u},
+        {true, false, "libcrypto-1_1-x64.dll", "libssl-1_1-x64.dll", 0x1010117Fu},
+        {true, true, "libcrypto-3-x64.dll", "libssl-3-x64.dll", 0x30000020u},
+        {false, true, "libcrypto-3-x64.dll", "libssl-3-x64.dll", 0x30000020u},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string("skip ") + (c.skip3 ? "on" : "off") + ", prefer " + (c.prefer3 ? "on" : "off"));
+        ResetLoader();
+        OpenSslDllFolder = StubFolder("both");
+        OpenSslSkipVersion3 = c.skip3;
+        OpenSslPreferVersion3 = c.prefer3;
+        InetAcquireOpenSsl();
+        EXPECT_EQ(c.version, OpenSslVersionNumber);
+        EXPECT_TRUE(EndsWithText(LibCryptoPath, c.crypto)) << LibCryptoPath;
+        EXPECT_TRUE(EndsWithText(LibSslPath, c.ssl)) << LibSslPath;
+        EXPECT_EQ(c.version >= 0x30000000u, ossl::SSL_CTX_set_options != nullptr);
+        EXPECT_EQ(c.version < 0x30000000u, ossl::SSL_CTX_set_options_111 != nullptr);
+        if (c.skip3 && c.prefer3) EXPECT_FALSE(OpenSslSkipVersion3 || OpenSslPreferVersion3);
+        InetReleaseOpenSsl();
+    }
 }
 
 TEST_F(OpenSslLoader, RefusesVersionsOutsideTheRange) {
@@ -180,6 +216,37 @@ TEST_F(OpenSslLoader, MissingLibSslUnloadsLibCrypto) {
     EXPECT_EQ(0u, OpenSslVersionNumber);
     EXPECT_EQ(nullptr, LibCryptoHandle);
     EXPECT_EQ(0, OpenSslRefCount);
+    // Every name bound from the freed libcrypto is unbound again: a call through one would
+    // run in unmapped memory.
+    EXPECT_EQ(nullptr, ossl::ERR_get_error);
+    EXPECT_EQ(nullptr, ossl::ERR_peek_error);
+    EXPECT_EQ(nullptr, ossl::OpenSSL_version_num);
+    EXPECT_EQ(nullptr, GetModuleHandleA((OpenSslDllFolder + "libcrypto-1_1-x64.dll").c_str()));
+    EXPECT_NO_THROW(InetGetOpenSslError());
+}
+
+TEST_F(OpenSslLoader, EveryFailedLoadLeavesNothingBound) {
+    // Loads that fail at different steps, each after a good load bound everything.
+    struct Case {
+        const char* folder;
+        bool checkSignature;
+    } cases[] = {{"nossl", false}, {"bare", false}, {"v4", false}, {"v111", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.folder);
+        ResetLoader();
+        InetAcquireOpenSsl();  // the real DLLs
+        InetReleaseOpenSsl();
+        OpenSslDllFolder = StubFolder(c.folder);
+        OpenSslCheckSignature = c.checkSignature;
+        EXPECT_ANY_THROW(InetAcquireOpenSsl());
+        EXPECT_EQ(nullptr, LibCryptoHandle);
+        EXPECT_EQ(nullptr, LibSslHandle);
+        EXPECT_EQ(nullptr, ossl::ERR_get_error);
+        EXPECT_EQ(nullptr, ossl::EVP_MD_get_size);
+        EXPECT_EQ(nullptr, ossl::SSL_CTX_new);
+        EXPECT_EQ(nullptr, ossl::OpenSSL_version_num);
+        EXPECT_NO_THROW(InetGetOpenSslError());
+    }
 }
 
 TEST_F(OpenSslLoader, AcquisitionsAreCounted) {
@@ -242,6 +309,106 @@ TEST_F(OpenSslReal, EmptyFolderMeansTheProgramsOwnFolder) {
     SetCurrentDirectoryA(old);
     EXPECT_EQ(0, InetTextCompare(ProgramFolder() + "libcrypto-3-x64.dll", LibCryptoPath)) << LibCryptoPath;
     EXPECT_EQ(0, InetTextCompare(ProgramFolder() + "libssl-3-x64.dll", LibSslPath)) << LibSslPath;
+}
+
+TEST_F(OpenSslReal, LoadsFromAProgramFolderOutsideTheAnsiCodePage) {
+    // The program and its DLLs copied into a folder whose name the ANSI code page cannot
+    // spell; the copy runs the version test below from there.
+    wchar_t exe[MAX_PATH], cwd[MAX_PATH];
+    ASSERT_GT(GetModuleFileNameW(nullptr, exe, MAX_PATH), 0u);
+    GetCurrentDirectoryW(MAX_PATH, cwd);
+    std::wstring from = exe;
+    from = from.substr(0, from.find_last_of(L'\\') + 1);
+    const std::wstring folder = std::wstring(cwd) + L"\\openssl-\x0416\x0443\x03A9\x65E5\\";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring copy = folder + L"net_tests_copy.exe";
+    ASSERT_TRUE(CopyFileW(exe, copy.c_str(), FALSE));
+    WIN32_FIND_DATAW fd;
+    HANDLE f = FindFirstFileW((from + L"*.dll").c_str(), &fd);
+    ASSERT_NE(INVALID_HANDLE_VALUE, f);
+    do {
+        ASSERT_TRUE(CopyFileW((from + fd.cFileName).c_str(), (folder + fd.cFileName).c_str(), FALSE));
+    } while (FindNextFileW(f, &fd));
+    FindClose(f);
+    std::wstring cmd = L"\"" + copy + L"\" --gtest_filter=OpenSslReal.Version3AndItsNames";
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    ASSERT_TRUE(CreateProcessW(copy.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(pi.hProcess, 120000));
+    DWORD code = 99;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    EXPECT_EQ(0u, code) << "the copy could not load OpenSSL from its own folder";
+}
+
+namespace {
+// Runs this test program again with a filter (and one more variable in its environment);
+// true when the run passed.
+bool RunSelf(const std::string& Filter, const char* Variable) {
+    wchar_t exe[MAX_PATH];
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    std::wstring cmd = L"\"" + std::wstring(exe) + L"\" --gtest_filter=" + InetAnsiToWide(Filter);
+    SetEnvironmentVariableA(Variable, "1");
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    const bool started = CreateProcessW(exe, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+    SetEnvironmentVariableA(Variable, nullptr);
+    if (!started) return false;
+    WaitForSingleObject(pi.hProcess, 120000);
+    DWORD code = 99;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return code == 0;
+}
+
+// The folder in OpenSSL_version's 'NAME: "folder"' text.
+std::string QuotedFolder(int Which) {
+    const std::string t = ossl::OpenSSL_version(Which);
+    const size_t a = t.find('"'), b = t.rfind('"');
+    return a != std::string::npos && b > a ? t.substr(a + 1, b - a - 1) : t;
+}
+}  // namespace
+
+TEST_F(OpenSslReal, BuiltInFoldersAreAbsoluteAndAPlantedConfigurationIsNotRead) {
+    InetAcquireOpenSsl();
+    // A folder without a drive is relative to the current drive: anyone may create it.
+    std::string ssldir;
+    for (int which : {OPENSSL_DIR, OPENSSL_ENGINES_DIR, OPENSSL_MODULES_DIR}) {
+        const std::string folder = QuotedFolder(which);
+        SCOPED_TRACE(folder);
+        EXPECT_TRUE(folder.size() > 3 && std::isalpha(static_cast<unsigned char>(folder[0])) && folder[1] == ':' &&
+                    (folder[2] == '/' || folder[2] == '\\'));
+        if (which == OPENSSL_DIR) ssldir = folder;
+    }
+    InetReleaseOpenSsl();
+    if (ssldir.size() < 3 || ssldir[1] != ':') return;
+    // An openssl.cnf in the built-in folder that would raise every new context's lowest
+    // version to TLS 1.3; a fresh process (OpenSSL reads it once) must not take it.
+    std::string made;
+    for (size_t i = 3; i <= ssldir.size(); ++i)
+        if (i == ssldir.size() || ssldir[i] == '/' || ssldir[i] == '\\') CreateDirectoryA(ssldir.substr(0, i).c_str(), nullptr);
+    const std::string cnf = ssldir + "/openssl.cnf";
+    {
+        std::ofstream f(cnf, std::ios::binary);
+        f << "openssl_conf = planted\n[planted]\nssl_conf = planted_ssl\n[planted_ssl]\n"
+             "system_default = planted_default\n[planted_default]\nMinProtocol = TLSv1.3\n";
+    }
+    const bool ok = RunSelf("OpenSslReal.PlantedConfigurationLeftUnread", "VA_PLANTED_OPENSSL_CNF");
+    DeleteFileA(cnf.c_str());
+    EXPECT_TRUE(ok) << "the planted " << cnf << " was read";
+}
+
+TEST_F(OpenSslReal, PlantedConfigurationLeftUnread) {
+    if (!std::getenv("VA_PLANTED_OPENSSL_CNF")) GTEST_SKIP() << "run by the test above, in a process of its own";
+    InetAcquireOpenSsl();
+    SSL_CTX* c = ossl::SSL_CTX_new(ossl::TLS_method());
+    ASSERT_NE(nullptr, c);
+    EXPECT_EQ(0, SslCtxGetMinProtoVersion(c));
+    ossl::SSL_CTX_free(c);
 }
 
 TEST_F(OpenSslReal, Version3AndItsNames) {

@@ -220,6 +220,109 @@ TEST_F(SslContextTest, HostNamesAreChecked) {
     EXPECT_TRUE(Handshake(server, lax, "other.test").ok);
 }
 
+TEST_F(SslContextTest, AllDigitNamesAreNamesNotAddresses) {
+    // Only a dotted quad is an IPv4 literal; other digit strings are host names, checked
+    // against the certificate's names (and refused here) instead of failing the set-up.
+    TSslContext server(nullptr);
+    SetUpServer(server);
+    for (const char* host : {"127.1", "1234", "10.1.2", "1.2.3.4.5", "1.2.3.256"}) {
+        SCOPED_TRACE(host);
+        TSslContext client(nullptr);
+        SetUpVerifyingClient(client, CertPath("ca.pem"));
+        HandshakeResult r;
+        EXPECT_NO_THROW(r = Handshake(server, client, host));
+        EXPECT_FALSE(r.ok);
+        EXPECT_EQ(X509_V_ERR_HOSTNAME_MISMATCH, r.verifyResult);
+    }
+}
+
+TEST_F(SslContextTest, VerifyingClientRefusesAnonymousSuites) {
+    // A server without a certificate offering only anonymous suites (ADH, AECDH). Whatever
+    // preset or level the client has, verification on means no handshake; with verification
+    // off the same client does connect (the server is sound).
+    struct Case {
+        const char* name;
+        TSslCliSecurity preset;
+        bool verify;
+        bool ok;
+    } cases[] = {
+        {"level 0 preset none", sslCliSecNone, true, false},
+        {"level 0 preset TLS 1.1 and up", sslCliSecTls11, true, false},
+        {"level 0 preset SSL 3 only", sslCliSecSsl3Only, true, false},
+        {"level 0 with the default list", sslCliSecIgnore, true, false},
+        {"no verification", sslCliSecNone, false, true},
+        {"no verification, default list", sslCliSecIgnore, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TSslContext server(nullptr), client(nullptr);
+        server.SslSecLevel = sslSecLevelAny;
+        server.SslMaxVersion = sslVerTLS1_2;
+        server.SslCipherList = "aNULL@SECLEVEL=0";
+        if (c.verify) SetUpVerifyingClient(client, CertPath("ca.pem"));
+        if (c.preset == sslCliSecIgnore) client.SslSecLevel = sslSecLevelAny;
+        else client.SetSslCliSecurity(c.preset);
+        const HandshakeResult r = Handshake(server, client, "www.example.test");
+        EXPECT_EQ(c.ok, r.ok) << r.cipher;
+        if (c.ok) EXPECT_TRUE(r.cipher.find("ADH") != std::string::npos || r.cipher.find("AECDH") != std::string::npos)
+                      << r.cipher;
+    }
+    // Turning verification on for a built context also drops them.
+    TSslContext server(nullptr), client(nullptr);
+    server.SslSecLevel = sslSecLevelAny;
+    server.SslMaxVersion = sslVerTLS1_2;
+    server.SslCipherList = "aNULL@SECLEVEL=0";
+    client.SetSslCliSecurity(sslCliSecNone);
+    client.BuildSslCtx();
+    SetUpVerifyingClient(client, CertPath("ca.pem"));
+    EXPECT_FALSE(Handshake(server, client, "www.example.test").ok);
+}
+
+TEST_F(SslContextTest, WithoutTheDeprecatedDhAndEcCalls) {
+    // As with an OpenSSL built without its deprecated calls: DH parameters still load (a
+    // DHE-only handshake succeeds) and an EC key still names its curve.
+    const auto readDh = ossl::PEM_read_bio_DHparams;
+    const auto freeDh = ossl::DH_free;
+    const auto getEc = ossl::EVP_PKEY_get0_EC_KEY;
+    ossl::PEM_read_bio_DHparams = nullptr;
+    ossl::DH_free = nullptr;
+    ossl::EVP_PKEY_get0_EC_KEY = nullptr;
+    TSslContext server(nullptr), client(nullptr);
+    SetUpServer(server);
+    server.SslMaxVersion = sslVerTLS1_2;
+    server.SslCipherList = "DHE-RSA-AES128-GCM-SHA256";
+    client.SslCipherList = "DHE-RSA-AES128-GCM-SHA256";
+    HandshakeResult r;
+    std::string keyInfo;
+    try {
+        r = Handshake(server, client, "www.example.test");
+        TX509Base ec(nullptr);
+        std::string errors;
+        ec.LoadFromText(ReadFile(CertPath("ecserver.pem")), 0, errors);
+        keyInfo = ec.KeyInfo();
+    } catch (...) {
+    }
+    ossl::PEM_read_bio_DHparams = readDh;
+    ossl::DH_free = freeDh;
+    ossl::EVP_PKEY_get0_EC_KEY = getEc;
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ("DHE-RSA-AES128-GCM-SHA256", r.cipher);
+    EXPECT_EQ("ECDSA Key Encryption secp384r1 384 bits 192 security bits", keyInfo);
+}
+
+TEST_F(SslContextTest, AlpnNamesOverTheLengthByteAreRefused) {
+    const std::string longest(255, 'a'), over(256, 'a');
+    TSslContext built(nullptr);
+    built.BuildSslCtx();
+    EXPECT_NO_THROW(built.SetSslAlpnProtocols("h2\r\n" + longest));
+    EXPECT_EQ("Error setting alpn protos",
+              Raised<ESslContextException>([&] { built.SetSslAlpnProtocols("h2\r\n" + over); }));
+    TSslContext later(nullptr);
+    later.SetSslAlpnProtocols(over);
+    EXPECT_EQ("Error setting alpn protos", Raised<ESslContextException>([&] { later.BuildSslCtx(); }));
+    EXPECT_FALSE(later.IsCtxInitialized());
+}
+
 TEST_F(SslContextTest, ProtocolRangesAndCiphers) {
     struct Case {
         const char* name;

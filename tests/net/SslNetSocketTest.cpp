@@ -39,6 +39,7 @@ struct Client {
     std::string received, handshakeText;
     int version = 0;
     bool peerCertSeen = false;
+    bool certIsProperty = false;
 
     Client() {
         sock->SslEnable = true;
@@ -47,7 +48,8 @@ struct Client {
             handshakes.push_back(e);
             handshakeText = s->HandshakeMessage;
             version = s->TlsVersionNumber;
-            peerCertSeen = cert != nullptr;
+            peerCertSeen = cert && cert->IsCertLoaded();
+            certIsProperty = cert != nullptr && cert == s->PeerCertificate();
         };
         sock->OnSessionClosed = [this](framework::TComponent*, uint16_t e) { closed.push_back(e); };
         sock->OnDataAvailable = [this](framework::TComponent*, uint16_t) {
@@ -140,6 +142,7 @@ TEST(SslSocket, HandshakesWithOpensslServers) {
         // Only TLS 1.2 suites name their key exchange.
         EXPECT_EQ(cl.handshakeText.find("key exchange") != std::string::npos, c.version == 0x303) << cl.handshakeText;
         EXPECT_TRUE(cl.peerCertSeen);
+        EXPECT_TRUE(cl.certIsProperty);
         ASSERT_GE(cl.sock->PeerChain().Count(), 1);
         for (int i = 0; i < cl.sock->PeerChain().Count(); ++i)
             EXPECT_EQ(cl.sock->PeerChain().Items(i)->VerifyResult, 0) << c.peer;
@@ -265,6 +268,9 @@ TEST(SslSocket, SixteenMegabyteEchoArrivesIntact) {
     ASSERT_TRUE(PumpUntil([&] { return cl.received.size() >= data.size() || !cl.closed.empty(); }, 120000));
     ASSERT_EQ(cl.received.size(), data.size());
     EXPECT_EQ(sockettest::Sha256Hex(cl.received), sockettest::Sha256Hex(data));
+    // Not verifying: the handler still gets the PeerCertificate object, holding nothing.
+    EXPECT_TRUE(cl.certIsProperty);
+    EXPECT_FALSE(cl.peerCertSeen);
     cl.sock->Close();
     ASSERT_TRUE(cl.WaitClosed());
     EXPECT_EQ(cl.closed, std::vector<uint16_t>{0});
@@ -311,6 +317,187 @@ TEST(SslSocket, DataSentBeforeTheHandshakeAndBeforeCloseReachesThePeer) {
     ASSERT_TRUE(cl.WaitClosed());
     EXPECT_EQ(cl.handshakes, std::vector<uint16_t>{0});
     EXPECT_NE(cl.received.find("HTTP/1.0 200 ok"), std::string::npos);
+}
+
+TEST(SslSocket, VerifyingClientNeverAcceptsAServerWithoutCertificate) {
+    // openssl s_server without a certificate, anonymous suites only: a client that verifies
+    // never completes the handshake, whatever its preset; one that does not verify connects.
+    REQUIRE_TLS_PEERS();
+    struct Case {
+        const char* name;
+        TSslCliSecurity preset;
+        bool verify;
+        bool ok;
+    } cases[] = {
+        {"preset none", sslCliSecNone, true, false},
+        {"preset TLS 1.1 and up", sslCliSecTls11, true, false},
+        {"level 0, default list", sslCliSecIgnore, true, false},
+        {"no verification", sslCliSecNone, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Client cl;
+        if (c.verify) cl.Verify();
+        if (c.preset == sslCliSecIgnore) cl.ctx.SslSecLevel = sslSecLevelAny;
+        else cl.ctx.SetSslCliSecurity(c.preset);
+        const std::string page = cl.Page(TlsPeerPort("anon"));
+        ASSERT_FALSE(cl.handshakes.empty());
+        EXPECT_EQ(c.ok, cl.handshakes[0] == 0) << cl.handshakeText;
+        EXPECT_EQ(c.ok, page.find("HTTP/1.0 200 ok") != std::string::npos) << page.substr(0, 200);
+        cl.WaitClosed();
+    }
+}
+
+TEST(SslSocket, ExpiredLeafIsNamedInTheHandshakeText) {
+    REQUIRE_TLS_PEERS();
+    for (const char* version : {"1.2", "1.3"}) {
+        SCOPED_TRACE(version);
+        Client cl;
+        cl.Verify();
+        if (version[2] == '2') cl.ctx.SslMaxVersion = sslVerTLS1_2;
+        cl.Page(TlsPeerPort("expired"));
+        ASSERT_EQ(cl.handshakes.size(), 1u);
+        EXPECT_NE(cl.handshakes[0], 0);
+        EXPECT_NE(cl.handshakeText.find("certificate has expired"), std::string::npos) << cl.handshakeText;
+        cl.WaitClosed();
+    }
+}
+
+namespace {
+std::vector<std::string> NotifyLines() {
+    std::vector<std::string> lines;
+    std::ifstream f("net-tls-peers\\notify.txt");
+    std::string line;
+    while (std::getline(f, line)) lines.push_back(line);
+    return lines;
+}
+}  // namespace
+
+TEST(SslSocket, PeersCloseNotifyIsAnswered) {
+    // The peer sends its close_notify first and waits for ours (a python unwrap()).
+    REQUIRE_TLS_PEERS();
+    const size_t before = NotifyLines().size();
+    Client cl;
+    cl.Verify();
+    cl.Connect(TlsPeerPort("notify"));
+    ASSERT_TRUE(cl.WaitHandshake());
+    ASSERT_EQ(cl.handshakes, std::vector<uint16_t>{0}) << cl.handshakeText;
+    ASSERT_TRUE(cl.WaitClosed());
+    EXPECT_EQ(cl.closed, std::vector<uint16_t>{0});
+    ASSERT_EQ(cl.shutdowns.size(), 1u);
+    EXPECT_FALSE(cl.shutdowns[0].first);
+    ASSERT_TRUE(PumpUntil([&] { return NotifyLines().size() > before; }, 20000));
+    EXPECT_EQ("answered", NotifyLines().back());
+}
+
+TEST(SslSocket, BidirectionalShutdownLeavesAPlainConnection) {
+    // Our close_notify and the peer's cross; both directions end and the connection goes on
+    // without TLS until the peer closes it.
+    REQUIRE_TLS_PEERS();
+    const size_t before = NotifyLines().size();
+    Client cl;
+    cl.Verify();
+    cl.sock->OnSslHandshakeDone = [&](TCustomSslNetSocket* s, uint16_t e, TX509Base*, bool&) {
+        cl.handshakes.push_back(e);
+        if (e == 0) static_cast<TSslNetSocket*>(s)->StartBidirectionalShutdown();
+    };
+    cl.Connect(TlsPeerPort("notify"));
+    ASSERT_TRUE(cl.WaitClosed());
+    EXPECT_EQ(cl.handshakes, std::vector<uint16_t>{0});
+    EXPECT_EQ(cl.shutdowns, (std::vector<std::pair<bool, int>>{{true, 0}}));
+    EXPECT_FALSE(cl.sock->SslEnable);
+    EXPECT_EQ(cl.closed, std::vector<uint16_t>{0});
+    ASSERT_TRUE(PumpUntil([&] { return NotifyLines().size() > before; }, 20000));
+    EXPECT_EQ("answered", NotifyLines().back());
+}
+
+TEST(SslSocket, CloseTowardsAPeerThatStopsReadingEndsAtTheFlushLimit) {
+    REQUIRE_TLS_PEERS();
+    Client cl;
+    cl.sock->FlushTimeout = 2;
+    cl.Connect(TlsPeerPort("deaf"));
+    ASSERT_TRUE(cl.WaitHandshake());
+    ASSERT_EQ(cl.handshakes, std::vector<uint16_t>{0}) << cl.handshakeText;
+    const std::string data = sockettest::Pattern(16u << 20, 3);
+    cl.sock->Send(data.data(), int(data.size()));
+    // Let the socket fill every buffer on the way first.
+    PumpUntil([] { return false; }, 1000);
+    cl.sock->Close();
+    ASSERT_TRUE(PumpUntil([&] { return !cl.closed.empty(); }, 30000)) << "still connected";
+    EXPECT_EQ(cl.closed, std::vector<uint16_t>{WSAETIMEDOUT});
+}
+
+TEST(SslSocket, HandlersThatFreeTheirSocketInsideOpenSsl) {
+    // The verify and client-certificate handlers run inside OpenSSL's handshake; freeing the
+    // socket there must neither crash nor disturb the next connection.
+    REQUIRE_TLS_PEERS();
+    struct Case {
+        const char* name;
+        const char* peer;
+        bool inVerify;
+    } cases[] = {{"verify handler", "www13", true}, {"client certificate handler", "cert13", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ssltest::OpenSslScope ssl;
+        TSslContext ctx(nullptr);
+        ssltest::SetUpVerifyingClient(ctx, ssltest::CertPath("ca.pem"));
+        auto* sock = new TSslNetSocket(nullptr);
+        bool freed = false, closed = false;
+        sock->SslEnable = true;
+        sock->SetSslContext(&ctx);
+        sock->TlsServerName = "www.example.test";
+        sock->OnSessionClosed = [&](framework::TComponent*, uint16_t) { closed = true; };
+        auto free = [&] {
+            if (freed) return;
+            freed = true;
+            delete sock;
+        };
+        if (c.inVerify)
+            sock->OnSslVerifyPeer = [&](TCustomSslNetSocket*, int&, TX509Base*) { free(); };
+        else
+            sock->OnSslCliCertRequest = [&](TCustomSslNetSocket*, TX509Base*&) { free(); };
+        sock->SetAddr("127.0.0.1");
+        sock->SetPort(TlsPeerPort(c.peer));
+        sock->Connect();
+        ASSERT_TRUE(PumpUntil([&] { return freed; }, 20000));
+        EXPECT_FALSE(closed);
+        // What OpenSSL and the window still had queued for it runs out harmlessly.
+        PumpUntil([] { return false; }, 500);
+        Client next;
+        next.Verify();
+        EXPECT_NE(next.Page(TlsPeerPort("www13")).find("HTTP/1.0 200 ok"), std::string::npos);
+    }
+}
+
+TEST(SslSocket, ContextBuiltBeforeAnySocketGetsTheCallbacks) {
+    // As in a program whose first context is built before its first socket exists.
+    REQUIRE_TLS_PEERS();
+    const TSslContext::TCallbacks saved = TSslContext::Callbacks;
+    TSslContext::Callbacks = {};
+    ssltest::OpenSslScope ssl;
+    TSslContext ctx(nullptr);
+    ssltest::SetUpVerifyingClient(ctx, ssltest::CertPath("ca.pem"));
+    ctx.BuildSslCtx();
+    TSslContext::Callbacks = saved;
+    TSslNetSocket sock(nullptr);
+    int verified = 0;
+    std::vector<uint16_t> handshakes;
+    bool closed = false;
+    sock.SslEnable = true;
+    sock.SetSslContext(&ctx);
+    sock.TlsServerName = "www.example.test";
+    sock.OnSslVerifyPeer = [&](TCustomSslNetSocket*, int&, TX509Base*) { ++verified; };
+    sock.OnSslHandshakeDone = [&](TCustomSslNetSocket*, uint16_t e, TX509Base*, bool&) {
+        handshakes.push_back(e);
+        sock.Close();
+    };
+    sock.OnSessionClosed = [&](framework::TComponent*, uint16_t) { closed = true; };
+    sock.SetAddr("127.0.0.1");
+    sock.SetPort(TlsPeerPort("www13"));
+    sock.Connect();
+    ASSERT_TRUE(PumpUntil([&] { return closed; }, 20000));
+    EXPECT_EQ(handshakes, std::vector<uint16_t>{0});
+    EXPECT_GE(verified, 2) << "the verify handler ran for each certificate of the chain";
 }
 
 namespace {
@@ -449,6 +636,25 @@ TEST(SslServer, RefusedNameAndNoAlpnAnswer) {
     ASSERT_TRUE(PumpUntil([&] { return sv.handshakes.size() == 2; }, 20000));
     EXPECT_NE(sv.handshakes[0], 0);
     EXPECT_EQ(sv.handshakes[1], 0);
+}
+
+TEST(SslServer, ServerNameHandlerWithAnUnbuildableContextEndsWithAnAlert) {
+    // The context the handler picks cannot be built (its certificate file is missing): the
+    // client gets an alert and the server reports the failed handshake.
+    REQUIRE_TLS_PEERS();
+    Server sv;
+    TSslContext broken(nullptr);
+    broken.SetSslCertFile(ssltest::CertPath("no-such-file.pem"));
+    sv.setUp = [&](TSslNetSocket& s) {
+        s.OnServerNameRequest = [&](TCustomSslNetSocket*, TSslContext*& ctx, int&) { ctx = &broken; };
+    };
+    const std::string out = AskDriver("sclient " + sv.Port() + " -servername www.example.test");
+    EXPECT_NE(out.find("alert internal error"), std::string::npos) << out;
+    ASSERT_TRUE(PumpUntil([&] { return sv.handshakes.size() == 1; }, 20000));
+    EXPECT_NE(sv.handshakes[0], 0);
+    // The server still serves a client that asks for no such name.
+    const std::string good = AskDriver("sclient " + sv.Port());
+    EXPECT_NE(good.find("ping"), std::string::npos) << good;
 }
 
 TEST(SslServer, HostileClientHellosFailCleanly) {

@@ -5,6 +5,7 @@
 #define STUB_EXPORT __declspec(dllexport)
 #define STUB(name) STUB_EXPORT void* name(void) { return 0; }
 #define STUB_OLD(old, name) STUB(old)
+#define STUB_NEW(old, name) STUB(name)
 
 #ifdef STUB_CRYPTO
 STUB_EXPORT unsigned long OpenSSL_version_num(void) { return STUB_VERSION; }
@@ -19,4 +20,13 @@ VA_CRYPTO_RENAMED(STUB_OLD)
 VA_SSL_REQUIRED(STUB)
 VA_SSL_RENAMED(STUB_OLD)
 VA_SSL_OPTIONS(STUB)
+#endif
+
+/* A 3.x shape: the names that only 3.x has, and the new spellings of renamed ones. */
+#if defined(STUB_V3) && defined(STUB_CRYPTO_REQUIRED)
+VA_CRYPTO_V3_REQUIRED(STUB)
+VA_CRYPTO_RENAMED(STUB_NEW)
+#endif
+#if defined(STUB_V3) && defined(STUB_SSL_REQUIRED)
+VA_SSL_RENAMED(STUB_NEW)
 #endif

@@ -68,6 +68,27 @@ leaf revoked ca "-newkey rsa:2048" "$(subj Servers www.example.test)" "subjectAl
 openssl ca -config ca.cnf -revoke revoked.pem 2>/dev/null
 openssl ca -config ca.cnf -gencrl -out revoked.crl 2>/dev/null
 mkdir -p crls && cp revoked.crl crls/
+# A leaf of our CA whose validity ended long ago.
+mkdir -p olddb
+: >olddb/index.txt
+cat >old.cnf <<CNF
+[ca]
+default_ca = old
+[old]
+database = olddb/index.txt
+new_certs_dir = olddb
+serial = olddb/serial
+default_md = sha256
+policy = any
+copy_extensions = copy
+[any]
+commonName = supplied
+CNF
+echo 2000 >olddb/serial
+openssl req -new -newkey rsa:2048 -nodes -keyout expired.key -out expired.csr \
+  -subj "$(subj Servers www.example.test)" -addext "subjectAltName=DNS:www.example.test" 2>/dev/null
+openssl ca -batch -config old.cnf -cert ca.pem -keyfile ca.key -in expired.csr -out expired.pem -notext \
+  -startdate 20200101000000Z -enddate 20200201000000Z 2>/dev/null
 # An empty CRL signed with the Ed25519 key: a short block too.
 mkdir -p eddb
 : >eddb/index.txt

@@ -21,6 +21,11 @@ va_openssl_stub(stub110_crypto v110 libcrypto-1_1-x64 0x1010007FUL STUB_CRYPTO)
 va_openssl_stub(stub4_crypto v4 libcrypto-3-x64 0x40000000UL STUB_CRYPTO)
 # A 3.x libcrypto that exports nothing but its version.
 va_openssl_stub(stubbare_crypto bare libcrypto-3-x64 0x30000020UL STUB_CRYPTO)
+# Complete 3.x and 1.1.1 pairs in one folder, for the version switches.
+va_openssl_stub(stubboth3_crypto both libcrypto-3-x64 0x30000020UL STUB_CRYPTO STUB_CRYPTO_REQUIRED STUB_V3)
+va_openssl_stub(stubboth3_ssl both libssl-3-x64 0x30000020UL STUB_SSL_REQUIRED STUB_V3)
+va_openssl_stub(stubboth111_crypto both libcrypto-1_1-x64 0x1010117FUL STUB_CRYPTO STUB_CRYPTO_REQUIRED)
+va_openssl_stub(stubboth111_ssl both libssl-1_1-x64 0x1010117FUL STUB_SSL_REQUIRED)
 # A complete 1.1.1 libcrypto without its libssl.
 va_openssl_stub(stubnossl_crypto nossl libcrypto-1_1-x64 0x1010117FUL STUB_CRYPTO STUB_CRYPTO_REQUIRED)
 

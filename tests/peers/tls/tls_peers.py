@@ -10,6 +10,12 @@ Peers (certificates from the net test's certificate fixture in <certs>):
   www13     openssl s_server -www, TLS 1.3 only
   cert13    openssl s_server -www, TLS 1.3, demands a client certificate of our CA
   closer    accepts and closes at once
+  anon      openssl s_server -www without a certificate, anonymous suites only (TLS 1.2)
+  expired   openssl s_server -www with a leaf of our CA that has expired
+  notify    python TLS server that sends its close_notify first (unwrap) and appends to
+            <dir>/notify.txt "answered" when the client's close_notify came back, else
+            "error <what>"
+  deaf      python TLS server that completes the handshake and then never reads
   driver    runs clients against the test's own TLS server: one request line
             "sclient <port> <args...>" runs openssl s_client with the args (input "ping\\n",
             -ign_eof) and answers with its output; "raw <port> <hex>" sends the bytes and
@@ -20,6 +26,7 @@ import os
 import signal
 import socket
 import socketserver
+import ssl
 import subprocess
 import sys
 import threading
@@ -37,6 +44,32 @@ class Server(socketserver.ThreadingTCPServer):
 class Closer(socketserver.BaseRequestHandler):
     def handle(self):
         self.request.close()
+
+
+TLS = {}
+
+
+class Notify(socketserver.BaseRequestHandler):
+    def handle(self):
+        try:
+            s = TLS["ctx"].wrap_socket(self.request, server_side=True)
+            s.settimeout(30)
+            s.unwrap()
+            result = "answered"
+        except Exception as e:  # the test reads what went wrong
+            result = "error %s %s" % (type(e).__name__, e)
+        with open(os.path.join(TLS["folder"], "notify.txt"), "a") as f:
+            f.write(result + "\n")
+
+
+class Deaf(socketserver.BaseRequestHandler):
+    def handle(self):
+        try:
+            s = TLS["ctx"].wrap_socket(self.request, server_side=True)
+            time.sleep(60)
+            s.close()
+        except Exception:
+            pass
 
 
 class Driver(socketserver.StreamRequestHandler):
@@ -86,10 +119,14 @@ def serve(folder, certs):
         "www12": ["-tls1_2", "-alpn", "h2,http/1.1"] + (["-status_file", ocsp] if os.path.exists(ocsp) else []),
         "www13": ["-tls1_3"],
         "cert13": ["-tls1_3", "-Verify", "1", "-CAfile", ca],
+        "anon": ["-nocert", "-tls1_2", "-cipher", "aNULL@SECLEVEL=0", "-www", "-quiet"],
+        "expired": ["-cert", os.path.join(certs, "expired.pem"), "-key", os.path.join(certs, "expired.key"),
+                    "-www", "-quiet"],
     }
     for name, extra in servers.items():
         port = peer_daemon.free_port()
-        procs.append(subprocess.Popen(["openssl", "s_server", "-accept", "127.0.0.1:%d" % port] + common + extra,
+        args = extra if name in ("anon", "expired") else common + extra
+        procs.append(subprocess.Popen(["openssl", "s_server", "-accept", "127.0.0.1:%d" % port] + args,
                                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                       stderr=subprocess.DEVNULL))
         ports.append((name, port))
@@ -98,7 +135,10 @@ def serve(folder, certs):
                                    "openssl-min-proto-version=TLS1.3" % (port, cert, key), "PIPE"],
                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
     ports.append(("echo13", port))
-    for name, handler in (("closer", Closer), ("driver", Driver)):
+    TLS["ctx"] = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    TLS["ctx"].load_cert_chain(cert, key)
+    TLS["folder"] = folder
+    for name, handler in (("closer", Closer), ("driver", Driver), ("notify", Notify), ("deaf", Deaf)):
         server = Server(("127.0.0.1", 0), handler)
         threading.Thread(target=server.serve_forever, daemon=True).start()
         ports.append((name, server.server_address[1]))
