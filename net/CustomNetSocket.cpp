@@ -1630,7 +1630,9 @@ void TCustomNetSocket::DnsLookup(const std::string& Host, int Protocol) {
     uint32_t scope;
     if (socketFamily_ != sfIPv4 && ParseIPv6(host, a6, scope)) {
         hostAscii_ = Host;
+        // The scope picks the interface of a link-local address: without it the connect fails.
         LookupResult = IPv6ToText(a6);
+        if (scope != 0) LookupResult += "%" + std::to_string(scope);
         LookupResults.Add(LookupResult);
         TriggerDNSLookupDone(0);
         return;
@@ -1666,7 +1668,7 @@ void TCustomNetSocket::DnsLookup(const std::string& Host, int Protocol) {
         l.Sweep();
         HANDLE h = Winsock::WSAAsyncGetHostByName(WindowHandle(), idLookupDone_, hostAscii_.c_str(), buffer.get(),
                                                   kHostEntrySize);
-        if (h) l.entries[h].buffer = std::move(buffer);
+        if (h) l.entries[h] = LibraryLookups::Entry{std::move(buffer)};
         pendingLookup_ = h;
         pendingIsPool_ = false;
     }
@@ -1701,7 +1703,7 @@ void TCustomNetSocket::ReverseLookup(const std::string& Addr, int Protocol) {
         l.Sweep();
         HANDLE h = Winsock::WSAAsyncGetHostByAddr(WindowHandle(), idReverseDone_, reinterpret_cast<const char*>(&a), 4,
                                                   AF_INET, buffer.get(), kHostEntrySize);
-        if (h) l.entries[h].buffer = std::move(buffer);
+        if (h) l.entries[h] = LibraryLookups::Entry{std::move(buffer)};
         pendingLookup_ = h;
         pendingIsPool_ = false;
     }

@@ -39,6 +39,19 @@ TEST(InetAsyncDns, LiteralsAndEmptyNamesAnswerAtOnce) {
     l.done.clear();
     EXPECT_THROW(l.sock->DnsLookup("", IPPROTO_TCP), ESocketException);
     EXPECT_EQ(l.done, std::vector<uint16_t>{WSAEINVAL});  // also when raising
+
+    // IPv6 literals keep their scope id: it names the interface of a link-local address.
+    const struct {
+        const char* text;
+        const char* result;
+    } v6[] = {{"fe80::1%12", "fe80::1%12"}, {"fe80::1", "fe80::1"}, {" ::1 ", "::1"}, {"fe80::1%0", "fe80::1"}};
+    for (const auto& c : v6) {
+        Lookup six(false);
+        six.sock->SetSocketFamily(sfAny);
+        six.sock->DnsLookup(c.text, IPPROTO_TCP);
+        EXPECT_EQ(six.done, std::vector<uint16_t>{0}) << c.text;
+        EXPECT_EQ(six.sock->LookupResult, c.result) << c.text;
+    }
 }
 
 TEST(InetAsyncDns, ForwardLookupThroughLibraryAndPool) {
