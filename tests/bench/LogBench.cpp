@@ -8,17 +8,12 @@
 #include <string>
 
 #include "foundation/Log.h"
+#include "bench/BenchPump.h"
 
 namespace {
 
 constexpr int kLines = 100000;
 constexpr int kCap = 10000;
-
-double Ms(const LARGE_INTEGER& start, const LARGE_INTEGER& stop) {
-    LARGE_INTEGER freq;
-    QueryPerformanceFrequency(&freq);
-    return 1000.0 * (stop.QuadPart - start.QuadPart) / freq.QuadPart;
-}
 
 }  // namespace
 
@@ -26,24 +21,24 @@ int main() {
     char temp[MAX_PATH];
     GetTempPathA(sizeof temp, temp);
     const std::string file = std::string(temp) + "va-logbench.log";
-    LARGE_INTEGER start, stop;
+    double start = 0, stop = 0;
 
     // Baseline: the message text made and a line of the same length kept in a capped list.
     std::deque<std::string> plain;
-    QueryPerformanceCounter(&start);
+    start = bench::Now();
     for (int i = 0; i < kLines; ++i) {
         std::string line = "Info\t[26-12-10 12:00:00]\tBattery status line number " + std::to_string(i);
         plain.push_front(std::move(line));
         if (static_cast<int>(plain.size()) > kCap) plain.pop_back();
     }
-    QueryPerformanceCounter(&stop);
-    const double baseMs = Ms(start, stop);
+    stop = bench::Now();
+    const double baseMs = 1000.0 * (stop - start);
 
     // Reference: the same lines into the same list with the time stamp read and formatted
     // for every line, as the log once did.
     {
         framework::TStringList lines;
-        QueryPerformanceCounter(&start);
+        start = bench::Now();
         for (int i = 0; i < kLines; ++i) {
             SYSTEMTIME now;
             GetLocalTime(&now);
@@ -51,17 +46,17 @@ int main() {
                                 "Battery status line number " + std::to_string(i));
             if (lines.Count() > kCap) lines.Delete(lines.Count() - 1);
         }
-        QueryPerformanceCounter(&stop);
+        stop = bench::Now();
     }
-    const double perLineMs = Ms(start, stop);
+    const double perLineMs = 1000.0 * (stop - start);
 
     double logMs = 0;
     {
         TKLog log(file, false, kCap, false);
-        QueryPerformanceCounter(&start);
+        start = bench::Now();
         for (int i = 0; i < kLines; ++i) log.Add("Battery status line number " + std::to_string(i), 1);
-        QueryPerformanceCounter(&stop);
-        logMs = Ms(start, stop);
+        stop = bench::Now();
+        logMs = 1000.0 * (stop - start);
         std::printf("log lines kept: %d (baseline %zu)\n", log.Lines->Count(), plain.size());
     }
     DeleteFileA(file.c_str());

@@ -9,18 +9,13 @@
 #include "foundation/JoryUtils.h"
 #include "framework/IniFile.h"
 #include "framework/Registry.h"
+#include "bench/BenchPump.h"
 
 namespace {
 
 constexpr int kEntries = 20000;
 constexpr const char* kProduct = "VoltAtlasBench";
 const std::string kKey = std::string("SOFTWARE\\Quillmark\\") + kProduct;
-
-double Ms(const LARGE_INTEGER& start, const LARGE_INTEGER& stop) {
-    LARGE_INTEGER freq;
-    QueryPerformanceFrequency(&freq);
-    return 1000.0 * (stop.QuadPart - start.QuadPart) / freq.QuadPart;
-}
 
 }  // namespace
 
@@ -38,10 +33,10 @@ int main() {
     const std::string text = strings + numbers;
     WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
     CloseHandle(f);
-    LARGE_INTEGER start, stop;
+    double start = 0, stop = 0;
 
     DeleteProductSettingsKey(kProduct);
-    QueryPerformanceCounter(&start);
+    start = bench::Now();
     {
         framework::TRegistry reg(HKEY_CURRENT_USER, KEY_ALL_ACCESS);
         reg.OpenKey(kKey, true);
@@ -50,18 +45,18 @@ int main() {
             reg.WriteInteger("Number" + std::to_string(i), i * 7);
         }
     }
-    QueryPerformanceCounter(&stop);
-    const double baseMs = Ms(start, stop);
+    stop = bench::Now();
+    const double baseMs = 1000.0 * (stop - start);
 
     DeleteProductSettingsKey(kProduct);
-    QueryPerformanceCounter(&start);
+    start = bench::Now();
     ImportIniSettings(kProduct, ini);
-    QueryPerformanceCounter(&stop);
-    const double importMs = Ms(start, stop);
+    stop = bench::Now();
+    const double importMs = 1000.0 * (stop - start);
 
     // Reference: the entries read one by one through the profile service, as the import once
     // did (each reading searches the file's cache from the top).
-    QueryPerformanceCounter(&start);
+    start = bench::Now();
     {
         const framework::TIniFile file(ini);
         framework::TStringList entries;
@@ -72,8 +67,8 @@ int main() {
         }
         std::printf("reference read %zu characters\n", total);
     }
-    QueryPerformanceCounter(&stop);
-    const double perEntryMs = Ms(start, stop);
+    stop = bench::Now();
+    const double perEntryMs = 1000.0 * (stop - start);
 
     framework::TStringList names;
     {

@@ -19,31 +19,15 @@
 #include "net/InetSspiNtlm.h"
 #include "net/InetUtils.h"
 #include "support/Pump.h"
+#include "SocketTestUtil.h"
 #include "OpenSslTestUtil.h"
 
 using testsupport::PumpUntil;
 
 namespace {
 
-std::map<std::string, std::string> ReadPorts(const char* File) {
-    std::map<std::string, std::string> m;
-    std::ifstream f(File);
-    std::string n, p;
-    while (f >> n >> p) m[n] = p;
-    return m;
-}
-
-std::string AuthPort(const std::string& Name) {
-    static const auto ports = ReadPorts("net-auth-peer\\ports.txt");
-    auto it = ports.find(Name);
-    return it == ports.end() ? std::string() : it->second;
-}
-
-std::string ProxyPort(const std::string& Name) {
-    static const auto ports = ReadPorts("proxy-peers\\ports.txt");
-    auto it = ports.find(Name);
-    return it == ports.end() ? std::string() : it->second;
-}
+std::string AuthPort(const std::string& Name) { return sockettest::PortIn("net-auth-peer\\ports.txt", Name); }
+std::string ProxyPort(const std::string& Name) { return sockettest::ProxyPeerPort(Name); }
 
 #define REQUIRE_AUTH_PEER() \
     if (AuthPort("plain").empty()) GTEST_SKIP() << "auth peer not started"

@@ -15,6 +15,7 @@
 
 #include "net/HttpClient.h"
 #include "support/Pump.h"
+#include "SocketTestUtil.h"
 
 using testsupport::PumpUntil;
 
@@ -733,17 +734,7 @@ TEST(HttpClient, CredentialsDoNotFollowARelocationToAnotherHost) {
 
 namespace {
 
-std::string SocksPort(const std::string& name) {
-    static std::map<std::string, std::string> ports = [] {
-        std::map<std::string, std::string> m;
-        std::ifstream f("proxy-peers\\ports.txt");
-        std::string n, p;
-        while (f >> n >> p) m[n] = p;
-        return m;
-    }();
-    auto it = ports.find(name);
-    return it == ports.end() ? std::string() : it->second;
-}
+std::string SocksPort(const std::string& name) { return sockettest::ProxyPeerPort(name); }
 
 // Through the python SOCKS servers to a target only they can reach ("fwd.test" resolves
 // nowhere else; for SOCKS 4 the server turns 127.0.0.2 into the http peer's address).

@@ -20,17 +20,7 @@ using testsupport::PumpUntil;
 
 namespace {
 
-std::string ProxyPort(const std::string& name) {
-    static std::map<std::string, std::string> ports = [] {
-        std::map<std::string, std::string> m;
-        std::ifstream f("proxy-peers\\ports.txt");
-        std::string n, p;
-        while (f >> n >> p) m[n] = p;
-        return m;
-    }();
-    auto it = ports.find(name);
-    return it == ports.end() ? std::string() : it->second;
-}
+std::string ProxyPort(const std::string& name) { return sockettest::ProxyPeerPort(name); }
 
 #define REQUIRE_PROXIES() \
     if (ProxyPort("http").empty()) GTEST_SKIP() << "proxy peers not started"

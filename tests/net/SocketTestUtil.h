@@ -16,18 +16,25 @@
 
 namespace sockettest {
 
-// Port of a peer of tests/peers/socket_peers.py ("" when the peers were not started).
-inline std::string PeerPort(const std::string& name) {
-    static std::map<std::string, std::string> ports = [] {
+// Port of a named peer in a peers' ports file ("" when those peers were not started).
+inline std::string PortIn(const std::string& file, const std::string& name) {
+    static std::map<std::string, std::map<std::string, std::string>> files;
+    auto f = files.find(file);
+    if (f == files.end()) {
         std::map<std::string, std::string> m;
-        std::ifstream f("net-peers\\ports.txt");
+        std::ifstream in(file);
         std::string n, p;
-        while (f >> n >> p) m[n] = p;
-        return m;
-    }();
-    auto it = ports.find(name);
-    return it == ports.end() ? std::string() : it->second;
+        while (in >> n >> p) m[n] = p;
+        f = files.emplace(file, std::move(m)).first;
+    }
+    auto it = f->second.find(name);
+    return it == f->second.end() ? std::string() : it->second;
 }
+
+// Port of a peer of tests/peers/socket_peers.py.
+inline std::string PeerPort(const std::string& name) { return PortIn("net-peers\\ports.txt", name); }
+// Port of a proxy of tests/peers/proxy_peers.py (and the reference proxies).
+inline std::string ProxyPeerPort(const std::string& name) { return PortIn("proxy-peers\\ports.txt", name); }
 
 #define REQUIRE_PEERS()                                                                   \
     if (sockettest::PeerPort("echo").empty()) GTEST_SKIP() << "socket peers not started"
