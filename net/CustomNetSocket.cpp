@@ -1082,6 +1082,10 @@ void TCustomNetSocket::ASyncReceive(uint16_t ErrCode, bool NoReceiveLoop, bool B
             if (!BeforeClose && InetTickCount() - start >= kReceiveSliceMs) break;
             // A read that filled its buffer leaves more behind: no need to ask.
             if (lastReceiveFilled_) continue;
+            // Otherwise that read re-enabled FD_READ: bytes still there or arriving later
+            // bring a new event, so asking the system after every short read (a second call
+            // per read) buys nothing. Only after FD_CLOSE no event follows.
+            if (!BeforeClose) break;
             u_long pending = 0;
             if (Winsock::ioctlsocket(hSocket_, FIONREAD, &pending) != 0) {
                 LastError = WinsockGetLastError();

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The maker's web server for the update tests, on ephemeral ports of 127.0.0.1.
 
-  update_peer.py start <dir> <certs>   starts it, writes <dir>/ports.txt and <dir>/pid
+  update_peer.py start <dir> <certs> [--nodelay]   starts it, writes <dir>/ports.txt and <dir>/pid
   update_peer.py stop <dir>            stops it
 
 Four listeners: "tls" (certificate of the test CA for 127.0.0.1), "otherhost" (of the test
@@ -10,6 +10,7 @@ CA, for another host name), "selfsigned", and "plain" HTTP. Every request line i
 without a known one the answer is the running version "1.0.0.1".
 """
 import os
+import socket
 import socketserver
 import ssl
 import threading
@@ -45,10 +46,15 @@ class Server(socketserver.ThreadingTCPServer):
     request_queue_size = 64
 
 
-def make_handler(folder, tls_context, ports):
+def make_handler(folder, tls_context, ports, nodelay=False):
     class Handler(socketserver.BaseRequestHandler):
         def handle(self):
             conn = self.request
+            if nodelay:
+                # As production web servers do: the session tickets, the answer and the
+                # close_notify leave at once instead of waiting (Nagle) for the client's
+                # delayed ACK of the first ticket, some 40 ms on Linux.
+                conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
             conn.settimeout(60)
             if tls_context is not None:
                 try:
@@ -111,7 +117,7 @@ def make_handler(folder, tls_context, ports):
     return Handler
 
 
-def serve(folder, certs):
+def serve(folder, certs, *options):
     def tls(name):
         ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         ctx.load_cert_chain(os.path.join(certs, name + ".pem"), os.path.join(certs, name + ".key"))
@@ -122,7 +128,7 @@ def serve(folder, certs):
     ports = {}
     servers = []
     for name, ctx in listeners:
-        server = Server(("127.0.0.1", 0), make_handler(folder, ctx, ports))
+        server = Server(("127.0.0.1", 0), make_handler(folder, ctx, ports, "--nodelay" in options))
         ports[name] = server.server_address[1]
         servers.append(server)
     for server in servers:
