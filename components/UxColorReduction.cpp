@@ -375,7 +375,7 @@ HGLOBAL CreatePackedDIB(HBITMAP bitmap, HPALETTE palette, TPixelFormat format) {
         std::memcpy(p, &fh, sizeof fh);
         auto* bi = reinterpret_cast<BITMAPINFO*>(p + sizeof fh);
         bi->bmiHeader = ih;
-        TMemoryDC dc;
+        TMemoryDC dc = CreateMemoryDC();
         HDC screen = GetDC(nullptr);
         HDC work = dc.get() ? dc.get() : screen;
         HPALETTE old = nullptr;

@@ -114,7 +114,7 @@ void TCustomImageList::Draw(HDC dc, int x, int y, int index, bool enabled) const
     }
     // Disabled: the image's shape (its opaque pixels), once in highlight shifted by (1, 1),
     // once in shadow.
-    TMemoryDC mem(dc);
+    TMemoryDC mem = CreateMemoryDC(dc);
     TGdiObject shape(GDICheck(CreateBitmap(width_, height_, 1, 1, nullptr)));
     {
         TSelectObject sel(mem.get(), shape.get());
