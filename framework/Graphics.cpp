@@ -36,9 +36,8 @@ bool TFont::SameAs(const TFont& o) const {
 
 namespace {
 int ScreenDpi() {
-    HDC dc = GetDC(nullptr);
-    const int dpi = dc ? GetDeviceCaps(dc, LOGPIXELSY) : 96;
-    if (dc) ReleaseDC(nullptr, dc);
+    const UniqueWindowDC dc;
+    const int dpi = dc ? GetDeviceCaps(dc.get(), LOGPIXELSY) : 96;
     return dpi > 0 ? dpi : 96;
 }
 }  // namespace
@@ -347,9 +346,8 @@ void TBitmap::Create(int w, int h, TPixelFormat f) {
     HBITMAP bmp = nullptr;
     void* bits = nullptr;
     if (f == TPixelFormat::pfDevice) {
-        HDC screen = GetDC(nullptr);
-        bmp = CreateCompatibleBitmap(screen, w, h);
-        ReleaseDC(nullptr, screen);
+        const UniqueWindowDC screen;
+        bmp = CreateCompatibleBitmap(screen.get(), w, h);
     } else {
         DibInfo bi;
         FillInfo(bi, w, h, BitsOf(f));
@@ -498,9 +496,8 @@ void TBitmap::SaveToStream(TStream& stream) {
     const int64_t stride = ((static_cast<int64_t>(width_) * bits + 31) / 32) * 4;
     std::string data(static_cast<size_t>(stride * height_), '\0');
     if (canvas_) canvas_->Free();  // GetDIBits wants the bitmap deselected
-    HDC dc = GetDC(nullptr);
-    GetDIBits(dc, bitmap_, 0, static_cast<UINT>(height_), data.data(), reinterpret_cast<BITMAPINFO*>(&bi), DIB_RGB_COLORS);
-    ReleaseDC(nullptr, dc);
+    GetDIBits(UniqueWindowDC().get(), bitmap_, 0, static_cast<UINT>(height_), data.data(),
+              reinterpret_cast<BITMAPINFO*>(&bi), DIB_RGB_COLORS);
     bi.h.biClrUsed = static_cast<DWORD>(colors);
     bi.h.biSizeImage = static_cast<DWORD>(data.size());
     BITMAPFILEHEADER fh{};
@@ -602,14 +599,13 @@ SIZE IconSize(HICON icon) {
     SIZE s{GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON)};
     ICONINFO ii{};
     if (!icon || !GetIconInfo(icon, &ii)) return s;
+    const TGdiObject color(ii.hbmColor), mask(ii.hbmMask);  // GetIconInfo hands over copies
     BITMAP bm{};
     if (ii.hbmColor && GetObjectA(ii.hbmColor, sizeof bm, &bm)) {
         s = {bm.bmWidth, bm.bmHeight};
     } else if (ii.hbmMask && GetObjectA(ii.hbmMask, sizeof bm, &bm)) {
         s = {bm.bmWidth, bm.bmHeight / 2};
     }
-    if (ii.hbmColor) DeleteObject(ii.hbmColor);
-    if (ii.hbmMask) DeleteObject(ii.hbmMask);
     return s;
 }
 
@@ -676,7 +672,8 @@ void TIcon::SaveToStream(TStream& stream) {
     GetObjectA(mask, sizeof bm, &bm);
     const int w = bm.bmWidth;
     const int h = ii.hbmColor ? bm.bmHeight : bm.bmHeight / 2;
-    HDC screen = GetDC(nullptr);
+    const UniqueWindowDC screenDC;
+    HDC screen = screenDC.get();
     const int colorBits = ii.hbmColor ? 32 : 1;
     const int colorStride = ((w * colorBits + 31) / 32) * 4, maskStride = ((w + 31) / 32) * 4;
     std::string xorBits, andBits;
@@ -697,7 +694,6 @@ void TIcon::SaveToStream(TStream& stream) {
         xorBits = both.substr(0, both.size() / 2);
         andBits = both.substr(both.size() / 2);
     }
-    ReleaseDC(nullptr, screen);
     BITMAPINFOHEADER ih{};
     ih.biSize = sizeof ih;
     ih.biWidth = w;
