@@ -90,7 +90,7 @@ private:
     TColor color_ = clWindowText;
     BYTE charset_ = DEFAULT_CHARSET;
     TFontPitch pitch_ = TFontPitch::fpDefault;
-    mutable HFONT handle_ = nullptr;
+    mutable UniqueGdiObject handle_;  // made on first use
 };
 
 enum class TPenStyle { psSolid, psDash, psDot, psClear };
@@ -110,7 +110,7 @@ private:
     TColor color_ = clBlack;
     int width_ = 1;
     TPenStyle style_ = TPenStyle::psSolid;
-    mutable HPEN handle_ = nullptr;
+    mutable UniqueGdiObject handle_;  // made on first use
 };
 
 enum class TBrushStyle { bsSolid, bsClear };
@@ -128,7 +128,7 @@ private:
     void Reset();
     TColor color_ = clWhite;
     TBrushStyle style_ = TBrushStyle::bsSolid;
-    mutable HBRUSH handle_ = nullptr;
+    mutable UniqueGdiObject handle_;  // made on first use
 };
 
 class TGraphic;
@@ -301,10 +301,10 @@ public:
     static const TGraphicClass& Class();
     const TGraphicClass& ClassType() const override { return Class(); }
 
-    bool Empty() const override { return icon_ == nullptr; }
+    bool Empty() const override { return !icon_; }
     int Width() const override;
     int Height() const override;
-    HICON Handle() const { return icon_; }
+    HICON Handle() const { return icon_.get(); }
     // The directory entry of the icon file that is shown; -1 when not from a file.
     int ImageIndex() const { return data_.empty() ? -1 : entry_; }
     // Takes ownership of the handle (nullptr empties the icon).
@@ -320,7 +320,7 @@ public:
     bool Assign(const TGraphic& source) override;
 
 private:
-    HICON icon_ = nullptr;
+    UniqueIcon icon_;
     std::string data_;
     int entry_ = -1;
 };
