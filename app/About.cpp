@@ -7,6 +7,7 @@
 #include "components/KitSysUtils.h"
 #include "components/UxGIF.h"
 #include "foundation/UnicodeUtils.h"
+#include "framework/ControlArgs.h"
 #include "framework/SysUtils.h"
 #include "resources/resource.h"
 #include "update/MakerServer.h"
@@ -20,51 +21,34 @@ TAboutDlg::TAboutDlg(TComponent* owner) : TForm(owner) {
     Position = owner ? TPosition::poOwnerFormCenter : TPosition::poMainFormCenter;
     SetClientSize(389, 285);
 
-    Image1 = std::make_unique<TImage>(this);
-    Image1->SetName("Image1");
-    Image1->SetBounds(0, 0, 388, 96);
-    Image1->SetAutoSize(true);
-    Image1->SetParent(this);
+    MakeControl(Image1, this, TImageArgs{.Name = "Image1", .Parent = this, .Bounds = {0, 0, 388, 96}, .AutoSize = true});
     LoadBanner();
 
-    auto group = [this](std::unique_ptr<TGroupBox>& grp, const char* name, const char* caption, TWinControl* parent,
-                        RECT r) {
-        grp = std::make_unique<TGroupBox>(this);
-        grp->SetName(name);
-        grp->SetCaption(caption);
-        grp->SetBounds(r.left, r.top, r.right, r.bottom);
-        grp->SetParent(parent);
-    };
-    auto label = [this](std::unique_ptr<TLabel>& lbl, const char* name, TWinControl* parent, RECT r) {
-        lbl = std::make_unique<TLabel>(this);
-        lbl->SetName(name);
-        lbl->SetAutoSize(false);
-        lbl->SetBounds(r.left, r.top, r.right, r.bottom);
-        lbl->SetParent(parent);
-    };
-    auto button = [this](std::unique_ptr<TButton>& btn, const char* name, const char* caption, TWinControl* parent,
-                         RECT r) {
-        btn = std::make_unique<TButton>(this);
-        btn->SetName(name);
-        btn->SetCaption(caption);
-        btn->SetBounds(r.left, r.top, r.right, r.bottom);
-        btn->SetParent(parent);
-    };
-
-    group(all_grp, "all_grp", "", this, {4, 98, 381, 148});
-    group(Application_grp, "Application_grp", "Application", all_grp.get(), {8, 8, 365, 62});
-    label(appname_lbl, "appname_lbl", Application_grp.get(), {12, 18, 341, 17});
-    label(version_lbl, "version_lbl", Application_grp.get(), {12, 38, 341, 17});
-    group(maker_grp, "maker_grp", "Quillmark", all_grp.get(), {8, 76, 365, 62});
-    button(email_btn, "email_btn", "Email", maker_grp.get(), {12, 22, 105, 27});
-    button(web_btn, "web_btn", "Web Site", maker_grp.get(), {130, 22, 105, 27});
-    button(forum_btn, "forum_btn", "Forums", maker_grp.get(), {248, 22, 105, 27});
-    email_btn->OnClick = [this](TComponent* s) { email_btnClick(s); };
-    web_btn->OnClick = [this](TComponent* s) { web_btnClick(s); };
-    forum_btn->OnClick = [this](TComponent* s) { forum_btnClick(s); };
-    button(ok_btn, "ok_btn", "Ok", this, {157, 253, 75, 25});
-    ok_btn->SetModalResult(mrOk);
-    ok_btn->SetDefault(true);
+    MakeControl(all_grp, this, TGroupBoxArgs{.Name = "all_grp", .Parent = this, .Bounds = {4, 98, 381, 148}});
+    MakeControl(Application_grp, this,
+                TGroupBoxArgs{.Name = "Application_grp", .Parent = all_grp.get(), .Bounds = {8, 8, 365, 62},
+                              .Caption = "Application"});
+    MakeControl(appname_lbl, this,
+                TLabelArgs{.Name = "appname_lbl", .Parent = Application_grp.get(), .Bounds = {12, 18, 341, 17},
+                           .AutoSize = false});
+    MakeControl(version_lbl, this,
+                TLabelArgs{.Name = "version_lbl", .Parent = Application_grp.get(), .Bounds = {12, 38, 341, 17},
+                           .AutoSize = false});
+    MakeControl(maker_grp, this,
+                TGroupBoxArgs{.Name = "maker_grp", .Parent = all_grp.get(), .Bounds = {8, 76, 365, 62},
+                              .Caption = "Quillmark"});
+    MakeControl(email_btn, this,
+                TButtonArgs{.Name = "email_btn", .Parent = maker_grp.get(), .Bounds = {12, 22, 105, 27},
+                            .Caption = "Email", .OnClick = [this](TComponent* s) { email_btnClick(s); }});
+    MakeControl(web_btn, this,
+                TButtonArgs{.Name = "web_btn", .Parent = maker_grp.get(), .Bounds = {130, 22, 105, 27},
+                            .Caption = "Web Site", .OnClick = [this](TComponent* s) { web_btnClick(s); }});
+    MakeControl(forum_btn, this,
+                TButtonArgs{.Name = "forum_btn", .Parent = maker_grp.get(), .Bounds = {248, 22, 105, 27},
+                            .Caption = "Forums", .OnClick = [this](TComponent* s) { forum_btnClick(s); }});
+    MakeControl(ok_btn, this,
+                TButtonArgs{.Name = "ok_btn", .Parent = this, .Bounds = {157, 253, 75, 25}, .Caption = "Ok",
+                            .Default = true, .ModalResult = mrOk});
 
     TS_about = std::make_unique<TTextStorage>(this);
     TS_about->SetName("TS_about");

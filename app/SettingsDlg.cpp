@@ -1,6 +1,7 @@
 #include "app/SettingsDlg.h"
 
 #include "app/BatFct.h"
+#include "framework/ControlArgs.h"
 #include "framework/Registry.h"
 #include "framework/SysUtils.h"
 
@@ -14,33 +15,18 @@ TSettingsDlg::TSettingsDlg(TComponent* owner) : TForm(owner) {
     Position = TPosition::poMainFormCenter;
     SetClientSize(292, 102);
 
-    minsystray_chk = std::make_unique<TCheckBox>(this);
-    minsystray_chk->SetName("minsystray_chk");
-    minsystray_chk->SetCaption("Minimize in system tray");
-    minsystray_chk->SetBounds(16, 14, 260, 17);
-    minsystray_chk->SetParent(this);
-
-    startup_chk = std::make_unique<TCheckBox>(this);
-    startup_chk->SetName("startup_chk");
-    startup_chk->SetCaption("Start with Windows");
-    startup_chk->SetBounds(16, 38, 260, 17);
-    startup_chk->SetParent(this);
-
-    ok_btn = std::make_unique<TButton>(this);
-    ok_btn->SetName("ok_btn");
-    ok_btn->SetCaption("Ok");
-    ok_btn->SetDefault(true);
-    ok_btn->SetBounds(124, 68, 75, 25);
-    ok_btn->SetParent(this);
-    ok_btn->OnClick = [this](TComponent* s) { ok_btnClick(s); };
-
-    close_btn = std::make_unique<TButton>(this);
-    close_btn->SetName("close_btn");
-    close_btn->SetCaption("Close");
-    close_btn->SetCancel(true);
-    close_btn->SetModalResult(mrCancel);
-    close_btn->SetBounds(208, 68, 75, 25);
-    close_btn->SetParent(this);
+    MakeControl(minsystray_chk, this,
+                TCheckBoxArgs{.Name = "minsystray_chk", .Parent = this, .Bounds = {16, 14, 260, 17},
+                              .Caption = "Minimize in system tray"});
+    MakeControl(startup_chk, this,
+                TCheckBoxArgs{.Name = "startup_chk", .Parent = this, .Bounds = {16, 38, 260, 17},
+                              .Caption = "Start with Windows"});
+    MakeControl(ok_btn, this,
+                TButtonArgs{.Name = "ok_btn", .Parent = this, .Bounds = {124, 68, 75, 25}, .Caption = "Ok",
+                            .Default = true, .OnClick = [this](TComponent* s) { ok_btnClick(s); }});
+    MakeControl(close_btn, this,
+                TButtonArgs{.Name = "close_btn", .Parent = this, .Bounds = {208, 68, 75, 25}, .Caption = "Close",
+                            .Cancel = true, .ModalResult = mrCancel});
 }
 
 TSettingsDlg::~TSettingsDlg() = default;

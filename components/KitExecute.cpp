@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "framework/Handles.h"
 #include "framework/SysUtils.h"
 
 // ---------------------------------------------------------------------------------------------
@@ -234,6 +235,11 @@ void FinalDrain(TPipeInfo& P, const std::function<bool()>& Aborted) {
         if (!ReadNow(P, std::min<DWORD>(available, sizeof P.Buffer - 1))) break;
 }
 
+void ClosePipeWrite(TPipeInfo& P) {
+    if (P.PipeWrite) CloseHandle(P.PipeWrite);
+    P.PipeWrite = nullptr;
+}
+
 // Clean-up: a read still in flight is cancelled and waited for before its buffer goes.
 void ClosePipe(TPipeInfo& P) {
     if (P.PipeRead && P.ReadPending) {
@@ -242,9 +248,35 @@ void ClosePipe(TPipeInfo& P) {
         GetOverlappedResult(P.PipeRead, &P.Overlapped, &count, TRUE);
     }
     CloseRead(P);
-    if (P.PipeWrite) CloseHandle(P.PipeWrite);
-    P.PipeWrite = nullptr;
+    ClosePipeWrite(P);
 }
+
+// What one run holds, released however it ends and in this order: the pipes first (a read
+// in flight is waited for on its stream's event), then the child's handles, then the events.
+// The last error of the run survives the clean-up for the caller.
+struct TRunResources {
+    TPipeInfo& out;
+    TPipeInfo& err;
+    std::unique_ptr<TKitEvent> outEvent, errEvent;
+    framework::UniqueKernelHandle thread;
+    framework::UniqueKernelHandle processHandle;  // until `process` takes it over
+    std::unique_ptr<TKitDispatcherObject> process;
+
+    TRunResources(TPipeInfo& Out, TPipeInfo& Err) : out(Out), err(Err) {}
+    TRunResources(const TRunResources&) = delete;
+    TRunResources& operator=(const TRunResources&) = delete;
+    ~TRunResources() {
+        const DWORD lastError = GetLastError();
+        ClosePipe(out);
+        ClosePipe(err);
+        thread.reset();
+        process.reset();
+        processHandle.reset();
+        outEvent.reset();
+        errEvent.reset();
+        SetLastError(lastError);
+    }
+};
 
 void FinishText(TPipeInfo& P, std::string& Text) {
     if (P.PendingText.empty()) return;
@@ -274,118 +306,90 @@ uint32_t ExecuteCommand(const std::string& CommandLine, std::atomic<bool>* Abort
     out.Raw = RawOutput;
     err.OnLine = ErrorCallback;
     err.Raw = RawError;
-
-    if (!OpenOverlappedPipe(&out.PipeRead, &out.PipeWrite, &sa, 0)) return GetLastError();
-    std::unique_ptr<TKitEvent> outEvent;
-    std::unique_ptr<TKitEvent> errEvent;
-    try {
-        outEvent = std::make_unique<TKitEvent>(nullptr, false, false, std::string());
-        out.Overlapped.hEvent = outEvent->Handle();
+    {
+        TRunResources run(out, err);
+        if (!OpenOverlappedPipe(&out.PipeRead, &out.PipeWrite, &sa, 0)) return GetLastError();
+        run.outEvent = std::make_unique<TKitEvent>(nullptr, false, false, std::string());
+        out.Overlapped.hEvent = run.outEvent->Handle();
         if (!MergeError) {
-            if (!OpenOverlappedPipe(&err.PipeRead, &err.PipeWrite, &sa, 0)) {
-                const DWORD error = GetLastError();
-                ClosePipe(out);
-                return error;
-            }
-            errEvent = std::make_unique<TKitEvent>(nullptr, false, false, std::string());
-            err.Overlapped.hEvent = errEvent->Handle();
+            if (!OpenOverlappedPipe(&err.PipeRead, &err.PipeWrite, &sa, 0)) return GetLastError();
+            run.errEvent = std::make_unique<TKitEvent>(nullptr, false, false, std::string());
+            err.Overlapped.hEvent = run.errEvent->Handle();
         }
-    } catch (...) {
-        ClosePipe(out);
-        ClosePipe(err);
-        throw;
-    }
 
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
-    si.wShowWindow = SW_HIDE;
-    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    si.hStdOutput = out.PipeWrite;
-    si.hStdError = MergeError ? out.PipeWrite : err.PipeWrite;
+        STARTUPINFOA si{};
+        si.cb = sizeof si;
+        si.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
+        si.wShowWindow = SW_HIDE;
+        si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        si.hStdOutput = out.PipeWrite;
+        si.hStdError = MergeError ? out.PipeWrite : err.PipeWrite;
 
-    std::string commandCopy = CommandLine;  // CreateProcessA may write into it
-    commandCopy.push_back('\0');
-    PROCESS_INFORMATION pi{};
-    const BOOL started =
-        CreateProcessA(ApplicationName.empty() ? nullptr : ApplicationName.c_str(), commandCopy.data(), nullptr,
-                       nullptr, TRUE, KitPriorityClass(PriorityIndex), nullptr, nullptr, &si, &pi);
+        std::string commandCopy = CommandLine;  // CreateProcessA may write into it
+        commandCopy.push_back('\0');
+        PROCESS_INFORMATION pi{};
+        if (CreateProcessA(ApplicationName.empty() ? nullptr : ApplicationName.c_str(), commandCopy.data(), nullptr,
+                           nullptr, TRUE, KitPriorityClass(PriorityIndex), nullptr, nullptr, &si, &pi)) {
+            run.thread.reset(pi.hThread);
+            run.processHandle.reset(pi.hProcess);
+            try {
+                // The child holds its own copies of the write ends now; ours would keep the
+                // pipes open after it ends.
+                ClosePipeWrite(out);
+                ClosePipeWrite(err);
 
-    std::unique_ptr<TKitDispatcherObject> process;
-    auto cleanUp = [&]() {
-        const DWORD lastError = GetLastError();
-        ClosePipe(out);
-        ClosePipe(err);
-        if (pi.hThread) CloseHandle(pi.hThread);
-        pi.hThread = nullptr;
-        if (process) process.reset();
-        else if (pi.hProcess) CloseHandle(pi.hProcess);
-        pi.hProcess = nullptr;
-        outEvent.reset();
-        errEvent.reset();
-        SetLastError(lastError);
-    };
+                std::atomic<bool> localAbort{false};
+                std::atomic<bool>& abort = AbortFlag ? *AbortFlag : localAbort;
+                abort = false;
+                run.process = std::make_unique<TKitDispatcherObject>(run.processHandle.get());
+                run.processHandle.release();
+                TKitDispatcherObject* process = run.process.get();
+                std::vector<TKitDispatcherObject*> waitList{process, run.outEvent.get()};
+                if (!MergeError) waitList.push_back(run.errEvent.get());
+                if (AbortEvent) {
+                    if (auto* event = dynamic_cast<TKitEvent*>(AbortEvent)) event->ResetEvent();
+                    waitList.push_back(AbortEvent);
+                }
+                const DWORD abortIndex = AbortEvent ? static_cast<DWORD>(waitList.size() - 1) : MAXDWORD;
+                // The lowest signalled index wins a wait, so while output flows the reads would win
+                // every wake-up: the abort event is looked at after each one as well.
+                auto aborted = [&]() {
+                    if (!abort && AbortEvent && AbortEvent->WaitTimed(0) == TKitWaitResult::wrSignaled) abort = true;
+                    return abort.load();
+                };
 
-    if (started) {
-        try {
-            CloseHandle(out.PipeWrite);
-            out.PipeWrite = nullptr;
-            if (err.PipeWrite) CloseHandle(err.PipeWrite);
-            err.PipeWrite = nullptr;
+                StartRead(out);
+                if (!MergeError) StartRead(err);
 
-            std::atomic<bool> localAbort{false};
-            std::atomic<bool>& abort = AbortFlag ? *AbortFlag : localAbort;
-            abort = false;
-            process = std::make_unique<TKitDispatcherObject>(pi.hProcess);
-            std::vector<TKitDispatcherObject*> waitList{process.get(), outEvent.get()};
-            if (!MergeError) waitList.push_back(errEvent.get());
-            if (AbortEvent) {
-                if (auto* event = dynamic_cast<TKitEvent*>(AbortEvent)) event->ResetEvent();
-                waitList.push_back(AbortEvent);
+                while (!aborted()) {
+                    const DWORD r = KitWaitForMultipleObjects(waitList, false, INFINITE);
+                    if (r == WAIT_IO_COMPLETION) continue;  // an APC ran: look at the abort flag again
+                    if (r >= WAIT_OBJECT_0 + waitList.size()) framework::RaiseLastOSError();
+                    const DWORD index = r - WAIT_OBJECT_0;
+                    if (index == 0) break;
+                    if (index == abortIndex) abort = true;
+                    else if (index == 1) ReadCompleted(out);
+                    else if (index == 2) ReadCompleted(err);
+                }
+                if (abort) TerminateProcess(process->Handle(), ERROR_CANCELLED);
+
+                if (process->WaitInfinite() == TKitWaitResult::wrSignaled) {
+                    DWORD code = 0;
+                    exitCode = GetExitCodeProcess(process->Handle(), &code) ? code : kKitNoExitCode;
+                }
+                run.thread.reset();
+
+                FinalDrain(out, aborted);
+                if (!MergeError) FinalDrain(err, aborted);
+            } catch (...) {
+                // The child must not outlive a failed run.
+                HANDLE h = run.process ? run.process->Handle() : run.processHandle.get();
+                TerminateProcess(h, ERROR_CANCELLED);
+                WaitForSingleObject(h, INFINITE);
+                throw;
             }
-            const DWORD abortIndex = AbortEvent ? static_cast<DWORD>(waitList.size() - 1) : MAXDWORD;
-            // The lowest signalled index wins a wait, so while output flows the reads would win
-            // every wake-up: the abort event is looked at after each one as well.
-            auto aborted = [&]() {
-                if (!abort && AbortEvent && AbortEvent->WaitTimed(0) == TKitWaitResult::wrSignaled) abort = true;
-                return abort.load();
-            };
-
-            StartRead(out);
-            if (!MergeError) StartRead(err);
-
-            while (!aborted()) {
-                const DWORD r = KitWaitForMultipleObjects(waitList, false, INFINITE);
-                if (r == WAIT_IO_COMPLETION) continue;  // an APC ran: look at the abort flag again
-                if (r >= WAIT_OBJECT_0 + waitList.size()) framework::RaiseLastOSError();
-                const DWORD index = r - WAIT_OBJECT_0;
-                if (index == 0) break;
-                if (index == abortIndex) abort = true;
-                else if (index == 1) ReadCompleted(out);
-                else if (index == 2) ReadCompleted(err);
-            }
-            if (abort) TerminateProcess(process->Handle(), ERROR_CANCELLED);
-
-            if (process->WaitInfinite() == TKitWaitResult::wrSignaled) {
-                DWORD code = 0;
-                exitCode = GetExitCodeProcess(process->Handle(), &code) ? code : kKitNoExitCode;
-            }
-            CloseHandle(pi.hThread);
-            pi.hThread = nullptr;
-
-            FinalDrain(out, aborted);
-            if (!MergeError) FinalDrain(err, aborted);
-        } catch (...) {
-            HANDLE h = process ? process->Handle() : pi.hProcess;
-            TerminateProcess(h, ERROR_CANCELLED);
-            WaitForSingleObject(h, INFINITE);
-            DWORD code = 0;
-            if (GetExitCodeProcess(h, &code)) exitCode = code;
-            cleanUp();
-            throw;
         }
     }
-    cleanUp();
 
     FinishText(out, Output);
     if (!MergeError) FinishText(err, Error);

@@ -142,26 +142,23 @@ void TUxExButton::DrawHighlightFrame() {
     GetWindowRect(wnd, &r);
     OffsetRect(&r, -r.left, -r.top);
     const bool highlighted = Focused() || mouseOver_;
-    HDC dc = GetWindowDC(wnd);
-    if (!dc) return;
-    HBRUSH focusedBrush = CreateSolidBrush(ColorToRGB(clHighlight));
-    HBRUSH unfocusedBrush = CreateSolidBrush(ColorToRGB(clBtnShadow));
-    HBRUSH ownBrush = CreateSolidBrush(ColorToRGB(Color()));
-    FrameRect(dc, &r, highlighted ? focusedBrush : unfocusedBrush);
-    InflateRect(&r, -1, -1);
-    FrameRect(dc, &r, highlighted ? focusedBrush : ownBrush);
-    DeleteObject(focusedBrush);
-    DeleteObject(unfocusedBrush);
-    DeleteObject(ownBrush);
-    ReleaseDC(wnd, dc);
+    {
+        UniqueWindowDC dc = UniqueWindowDC::WholeWindow(wnd);
+        if (!dc) return;
+        TGdiObject focusedBrush(CreateSolidBrush(ColorToRGB(clHighlight)));
+        TGdiObject unfocusedBrush(CreateSolidBrush(ColorToRGB(clBtnShadow)));
+        TGdiObject ownBrush(CreateSolidBrush(ColorToRGB(Color())));
+        FrameRect(dc.get(), &r, static_cast<HBRUSH>(highlighted ? focusedBrush.get() : unfocusedBrush.get()));
+        InflateRect(&r, -1, -1);
+        FrameRect(dc.get(), &r, static_cast<HBRUSH>(highlighted ? focusedBrush.get() : ownBrush.get()));
+    }
     if (!highlighted) {
         // The ring the frame used is repainted by the button itself.
         RECT outer{0, 0, Width() - 1, Height() - 1}, inner{2, 2, Width() - 3, Height() - 3};
-        HRGN ring = CreateRectRgnIndirect(&outer), hole = CreateRectRgnIndirect(&inner);
-        CombineRgn(ring, ring, hole, RGN_DIFF);
-        InvalidateRgn(wnd, ring, FALSE);
-        DeleteObject(ring);
-        DeleteObject(hole);
+        TGdiObject ring(CreateRectRgnIndirect(&outer)), hole(CreateRectRgnIndirect(&inner));
+        CombineRgn(static_cast<HRGN>(ring.get()), static_cast<HRGN>(ring.get()), static_cast<HRGN>(hole.get()),
+                   RGN_DIFF);
+        InvalidateRgn(wnd, static_cast<HRGN>(ring.get()), FALSE);
     }
 }
 

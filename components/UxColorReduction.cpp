@@ -375,9 +375,9 @@ HGLOBAL CreatePackedDIB(HBITMAP bitmap, HPALETTE palette, TPixelFormat format) {
         std::memcpy(p, &fh, sizeof fh);
         auto* bi = reinterpret_cast<BITMAPINFO*>(p + sizeof fh);
         bi->bmiHeader = ih;
-        TMemoryDC dc;
-        HDC screen = GetDC(nullptr);
-        HDC work = dc.get() ? dc.get() : screen;
+        TMemoryDC dc = CreateMemoryDC();
+        UniqueWindowDC screen;
+        HDC work = dc.get() ? dc.get() : screen.get();
         HPALETTE old = nullptr;
         if (palette) {
             old = SelectPalette(work, palette, FALSE);
@@ -386,7 +386,6 @@ HGLOBAL CreatePackedDIB(HBITMAP bitmap, HPALETTE palette, TPixelFormat format) {
         const int lines = GetDIBits(work, bitmap, 0, static_cast<UINT>(std::abs(ih.biHeight)), p + fh.bfOffBits, bi,
                                     DIB_RGB_COLORS);
         if (palette) SelectPalette(work, old, FALSE);
-        ReleaseDC(nullptr, screen);
         if (!lines) throw EInvalidGraphic("Image bitmap incorrecte");
         // GetDIBits may rewrite the header; the file keeps the layout computed above.
         bi->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);

@@ -4,6 +4,7 @@
 #include <vssym32.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "components/UxUtils.h"
 #include "framework/SysUtils.h"
@@ -31,96 +32,88 @@ constexpr COLORREF kGlyphTransparent = RGB(0x80, 0x80, 0x00);  // 0x008080
 // ignore.
 void DrawGlyphs(HDC dc) {
     RECT all{0, 0, kGlyph * 10, kGlyph};
-    HBRUSH bg = CreateSolidBrush(kGlyphTransparent);
-    FillRect(dc, &all, bg);
-    DeleteObject(bg);
-    auto pen = [&](COLORREF c, int w) { return CreatePen(PS_SOLID, w, c); };
+    FillRect(dc, &all, static_cast<HBRUSH>(TGdiObject(CreateSolidBrush(kGlyphTransparent)).get()));
+    auto pen = [&](COLORREF c, int w) { return TGdiObject(CreatePen(PS_SOLID, w, c)); };
     auto line = [&](int x0, int y0, int x1, int y1) {
         MoveToEx(dc, x0, y0, nullptr);
         LineTo(dc, x1, y1);
     };
     auto check = [&](int ox, COLORREF c) {
-        HGDIOBJ p = SelectObject(dc, pen(c, 3));
+        TGdiObject p = pen(c, 3);
+        TSelectObject sel(dc, p.get());
         line(ox + 3, 9, ox + 7, 13);
         line(ox + 7, 13, ox + 14, 4);
-        DeleteObject(SelectObject(dc, p));
     };
     auto cross = [&](int ox, COLORREF c) {
-        HGDIOBJ p = SelectObject(dc, pen(c, 3));
+        TGdiObject p = pen(c, 3);
+        TSelectObject sel(dc, p.get());
         line(ox + 4, 4, ox + 13, 13);
         line(ox + 13, 4, ox + 4, 13);
-        DeleteObject(SelectObject(dc, p));
     };
     // 0 help: a blue question mark.
     {
-        HFONT f = CreateFontA(-16, 0, 0, 0, FW_BOLD, 0, 0, 0, ANSI_CHARSET, 0, 0, NONANTIALIASED_QUALITY, 0, "Arial");
-        HGDIOBJ of = SelectObject(dc, f);
+        TGdiObject f(CreateFontA(-16, 0, 0, 0, FW_BOLD, 0, 0, 0, ANSI_CHARSET, 0, 0, NONANTIALIASED_QUALITY, 0, "Arial"));
+        TSelectObject sel(dc, f.get());
         SetBkMode(dc, TRANSPARENT);
         SetTextColor(dc, RGB(0, 0, 192));
         RECT r{0, 0, kGlyph, kGlyph};
         DrawTextA(dc, "?", 1, &r, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
-        DeleteObject(SelectObject(dc, of));
     }
     // 1 no: a red circle with a bar.
     {
-        HGDIOBJ p = SelectObject(dc, pen(RGB(192, 0, 0), 2));
-        HGDIOBJ b = SelectObject(dc, GetStockObject(NULL_BRUSH));
+        TGdiObject p = pen(RGB(192, 0, 0), 2);
+        TSelectObject selPen(dc, p.get()), selBrush(dc, GetStockObject(NULL_BRUSH));
         Ellipse(dc, kGlyph + 2, 2, kGlyph + 16, 16);
         line(kGlyph + 5, 13, kGlyph + 13, 5);
-        SelectObject(dc, b);
-        DeleteObject(SelectObject(dc, p));
     }
     check(2 * kGlyph, RGB(0, 160, 0));  // 2 OK
     check(3 * kGlyph, RGB(0, 96, 0));   // 3 yes
     cross(4 * kGlyph, RGB(192, 0, 0));  // 4 cancel
     // 5 close: a door.
     {
-        HBRUSH b = CreateSolidBrush(RGB(128, 64, 0));
         RECT r{5 * kGlyph + 4, 2, 5 * kGlyph + 14, 16};
-        FillRect(dc, &r, b);
-        DeleteObject(b);
+        FillRect(dc, &r, static_cast<HBRUSH>(TGdiObject(CreateSolidBrush(RGB(128, 64, 0))).get()));
         RECT knob{5 * kGlyph + 11, 8, 5 * kGlyph + 13, 10};
         FillRect(dc, &knob, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
     }
     // 6 retry: a circular arrow.
     {
-        HGDIOBJ p = SelectObject(dc, pen(RGB(0, 0, 192), 2));
+        TGdiObject p = pen(RGB(0, 0, 192), 2);
+        TSelectObject sel(dc, p.get());
         const int ox = 6 * kGlyph;
         Arc(dc, ox + 3, 3, ox + 15, 15, ox + 9, 3, ox + 15, 9);
         line(ox + 9, 3, ox + 12, 0);
         line(ox + 9, 3, ox + 12, 6);
-        DeleteObject(SelectObject(dc, p));
     }
     // 7 all: two checks.
     {
-        HGDIOBJ p = SelectObject(dc, pen(RGB(0, 128, 0), 2));
+        TGdiObject p = pen(RGB(0, 128, 0), 2);
+        TSelectObject sel(dc, p.get());
         const int ox = 7 * kGlyph;
         line(ox + 1, 8, ox + 4, 11);
         line(ox + 4, 11, ox + 9, 4);
         line(ox + 7, 11, ox + 10, 14);
         line(ox + 10, 14, ox + 16, 6);
-        DeleteObject(SelectObject(dc, p));
     }
     // 8 abort: a red disc with a white bar.
     {
-        HBRUSH b = CreateSolidBrush(RGB(192, 0, 0));
-        HGDIOBJ ob = SelectObject(dc, b);
-        HGDIOBJ op = SelectObject(dc, GetStockObject(NULL_PEN));
-        Ellipse(dc, 8 * kGlyph + 2, 2, 8 * kGlyph + 17, 17);
-        SelectObject(dc, op);
-        DeleteObject(SelectObject(dc, ob));
+        {
+            TGdiObject b(CreateSolidBrush(RGB(192, 0, 0)));
+            TSelectObject selBrush(dc, b.get()), selPen(dc, GetStockObject(NULL_PEN));
+            Ellipse(dc, 8 * kGlyph + 2, 2, 8 * kGlyph + 17, 17);
+        }
         RECT bar{8 * kGlyph + 5, 8, 8 * kGlyph + 14, 11};
         FillRect(dc, &bar, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
     }
     // 9 ignore: an arrow jumping over a bar.
     {
-        HGDIOBJ p = SelectObject(dc, pen(RGB(64, 64, 64), 2));
+        TGdiObject p = pen(RGB(64, 64, 64), 2);
+        TSelectObject sel(dc, p.get());
         const int ox = 9 * kGlyph;
         line(ox + 8, 4, ox + 8, 15);
         Arc(dc, ox + 2, 4, ox + 15, 16, ox + 15, 10, ox + 2, 10);
         line(ox + 15, 10, ox + 12, 8);
         line(ox + 15, 10, ox + 16, 6);
-        DeleteObject(SelectObject(dc, p));
     }
 }
 }  // namespace
@@ -372,35 +365,26 @@ void TUxCustomImageButton::WndProc(TMessage& m) {
 void TUxCustomImageButton::HandleDrawItemNotification(const DRAWITEMSTRUCT& dis) {
     if (Destroying()) return;
     DRAWITEMSTRUCT d = dis;
-    // Double buffering (on while animating): draw into a memory bitmap, then copy it.
-    HDC memDC = nullptr;
-    HBITMAP memBmp = nullptr;
-    HGDIOBJ oldBmp = nullptr;
+    // Double buffering (on while animating): draw into a memory bitmap, then copy it. Declared
+    // in this order so the bitmap is put out of the DC before either goes.
+    TMemoryDC memDC;
+    TGdiObject memBmp;
+    std::optional<TSelectObject> selBmp;
     if (DoubleBuffered()) {
-        memDC = CreateCompatibleDC(dis.hDC);
-        memBmp = CreateCompatibleBitmap(dis.hDC, std::max(1, Width()), std::max(1, Height()));
+        memDC = CreateMemoryDC(dis.hDC);
+        memBmp.reset(CreateCompatibleBitmap(dis.hDC, std::max(1, Width()), std::max(1, Height())));
         if (memDC && memBmp) {
-            oldBmp = SelectObject(memDC, memBmp);
-            d.hDC = memDC;
+            selBmp.emplace(memDC.get(), memBmp.get());
+            d.hDC = memDC.get();
         }
     }
-    canvas_->SetHandle(d.hDC);
-    canvas_->Font().Assign(Font());
-    try {
+    {
+        CanvasHandleScope bound(*canvas_, d.hDC);
+        canvas_->Font().Assign(Font());
         if (ownerDraw_ && OnButtonDraw) OnButtonDraw(this, d);
         else PaintButton(d);
-    } catch (...) {
-        canvas_->SetHandle(nullptr);
-        if (oldBmp) SelectObject(memDC, oldBmp);
-        if (memBmp) DeleteObject(memBmp);
-        if (memDC) DeleteDC(memDC);
-        throw;
     }
-    canvas_->SetHandle(nullptr);
-    if (d.hDC != dis.hDC) BitBlt(dis.hDC, 0, 0, Width(), Height(), memDC, 0, 0, SRCCOPY);
-    if (oldBmp) SelectObject(memDC, oldBmp);
-    if (memBmp) DeleteObject(memBmp);
-    if (memDC) DeleteDC(memDC);
+    if (d.hDC != dis.hDC) BitBlt(dis.hDC, 0, 0, Width(), Height(), memDC.get(), 0, 0, SRCCOPY);
 }
 
 void TUxCustomImageButton::PaintButton(const DRAWITEMSTRUCT& dis) {
@@ -510,16 +494,18 @@ void TUxCustomImageButton::ComputeParts(const RECT& r, RECT& t, RECT& i) {
                                 : alignment_ == TAlignment::taRightJustify ? DT_RIGHT
                                                                            : DT_CENTER);
     if (WordWrap()) flags |= DT_WORDBREAK;
-    HDC dc = canvas_->HandleAllocated() ? nullptr : GetDC(nullptr);
-    if (dc) {
+    {
         // Measuring outside a draw request (a layout question): a screen DC with our font.
-        canvas_->SetHandle(dc);
-        canvas_->Font().Assign(Font());
-    }
-    UxDrawText(*canvas_, PaintCaption(), t, flags);
-    if (dc) {
-        canvas_->SetHandle(nullptr);
-        ReleaseDC(nullptr, dc);
+        std::optional<UniqueWindowDC> screen;
+        std::optional<CanvasHandleScope> bound;
+        if (!canvas_->HandleAllocated()) {
+            screen.emplace();
+            if (screen->get()) {
+                bound.emplace(*canvas_, screen->get());
+                canvas_->Font().Assign(Font());
+            }
+        }
+        UxDrawText(*canvas_, PaintCaption(), t, flags);
     }
     const int total = i.right + spacing + t.right;
     const int spare = rw - total;

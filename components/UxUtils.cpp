@@ -138,7 +138,8 @@ bool SwapImageListReference(TComponent* owner, TCustomImageList* newList, TCusto
 
 void TransparentStretchBlt(HDC dst, int dx, int dy, int dw, int dh, HDC src, int sx, int sy, int sw, int sh,
                            COLORREF transparentColor, HPALETTE palette) {
-    TMemoryDC copyDC(dst), maskDC(dst), invDC(dst), workDC(dst);
+    TMemoryDC copyDC = CreateMemoryDC(dst), maskDC = CreateMemoryDC(dst), invDC = CreateMemoryDC(dst),
+              workDC = CreateMemoryDC(dst);
     GDICheck(copyDC.get() && maskDC.get() && invDC.get() && workDC.get());
     TGdiObject mask(GDICheck(CreateBitmap(sw, sh, 1, 1, nullptr)));
     TGdiObject inverse(GDICheck(CreateBitmap(sw, sh, 1, 1, nullptr)));
@@ -186,27 +187,25 @@ void DrawBitmapTransparentStretched(TCanvas& canvas, TBitmap& bitmap, TColor tra
     HDC dst = canvas.Handle();
     if (!bitmap.Monochrome()) SetStretchBltMode(dst, STRETCH_DELETESCANS);
     TCanvas& bc = bitmap.Canvas();
-    bc.Lock();
-    auto onChange = std::move(bitmap.OnChange);
+    auto lock = LockScope(bc);
+    // Drawing the bitmap is no change to it: its OnChange is parked for the blit and put back
+    // (before the unlock) however the blit ends.
+    struct ParkedOnChange {
+        TBitmap& bitmap;
+        decltype(TBitmap::OnChange) saved;
+        ~ParkedOnChange() { bitmap.OnChange = std::move(saved); }
+    } parked{bitmap, std::move(bitmap.OnChange)};
     bitmap.OnChange = nullptr;
-    try {
-        HDC src = bc.Handle();
-        if (transparentColor == clNone) {
-            StretchBlt(dst, dx, dy, dw, dh, src, sx, sy, sw, sh, canvas.CopyMode());
-        } else {
-            COLORREF c;
-            if (bitmap.Monochrome()) c = RGB(255, 255, 255);
-            else if (transparentColor == clDefault) c = GetPixel(src, 0, bitmap.Height() - 1);
-            else c = ColorToRGB(transparentColor);
-            TransparentStretchBlt(dst, dx, dy, dw, dh, src, sx, sy, sw, sh, c, bitmap.Palette());
-        }
-    } catch (...) {
-        bitmap.OnChange = std::move(onChange);
-        bc.Unlock();
-        throw;
+    HDC src = bc.Handle();
+    if (transparentColor == clNone) {
+        StretchBlt(dst, dx, dy, dw, dh, src, sx, sy, sw, sh, canvas.CopyMode());
+    } else {
+        COLORREF c;
+        if (bitmap.Monochrome()) c = RGB(255, 255, 255);
+        else if (transparentColor == clDefault) c = GetPixel(src, 0, bitmap.Height() - 1);
+        else c = ColorToRGB(transparentColor);
+        TransparentStretchBlt(dst, dx, dy, dw, dh, src, sx, sy, sw, sh, c, bitmap.Palette());
     }
-    bitmap.OnChange = std::move(onChange);
-    bc.Unlock();
 }
 
 void DrawBitmapTransparentStretched(TCanvas& canvas, TBitmap& bitmap, TColor transparentColor, const RECT& d,
@@ -260,11 +259,14 @@ HICON BuildIcon(const std::string& data, const IconDirEntry& e) {
     const char* colorBits = base + h.biSize + colors * 4;
     const char* maskBits = colorBits + colorStride * ht;
 
-    HDC screen = GDICheck(GetDC(nullptr));
-    HBITMAP color = CreateDIBitmap(screen, bih, CBM_INIT, colorBits, reinterpret_cast<BITMAPINFO*>(info.data()),
-                                   DIB_RGB_COLORS);
-    ReleaseDC(nullptr, screen);
-    TGdiObject colorObj(GDICheck(color));
+    TGdiObject colorObj;
+    {
+        UniqueWindowDC screen;
+        GDICheck(screen.get());
+        colorObj.reset(CreateDIBitmap(screen.get(), bih, CBM_INIT, colorBits,
+                                      reinterpret_cast<BITMAPINFO*>(info.data()), DIB_RGB_COLORS));
+    }
+    GDICheck(colorObj.get());
     TGdiObject maskObj(GDICheck(CreateBitmap(w, ht, 1, 1, nullptr)));
     struct {
         BITMAPINFOHEADER h;
@@ -275,7 +277,7 @@ HICON BuildIcon(const std::string& data, const IconDirEntry& e) {
     mi.h.biClrUsed = 2;
     mi.c[1] = RGBQUAD{255, 255, 255, 0};
     {
-        TMemoryDC dc;
+        TMemoryDC dc = CreateMemoryDC();
         GDICheck(SetDIBits(dc.get(), static_cast<HBITMAP>(maskObj.get()), 0, static_cast<UINT>(ht), maskBits,
                            reinterpret_cast<BITMAPINFO*>(&mi), DIB_RGB_COLORS));
     }
@@ -327,30 +329,31 @@ void DrawIconAtRealSize(TCanvas& canvas, TIcon& icon, int x, int y) {
     icon.SaveToStream(ms);
     uint16_t header[3] = {0, 0, 0};
     if (ms.Bytes().size() >= 6) std::memcpy(header, ms.Memory(), 6);
-    HICON h = nullptr;
+    UniqueIcon h;
     if (icon.Empty() || header[1] == 0) {
-        h = CopyIcon(LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION)));
+        h.reset(CopyIcon(LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION))));
     } else if (header[1] == 1) {
-        HDC screen = GDICheck(GetDC(nullptr));
-        const int bits = GetDeviceCaps(screen, PLANES) * GetDeviceCaps(screen, BITSPIXEL);
-        ReleaseDC(nullptr, screen);
-        h = IconFromDirectory(ms.Bytes(), bits);
-        if (!h) h = CopyIcon(icon.Handle());
+        int bits = 0;
+        {
+            UniqueWindowDC screen;
+            GDICheck(screen.get());
+            bits = GetDeviceCaps(screen.get(), PLANES) * GetDeviceCaps(screen.get(), BITSPIXEL);
+        }
+        h.reset(IconFromDirectory(ms.Bytes(), bits));
+        if (!h) h.reset(CopyIcon(icon.Handle()));
     } else {
-        h = CopyIcon(icon.Handle());
+        h.reset(CopyIcon(icon.Handle()));
     }
-    GDICheck(h);
+    GDICheck(h.get());
     int w = GetSystemMetrics(SM_CXICON), ht = GetSystemMetrics(SM_CYICON);
     ICONINFO ii{};
-    if (GetIconInfo(h, &ii)) {
+    if (GetIconInfo(h.get(), &ii)) {
+        TGdiObject color(ii.hbmColor), mask(ii.hbmMask);  // GetIconInfo hands over copies
         BITMAP bm{};
         if (ii.hbmColor && GetObjectA(ii.hbmColor, sizeof bm, &bm)) w = bm.bmWidth, ht = bm.bmHeight;
         else if (ii.hbmMask && GetObjectA(ii.hbmMask, sizeof bm, &bm)) w = bm.bmWidth, ht = bm.bmHeight / 2;
-        if (ii.hbmColor) DeleteObject(ii.hbmColor);
-        if (ii.hbmMask) DeleteObject(ii.hbmMask);
     }
-    DrawIconEx(canvas.Handle(), x, y, h, w, ht, 0, nullptr, DI_NORMAL);
-    DestroyIcon(h);
+    DrawIconEx(canvas.Handle(), x, y, h.get(), w, ht, 0, nullptr, DI_NORMAL);
 }
 
 // ---- wrappers -------------------------------------------------------------------------

@@ -161,20 +161,18 @@ bool IsWow64() {
     const TJoryOsApi& api = JoryOsApi();
     const HMODULE kernel = api.LoadLibraryA("kernel32.dll");
     if (!kernel) framework::RaiseLastOSError();
+    // Freed through the same table it was loaded through, however this ends; the reason of a
+    // failed call is read before.
+    struct ModuleRef {
+        const TJoryOsApi& api;
+        HMODULE module;
+        ~ModuleRef() { api.FreeLibrary(module); }
+    } kernelRef{api, kernel};
     using TIsWow64Process = BOOL(WINAPI*)(HANDLE, PBOOL);
     const auto isWow64Process = framework::ProcAs<TIsWow64Process>(api.GetProcAddress(kernel, "IsWow64Process"));
-    if (!isWow64Process) {
-        api.FreeLibrary(kernel);
-        return false;
-    }
+    if (!isWow64Process) return false;
     BOOL wow64 = FALSE;
-    if (isWow64Process(GetCurrentProcess(), &wow64)) {
-        api.FreeLibrary(kernel);
-        return wow64 != FALSE;
-    }
-    const DWORD error = GetLastError();
-    api.FreeLibrary(kernel);
-    SetLastError(error);
+    if (isWow64Process(GetCurrentProcess(), &wow64)) return wow64 != FALSE;
     framework::RaiseLastOSError();
 }
 

@@ -277,19 +277,10 @@ void TWinControl::WndProc(TMessage& m) {
         }
         case WM_PAINT:
             if (!oldProc_) {
-                PAINTSTRUCT ps;
-                HDC dc = BeginPaint(handle_, &ps);
-                paintCanvas_.SetHandle(dc);
+                PaintScope paint(handle_);
+                CanvasHandleScope canvas(paintCanvas_, paint.get());
                 paintCanvas_.Font().Assign(font_);
-                try {
-                    Paint(paintCanvas_);
-                } catch (...) {
-                    paintCanvas_.SetHandle(nullptr);
-                    EndPaint(handle_, &ps);
-                    throw;
-                }
-                paintCanvas_.SetHandle(nullptr);
-                EndPaint(handle_, &ps);
+                Paint(paintCanvas_);
                 return;
             }
             break;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "framework/Jpeg.h"
 #include "framework/StringList.h"
@@ -18,9 +19,7 @@ COLORREF ColorToRGB(TColor color) {
 // ---- TFont ---------------------------------------------------------------------------
 
 TFont::TFont() = default;
-TFont::~TFont() {
-    if (handle_) DeleteObject(handle_);
-}
+TFont::~TFont() = default;
 
 void TFont::Assign(const TFont& o) {
     if (&o == this) return;
@@ -36,9 +35,8 @@ bool TFont::SameAs(const TFont& o) const {
 
 namespace {
 int ScreenDpi() {
-    HDC dc = GetDC(nullptr);
-    const int dpi = dc ? GetDeviceCaps(dc, LOGPIXELSY) : 96;
-    if (dc) ReleaseDC(nullptr, dc);
+    const UniqueWindowDC dc;
+    const int dpi = dc ? GetDeviceCaps(dc.get(), LOGPIXELSY) : 96;
     return dpi > 0 ? dpi : 96;
 }
 }  // namespace
@@ -53,10 +51,7 @@ void TFont::SetCharset(BYTE v) { if (v != charset_) { charset_ = v; Changed(); }
 void TFont::SetPitch(TFontPitch v) { if (v != pitch_) { pitch_ = v; Changed(); } }
 
 void TFont::Changed() {
-    if (handle_) {
-        DeleteObject(handle_);
-        handle_ = nullptr;
-    }
+    handle_.reset();
     if (OnChange) OnChange(this);
 }
 
@@ -65,20 +60,19 @@ HFONT TFont::Handle() const {
         const DWORD pitch = pitch_ == TFontPitch::fpFixed      ? FIXED_PITCH
                             : pitch_ == TFontPitch::fpVariable ? VARIABLE_PITCH
                                                                : DEFAULT_PITCH;
-        handle_ = CreateFontA(height_, 0, 0, 0, (style_ & fsBold) ? FW_BOLD : FW_NORMAL, (style_ & fsItalic) != 0,
-                              (style_ & fsUnderline) != 0, (style_ & fsStrikeOut) != 0, charset_, OUT_DEFAULT_PRECIS,
-                              CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, pitch, name_.c_str());
-        if (!handle_) handle_ = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+        handle_.reset(CreateFontA(height_, 0, 0, 0, (style_ & fsBold) ? FW_BOLD : FW_NORMAL, (style_ & fsItalic) != 0,
+                                  (style_ & fsUnderline) != 0, (style_ & fsStrikeOut) != 0, charset_, OUT_DEFAULT_PRECIS,
+                                  CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, pitch, name_.c_str()));
+        if (!handle_) handle_.reset(GetStockObject(DEFAULT_GUI_FONT));
     }
-    return handle_;
+    return static_cast<HFONT>(handle_.get());
 }
 
 // ---- TPen, TBrush ---------------------------------------------------------------------
 
 TPen::~TPen() { Reset(); }
 void TPen::Reset() {
-    if (handle_) DeleteObject(handle_);
-    handle_ = nullptr;
+    handle_.reset();
 }
 void TPen::SetColor(TColor v) { if (v != color_) { color_ = v; Reset(); } }
 void TPen::SetWidth(int v) { if (v != width_) { width_ = v; Reset(); } }
@@ -89,15 +83,14 @@ HPEN TPen::Handle() const {
                           : style_ == TPenStyle::psDot ? PS_DOT
                           : style_ == TPenStyle::psClear ? PS_NULL
                                                          : PS_SOLID;
-        handle_ = GDICheck(CreatePen(style, width_, ColorToRGB(color_)));
+        handle_.reset(GDICheck(CreatePen(style, width_, ColorToRGB(color_))));
     }
-    return handle_;
+    return static_cast<HPEN>(handle_.get());
 }
 
 TBrush::~TBrush() { Reset(); }
 void TBrush::Reset() {
-    if (handle_) DeleteObject(handle_);
-    handle_ = nullptr;
+    handle_.reset();
 }
 // Drawing code sets the colour it means to fill with after text drawing left the brush clear.
 void TBrush::SetColor(TColor v) {
@@ -111,12 +104,12 @@ HBRUSH TBrush::Handle() const {
     if (!handle_) {
         if (style_ == TBrushStyle::bsClear) {
             LOGBRUSH lb{BS_NULL, 0, 0};
-            handle_ = GDICheck(CreateBrushIndirect(&lb));
+            handle_.reset(GDICheck(CreateBrushIndirect(&lb)));
         } else {
-            handle_ = GDICheck(CreateSolidBrush(ColorToRGB(color_)));
+            handle_.reset(GDICheck(CreateSolidBrush(ColorToRGB(color_))));
         }
     }
-    return handle_;
+    return static_cast<HBRUSH>(handle_.get());
 }
 
 // ---- TCanvas --------------------------------------------------------------------------
@@ -256,24 +249,25 @@ public:
     void Free() {
         if (!mem_) return;
         Deselect();
-        SelectObject(mem_, oldBitmap_);
+        bitmapSelected_.reset();
         dc_ = nullptr;
-        DeleteDC(mem_);
-        mem_ = nullptr;
+        mem_.reset();
     }
 
 protected:
     void CreateHandle() override {
         if (mem_ || !owner_.bitmap_) return;
-        mem_ = GDICheck(CreateCompatibleDC(nullptr));
-        oldBitmap_ = SelectObject(mem_, owner_.bitmap_);
-        SetOwnedHandle(mem_);
+        TMemoryDC mem = CreateMemoryDC();
+        GDICheck(mem.get());
+        mem_ = std::move(mem);
+        bitmapSelected_.emplace(mem_.get(), owner_.bitmap_);
+        SetOwnedHandle(mem_.get());
     }
 
 private:
     TBitmap& owner_;
-    HDC mem_ = nullptr;
-    HGDIOBJ oldBitmap_ = nullptr;
+    TMemoryDC mem_;
+    std::optional<TSelectObject> bitmapSelected_;  // the bitmap, until the DC goes
 };
 
 const TGraphicClass& TBitmap::Class() {
@@ -347,9 +341,8 @@ void TBitmap::Create(int w, int h, TPixelFormat f) {
     HBITMAP bmp = nullptr;
     void* bits = nullptr;
     if (f == TPixelFormat::pfDevice) {
-        HDC screen = GetDC(nullptr);
-        bmp = CreateCompatibleBitmap(screen, w, h);
-        ReleaseDC(nullptr, screen);
+        const UniqueWindowDC screen;
+        bmp = CreateCompatibleBitmap(screen.get(), w, h);
     } else {
         DibInfo bi;
         FillInfo(bi, w, h, BitsOf(f));
@@ -498,9 +491,8 @@ void TBitmap::SaveToStream(TStream& stream) {
     const int64_t stride = ((static_cast<int64_t>(width_) * bits + 31) / 32) * 4;
     std::string data(static_cast<size_t>(stride * height_), '\0');
     if (canvas_) canvas_->Free();  // GetDIBits wants the bitmap deselected
-    HDC dc = GetDC(nullptr);
-    GetDIBits(dc, bitmap_, 0, static_cast<UINT>(height_), data.data(), reinterpret_cast<BITMAPINFO*>(&bi), DIB_RGB_COLORS);
-    ReleaseDC(nullptr, dc);
+    GetDIBits(UniqueWindowDC().get(), bitmap_, 0, static_cast<UINT>(height_), data.data(),
+              reinterpret_cast<BITMAPINFO*>(&bi), DIB_RGB_COLORS);
     bi.h.biClrUsed = static_cast<DWORD>(colors);
     bi.h.biSizeImage = static_cast<DWORD>(data.size());
     BITMAPFILEHEADER fh{};
@@ -578,21 +570,17 @@ const TGraphicClass& TIcon::Class() {
     return c;
 }
 
-TIcon::~TIcon() {
-    if (icon_) DestroyIcon(icon_);
-}
+TIcon::~TIcon() = default;
 
 void TIcon::SetHandle(HICON icon) {
-    if (icon == icon_) return;
-    if (icon_) DestroyIcon(icon_);
-    icon_ = icon;
+    if (icon == icon_.get()) return;
+    icon_.reset(icon);
     data_.clear();
     Changed();
 }
 
 HICON TIcon::ReleaseHandle() {
-    HICON h = icon_;
-    icon_ = nullptr;
+    HICON h = icon_.release();
     data_.clear();
     return h;
 }
@@ -602,14 +590,13 @@ SIZE IconSize(HICON icon) {
     SIZE s{GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON)};
     ICONINFO ii{};
     if (!icon || !GetIconInfo(icon, &ii)) return s;
+    const TGdiObject color(ii.hbmColor), mask(ii.hbmMask);  // GetIconInfo hands over copies
     BITMAP bm{};
     if (ii.hbmColor && GetObjectA(ii.hbmColor, sizeof bm, &bm)) {
         s = {bm.bmWidth, bm.bmHeight};
     } else if (ii.hbmMask && GetObjectA(ii.hbmMask, sizeof bm, &bm)) {
         s = {bm.bmWidth, bm.bmHeight / 2};
     }
-    if (ii.hbmColor) DeleteObject(ii.hbmColor);
-    if (ii.hbmMask) DeleteObject(ii.hbmMask);
     return s;
 }
 
@@ -623,11 +610,11 @@ struct IconDirEntry {
 static_assert(sizeof(IconDirEntry) == 16);
 }  // namespace
 
-int TIcon::Width() const { return IconSize(icon_).cx; }
-int TIcon::Height() const { return IconSize(icon_).cy; }
+int TIcon::Width() const { return IconSize(icon_.get()).cx; }
+int TIcon::Height() const { return IconSize(icon_.get()).cy; }
 
 void TIcon::Draw(TCanvas& canvas, const RECT& r) {
-    if (icon_) DrawIconEx(canvas.Handle(), r.left, r.top, icon_, r.right - r.left, r.bottom - r.top, 0, nullptr, DI_NORMAL);
+    if (icon_) DrawIconEx(canvas.Handle(), r.left, r.top, icon_.get(), r.right - r.left, r.bottom - r.top, 0, nullptr, DI_NORMAL);
 }
 
 void TIcon::LoadFromStream(TStream& stream) {
@@ -655,8 +642,7 @@ void TIcon::LoadFromStream(TStream& stream) {
     HICON icon = CreateIconFromResourceEx(reinterpret_cast<PBYTE>(bytes.data() + e.ImageOffset), e.BytesInRes, TRUE,
                                           0x00030000, e.Width ? e.Width : 256, e.Height ? e.Height : 256, LR_DEFAULTCOLOR);
     if (!icon) throw EInvalidGraphic("Icon image is not valid");
-    if (icon_) DestroyIcon(icon_);
-    icon_ = icon;
+    icon_.reset(icon);
     data_ = std::move(bytes);
     entry_ = best;
     Changed();
@@ -669,14 +655,15 @@ void TIcon::SaveToStream(TStream& stream) {
     }
     if (!icon_) return;
     ICONINFO ii{};
-    if (!GetIconInfo(icon_, &ii)) throw EInvalidGraphic("Icon image is not valid");
+    if (!GetIconInfo(icon_.get(), &ii)) throw EInvalidGraphic("Icon image is not valid");
     TGdiObject colorObj(ii.hbmColor), maskObj(ii.hbmMask);
     HBITMAP color = ii.hbmColor, mask = ii.hbmMask;
     BITMAP bm{};
     GetObjectA(mask, sizeof bm, &bm);
     const int w = bm.bmWidth;
     const int h = ii.hbmColor ? bm.bmHeight : bm.bmHeight / 2;
-    HDC screen = GetDC(nullptr);
+    const UniqueWindowDC screenDC;
+    HDC screen = screenDC.get();
     const int colorBits = ii.hbmColor ? 32 : 1;
     const int colorStride = ((w * colorBits + 31) / 32) * 4, maskStride = ((w + 31) / 32) * 4;
     std::string xorBits, andBits;
@@ -697,7 +684,6 @@ void TIcon::SaveToStream(TStream& stream) {
         xorBits = both.substr(0, both.size() / 2);
         andBits = both.substr(both.size() / 2);
     }
-    ReleaseDC(nullptr, screen);
     BITMAPINFOHEADER ih{};
     ih.biSize = sizeof ih;
     ih.biWidth = w;
@@ -724,9 +710,7 @@ bool TIcon::Assign(const TGraphic& source) {
     auto* src = dynamic_cast<const TIcon*>(&source);
     if (!src) return false;
     if (src == this) return true;
-    HICON copy = src->icon_ ? CopyIcon(src->icon_) : nullptr;
-    if (icon_) DestroyIcon(icon_);
-    icon_ = copy;
+    icon_.reset(src->icon_ ? CopyIcon(src->icon_.get()) : nullptr);
     data_ = src->data_;
     entry_ = src->entry_;
     Changed();

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "framework/Exception.h"
+#include "framework/Handles.h"
 #include "framework/Streams.h"
 
 namespace framework {
@@ -89,7 +90,7 @@ private:
     TColor color_ = clWindowText;
     BYTE charset_ = DEFAULT_CHARSET;
     TFontPitch pitch_ = TFontPitch::fpDefault;
-    mutable HFONT handle_ = nullptr;
+    mutable UniqueGdiObject handle_;  // made on first use
 };
 
 enum class TPenStyle { psSolid, psDash, psDot, psClear };
@@ -109,7 +110,7 @@ private:
     TColor color_ = clBlack;
     int width_ = 1;
     TPenStyle style_ = TPenStyle::psSolid;
-    mutable HPEN handle_ = nullptr;
+    mutable UniqueGdiObject handle_;  // made on first use
 };
 
 enum class TBrushStyle { bsSolid, bsClear };
@@ -127,7 +128,7 @@ private:
     void Reset();
     TColor color_ = clWhite;
     TBrushStyle style_ = TBrushStyle::bsSolid;
-    mutable HBRUSH handle_ = nullptr;
+    mutable UniqueGdiObject handle_;  // made on first use
 };
 
 class TGraphic;
@@ -300,10 +301,10 @@ public:
     static const TGraphicClass& Class();
     const TGraphicClass& ClassType() const override { return Class(); }
 
-    bool Empty() const override { return icon_ == nullptr; }
+    bool Empty() const override { return !icon_; }
     int Width() const override;
     int Height() const override;
-    HICON Handle() const { return icon_; }
+    HICON Handle() const { return icon_.get(); }
     // The directory entry of the icon file that is shown; -1 when not from a file.
     int ImageIndex() const { return data_.empty() ? -1 : entry_; }
     // Takes ownership of the handle (nullptr empties the icon).
@@ -319,7 +320,7 @@ public:
     bool Assign(const TGraphic& source) override;
 
 private:
-    HICON icon_ = nullptr;
+    UniqueIcon icon_;
     std::string data_;
     int entry_ = -1;
 };
@@ -382,49 +383,22 @@ private:
     std::unique_ptr<TGraphic> graphic_;
 };
 
-// A memory DC compatible with the screen (owned).
-class TMemoryDC {
+// The GDI owners under the names this layer has always used (see framework/Handles.h).
+using TMemoryDC = UniqueMemoryDC;  // made by CreateMemoryDC()
+using TGdiObject = UniqueGdiObject;
+using TSelectObject = SelectScope;
+
+// Binds an outside DC (a paint's, an owner-drawn item's) to a canvas for a scope; the
+// canvas lets go of it however the scope ends, before the DC itself goes.
+class CanvasHandleScope {
 public:
-    TMemoryDC() : dc_(CreateCompatibleDC(nullptr)) {}
-    explicit TMemoryDC(HDC compatible) : dc_(CreateCompatibleDC(compatible)) {}
-    ~TMemoryDC() { if (dc_) DeleteDC(dc_); }
-    TMemoryDC(const TMemoryDC&) = delete;
-    TMemoryDC& operator=(const TMemoryDC&) = delete;
-    HDC get() const { return dc_; }
+    CanvasHandleScope(TCanvas& canvas, HDC dc) : canvas_(canvas) { canvas_.SetHandle(dc); }
+    ~CanvasHandleScope() { canvas_.SetHandle(nullptr); }
+    CanvasHandleScope(const CanvasHandleScope&) = delete;
+    CanvasHandleScope& operator=(const CanvasHandleScope&) = delete;
 
 private:
-    HDC dc_;
-};
-
-// Owns any GDI object (bitmap, brush, pen, font, palette, region).
-class TGdiObject {
-public:
-    explicit TGdiObject(HGDIOBJ o = nullptr) : o_(o) {}
-    ~TGdiObject() { if (o_) DeleteObject(o_); }
-    TGdiObject(const TGdiObject&) = delete;
-    TGdiObject& operator=(const TGdiObject&) = delete;
-    HGDIOBJ get() const { return o_; }
-    void reset(HGDIOBJ o = nullptr) {
-        if (o_) DeleteObject(o_);
-        o_ = o;
-    }
-    HGDIOBJ release() { HGDIOBJ o = o_; o_ = nullptr; return o; }
-
-private:
-    HGDIOBJ o_;
-};
-
-// Selects an object into a DC for a scope.
-class TSelectObject {
-public:
-    TSelectObject(HDC dc, HGDIOBJ o) : dc_(dc), old_(SelectObject(dc, o)) {}
-    ~TSelectObject() { SelectObject(dc_, old_); }
-    TSelectObject(const TSelectObject&) = delete;
-    TSelectObject& operator=(const TSelectObject&) = delete;
-
-private:
-    HDC dc_;
-    HGDIOBJ old_;
+    TCanvas& canvas_;
 };
 
 }  // namespace framework

@@ -114,7 +114,7 @@ void TCustomImageList::Draw(HDC dc, int x, int y, int index, bool enabled) const
     }
     // Disabled: the image's shape (its opaque pixels), once in highlight shifted by (1, 1),
     // once in shadow.
-    TMemoryDC mem(dc);
+    TMemoryDC mem = CreateMemoryDC(dc);
     TGdiObject shape(GDICheck(CreateBitmap(width_, height_, 1, 1, nullptr)));
     {
         TSelectObject sel(mem.get(), shape.get());
@@ -126,15 +126,13 @@ void TCustomImageList::Draw(HDC dc, int x, int y, int index, bool enabled) const
     // keeps the destination elsewhere.
     const DWORD DSPDxax = 0x00E20746;
     auto paint = [&](int dx, int dy, int sysColor) {
-        HBRUSH brush = GetSysColorBrush(sysColor);
-        HGDIOBJ oldBrush = SelectObject(dc, brush);
+        TSelectObject brush(dc, GetSysColorBrush(sysColor));
         const COLORREF oldText = SetTextColor(dc, RGB(255, 255, 255));
         const COLORREF oldBk = SetBkColor(dc, RGB(0, 0, 0));
         TSelectObject sel(mem.get(), shape.get());
         BitBlt(dc, x + dx, y + dy, width_, height_, mem.get(), 0, 0, DSPDxax);
         SetTextColor(dc, oldText);
         SetBkColor(dc, oldBk);
-        SelectObject(dc, oldBrush);
     };
     paint(1, 1, COLOR_BTNHIGHLIGHT);
     paint(0, 0, COLOR_BTNSHADOW);

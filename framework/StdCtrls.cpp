@@ -53,13 +53,13 @@ void TLabel::SetAutoSize(bool v) {
 
 void TLabel::AdjustSize() {
     if (!autoSize_ || wordWrap_) return;
-    HDC dc = GetDC(nullptr);
-    HGDIOBJ old = SelectObject(dc, Font().Handle());
     RECT r{0, 0, 0, 0};
-    const std::string text = Caption().empty() ? std::string(" ") : Caption();
-    DrawTextA(dc, text.c_str(), -1, &r, DT_CALCRECT | DT_NOPREFIX);
-    SelectObject(dc, old);
-    ReleaseDC(nullptr, dc);
+    {
+        UniqueWindowDC dc;
+        SelectScope font(dc.get(), Font().Handle());
+        const std::string text = Caption().empty() ? std::string(" ") : Caption();
+        DrawTextA(dc.get(), text.c_str(), -1, &r, DT_CALCRECT | DT_NOPREFIX);
+    }
     SetBounds(Left(), Top(), r.right, r.bottom);
 }
 
@@ -104,9 +104,8 @@ void TGroupBox::WndProc(TMessage& m) {
         // The box paints only its frame and caption; its inside is ours to fill.
         RECT r;
         GetClientRect(Handle(), &r);
-        HBRUSH b = CreateSolidBrush(ColorToRGB(Color()));
-        ::FillRect(reinterpret_cast<HDC>(m.WParam), &r, b);
-        DeleteObject(b);
+        const UniqueGdiObject b(CreateSolidBrush(ColorToRGB(Color())));
+        ::FillRect(reinterpret_cast<HDC>(m.WParam), &r, static_cast<HBRUSH>(b.get()));
         m.Result = 1;
         return;
     }

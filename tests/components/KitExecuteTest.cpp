@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -175,6 +176,62 @@ TEST(ExecuteCommand, AnExceptionFromACallbackEndsTheChildAndPassesOn) {
                                 [](const std::string&) { throw std::runtime_error("handler failed"); }, false, true,
                                 error, nullptr, false, 1),
                  std::runtime_error);
+}
+
+// The handles this process holds, found by asking about each possible value (Wine answers
+// GetProcessHandleCount with 0).
+int OpenHandleCount() {
+    int open = 0;
+    DWORD flags = 0;
+    for (uintptr_t v = 4; v < 0x4000; v += 4)
+        if (GetHandleInformation(reinterpret_cast<HANDLE>(v), &flags)) ++open;
+    return open;
+}
+
+TEST(ExecuteCommand, EveryWayARunEndsGivesBackItsPipesEventsAndChildHandles) {
+    enum class Ending { Normal, HandlerThrows, AbortFromHandler, CannotStart };
+    struct Case {
+        const char* name;
+        const char* args;
+        bool merge;
+        Ending ending;
+    };
+    const Case cases[] = {
+        {"merged", "out:a\\n err:b exit:3", true, Ending::Normal},
+        {"separate", "out:a\\n err:b exit:3", false, Ending::Normal},
+        {"output handler throws", "out:boom\\n hang", true, Ending::HandlerThrows},
+        {"error handler throws", "err:boom\\n hang", false, Ending::HandlerThrows},
+        {"abort from handler", "out:x\\n hang", false, Ending::AbortFromHandler},
+        {"cannot start", "", false, Ending::CannotStart},
+    };
+    auto run = [](const Case& c) {
+        TKitEvent abortEvent(nullptr, true, false, std::string());
+        std::string output, error;
+        TKitTextHandler onLine = [&](const std::string&) {
+            if (c.ending == Ending::HandlerThrows) throw std::runtime_error("handler failed");
+            if (c.ending == Ending::AbortFromHandler) abortEvent.SetEvent();
+        };
+        const std::string command =
+            c.ending == Ending::CannotStart ? "Z:\\no\\such\\folder\\missing.exe" : Child(c.args);
+        try {
+            ExecuteCommand(command, nullptr, &abortEvent, output, onLine, false, c.merge, error, onLine, false, 1);
+        } catch (const std::runtime_error&) {
+            EXPECT_EQ(c.ending, Ending::HandlerThrows) << c.name;
+        }
+    };
+    for (const Case& c : cases) {
+        run(c);  // anything made once per process is made now
+        const int before = OpenHandleCount();
+        for (int i = 0; i < 3; ++i) run(c);
+        EXPECT_EQ(OpenHandleCount(), before) << c.name;
+    }
+    // The reason a child could not start is still the last error after the clean-up.
+    std::string output, error;
+    SetLastError(0);
+    ExecuteCommand("Z:\\no\\such\\folder\\missing.exe", nullptr, nullptr, output, nullptr, false, false, error,
+                   nullptr, false, 1);
+    const DWORD reason = GetLastError();
+    EXPECT_TRUE(reason == ERROR_FILE_NOT_FOUND || reason == ERROR_PATH_NOT_FOUND) << reason;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -228,6 +228,40 @@ TEST_F(ImgBtn, EveryPaintFillsTheBackgroundWithTheButtonsColour) {
     btn->SetDoubleBuffered(false);
 }
 
+// The button's drawing canvas, which only the button and its handlers see.
+struct CanvasOf : TUxImgBtn {
+    static TCanvas& Get(TUxImgBtn& b) { return (b.*(&CanvasOf::Canvas))(); }
+};
+
+// A drawing handler that throws, with and without the memory bitmap: the canvas lets go of
+// the DC, and the next draw (into a fresh memory DC) reaches the button whole.
+TEST_F(ImgBtn, AnOwnerDrawThatThrowsFreesTheCanvasAndTheNextDrawIsWhole) {
+    std::string caught;
+    Application().OnException = [&](const std::exception& e) { caught = e.what(); };
+    btn->SetOwnerDraw(true);
+    for (bool buffered : {false, true}) {
+        SCOPED_TRACE(buffered ? "double-buffered" : "direct");
+        btn->SetDoubleBuffered(buffered);
+        caught.clear();
+        btn->OnButtonDraw = [](TComponent*, const DRAWITEMSTRUCT&) { throw Exception("draw failed"); };
+        Render(*btn, 0);
+        EXPECT_EQ(caught, "draw failed");
+        EXPECT_FALSE(CanvasOf::Get(*btn).HandleAllocated());
+        btn->OnButtonDraw = [this](TComponent*, const DRAWITEMSTRUCT& d) {
+            CanvasOf::Get(*btn).Brush().SetColor(clLime);
+            CanvasOf::Get(*btn).FillRect(d.rcItem);
+        };
+        auto bmp = Render(*btn, 0);
+        EXPECT_EQ(bmp->Canvas().Pixel(1, 1), RGB(0, 255, 0));
+        EXPECT_EQ(bmp->Canvas().Pixel(btn->Width() - 2, btn->Height() - 2), RGB(0, 255, 0));
+        EXPECT_FALSE(CanvasOf::Get(*btn).HandleAllocated());
+    }
+    btn->OnButtonDraw = nullptr;
+    btn->SetOwnerDraw(false);
+    btn->SetDoubleBuffered(false);
+    Application().OnException = nullptr;
+}
+
 TEST_F(ImgBtn, BuiltInGlyphsFollowTheKindAndTheKindsCaption) {
     struct Row {
         TUxImgBtnKind kind;

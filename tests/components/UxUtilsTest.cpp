@@ -107,6 +107,38 @@ TEST(TransparentBlit, AutomaticColourLeavesEveryMagentaPixelUndrawnAlsoStretched
     EXPECT_EQ(dst.Canvas().Pixel(5, 5), RGB(0, 255, 0)) << "destination size taken from the bitmap";
 }
 
+TEST(TransparentBlit, TheSourceIsUnlockedAndKeepsItsChangeHandlerAlsoWhenTheBlitFails) {
+    TBitmap src(4, 4);
+    int changes = 0;
+    src.OnChange = [&](TGraphic*) { ++changes; };
+    TBitmap dst(8, 8);
+    struct Case {
+        const char* name;
+        TColor transparent;
+        int width;  // of the destination; no GDI makes a work bitmap this size
+        bool fails;
+    };
+    const Case cases[] = {
+        {"plain stretch", clNone, 8, false},
+        {"transparent", clDefault, 8, false},
+        {"transparent, refused", clFuchsia, 1 << 30, true},
+    };
+    for (const Case& c : cases) {
+        bool threw = false;
+        try {
+            DrawBitmapTransparentStretched(dst.Canvas(), src, c.transparent, 0, 0, c.width, c.width, 0, 0, 0, 0);
+        } catch (const std::exception&) {
+            threw = true;
+        }
+        EXPECT_EQ(threw, c.fails) << c.name;
+        EXPECT_EQ(src.Canvas().LockCount(), 0) << c.name;
+        ASSERT_TRUE(src.OnChange) << c.name;
+        EXPECT_EQ(changes, 0) << c.name << ": drawing a bitmap is no change to it";
+    }
+    src.SetSize(5, 5);
+    EXPECT_GT(changes, 0) << "the handler put back is the one that was set";
+}
+
 // An icon file with the given images, each (width, colour-count byte, bits per pixel); a
 // "png" entry carries PNG bytes, an offset past the end is kept as given.
 struct Entry {
