@@ -1,6 +1,7 @@
 #include "net/SslNetSocket.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "net/InetIdn.h"
 #include "net/InetSocketErrors.h"
@@ -501,7 +502,7 @@ void TCustomSslNetSocket::HandleFdRead(TMessage& Msg, uint16_t Error) {
         return;
     }
     char buf[kMaxChunk];
-    const int got = TCustomSocksNetSocket::Receive(buf, int(n), 0);
+    const int got = unread_.empty() ? TCustomSocksNetSocket::Receive(buf, int(n), 0) : TakeUnread(buf, int(n), false);
     if (got < 0) {
         const int err = WinsockGetLastError();
         if (err > 10000 && err != WSAEWOULDBLOCK && err != WSAECONNABORTED && err != WSAENOTCONN) SetPendingClose(err);
@@ -551,7 +552,35 @@ void TCustomSslNetSocket::HandleFdRead(TMessage& Msg, uint16_t Error) {
     if (same()) FlushTls();
 }
 
+void TCustomSslNetSocket::UnreadReceived(const void* Data, int Len) {
+    if (Len <= 0) return;
+    unread_.insert(0, static_cast<const char*>(Data), size_t(Len));
+    PostUnreadRead();
+}
+
+void TCustomSslNetSocket::PostUnreadRead() {
+    if (unread_.empty() || hSocket_ == INVALID_SOCKET || state_ != wsConnected || !WindowHandle()) return;
+    // Nothing on the socket would announce these bytes.
+    if (TlsActive())
+        PostTlsEvent(evRead);
+    else
+        PostMessageA(WindowHandle(), idSocketEvent_, WPARAM(hSocket_), MAKELONG(FD_READ, 0));
+}
+
+int TCustomSslNetSocket::TakeUnread(void* Buffer, int Size, bool Peek) {
+    const size_t n = std::min(unread_.size(), size_t(std::max(Size, 0)));
+    std::memcpy(Buffer, unread_.data(), n);
+    if (!Peek) {
+        unread_.erase(0, n);
+        unreadTaken_ += int64_t(n);
+        PostUnreadRead();
+    }
+    return int(n);
+}
+
 int TCustomSslNetSocket::Receive(void* Buffer, int Size, int Flags) {
+    if (!unread_.empty() && !TlsActive() && !ProxyNegotiating() && Size > 0)
+        return TakeUnread(Buffer, Size, (Flags & MSG_PEEK) != 0);
     if (!TlsActive() || ProxyNegotiating()) return TCustomSocksNetSocket::Receive(Buffer, Size, Flags);
     if (pendingCloseError_ != 0) {
         if (!(HandshakeFinished() && ossl::SSL_pending(ssl_) > 0 && shutdownState_ == 0)) {
@@ -615,6 +644,7 @@ int TCustomSslNetSocket::Receive(void* Buffer, int Size, int Flags) {
 
 int TCustomSslNetSocket::PendingReceiveCount() {
     if (TlsActive() && !ProxyNegotiating()) return int(ossl::SSL_pending(ssl_));
+    if (!unread_.empty() && !ProxyNegotiating()) return int(unread_.size());
     return TCustomSocksNetSocket::PendingReceiveCount();
 }
 
@@ -1109,7 +1139,7 @@ void TCustomSslNetSocket::HandleFdClose(TMessage& Msg, uint16_t Error) {
             return;
         }
         u_long avail = 0;
-        if (Winsock::ioctlsocket(hSocket_, FIONREAD, &avail) == 0 && avail > 0) {
+        if (!unread_.empty() || (Winsock::ioctlsocket(hSocket_, FIONREAD, &avail) == 0 && avail > 0)) {
             PostTlsEvent(evRead);
             PostTlsEvent(evClose, Error);
             return;
@@ -1174,5 +1204,6 @@ void TCustomSslNetSocket::ResetSSL() {
 
 void TCustomSslNetSocket::SetDefaults() {
     ResetSSL();
+    unread_.clear();
     TCustomSocksNetSocket::SetDefaults();
 }
