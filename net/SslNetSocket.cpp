@@ -470,6 +470,28 @@ void TCustomSslNetSocket::HandleFdRead(TMessage& Msg, uint16_t Error) {
     auto alive = AliveToken();
     const SOCKET handle = hSocket_;
     auto same = [&] { return *alive && hSocket_ == handle && ssl_; };
+    // No network read events while this step (and the owner's handler inside it) runs;
+    // asking for them again afterwards re-posts one when bytes came meanwhile.
+    struct ReadEventsOff {
+        TCustomSslNetSocket& s;
+        std::shared_ptr<const bool> alive;
+        SOCKET handle;
+        bool off = false;
+        ReadEventsOff(TCustomSslNetSocket& S, std::shared_ptr<const bool> A, SOCKET H) : s(S), alive(std::move(A)), handle(H) {
+            try {
+                s.SelectEvents(s.eventMask_ & ~long(FD_READ));
+                off = true;
+            } catch (const std::exception&) {
+            }
+        }
+        ~ReadEventsOff() {
+            if (!off || !*alive || s.hSocket_ != handle || s.hSocket_ == INVALID_SOCKET) return;
+            try {
+                s.SelectEvents(s.eventMask_);
+            } catch (const std::exception&) {
+            }
+        }
+    } readEventsOff(*this, alive, handle);
     if (pendingCloseError_ != 0) return;
     if (HandshakeFinished() && ossl::SSL_pending(ssl_) > 0) {
         TriggerDataAvailable(0);
