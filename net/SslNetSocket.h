@@ -208,7 +208,12 @@ private:
     BIO* netBio_ = nullptr;
     TInetBufferHandler plainQueue_{nullptr};
     TTlsSocketState tlsState_ = tlsNone;
-    uint8_t shutdownState_ = 0;  // 0 none, 1 close_notify sent, 2 finished
+    // The TLS shutdown: not started, our close_notify sent, finished. Changed only through
+    // ShutdownStateChange; ShutdownStarted asks whether one is under way or over.
+    enum TTlsShutdownState : uint8_t { tlsShutNone = 0, tlsShutNotifySent = 1, tlsShutFinished = 2 };
+    TTlsShutdownState shutdownState_ = tlsShutNone;
+    void ShutdownStateChange(TTlsShutdownState NewState) { shutdownState_ = NewState; }
+    bool ShutdownStarted() const { return shutdownState_ != tlsShutNone; }
     bool bidirectional_ = false;
     int shutdownHow_ = 1;
     int pendingCloseError_ = 0;
