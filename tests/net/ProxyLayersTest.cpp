@@ -372,6 +372,35 @@ TEST(HttpTunnelLayer, HttpsClientKeepsWhatFollowsTheGrant) {
     EXPECT_NE(https.RequestError, 0);
 }
 
+// The same over the tunnel layer with TLS above it: the bytes buffered with the grant are
+// the first TLS reads.
+TEST(HttpTunnelLayer, TlsAboveTheTunnelReadsWhatFollowsTheGrant) {
+    REQUIRE_PROXIES();
+    ssltest::OpenSslScope ssl;
+    TSslContext ctx(nullptr);
+    Probe p;
+    p.sock->SslEnable = true;
+    p.sock->SetSslContext(&ctx);
+    int handshakes = 0;
+    uint16_t handshakeErr = 0xFFFF;
+    std::string message;
+    p.sock->OnSslHandshakeDone = [&](TCustomSslNetSocket* s, uint16_t e, TX509Base*, bool&) {
+        ++handshakes;
+        handshakeErr = e;
+        message = s->HandshakeMessage;
+    };
+    p.sock->SetHttpTunnelServer("127.0.0.1");
+    p.sock->SetHttpTunnelPort(ProxyPort("http"));
+    ASSERT_TRUE(p.Run("early.test", "443"));
+    ASSERT_EQ(p.connectErr, 0) << p.tunnelErr << " " << p.errMsg;
+    ASSERT_TRUE(PumpUntil([&] { return handshakes > 0; }, 20000));
+    EXPECT_NE(handshakeErr, 0);
+    EXPECT_NE(handshakeErr, 1) << message;
+    EXPECT_EQ(message.rfind("Error, wrong SSL version", 0), 0u) << message;
+    EXPECT_EQ(p.got, "");
+    p.sock->Abort();
+}
+
 TEST(HttpTunnelLayer, SettersRefuseWhileOpenAndListenIsRefused) {
     TNetSocket s(nullptr);
     s.SetHttpTunnelServer("127.0.0.1");
