@@ -266,6 +266,8 @@ protected:
     // Proxy layers open the connection to their proxy: they put its address and port in
     // place of the target's around the inherited Connect, then put the target back.
     void ReplaceEndpoint(const std::string& Addr, const std::string& Port);
+    // Tells Winsock which events to post (eventMask_ stays what the socket wants).
+    virtual void SelectEvents(long Mask);
 
     UINT idSocketEvent_ = 0, idLookupDone_ = 0, idReverseDone_ = 0, idCloseLater_ = 0, idTestException_ = 0,
          idDataRetrigger_ = 0, idSendFailed_ = 0;
@@ -309,7 +311,6 @@ private:
     bool ConnectDatagramOptions();
     bool ConnectStreamOptions();
     void ConnectStart();
-    void SelectEvents(long Mask);
 
     std::string addr_, port_, proto_ = "tcp", localAddr_ = "0.0.0.0", localAddr6_ = "::", localPort_ = "0";
     bool protoGiven_ = true, protoKnown_ = false, portGiven_ = false, portKnown_ = false, addrGiven_ = false,

@@ -108,7 +108,8 @@ void THttpClient::HandleSocketData(uint16_t) {
                 FailRequest(WSAEPROTONOSUPPORT, "Protocol \"https\" not implemented");
                 return;
             }
-            // Nothing of the target's can have come yet: it waits for our hello.
+            // What came with the answer is the target's: the TLS layer reads it first.
+            if (rcvCount_ > 0) socket_->UnreadReceived(rcvBuf_.data(), int(rcvCount_));
             rcvCount_ = 0;
             StartTunnelTls();
             return;

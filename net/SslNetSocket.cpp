@@ -1,6 +1,7 @@
 #include "net/SslNetSocket.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "net/InetIdn.h"
 #include "net/InetSocketErrors.h"
@@ -150,7 +151,7 @@ void TCustomSslNetSocket::WndProc(TMessage& Msg) {
             // Only for the connection that asked for it, never the next one.
             if (uint32_t(Msg.WParam) == tlsGeneration_) ResetSSL();
         } else if (Msg.Msg == idStartShutdown_ && idStartShutdown_) {
-            if (TlsActive() && shutdownState_ == 0) {
+            if (TlsActive() && !ShutdownStarted()) {
                 bidirectional_ = Msg.LParam == 0;
                 StartTlsShutdown(int(Msg.WParam));
             }
@@ -286,7 +287,7 @@ void TCustomSslNetSocket::InitSSLConnection(bool ClientMode, SSL_CTX* SslCtx) {
         else
             peerCert_->FreeX509();
         shutdownHow_ = 1;
-        shutdownState_ = 0;
+        ShutdownStateChange(tlsShutNone);
         pendingCloseError_ = 0;
         LastPeekError = 0;
         bidirectional_ = false;
@@ -459,7 +460,7 @@ void TCustomSslNetSocket::SetPendingClose(int Err) {
 
 void TCustomSslNetSocket::HandleFdConnect(TMessage& Msg, uint16_t Error) {
     closeRequested_ = false;
-    shutdownState_ = 0;
+    ShutdownStateChange(tlsShutNone);
     TCustomSocksNetSocket::HandleFdConnect(Msg, Error);
 }
 
@@ -469,6 +470,28 @@ void TCustomSslNetSocket::HandleFdRead(TMessage& Msg, uint16_t Error) {
     auto alive = AliveToken();
     const SOCKET handle = hSocket_;
     auto same = [&] { return *alive && hSocket_ == handle && ssl_; };
+    // No network read events while this step (and the owner's handler inside it) runs;
+    // asking for them again afterwards re-posts one when bytes came meanwhile.
+    struct ReadEventsOff {
+        TCustomSslNetSocket& s;
+        std::shared_ptr<const bool> alive;
+        SOCKET handle;
+        bool off = false;
+        ReadEventsOff(TCustomSslNetSocket& S, std::shared_ptr<const bool> A, SOCKET H) : s(S), alive(std::move(A)), handle(H) {
+            try {
+                s.SelectEvents(s.eventMask_ & ~long(FD_READ));
+                off = true;
+            } catch (const std::exception&) {
+            }
+        }
+        ~ReadEventsOff() {
+            if (!off || !*alive || s.hSocket_ != handle || s.hSocket_ == INVALID_SOCKET) return;
+            try {
+                s.SelectEvents(s.eventMask_);
+            } catch (const std::exception&) {
+            }
+        }
+    } readEventsOff(*this, alive, handle);
     if (pendingCloseError_ != 0) return;
     if (HandshakeFinished() && ossl::SSL_pending(ssl_) > 0) {
         TriggerDataAvailable(0);
@@ -501,7 +524,7 @@ void TCustomSslNetSocket::HandleFdRead(TMessage& Msg, uint16_t Error) {
         return;
     }
     char buf[kMaxChunk];
-    const int got = TCustomSocksNetSocket::Receive(buf, int(n), 0);
+    const int got = unread_.empty() ? TCustomSocksNetSocket::Receive(buf, int(n), 0) : TakeUnread(buf, int(n), false);
     if (got < 0) {
         const int err = WinsockGetLastError();
         if (err > 10000 && err != WSAEWOULDBLOCK && err != WSAECONNABORTED && err != WSAENOTCONN) SetPendingClose(err);
@@ -536,7 +559,7 @@ void TCustomSslNetSocket::HandleFdRead(TMessage& Msg, uint16_t Error) {
             // The peer's close_notify.
             if (tlsState_ < tlsShuttingDown) tlsState_ = tlsShuttingDown;
             if (!bidirectional_) PostMessageA(WindowHandle(), idStartShutdown_, 1, 1);
-            if (shutdownState_ == 2) PostTlsEvent(evClose, Error);
+            if (shutdownState_ == tlsShutFinished) PostTlsEvent(evClose, Error);
             // A bidirectional shutdown waited for exactly this.
             if (bidirectional_ && ShutdownProgress()) return;
             if (same()) FlushTls();
@@ -551,20 +574,48 @@ void TCustomSslNetSocket::HandleFdRead(TMessage& Msg, uint16_t Error) {
     if (same()) FlushTls();
 }
 
+void TCustomSslNetSocket::UnreadReceived(const void* Data, int Len) {
+    if (Len <= 0) return;
+    unread_.insert(0, static_cast<const char*>(Data), size_t(Len));
+    PostUnreadRead();
+}
+
+void TCustomSslNetSocket::PostUnreadRead() {
+    if (unread_.empty() || hSocket_ == INVALID_SOCKET || state_ != wsConnected || !WindowHandle()) return;
+    // Nothing on the socket would announce these bytes.
+    if (TlsActive())
+        PostTlsEvent(evRead);
+    else
+        PostMessageA(WindowHandle(), idSocketEvent_, WPARAM(hSocket_), MAKELONG(FD_READ, 0));
+}
+
+int TCustomSslNetSocket::TakeUnread(void* Buffer, int Size, bool Peek) {
+    const size_t n = std::min(unread_.size(), size_t(std::max(Size, 0)));
+    std::memcpy(Buffer, unread_.data(), n);
+    if (!Peek) {
+        unread_.erase(0, n);
+        unreadTaken_ += int64_t(n);
+        PostUnreadRead();
+    }
+    return int(n);
+}
+
 int TCustomSslNetSocket::Receive(void* Buffer, int Size, int Flags) {
+    if (!unread_.empty() && !TlsActive() && !ProxyNegotiating() && Size > 0)
+        return TakeUnread(Buffer, Size, (Flags & MSG_PEEK) != 0);
     if (!TlsActive() || ProxyNegotiating()) return TCustomSocksNetSocket::Receive(Buffer, Size, Flags);
     if (pendingCloseError_ != 0) {
-        if (!(HandshakeFinished() && ossl::SSL_pending(ssl_) > 0 && shutdownState_ == 0)) {
+        if (!(HandshakeFinished() && ossl::SSL_pending(ssl_) > 0 && !ShutdownStarted())) {
             WinsockSetLastError(pendingCloseError_);
             return -1;
         }
-    } else if (shutdownState_ == 1) {
+    } else if (shutdownState_ == tlsShutNotifySent) {
         WinsockSetLastError(WSAESHUTDOWN);
         return -1;
     }
     if (Size <= 0) return 0;
     // Also with nothing decrypted yet: records may wait whole in the BIO pair.
-    if (HandshakeFinished() && pendingCloseError_ == 0 && shutdownState_ == 0) {
+    if (HandshakeFinished() && pendingCloseError_ == 0 && !ShutdownStarted()) {
         const int r = ossl::BIO_read(sslBio_, Buffer, Size);
         if (r > 0) {
             sslBioRetry_ = true;
@@ -615,6 +666,7 @@ int TCustomSslNetSocket::Receive(void* Buffer, int Size, int Flags) {
 
 int TCustomSslNetSocket::PendingReceiveCount() {
     if (TlsActive() && !ProxyNegotiating()) return int(ossl::SSL_pending(ssl_));
+    if (!unread_.empty() && !ProxyNegotiating()) return int(unread_.size());
     return TCustomSocksNetSocket::PendingReceiveCount();
 }
 
@@ -650,7 +702,7 @@ void TCustomSslNetSocket::TryToSend() {
             PostTlsEvent(evClose);
             return;
         }
-        if (shutdownState_ != 0) {
+        if (ShutdownStarted()) {
             WinsockSetLastError(WSAESHUTDOWN);
             PostTlsEvent(evClose);
             return;
@@ -767,7 +819,7 @@ void TCustomSslNetSocket::HandleFdWrite(TMessage& Msg, uint16_t Error) {
             TriggerDataSent(0);
             if (!same()) return;
         }
-        if (closeAfterSend_ && AllSentOut() && shutdownState_ == 0) {
+        if (closeAfterSend_ && AllSentOut() && !ShutdownStarted()) {
             closeAfterSend_ = false;
             StartTlsShutdown(1);
             return;
@@ -817,7 +869,7 @@ void TCustomSslNetSocket::FlushTls() {
         PostTlsEvent(evRead);
     }
     if (finished && ossl::SSL_pending(ssl_) == 0 &&
-        ((closeRequested_ && shutdownState_ == 0 && !closeAfterSend_) || (shutdownState_ == 2 && !bidirectional_)))
+        ((closeRequested_ && !ShutdownStarted() && !closeAfterSend_) || (shutdownState_ == tlsShutFinished && !bidirectional_)))
         PostTlsEvent(evClose);
 }
 
@@ -949,8 +1001,8 @@ void TCustomSslNetSocket::TriggerAlpnSelect(const framework::TStringList& ProtoL
 void TCustomSslNetSocket::StartTlsShutdown(int How) {
     if (hSocket_ == INVALID_SOCKET || !SslEnable || !ssl_ || tlsState_ == tlsShutDown) return;
     shutdownHow_ = How;
-    if (shutdownState_ == 0) {
-        shutdownState_ = 1;
+    if (!ShutdownStarted()) {
+        ShutdownStateChange(tlsShutNotifySent);
         int r = 1;
         // Also after the peer's close_notify: it is answered with ours before TCP goes.
         if (!(ossl::SSL_get_shutdown(ssl_) & SSL_SENT_SHUTDOWN)) {
@@ -973,14 +1025,14 @@ void TCustomSslNetSocket::StartTlsShutdown(int How) {
 bool TCustomSslNetSocket::ShutdownFinished(int How) {
     auto alive = AliveToken();
     if (!SslEnable || !ssl_) {
-        shutdownState_ = 2;
+        ShutdownStateChange(tlsShutFinished);
         ResetSSL();
         TriggerSslShutDownComplete(pendingCloseError_);
         if (*alive && state_ != wsClosed) TCustomSocksNetSocket::ShutdownAndClose(true, 0);
         return true;
     }
-    if (shutdownState_ == 2) return true;
-    if (pendingCloseError_ == 0 && shutdownState_ == 0) return false;
+    if (shutdownState_ == tlsShutFinished) return true;
+    if (pendingCloseError_ == 0 && !ShutdownStarted()) return false;
     if (bidirectional_ && pendingCloseError_ == 0 &&
         (ossl::SSL_get_shutdown(ssl_) & (SSL_SENT_SHUTDOWN | SSL_RECEIVED_SHUTDOWN)) !=
             (SSL_SENT_SHUTDOWN | SSL_RECEIVED_SHUTDOWN))
@@ -990,7 +1042,7 @@ bool TCustomSslNetSocket::ShutdownFinished(int How) {
         if (ossl::BIO_read(sslBio_, drop, sizeof(drop)) <= 0) break;
     // Every byte of the close_notify must have left, not only the network BIO.
     if (pendingCloseError_ == 0 && (ossl::BIO_ctrl_pending(netBio_) > 0 || !CoreQueueEmpty())) return false;
-    shutdownState_ = 2;
+    ShutdownStateChange(tlsShutFinished);
     tlsState_ = tlsShutDown;
     const bool bidi = bidirectional_;
     if (bidi) {
@@ -1009,7 +1061,7 @@ bool TCustomSslNetSocket::ShutdownFinished(int How) {
 bool TCustomSslNetSocket::ShutdownProgress() {
     // One place decides whether a started shutdown has ended: unidirectional, the close
     // follows; bidirectional, the connection goes on in plain text (or the handler freed it).
-    if (shutdownState_ == 0 || !ssl_) return false;
+    if (!ShutdownStarted() || !ssl_) return false;
     auto alive = AliveToken();
     const bool bidi = bidirectional_;
     if (!ShutdownFinished(shutdownHow_)) return false;
@@ -1018,7 +1070,7 @@ bool TCustomSslNetSocket::ShutdownProgress() {
 }
 
 void TCustomSslNetSocket::StartBidirectionalShutdown() {
-    if (!TlsActive() || ProxyNegotiating() || shutdownState_ != 0 || !WindowHandle()) return;
+    if (!TlsActive() || ProxyNegotiating() || ShutdownStarted() || !WindowHandle()) return;
     // Set now: a close_notify arriving before the message must not start the one-way close.
     bidirectional_ = true;
     PostMessageA(WindowHandle(), idStartShutdown_, 1, 0);
@@ -1064,7 +1116,7 @@ void TCustomSslNetSocket::Close() {
         FlushTls();
         return;
     }
-    if (shutdownState_ == 0 && tlsState_ >= tlsReady && tlsState_ != tlsFailed && !AllSentOut()) {
+    if (!ShutdownStarted() && tlsState_ >= tlsReady && tlsState_ != tlsFailed && !AllSentOut()) {
         // Everything written before Close goes out first, then the close_notify.
         closeAfterSend_ = true;
         writeWanted_ = true;
@@ -1079,11 +1131,11 @@ void TCustomSslNetSocket::ShutdownAndClose(bool Shut, uint16_t Error) {
     if (SslEnable && ssl_) {
         if (hSocket_ != INVALID_SOCKET) {
             if (state_ == wsClosed) return;
-            if (Shut && !Disposing() && shutdownState_ == 0 && HandshakeFinished()) {
+            if (Shut && !Disposing() && !ShutdownStarted() && HandshakeFinished()) {
                 Shutdown(1);
                 return;
             }
-            if (Disposing() && shutdownState_ == 0) TCustomSocksNetSocket::Shutdown(1);
+            if (Disposing() && !ShutdownStarted()) TCustomSocksNetSocket::Shutdown(1);
             TCustomSocksNetSocket::ShutdownAndClose(false, Error);
             return;
         }
@@ -1109,13 +1161,13 @@ void TCustomSslNetSocket::HandleFdClose(TMessage& Msg, uint16_t Error) {
             return;
         }
         u_long avail = 0;
-        if (Winsock::ioctlsocket(hSocket_, FIONREAD, &avail) == 0 && avail > 0) {
+        if (!unread_.empty() || (Winsock::ioctlsocket(hSocket_, FIONREAD, &avail) == 0 && avail > 0)) {
             PostTlsEvent(evRead);
             PostTlsEvent(evClose, Error);
             return;
         }
         if (Error > 10000) pendingCloseError_ = Error;
-        if (pendingCloseError_ == 0 && HandshakeFinished() && shutdownState_ != 2 && tlsState_ != tlsFailed) {
+        if (pendingCloseError_ == 0 && HandshakeFinished() && shutdownState_ != tlsShutFinished && tlsState_ != tlsFailed) {
             bidirectional_ = false;
             StartTlsShutdown(1);
             return;
@@ -1132,7 +1184,7 @@ void TCustomSslNetSocket::HandleFdClose(TMessage& Msg, uint16_t Error) {
     SslEnable = false;
     ResetSSL();
     // The core reports the close once (OnSessionClosed) as it closes the handle.
-    if (state_ != wsClosed) TCustomSocksNetSocket::ShutdownAndClose(shutdownState_ != 2, Error);
+    if (state_ != wsClosed) TCustomSocksNetSocket::ShutdownAndClose(shutdownState_ != tlsShutFinished, Error);
     (void)fire;
 }
 
@@ -1174,5 +1226,6 @@ void TCustomSslNetSocket::ResetSSL() {
 
 void TCustomSslNetSocket::SetDefaults() {
     ResetSSL();
+    unread_.clear();
     TCustomSocksNetSocket::SetDefaults();
 }

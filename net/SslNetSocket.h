@@ -133,6 +133,10 @@ public:
     void Resume() override;
     int PendingReceiveCount() override;
     void AttachToThread() override;
+    // Bytes an owner read from the connection before this layer took over (what followed
+    // a proxy's CONNECT answer): they are the start of the stream and come before anything
+    // still on the socket, as ciphertext once TLS runs, else as received data.
+    void UnreadReceived(const void* Data, int Len);
 
 protected:
     void WndProc(framework::TMessage& Msg) override;
@@ -151,6 +155,7 @@ protected:
     void HandleFdAccept(framework::TMessage& Msg, uint16_t Error) override;
     void HandleFdClose(framework::TMessage& Msg, uint16_t Error) override;
     void AdoptConnected() override {}
+    int64_t ConsumedMark() override { return TCustomSocksNetSocket::ConsumedMark() + unreadTaken_; }
     void AppendToSendBuffer(const void* Data, int Len) override;
     void TriggerSessionConnected(uint16_t ErrCode) override;
 
@@ -203,7 +208,12 @@ private:
     BIO* netBio_ = nullptr;
     TInetBufferHandler plainQueue_{nullptr};
     TTlsSocketState tlsState_ = tlsNone;
-    uint8_t shutdownState_ = 0;  // 0 none, 1 close_notify sent, 2 finished
+    // The TLS shutdown: not started, our close_notify sent, finished. Changed only through
+    // ShutdownStateChange; ShutdownStarted asks whether one is under way or over.
+    enum TTlsShutdownState : uint8_t { tlsShutNone = 0, tlsShutNotifySent = 1, tlsShutFinished = 2 };
+    TTlsShutdownState shutdownState_ = tlsShutNone;
+    void ShutdownStateChange(TTlsShutdownState NewState) { shutdownState_ = NewState; }
+    bool ShutdownStarted() const { return shutdownState_ != tlsShutNone; }
     bool bidirectional_ = false;
     int shutdownHow_ = 1;
     int pendingCloseError_ = 0;
@@ -229,4 +239,9 @@ private:
     // Counts the connections: a deferred reset names the one it was asked for.
     uint32_t tlsGeneration_ = 0;
     int lastSslError_ = 0;
+    // Given back by UnreadReceived; read before the socket.
+    std::string unread_;
+    int64_t unreadTaken_ = 0;
+    int TakeUnread(void* Buffer, int Size, bool Peek);
+    void PostUnreadRead();
 };

@@ -11,9 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "net/HttpClient.h"
 #include "net/InetSocketErrors.h"
 #include "net/NetSocket.h"
 #include "support/Pump.h"
+#include "OpenSslTestUtil.h"
 #include "SocketTestUtil.h"
 
 using testsupport::PumpUntil;
@@ -337,6 +339,66 @@ TEST(HttpTunnelLayer, HttpTenAnswerWithHeadersIsAccepted) {
     EXPECT_EQ(p.connectErr, 0);
     ASSERT_TRUE(p.RoundTrip("pong"));
     EXPECT_EQ(p.got.substr(p.got.size() - 5), "\npong");
+}
+
+// The HTTPS client's own CONNECT: what arrives in the same read as the proxy's 200 is the
+// target's first bytes and must reach TLS. Here the target is a plain HTTP server that
+// speaks first, so TLS must fail on its answer, not wait until the proxy gives up.
+TEST(HttpTunnelLayer, HttpsClientKeepsWhatFollowsTheGrant) {
+    REQUIRE_PROXIES();
+    ssltest::OpenSslScope ssl;
+    TSslContext ctx(nullptr);
+    TSslHttpClient https(nullptr);
+    https.SetSslContext(&ctx);
+    https.Proxy = "127.0.0.1";
+    https.ProxyPort = ProxyPort("http");
+    int handshakes = 0, done = 0;
+    uint16_t handshakeErr = 0xFFFF;
+    std::string message;
+    https.OnSslHandshakeDone = [&](TCustomSslNetSocket* s, uint16_t e, TX509Base*, bool&) {
+        ++handshakes;
+        handshakeErr = e;
+        message = s->HandshakeMessage;
+    };
+    https.OnRequestDone = [&](framework::TComponent*, THttpRequest, uint16_t) { ++done; };
+    https.URL = "https://early.test/";
+    https.StartGet();
+    ASSERT_TRUE(PumpUntil([&] { return done > 0; }, 20000));
+    EXPECT_EQ(handshakes, 1);
+    // The wrong version of the server's "HTTP/1.1 400", not a connection closed unexpectedly.
+    EXPECT_NE(handshakeErr, 0);
+    EXPECT_NE(handshakeErr, 1) << message;
+    EXPECT_EQ(message.rfind("Error, wrong SSL version", 0), 0u) << message;
+    EXPECT_NE(https.RequestError, 0);
+}
+
+// The same over the tunnel layer with TLS above it: the bytes buffered with the grant are
+// the first TLS reads.
+TEST(HttpTunnelLayer, TlsAboveTheTunnelReadsWhatFollowsTheGrant) {
+    REQUIRE_PROXIES();
+    ssltest::OpenSslScope ssl;
+    TSslContext ctx(nullptr);
+    Probe p;
+    p.sock->SslEnable = true;
+    p.sock->SetSslContext(&ctx);
+    int handshakes = 0;
+    uint16_t handshakeErr = 0xFFFF;
+    std::string message;
+    p.sock->OnSslHandshakeDone = [&](TCustomSslNetSocket* s, uint16_t e, TX509Base*, bool&) {
+        ++handshakes;
+        handshakeErr = e;
+        message = s->HandshakeMessage;
+    };
+    p.sock->SetHttpTunnelServer("127.0.0.1");
+    p.sock->SetHttpTunnelPort(ProxyPort("http"));
+    ASSERT_TRUE(p.Run("early.test", "443"));
+    ASSERT_EQ(p.connectErr, 0) << p.tunnelErr << " " << p.errMsg;
+    ASSERT_TRUE(PumpUntil([&] { return handshakes > 0; }, 20000));
+    EXPECT_NE(handshakeErr, 0);
+    EXPECT_NE(handshakeErr, 1) << message;
+    EXPECT_EQ(message.rfind("Error, wrong SSL version", 0), 0u) << message;
+    EXPECT_EQ(p.got, "");
+    p.sock->Abort();
 }
 
 TEST(HttpTunnelLayer, SettersRefuseWhileOpenAndListenIsRefused) {

@@ -683,3 +683,78 @@ TEST(SslServer, HostileClientHellosFailCleanly) {
     const std::string out = AskDriver("sclient " + sv.Port() + " -servername www.example.test");
     EXPECT_NE(out.find("ping"), std::string::npos) << out;
 }
+
+namespace {
+
+// Writes down every event mask the socket gives Winsock.
+struct MaskSocket : TSslNetSocket {
+    MaskSocket() : TSslNetSocket(nullptr) {}
+    std::vector<long> masks;
+    void SelectEvents(long Mask) override {
+        masks.push_back(Mask);
+        TSslNetSocket::SelectEvents(Mask);
+    }
+};
+
+}  // namespace
+
+// While the network read step runs (the owner's handler inside it), Winsock posts no read
+// events; they are asked for again afterwards.
+TEST(SslSocket, ReadStepTurnsNetworkReadEventsOffForItsLength) {
+    REQUIRE_TLS_PEERS();
+    ssltest::OpenSslScope ssl;
+    TSslContext ctx(nullptr);
+    MaskSocket sock;
+    sock.SslEnable = true;
+    sock.SetSslContext(&ctx);
+    int handshakeErr = -1;
+    std::string received;
+    std::vector<long> inHandler;
+    sock.OnSslHandshakeDone = [&](TCustomSslNetSocket*, uint16_t e, TX509Base*, bool&) { handshakeErr = e; };
+    sock.OnDataAvailable = [&](framework::TComponent*, uint16_t) {
+        inHandler.push_back(sock.masks.empty() ? -1 : sock.masks.back());
+        char buf[4096];
+        int n;
+        while ((n = sock.ReceiveData(buf, sizeof(buf))) > 0) received.append(buf, size_t(n));
+    };
+    sock.SetAddr("127.0.0.1");
+    sock.SetPort(TlsPeerPort("echo13"));
+    sock.Connect();
+    ASSERT_TRUE(PumpUntil([&] { return handshakeErr >= 0; }, 20000));
+    ASSERT_EQ(handshakeErr, 0);
+    sock.SendText("ping");
+    ASSERT_TRUE(PumpUntil([&] { return received.size() >= 4; }, 20000));
+    EXPECT_EQ(received, "ping");
+    ASSERT_FALSE(inHandler.empty());
+    for (long m : inHandler) {
+        EXPECT_EQ(m & FD_READ, 0) << m;
+        EXPECT_NE(m & FD_CLOSE, 0) << m;
+    }
+    ASSERT_FALSE(sock.masks.empty());
+    EXPECT_EQ(sock.masks.back() & (FD_READ | FD_WRITE | FD_CLOSE), FD_READ | FD_WRITE | FD_CLOSE);
+    sock.Abort();
+}
+
+// Bytes given back to a socket without TLS come before what the peer sends.
+TEST(SslSocket, BytesGivenBackComeFirstWithoutTls) {
+    REQUIRE_PEERS();
+    TSslNetSocket sock(nullptr);
+    std::string received;
+    bool connected = false;
+    sock.OnSessionConnected = [&](framework::TComponent*, uint16_t) { connected = true; };
+    sock.OnDataAvailable = [&](framework::TComponent*, uint16_t) {
+        char buf[3];  // small reads: what was given back takes several
+        const int n = sock.ReceiveData(buf, sizeof(buf));
+        if (n > 0) received.append(buf, size_t(n));
+    };
+    sock.SetAddr("127.0.0.1");
+    sock.SetPort(sockettest::PeerPort("echo"));
+    sock.Connect();
+    ASSERT_TRUE(PumpUntil([&] { return connected; }, 10000));
+    sock.UnreadReceived("early-", 6);
+    EXPECT_EQ(sock.PendingReceiveCount(), 6);
+    sock.SendText("ping");
+    ASSERT_TRUE(PumpUntil([&] { return received.size() >= 10; }, 10000)) << received;
+    EXPECT_EQ(received, "early-ping");
+    sock.Abort();
+}

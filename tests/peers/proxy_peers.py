@@ -29,6 +29,8 @@ grant) and then echoing. What it does is chosen by the target host name:
     longline.test     200 with a 3000-byte header line
     hugelen.test      407 with a Content-Length of 30 digits
     hugechunk.test    407 with a chunk size of 20 hex digits
+    early.test        200 and, in the same write, a plain HTTP server's answer (a target that
+                      speaks first); then waits up to 5 s for the client to close
 
 Reference proxies, started when installed (each on a free port; helpers stopped with them):
   squid        squid offering Basic (basic_fake_auth), Digest (digest_file_auth, which checks
@@ -285,6 +287,15 @@ class HttpProxy(socketserver.BaseRequestHandler):
                 if host == "longline.test":
                     s.sendall(b"HTTP/1.1 200 OK\r\nX-Long: " + b"x" * 3000 + b"\r\n\r\n")
                     time.sleep(1)
+                    return
+                if host == "early.test":
+                    s.sendall(ok200 + b"HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n")
+                    s.settimeout(5)
+                    try:
+                        while s.recv(4096):
+                            pass
+                    except OSError:
+                        pass
                     return
                 if host == "hugelen.test":
                     s.sendall(b"HTTP/1.1 407 Auth\r\nProxy-Authenticate: Basic realm=\"p\"\r\n"
