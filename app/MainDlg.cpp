@@ -66,6 +66,9 @@ std::string FormatVolts(uint32_t millivolts) {
 
 void LoadIcons(TImageList& list, int firstId, int count, int size) {
     HINSTANCE instance = GetModuleHandleA(nullptr);
+    // All at once when the resources hold them as the list wants them; else one by one, with
+    // the system's icon standing in for a missing one.
+    if (list.AddIconResources(instance, firstId, count) >= 0) return;
     for (int i = 0; i < count; ++i) {
         HICON h = static_cast<HICON>(
             LoadImageA(instance, MAKEINTRESOURCEA(firstId + i), IMAGE_ICON, size, size, 0));

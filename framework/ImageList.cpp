@@ -1,8 +1,61 @@
 #include "framework/ImageList.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace framework {
+
+namespace {
+
+#pragma pack(push, 2)
+struct GroupIconDir {
+    WORD Reserved, Type, Count;
+};
+struct GroupIconEntry {
+    BYTE Width, Height, ColorCount, Reserved;
+    WORD Planes, BitCount;
+    DWORD BytesInRes;
+    WORD Id;
+};
+#pragma pack(pop)
+static_assert(sizeof(GroupIconDir) == 6 && sizeof(GroupIconEntry) == 14);
+
+int IconMaskStride(int width) { return (width + 31) / 32 * 4; }
+
+// The 32-bit, uncompressed image of exactly width x height in icon resource Id: its header, then
+// the colour rows bottom-up, then the AND mask rows; nullptr when there is none.
+const BITMAPINFOHEADER* FindIconImage(HINSTANCE instance, int id, int width, int height) {
+    auto locate = [instance](LPCSTR name, LPCSTR type, DWORD& size) -> const BYTE* {
+        HRSRC res = FindResourceA(instance, name, type);
+        if (!res) return nullptr;
+        HGLOBAL data = LoadResource(instance, res);
+        size = SizeofResource(instance, res);
+        return data ? static_cast<const BYTE*>(LockResource(data)) : nullptr;
+    };
+    DWORD groupSize = 0;
+    const BYTE* group = locate(MAKEINTRESOURCEA(id), RT_GROUP_ICON, groupSize);
+    if (!group || groupSize < sizeof(GroupIconDir)) return nullptr;
+    GroupIconDir dir;
+    std::memcpy(&dir, group, sizeof dir);
+    if (dir.Type != 1 || groupSize < sizeof dir + dir.Count * sizeof(GroupIconEntry)) return nullptr;
+    for (int i = 0; i < dir.Count; ++i) {
+        GroupIconEntry e;
+        std::memcpy(&e, group + sizeof dir + i * sizeof e, sizeof e);
+        if ((e.Width ? e.Width : 256) != width || (e.Height ? e.Height : 256) != height || e.BitCount != 32) continue;
+        DWORD size = 0;
+        const BYTE* image = locate(MAKEINTRESOURCEA(e.Id), RT_ICON, size);
+        if (!image || size < sizeof(BITMAPINFOHEADER)) continue;
+        const auto* h = reinterpret_cast<const BITMAPINFOHEADER*>(image);
+        const size_t need = size_t(h->biSize) + size_t(width) * 4 * height + size_t(IconMaskStride(width)) * height;
+        if (h->biSize < sizeof(BITMAPINFOHEADER) || h->biWidth != width || h->biHeight != 2 * height ||
+            h->biPlanes != 1 || h->biBitCount != 32 || h->biCompression != BI_RGB || h->biClrUsed != 0 || size < need)
+            continue;
+        return h;
+    }
+    return nullptr;
+}
+
+}  // namespace
 
 TChangeLink::~TChangeLink() {
     if (sender_) sender_->UnRegisterChanges(this);
@@ -64,6 +117,44 @@ int TCustomImageList::AddMasked(TBitmap& image, TColor maskColor) {
 int TCustomImageList::AddIcon(TIcon& icon) {
     if (icon.Empty()) return -1;
     const int index = ImageList_ReplaceIcon(list_, -1, icon.Handle());
+    if (index >= 0) Change();
+    return index;
+}
+
+int TCustomImageList::AddIconResources(HINSTANCE instance, int firstId, int count) {
+    if (count <= 0) return -1;
+    std::vector<const BITMAPINFOHEADER*> images;
+    for (int i = 0; i < count; ++i) {
+        const BITMAPINFOHEADER* h = FindIconImage(instance, firstId + i, width_, height_);
+        if (!h) return -1;
+        images.push_back(h);
+    }
+    // One strip of all the images, top-down, and its monochrome mask: one call to the list
+    // instead of an icon made, taken apart and drawn for each.
+    const int stripWidth = width_ * count;
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), stripWidth, -height_, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    TGdiObject color(GDICheck(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0)));
+    const int maskStride = (stripWidth + 15) / 16 * 2;  // monochrome bitmap rows are WORD-aligned
+    std::vector<BYTE> mask(size_t(maskStride) * height_, 0);
+    for (int i = 0; i < count; ++i) {
+        const BYTE* colorRows = reinterpret_cast<const BYTE*>(images[i]) + images[i]->biSize;
+        const BYTE* maskRows = colorRows + size_t(width_) * 4 * height_;
+        for (int y = 0; y < height_; ++y) {
+            const int from = height_ - 1 - y;  // the icon's rows are bottom-up
+            std::memcpy(static_cast<BYTE*>(bits) + (size_t(y) * stripWidth + size_t(i) * width_) * 4,
+                        colorRows + size_t(from) * width_ * 4, size_t(width_) * 4);
+            const BYTE* src = maskRows + size_t(from) * IconMaskStride(width_);
+            for (int x = 0; x < width_; ++x)
+                if (src[x >> 3] & (0x80 >> (x & 7))) {
+                    const int to = i * width_ + x;
+                    mask[size_t(y) * maskStride + (to >> 3)] |= BYTE(0x80 >> (to & 7));
+                }
+        }
+    }
+    TGdiObject maskBitmap(GDICheck(CreateBitmap(stripWidth, height_, 1, 1, mask.data())));
+    const int index = ImageList_Add(list_, static_cast<HBITMAP>(color.get()), static_cast<HBITMAP>(maskBitmap.get()));
     if (index >= 0) Change();
     return index;
 }

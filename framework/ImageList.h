@@ -55,6 +55,10 @@ public:
     int Add(TBitmap& image, TBitmap* mask);
     int AddMasked(TBitmap& image, TColor maskColor);
     int AddIcon(TIcon& icon);
+    // Adds the icon resources FirstId .. FirstId + Count - 1 of Instance as AddIcon of each would,
+    // in one call to the list: each must have a 32-bit image of exactly the list's size. Returns
+    // the index of the first, or -1 with nothing added when one is missing or of another kind.
+    int AddIconResources(HINSTANCE instance, int firstId, int count);
     void ReplaceIcon(int index, TIcon& icon);
     void Delete(int index);
     void Clear();
