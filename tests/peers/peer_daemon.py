@@ -9,11 +9,22 @@ import sys
 import time
 
 
+_given_ports = set()
+
+
 def free_port():
-    """A port of 127.0.0.1 free at this moment, for a reference server started on it."""
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+    """A port of 127.0.0.1 free at this moment, for a reference server started on it.
+
+    Never one handed out before by this process: the system may offer a port again as soon
+    as the probe lets go of it, before the server picked for it has bound it, and two servers
+    started on one port leave the slower one dead while the port answers for both."""
+    while True:
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            port = s.getsockname()[1]
+        if port not in _given_ports:
+            _given_ports.add(port)
+            return port
 
 
 def wait_listening(port, seconds=20):

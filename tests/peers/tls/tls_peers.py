@@ -114,6 +114,14 @@ def serve(folder, certs):
     subprocess.run(["openssl", "ocsp", "-index", index, "-rsigner", os.path.join(certs, "ca.pem"),
                     "-rkey", os.path.join(certs, "ca.key"), "-CA", ca, "-issuer", ca, "-cert", cert,
                     "-respout", ocsp, "-ndays", "2"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    # Our own servers hold their ports before any port is picked for the external ones.
+    TLS["ctx"] = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    TLS["ctx"].load_cert_chain(cert, key)
+    TLS["folder"] = folder
+    for name, handler in (("closer", Closer), ("driver", Driver), ("notify", Notify), ("deaf", Deaf)):
+        server = Server(("127.0.0.1", 0), handler)
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+        ports.append((name, server.server_address[1]))
     common = ["-cert", cert, "-key", key, "-www", "-quiet"]
     servers = {
         "www12": ["-tls1_2", "-alpn", "h2,http/1.1"] + (["-status_file", ocsp] if os.path.exists(ocsp) else []),
@@ -135,16 +143,13 @@ def serve(folder, certs):
                                    "openssl-min-proto-version=TLS1.3" % (port, cert, key), "PIPE"],
                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
     ports.append(("echo13", port))
-    TLS["ctx"] = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    TLS["ctx"].load_cert_chain(cert, key)
-    TLS["folder"] = folder
-    for name, handler in (("closer", Closer), ("driver", Driver), ("notify", Notify), ("deaf", Deaf)):
-        server = Server(("127.0.0.1", 0), handler)
-        threading.Thread(target=server.serve_forever, daemon=True).start()
-        ports.append((name, server.server_address[1]))
     for name, port in ports:
         if not peer_daemon.wait_listening(port):
             sys.exit("peer %s did not start" % name)
+    # A server that lost its port to another exits, while the port still answers.
+    for p in procs:
+        if p.poll() is not None:
+            sys.exit("peer %s exited at start" % " ".join(p.args[:4]))
     peer_daemon.publish(folder, "ports.txt", "".join("%s %d\n" % p for p in ports))
     signal.signal(signal.SIGTERM, lambda *a: sys.exit(0))
     try:
