@@ -15,8 +15,8 @@ case_() {
   local name=$1 expected=$2 d=$work/$1
   shift 2
   mkdir -p "$d/etc/apt/sources.list.d" "$d/only/sources.list.d" "$d/lists/partial"
-  local spec
-  for spec in "$@"; do printf '%s' "${spec#*=}" >"$d/etc/apt/${spec%%=*}"; done
+  local entry
+  for entry in "$@"; do printf '%s' "${entry#*=}" >"$d/etc/apt/${entry%%=*}"; done
   local out=$d/etc/apt/sources.list.d/voltatlas-src rc=0
   "$tool" "$d/etc/apt" "$out" >"$d/count" 2>"$d/err" || rc=$?
   local got
