@@ -369,7 +369,7 @@ TEST(HttpTunnelLayer, HttpsClientKeepsWhatFollowsTheGrant) {
     EXPECT_NE(handshakeErr, 0);
     EXPECT_NE(handshakeErr, 1) << message;
     EXPECT_EQ(message.rfind("Error, wrong SSL version", 0), 0u) << message;
-    EXPECT_NE(https.RequestError, 0);
+    EXPECT_NE(https.RequestError(), 0);
 }
 
 // The same over the tunnel layer with TLS above it: the bytes buffered with the grant are
