@@ -66,9 +66,9 @@ void THttpClient::EndOnTimeout() {
     if (state_ == hcsReady || state_ == hcsAborting) return;
     const THttpClientState was = state_;
     StateChange(hcsAborting);
-    StatusCode = 404;
-    ReasonPhrase = "Request aborted on timeout";
-    RequestError = httpErrTimeout;
+    resp_.StatusCode = 404;
+    resp_.ReasonPhrase = "Request aborted on timeout";
+    resp_.RequestError = httpErrTimeout;
     relocationPending_ = false;
     if (was == hcsResolving) {
         try {
@@ -239,24 +239,24 @@ void THttpClient::StartRequest(THttpRequest Kind) {
     }
 
     if (Kind == httpCLOSE) {
-        StatusCode = 200;
-        ReasonPhrase = "OK";
+        resp_.StatusCode = 200;
+        resp_.ReasonPhrase = "OK";
         StateChange(hcsClosing);
         if (socket_->State() == wsClosed) {
             relocationPending_ = false;
-            RequestKind = httpCLOSE;
+            requestKind_ = httpCLOSE;
             ResetResponse();
-            StatusCode = 200;
-            ReasonPhrase = "OK";
+            resp_.StatusCode = 200;
+            resp_.ReasonPhrase = "OK";
             PostSetReady();
         } else {
-            RequestKind = httpCLOSE;
+            requestKind_ = httpCLOSE;
             socket_->CloseLater();
         }
         return;
     }
 
-    RequestKind = Kind;
+    requestKind_ = Kind;
     ResetResponse();
     curUser_ = Username;
     curPassword_ = Password;
@@ -318,12 +318,8 @@ void THttpClient::StartRequest(THttpRequest Kind) {
     // A retry or relocation goes back to here, not to where an earlier request stopped.
     rewindReceiveSize_ = ReceiveStream ? ReceiveStream->Size() : 0;
 
-    AuthStateChange(serverAuth_.Ntlm, ntlmAuthNone);
-    AuthStateChange(serverAuth_.Digest, digestAuthNone);
-    AuthStateChange(serverAuth_.Basic, basicAuthNone);
-    AuthStateChange(proxyAuth_.Ntlm, ntlmAuthNone);
-    AuthStateChange(proxyAuth_.Digest, digestAuthNone);
-    AuthStateChange(proxyAuth_.Basic, basicAuthNone);
+    ResetAuthStates(serverAuth_);
+    ResetAuthStates(proxyAuth_);
     proxyUsesSspi_ = false;
     proxySspiNegotiate_.clear();
     PresetAuthentication();
@@ -353,9 +349,9 @@ void THttpClient::StartRequest(THttpRequest Kind) {
 
 void THttpClient::StartConnection() {
     startConnectionPosted_ = false;
-    StatusCode = 0;
+    resp_.StatusCode = 0;
     relocationPending_ = false;
-    ReasonPhrase.clear();
+    resp_.ReasonPhrase.clear();
     socket_->OnSessionClosed = [this](TComponent*, uint16_t E) { HandleSocketClosed(E); };
     try {
         if (socket_->State() == wsConnected) {
@@ -374,15 +370,15 @@ void THttpClient::StartConnection() {
         }
     } catch (const ESocketException& e) {
         // A request that cannot even start ends with a code, never as a success.
-        StatusCode = 404;
-        ReasonPhrase = e.Message();
-        RequestError = uint16_t(e.SocketCode ? e.SocketCode : (socket_->LastError ? socket_->LastError : WSAEINVAL));
+        resp_.StatusCode = 404;
+        resp_.ReasonPhrase = e.Message();
+        resp_.RequestError = uint16_t(e.SocketCode ? e.SocketCode : (socket_->LastError ? socket_->LastError : WSAEINVAL));
         connected_ = false;
         StateChange(hcsReady);
     } catch (const std::exception& e) {
-        StatusCode = 404;
-        ReasonPhrase = e.what();
-        RequestError = uint16_t(socket_->LastError ? socket_->LastError : WSAEINVAL);
+        resp_.StatusCode = 404;
+        resp_.ReasonPhrase = e.what();
+        resp_.RequestError = uint16_t(socket_->LastError ? socket_->LastError : WSAEINVAL);
         connected_ = false;
         StateChange(hcsReady);
     }
@@ -393,9 +389,9 @@ void THttpClient::HandleSocketDnsDone(uint16_t Error) {
     const bool socks = !SocksServer.empty() && SocksLevel != "4";
     if (Error == 0 && !socks && socket_->LookupResults.Count() == 0) Error = WSAHOST_NOT_FOUND;
     if (Error) {
-        RequestError = Error;
-        StatusCode = 404;
-        ReasonPhrase = "can't resolve hostname to IP address";
+        resp_.RequestError = Error;
+        resp_.StatusCode = 404;
+        resp_.ReasonPhrase = "can't resolve hostname to IP address";
         HandleSocketClosed(Error);
         return;
     }
@@ -427,9 +423,9 @@ void THttpClient::HandleSocketDnsDone(uint16_t Error) {
     tunnelTlsPending_ = false;
     if (protocol_ != "http" && protocol_ != "https") {
         // The socket knows nothing to report here: the code must still say "failed".
-        RequestError = uint16_t(socket_->LastError ? socket_->LastError : WSAEPROTONOSUPPORT);
-        StatusCode = 501;
-        ReasonPhrase = "Protocol \"" + protocol_ + "\" not implemented";
+        resp_.RequestError = uint16_t(socket_->LastError ? socket_->LastError : WSAEPROTONOSUPPORT);
+        resp_.StatusCode = 501;
+        resp_.ReasonPhrase = "Protocol \"" + protocol_ + "\" not implemented";
         socket_->Close();
         HandleSocketClosed(0);
         return;
@@ -443,9 +439,9 @@ void THttpClient::HandleSocketDnsDone(uint16_t Error) {
     }
     if (protocol_ == "https" && !ProxyUsed() && !TlsCapable()) {
         // This client has no TLS: plain bytes must not go to a TLS server.
-        RequestError = WSAEPROTONOSUPPORT;
-        StatusCode = 501;
-        ReasonPhrase = "Protocol \"https\" not implemented";
+        resp_.RequestError = WSAEPROTONOSUPPORT;
+        resp_.StatusCode = 501;
+        resp_.ReasonPhrase = "Protocol \"https\" not implemented";
         socket_->Close();
         HandleSocketClosed(0);
         return;
@@ -453,9 +449,9 @@ void THttpClient::HandleSocketDnsDone(uint16_t Error) {
     try {
         socket_->Connect();
     } catch (const ESocketException& e) {
-        RequestError = uint16_t(socket_->LastError ? socket_->LastError : (e.SocketCode ? e.SocketCode : WSAEINVAL));
-        StatusCode = 404;
-        ReasonPhrase = "can't connect: " + SocketErrorText(RequestError) + " (Error #" + std::to_string(RequestError) + ")";
+        resp_.RequestError = uint16_t(socket_->LastError ? socket_->LastError : (e.SocketCode ? e.SocketCode : WSAEINVAL));
+        resp_.StatusCode = 404;
+        resp_.ReasonPhrase = "can't connect: " + SocketErrorText(resp_.RequestError) + " (Error #" + std::to_string(resp_.RequestError) + ")";
         socket_->Close();
         HandleSocketClosed(0);
     }
@@ -484,9 +480,9 @@ void THttpClient::PrepareSocket() {
 void THttpClient::HandleSocketConnected(uint16_t Error) {
     const std::string peer = socket_->Addr();
     if (Error) {
-        RequestError = Error;
-        StatusCode = 404;
-        ReasonPhrase = SocketErrorText(Error) + " (Error #" + std::to_string(Error) + ") to " + peer + ":" + connectPort_;
+        resp_.RequestError = Error;
+        resp_.StatusCode = 404;
+        resp_.ReasonPhrase = SocketErrorText(Error) + " (Error #" + std::to_string(Error) + ") to " + peer + ":" + connectPort_;
         lastAddress_.clear();
         TriggerSessionConnected();
         return;
@@ -505,7 +501,7 @@ void THttpClient::HandleSocketConnected(uint16_t Error) {
         if (ProxyUsed() && protocol_ == "https" && openTunnel_.empty()) {
             StateChange(hcsAwaitTunnel);
             sendBuffer_.Clear();
-            if (requestVer_ == "1.0" || ResponseVersion == "1.0" || ResponseVersion.empty())
+            if (requestVer_ == "1.0" || responseVersion_ == "1.0" || responseVersion_.empty())
                 curProxyConnection_ = "Keep-Alive";
             SendRequestHeader("CONNECT", requestVer_);
             return;
@@ -519,7 +515,7 @@ void THttpClient::HandleSocketConnected(uint16_t Error) {
 
 void THttpClient::SendRequest() {
     SendRequestHeader(MethodText(), requestVer_);
-    if ((RequestKind == httpPOST || RequestKind == httpPUT || RequestKind == httpPATCH) && serverAuth_.Ntlm != ntlmAuthNegotiate &&
+    if ((requestKind_ == httpPOST || requestKind_ == httpPUT || requestKind_ == httpPATCH) && serverAuth_.Ntlm != ntlmAuthNegotiate &&
         proxyAuth_.Ntlm != ntlmAuthNegotiate)
         StartUpload();
 }
@@ -547,8 +543,8 @@ void THttpClient::StartTunnelTls() {
         socket_->BeginClientHandshake();
     } catch (const std::exception& e) {
         tunnelTlsPending_ = false;
-        if (RequestError == 0) {
-            StatusCode = 404;
+        if (resp_.RequestError == 0) {
+            resp_.StatusCode = 404;
             FailRequest(httpErrSslHandshake, std::string("SSL handshake failed - ") + e.what());
         }
     }
@@ -576,7 +572,7 @@ void THttpClient::StateChange(THttpClientState NewState) {
 }
 
 void THttpClient::SetReady() {
-    if (uploading_ && (StatusCode == 401 || StatusCode == 407)) {
+    if (uploading_ && (resp_.StatusCode == 401 || resp_.StatusCode == 407)) {
         readyDue_ = true;
         return;
     }
@@ -592,7 +588,7 @@ void THttpClient::PostSetReady() {
 void THttpClient::PostRequestDone() {
     if (doneId_ == requestId_) return;
     doneId_ = requestId_;
-    PostMessageA(GetHandle(), idRequestDone_, WPARAM(requestId_), MAKELPARAM(RequestError, RequestKind));
+    PostMessageA(GetHandle(), idRequestDone_, WPARAM(requestId_), MAKELPARAM(resp_.RequestError, requestKind_));
 }
 
 void THttpClient::StopUpload() {
@@ -614,7 +610,7 @@ void THttpClient::StopUpload() {
 void THttpClient::HandleSocketClosed(uint16_t Error) {
     rcvCount_ = 0;
     // The close that follows a failed handshake must not hide why it failed.
-    if (Error && RequestError != httpErrSslHandshake) RequestError = Error;
+    if (Error && resp_.RequestError != httpErrSslHandshake) resp_.RequestError = Error;
     connected_ = false;
     tunnelAnswered_ = false;
     openTunnel_.clear();
@@ -629,18 +625,18 @@ void THttpClient::HandleSocketClosed(uint16_t Error) {
     } else if (inBody_) {
         inBody_ = false;
         receiveTarget_ = TReceiveTarget::None;
-        if (ContentLength >= 0 && ReceivedCount < ContentLength && !RequestError) {
+        if (resp_.ContentLength >= 0 && resp_.ReceivedCount < resp_.ContentLength && !resp_.RequestError) {
             // The body was cut short: a partial document is not a success.
-            RequestError = httpErrBadResponse;
-            ReasonPhrase = "HTTP body incomplete (connection closed prematurely)";
-        } else if (TransferEncoding == "chunked" && !chunks_.Done() && !RequestError) {
-            RequestError = httpErrBadResponse;
-            ReasonPhrase = "HTTP body incomplete (connection closed prematurely)";
+            resp_.RequestError = httpErrBadResponse;
+            resp_.ReasonPhrase = "HTTP body incomplete (connection closed prematurely)";
+        } else if (resp_.TransferEncoding == "chunked" && !chunks_.Done() && !resp_.RequestError) {
+            resp_.RequestError = httpErrBadResponse;
+            resp_.ReasonPhrase = "HTTP body incomplete (connection closed prematurely)";
         }
         StateChange(hcsBodyDone);
         TriggerDocEnd();
         // A relocation whose body ended with the connection.
-        if (relocationPending_ && !RequestError && state_ == hcsBodyDone) {
+        if (relocationPending_ && !resp_.RequestError && state_ == hcsBodyDone) {
             RestartAfterRelocation(Error);
             return;
         }
@@ -650,12 +646,12 @@ void THttpClient::HandleSocketClosed(uint16_t Error) {
     }
     TriggerSessionClosed();
     if (state_ != hcsReady) {
-        if (RequestError == 0 && StatusCode == 0) {
-            RequestError = httpErrNoStatus;
-            ReasonPhrase = "HTTP no status code (connection closed prematurely)";
-        } else if (RequestError == 0 && (state_ == hcsAwaitHeader || state_ == hcsAwaitTunnel)) {
-            RequestError = httpErrNoStatus;
-            ReasonPhrase = "HTTP no status code (connection closed prematurely)";
+        if (resp_.RequestError == 0 && resp_.StatusCode == 0) {
+            resp_.RequestError = httpErrNoStatus;
+            resp_.ReasonPhrase = "HTTP no status code (connection closed prematurely)";
+        } else if (resp_.RequestError == 0 && (state_ == hcsAwaitHeader || state_ == hcsAwaitTunnel)) {
+            resp_.RequestError = httpErrNoStatus;
+            resp_.ReasonPhrase = "HTTP no status code (connection closed prematurely)";
         }
         PostSetReady();
     }
@@ -664,8 +660,8 @@ void THttpClient::HandleSocketClosed(uint16_t Error) {
 void THttpClient::FailRequest(uint16_t Code, const std::string& Reason) {
     if (failed_) return;
     failed_ = true;
-    RequestError = Code;
-    ReasonPhrase = Reason;
+    resp_.RequestError = Code;
+    resp_.ReasonPhrase = Reason;
     relocationPending_ = false;
     receivingHeader_ = false;
     inBody_ = false;
@@ -696,9 +692,9 @@ void THttpClient::Abort() {
         receivingHeader_ = false;
         inBody_ = false;
         receiveTarget_ = TReceiveTarget::None;
-        StatusCode = 404;
-        if (ReasonPhrase.empty()) ReasonPhrase = "Connection aborted on request";
-        if (RequestError == 0) RequestError = httpErrAborted;
+        resp_.StatusCode = 404;
+        if (resp_.ReasonPhrase.empty()) resp_.ReasonPhrase = "Connection aborted on request";
+        if (resp_.RequestError == 0) resp_.RequestError = httpErrAborted;
         if (was == hcsResolving)
             HandleSocketClosed(0);
         else
@@ -708,20 +704,20 @@ void THttpClient::Abort() {
     }
     state_ = hcsAborting;
     if (socket_->State() != wsClosed) {
-        ReasonPhrase = "Not Closed While Ready, Aborted";
+        resp_.ReasonPhrase = "Not Closed While Ready, Aborted";
         socket_->Abort();
     }
-    ReasonPhrase = "OK";
-    StatusCode = 200;
-    RequestError = 0;
+    resp_.ReasonPhrase = "OK";
+    resp_.StatusCode = 200;
+    resp_.RequestError = 0;
     state_ = hcsReady;
     TriggerStateChange();
     TriggerRequestDone();
 }
 
 void THttpClient::AbortAfterException(const std::exception& E) {
-    ReasonPhrase = std::string("Abort on Exception: ") + E.what();
-    RequestError = dynamic_cast<const std::bad_alloc*>(&E) ? httpErrOutOfMemory : httpErrException;
+    resp_.ReasonPhrase = std::string("Abort on Exception: ") + E.what();
+    resp_.RequestError = dynamic_cast<const std::bad_alloc*>(&E) ? httpErrOutOfMemory : httpErrException;
     try {
         Abort();
     } catch (...) {
@@ -755,13 +751,13 @@ void THttpClient::RequestAndWait(THttpRequest Kind) {
             } catch (...) {
             }
         }
-        StatusCode = 404;
+        resp_.StatusCode = 404;
         if (GetTerminated()) {
-            ReasonPhrase = "Request aborted on termination";
-            RequestError = httpErrAborted;
+            resp_.ReasonPhrase = "Request aborted on termination";
+            resp_.RequestError = httpErrAborted;
         } else {
-            ReasonPhrase = "Request aborted on timeout";
-            RequestError = httpErrTimeout;
+            resp_.ReasonPhrase = "Request aborted on timeout";
+            resp_.RequestError = httpErrTimeout;
         }
         relocationPending_ = false;
         if (was == hcsResolving)
@@ -771,9 +767,9 @@ void THttpClient::RequestAndWait(THttpRequest Kind) {
         StateChange(hcsReady);
     }
     if (ResponseNoException) return;
-    if (RequestError) throw EHttpException(ReasonPhrase, RequestError);
-    if (StatusCode >= 400 && StatusCode != 401 && StatusCode != 407)
-        throw EHttpException(ReasonPhrase, uint16_t(StatusCode));
+    if (resp_.RequestError) throw EHttpException(resp_.ReasonPhrase, resp_.RequestError);
+    if (resp_.StatusCode >= 400 && resp_.StatusCode != 401 && resp_.StatusCode != 407)
+        throw EHttpException(resp_.ReasonPhrase, uint16_t(resp_.StatusCode));
 }
 
 // ---- Triggers ------------------------------------------------------------------------------
@@ -810,7 +806,7 @@ void THttpClient::TriggerDocEnd() {
 void THttpClient::TriggerSendBegin() { VA_FIRE(OnSendBegin) }
 void THttpClient::TriggerSendData(const void* Data, int Len) { VA_FIRE(OnSendData, Data, Len) }
 void THttpClient::TriggerSendEnd() { VA_FIRE(OnSendEnd) }
-void THttpClient::TriggerRequestDone() { VA_FIRE(OnRequestDone, RequestKind, RequestError) }
+void THttpClient::TriggerRequestDone() { VA_FIRE(OnRequestDone, requestKind_, resp_.RequestError) }
 void THttpClient::TriggerCommand(std::string& S) { VA_FIRE(OnCommand, S) }
 void THttpClient::TriggerHeaderData() { VA_FIRE(OnHeaderData) }
 void THttpClient::TriggerLocationChange() { VA_FIRE(OnLocationChange) }
@@ -818,7 +814,7 @@ void THttpClient::TriggerLocationChange() { VA_FIRE(OnLocationChange) }
 #undef VA_FIRE
 
 std::string THttpClient::MethodText() const {
-    switch (RequestKind) {
+    switch (requestKind_) {
         case httpPOST: return "POST";
         case httpPUT: return "PUT";
         case httpHEAD: return "HEAD";
@@ -844,7 +840,7 @@ void THttpClient::SendRequestHeader(const std::string& Method, const std::string
     TriggerRequestHeaderBegin();
     const std::string host = AsciiHost(requestHost_);
     const bool connect = Method == "CONNECT";
-    const bool body = RequestKind == httpPOST || RequestKind == httpPUT || RequestKind == httpPATCH;
+    const bool body = requestKind_ == httpPOST || requestKind_ == httpPUT || requestKind_ == httpPATCH;
     framework::TStringList lines;
     if (connect)
         lines.Add("CONNECT " + host + ":" + requestPort_ + " HTTP/" + Version);
@@ -903,7 +899,7 @@ void THttpClient::SendRequestHeader(const std::string& Method, const std::string
             ContentRangeEnd.clear();
         }
     }
-    AcceptRanges.clear();
+    resp_.AcceptRanges.clear();
     for (int i = 0; i < extraHeaders_.Count(); ++i) {
         const std::string& l = extraHeaders_[i];
         const size_t p = l.find(": ");
@@ -930,7 +926,7 @@ void THttpClient::HandleSocketDataSent(uint16_t) {
     if (uploadBuf_.empty()) uploadBuf_.resize(8192);
     const int64_t n = UploadStream ? UploadStream->Read(uploadBuf_.data(), int64_t(uploadBuf_.size())) : 0;
     if (n > 0) {
-        SentCount += n;
+        resp_.SentCount += n;
         TriggerSendData(uploadBuf_.data(), int(n));
         socket_->Send(uploadBuf_.data(), int(n));
         return;
@@ -952,9 +948,9 @@ void THttpClient::HandleSslHandshakeDone(uint16_t Error, TX509Base* PeerCert, bo
     TriggerSslHandshakeDone(Error, PeerCert, Disconnect);
     if (!*alive) return;
     if (Error || socket_->TlsState() != tlsEstablished) {
-        StatusCode = 404;
-        if (ReasonPhrase.empty()) ReasonPhrase = "SSL handshake failed - " + socket_->HandshakeMessage;
-        RequestError = httpErrSslHandshake;
+        resp_.StatusCode = 404;
+        if (resp_.ReasonPhrase.empty()) resp_.ReasonPhrase = "SSL handshake failed - " + socket_->HandshakeMessage;
+        resp_.RequestError = httpErrSslHandshake;
         connected_ = false;
         Disconnect = true;
         return;
@@ -999,6 +995,6 @@ void TSslHttpClient::PrepareSocket() {
 }
 
 void TSslHttpClient::TriggerSslHandshakeDone(uint16_t ErrCode, TX509Base* PeerCert, bool& Disconnect) {
-    ReasonPhrase.clear();
+    resp_.ReasonPhrase.clear();
     if (auto h = OnSslHandshakeDone) h(socket_.get(), ErrCode, PeerCert, Disconnect);
 }

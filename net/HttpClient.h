@@ -147,8 +147,6 @@ public:
     std::string ContentRangeBegin, ContentRangeEnd;
     std::string ContentIfRange;
     std::string ReqIfMatch, ReqIfNoneMatch;
-    std::string AcceptRanges;
-    std::string ResponseEtag;
     void SetMultiThreaded(bool Value) override;
     const std::string& RequestVer() const { return requestVer_; }
     // "1.0" or "1.1"; else EHttpException "Insupported HTTP version" (code 5).
@@ -210,21 +208,31 @@ public:
     std::string URL;
     framework::TStream* ReceiveStream = nullptr;
     framework::TStream* UploadStream = nullptr;
-    int32_t StatusCode = 0;
-    std::string ReasonPhrase;
-    std::string DocumentName;
-    int64_t ContentLength = -1;
-    int64_t ReceivedCount = 0;
-    int64_t SentCount = 0;
-    std::string ContentType, TransferEncoding, ContentEncoding;
-    std::string ResponseVersion;
-    framework::TStringList ResponseHeaders;
-    std::string Location;
-    TDateTime ResponseDate = 0, ResponseLastModified = 0, ResponseExpires = 0;
-    int32_t ResponseAge = -1;
-    std::string ResponseCacheControl;
-    THttpRequest RequestKind = httpABORT;
-    uint16_t RequestError = 0;
+    // What the client found out about the current exchange. Read-only: the body's framing
+    // is decided from these, so no handler may move where a body ends.
+    int32_t StatusCode() const { return resp_.StatusCode; }
+    const std::string& ReasonPhrase() const { return resp_.ReasonPhrase; }
+    const std::string& DocumentName() const { return documentName_; }
+    int64_t ContentLength() const { return resp_.ContentLength; }
+    int64_t ReceivedCount() const { return resp_.ReceivedCount; }
+    int64_t SentCount() const { return resp_.SentCount; }
+    const std::string& ContentType() const { return resp_.ContentType; }
+    const std::string& TransferEncoding() const { return resp_.TransferEncoding; }
+    const std::string& ContentEncoding() const { return resp_.ContentEncoding; }
+    // The version of the last status line; kept across requests, as it tells how the open
+    // connection's server treats keep-alive.
+    const std::string& ResponseVersion() const { return responseVersion_; }
+    const framework::TStringList& ResponseHeaders() const { return resp_.ResponseHeaders; }
+    const std::string& Location() const { return resp_.Location; }
+    TDateTime ResponseDate() const { return resp_.ResponseDate; }
+    TDateTime ResponseLastModified() const { return resp_.ResponseLastModified; }
+    TDateTime ResponseExpires() const { return resp_.ResponseExpires; }
+    int32_t ResponseAge() const { return resp_.ResponseAge; }
+    const std::string& ResponseCacheControl() const { return resp_.ResponseCacheControl; }
+    const std::string& AcceptRanges() const { return resp_.AcceptRanges; }
+    const std::string& ResponseEtag() const { return resp_.ResponseEtag; }
+    THttpRequest RequestKind() const { return requestKind_; }
+    uint16_t RequestError() const { return resp_.RequestError; }
     THttpClientState State() const { return state_; }
     TNetSocket* CtrlSocket() const { return socket_.get(); }
     THttpCodingHandler& ContentCodingHnd() { return *contentCoding_; }
@@ -312,6 +320,28 @@ protected:
     virtual void TriggerHeaderData();
     virtual void TriggerLocationChange();
 
+    // The outputs of the current exchange, all reset at once by ResetResponse.
+    struct TResponseInfo {
+        int32_t StatusCode = 0;
+        std::string ReasonPhrase;
+        int64_t ContentLength = -1;
+        int64_t ReceivedCount = 0;
+        int64_t SentCount = 0;
+        std::string ContentType, TransferEncoding, ContentEncoding;
+        framework::TStringList ResponseHeaders;
+        std::string Location;
+        TDateTime ResponseDate = 0, ResponseLastModified = 0, ResponseExpires = 0;
+        int32_t ResponseAge = -1;
+        std::string ResponseCacheControl;
+        std::string AcceptRanges;
+        std::string ResponseEtag;
+        uint16_t RequestError = 0;
+    };
+    TResponseInfo resp_;
+    std::string documentName_;
+    std::string responseVersion_;
+    THttpRequest requestKind_ = httpABORT;
+
     void WndProc(framework::TMessage& Msg) override;
     int MessageIdCount() override { return TInetWndControl::MessageIdCount() + 3; }
     void TakeMessageIds() override;
@@ -377,6 +407,8 @@ protected:
     void AuthStateChange(TNtlmAuthState& State, TNtlmAuthState NewState);
     void AuthStateChange(TDigestAuthState& State, TDigestAuthState NewState);
     void AuthStateChange(TBasicAuthState& State, TBasicAuthState NewState);
+    // All three states of one side back to none, as at the start of a request.
+    void ResetAuthStates(TAuthSide& Side);
     // "Keep-alive" is needed while the version may close the connection.
     bool KeepAliveByVersion() const;
     // Whether the open connection can carry the current request: same proxy or server,

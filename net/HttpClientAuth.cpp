@@ -46,7 +46,7 @@ bool IsDigestType(THttpAuthType T) { return T == httpAuthDigest || T == httpAuth
 }  // namespace
 
 bool THttpClient::KeepAliveByVersion() const {
-    return requestVer_ == "1.0" || ResponseVersion == "1.0" || ResponseVersion.empty();
+    return requestVer_ == "1.0" || responseVersion_ == "1.0" || responseVersion_.empty();
 }
 
 void THttpClient::PresetAuthentication() {
@@ -122,9 +122,9 @@ bool THttpClient::AskBeforeAuth(THttpAuthType Type, bool Proxy, const std::strin
 
 bool THttpClient::HandleAuthentication() {
     authRetry_ = false;
-    if (RequestKind == httpABORT || RequestKind == httpCLOSE) return false;
+    if (requestKind_ == httpABORT || requestKind_ == httpCLOSE) return false;
     ParseChallenges();
-    const int32_t status = StatusCode;
+    const int32_t status = resp_.StatusCode;
     const bool challenged = status == 401 || status == 407;
 
     // What the last answer says about the steps under way.
@@ -155,7 +155,7 @@ bool THttpClient::HandleAuthentication() {
 
     // A failed exchange (aborted, broken answer) is never retried, nor a 407 from a server
     // reached directly: it is no proxy.
-    if (!challenged || RequestError != 0) return false;
+    if (!challenged || resp_.RequestError != 0) return false;
     if (status == 407 && !ProxyUsed()) return false;
     if (!DoNtlmAuth() && !DoDigestAuth() && !DoBasicAuth()) return false;
 
@@ -195,7 +195,7 @@ bool THttpClient::EnsureSspiSession() {
 
 bool THttpClient::DoNtlmAuth() {
     if (!(authTypesPresent_ & (1u << httpAuthNtlm))) return false;
-    const int32_t status = StatusCode;
+    const int32_t status = resp_.StatusCode;
     if ((Options() & HttpOpt(httpoNoNTLMAuth)) &&
         ((status == 401 && ServerAuth == httpAuthNtlm) || (status == 407 && ProxyAuth == httpAuthNtlm)))
         return false;
@@ -226,7 +226,7 @@ bool THttpClient::DoNtlmAuth() {
 }
 
 bool THttpClient::DoDigestAuth() {
-    const int32_t status = StatusCode;
+    const int32_t status = resp_.StatusCode;
     if ((Options() & HttpOpt(httpoNoDigestAuth)) &&
         ((status == 401 && IsDigestType(ServerAuth)) || (status == 407 && IsDigestType(ProxyAuth))))
         return false;
@@ -253,7 +253,7 @@ bool THttpClient::DoDigestAuth() {
 
 bool THttpClient::DoBasicAuth() {
     if (!(authTypesPresent_ & (1u << httpAuthBasic))) return false;
-    const int32_t status = StatusCode;
+    const int32_t status = resp_.StatusCode;
     if ((Options() & HttpOpt(httpoNoBasicAuth)) &&
         ((status == 401 && ServerAuth == httpAuthBasic) || (status == 407 && ProxyAuth == httpAuthBasic)))
         return false;
@@ -282,6 +282,11 @@ void THttpClient::RestartForAuth() {
 void THttpClient::AuthStateChange(TNtlmAuthState& State, TNtlmAuthState NewState) { State = NewState; }
 void THttpClient::AuthStateChange(TDigestAuthState& State, TDigestAuthState NewState) { State = NewState; }
 void THttpClient::AuthStateChange(TBasicAuthState& State, TBasicAuthState NewState) { State = NewState; }
+void THttpClient::ResetAuthStates(TAuthSide& Side) {
+    Side.Ntlm = ntlmAuthNone;
+    Side.Digest = digestAuthNone;
+    Side.Basic = basicAuthNone;
+}
 
 // ---- The six state machines ----------------------------------------------------------------
 
@@ -421,7 +426,7 @@ std::string THttpClient::DigestAuthValue(bool Proxy, const std::string& Method, 
         std::string entityHash;
         if (DigestChosenQop(info) == "auth-int") {
             std::string body;
-            const bool hasBody = RequestKind == httpPOST || RequestKind == httpPUT || RequestKind == httpPATCH;
+            const bool hasBody = requestKind_ == httpPOST || requestKind_ == httpPUT || requestKind_ == httpPATCH;
             if (Method != "CONNECT" && hasBody && UploadStream) {
                 const int64_t at = UploadStream->Position();
                 const int64_t left = UploadStream->Size() - at;

@@ -46,27 +46,18 @@ std::string DirectoryOf(const std::string& Path) {
 }  // namespace
 
 void THttpClient::ResetResponse(bool KeepLocation) {
-    ResponseHeaders.Clear();
-    RequestError = 0;
-    StatusCode = 0;
-    ReceivedCount = 0;
-    SentCount = 0;
+    // Every output starts over together; only the relocation target may be carried on.
+    TResponseInfo fresh;
+    fresh.Location = KeepLocation ? std::move(resp_.Location) : URL;
+    resp_ = std::move(fresh);
     rcvCount_ = 0;
     headerLineCount_ = 0;
     headerBytes_ = 0;
     interimCount_ = 0;
     inBody_ = false;
     receivingHeader_ = false;
-    ContentLength = -1;
-    ContentType.clear();
-    TransferEncoding.clear();
-    ContentEncoding.clear();
-    ResponseDate = ResponseLastModified = ResponseExpires = 0;
-    ResponseAge = -1;
-    ResponseCacheControl.clear();
     uploading_ = false;
     readyDue_ = false;
-    if (!KeepLocation) Location = URL;
     challenges_.Clear();
     authInfos_.clear();
     authTypesPresent_ = 0;
@@ -83,7 +74,7 @@ void THttpClient::ConsumeBuffer(size_t Count) {
 void THttpClient::HandleSocketData(uint16_t) {
     if (rcvBuf_.size() < rcvCount_ + ReadFree + 1) rcvBuf_.resize(rcvCount_ + ReadFree + 1);
     const int n = socket_->ReceiveData(rcvBuf_.data() + rcvCount_, int(rcvBuf_.size() - rcvCount_ - 1));
-    if (n <= 0 || RequestKind == httpABORT) return;
+    if (n <= 0 || requestKind_ == httpABORT) return;
     rcvCount_ += size_t(n);
     rcvBuf_[rcvCount_] = 0;
     auto alive = AliveToken();
@@ -129,7 +120,7 @@ void THttpClient::HandleSocketData(uint16_t) {
             if (!reason.empty() && reason.back() == '\r') reason.pop_back();
         }
         if (status != 407) {
-            StatusCode = status;
+            resp_.StatusCode = status;
             FailRequest(httpErrProxyRefused, status ? reason : std::string("HTTP proxy answer not understood"));
             return;
         }
@@ -138,14 +129,14 @@ void THttpClient::HandleSocketData(uint16_t) {
 
     while (*alive && rcvCount_ > 0 && !failed_) {
         if (state_ == hcsAwaitBody && receiveTarget_ == TReceiveTarget::Body) {
-            if (RequestKind == httpHEAD) {
+            if (requestKind_ == httpHEAD) {
                 rcvCount_ = 0;
                 socket_->Abort();
                 return;
             }
             int64_t piece = int64_t(rcvCount_);
-            if (ContentLength >= 0 && TransferEncoding != "chunked")
-                piece = std::min<int64_t>(piece, ContentLength - ReceivedCount);
+            if (resp_.ContentLength >= 0 && resp_.TransferEncoding != "chunked")
+                piece = std::min<int64_t>(piece, resp_.ContentLength - resp_.ReceivedCount);
             const uint32_t id = requestId_;
             const int64_t used = ProcessBodyData(rcvBuf_.data(), piece);
             if (!*alive || failed_ || RequestEnded(id)) return;
@@ -230,7 +221,7 @@ void THttpClient::ProcessHeaderLine() {
     if (headerLineCount_ == 1 && !line.empty() && line[0] == '<' &&
         (InetStartsText(line, "<HTML>") || InetStartsText(line, "<!DOCTYPE"))) {
         // No header at all: the line is the first of the document.
-        if (ContentType.empty()) ContentType = "text/html";
+        if (resp_.ContentType.empty()) resp_.ContentType = "text/html";
         StateChange(hcsAwaitBody);
         receiveTarget_ = TReceiveTarget::Body;
         TriggerHeaderEnd();
@@ -241,21 +232,21 @@ void THttpClient::ProcessHeaderLine() {
         return;
     }
     if (!line.empty()) {
-        ResponseHeaders.Add(line);
+        resp_.ResponseHeaders.Add(line);
         if (headerLineCount_ == 1) {
             if (line.compare(0, 8, "HTTP/1.0") == 0 || line.compare(0, 8, "HTTP/1.1") == 0) {
-                ResponseVersion = line.substr(5, 3);
-                if (requestVer_ == "1.0" || ResponseVersion == "1.0")
+                responseVersion_ = line.substr(5, 3);
+                if (requestVer_ == "1.0" || responseVersion_ == "1.0")
                     closeAfterResponse_ = true;
                 else
                     closeAfterResponse_ = false;
-                StatusCode = 0;
-                ReasonPhrase.clear();
+                resp_.StatusCode = 0;
+                resp_.ReasonPhrase.clear();
                 size_t d = 9;
                 while (d < line.size() && !IsDigit(line[d])) ++d;
                 if (d + 3 <= line.size() && IsDigit(line[d]) && IsDigit(line[d + 1]) && IsDigit(line[d + 2]))
-                    StatusCode = (line[d] - '0') * 100 + (line[d + 1] - '0') * 10 + (line[d + 2] - '0');
-                if (d + 4 <= line.size()) ReasonPhrase = line.substr(d + 4);
+                    resp_.StatusCode = (line[d] - '0') * 100 + (line[d + 1] - '0') * 10 + (line[d + 2] - '0');
+                if (d + 4 <= line.size()) resp_.ReasonPhrase = line.substr(d + 4);
             } else if (OnDataPush2) {
                 auto h = OnDataPush2;
                 h(this);
@@ -272,17 +263,17 @@ void THttpClient::ProcessHeaderLine() {
                     if (failed_) return;
                 } else if (name == "content-length") {
                     const int64_t len = HttpParseContentLength(value);
-                    if (len < 0 || (ContentLength >= 0 && len != ContentLength)) {
+                    if (len < 0 || (resp_.ContentLength >= 0 && len != resp_.ContentLength)) {
                         FailRequest(httpErrBadResponse, "HTTP bad Content-Length");
                         return;
                     }
-                    ContentLength = len;
+                    resp_.ContentLength = len;
                 } else if (name == "transfer-encoding") {
-                    TransferEncoding = InetAsciiLower(InetTrimBlanks(value));
+                    resp_.TransferEncoding = InetAsciiLower(InetTrimBlanks(value));
                     // "gzip, chunked": the chunking is what frames the body.
-                    if (TransferEncoding.size() > 7 &&
-                        TransferEncoding.compare(TransferEncoding.size() - 7, 7, "chunked") == 0)
-                        TransferEncoding = "chunked";
+                    if (resp_.TransferEncoding.size() > 7 &&
+                        resp_.TransferEncoding.compare(resp_.TransferEncoding.size() - 7, 7, "chunked") == 0)
+                        resp_.TransferEncoding = "chunked";
                 } else if (name == "content-range") {
                     const size_t dash = value.find('-');
                     const size_t slash = value.find('/');
@@ -293,9 +284,9 @@ void THttpClient::ProcessHeaderLine() {
                                                                      : slash - dash - 1);
                     }
                 } else if (name == "accept-ranges") {
-                    AcceptRanges = value;
+                    resp_.AcceptRanges = value;
                 } else if (name == "content-type") {
-                    ContentType = InetAsciiLower(value);
+                    resp_.ContentType = InetAsciiLower(value);
                 } else if (name == "www-authenticate" || name == "proxy-authenticate") {
                     challenges_.Add(value);
                 } else if (name == "set-cookie") {
@@ -306,19 +297,19 @@ void THttpClient::ProcessHeaderLine() {
                     if (c == "close") closeAfterResponse_ = true;
                     else if (c == "keep-alive") closeAfterResponse_ = false;
                 } else if (name == "date") {
-                    ResponseDate = InetParseRfc822Date(value, true);
+                    resp_.ResponseDate = InetParseRfc822Date(value, true);
                 } else if (name == "last-modified") {
-                    ResponseLastModified = InetParseRfc822Date(value, true);
+                    resp_.ResponseLastModified = InetParseRfc822Date(value, true);
                 } else if (name == "expires") {
-                    ResponseExpires = InetParseRfc822Date(value, true);
+                    resp_.ResponseExpires = InetParseRfc822Date(value, true);
                 } else if (name == "age") {
-                    ResponseAge = int32_t(std::min<int64_t>(InetParseDecimal(value.c_str()), INT32_MAX));
+                    resp_.ResponseAge = int32_t(std::min<int64_t>(InetParseDecimal(value.c_str()), INT32_MAX));
                 } else if (name == "cache-control") {
-                    ResponseCacheControl = value;
+                    resp_.ResponseCacheControl = value;
                 } else if (name == "etag") {
-                    ResponseEtag = value;
+                    resp_.ResponseEtag = value;
                 } else if (name == "content-encoding") {
-                    ContentEncoding = value;
+                    resp_.ContentEncoding = value;
                 }
             }
         }
@@ -329,21 +320,21 @@ void THttpClient::ProcessHeaderLine() {
 }
 
 void THttpClient::EndOfHeader() {
-    if (StatusCode >= 100 && StatusCode < 200 && StatusCode != 101) {
+    if (resp_.StatusCode >= 100 && resp_.StatusCode < 200 && resp_.StatusCode != 101) {
         // An interim answer (100 Continue, 103 Early Hints, ...): the real one follows.
         if (++interimCount_ > MaxInterimAnswers) {
             FailRequest(httpErrBadResponse, "HTTP too many interim answers");
             return;
         }
-        ResponseHeaders.Clear();
+        resp_.ResponseHeaders.Clear();
         headerLineCount_ = -1;
         headerBytes_ = 0;
         relocationPending_ = false;
-        Location = URL;
-        ContentLength = -1;
-        TransferEncoding.clear();
-        ContentType.clear();
-        ContentEncoding.clear();
+        resp_.Location = URL;
+        resp_.ContentLength = -1;
+        resp_.TransferEncoding.clear();
+        resp_.ContentType.clear();
+        resp_.ContentEncoding.clear();
         return;
     }
     TriggerHeaderEnd();
@@ -351,21 +342,21 @@ void THttpClient::EndOfHeader() {
         rcvCount_ = 0;
         return;
     }
-    if (StatusCode == 0) {
+    if (resp_.StatusCode == 0) {
         // No status line worth the name: nothing can say whether or how a body follows.
         FailRequest(httpErrBadResponse, "HTTP bad status line");
         return;
     }
-    if (StatusCode == 101) {
+    if (resp_.StatusCode == 101) {
         FailRequest(httpErrBadResponse, "HTTP protocol switch not asked for");
         return;
     }
-    const bool chunked = TransferEncoding == "chunked";
+    const bool chunked = resp_.TransferEncoding == "chunked";
     // A chunked body is framed by its chunks, whatever a Content-Length says.
-    if (chunked) ContentLength = -1;
-    const bool noBody = RequestKind == httpHEAD || StatusCode == 204 || StatusCode == 304 ||
-                        (!chunked && ContentLength == 0) ||
-                        (!chunked && ContentLength == -1 && (StatusCode < 200 || StatusCode == 301 || StatusCode == 302));
+    if (chunked) resp_.ContentLength = -1;
+    const bool noBody = requestKind_ == httpHEAD || resp_.StatusCode == 204 || resp_.StatusCode == 304 ||
+                        (!chunked && resp_.ContentLength == 0) ||
+                        (!chunked && resp_.ContentLength == -1 && (resp_.StatusCode < 200 || resp_.StatusCode == 301 || resp_.StatusCode == 302));
     if (noBody) {
         receiveTarget_ = TReceiveTarget::None;
         rcvCount_ = 0;
@@ -374,16 +365,16 @@ void THttpClient::EndOfHeader() {
         return;
     }
     // Read until close: the connection cannot carry another request.
-    if (!chunked && ContentLength < 0) closeAfterResponse_ = true;
+    if (!chunked && resp_.ContentLength < 0) closeAfterResponse_ = true;
     std::string ext;
-    const size_t dot = DocumentName.rfind('.');
-    if (dot != std::string::npos) ext = InetAsciiLower(DocumentName.substr(dot));
-    if ((ext == ".exe" || dot == std::string::npos) && ContentType == "text/html") {
-        const size_t p = PosN(".", DocumentName, -1);
+    const size_t dot = documentName_.rfind('.');
+    if (dot != std::string::npos) ext = InetAsciiLower(documentName_.substr(dot));
+    if ((ext == ".exe" || dot == std::string::npos) && resp_.ContentType == "text/html") {
+        const size_t p = PosN(".", documentName_, -1);
         if (p)
-            DocumentName = DocumentName.substr(0, p) + "htm";
+            documentName_ = documentName_.substr(0, p) + "htm";
         else
-            DocumentName += ".htm";
+            documentName_ += ".htm";
     }
     StateChange(hcsAwaitBody);
     receiveTarget_ = TReceiveTarget::Body;
@@ -394,7 +385,7 @@ void THttpClient::BeginDocument() {
     inBody_ = true;
     chunks_.Reset();
     TriggerDocBegin();
-    contentCoding_->Prepare(ContentEncoding);
+    contentCoding_->Prepare(resp_.ContentEncoding);
     rewindReceiveSize_ = ReceiveStream ? ReceiveStream->Size() : 0;
 }
 
@@ -402,14 +393,14 @@ int64_t THttpClient::ProcessBodyData(const uint8_t* Data, int64_t Len) {
     if (!inBody_) BeginDocument();
     auto alive = AliveToken();
     const uint32_t id = requestId_;
-    if (TransferEncoding != "chunked") {
+    if (resp_.TransferEncoding != "chunked") {
         if (Len > 0) {
             contentCoding_->WriteBuffer(Data, size_t(Len));
             // The owner may have aborted (or started anew) from OnDocData.
             if (!*alive || RequestEnded(id)) return Len;
-            ReceivedCount += Len;
+            resp_.ReceivedCount += Len;
         }
-        if (ContentLength >= 0 && ReceivedCount >= ContentLength) EndDocument();
+        if (resp_.ContentLength >= 0 && resp_.ReceivedCount >= resp_.ContentLength) EndDocument();
         return Len;
     }
     bool ended = false;
@@ -419,7 +410,7 @@ int64_t THttpClient::ProcessBodyData(const uint8_t* Data, int64_t Len) {
             ended = true;
             return false;
         }
-        ReceivedCount += int64_t(Count);
+        resp_.ReceivedCount += int64_t(Count);
         return true;
     });
     if (ended) return Len;
@@ -462,28 +453,28 @@ void THttpClient::HandleLocation(std::string Value) {
         }
     }
     if (Value.compare(0, 2, "//") == 0) Value = protocol_ + ":" + Value;
-    if (RequestKind == httpPUT || RequestKind == httpPATCH || StatusCode == 201) {
-        Location = Value;
+    if (requestKind_ == httpPUT || requestKind_ == httpPATCH || resp_.StatusCode == 201) {
+        resp_.Location = Value;
         return;
     }
-    if (!FollowRelocation || StatusCode <= 300 || StatusCode > 308) return;
+    if (!FollowRelocation || resp_.StatusCode <= 300 || resp_.StatusCode > 308) return;
     const std::string proto0 = protocol_.empty() ? std::string("http") : protocol_;
     auto hostPort = [&](const std::string& Host, const std::string& Port, const std::string& Proto) {
         return Port.empty() || Port == DefaultPortOf(Proto) ? Host : Host + ":" + Port;
     };
     if (!Value.empty() && Value[0] == '/') {
         const std::string path = CleanRelocation(Value);
-        Location = proto0 + "://" + hostPort(requestHost_, requestPort_, proto0) + path;
-        requestPath_ = ProxyUsed() && protocol_ != "https" ? Location : path;
+        resp_.Location = proto0 + "://" + hostPort(requestHost_, requestPort_, proto0) + path;
+        requestPath_ = ProxyUsed() && protocol_ != "https" ? resp_.Location : path;
     } else if (!InetStartsText(Value, "http://") && !InetStartsText(Value, "https://")) {
         std::string dir = DirectoryOf(requestPath_);
         std::string path = CleanRelocation(dir + Value);
         if (ProxyUsed() && protocol_ != "https") {
-            Location = path;
+            resp_.Location = path;
             requestPath_ = path;
         } else {
             if (path.empty() || path[0] != '/') path = "/" + path;
-            Location = proto0 + "://" + hostPort(requestHost_, requestPort_, proto0) + path;
+            resp_.Location = proto0 + "://" + hostPort(requestHost_, requestPort_, proto0) + path;
             requestPath_ = path;
         }
     } else {
@@ -496,7 +487,7 @@ void THttpClient::HandleLocation(std::string Value) {
         }
         if (proto != "http" && proto != "https") {
             // Nothing this client could follow; the 30x ends the request.
-            Location = Value;
+            resp_.Location = Value;
             return;
         }
         path = path.empty() ? std::string("/") : CleanRelocation(path);
@@ -524,9 +515,9 @@ void THttpClient::HandleLocation(std::string Value) {
         protocol_ = proto;
         requestHost_ = host;
         requestPort_ = port.empty() ? DefaultPortOf(proto) : port;
-        Location = proto + "://" + host + (port.empty() ? "" : ":" + port) + path;
+        resp_.Location = proto + "://" + host + (port.empty() ? "" : ":" + port) + path;
         if (ProxyUsed()) {
-            requestPath_ = proto == "https" ? path : Location;
+            requestPath_ = proto == "https" ? path : resp_.Location;
         } else {
             requestPath_ = path;
             connectHost_ = host;
@@ -537,9 +528,9 @@ void THttpClient::HandleLocation(std::string Value) {
 }
 
 void THttpClient::ChangeMethodForRelocation() {
-    if ((StatusCode == 303 && RequestKind != httpHEAD) ||
-        (RequestKind == httpPOST && (StatusCode == 301 || StatusCode == 302)))
-        RequestKind = httpGET;
+    if ((resp_.StatusCode == 303 && requestKind_ != httpHEAD) ||
+        (requestKind_ == httpPOST && (resp_.StatusCode == 301 || resp_.StatusCode == 302)))
+        requestKind_ = httpGET;
 }
 
 bool THttpClient::RelocationAllowed() {
@@ -564,10 +555,10 @@ void THttpClient::Rewind() {
         }
         ReceiveStream->SetPosition(rewindReceiveSize_);
     }
-    if (UploadStream && SentCount > 0) {
-        UploadStream->Seek(-SentCount, framework::TSeekOrigin::soCurrent);
+    if (UploadStream && resp_.SentCount > 0) {
+        UploadStream->Seek(-resp_.SentCount, framework::TSeekOrigin::soCurrent);
         // Gone back once: a second rewind before the next upload must not go further.
-        SentCount = 0;
+        resp_.SentCount = 0;
     }
 }
 
@@ -579,7 +570,7 @@ void THttpClient::ConnectOrReuse() {
         socket_->Close();
         return;
     }
-    const int32_t status = StatusCode;
+    const int32_t status = resp_.StatusCode;
     if (!RelocationAllowed()) {
         relocationPending_ = false;
         PostSetReady();
@@ -591,7 +582,7 @@ void THttpClient::ConnectOrReuse() {
     // counters are reset: afterwards nobody knows how far to go back.
     Rewind();
     ResetResponse(true);
-    StatusCode = status;
+    resp_.StatusCode = status;
     docNameSource_ = requestPath_;
     DocNameFromPath();
     if (!startConnectionPosted_) {
@@ -612,7 +603,7 @@ void THttpClient::RestartAfterRelocation(uint16_t) {
         return;
     }
     relocationPending_ = false;
-    std::string target = Location.substr(0, Location.find('#'));
+    std::string target = resp_.Location.substr(0, resp_.Location.find('#'));
     std::string proto, user, pass, host, port, path;
     SplitUrl(target, proto, user, path, port, host, pass);
     docNameSource_ = path;
@@ -623,8 +614,8 @@ void THttpClient::RestartAfterRelocation(uint16_t) {
     }
     ChangeMethodForRelocation();
     TriggerLocationChange();
-    ContentEncoding.clear();
-    ResponseVersion.clear();
+    resp_.ContentEncoding.clear();
+    responseVersion_.clear();
     if (ProxyUsed()) {
         std::string pp, pu, pw, ph, pport, ppath;
         SplitUrl(Proxy, pp, pu, ppath, pport, ph, pw);
@@ -639,16 +630,16 @@ void THttpClient::RestartAfterRelocation(uint16_t) {
 
 void THttpClient::DocNameFromPath() {
     std::string p = docNameSource_.substr(0, docNameSource_.find('?'));
-    if (RequestKind == httpOPTIONS) {
-        DocumentName = "options.htm";
+    if (requestKind_ == httpOPTIONS) {
+        documentName_ = "options.htm";
         return;
     }
     if (p.empty() || p.back() == '/') {
-        DocumentName = "document.htm";
+        documentName_ = "document.htm";
         return;
     }
     const size_t slash = p.rfind('/');
     std::string name = slash == std::string::npos ? p : p.substr(slash + 1);
     if (name.size() > 255) name.resize(255);
-    DocumentName = name.substr(0, name.find('?'));
+    documentName_ = name.substr(0, name.find('?'));
 }

@@ -83,47 +83,59 @@ void TCustomHttpTunnelNetSocket::Listen() {
 void TCustomHttpTunnelNetSocket::Connect() {
     if (tunnelServer_.empty()) return TCustomNetSocket::Connect();
     if (!IsTcp(Proto())) return RaiseSocketErrorMsg("TCP is the only protocol supported by HTTP proxies");
-    std::string proxyAddr;
-    std::string target = Addr();
+    TProxyConnectSteps steps;
+    steps.Begin = [this] {
+        const std::string target = Addr();
+        TSocketFamily targetKind;
+        targetAddr_ = IPLiteralKind(target, targetKind) && targetKind == sfIPv6 ? "[" + target + "]" : target;
+        proxyClosed_ = false;
+        failed_ = false;
+        buffer_.clear();
+        offset_ = 0;
+        answerText_.clear();
+        status_ = 21000;
+        TunnelStateChange(htsConnecting);
+    };
+    steps.Undo = [this] { TunnelStateChange(htsOff); };
+    ConnectThroughProxy(tunnelServer_, tunnelPort_, targetPort_, steps);
+}
+
+void TCustomHttpTunnelNetSocket::ConnectThroughProxy(const std::string& Server, const std::string& ServerPort,
+                                                     uint16_t& TargetPort, const TProxyConnectSteps& Steps) {
+    const std::string target = Addr();
     const std::string targetPortText = Port();
+    std::string proxyAddr;
     try {
         TSocketFamily kind;
-        if (IPLiteralKind(tunnelServer_, kind)) {
+        if (IPLiteralKind(Server, kind)) {
             if (kind == sfIPv6 && !HasIPv6Api()) throw ESocketException("IPv6 is not available");
             SetSocketFamily(kind);
         }
         if (SocketFamily() == sfIPv4) {
-            proxyAddr = IPv4ToText(WinsockResolveIPv4(tunnelServer_));
+            proxyAddr = IPv4ToText(WinsockResolveIPv4(Server));
         } else {
             TSockAddrIn6 a{};
-            WinsockResolveHost(tunnelServer_, a, SocketFamily(), IPPROTO_TCP);
+            WinsockResolveHost(Server, a, SocketFamily(), IPPROTO_TCP);
             proxyAddr = a.sin6_family == AF_INET6 ? SockAddr6ToText(a)
                                                   : IPv4ToText(reinterpret_cast<sockaddr_in*>(&a)->sin_addr.s_addr);
+            if (a.sin6_family != AF_INET && !Steps.IPv6Refusal.empty()) throw ESocketException(Steps.IPv6Refusal);
         }
-        WinsockResolvePort(tunnelPort_, "tcp");
-        targetPort_ = WinsockResolvePort(targetPortText, "tcp");
+        WinsockResolvePort(ServerPort, "tcp");
+        TargetPort = WinsockResolvePort(targetPortText, "tcp");
     } catch (const std::exception& e) {
         return RaiseSocketErrorMsg(std::string("Connect: ") + e.what());
     }
-    TSocketFamily targetKind;
-    targetAddr_ = IPLiteralKind(target, targetKind) && targetKind == sfIPv6 ? "[" + target + "]" : target;
-    proxyClosed_ = false;
-    failed_ = false;
-    buffer_.clear();
-    offset_ = 0;
-    answerText_.clear();
-    status_ = 21000;
-    TunnelStateChange(htsConnecting);
-    ReplaceEndpoint(proxyAddr, tunnelPort_);
+    if (Steps.Begin) Steps.Begin();
+    ReplaceEndpoint(proxyAddr, ServerPort);
     try {
         TCustomNetSocket::Connect();
     } catch (...) {
-        TunnelStateChange(htsOff);
+        if (Steps.Undo) Steps.Undo();
         ReplaceEndpoint(target, targetPortText);
         throw;
     }
     ReplaceEndpoint(target, targetPortText);
-    if (State() == wsClosed) TunnelStateChange(htsOff);
+    if (State() == wsClosed && Steps.Undo) Steps.Undo();
 }
 
 void TCustomHttpTunnelNetSocket::SetDefaults() {

@@ -76,6 +76,21 @@ protected:
     void TakeMessageIds() override;
     void ReturnMessageIds() override;
     void WndProc(framework::TMessage& Msg) override;
+    // What a proxy layer (this one or SOCKS) does around opening the transport to its proxy.
+    struct TProxyConnectSteps {
+        // Refuses a proxy reached over IPv6 with this text ("" = allowed).
+        std::string IPv6Refusal;
+        // Runs once everything is resolved, just before the transport connects.
+        std::function<void()> Begin;
+        // Runs when the connect threw or left the socket closed.
+        std::function<void()> Undo;
+    };
+    // Resolves Server (an IP literal also sets the socket family), ServerPort and the target
+    // port (into TargetPort), then connects the transport to the proxy in place of the target;
+    // the target's address and port are put back whatever happens. A failed resolution is
+    // raised as "Connect: " + its text and nothing is connected.
+    void ConnectThroughProxy(const std::string& Server, const std::string& ServerPort, uint16_t& TargetPort,
+                             const TProxyConnectSteps& Steps);
     // Hands out buffered target bytes first; posts a read event while some remain.
     int TakeBuffered(void* Buffer, int Size, int Flags, std::string& From, size_t& Offset);
 

@@ -105,46 +105,19 @@ void TCustomSocksNetSocket::Connect() {
         (SocksUsercode.size() > 255 || SocksPassword.size() > 255))
         return RaiseSocketErrorMsg("Connect: socks user code or password longer than 255 bytes");
     if (!level5 && SocksUsercode.size() > 255) return RaiseSocketErrorMsg("Connect: socks user code longer than 255 bytes");
-    std::string proxyAddr;
-    try {
-        TSocketFamily serverKind;
-        if (IPLiteralKind(socksServer_, serverKind)) {
-            if (serverKind == sfIPv6 && !HasIPv6Api()) throw ESocketException("IPv6 is not available");
-            SetSocketFamily(serverKind);
-        }
-        if (SocketFamily() == sfIPv4) {
-            proxyAddr = IPv4ToText(WinsockResolveIPv4(socksServer_));
-        } else {
-            TSockAddrIn6 a{};
-            WinsockResolveHost(socksServer_, a, SocketFamily(), IPPROTO_TCP);
-            proxyAddr = a.sin6_family == AF_INET6 ? SockAddr6ToText(a)
-                                                  : IPv4ToText(reinterpret_cast<sockaddr_in*>(&a)->sin_addr.s_addr);
-            if (a.sin6_family != AF_INET && !level5)
-                throw ESocketException("IPv6 not supported with current socks version");
-        }
-        WinsockResolvePort(socksPort_, "tcp");
-        targetPort_ = WinsockResolvePort(Port(), "tcp");
-    } catch (const std::exception& e) {
-        return RaiseSocketErrorMsg(std::string("Connect: ") + e.what());
-    }
-    targetAddr_ = target;
-    const std::string targetPortText = Port();
-    SocksStateChange(socksGreeting);
-    fill_ = 0;
-    after_.clear();
-    afterOffset_ = 0;
-    boundAddr_.clear();
-    boundPort_.clear();
-    ReplaceEndpoint(proxyAddr, socksPort_);
-    try {
-        TCustomHttpTunnelNetSocket::Connect();
-    } catch (...) {
-        SocksStateChange(socksIdle);
-        ReplaceEndpoint(targetAddr_, targetPortText);
-        throw;
-    }
-    ReplaceEndpoint(targetAddr_, targetPortText);
-    if (State() == wsClosed) SocksStateChange(socksIdle);
+    TProxyConnectSteps steps;
+    if (!level5) steps.IPv6Refusal = "IPv6 not supported with current socks version";
+    steps.Begin = [this, &target] {
+        targetAddr_ = target;
+        SocksStateChange(socksGreeting);
+        fill_ = 0;
+        after_.clear();
+        afterOffset_ = 0;
+        boundAddr_.clear();
+        boundPort_.clear();
+    };
+    steps.Undo = [this] { SocksStateChange(socksIdle); };
+    ConnectThroughProxy(socksServer_, socksPort_, targetPort_, steps);
 }
 
 void TCustomSocksNetSocket::TransportConnected(uint16_t ErrCode) {

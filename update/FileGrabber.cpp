@@ -108,13 +108,13 @@ void TFileGrabber::RequestDone(framework::TComponent* Sender, THttpRequest RqTyp
     requestOpen_ = false;
     if (ErrCode != 0 || RqType != httpGET) {
         if (Log)
-            Log->Add("File download : Server error (" + std::to_string(ErrCode) + " Cause : " + Http->ReasonPhrase + ")",
+            Log->Add("File download : Server error (" + std::to_string(ErrCode) + " Cause : " + Http->ReasonPhrase() + ")",
                      2);
-    } else if (Http->StatusCode < 200 || Http->StatusCode > 299) {
+    } else if (Http->StatusCode() < 200 || Http->StatusCode() > 299) {
         // An error page is no file of ours: the copy we have stays.
         if (Log)
-            Log->Add("File download : Server error (" + std::to_string(Http->StatusCode) + " Cause : " +
-                         Http->ReasonPhrase + ")",
+            Log->Add("File download : Server error (" + std::to_string(Http->StatusCode()) + " Cause : " +
+                         Http->ReasonPhrase() + ")",
                      2);
     } else {
         if (Log) Log->Add("File downloaded in " + std::to_string(GetTickCount() - StartTick) + "ms", 1);

@@ -110,7 +110,7 @@ void TPlimLite::RequestDone(framework::TComponent* Sender, THttpRequest RqType, 
             AddLog(" Update self check : Server error (" + std::to_string(ErrCode) + ")", 2);
         } else {
             // The body of an error page is not the service's answer, whatever it holds.
-            const int32_t status = Http->StatusCode;
+            const int32_t status = Http->StatusCode();
             const bool statusOk = status >= 200 && status <= 299;
             const TPlimVersion version(statusOk ? Stream->Bytes() : std::string());
             AddLog(" Update self check : Server replied " + version.AsText() + " in " +
@@ -118,7 +118,7 @@ void TPlimLite::RequestDone(framework::TComponent* Sender, THttpRequest RqType, 
                    1);
             if (!version.IsValid())
                 AddLog(" Update self check : Server error (" + std::to_string(statusOk ? ErrCode : status) +
-                           " Cause : " + Http->ReasonPhrase + ")",
+                           " Cause : " + Http->ReasonPhrase() + ")",
                        0);
             ReplyValid = version.IsValid();
             UpdateAvailable = version.IsNewerThanParts(CurrentHigh, CurrentLow);

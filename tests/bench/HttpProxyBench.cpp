@@ -80,7 +80,7 @@ double Fetch(const std::string& url, Via via, const Setup& s, int64_t expect) {
     if (!Pump([&] { return done; }, 120)) return -1;
     const double t = Now() - t0;
     if ((via == Via::Microsocks) != (socksConnections > 0)) return -1;
-    return err == 0 && sink.pos_ == expect && http.StatusCode / 100 == 2 ? t : -1;
+    return err == 0 && sink.pos_ == expect && http.StatusCode() / 100 == 2 ? t : -1;
 }
 
 void Speeds(const char* what, const std::string& url, const Setup& s) {
@@ -138,7 +138,7 @@ void RoundTrips(const std::string& url, const std::string& log, const Setup& s) 
                 http.URL = url;
                 http.StartGet();
                 Pump([&] { return done > i; }, 20);
-                status[i] = http.StatusCode;
+                status[i] = http.StatusCode();
                 Pump([] { return false; }, 0.5);
                 trips[i] = CountLines(log) - before;
             }

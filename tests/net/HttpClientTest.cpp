@@ -108,9 +108,9 @@ TEST(HttpClient, AnswersEndWithTheRightCode) {
             ASSERT_TRUE(cl.Run(Base() + c.path));
             EXPECT_EQ(cl.done, 1);
             EXPECT_EQ(cl.kind, httpGET);
-            EXPECT_EQ(cl.err, c.err) << cl.http->ReasonPhrase;
+            EXPECT_EQ(cl.err, c.err) << cl.http->ReasonPhrase();
             if (c.status >= 0) {
-                EXPECT_EQ(cl.http->StatusCode, c.status);
+                EXPECT_EQ(cl.http->StatusCode(), c.status);
             }
             if (c.body) {
                 EXPECT_EQ(cl.Body(), c.body);
@@ -125,22 +125,22 @@ TEST(HttpClient, ChunksInterimAnswersAndStatusLines) {
     Client cl;
     cl.http->SetRequestVer("1.1");
     ASSERT_TRUE(cl.Run(Base() + "/chunked"));
-    EXPECT_EQ(cl.http->ReceivedCount, 9);
-    EXPECT_EQ(cl.http->TransferEncoding, "chunked");
+    EXPECT_EQ(cl.http->ReceivedCount(), 9);
+    EXPECT_EQ(cl.http->TransferEncoding(), "chunked");
     // The chunked answer's trailer was consumed: the next answer on the connection parses.
     ASSERT_TRUE(cl.Run(Base() + "/conn"));
     EXPECT_EQ(cl.err, 0);
     EXPECT_EQ(cl.Body().substr(cl.Body().find(' ')), " 2");
 
     ASSERT_TRUE(cl.Run(Base() + "/interim"));
-    const framework::TStringList& h = cl.http->ResponseHeaders;
+    const framework::TStringList& h = cl.http->ResponseHeaders();
     ASSERT_GE(h.Count(), 1);
     EXPECT_EQ(h[0], "HTTP/1.1 200 OK");
     EXPECT_GE(h.IndexOf("X-Final: 1"), 0);
     for (int i = 0; i < h.Count(); ++i) EXPECT_EQ(h[i].find("Link"), std::string::npos) << h[i];
 
     ASSERT_TRUE(cl.Run(Base() + "/twoblanks"));
-    EXPECT_EQ(cl.http->ReasonPhrase, "OK");
+    EXPECT_EQ(cl.http->ReasonPhrase(), "OK");
 }
 
 TEST(HttpClient, DocumentNames) {
@@ -153,7 +153,112 @@ TEST(HttpClient, DocumentNames) {
         SCOPED_TRACE(path);
         Client cl;
         ASSERT_TRUE(cl.Run(Base() + path));
-        EXPECT_EQ(cl.http->DocumentName, name);
+        EXPECT_EQ(cl.http->DocumentName(), name);
+    }
+}
+
+// What the client reports about an answer is its own: the framing of the body is decided
+// from these, so no caller or handler may write them.
+#define VA_WRITABLE(Name, Value) \
+    template <class T>           \
+    concept Writable##Name = requires(T& c) { c.Name = Value; };
+VA_WRITABLE(StatusCode, 200)
+VA_WRITABLE(ReasonPhrase, std::string())
+VA_WRITABLE(DocumentName, std::string())
+VA_WRITABLE(ContentLength, int64_t(0))
+VA_WRITABLE(ReceivedCount, int64_t(0))
+VA_WRITABLE(SentCount, int64_t(0))
+VA_WRITABLE(ContentType, std::string())
+VA_WRITABLE(TransferEncoding, std::string())
+VA_WRITABLE(ContentEncoding, std::string())
+VA_WRITABLE(ResponseVersion, std::string())
+VA_WRITABLE(Location, std::string())
+VA_WRITABLE(ResponseAge, 0)
+VA_WRITABLE(ResponseCacheControl, std::string())
+VA_WRITABLE(AcceptRanges, std::string())
+VA_WRITABLE(ResponseEtag, std::string())
+VA_WRITABLE(RequestKind, httpGET)
+VA_WRITABLE(RequestError, uint16_t(0))
+#undef VA_WRITABLE
+template <class T>
+concept ClearableHeaders = requires(T& c) { c.ResponseHeaders.Clear(); };
+static_assert(!WritableStatusCode<THttpClient> && !WritableReasonPhrase<THttpClient> &&
+              !WritableDocumentName<THttpClient> && !WritableContentLength<THttpClient> &&
+              !WritableReceivedCount<THttpClient> && !WritableSentCount<THttpClient> &&
+              !WritableContentType<THttpClient> && !WritableTransferEncoding<THttpClient> &&
+              !WritableContentEncoding<THttpClient> && !WritableResponseVersion<THttpClient> &&
+              !WritableLocation<THttpClient> && !WritableResponseAge<THttpClient> &&
+              !WritableResponseCacheControl<THttpClient> && !WritableAcceptRanges<THttpClient> &&
+              !WritableResponseEtag<THttpClient> && !WritableRequestKind<THttpClient> &&
+              !WritableRequestError<THttpClient> && !ClearableHeaders<THttpClient>);
+// The settings stay plain fields.
+template <class T>
+concept WritableSettings = requires(T& c) {
+    c.URL = std::string();
+    c.Agent = std::string();
+    c.ContentRangeBegin = std::string();
+    c.ReceiveStream = nullptr;
+};
+static_assert(WritableSettings<THttpClient>);
+
+// A new request forgets everything the last answer said, on a kept connection as on a new one.
+TEST(HttpClient, NextRequestStartsWithNoAnswerFields) {
+    REQUIRE_HTTP_PEER();
+    for (const char* ver : {"1.0", "1.1"}) {
+        SCOPED_TRACE(std::string("HTTP/") + ver);
+        Client cl;
+        cl.http->SetRequestVer(ver);
+        ASSERT_TRUE(cl.Run(Base() + "/described"));
+        ASSERT_EQ(cl.err, 0);
+        EXPECT_EQ(cl.http->ReasonPhrase(), "Described");
+        EXPECT_EQ(cl.http->ResponseEtag(), "\"v1\"");
+        EXPECT_EQ(cl.http->AcceptRanges(), "bytes");
+        EXPECT_EQ(cl.http->ResponseCacheControl(), "max-age=60");
+        EXPECT_EQ(cl.http->ResponseAge(), 5);
+        EXPECT_NE(cl.http->ResponseDate(), 0);
+        EXPECT_NE(cl.http->ResponseLastModified(), 0);
+        EXPECT_NE(cl.http->ResponseExpires(), 0);
+
+        // Seen when the next request goes out, before anything of its answer arrived.
+        struct Seen {
+            int status;
+            std::string reason, etag, ranges, cache, type, coding;
+            int32_t age;
+            TDateTime date, modified, expires;
+            int64_t length, received;
+            int headers;
+        };
+        std::vector<Seen> seen;
+        cl.http->OnRequestHeaderBegin = [&](framework::TComponent*) {
+            const THttpClient& h = *cl.http;
+            seen.push_back({h.StatusCode(), h.ReasonPhrase(), h.ResponseEtag(), h.AcceptRanges(),
+                            h.ResponseCacheControl(), h.ContentType(), h.ContentEncoding(), h.ResponseAge(),
+                            h.ResponseDate(), h.ResponseLastModified(), h.ResponseExpires(), h.ContentLength(),
+                            h.ReceivedCount(), h.ResponseHeaders().Count()});
+        };
+        ASSERT_TRUE(cl.Run(Base() + "/conn"));
+        ASSERT_EQ(cl.err, 0);
+        ASSERT_EQ(seen.size(), 1u);
+        const Seen& s = seen[0];
+        EXPECT_EQ(s.status, 0);
+        EXPECT_EQ(s.reason, "");
+        EXPECT_EQ(s.etag, "");
+        EXPECT_EQ(s.ranges, "");
+        EXPECT_EQ(s.cache, "");
+        EXPECT_EQ(s.type, "");
+        EXPECT_EQ(s.coding, "");
+        EXPECT_EQ(s.age, -1);
+        EXPECT_EQ(s.date, 0);
+        EXPECT_EQ(s.modified, 0);
+        EXPECT_EQ(s.expires, 0);
+        EXPECT_EQ(s.length, -1);
+        EXPECT_EQ(s.received, 0);
+        EXPECT_EQ(s.headers, 0);
+        // The answer that had none of them leaves them empty.
+        EXPECT_EQ(cl.http->ResponseEtag(), "");
+        EXPECT_EQ(cl.http->ResponseCacheControl(), "");
+        EXPECT_EQ(cl.http->ResponseAge(), -1);
+        EXPECT_EQ(cl.http->ReasonPhrase(), "OK");
     }
 }
 
@@ -162,11 +267,11 @@ TEST(HttpClient, GzipBodyIsStoredAsItCame) {
     Client cl;
     ASSERT_TRUE(cl.Run(Base() + "/gzip"));
     EXPECT_EQ(cl.err, 0);
-    EXPECT_EQ(cl.http->ContentEncoding, "gzip");
+    EXPECT_EQ(cl.http->ContentEncoding(), "gzip");
     ASSERT_GE(cl.Body().size(), 2u);
     EXPECT_EQ(uint8_t(cl.Body()[0]), 0x1F);
     EXPECT_EQ(uint8_t(cl.Body()[1]), 0x8B);
-    EXPECT_EQ(int64_t(cl.Body().size()), cl.http->ContentLength);
+    EXPECT_EQ(int64_t(cl.Body().size()), cl.http->ContentLength());
 }
 
 TEST(HttpClient, KeptConnectionIsReusedOnlyWithHttp11) {
@@ -205,12 +310,12 @@ TEST(HttpClient, AnswersWithoutBody) {
         cl.http->SetRequestVer("1.1");
         ASSERT_TRUE(cl.Run(Base() + c.path, c.kind));
         EXPECT_EQ(cl.err, 0);
-        EXPECT_EQ(cl.http->StatusCode, c.status);
-        EXPECT_EQ(cl.http->ReceivedCount, 0);
+        EXPECT_EQ(cl.http->StatusCode(), c.status);
+        EXPECT_EQ(cl.http->ReceivedCount(), 0);
         EXPECT_EQ(cl.Body(), "");
         ASSERT_TRUE(cl.Run(Base() + "/conn"));
         EXPECT_EQ(cl.err, 0);
-        EXPECT_EQ(cl.http->StatusCode, 200);
+        EXPECT_EQ(cl.http->StatusCode(), 200);
         EXPECT_EQ(cl.Body().back(), '2');
     }
 }
@@ -238,14 +343,14 @@ TEST(HttpClient, RelocationKeepsOrChangesTheMethod) {
             up.SetPosition(0);
             cl.http->UploadStream = &up;
             ASSERT_TRUE(cl.Run(Base() + "/redirect?code=" + std::to_string(c.code) + "&to=/echo", c.kind));
-            EXPECT_EQ(cl.err, 0) << cl.http->ReasonPhrase;
+            EXPECT_EQ(cl.err, 0) << cl.http->ReasonPhrase();
             // A PUT is not relocated: the answer is the 302 itself.
             if (c.kind == httpPUT) {
-                EXPECT_EQ(cl.http->StatusCode, 302);
-                EXPECT_EQ(cl.http->Location, "/echo");
+                EXPECT_EQ(cl.http->StatusCode(), 302);
+                EXPECT_EQ(cl.http->Location(), "/echo");
                 continue;
             }
-            EXPECT_EQ(cl.http->StatusCode, 200);
+            EXPECT_EQ(cl.http->StatusCode(), 200);
             const std::string echo = cl.Body();
             EXPECT_EQ(echo.substr(0, echo.find(' ')), c.method) << echo;
             EXPECT_EQ(echo.find("/echo HTTP/"), std::string(c.method).size() + 1);
@@ -267,7 +372,7 @@ TEST(HttpClient, RelocationChainLimit) {
     cl.http->SetRequestVer("1.1");
     ASSERT_TRUE(cl.Run(Base() + "/chain/7"));
     EXPECT_EQ(cl.err, 0);
-    EXPECT_EQ(cl.http->StatusCode, 302);
+    EXPECT_EQ(cl.http->StatusCode(), 302);
     EXPECT_EQ(cl.http->LocationChangeCurCount, 6);
 
     int asked = 0;
@@ -277,10 +382,10 @@ TEST(HttpClient, RelocationChainLimit) {
     };
     ASSERT_TRUE(cl.Run(Base() + "/chain/7"));
     EXPECT_EQ(cl.err, 0);
-    EXPECT_EQ(cl.http->StatusCode, 200);
+    EXPECT_EQ(cl.http->StatusCode(), 200);
     EXPECT_EQ(cl.Body(), "end of chain");
     EXPECT_EQ(asked, 2);
-    EXPECT_EQ(cl.http->Location, Base() + "/chain/0");
+    EXPECT_EQ(cl.http->Location(), Base() + "/chain/0");
 }
 
 TEST(HttpClient, RequestHeaderLinesInOrder) {
@@ -332,13 +437,13 @@ TEST(HttpClient, FailuresToStartAreNeverSuccess) {
     Client cl;
     ASSERT_TRUE(cl.Run("ftp://127.0.0.1:" + PeerPort() + "/file"));
     EXPECT_NE(cl.err, 0);
-    EXPECT_EQ(cl.http->StatusCode, 501);
-    EXPECT_EQ(cl.http->ReasonPhrase, "Protocol \"ftp\" not implemented");
+    EXPECT_EQ(cl.http->StatusCode(), 501);
+    EXPECT_EQ(cl.http->ReasonPhrase(), "Protocol \"ftp\" not implemented");
 
     // Port 1 of the loop-back address: nothing listens there.
     ASSERT_TRUE(cl.Run("http://127.0.0.1:1/"));
     EXPECT_NE(cl.err, 0);
-    EXPECT_EQ(cl.http->StatusCode, 404);
+    EXPECT_EQ(cl.http->StatusCode(), 404);
 }
 
 TEST(HttpClient, BusyStalledAndAborted) {
@@ -356,7 +461,7 @@ TEST(HttpClient, BusyStalledAndAborted) {
     ASSERT_TRUE(PumpUntil([&] { return cl.done > 0; }, 15000));
     EXPECT_EQ(cl.done, 1);
     EXPECT_EQ(cl.err, httpErrTimeout);
-    EXPECT_EQ(cl.http->ReasonPhrase, "Request aborted on timeout");
+    EXPECT_EQ(cl.http->ReasonPhrase(), "Request aborted on timeout");
 
     Client ab;
     ab.http->URL = Base() + "/stall";
@@ -370,7 +475,7 @@ TEST(HttpClient, BusyStalledAndAborted) {
     ab.http->Abort();
     EXPECT_EQ(ab.done, 2);
     EXPECT_EQ(ab.err, 0);
-    EXPECT_EQ(ab.http->ReasonPhrase, "OK");
+    EXPECT_EQ(ab.http->ReasonPhrase(), "OK");
 }
 
 // An abort in the middle of a body, by the owner or by an exception from its handler, ends
@@ -411,7 +516,7 @@ TEST(HttpClient, SynchronousWait) {
     }
     cl.http->ResponseNoException = true;
     cl.http->RequestAndWait(httpGET);
-    EXPECT_EQ(cl.http->StatusCode, 404);
+    EXPECT_EQ(cl.http->StatusCode(), 404);
     EXPECT_THROW(cl.http->SetRequestVer("2.0"), EHttpException);
     EXPECT_EQ(cl.http->RequestVer(), "1.0");
 }
@@ -428,8 +533,8 @@ TEST(HttpClient, ConnectAnswerInPieces) {
     refused.http->Proxy = "127.0.0.1";
     refused.http->ProxyPort = PeerPort();
     ASSERT_TRUE(refused.Run("https://a.test/file"));
-    EXPECT_EQ(refused.err, 0) << refused.http->ReasonPhrase;
-    EXPECT_EQ(refused.http->StatusCode, 407);
+    EXPECT_EQ(refused.err, 0) << refused.http->ReasonPhrase();
+    EXPECT_EQ(refused.http->StatusCode(), 407);
     EXPECT_EQ(refused.Body(), "denied");
 
     Client accepted;
@@ -438,8 +543,8 @@ TEST(HttpClient, ConnectAnswerInPieces) {
     accepted.http->OnStateChange = [&](framework::TComponent*) { states.push_back(accepted.http->State()); };
     ASSERT_TRUE(accepted.Run("https://b.test/file"));
     // The tunnel stands, but the plain client does not speak TLS (the HTTPS variant does).
-    EXPECT_EQ(accepted.err, WSAEPROTONOSUPPORT) << accepted.http->ReasonPhrase;
-    EXPECT_EQ(accepted.http->StatusCode, 0);
+    EXPECT_EQ(accepted.err, WSAEPROTONOSUPPORT) << accepted.http->ReasonPhrase();
+    EXPECT_EQ(accepted.http->StatusCode(), 0);
     EXPECT_EQ(std::count(states.begin(), states.end(), hcsAwaitTunnel), 1);
 }
 
@@ -462,6 +567,8 @@ struct InsideClient : THttpClient {
     std::string& Protocol() { return protocol_; }
     bool RelocationPending() const { return relocationPending_; }
     std::string& RequestPath() { return requestPath_; }
+    int32_t& Status() { return resp_.StatusCode; }
+    THttpRequest& Kind() { return requestKind_; }
 };
 
 TEST(HttpClientInside, LookupWithoutAddressEndsTheRequest) {
@@ -477,8 +584,8 @@ TEST(HttpClientInside, LookupWithoutAddressEndsTheRequest) {
     cl.StartGet();
     ASSERT_TRUE(PumpUntil([&] { return done > 0; }, 5000));
     EXPECT_EQ(err, WSAHOST_NOT_FOUND);
-    EXPECT_EQ(cl.StatusCode, 404);
-    EXPECT_EQ(cl.ReasonPhrase, "can't resolve hostname to IP address");
+    EXPECT_EQ(cl.StatusCode(), 404);
+    EXPECT_EQ(cl.ReasonPhrase(), "can't resolve hostname to IP address");
 }
 
 TEST(HttpClientInside, RelocationTargets) {
@@ -502,12 +609,12 @@ TEST(HttpClientInside, RelocationTargets) {
         cl.GetHandle();
         cl.RefuseHttpsToHttp = c.refuse;
         cl.Protocol() = c.proto;
-        cl.StatusCode = 302;
-        cl.RequestKind = httpGET;
+        cl.Status() = 302;
+        cl.Kind() = httpGET;
         cl.URL = std::string(c.proto) + "://start.test/dir/page";
         cl.RequestPath() = "/dir/page";
         cl.HandleLocation(c.value);
-        EXPECT_EQ(cl.RequestError, c.err);
+        EXPECT_EQ(cl.RequestError(), c.err);
         EXPECT_EQ(cl.RelocationPending(), c.pending);
         if (c.path) {
             EXPECT_EQ(cl.RequestPath(), c.path);
@@ -531,8 +638,8 @@ TEST(HttpClient, RelocationWithCloseDelimitedBody) {
         cl.http->SetRequestVer("1.1");
         ASSERT_TRUE(cl.Run(Base() + "/redirect-close?code=" + code + "&ver=" + ver + "&to=/echo"));
         EXPECT_EQ(cl.done, 1);
-        EXPECT_EQ(cl.err, 0) << cl.http->ReasonPhrase;
-        EXPECT_EQ(cl.http->StatusCode, 200);
+        EXPECT_EQ(cl.err, 0) << cl.http->ReasonPhrase();
+        EXPECT_EQ(cl.http->StatusCode(), 200);
         EXPECT_EQ(cl.Body().rfind("GET /echo HTTP/1.1\r\n", 0), 0u) << cl.Body();
         EXPECT_EQ(cl.Body().find("moved away"), std::string::npos);
         EXPECT_EQ(cl.http->LocationChangeCurCount, 1);
@@ -554,8 +661,8 @@ TEST(HttpClient, RelocationBodyLeavesNothingInAFile) {
             cl.http->SetRequestVer(ver);
             cl.http->ReceiveStream = &file;
             ASSERT_TRUE(cl.Run(Base() + "/redirect?code=302&to=/twoblanks"));
-            EXPECT_EQ(cl.err, 0) << cl.http->ReasonPhrase;
-            EXPECT_EQ(cl.http->StatusCode, 200);
+            EXPECT_EQ(cl.err, 0) << cl.http->ReasonPhrase();
+            EXPECT_EQ(cl.http->StatusCode(), 200);
         }
         framework::TMemoryStream got;
         ASSERT_TRUE(got.LoadFromFile(name));
@@ -569,7 +676,7 @@ TEST(HttpClient, HeaderlessAndInterimFlood) {
     REQUIRE_HTTP_PEER();
     Client cl;
     ASSERT_TRUE(cl.Run(Base() + "/nohead"));
-    EXPECT_EQ(cl.http->ContentType, "text/html");
+    EXPECT_EQ(cl.http->ContentType(), "text/html");
     EXPECT_EQ(cl.Body(), "<HTML>\nabc\n");
 
     Client flood;
@@ -592,8 +699,8 @@ TEST(HttpClient, ConnectRefusalIsNotTheDocument) {
         ASSERT_TRUE(cl.Run(std::string("https://") + host + "/account"));
         EXPECT_EQ(cl.done, 1);
         EXPECT_EQ(cl.err, httpErrProxyRefused);
-        EXPECT_EQ(cl.http->StatusCode, status);
-        EXPECT_EQ(cl.http->ReasonPhrase, reason);
+        EXPECT_EQ(cl.http->StatusCode(), status);
+        EXPECT_EQ(cl.http->ReasonPhrase(), reason);
         EXPECT_EQ(cl.Body(), "");
         EXPECT_EQ(cl.http->State(), hcsReady);
     }
@@ -639,7 +746,7 @@ TEST(HttpClient, UploadStopsWhenTheAnswerEndsTheRequest) {
     ASSERT_TRUE(cl.Run(Base() + "/early-answer", httpPOST));
     testsupport::PumpFor(1500);
     EXPECT_EQ(cl.done, 1);
-    EXPECT_EQ(cl.http->StatusCode, 503);
+    EXPECT_EQ(cl.http->StatusCode(), 503);
     EXPECT_EQ(sendsAfterEnd, 0);
     EXPECT_EQ(up.readsAfterEnd, 0);
     // The connection, with half a body on it, is not used again.
@@ -669,7 +776,7 @@ TEST(HttpClient, AbortAndRestartEndEachRequestOnce) {
         Client cl;
         std::vector<std::pair<uint16_t, int>> ends;
         cl.http->OnRequestDone = [&](framework::TComponent*, THttpRequest, uint16_t e) {
-            ends.emplace_back(e, cl.http->StatusCode);
+            ends.emplace_back(e, cl.http->StatusCode());
             if (fromDone && ends.size() == 1) {
                 cl.http->URL = Base() + "/conn";
                 cl.http->StartGet();
@@ -716,8 +823,8 @@ TEST(HttpClient, CredentialsDoNotFollowARelocationToAnotherHost) {
         cl.http->Password = "p";
         cl.http->ServerAuth = c.preset;
         ASSERT_TRUE(cl.Run(Base() + "/auth-then-move?to=" + c.to));
-        EXPECT_EQ(cl.err, 0) << cl.http->ReasonPhrase;
-        EXPECT_EQ(cl.http->StatusCode, 200);
+        EXPECT_EQ(cl.err, 0) << cl.http->ReasonPhrase();
+        EXPECT_EQ(cl.http->StatusCode(), 200);
         const std::string echo = cl.Body();
         ASSERT_EQ(echo.rfind("GET /echo ", 0), 0u) << echo;
         const size_t at = echo.find("Authorization:");
@@ -780,12 +887,12 @@ TEST(HttpClient, ThroughSocks) {
         cl.http->OnSocksError = [&](framework::TComponent*, uint16_t e, const std::string&) { socksErr = e; };
         ASSERT_TRUE(cl.Run(std::string("http://") + c.host + ":" + PeerPort() + "/conn"));
         EXPECT_EQ(cl.done, 1);
-        EXPECT_EQ(cl.err, c.err) << cl.http->ReasonPhrase;
+        EXPECT_EQ(cl.err, c.err) << cl.http->ReasonPhrase();
         EXPECT_EQ(connected, 1);
         EXPECT_EQ(states, c.states);
         EXPECT_EQ(socksErr, c.err);
         if (c.err == 0) {
-            EXPECT_EQ(cl.http->StatusCode, 200);
+            EXPECT_EQ(cl.http->StatusCode(), 200);
             EXPECT_EQ(cl.Body().substr(cl.Body().find(' ')), " 1");
         }
     }

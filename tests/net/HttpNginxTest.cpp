@@ -90,7 +90,7 @@ TEST(HttpNginx, KeepAliveReuseShowsInTheAccessLog) {
     for (int i = 0; i < 3; ++i) {
         ASSERT_TRUE(cl.Run("/file.txt?reuse=" + std::to_string(i)));
         EXPECT_EQ(cl.err, 0);
-        EXPECT_EQ(cl.http->StatusCode, 200);
+        EXPECT_EQ(cl.http->StatusCode(), 200);
     }
     // A relocation on the same host goes over the same connection too.
     ASSERT_TRUE(cl.Run("/r302"));
@@ -120,17 +120,17 @@ TEST(HttpNginx, ChunkedGzipIsStoredUndecoded) {
     cl.http->ExtraHeaders().Add("Accept-Encoding: gzip");
     ASSERT_TRUE(cl.Run("/file.txt"));
     EXPECT_EQ(cl.err, 0);
-    EXPECT_EQ(cl.http->TransferEncoding, "chunked");
-    EXPECT_EQ(cl.http->ContentEncoding, "gzip");
+    EXPECT_EQ(cl.http->TransferEncoding(), "chunked");
+    EXPECT_EQ(cl.http->ContentEncoding(), "gzip");
     ASSERT_GT(cl.body.Bytes().size(), 10u);
     EXPECT_EQ(uint8_t(cl.body.Bytes()[0]), 0x1F);
     EXPECT_EQ(uint8_t(cl.body.Bytes()[1]), 0x8B);
-    EXPECT_EQ(cl.http->ReceivedCount, int64_t(cl.body.Bytes().size()));
+    EXPECT_EQ(cl.http->ReceivedCount(), int64_t(cl.body.Bytes().size()));
     cl.Save("gzip");
 
     Client plain;
     ASSERT_TRUE(plain.Run("/file.txt"));
-    EXPECT_EQ(plain.http->ContentLength, int64_t(plain.body.Bytes().size()));
+    EXPECT_EQ(plain.http->ContentLength(), int64_t(plain.body.Bytes().size()));
     EXPECT_EQ(plain.body.Bytes().substr(0, 33), "line 00000 of the reference file\n");
     plain.Save("plain");
 }
@@ -143,16 +143,16 @@ TEST(HttpNginx, RelocationsAndTheirLimit) {
         cl.http->SetRequestVer("1.1");
         ASSERT_TRUE(cl.Run(r));
         EXPECT_EQ(cl.err, 0);
-        EXPECT_EQ(cl.http->StatusCode, 200);
-        EXPECT_EQ(cl.http->Location, Base() + "/file.txt");
+        EXPECT_EQ(cl.http->StatusCode(), 200);
+        EXPECT_EQ(cl.http->Location(), Base() + "/file.txt");
         EXPECT_EQ(cl.body.Bytes().substr(0, 10), "line 00000");
-        EXPECT_EQ(cl.http->DocumentName, "file.txt");
+        EXPECT_EQ(cl.http->DocumentName(), "file.txt");
     }
     Client loop;
     loop.http->SetRequestVer("1.1");
     ASSERT_TRUE(loop.Run("/loop"));
     EXPECT_EQ(loop.err, 0);
-    EXPECT_EQ(loop.http->StatusCode, 302);
+    EXPECT_EQ(loop.http->StatusCode(), 302);
     EXPECT_EQ(loop.http->LocationChangeCurCount, loop.http->LocationChangeMaxCount + 1);
     loop.Save("loop");
 }
@@ -163,24 +163,24 @@ TEST(HttpNginx, HeadNotModifiedAndBasicAuthentication) {
     cl.http->SetRequestVer("1.1");
     ASSERT_TRUE(cl.Run("/file.txt", httpHEAD));
     EXPECT_EQ(cl.err, 0);
-    EXPECT_EQ(cl.http->StatusCode, 200);
-    EXPECT_GT(cl.http->ContentLength, 100000);
-    EXPECT_EQ(cl.http->ReceivedCount, 0);
+    EXPECT_EQ(cl.http->StatusCode(), 200);
+    EXPECT_GT(cl.http->ContentLength(), 100000);
+    EXPECT_EQ(cl.http->ReceivedCount(), 0);
     EXPECT_TRUE(cl.body.Bytes().empty());
 
     cl.http->ModifiedSince = InetNow() + 1;
     ASSERT_TRUE(cl.Run("/file.txt"));
     EXPECT_EQ(cl.err, 0);
-    EXPECT_EQ(cl.http->StatusCode, 304);
+    EXPECT_EQ(cl.http->StatusCode(), 304);
     EXPECT_TRUE(cl.body.Bytes().empty());
     cl.http->ModifiedSince = 0;
 
     ASSERT_TRUE(cl.Run("/private/"));
     EXPECT_EQ(cl.err, 0);
-    EXPECT_EQ(cl.http->StatusCode, 401);
+    EXPECT_EQ(cl.http->StatusCode(), 401);
     // The connection is still good afterwards.
     ASSERT_TRUE(cl.Run("/file.txt"));
-    EXPECT_EQ(cl.http->StatusCode, 200);
+    EXPECT_EQ(cl.http->StatusCode(), 200);
     const std::vector<LogLine> log = AccessLog();
     ASSERT_GE(log.size(), 4u);
     EXPECT_EQ(log.back().number, 4);

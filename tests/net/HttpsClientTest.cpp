@@ -66,9 +66,9 @@ TEST(HttpsClient, VerifiedGetAndPlainClientRefusal) {
         https.URL = url;
         https.StartGet();
         ASSERT_TRUE(PumpUntil([&] { return r.body.Bytes().find("</HTML>") != std::string::npos; }, 30000))
-            << https.ReasonPhrase << " " << r.body.Bytes();
-        EXPECT_EQ(https.StatusCode, 200);
-        EXPECT_EQ(https.RequestError, 0);
+            << https.ReasonPhrase() << " " << r.body.Bytes();
+        EXPECT_EQ(https.StatusCode(), 200);
+        EXPECT_EQ(https.RequestError(), 0);
         EXPECT_NE(r.body.Bytes().find("s_server"), std::string::npos);
         EXPECT_GE(verified, 1);
         EXPECT_EQ(handshakes, 1);
@@ -81,7 +81,7 @@ TEST(HttpsClient, VerifiedGetAndPlainClientRefusal) {
     Fetch r;
     ASSERT_TRUE(r.Get(plain, url));
     EXPECT_EQ(r.err, WSAEPROTONOSUPPORT);
-    EXPECT_EQ(plain.StatusCode, 501);
+    EXPECT_EQ(plain.StatusCode(), 501);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 // request it got>\n" in the same segment as its grant, then echoes. So each case sees the
 // exact bytes the layer sent, and that bytes following the grant reach the owner first.
 #include <gtest/gtest.h>
+#include <winsock2.h>
 
 #include <fstream>
 #include <map>
@@ -198,6 +199,88 @@ TEST(SocksLayer, MethodNotOfferedIsRefused) {
     }
 }
 
+namespace {
+
+// A port of 127.0.0.1 that nobody listens on (bound, then let go).
+std::string ClosedPort() {
+    WSADATA wsa;
+    if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) return std::string();
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int len = sizeof(a);
+    std::string port;
+    if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0 &&
+        getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+        port = std::to_string(ntohs(a.sin_port));
+    closesocket(s);
+    WSACleanup();
+    return port;
+}
+
+}  // namespace
+
+// Both layers connect to their proxy in place of the target: whether the proxy cannot be
+// resolved, is refused by the layer or does not answer, the target's address and port are
+// what the owner set, and the layer is idle again (a later connect starts afresh).
+TEST(ProxyLayers, TargetStaysInPlaceWhenTheProxyIsNotReached) {
+    const std::string closed = ClosedPort();
+    ASSERT_FALSE(closed.empty());
+    struct Case {
+        const char* name;
+        bool socks;
+        std::string level, server, port;
+        const char* raised;  // the exception's text, or nullptr: the connect fails later
+    } cases[] = {
+        {"tunnel, port no service", false, "", "127.0.0.1", "no-such-service", "Connect: "},
+        {"SOCKS, port no service", true, "5", "127.0.0.1", "no-such-service", "Connect: "},
+        {"SOCKS 4, IPv6 proxy", true, "4", "::1", closed, "Connect: IPv6 not supported with current socks version"},
+        {"tunnel, nobody listens", false, "", "127.0.0.1", closed, nullptr},
+        {"SOCKS 5, nobody listens", true, "5", "127.0.0.1", closed, nullptr},
+        {"SOCKS 4, nobody listens", true, "4", "127.0.0.1", closed, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Probe p;
+        if (c.socks) {
+            p.sock->SetSocksServer(c.server);
+            p.sock->SetSocksPort(c.port);
+            p.sock->SetSocksLevel(c.level);
+        } else {
+            p.sock->SetHttpTunnelServer(c.server);
+            p.sock->SetHttpTunnelPort(c.port);
+        }
+        for (int round = 1; round <= 2; ++round) {
+            SCOPED_TRACE(round);
+            p.done = false;
+            p.connectErr = -1;
+            p.sock->SetAddr("target.test");
+            p.sock->SetPort("8080");
+            std::string raised;
+            try {
+                p.sock->Connect();
+            } catch (const ESocketException& e) {
+                raised = e.Message();
+            }
+            if (c.raised) {
+                EXPECT_EQ(raised.rfind(c.raised, 0), 0u) << raised;
+                EXPECT_FALSE(p.done);
+            } else {
+                EXPECT_EQ(raised, "");
+                ASSERT_TRUE(PumpUntil([&] { return p.done; }, 10000));
+                EXPECT_NE(p.connectErr, 0);
+                EXPECT_EQ(p.socksErr, 0);
+                EXPECT_EQ(p.tunnelErr, 0);
+            }
+            EXPECT_EQ(p.sock->Addr(), "target.test");
+            EXPECT_EQ(p.sock->Port(), "8080");
+            EXPECT_EQ(p.sock->State(), wsClosed);
+            EXPECT_TRUE(p.got.empty());
+        }
+    }
+}
+
 TEST(SocksLayer, ValuesOverLengthBytesAreRefusedBeforeConnecting) {
     // One length byte each: 256 bytes would wrap to 0 and send a different request.
     struct Case {
@@ -369,7 +452,7 @@ TEST(HttpTunnelLayer, HttpsClientKeepsWhatFollowsTheGrant) {
     EXPECT_NE(handshakeErr, 0);
     EXPECT_NE(handshakeErr, 1) << message;
     EXPECT_EQ(message.rfind("Error, wrong SSL version", 0), 0u) << message;
-    EXPECT_NE(https.RequestError, 0);
+    EXPECT_NE(https.RequestError(), 0);
 }
 
 // The same over the tunnel layer with TLS above it: the bytes buffered with the grant are

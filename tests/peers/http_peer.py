@@ -246,6 +246,12 @@ class Handler(socketserver.BaseRequestHandler):
                 s(response("302 Found", b"", ["Location: /chain/%d" % (n - 1)]))
         elif path.startswith("/a/"):
             s(response("200 OK", b"<p>page</p>", ["Content-Type: text/html"]))
+        elif path == "/described":
+            # Every optional field of an answer filled, for a client to forget at its next request.
+            s(response("200 Described", b"described", [
+                'ETag: "v1"', "Accept-Ranges: bytes", "Cache-Control: max-age=60", "Age: 5",
+                "Date: Tue, 01 Dec 2026 10:00:00 GMT", "Last-Modified: Tue, 01 Dec 2026 09:00:00 GMT",
+                "Expires: Tue, 01 Dec 2026 11:00:00 GMT", "Content-Type: text/plain", "Content-Encoding: identity"]))
         elif path == "/gzip":
             data = gzip.compress(b"compressed body " * 20, mtime=0)
             s(response("200 OK", data, ["Content-Encoding: gzip", "Content-Type: text/plain"]))
