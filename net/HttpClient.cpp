@@ -376,13 +376,13 @@ void THttpClient::StartConnection() {
         // A request that cannot even start ends with a code, never as a success.
         StatusCode = 404;
         ReasonPhrase = e.Message();
-        RequestError = uint16_t(e.SocketCode ? e.SocketCode : (socket_->LastError ? socket_->LastError : WSAEINVAL));
+        RequestError = uint16_t(e.SocketCode ? e.SocketCode : (socket_->LastError() ? socket_->LastError() : WSAEINVAL));
         connected_ = false;
         StateChange(hcsReady);
     } catch (const std::exception& e) {
         StatusCode = 404;
         ReasonPhrase = e.what();
-        RequestError = uint16_t(socket_->LastError ? socket_->LastError : WSAEINVAL);
+        RequestError = uint16_t(socket_->LastError() ? socket_->LastError() : WSAEINVAL);
         connected_ = false;
         StateChange(hcsReady);
     }
@@ -427,7 +427,7 @@ void THttpClient::HandleSocketDnsDone(uint16_t Error) {
     tunnelTlsPending_ = false;
     if (protocol_ != "http" && protocol_ != "https") {
         // The socket knows nothing to report here: the code must still say "failed".
-        RequestError = uint16_t(socket_->LastError ? socket_->LastError : WSAEPROTONOSUPPORT);
+        RequestError = uint16_t(socket_->LastError() ? socket_->LastError() : WSAEPROTONOSUPPORT);
         StatusCode = 501;
         ReasonPhrase = "Protocol \"" + protocol_ + "\" not implemented";
         socket_->Close();
@@ -453,7 +453,7 @@ void THttpClient::HandleSocketDnsDone(uint16_t Error) {
     try {
         socket_->Connect();
     } catch (const ESocketException& e) {
-        RequestError = uint16_t(socket_->LastError ? socket_->LastError : (e.SocketCode ? e.SocketCode : WSAEINVAL));
+        RequestError = uint16_t(socket_->LastError() ? socket_->LastError() : (e.SocketCode ? e.SocketCode : WSAEINVAL));
         StatusCode = 404;
         ReasonPhrase = "can't connect: " + SocketErrorText(RequestError) + " (Error #" + std::to_string(RequestError) + ")";
         socket_->Close();
