@@ -6,6 +6,7 @@
 #include <cstring>
 #include <map>
 
+#include "framework/Handles.h"
 #include "net/InetAsyncDns.h"
 #include "net/InetIdn.h"
 #include "net/InetSocketErrors.h"
@@ -49,20 +50,8 @@ constexpr int kHostEntrySize = MAXGETHOSTSTRUCT;  // 1024: the library's own bou
 // Longest run of one receive loop before the thread goes back to its other messages.
 constexpr uint32_t kReceiveSliceMs = 20;
 
-// The lock of an object with Lock/Unlock (the send queue, the per-thread pool store) for
-// one scope, released on every way out.
-template <class T>
-class TLockGuard {
-public:
-    explicit TLockGuard(T& Object) : object_(Object) { object_.Lock(); }
-    ~TLockGuard() { object_.Unlock(); }
-    TLockGuard(const TLockGuard&) = delete;
-    TLockGuard& operator=(const TLockGuard&) = delete;
-
-private:
-    T& object_;
-};
-using TSendQueueLock = TLockGuard<TInetBufferHandler>;
+// The send queue's lock for one scope, released on every way out.
+using TSendQueueLock = framework::ScopedLock<TInetBufferHandler>;
 
 bool IsAnyAddress(const std::string& A) { return A.empty() || A == "0.0.0.0" || A == "::"; }
 
@@ -1556,7 +1545,7 @@ void TCustomNetSocket::Resume() {
 TInetAsyncDnsLookup* TCustomNetSocket::DnsPool() {
     if (dnsPool_) return dnsPool_;
     TThreadLocalStore& store = InetDnsPoolStore();
-    TLockGuard<TThreadLocalStore> lock(store);
+    framework::ScopedLock<TThreadLocalStore> lock(store);
     const uint32_t tid = InetCurrentThreadId();
     void** slot = store.Acquire(tid);
     if (!*slot) *slot = new TInetAsyncDnsLookup(0, uint8_t(std::clamp(ProcessorCount(), 1, 255)), 60);
@@ -1570,7 +1559,7 @@ void TCustomNetSocket::ReleaseDnsPool() {
     TThreadLocalStore& store = InetDnsPoolStore();
     void* last;
     {
-        TLockGuard<TThreadLocalStore> lock(store);
+        framework::ScopedLock<TThreadLocalStore> lock(store);
         last = store.Release(dnsPoolThread_);
     }
     // The last socket of the thread takes the pool down (outside the store lock: the wait
