@@ -876,13 +876,14 @@ void TSslContext::LoadCRLPath(const std::string& Path) {
     if (!FolderExists(Path)) throw ESslContextException("CRL directory not found " + Quoted(Path));
     const std::string folder = framework::IncludeTrailingPathDelimiter(Path);
     WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA(InetLongPath(folder + "*.*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE) return;
     std::vector<std::string> files;
-    do {
-        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) files.push_back(folder + fd.cFileName);
-    } while (FindNextFileA(h, &fd));
-    FindClose(h);
+    {
+        const framework::UniqueFindHandle find(FindFirstFileA(InetLongPath(folder + "*.*").c_str(), &fd));
+        if (!find) return;
+        do {
+            if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) files.push_back(folder + fd.cFileName);
+        } while (FindNextFileA(find.get(), &fd));
+    }
     for (const std::string& f : files) LoadCRLFile(f);
 }
 
@@ -1028,8 +1029,9 @@ private:
     void Reload() {
         Clear();
         // crypt32 is loaded by name, like the other system libraries the client may lack.
-        HMODULE crypt = LoadLibraryA("crypt32.dll");
-        if (!crypt) return;
+        const framework::UniqueHModule cryptLib(LoadLibraryA("crypt32.dll"));
+        if (!cryptLib) return;
+        const HMODULE crypt = cryptLib.get();
         using OpenSystemFn = HCERTSTORE(WINAPI*)(HCRYPTPROV_LEGACY, LPCWSTR);
         using OpenFn = HCERTSTORE(WINAPI*)(LPCSTR, DWORD, HCRYPTPROV_LEGACY, DWORD, const void*);
         using EnumFn = PCCERT_CONTEXT(WINAPI*)(HCERTSTORE, PCCERT_CONTEXT);
@@ -1060,7 +1062,6 @@ private:
             addAll(open(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER | flags, L"Root"));
             addAll(open(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE | flags, L"Root"));
         }
-        FreeLibrary(crypt);
         // Armed after reading: Wine writes the host's certificates into the machine's store
         // each time ROOT is opened, which would make every copy stale at once. A change made
         // by another program while the stores are read is seen at the next change.
