@@ -6,6 +6,7 @@
 #include <cstring>
 #include <map>
 
+#include "framework/Handles.h"
 #include "net/InetAsyncDns.h"
 #include "net/InetIdn.h"
 #include "net/InetSocketErrors.h"
@@ -49,20 +50,8 @@ constexpr int kHostEntrySize = MAXGETHOSTSTRUCT;  // 1024: the library's own bou
 // Longest run of one receive loop before the thread goes back to its other messages.
 constexpr uint32_t kReceiveSliceMs = 20;
 
-// The lock of an object with Lock/Unlock (the send queue, the per-thread pool store) for
-// one scope, released on every way out.
-template <class T>
-class TLockGuard {
-public:
-    explicit TLockGuard(T& Object) : object_(Object) { object_.Lock(); }
-    ~TLockGuard() { object_.Unlock(); }
-    TLockGuard(const TLockGuard&) = delete;
-    TLockGuard& operator=(const TLockGuard&) = delete;
-
-private:
-    T& object_;
-};
-using TSendQueueLock = TLockGuard<TInetBufferHandler>;
+// The send queue's lock for one scope, released on every way out.
+using TSendQueueLock = framework::ScopedLock<TInetBufferHandler>;
 
 bool IsAnyAddress(const std::string& A) { return A.empty() || A == "0.0.0.0" || A == "::"; }
 
@@ -314,7 +303,7 @@ void TCustomNetSocket::RaiseLastSocketError(const std::string& Msg, int ErrCode,
         ChangeState(wsClosed);
         if (!*alive) return;
     }
-    LastError = code;
+    lastError_ = code;
     RaiseSocketError(message, code, proto_, port_, addr_, Msg, UserText, text);
 }
 
@@ -402,8 +391,8 @@ void TCustomNetSocket::TransportConnected(uint16_t ErrCode) {
 }
 
 void TCustomNetSocket::TriggerSessionConnected(uint16_t ErrCode) {
-    BytesReceived = 0;
-    BytesSent = 0;
+    bytesReceived_ = 0;
+    bytesSent_ = 0;
     if (OnSessionConnected) {
         auto h = OnSessionConnected;
         h(this, ErrCode);
@@ -444,9 +433,9 @@ void TCustomNetSocket::TriggerDNSLookupDone(uint16_t ErrCode) {
         const uint16_t port = peerSockAddr_.sin6_port;
         if (socketFamily_ == sfIPv4) {
             InitSockAddr(peerSockAddr_, sfIPv4);
-            reinterpret_cast<sockaddr_in*>(&peerSockAddr_)->sin_addr.s_addr = WinsockResolveIPv4(LookupResult);
+            reinterpret_cast<sockaddr_in*>(&peerSockAddr_)->sin_addr.s_addr = WinsockResolveIPv4(lookupResult_);
         } else {
-            WinsockResolveHost(LookupResult, peerSockAddr_, socketFamily_, protoNumber_);
+            WinsockResolveHost(lookupResult_, peerSockAddr_, socketFamily_, protoNumber_);
         }
         peerSockAddr_.sin6_port = port;
         addrKnown_ = true;
@@ -521,7 +510,7 @@ void TCustomNetSocket::ResolveConnectTarget() {
 // step returns false when it ended Connect (an error reported, a look-up started, or the
 // socket freed by a handler).
 void TCustomNetSocket::Connect() {
-    LastError = 0;
+    lastError_ = 0;
     if ((hSocket_ != INVALID_SOCKET && state_ != wsClosed && state_ != wsDnsLookup) || connectDnsPending_ ||
         closePending_)
         return RaiseSocketErrorMsg("Connect: Socket already in use");
@@ -641,7 +630,7 @@ bool TCustomNetSocket::ConnectDatagramOptions() {
     const int af = peerSockAddr_.sin6_family;
     const BOOL on = TRUE;
     BindLocal();
-    if (hSocket_ == INVALID_SOCKET || LastError != 0) return false;
+    if (hSocket_ == INVALID_SOCKET || lastError_ != 0) return false;
     if (MultiCast && MultiCastIpTTL != 1) {
         const int ttl = MultiCastIpTTL;
         const int level = af == AF_INET6 ? IPPROTO_IPV6 : IPPROTO_IP;
@@ -736,7 +725,7 @@ void TCustomNetSocket::ConnectStart() {
     if (Winsock::connect(hSocket_, reinterpret_cast<sockaddr*>(&peerSockAddr_), SockAddrLen(peerSockAddr_)) != 0) {
         const int err = WinsockGetLastError();
         if (err != WSAEWOULDBLOCK) {
-            LastError = err;
+            lastError_ = err;
             return RaiseLastSocketError("Connect", err);
         }
     }
@@ -760,7 +749,7 @@ void TCustomNetSocket::BindLocal() {
     local.sin6_port = Winsock::htons(localPortNumber_);
     if (Winsock::bind(hSocket_, reinterpret_cast<sockaddr*>(&local), SockAddrLen(local)) != 0) {
         const int err = WinsockGetLastError();
-        LastError = err;
+        lastError_ = err;
         const std::string friendly = (err == WSAEADDRINUSE || err == WSAEACCES)
                                          ? "Another client is using address " + la + ":" + localPort_
                                          : "";
@@ -856,7 +845,7 @@ bool TCustomNetSocket::JoinMulticastGroup() {
         uint32_t scope = 0;
         if (!ParseIPv6(InetTrimBlanks(MultiCastAddrStr), mreq.ipv6mr_multiaddr, scope) ||
             mreq.ipv6mr_multiaddr.s6_addr[0] != 0xFF) {
-            LastError = WSAEINVAL;
+            lastError_ = WSAEINVAL;
             RaiseSocketError("setsockopt(IPV6_ADD_MEMBERSHIP) Invalid multicast address", WSAEINVAL, proto_, port_,
                              addr_, "setsockopt(IPV6_ADD_MEMBERSHIP)", "", "");
             return false;
@@ -886,7 +875,7 @@ bool TCustomNetSocket::JoinMulticastGroup() {
 SOCKET TCustomNetSocket::Accept() {
     if (state_ != wsListening) {
         WinsockSetLastError(WSAEINVAL);
-        LastError = WSAEINVAL;
+        lastError_ = WSAEINVAL;
         RaiseSocketErrorMsg("not a listening socket");
         return INVALID_SOCKET;
     }
@@ -897,7 +886,7 @@ SOCKET TCustomNetSocket::Accept() {
         RaiseLastSocketError("Accept");
         return INVALID_SOCKET;
     }
-    LastError = 0;
+    lastError_ = 0;
     return s;
 }
 
@@ -933,7 +922,7 @@ void TCustomNetSocket::Dup(SOCKET NewHandle) {
 
 void TCustomNetSocket::AdoptConnected() {
     if (counter_) counter_->SetConnected();
-    BytesReceived = BytesSent = 0;
+    bytesReceived_ = bytesSent_ = 0;
     ChangeState(wsConnected);
 }
 
@@ -1057,7 +1046,7 @@ void TCustomNetSocket::ASyncReceive(uint16_t ErrCode, bool NoReceiveLoop, bool B
     const uint32_t start = InetTickCount();
     try {
         for (;;) {
-            LastError = 0;
+            lastError_ = 0;
             lastReceiveFilled_ = false;
             const int64_t before = ConsumedMark();
             if (!TriggerDataAvailable(ErrCode)) {
@@ -1065,14 +1054,14 @@ void TCustomNetSocket::ASyncReceive(uint16_t ErrCode, bool NoReceiveLoop, bool B
                 char drop[1024];
                 const int n = Receive(drop, sizeof(drop), 0);
                 if (n < 0) {
-                    if (WinsockGetLastError() == WSAEWOULDBLOCK) LastError = 0;
+                    if (WinsockGetLastError() == WSAEWOULDBLOCK) lastError_ = 0;
                     break;
                 }
             }
             if (!*alive || hSocket_ != handle) return;
             if (NoReceiveLoop) break;
-            if (LastError != 0) {
-                if (LastError == -1) LastError = 0;
+            if (lastError_ != 0) {
+                if (lastError_ == -1) lastError_ = 0;
                 break;
             }
             // A handler that read nothing would be called for ever.
@@ -1088,7 +1077,7 @@ void TCustomNetSocket::ASyncReceive(uint16_t ErrCode, bool NoReceiveLoop, bool B
             if (!BeforeClose) break;
             u_long pending = 0;
             if (Winsock::ioctlsocket(hSocket_, FIONREAD, &pending) != 0) {
-                LastError = WinsockGetLastError();
+                lastError_ = WinsockGetLastError();
                 break;
             }
             if (pending == 0) break;
@@ -1107,7 +1096,7 @@ int TCustomNetSocket::Receive(void* Buffer, int Size, int Flags) {
     const int n = WinsockRecv(hSocket_, static_cast<char*>(Buffer), Size, Flags);
     lastReceiveFilled_ = n == Size;
     if (n > 0) {
-        if (!(Flags & MSG_PEEK)) BytesReceived += n;
+        if (!(Flags & MSG_PEEK)) bytesReceived_ += n;
         if (counter_) counter_->RecvTick = InetTickCount();
     }
     return n;
@@ -1120,7 +1109,7 @@ int TCustomNetSocket::ReceiveFrom(void* Buffer, int Size, int Flags, sockaddr* F
     }
     const int n = Winsock::recvfrom(hSocket_, static_cast<char*>(Buffer), Size, Flags, From, &FromLen);
     if (n > 0) {
-        BytesReceived += n;
+        bytesReceived_ += n;
         if (counter_) counter_->RecvTick = InetTickCount();
     }
     return n;
@@ -1128,7 +1117,7 @@ int TCustomNetSocket::ReceiveFrom(void* Buffer, int Size, int Flags, sockaddr* F
 
 int TCustomNetSocket::ReceiveData(void* Buffer, int Size) {
     const int n = Receive(Buffer, Size, 0);
-    if (n < 0) LastError = WinsockGetLastError();
+    if (n < 0) lastError_ = WinsockGetLastError();
     return n;
 }
 
@@ -1156,14 +1145,14 @@ std::string TCustomNetSocket::ReceiveAsText() {
 int TCustomNetSocket::ReceiveFromData(void* Buffer, int Size, sockaddr_in& From, int& FromLen) {
     FromLen = sizeof(From);
     const int n = ReceiveFrom(Buffer, Size, 0, reinterpret_cast<sockaddr*>(&From), FromLen);
-    if (n < 0) LastError = WinsockGetLastError();
+    if (n < 0) lastError_ = WinsockGetLastError();
     return n;
 }
 
 int TCustomNetSocket::ReceiveFrom6Data(void* Buffer, int Size, sockaddr_in6& From, int& FromLen) {
     FromLen = sizeof(From);
     const int n = ReceiveFrom(Buffer, Size, 0, reinterpret_cast<sockaddr*>(&From), FromLen);
-    if (n < 0) LastError = WinsockGetLastError();
+    if (n < 0) lastError_ = WinsockGetLastError();
     return n;
 }
 
@@ -1206,7 +1195,7 @@ int TCustomNetSocket::Send(const void* Data, int Len) {
     if ((state_ != wsConnected && state_ != wsSocksConnected) || closePending_) {
         // After Close the queue only drains: nothing more may join it.
         const int err = closePending_ ? WSAESHUTDOWN : WSAENOTCONN;
-        LastError = err;
+        lastError_ = err;
         WinsockSetLastError(err);
         if (!ComponentOptions.Has(wsoNoSendException)) RaiseLastSocketError("Send", err);
         return -1;
@@ -1292,7 +1281,7 @@ void TCustomNetSocket::TryToSend() {
                 // not find these bytes still queued.
                 sendQueue_.Remove(n);
                 queuedBytes_ = std::max(0, queuedBytes_ - n);
-                BytesSent += n;
+                bytesSent_ += n;
                 if (sendQueue_.IsEmpty()) sendQueueEmpty_ = true;
             }
         }
@@ -1310,7 +1299,7 @@ void TCustomNetSocket::TryToSend() {
         if (err == WSAEWOULDBLOCK) return;  // FD_WRITE brings us back
         if (err == WSAEINVAL || err == WSAENOTSOCK || err == WSAECONNABORTED || err == WSAECONNRESET ||
             err == WSAENOTCONN || err == WSAESHUTDOWN) {
-            LastError = err;
+            lastError_ = err;
             sendFailure_ = err;
             if (sendDepth_ > 0) {
                 // Found inside Send: reported from the message loop once Send returned, so
@@ -1353,10 +1342,10 @@ int TCustomNetSocket::SendToAddr6(const sockaddr_in6& Dest, const void* Data, in
 int TCustomNetSocket::SendToRaw(const sockaddr* Dest, int DestLen, const void* Data, int Len) {
     const int n = Winsock::sendto(hSocket_, static_cast<const char*>(Data), Len, 0, Dest, DestLen);
     if (n < 0) {
-        LastError = WinsockGetLastError();
+        lastError_ = WinsockGetLastError();
         return n;
     }
-    BytesSent += n;
+    bytesSent_ += n;
     if (counter_) counter_->SendTick = InetTickCount();
     auto alive = AliveToken();
     TriggerSendData(n);
@@ -1510,11 +1499,11 @@ void TCustomNetSocket::Flush() {
     const uint32_t limitMs = FlushTimeout > 0 ? uint32_t(FlushTimeout) * 1000u : 0;
     uint32_t lastProgress = InetTickCount();
     while (*alive && hSocket_ != INVALID_SOCKET && !sendQueueEmpty_) {
-        const int64_t before = BytesSent;
+        const int64_t before = bytesSent_;
         TryToSend();
         if (!*alive) return;
         const uint32_t now = InetTickCount();
-        if (BytesSent != before) lastProgress = now;
+        if (bytesSent_ != before) lastProgress = now;
         if (hSocket_ == INVALID_SOCKET || sendQueueEmpty_) return;
         const uint32_t waited = InetTickDiff(lastProgress, now);
         if (limitMs > 0 && waited >= limitMs) return;
@@ -1556,7 +1545,7 @@ void TCustomNetSocket::Resume() {
 TInetAsyncDnsLookup* TCustomNetSocket::DnsPool() {
     if (dnsPool_) return dnsPool_;
     TThreadLocalStore& store = InetDnsPoolStore();
-    TLockGuard<TThreadLocalStore> lock(store);
+    framework::ScopedLock<TThreadLocalStore> lock(store);
     const uint32_t tid = InetCurrentThreadId();
     void** slot = store.Acquire(tid);
     if (!*slot) *slot = new TInetAsyncDnsLookup(0, uint8_t(std::clamp(ProcessorCount(), 1, 255)), 60);
@@ -1570,7 +1559,7 @@ void TCustomNetSocket::ReleaseDnsPool() {
     TThreadLocalStore& store = InetDnsPoolStore();
     void* last;
     {
-        TLockGuard<TThreadLocalStore> lock(store);
+        framework::ScopedLock<TThreadLocalStore> lock(store);
         last = store.Release(dnsPoolThread_);
     }
     // The last socket of the thread takes the pool down (outside the store lock: the wait
@@ -1627,7 +1616,7 @@ void TCustomNetSocket::DnsLookup(const std::string& Host, int Protocol) {
     const bool forConnect = connectDnsPending_ && !pendingLookup_;
     CancelLookup(false);
     connectDnsPending_ = forConnect;
-    LookupResult.clear();
+    lookupResult_.clear();
     LookupResults.Clear();
     const std::string host = InetTrimBlanks(Host);
     in6_addr a6;
@@ -1635,9 +1624,9 @@ void TCustomNetSocket::DnsLookup(const std::string& Host, int Protocol) {
     if (socketFamily_ != sfIPv4 && ParseIPv6(host, a6, scope)) {
         hostAscii_ = Host;
         // The scope picks the interface of a link-local address: without it the connect fails.
-        LookupResult = IPv6ToText(a6);
-        if (scope != 0) LookupResult += "%" + std::to_string(scope);
-        LookupResults.Add(LookupResult);
+        lookupResult_ = IPv6ToText(a6);
+        if (scope != 0) lookupResult_ += "%" + std::to_string(scope);
+        LookupResults.Add(lookupResult_);
         TriggerDNSLookupDone(0);
         return;
     }
@@ -1653,8 +1642,8 @@ void TCustomNetSocket::DnsLookup(const std::string& Host, int Protocol) {
         }
     }
     if (socketFamily_ != sfIPv6 && IsDottedIPv4(hostAscii_) && InetTrimBlanks(hostAscii_) != "255.255.255.255") {
-        LookupResult = IPv4ToText(Winsock::inet_addr(InetTrimBlanks(hostAscii_).c_str()));
-        LookupResults.Add(LookupResult);
+        lookupResult_ = IPv4ToText(Winsock::inet_addr(InetTrimBlanks(hostAscii_).c_str()));
+        LookupResults.Add(lookupResult_);
         TriggerDNSLookupDone(0);
         return;
     }
@@ -1692,7 +1681,7 @@ void TCustomNetSocket::ReverseLookup(const std::string& Addr, int Protocol) {
         return;
     }
     CancelLookup(false);
-    LookupResult.clear();
+    lookupResult_.clear();
     LookupResults.Clear();
     if (!WindowHandle()) return RaiseSocketErrorMsg("Reverse DNS Lookup: Window not assigned");
     if (socketFamily_ != sfIPv4 || ComponentOptions.Has(wsoInetDnsLookup)) {
@@ -1722,20 +1711,20 @@ void TCustomNetSocket::ReverseLookupSync(const std::string& Addr, int Protocol) 
         return;
     }
     CancelLookup(false);
-    LookupResult.clear();
+    lookupResult_.clear();
     LookupResults.Clear();
     if (socketFamily_ == sfIPv4) {
         const unsigned long a = Winsock::inet_addr(InetTrimBlanks(Addr).c_str());
         hostent* h = Winsock::gethostbyaddr(reinterpret_cast<const char*>(&a), 4, AF_INET);
         if (!h) return TriggerDNSLookupDone(uint16_t(WinsockGetLastError()));
-        LookupResult = InetWideToAnsi(InetHostToUnicode(h->h_name ? h->h_name : ""));
-        LookupResults.Add(LookupResult);
+        lookupResult_ = InetWideToAnsi(InetHostToUnicode(h->h_name ? h->h_name : ""));
+        LookupResults.Add(lookupResult_);
         for (char** p = h->h_aliases; p && *p; ++p) LookupResults.Add(*p);
         return TriggerDNSLookupDone(0);
     }
     const int rc = ResolveBlocking(InetTrimBlanks(Addr), true, socketFamily_, Protocol, LookupResults);
     if (rc != 0) return TriggerDNSLookupDone(uint16_t(rc));
-    if (LookupResults.Count() > 0) LookupResult = LookupResults[0];
+    if (LookupResults.Count() > 0) lookupResult_ = LookupResults[0];
     TriggerDNSLookupDone(0);
 }
 
@@ -1774,7 +1763,7 @@ void TCustomNetSocket::HandleLookupDone(TMessage& Msg, bool Reverse) {
                 }
             }
         }
-        if (LookupResults.Count() > 0) LookupResult = LookupResults[0];
+        if (LookupResults.Count() > 0) lookupResult_ = LookupResults[0];
     }
     TriggerDNSLookupDone(error);
 }
@@ -1806,11 +1795,11 @@ std::string TCustomNetSocket::GetPeerPort() {
 
 int TCustomNetSocket::ReadPeerSockAddr(TSockAddrIn6& PeerSockAddr, int& Len) {
     if (state_ != wsConnected || hSocket_ == INVALID_SOCKET) {
-        LastError = WSAENOTCONN;
+        lastError_ = WSAENOTCONN;
         return -1;
     }
     if (Winsock::getpeername(hSocket_, reinterpret_cast<sockaddr*>(&PeerSockAddr), &Len) != 0) {
-        LastError = WinsockGetLastError();
+        lastError_ = WinsockGetLastError();
         return -1;
     }
     return 0;
@@ -1818,11 +1807,11 @@ int TCustomNetSocket::ReadPeerSockAddr(TSockAddrIn6& PeerSockAddr, int& Len) {
 
 int TCustomNetSocket::ReadLocalSockAddr(TSockAddrIn6& LocalSockAddr, int& Len) {
     if (hSocket_ == INVALID_SOCKET) {
-        LastError = WSAENOTSOCK;
+        lastError_ = WSAENOTSOCK;
         return -1;
     }
     if (Winsock::getsockname(hSocket_, reinterpret_cast<sockaddr*>(&LocalSockAddr), &Len) != 0) {
-        LastError = WinsockGetLastError();
+        lastError_ = WinsockGetLastError();
         return -1;
     }
     return 0;

@@ -91,13 +91,21 @@ public:
     TSocketKeepAliveOnOff KeepAliveOnOff = wsKeepAliveOff;
     int KeepAliveTime = 0;
     int KeepAliveInterval = 0;
-    int LastError = 0;
     bool ReuseAddr = false;
     bool ExclusiveAddr = false;
     TNetSocketOptions ComponentOptions;
     int ListenBacklog = 15;
     TSocketErrs SocketErrs = wsErrTech;
     TNetSocketCounterClass ActivityCounterClass;
+
+    // ---- Outputs: the socket writes them, callers read them ----
+    // The last socket error code (0 after a success).
+    int LastError() const { return lastError_; }
+    // Bytes taken from and given to the connection since it came up.
+    int64_t BytesReceived() const { return bytesReceived_; }
+    int64_t BytesSent() const { return bytesSent_; }
+    // The first address (or name) the last look-up found.
+    const std::string& LookupResult() const { return lookupResult_; }
 
     // ---- Events ----
     TSocketEvent OnDataAvailable;
@@ -118,14 +126,11 @@ public:
     TSocketState State() const { return state_; }
     bool SendQueueEmpty() const { return sendQueueEmpty_; }
     bool ClosedFired() const { return closedFired_; }
-    int64_t BytesReceived = 0;
-    int64_t BytesSent = 0;
     int32_t QueuedBytes() const { return queuedBytes_; }
     int SystemSendBufSize = 0;
     int SystemRecvBufSize = 0;
     const std::string& HostAscii() const { return hostAscii_; }
     const std::string& PeerAddrText() const { return peerAddrText_; }
-    std::string LookupResult;
     framework::TStringList LookupResults;
     TNetSocketCounter* ActivityCounter() const { return counter_.get(); }
     // A Close waits for the send queue to drain.
@@ -229,7 +234,7 @@ protected:
                                   const std::string& PortText, const std::string& AddressText,
                                   const std::string& OperationName, const std::string& UserText,
                                   const std::string& ErrorText);
-    virtual void TriggerSendData(int BytesSent);
+    virtual void TriggerSendData(int Count);
     // Fires OnDataAvailable; false when no handler is assigned.
     virtual bool TriggerDataAvailable(uint16_t ErrCode);
     virtual void TriggerSessionAvailable(uint16_t ErrCode);
@@ -260,7 +265,7 @@ protected:
     void ASyncReceive(uint16_t ErrCode, bool NoReceiveLoop, bool BeforeClose = false);
     // Grows whenever received data is consumed; a receive pass that leaves it unchanged
     // ends the loop. Layers that buffer add what was taken from their buffers.
-    virtual int64_t ConsumedMark() { return BytesReceived; }
+    virtual int64_t ConsumedMark() { return bytesReceived_; }
     void ChangeState(TSocketState NewState);
     int SendError() const { return sendError_; }
     // Proxy layers open the connection to their proxy: they put its address and port in
@@ -268,6 +273,11 @@ protected:
     void ReplaceEndpoint(const std::string& Addr, const std::string& Port);
     // Tells Winsock which events to post (eventMask_ stays what the socket wants).
     virtual void SelectEvents(long Mask);
+    // Layers that move bytes or meet errors themselves record them here.
+    void SetLastError(int Value) { lastError_ = Value; }
+    void SetBytesReceived(int64_t Value) { bytesReceived_ = Value; }
+    void SetBytesSent(int64_t Value) { bytesSent_ = Value; }
+    void SetLookupResult(const std::string& Value) { lookupResult_ = Value; }
 
     UINT idSocketEvent_ = 0, idLookupDone_ = 0, idReverseDone_ = 0, idCloseLater_ = 0, idTestException_ = 0,
          idDataRetrigger_ = 0, idSendFailed_ = 0;
@@ -320,6 +330,9 @@ private:
     std::string hostAscii_, peerAddrText_;
     int32_t queuedBytes_ = 0;
     int sendError_ = 0;
+    int lastError_ = 0;
+    int64_t bytesReceived_ = 0, bytesSent_ = 0;
+    std::string lookupResult_;
     // The last receive filled the caller's buffer (more is probably waiting).
     bool lastReceiveFilled_ = false;
     std::unique_ptr<TNetSocketCounter> counter_;

@@ -372,13 +372,13 @@ void THttpClient::StartConnection() {
         // A request that cannot even start ends with a code, never as a success.
         resp_.StatusCode = 404;
         resp_.ReasonPhrase = e.Message();
-        resp_.RequestError = uint16_t(e.SocketCode ? e.SocketCode : (socket_->LastError ? socket_->LastError : WSAEINVAL));
+        resp_.RequestError = uint16_t(e.SocketCode ? e.SocketCode : (socket_->LastError() ? socket_->LastError() : WSAEINVAL));
         connected_ = false;
         StateChange(hcsReady);
     } catch (const std::exception& e) {
         resp_.StatusCode = 404;
         resp_.ReasonPhrase = e.what();
-        resp_.RequestError = uint16_t(socket_->LastError ? socket_->LastError : WSAEINVAL);
+        resp_.RequestError = uint16_t(socket_->LastError() ? socket_->LastError() : WSAEINVAL);
         connected_ = false;
         StateChange(hcsReady);
     }
@@ -423,7 +423,7 @@ void THttpClient::HandleSocketDnsDone(uint16_t Error) {
     tunnelTlsPending_ = false;
     if (protocol_ != "http" && protocol_ != "https") {
         // The socket knows nothing to report here: the code must still say "failed".
-        resp_.RequestError = uint16_t(socket_->LastError ? socket_->LastError : WSAEPROTONOSUPPORT);
+        resp_.RequestError = uint16_t(socket_->LastError() ? socket_->LastError() : WSAEPROTONOSUPPORT);
         resp_.StatusCode = 501;
         resp_.ReasonPhrase = "Protocol \"" + protocol_ + "\" not implemented";
         socket_->Close();
@@ -449,7 +449,7 @@ void THttpClient::HandleSocketDnsDone(uint16_t Error) {
     try {
         socket_->Connect();
     } catch (const ESocketException& e) {
-        resp_.RequestError = uint16_t(socket_->LastError ? socket_->LastError : (e.SocketCode ? e.SocketCode : WSAEINVAL));
+        resp_.RequestError = uint16_t(socket_->LastError() ? socket_->LastError() : (e.SocketCode ? e.SocketCode : WSAEINVAL));
         resp_.StatusCode = 404;
         resp_.ReasonPhrase = "can't connect: " + SocketErrorText(resp_.RequestError) + " (Error #" + std::to_string(resp_.RequestError) + ")";
         socket_->Close();

@@ -275,7 +275,7 @@ bool TCustomHttpTunnelNetSocket::TriggerDataAvailable(uint16_t ErrCode) {
     if (failed_) {
         // What a refusing proxy still sends is its own, never the target's data.
         char drop[1024];
-        if (TCustomNetSocket::Receive(drop, sizeof(drop), 0) <= 0) LastError = -1;
+        if (TCustomNetSocket::Receive(drop, sizeof(drop), 0) <= 0) SetLastError(-1);
         return true;
     }
     if (tunnelState_ == htsOff) return TCustomNetSocket::TriggerDataAvailable(ErrCode);
@@ -297,7 +297,7 @@ bool TCustomHttpTunnelNetSocket::TriggerDataAvailable(uint16_t ErrCode) {
         const int n = TCustomNetSocket::Receive(&buffer_[old], int(cap - old), 0);
         buffer_.resize(old + size_t(std::max(n, 0)));
         if (n <= 0) {
-            LastError = -1;
+            SetLastError(-1);
             return true;
         }
         const SOCKET handle = HSocket();

@@ -249,6 +249,7 @@ void WinsockResolveHost(const std::string& Text, TSockAddrIn6& Target, TSocketFa
     if (rc != 0)
         throw ESocketException("Winsock Resolve Host: Cannot convert host address '" + Text + "' - " +
                                SocketErrorTextWithCode(rc));
+    const TUniqueAddrInfo owned(res);
     const addrinfo* taken = nullptr;
     const addrinfo* first = nullptr;
     for (const addrinfo* p = res; p && !taken; p = p->ai_next) {
@@ -260,10 +261,7 @@ void WinsockResolveHost(const std::string& Text, TSockAddrIn6& Target, TSocketFa
             first = p;
     }
     if (!taken && (Family == sfAnyIPv4 || Family == sfAnyIPv6)) taken = first;
-    if (!taken) {
-        Winsock::freeaddrinfo(res);
-        throw ESocketException("Winsock Resolve Host: Cannot convert host address '" + Text + "'");
-    }
+    if (!taken) throw ESocketException("Winsock Resolve Host: Cannot convert host address '" + Text + "'");
     const uint16_t port = Target.sin6_port;
     std::memset(&Target, 0, sizeof(Target));
     if (taken->ai_family == AF_INET6) {
@@ -272,7 +270,6 @@ void WinsockResolveHost(const std::string& Text, TSockAddrIn6& Target, TSocketFa
         std::memcpy(&Target, taken->ai_addr, sizeof(sockaddr_in));
     }
     Target.sin6_port = port;
-    Winsock::freeaddrinfo(res);
 }
 
 uint16_t WinsockResolvePort(const std::string& Port, const std::string& Proto) {

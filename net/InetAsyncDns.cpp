@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "framework/Handles.h"
 #include "framework/SysUtils.h"
 #include "net/InetAddress.h"
 #include "net/InetIdn.h"
@@ -14,13 +15,9 @@ class TInetAsyncDnsLookupThread {
 public:
     explicit TInetAsyncDnsLookupThread(TInetAsyncDnsLookup* Pool)
         : OwnerPool(Pool), WakeEvent(CreateEventA(nullptr, TRUE, TRUE, nullptr)) {}
-    ~TInetAsyncDnsLookupThread() {
-        if (Thread) CloseHandle(Thread);
-        if (WakeEvent) CloseHandle(WakeEvent);
-    }
     bool Start() {
-        Thread = CreateThread(nullptr, 0, &Run, this, 0, nullptr);
-        return Thread != nullptr;
+        Thread.reset(CreateThread(nullptr, 0, &Run, this, 0, nullptr));
+        return Thread.valid();
     }
     static DWORD WINAPI Run(void* self) {
         static_cast<TInetAsyncDnsLookupThread*>(self)->Loop();
@@ -30,8 +27,8 @@ public:
 
     TInetAsyncDnsLookup* OwnerPool;
     framework::TStringList WorkerResults;
-    HANDLE WakeEvent;
-    HANDLE Thread = nullptr;
+    framework::UniqueKernelHandle WakeEvent;
+    framework::UniqueKernelHandle Thread;
     bool Engaged = false;  // under the pool's workers lock
     // The thread whose window the worker is handing a result to, 0 when none.
     std::atomic<DWORD> DeliveringTo{0};
@@ -42,17 +39,17 @@ void TInetAsyncDnsLookupThread::Loop() {
     TInetAsyncDnsLookup* pool = OwnerPool;
     bool freeSelf = false;
     while (!Terminated) {
-        const DWORD w = WaitForSingleObject(WakeEvent, pool->idleMs_);
+        const DWORD w = WaitForSingleObject(WakeEvent.get(), pool->idleMs_);
         if (Terminated) break;
         if (w == WAIT_TIMEOUT) {
-            if (pool->workersLock_.TryEnter()) {
-                if (!Engaged && !Terminated && pool->workers_.size() > pool->minWorkers_) {
+            {
+                TInetTryLock lock(pool->workersLock_);
+                if (lock.Locked() && !Engaged && !Terminated && pool->workers_.size() > pool->minWorkers_) {
                     pool->workers_.erase(std::find(pool->workers_.begin(), pool->workers_.end(), this));
                     freeSelf = true;
                 }
-                pool->workersLock_.Leave();
-                if (freeSelf) break;  // the pool no longer knows us: touch nothing of it
             }
+            if (freeSelf) break;  // the pool no longer knows us: touch nothing of it
             continue;
         }
         if (w != WAIT_OBJECT_0) {
@@ -114,7 +111,7 @@ TInetAsyncDnsLookup::~TInetAsyncDnsLookup() {
     bool deliveringHere = false;
     for (auto* w : workers) {
         w->Terminated = true;
-        SetEvent(w->WakeEvent);
+        SetEvent(w->WakeEvent.get());
         deliveringHere = deliveringHere || w->DeliveringTo == GetCurrentThreadId();
     }
     // Freed from the handler of a result a worker sent: that worker waits inside SendMessage
@@ -123,8 +120,9 @@ TInetAsyncDnsLookup::~TInetAsyncDnsLookup() {
     if (deliveringHere && InSendMessage()) ReplyMessage(0);
     for (auto* w : workers) {
         // Keep handling messages sent to this thread: a worker may be inside SendMessage.
+        const HANDLE thread = w->Thread.get();
         for (;;) {
-            const DWORD r = MsgWaitForMultipleObjects(1, &w->Thread, FALSE, INFINITE, QS_SENDMESSAGE);
+            const DWORD r = MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE);
             if (r != WAIT_OBJECT_0 + 1) break;
             MSG m;
             PeekMessageA(&m, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
@@ -175,7 +173,7 @@ TInetAsyncDnsLookupRequest* TInetAsyncDnsLookup::QueueRequest(HWND NotifyWindow,
     for (auto* w : workers_) {
         if (!w->Engaged) {
             w->Engaged = true;
-            SetEvent(w->WakeEvent);
+            SetEvent(w->WakeEvent.get());
             return req;
         }
     }
@@ -202,7 +200,7 @@ TInetAsyncDnsLookupRequest* TInetAsyncDnsLookup::TakeNext(TInetAsyncDnsLookupThr
     }
     // Idle: decided under the queue lock, so a request queued now finds us not engaged.
     TInetLock wl(workersLock_);
-    ResetEvent(Worker->WakeEvent);
+    ResetEvent(Worker->WakeEvent.get());
     Worker->Engaged = false;
     return nullptr;
 }
@@ -286,6 +284,7 @@ int ResolveBlocking(const std::string& Name, bool Reverse, TSocketFamily Family,
     addrinfo* res = nullptr;
     const int rc = Winsock::getaddrinfo(Name.c_str(), nullptr, &hints, &res);
     if (rc != 0) return rc;
+    const TUniqueAddrInfo owned(res);
     int result = 0;
     int preferredCount = 0;  // with sfAnyIPv4/6: the preferred family's addresses lead
     for (const addrinfo* p = res; p; p = p->ai_next) {
@@ -312,6 +311,5 @@ int ResolveBlocking(const std::string& Name, bool Reverse, TSocketFamily Family,
             List.Add(text);
         }
     }
-    Winsock::freeaddrinfo(res);
     return result;
 }

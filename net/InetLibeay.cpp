@@ -4,8 +4,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
 
+#include "framework/Handles.h"
 #include "net/InetSsleay.h"
 
 namespace ossl {
@@ -104,19 +106,6 @@ std::wstring DllFolder() {
 
 std::wstring Widen(const char* Ascii) { return std::wstring(Ascii, Ascii + std::strlen(Ascii)); }
 
-// A library held until everything is bound: any failure on the way lets it go.
-struct OwnedModule {
-    HMODULE h = nullptr;
-    ~OwnedModule() {
-        if (h) FreeLibrary(h);
-    }
-    HMODULE Release() {
-        HMODULE r = h;
-        h = nullptr;
-        return r;
-    }
-};
-
 void ClearCryptoProcs() {
     for (const auto& e : CryptoMainTable) *e.Proc = nullptr;
     for (const auto& e : CryptoExtraTable) *e.Proc = nullptr;
@@ -196,29 +185,30 @@ bool InetLoadLibCrypto() {
         _wputenv_s(L"OPENSSL_ENGINES", dir.c_str());
         _wputenv_s(L"OPENSSL_MODULES", dir.c_str());
     }
-    OwnedModule lib;
+    // Held until everything is bound: any failure on the way lets it go.
+    framework::UniqueHModule lib;
     auto tryLoad = [&](const char* Name, int Major) {
         const std::wstring path = folder + Widen(Name);
         LibCryptoPath = InetWideToAnsi(path);
         OpenSslMajor = Major;
         HMODULE h = LoadLibraryW(path.c_str());
-        lib.h = UsableHandle(h) ? h : nullptr;
+        lib.reset(UsableHandle(h) ? h : nullptr);
     };
     if (!OpenSslSkipVersion3) tryLoad(LibCryptoName3, 3);
-    if (!lib.h) tryLoad(LibCryptoName11, 1);
-    // The one way out of a failed load: the library goes (OwnedModule) and nothing stays bound.
+    if (!lib) tryLoad(LibCryptoName11, 1);
+    // The one way out of a failed load: the library goes (its owner) and nothing stays bound.
     auto fail = [&](auto Exception) {
         ClearCryptoProcs();
         OpenSslVersionNumber = 999;
         OpenSslMajor = 0;
         throw Exception;
     };
-    if (!lib.h) fail(EInetLibeayException("Failed to load OpenSSL file " + LibCryptoPath));
+    if (!lib) fail(EInetLibeayException("Failed to load OpenSSL file " + LibCryptoPath));
     ossl::OpenSSL_version_num =
         reinterpret_cast<decltype(ossl::OpenSSL_version_num)>(reinterpret_cast<void*>(
-            GetProcAddress(lib.h, "OpenSSL_version_num")));
+            GetProcAddress(lib.get(), "OpenSSL_version_num")));
     if (!ossl::OpenSSL_version_num) fail(EInetLibeayException("Failed to load OpenSSL file " + LibCryptoPath));
-    LibCryptoPath = InetWideToAnsi(ModuleFileNameW(lib.h));
+    LibCryptoPath = InetWideToAnsi(ModuleFileNameW(lib.get()));
     const uint32_t v = static_cast<uint32_t>(ossl::OpenSSL_version_num());
     if (v < OpenSslMinVersion || v > OpenSslMaxVersion)
         fail(EInetLibeayException("Unsupported OpenSSL version (0x" + Hex8(v) + ") !\r\n" +
@@ -228,22 +218,22 @@ bool InetLoadLibCrypto() {
     if (OpenSslCheckSignature) {
         // A refused DLL must not stay loaded, or the next load would take it unchecked.
         try {
-            InetCheckDllSignature(InetPathForAnsiApi(ModuleFileNameW(lib.h)));
+            InetCheckDllSignature(InetPathForAnsiApi(ModuleFileNameW(lib.get())));
         } catch (const EInetSsleayException& e) {
             fail(e);
         }
     }
     std::string missing, optional;
-    InetBindImportTable(lib.h, CryptoMainTable, HighIndex(CryptoMainTable), missing, optional);
+    InetBindImportTable(lib.get(), CryptoMainTable, HighIndex(CryptoMainTable), missing, optional);
     OpenSslMissingOptional += optional;
     if (missing.empty()) {
-        InetBindImportTable(lib.h, CryptoExtraTable, HighIndex(CryptoExtraTable), missing, optional);
+        InetBindImportTable(lib.get(), CryptoExtraTable, HighIndex(CryptoExtraTable), missing, optional);
         OpenSslMissingOptional += optional;
     }
     // A library that lacks what the TLS code calls is of no use: let it go, so that a later
     // attempt (another folder, a fixed install) can load afresh.
     if (!missing.empty()) fail(EInetSsleayException("Unable to load " + LibCryptoPath + ". Can not find: " + missing));
-    LibCryptoHandle = lib.Release();
+    LibCryptoHandle = lib.release();
     // No configuration file is read behind the program's back: the built-in OPENSSLDIR (and
     // OPENSSL_CONF) may name a folder any local user can create. This first initialisation
     // decides it for the life of the library.
@@ -327,6 +317,18 @@ void InetAtOpenSslUnload(void (*Fn)()) {
     if (std::find(handlers.begin(), handlers.end(), Fn) == handlers.end()) handlers.push_back(Fn);
 }
 
+namespace {
+// Lets both libraries go, libssl first, and leaves no variable pointing into either.
+void UnloadLibraries() {
+    {
+        const framework::UniqueHModule crypto(std::exchange(LibCryptoHandle, nullptr));
+        const framework::UniqueHModule ssl(std::exchange(LibSslHandle, nullptr));
+    }
+    ClearCryptoProcs();
+    InetClearSslProcs();
+}
+}  // namespace
+
 void InetAcquireOpenSsl() {
     TInetLock lock(OpenSslLoaderLock);
     if (OpenSslRefCount == 0) {
@@ -334,13 +336,8 @@ void InetAcquireOpenSsl() {
             InetLoadLibCrypto();
             InetLoadLibSsl();
         } catch (...) {
-            // Half a load is no load: neither library stays, and no variable points into one.
-            if (LibSslHandle) FreeLibrary(LibSslHandle);
-            LibSslHandle = nullptr;
-            if (LibCryptoHandle) FreeLibrary(LibCryptoHandle);
-            LibCryptoHandle = nullptr;
-            ClearCryptoProcs();
-            InetClearSslProcs();
+            // Half a load is no load.
+            UnloadLibraries();
             throw;
         }
         try {
@@ -365,13 +362,7 @@ void InetReleaseOpenSsl() {
             *p = nullptr;
         }
     }
-    if (LibCryptoHandle) FreeLibrary(LibCryptoHandle);
-    LibCryptoHandle = nullptr;
-    if (LibSslHandle) FreeLibrary(LibSslHandle);
-    LibSslHandle = nullptr;
-    // No variable may point into a freed DLL.
-    ClearCryptoProcs();
-    InetClearSslProcs();
+    UnloadLibraries();
 }
 
 // ---- Errors and texts -------------------------------------------------------------------------

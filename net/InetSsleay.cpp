@@ -1,5 +1,9 @@
 #include "net/InetSsleay.h"
 
+#include <utility>
+
+#include "framework/Handles.h"
+
 namespace ossl {
 #define VA_OSSL_DEFINE(name) decltype(&::name) name = nullptr;
 #define VA_OSSL_DEFINE_RENAMED(old, name) decltype(&::name) name = nullptr;
@@ -48,39 +52,34 @@ bool InetLoadLibSsl() {
     HMODULE h = LoadLibraryW(path.c_str());
     if (reinterpret_cast<uintptr_t>(h) <= 32) {
         LibSslHandle = nullptr;
-        if (LibCryptoHandle) FreeLibrary(LibCryptoHandle);
-        LibCryptoHandle = nullptr;
-        // Nothing may keep pointing into the libcrypto just freed.
+        // The libcrypto goes too, and nothing may keep pointing into it.
+        const framework::UniqueHModule crypto(std::exchange(LibCryptoHandle, nullptr));
         InetClearCryptoProcs();
         OpenSslVersionNumber = 0;
         throw EInetSsleayException("Failed to load OpenSSL file " + LibSslPath);
     }
     // Held until everything is bound: every failure below lets it go and unbinds the names.
-    struct Held {
-        HMODULE h;
-        ~Held() {
-            if (h) {
-                FreeLibrary(h);
-                InetClearSslProcs();
-            }
-        }
-    } held{h};
-    LibSslPath = InetModuleFileName(h);
-    const std::string ansiPath = InetPathForAnsiApi(path);
-    LibSslFileVersion.clear();
-    LibSslFileDescription.clear();
-    InetFileVersionStrings(ansiPath, LibSslFileVersion, LibSslFileDescription);
-    if (OpenSslCheckSignature) InetCheckDllSignature(ansiPath);
-    std::string missing, optional;
-    InetBindImportTable(h, SslMainTable, static_cast<int>(std::size(SslMainTable)) - 1, missing, optional);
-    OpenSslMissingOptional += optional;
-    if (missing.empty()) {
-        InetBindImportTable(h, SslExtraTable, static_cast<int>(std::size(SslExtraTable)) - 1, missing, optional);
+    framework::UniqueHModule held(h);
+    try {
+        LibSslPath = InetModuleFileName(h);
+        const std::string ansiPath = InetPathForAnsiApi(path);
+        LibSslFileVersion.clear();
+        LibSslFileDescription.clear();
+        InetFileVersionStrings(ansiPath, LibSslFileVersion, LibSslFileDescription);
+        if (OpenSslCheckSignature) InetCheckDllSignature(ansiPath);
+        std::string missing, optional;
+        InetBindImportTable(h, SslMainTable, static_cast<int>(std::size(SslMainTable)) - 1, missing, optional);
         OpenSslMissingOptional += optional;
+        if (missing.empty()) {
+            InetBindImportTable(h, SslExtraTable, static_cast<int>(std::size(SslExtraTable)) - 1, missing, optional);
+            OpenSslMissingOptional += optional;
+        }
+        if (!missing.empty()) throw EInetSsleayException("Unable to load " + LibSslPath + ". Can not find: " + missing);
+    } catch (...) {
+        InetClearSslProcs();
+        throw;
     }
-    if (!missing.empty()) throw EInetSsleayException("Unable to load " + LibSslPath + ". Can not find: " + missing);
-    LibSslHandle = h;
-    held.h = nullptr;
+    LibSslHandle = held.release();
     return true;
 }
 

@@ -1,6 +1,7 @@
 #include "net/InetSspiNtlm.h"
 
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 #include "framework/Handles.h"
@@ -8,17 +9,21 @@
 
 namespace {
 
-// Process-wide: the library, its function table and the NTLM package's largest token.
+// The security library, let go through the loader that was asked for it.
+struct SspiModuleTraits {
+    using Handle = HMODULE;
+    static Handle Invalid() { return nullptr; }
+    static void Close(Handle h) { SspiLoader().FreeLibrary(h); }
+};
+using SspiModule = framework::UniqueResource<SspiModuleTraits>;
+
+// Process-wide: the library, its function table and the NTLM package's largest token. The
+// library goes with the process's last static objects.
 struct SspiLibrary {
     TInetCriticalSection Lock;
-    HMODULE Module = nullptr;
+    SspiModule Module;
     PSecurityFunctionTableA Table = nullptr;
     ULONG MaxToken = 0;
-
-    // The unit's end: the library goes with the process's last static objects.
-    ~SspiLibrary() {
-        if (Module) SspiLoader().FreeLibrary(Module);
-    }
 };
 
 SspiLibrary& Library() {
@@ -34,31 +39,26 @@ PSecurityFunctionTableA Load() {
     TInetLock lock(lib.Lock);
     if (lib.Module && lib.Table) return lib.Table;
     const TSspiLoader& api = SspiLoader();
-    HMODULE module = api.LoadLibraryA("security.dll");
-    if (!module) module = api.LoadLibraryA("secur32.dll");
-    try {
-        auto init = module ? framework::ProcAs<INIT_SECURITY_INTERFACE_A>(api.GetProcAddress(module, "InitSecurityInterfaceA"))
-                           : nullptr;
-        PSecurityFunctionTableA table = init ? init() : nullptr;
-        if (!table || !table->QuerySecurityPackageInfoA)
-            throw ENtlmAuthException("Couldn't init security package");
-        PSecPkgInfoA info = nullptr;
-        SECURITY_STATUS status = table->QuerySecurityPackageInfoA(kNtlmPackage, &info);
-        if (status != SEC_E_OK || !info) {
-            char text[80];
-            std::snprintf(text, sizeof text, "Couldn't find package info for NTLM, error 0x%lx",
-                          static_cast<unsigned long>(status));
-            throw ENtlmAuthException(text);
-        }
-        lib.MaxToken = info->cbMaxToken;
-        if (table->FreeContextBuffer) table->FreeContextBuffer(info);
-        lib.Module = module;
-        lib.Table = table;
-        return table;
-    } catch (...) {
-        if (module) api.FreeLibrary(module);
-        throw;
+    // Held until the package answers: any failure lets it go.
+    SspiModule module(api.LoadLibraryA("security.dll"));
+    if (!module) module.reset(api.LoadLibraryA("secur32.dll"));
+    auto init = module ? framework::ProcAs<INIT_SECURITY_INTERFACE_A>(api.GetProcAddress(module.get(), "InitSecurityInterfaceA"))
+                       : nullptr;
+    PSecurityFunctionTableA table = init ? init() : nullptr;
+    if (!table || !table->QuerySecurityPackageInfoA) throw ENtlmAuthException("Couldn't init security package");
+    PSecPkgInfoA info = nullptr;
+    SECURITY_STATUS status = table->QuerySecurityPackageInfoA(kNtlmPackage, &info);
+    if (status != SEC_E_OK || !info) {
+        char text[80];
+        std::snprintf(text, sizeof text, "Couldn't find package info for NTLM, error 0x%lx",
+                      static_cast<unsigned long>(status));
+        throw ENtlmAuthException(text);
     }
+    lib.MaxToken = info->cbMaxToken;
+    if (table->FreeContextBuffer) table->FreeContextBuffer(info);
+    lib.Module = std::move(module);
+    lib.Table = table;
+    return table;
 }
 
 ULONG MaxToken() {
@@ -77,8 +77,7 @@ TSspiLoader& SspiLoader() {
 void NtlmAuthUnload() {
     SspiLibrary& lib = Library();
     TInetLock lock(lib.Lock);
-    if (lib.Module) SspiLoader().FreeLibrary(lib.Module);
-    lib.Module = nullptr;
+    lib.Module.reset();
     lib.Table = nullptr;
     lib.MaxToken = 0;
 }

@@ -1,7 +1,9 @@
 #include "net/InetThreadTimer.h"
 
 #include <algorithm>
+#include <memory>
 
+#include "framework/Handles.h"
 #include "framework/SysUtils.h"
 
 namespace {
@@ -13,8 +15,8 @@ TInetCriticalSection& PoolLock() {
 
 struct TInetClock::Worker {
     TInetClock* Clock = nullptr;
-    HANDLE Thread = nullptr;
-    HANDLE WakeEvent = nullptr;  // auto-reset
+    framework::UniqueKernelHandle Thread;
+    framework::UniqueKernelHandle WakeEvent;  // auto-reset
     std::atomic<uint32_t> WaitMs{TInetClockPool::Resolution};
     std::atomic<bool> Terminated{false};
     std::atomic<bool> Finished{false};
@@ -69,10 +71,8 @@ TInetClock::~TInetClock() {
 
 void TInetClock::StopWorker(Worker* W) {
     W->Terminated = true;
-    SetEvent(W->WakeEvent);
-    WaitForSingleObject(W->Thread, INFINITE);
-    CloseHandle(W->Thread);
-    CloseHandle(W->WakeEvent);
+    SetEvent(W->WakeEvent.get());
+    WaitForSingleObject(W->Thread.get(), INFINITE);
     delete W;
 }
 
@@ -98,17 +98,12 @@ void TInetClock::AddTimer(TInetThreadTimer* Timer) {
     if (std::find(timers_.begin(), timers_.end(), Timer) != timers_.end())
         throw EInetTimerException("Timer already exists");
     if (!worker_) {
-        auto* w = new Worker;
+        auto w = std::make_unique<Worker>();
         w->Clock = this;
-        w->WakeEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-        w->Thread = w->WakeEvent ? CreateThread(nullptr, 0, &Run, w, 0, nullptr) : nullptr;
-        if (!w->Thread) {
-            const DWORD err = GetLastError();
-            if (w->WakeEvent) CloseHandle(w->WakeEvent);
-            delete w;
-            throw EInetTimerException(framework::SysErrorMessage(err));
-        }
-        worker_ = w;
+        w->WakeEvent.reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+        if (w->WakeEvent) w->Thread.reset(CreateThread(nullptr, 0, &Run, w.get(), 0, nullptr));
+        if (!w->Thread) throw EInetTimerException(framework::SysErrorMessage(GetLastError()));
+        worker_ = w.release();
     }
     Timer->periodStart_ = InetTickCount();
     // A tick posted before a disarm may still wait in the window's queue; it still ends in
@@ -120,7 +115,7 @@ void TInetClock::AddTimer(TInetThreadTimer* Timer) {
     timers_.push_back(Timer);
     if (worker_->WaitMs == INFINITE) {
         worker_->WaitMs = TInetClockPool::Resolution;
-        SetEvent(worker_->WakeEvent);
+        SetEvent(worker_->WakeEvent.get());
     }
 }
 
@@ -137,7 +132,7 @@ void TInetClock::RemoveTimer(TInetThreadTimer* Timer) {
     if (!empty || !worker_) return;
     if (KeepWorkerAlive) {
         worker_->WaitMs = INFINITE;
-        SetEvent(worker_->WakeEvent);
+        SetEvent(worker_->WakeEvent.get());
     } else {
         StopWorker(worker_);
         worker_ = nullptr;
@@ -156,7 +151,7 @@ DWORD WINAPI TInetClock::Run(void* Param) {
     try {
         const UINT msg = InetThreadTimerMessage();
         while (!w->Terminated) {
-            const DWORD r = WaitForSingleObject(w->WakeEvent, w->WaitMs);
+            const DWORD r = WaitForSingleObject(w->WakeEvent.get(), w->WaitMs);
             if (w->Terminated) break;
             if (r == WAIT_OBJECT_0) continue;  // new wait time or a new timer
             if (r == WAIT_ABANDONED) break;

@@ -106,6 +106,22 @@ private:
     TInetCriticalSection& cs_;
 };
 
+// Takes a TInetCriticalSection only when it is free; holds it for the scope when it got it.
+class TInetTryLock {
+public:
+    explicit TInetTryLock(TInetCriticalSection& cs) : cs_(cs), locked_(cs.TryEnter()) {}
+    ~TInetTryLock() {
+        if (locked_) cs_.Leave();
+    }
+    TInetTryLock(const TInetTryLock&) = delete;
+    TInetTryLock& operator=(const TInetTryLock&) = delete;
+    bool Locked() const { return locked_; }
+
+private:
+    TInetCriticalSection& cs_;
+    bool locked_;
+};
+
 // ---- Text -----------------------------------------------------------------------------------
 
 // Two upper-case digits per byte; empty for Len <= 0 or no data.

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "framework/Exception.h"
+#include "framework/Handles.h"
 
 // Start-up and binding failures ("Procedure X not found in wsock32.dll - ...").
 class ESocketAPIException : public framework::Exception {
@@ -115,3 +116,11 @@ void WSAAPI freeaddrinfo(addrinfo* ai);
 int WSAAPI getnameinfo(const sockaddr* sa, socklen_t salen, char* host, DWORD hostlen, char* serv, DWORD servlen,
                        int flags);
 }  // namespace Winsock
+
+// The list getaddrinfo hands out, given back to the library that made it.
+struct TAddrInfoTraits {
+    using Handle = addrinfo*;
+    static Handle Invalid() { return nullptr; }
+    static void Close(Handle h) { Winsock::freeaddrinfo(h); }
+};
+using TUniqueAddrInfo = framework::UniqueResource<TAddrInfoTraits>;

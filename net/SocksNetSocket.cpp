@@ -218,7 +218,7 @@ bool TCustomSocksNetSocket::TriggerDataAvailable(uint16_t ErrCode) {
     // Never more than the reply buffer's free space, whatever the reply.
     const int n = TCustomHttpTunnelNetSocket::Receive(reply_ + fill_, int(kReplySize - fill_), 0);
     if (n <= 0) {
-        LastError = -1;
+        SetLastError(-1);
         return true;
     }
     fill_ += size_t(n);

@@ -876,13 +876,14 @@ void TSslContext::LoadCRLPath(const std::string& Path) {
     if (!FolderExists(Path)) throw ESslContextException("CRL directory not found " + Quoted(Path));
     const std::string folder = framework::IncludeTrailingPathDelimiter(Path);
     WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA(InetLongPath(folder + "*.*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE) return;
     std::vector<std::string> files;
-    do {
-        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) files.push_back(folder + fd.cFileName);
-    } while (FindNextFileA(h, &fd));
-    FindClose(h);
+    {
+        const framework::UniqueFindHandle find(FindFirstFileA(InetLongPath(folder + "*.*").c_str(), &fd));
+        if (!find) return;
+        do {
+            if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) files.push_back(folder + fd.cFileName);
+        } while (FindNextFileA(find.get(), &fd));
+    }
     for (const std::string& f : files) LoadCRLFile(f);
 }
 
@@ -978,45 +979,46 @@ private:
     struct TWatch {
         HKEY root;
         const char* path;
-        HKEY key = nullptr;
-        HANDLE event = nullptr;
+        framework::UniqueHKey key;
+        framework::UniqueKernelHandle event;
     };
 
     // Whether the kept copy may serve: filled, and no watched key changed since.
     bool Current() {
         if (!filled_) return false;
         for (TWatch& w : watches_)
-            if (!w.event || WaitForSingleObject(w.event, 0) != WAIT_TIMEOUT) return false;
+            if (!w.event || WaitForSingleObject(w.event.get(), 0) != WAIT_TIMEOUT) return false;
         return true;
     }
     // Watches every key; one that cannot be watched makes the copy stale at once.
     void Arm() {
         for (TWatch& w : watches_) {
-            if (w.key) RegCloseKey(w.key);
-            w.key = nullptr;
+            w.key.reset();
             // A key that does not exist yet is watched through its nearest parent, where it
             // would appear.
             std::string path = w.path;
-            while (!path.empty() && RegOpenKeyExA(w.root, path.c_str(), 0, KEY_NOTIFY, &w.key) != ERROR_SUCCESS) {
-                w.key = nullptr;
+            HKEY opened = nullptr;
+            while (!path.empty() && RegOpenKeyExA(w.root, path.c_str(), 0, KEY_NOTIFY, &opened) != ERROR_SUCCESS) {
+                opened = nullptr;
                 const size_t cut = path.find_last_of('\\');
                 path = cut == std::string::npos ? std::string() : path.substr(0, cut);
             }
-            if (!w.event) w.event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+            w.key.reset(opened);
+            if (!w.event) w.event.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
             if (!w.event) continue;
-            ResetEvent(w.event);
+            ResetEvent(w.event.get());
             if (!w.key) {
-                SetEvent(w.event);
+                SetEvent(w.event.get());
                 continue;
             }
             const DWORD filter = REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET;
             // Thread-agnostic where the system knows it: the building thread may end before
             // the next check (older systems then signal the change, which only costs a reload).
-            if (RegNotifyChangeKeyValue(w.key, TRUE, filter | 0x10000000L /* REG_NOTIFY_THREAD_AGNOSTIC */,
-                                        w.event, TRUE) != ERROR_SUCCESS &&
-                RegNotifyChangeKeyValue(w.key, TRUE, filter, w.event, TRUE) != ERROR_SUCCESS) {
+            if (RegNotifyChangeKeyValue(w.key.get(), TRUE, filter | 0x10000000L /* REG_NOTIFY_THREAD_AGNOSTIC */,
+                                        w.event.get(), TRUE) != ERROR_SUCCESS &&
+                RegNotifyChangeKeyValue(w.key.get(), TRUE, filter, w.event.get(), TRUE) != ERROR_SUCCESS) {
                 // Without a watch the copy is never trusted: SetEvent makes it stale at once.
-                SetEvent(w.event);
+                SetEvent(w.event.get());
             }
         }
     }
@@ -1028,8 +1030,9 @@ private:
     void Reload() {
         Clear();
         // crypt32 is loaded by name, like the other system libraries the client may lack.
-        HMODULE crypt = LoadLibraryA("crypt32.dll");
-        if (!crypt) return;
+        const framework::UniqueHModule cryptLib(LoadLibraryA("crypt32.dll"));
+        if (!cryptLib) return;
+        const HMODULE crypt = cryptLib.get();
         using OpenSystemFn = HCERTSTORE(WINAPI*)(HCRYPTPROV_LEGACY, LPCWSTR);
         using OpenFn = HCERTSTORE(WINAPI*)(LPCSTR, DWORD, HCRYPTPROV_LEGACY, DWORD, const void*);
         using EnumFn = PCCERT_CONTEXT(WINAPI*)(HCERTSTORE, PCCERT_CONTEXT);
@@ -1060,7 +1063,6 @@ private:
             addAll(open(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER | flags, L"Root"));
             addAll(open(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE | flags, L"Root"));
         }
-        FreeLibrary(crypt);
         // Armed after reading: Wine writes the host's certificates into the machine's store
         // each time ROOT is opened, which would make every copy stale at once. A change made
         // by another program while the stores are read is seen at the next change.

@@ -453,7 +453,7 @@ int TCustomSslNetSocket::DriveSsl() {
 
 void TCustomSslNetSocket::SetPendingClose(int Err) {
     pendingCloseError_ = Err;
-    LastError = Err;
+    SetLastError(Err);
     WinsockSetLastError(Err);
     PostTlsEvent(evClose);
 }
@@ -620,7 +620,7 @@ int TCustomSslNetSocket::Receive(void* Buffer, int Size, int Flags) {
         if (r > 0) {
             sslBioRetry_ = true;
             FlushTls();
-            BytesReceived += r;
+            SetBytesReceived(BytesReceived() + r);
             if (ActivityCounter()) ActivityCounter()->RecvTick = InetTickCount();
             return r;
         }
@@ -646,7 +646,7 @@ int TCustomSslNetSocket::Receive(void* Buffer, int Size, int Flags) {
     if (HandshakeFinished() && ossl::SSL_pending(ssl_) > 0) {
         const int r = ossl::BIO_read(sslBio_, Buffer, Size);
         if (r > 0) {
-            BytesReceived += r;
+            SetBytesReceived(BytesReceived() + r);
             return r;
         }
     }
@@ -726,7 +726,7 @@ void TCustomSslNetSocket::TryToSend() {
             plainQueue_.Lock();
             plainQueue_.Remove(w);
             plainQueue_.Unlock();
-            BytesSent += w;
+            SetBytesSent(BytesSent() + w);
             // The ciphertext leaves through the write event.
             DrainNetworkBio();
             if (!*alive || !ssl_) return;
@@ -768,7 +768,7 @@ void TCustomSslNetSocket::DrainNetworkBio() {
         if (n <= 0) return;
         const int s = SendRaw(buf, n);
         if (s == n) {
-            BytesSent += 0;
+            SetBytesSent(BytesSent() + 0);
             continue;
         }
         if (s == 0 && state_ == wsConnected) {

@@ -35,7 +35,7 @@ TEST(InetAsyncDns, LiteralsAndEmptyNamesAnswerAtOnce) {
     Lookup l(false);
     l.sock->DnsLookup(" 127.0.0.1", IPPROTO_TCP);
     ASSERT_EQ(l.done, std::vector<uint16_t>{0});  // inside the call
-    EXPECT_EQ(l.sock->LookupResult, "127.0.0.1");
+    EXPECT_EQ(l.sock->LookupResult(), "127.0.0.1");
     l.done.clear();
     EXPECT_THROW(l.sock->DnsLookup("", IPPROTO_TCP), ESocketException);
     EXPECT_EQ(l.done, std::vector<uint16_t>{WSAEINVAL});  // also when raising
@@ -50,7 +50,7 @@ TEST(InetAsyncDns, LiteralsAndEmptyNamesAnswerAtOnce) {
         six.sock->SetSocketFamily(sfAny);
         six.sock->DnsLookup(c.text, IPPROTO_TCP);
         EXPECT_EQ(six.done, std::vector<uint16_t>{0}) << c.text;
-        EXPECT_EQ(six.sock->LookupResult, c.result) << c.text;
+        EXPECT_EQ(six.sock->LookupResult(), c.result) << c.text;
     }
 }
 
@@ -61,7 +61,7 @@ TEST(InetAsyncDns, ForwardLookupThroughLibraryAndPool) {
         EXPECT_TRUE(l.sock->LookupPending());
         ASSERT_TRUE(PumpUntil([&] { return !l.done.empty(); }, 20000)) << pool;
         EXPECT_EQ(l.done, std::vector<uint16_t>{0}) << pool;
-        EXPECT_EQ(l.sock->LookupResult, "127.0.0.1") << pool;
+        EXPECT_EQ(l.sock->LookupResult(), "127.0.0.1") << pool;
         EXPECT_GE(l.sock->LookupResults.Count(), 1);
         EXPECT_FALSE(l.sock->LookupPending());
     }
@@ -139,7 +139,7 @@ TEST(InetAsyncDns, ReverseLookups) {
     Lookup sync(false);
     sync.sock->ReverseLookupSyncTcp("127.0.0.1");
     ASSERT_EQ(sync.done, std::vector<uint16_t>{0});
-    const std::string name = sync.sock->LookupResult;
+    const std::string name = sync.sock->LookupResult();
     ASSERT_FALSE(name.empty());
     EXPECT_EQ(sync.sock->LookupResults[0], name);
 
@@ -161,7 +161,7 @@ TEST(InetAsyncDns, ReverseLookups) {
             ASSERT_TRUE(PumpUntil([&] { return !l.done.empty(); }, 20000)) << c.pool << c.family;
             EXPECT_EQ(l.done, std::vector<uint16_t>{0}) << c.pool << c.family;
         }
-        EXPECT_EQ(l.sock->LookupResult, name) << c.pool << c.family;
+        EXPECT_EQ(l.sock->LookupResult(), name) << c.pool << c.family;
         ASSERT_GE(l.sock->LookupResults.Count(), 1);
         EXPECT_EQ(l.sock->LookupResults[0], name);
         EXPECT_FALSE(l.sock->LookupPending());

@@ -374,7 +374,7 @@ struct Paused {
         }
         return PumpUntil([&] { return s->ThrottlePaused(); }, 10000);
     }
-    int64_t Moved(bool receive) const { return receive ? got : s->BytesSent; }
+    int64_t Moved(bool receive) const { return receive ? got : s->BytesSent(); }
 };
 }  // namespace
 
@@ -433,7 +433,7 @@ TEST(NetSocketThrottle, PeriodThatLandsOnItsBudgetIsSpent) {
             const std::string data = sockettest::Pattern(100000, 29);
             s.Send(data.data(), int(data.size()));
         }
-        ASSERT_TRUE(PumpUntil([&] { return (receive ? got : s.BytesSent) >= 15000; }, 20000)) << receive;
+        ASSERT_TRUE(PumpUntil([&] { return (receive ? got : s.BytesSent()) >= 15000; }, 20000)) << receive;
         EXPECT_LE(most, 5001) << receive;
         s.Abort();
     }

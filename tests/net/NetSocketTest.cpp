@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <concepts>
+#include <cstdint>
 #include <functional>
 #include <new>
 #include <thread>
@@ -74,6 +76,33 @@ std::string Raised(const std::function<void()>& f) {
     return "";
 }
 
+// The error code, byte counters and look-up result are the socket's own record: a user reads
+// them but can neither assign them nor reach the setters the layers use.
+template <typename S>
+concept WritableLastError = requires(S& s) { s.LastError = 0; } || requires(S& s) { s.LastError() = 0; } ||
+                            requires(S& s) { s.SetLastError(0); };
+template <typename S>
+concept WritableBytesReceived = requires(S& s) { s.BytesReceived = 0; } || requires(S& s) { s.BytesReceived() = 0; } ||
+                                requires(S& s) { s.SetBytesReceived(0); };
+template <typename S>
+concept WritableBytesSent = requires(S& s) { s.BytesSent = 0; } || requires(S& s) { s.BytesSent() = 0; } ||
+                            requires(S& s) { s.SetBytesSent(0); };
+template <typename S>
+concept WritableLookupResult = requires(S& s) { s.LookupResult = ""; } || requires(S& s) { s.LookupResult() = ""; } ||
+                               requires(S& s) { s.SetLookupResult(""); };
+template <typename S>
+concept ReadableOutputs = requires(const S& s) {
+    { s.LastError() } -> std::same_as<int>;
+    { s.BytesReceived() } -> std::same_as<int64_t>;
+    { s.BytesSent() } -> std::same_as<int64_t>;
+    { s.LookupResult() } -> std::convertible_to<std::string>;
+};
+static_assert(!WritableLastError<TNetSocket> && !WritableLastError<TCustomNetSocket>);
+static_assert(!WritableBytesReceived<TNetSocket> && !WritableBytesReceived<TCustomNetSocket>);
+static_assert(!WritableBytesSent<TNetSocket> && !WritableBytesSent<TCustomNetSocket>);
+static_assert(!WritableLookupResult<TNetSocket> && !WritableLookupResult<TCustomNetSocket>);
+static_assert(ReadableOutputs<TNetSocket>);
+
 }  // namespace
 
 TEST(NetSocket, EchoRoundTripAndDataSentFromTheLoop) {
@@ -92,8 +121,8 @@ TEST(NetSocket, EchoRoundTripAndDataSentFromTheLoop) {
     ASSERT_TRUE(PumpUntil([&] { return p.received == "ping\r\n"; }));
     EXPECT_FALSE(p.dataSent.empty());
     EXPECT_EQ(p.eventsInsideSend, 0);
-    EXPECT_EQ(p.sock->BytesSent, 6);
-    EXPECT_EQ(p.sock->BytesReceived, 6);
+    EXPECT_EQ(p.sock->BytesSent(), 6);
+    EXPECT_EQ(p.sock->BytesReceived(), 6);
     p.sock->Close();
     EXPECT_EQ(p.sock->State(), wsClosed);
     ASSERT_EQ(p.closed.size(), 1u);
@@ -124,7 +153,7 @@ TEST(NetSocket, EightMegabytesToASlowSinkArriveIntact) {
         off += n;
     }
     ASSERT_TRUE(PumpUntil([&] { return p.sock->SendQueueEmpty() && !p.dataSent.empty(); }, 60000));
-    EXPECT_EQ(p.sock->BytesSent, int64_t(data.size()));
+    EXPECT_EQ(p.sock->BytesSent(), int64_t(data.size()));
     p.sock->Close();
     const sockettest::SinkReport r = sockettest::QuerySink(port);
     EXPECT_EQ(r.count, int64_t(data.size()));
@@ -158,7 +187,7 @@ TEST(NetSocket, CloseDeliversEveryQueuedByteAndAFin) {
             // Nothing joins a queue that is closing.
             p.sock->ComponentOptions.Include(wsoNoSendException);
             EXPECT_EQ(p.sock->Send("x", 1), -1);
-            EXPECT_EQ(p.sock->LastError, WSAESHUTDOWN);
+            EXPECT_EQ(p.sock->LastError(), WSAESHUTDOWN);
         }
         ASSERT_TRUE(PumpUntil([&] { return p.closed.size() == 1; }, 60000));
         EXPECT_EQ(p.closed[0], 0);
@@ -210,7 +239,7 @@ TEST(NetSocket, PeerResetWhileSendingGivesOneCloseOutsideSend) {
     p.sock->ComponentOptions.Include(wsoNoSendException);
     // Keep the queue full from the loop until the peer's reset ends the connection.
     p.sock->OnDataSent = [&](framework::TComponent*, uint16_t) {
-        if (p.sock->State() == wsConnected && p.sock->BytesSent < (64 << 20)) p.Send(chunk);
+        if (p.sock->State() == wsConnected && p.sock->BytesSent() < (64 << 20)) p.Send(chunk);
     };
     p.Send(chunk);
     p.Send(chunk);
@@ -378,7 +407,7 @@ TEST(NetSocket, ErrorsOfConnectAndSend) {
     EXPECT_EQ(Raised([&] { s.Connect(); }), "Connect: No Protocol Specified");
     s.SetProto("tcp");
     EXPECT_EQ(Raised([&] { s.SendText("x"); }).find("Socket is not connected"), 0u);
-    EXPECT_EQ(s.LastError, WSAENOTCONN);
+    EXPECT_EQ(s.LastError(), WSAENOTCONN);
     s.ComponentOptions.Include(wsoNoSendException);
     EXPECT_EQ(s.SendText("x"), -1);
     s.Connect();
@@ -462,7 +491,7 @@ TEST(NetSocket, ListenAcceptAndAdoptTheConnection) {
     second.ExclusiveAddr = true;
     const std::string text = Raised([&] { second.Listen(); });
     EXPECT_NE(text.find("Address already in use"), std::string::npos) << text;
-    EXPECT_EQ(second.LastError, WSAEADDRINUSE);
+    EXPECT_EQ(second.LastError(), WSAEADDRINUSE);
 }
 
 namespace {
