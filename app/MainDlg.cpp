@@ -85,7 +85,6 @@ void LoadIcons(TImageList& list, int firstId, int count, int size) {
 
 TMainDlg::TMainDlg(TComponent* owner, std::vector<std::string> Params)
     : TForm(owner), params_(std::move(Params)), exePath_(GetModuleFileNameText()) {
-    identityPrefetch_ = std::make_unique<TIdentityPrefetch>(exePath_);
     SetName("MainDlg");
     BuildComponents();
     BuildMenus();

@@ -19,7 +19,6 @@
 #include "framework/Menus.h"
 #include "framework/StdCtrls.h"
 #include "framework/Timer.h"
-#include "update/CheckIdentity.h"
 
 class TAboutDlg;
 class TSettingsDlg;
@@ -139,7 +138,4 @@ private:
 
     std::vector<std::string> params_;
     std::string exePath_;
-    // Identifies the program's own file for the update check while the window is being made,
-    // off the window's thread.
-    std::unique_ptr<TIdentityPrefetch> identityPrefetch_;
 };

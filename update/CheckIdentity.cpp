@@ -7,7 +7,6 @@
 #include <map>
 #include <mutex>
 #include <set>
-#include <thread>
 
 #include "framework/SysUtils.h"
 #include "update/PlimFct.h"
@@ -81,19 +80,6 @@ TCheckIdentity GetCheckIdentity(const std::string& ExePath) {
     ++computations;
     done(&identity);
     return identity;
-}
-
-TIdentityPrefetch::TIdentityPrefetch(const std::string& ExePath)
-    : thread_([ExePath] {
-          try {
-              GetCheckIdentity(ExePath);
-          } catch (...) {
-              // The check identifies the file again and reports what goes wrong.
-          }
-      }) {}
-
-TIdentityPrefetch::~TIdentityPrefetch() {
-    if (thread_.joinable()) thread_.join();
 }
 
 void ClearCheckIdentities() {

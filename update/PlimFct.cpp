@@ -8,6 +8,7 @@
 #include <memory>
 #include <map>
 #include <set>
+#include <stdexcept>
 #include <utility>
 #include <vector>
 
@@ -43,6 +44,7 @@ struct TGuardState {
     // version chains all read the same file, which need be read only once. Dropped when the
     // outermost identification ends, so nothing survives a call.
     std::map<std::string, FileVersionInfoRec> records;
+    std::map<std::string, std::string> blocks;  // raw version resources, likewise
 };
 thread_local TGuardState guardState;
 
@@ -67,7 +69,10 @@ TIdentGuard::~TIdentGuard() {
     set.erase(key_);
     --guardState.depth;
     if (kind_ == gkVersion) --guardState.versionDepth;
-    if (guardState.depth == 0) guardState.records.clear();
+    if (guardState.depth == 0) {
+        guardState.records.clear();
+        guardState.blocks.clear();
+    }
 }
 
 const FileVersionInfoRec* TIdentGuard::CachedRecord(const std::string& FileName) {
@@ -78,6 +83,16 @@ const FileVersionInfoRec* TIdentGuard::CachedRecord(const std::string& FileName)
 
 void TIdentGuard::CacheRecord(const std::string& FileName, const FileVersionInfoRec& Rec) {
     if (guardState.depth > 0) guardState.records[AnsiLowerCase(FileName)] = Rec;
+}
+
+const std::string* TIdentGuard::CachedBlock(const std::string& FileName) {
+    if (guardState.depth == 0) return nullptr;
+    const auto it = guardState.blocks.find(AnsiLowerCase(FileName));
+    return it == guardState.blocks.end() ? nullptr : &it->second;
+}
+
+void TIdentGuard::CacheBlock(const std::string& FileName, const std::string& Block) {
+    if (guardState.depth > 0) guardState.blocks[AnsiLowerCase(FileName)] = Block;
 }
 
 int TIdentGuard::VersionDepth() { return guardState.versionDepth; }
@@ -193,6 +208,38 @@ std::string ReplaceAll(std::string s, const std::string& from, const std::string
 
 }  // namespace
 
+std::string plim::VersionBlock(const std::string& FileName) {
+    if (const std::string* cached = TIdentGuard::CachedBlock(FileName)) return *cached;
+    std::string block;
+    if (FileIsPresent(FileName)) {
+        DWORD handle = 0;
+        const DWORD size = GetFileVersionInfoSizeA(FileName.c_str(), &handle);
+        if (size > 0) {
+            block.assign(size, '\0');
+            if (!GetFileVersionInfoA(FileName.c_str(), handle, size, block.data())) block.clear();
+        }
+    }
+    TIdentGuard::CacheBlock(FileName, block);
+    return block;
+}
+
+std::string plim::FixedVersionText(const std::string& FileName) {
+    if (!FileIsPresent(FileName)) return "File not found";
+    std::string block = VersionBlock(FileName);
+    if (block.empty()) return std::string();
+    void* info = nullptr;
+    UINT length = 0;
+    // A root value shorter than the fixed block holds no version.
+    if (!VerQueryValueA(block.data(), "\\", &info, &length) || !info || length < sizeof(VS_FIXEDFILEINFO))
+        return std::string();
+    VS_FIXEDFILEINFO fixed;
+    std::memcpy(&fixed, info, sizeof fixed);
+    char text[64];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", HIWORD(fixed.dwFileVersionMS), LOWORD(fixed.dwFileVersionMS),
+                  HIWORD(fixed.dwFileVersionLS), LOWORD(fixed.dwFileVersionLS));
+    return text;
+}
+
 void ReadFileVersionInfo(const std::string& FileName, FileVersionInfoRec& Rec) {
     Rec = FileVersionInfoRec{};
     const std::string path = RedirectSystem32Path(FileName);
@@ -203,7 +250,10 @@ void ReadFileVersionInfo(const std::string& FileName, FileVersionInfoRec& Rec) {
     bool failed = true;
     if (FileIsPresent(path)) {
         try {
-            const TKitFileVersionInfo info(path);
+            std::string block = plim::VersionBlock(path);
+            if (block.empty()) throw std::runtime_error("no version information");
+            const auto parsed = TKitFileVersionInfo::FromBuffer(std::move(block));
+            const TKitFileVersionInfo& info = *parsed;
             static constexpr int kStandardIndex[8] = {3, 2, 4, 5, 6, 8, 9, 10};
             for (int i = 0; i < 8; ++i) *RecField(Rec, i) = info.GetStandardKey(kStandardIndex[i]);
             failed = Rec.FileVersion.empty() && Rec.CompanyName.empty() && Rec.FileDescription.empty();
@@ -232,11 +282,8 @@ void ReadFileVersionInfo(const std::string& FileName, FileVersionInfoRec& Rec) {
 
 void ReadVersionStrings(const std::string& FileName, TStringList& List) {
     const std::string path = RedirectSystem32Path(FileName);
-    DWORD handle = 0;
-    const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &handle);
-    if (size == 0) return;
-    std::string data(size, '\0');
-    if (!GetFileVersionInfoA(path.c_str(), 0, size, data.data())) return;
+    std::string data = plim::VersionBlock(path);
+    if (data.empty()) return;
     std::string table;
     void* value = nullptr;
     UINT length = 0;
@@ -522,7 +569,7 @@ void ResolveFileVersion(std::string& FileName, std::string Product, std::string 
     if (RunVersionRules(plim::kVersionRulesBeforeDefault, w, true)) return finish();
 
     try {
-        w.R = WideToAnsi(GetFixedFileVersion(AnsiToWide(FileName)));
+        w.R = plim::FixedVersionText(FileName);
     } catch (const std::exception&) {
         w.R.clear();
     }
@@ -531,8 +578,7 @@ void ResolveFileVersion(std::string& FileName, std::string Product, std::string 
     // Like the rows before the default, a refinement that leaves a version ends the chain.
     if (RunVersionRules(plim::kVersionRulesAfterDefault, w, true)) return finish();
 
-    DWORD handle = 0;
-    if (w.R.empty() && GetFileVersionInfoSizeA(FileName.c_str(), &handle) == 0) {
+    if (w.R.empty() && plim::VersionBlock(FileName).empty()) {
         const std::string descriptor = AirDescriptorPath(w.Folder);
         if (FileExistsNotEmpty(AnsiToWide(descriptor))) {
             TStringList lines;
@@ -758,7 +804,7 @@ void StripDecorations(TProductWork& W) {
 void FinishName(TProductWork& W) {
     std::string& R = W.R;
     if (StrContainsText("adobe flash player for ", R)) {
-        const std::string version = ReplaceAll(WideToAnsi(GetFixedFileVersion(AnsiToWide(W.Path))), ".", "_");
+        const std::string version = ReplaceAll(plim::FixedVersionText(W.Path), ".", "_");
         if (W.Base.find("64_" + version) != std::string::npos) R += " (64 bits)";
     }
     R = Trim(R);

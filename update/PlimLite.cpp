@@ -53,7 +53,11 @@ void TPlimLite::FreeClient() {
 }
 
 void TPlimLite::CheckUpdate(const std::string& ExePath, framework::TComponent* Owner, TDoneEvent OnDone) {
-    FreeClient();
+    // The client of the check before goes once the new one is made: the last client of a
+    // thread takes the thread's socket window with it, and making that again costs about as
+    // much as the request itself.
+    if (Http) Http->OnRequestDone = nullptr;
+    bool replaced = false;
     Busy = true;
     UpdateAvailable = false;
     ReplyValid = false;
@@ -72,8 +76,12 @@ void TPlimLite::CheckUpdate(const std::string& ExePath, framework::TComponent* O
         auto done = [this](framework::TComponent* Sender, THttpRequest RqType, uint16_t ErrCode) {
             RequestDone(Sender, RqType, ErrCode);
         };
-        Http = std::make_unique<TSslHttpClient>(Owner);
-        SslContext = std::make_unique<TSslContext>(nullptr);
+        auto http = std::make_unique<TSslHttpClient>(Owner);
+        auto context = std::make_unique<TSslContext>(nullptr);
+        FreeClient();
+        replaced = true;
+        Http = std::move(http);
+        SslContext = std::move(context);
         Http->SetSslContext(SslContext.get());
         SetupHttpClient(*Http);
         Http->Timeout = 10;
@@ -96,6 +104,7 @@ void TPlimLite::CheckUpdate(const std::string& ExePath, framework::TComponent* O
         StartTick = GetTickCount();
         Http->StartGet();
     } catch (const std::exception& E) {
+        if (!replaced) FreeClient();
         // No completion follows a check that did not start: end it here, or Busy (and the
         // caller's disabled menu item) would stay for the rest of the run.
         AddLog(std::string(" Update self check : Cannot start (") + E.what() + ")", 2);

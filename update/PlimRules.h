@@ -28,12 +28,23 @@ public:
     // The version record of a file already read during the identification in progress.
     static const FileVersionInfoRec* CachedRecord(const std::string& FileName);
     static void CacheRecord(const std::string& FileName, const FileVersionInfoRec& Rec);
+    // The raw version resource of a file already read during the identification in progress.
+    static const std::string* CachedBlock(const std::string& FileName);
+    static void CacheBlock(const std::string& FileName, const std::string& Block);
 
 private:
     TKind kind_;
     std::string key_;
     bool entered_ = false;
 };
+
+// The file's version resource laid out as GetFileVersionInfoA fills its buffer (room for the
+// ANSI conversions of VerQueryValueA behind it); empty when the file is missing or has none.
+// Read once per file in an identification.
+std::string VersionBlock(const std::string& FileName);
+// The fixed part's file version "a.b.c.d" from VersionBlock; "File not found" for a missing
+// file, empty without a version resource.
+std::string FixedVersionText(const std::string& FileName);
 
 // ---------------------------------------------------------------------------------------------
 // Version text (ResolveFileVersion)

@@ -257,7 +257,7 @@ const std::vector<TVersionRule> kVersionRulesBeforeDefault = {
          return SameText(W.Base, "ubisoftconnect") || ProductStarts(W, "Uplay") || ProductStarts(W, "Ubisoft Connect");
      },
      [](TVersionWork& W) {
-         TPlimVersion v(WideToAnsi(GetFixedFileVersion(AnsiToWide(W.FileName))));
+         TPlimVersion v(FixedVersionText(W.FileName));
          if (!v.IsValid() || v.Build != 0) return;
          v.Build = v.Release;
          v.Release = 0;

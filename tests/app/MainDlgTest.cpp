@@ -1,11 +1,13 @@
 #include "app/MainDlg.h"
 
 #include <windows.h>
+#include <tlhelp32.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <set>
 
 #include "FakeBatteryDriver.h"
 #include "LogMessages.h"
@@ -451,19 +453,39 @@ TEST_F(MainDlgTest, ATickBeforeTheFirstActivationDoesNothing) {
     EXPECT_EQ(dlg->manuf_btn->Caption(), "Quillmark Cells") << "the ticks after the activation refresh";
 }
 
-TEST_F(MainDlgTest, TheProgramFileIsIdentifiedWhileTheWindowIsMade) {
-    // Off the window's thread and before the first activation: the update check at the
-    // activation then finds the answer and identifies nothing itself.
+// The threads of this process.
+std::set<DWORD> ProcessThreads() {
+    std::set<DWORD> ids;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return ids;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ids.insert(entry.th32ThreadID);
+    CloseHandle(snapshot);
+    return ids;
+}
+
+TEST_F(MainDlgTest, TheProgramFileIsIdentifiedByTheFirstCheckOnTheWindowsThread) {
+    // The program's threads are the name look-up pool and the timer clock: making the window
+    // starts none, and nothing identifies the program's file before the first check does.
     ClearCheckIdentities();
     const unsigned before = CheckIdentityComputations();
+    const std::set<DWORD> threads = ProcessThreads();
+    ASSERT_FALSE(threads.empty());
     dlg = std::make_unique<TMainDlg>(nullptr, std::vector<std::string>{});
     dlg->Tmr->SetEnabled(false);
-    const DWORD limit = GetTickCount() + 30000;
-    while (CheckIdentityComputations() == before && GetTickCount() < limit) Sleep(10);
-    EXPECT_EQ(CheckIdentityComputations(), before + 1) << "no message was handled meanwhile";
+    size_t started = 0;
+    for (DWORD id : ProcessThreads()) started += threads.count(id) ? 0 : 1;
+    EXPECT_EQ(started, 0u) << "threads started while the window was made";
+    EXPECT_FALSE(testsupport::PumpUntil([&] { return CheckIdentityComputations() != before; }, 500))
+        << "the program's file was identified before any check";
     dlg.reset();
     Activated();
-    EXPECT_EQ(CheckIdentityComputations(), before + 1);
+    EXPECT_EQ(CheckIdentityComputations(), before + 1) << "the first check identifies the file";
+    dlg.reset();
+    Activated();
+    EXPECT_EQ(CheckIdentityComputations(), before + 1) << "a later check finds the identity kept";
 }
 
 TEST_F(MainDlgTest, FirstActivationLogsTheEnvironmentInOrder) {

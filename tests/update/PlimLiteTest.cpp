@@ -179,6 +179,22 @@ TEST_F(PlimLiteTest, BusyWhileCheckingAndANewClientPerCheck) {
     EXPECT_FALSE(lite.UpdateAvailable) << "flags are reset by each check";
 }
 
+TEST_F(PlimLiteTest, ANewCheckKeepsTheThreadsSocketWindow) {
+    // The client of the check before is freed only once the new one is made: freeing the
+    // thread's last client first would take the thread's hidden socket window with it, to be
+    // made again at once.
+    updtest::MemoryLog log;
+    TPlimLite lite(&log.Log, kTitle);
+    Check(lite, PeerBase("tls", "equal"));
+    ASSERT_TRUE(lite.Http);
+    const HWND window = lite.Http->WindowHandle();
+    ASSERT_TRUE(window && IsWindow(window));
+    Check(lite, PeerBase("tls", "newer"));
+    EXPECT_TRUE(IsWindow(window));
+    EXPECT_EQ(lite.Http->WindowHandle(), window);
+    EXPECT_TRUE(lite.UpdateAvailable);
+}
+
 TEST_F(PlimLiteTest, FreedFromItsOwnCallback) {
     // The program closing while the answer arrives: the callback frees the checker.
     updtest::MemoryLog log;
