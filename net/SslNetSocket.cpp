@@ -493,9 +493,15 @@ void TCustomSslNetSocket::HandleFdRead(TMessage& Msg, uint16_t Error) {
         }
     } readEventsOff(*this, alive, handle);
     if (pendingCloseError_ != 0) return;
-    if (HandshakeFinished() && ossl::SSL_pending(ssl_) > 0) {
-        TriggerDataAvailable(0);
-        return;
+    if (HandshakeFinished() && (ossl::SSL_pending(ssl_) > 0 || RecordsWaiting())) {
+        // What came earlier first: the owner reads it before the network is asked again.
+        const TTaken taken = TakeBufferedRecords(Error);
+        if (taken == kTakenGone || taken == kTakenEnded) return;
+        if (taken == kTakenOwnerReads) {
+            if (same()) FlushTls();
+            return;
+        }
+        if (pendingCloseError_ != 0) return;
     }
     size_t n = ossl::BIO_ctrl(netBio_, BIO_C_GET_READ_REQUEST, 0, nullptr);
     if (n == 0) n = ossl::BIO_ctrl(netBio_, BIO_C_GET_WRITE_GUARANTEE, 0, nullptr);
@@ -547,31 +553,89 @@ void TCustomSslNetSocket::HandleFdRead(TMessage& Msg, uint16_t Error) {
         const int r = DriveSsl();
         if (!same()) return;
         if (r == kDriveError) {
-            RecordSslErrors();
-            // The alert OpenSSL wrote reaches the peer before the connection goes down.
-            DrainNetworkBio();
+            FailOnSslError();
             if (!same()) return;
-            SetPendingClose(WSAECONNABORTED);
-        } else if (r == kDriveRetry) {
-            sslBioRetry_ = true;
         }
+        if (r == kDriveRetry) sslBioRetry_ = true;
         if (r == kDriveClosed && ossl::SSL_version(ssl_) >= TLS1_VERSION) {
-            // The peer's close_notify.
-            if (tlsState_ < tlsShuttingDown) tlsState_ = tlsShuttingDown;
-            if (!bidirectional_) PostMessageA(WindowHandle(), idStartShutdown_, 1, 1);
-            if (shutdownState_ == tlsShutFinished) PostTlsEvent(evClose, Error);
-            // A bidirectional shutdown waited for exactly this.
-            if (bidirectional_ && ShutdownProgress()) return;
-            if (same()) FlushTls();
+            PeerSentCloseNotify(Error);
             return;
         }
     }
-    if (HandshakeFinished() && ossl::SSL_pending(ssl_) > 0) {
-        TriggerDataAvailable(0);
-        if (!same()) return;
+    if (HandshakeFinished()) {
+        const TTaken taken = TakeBufferedRecords(Error);
+        if (taken == kTakenGone || taken == kTakenEnded) return;
     }
     if (ShutdownProgress()) return;
     if (same()) FlushTls();
+}
+
+bool TCustomSslNetSocket::RecordsWaiting() const {
+    // Ciphertext in the pair that OpenSSL has not read yet (the network side's own buffer).
+    if (!netBio_) return false;
+    const size_t room = ossl::BIO_ctrl(netBio_, BIO_C_GET_WRITE_GUARANTEE, 0, nullptr);
+    return room < size_t(kBioPairSize);
+}
+
+TCustomSslNetSocket::TTaken TCustomSslNetSocket::TakeBufferedRecords(uint16_t Error) {
+    // One network read may hold several records: the last data, the peer's close_notify
+    // behind it. Nothing on the network announces the later ones again, so they are taken
+    // here, each after the owner had what came before it.
+    auto alive = AliveToken();
+    const SOCKET handle = hSocket_;
+    auto same = [&] { return *alive && hSocket_ == handle && ssl_; };
+    for (;;) {
+        if (!HandshakeFinished()) return kTakenNeedMore;
+        if (ossl::SSL_pending(ssl_) > 0) {
+            // The handshake is reported before any data.
+            if (handshakeDonePending_) {
+                FlushTls();
+                if (!same()) return kTakenGone;
+            }
+            const int before = ossl::SSL_pending(ssl_);
+            TriggerDataAvailable(0);
+            if (!same()) return kTakenGone;
+            const int after = ossl::SSL_pending(ssl_);
+            // Nothing or only a part read: the rest waits for the owner, who gets the event
+            // again once it has read some.
+            if (after > 0) {
+                if (after < before) sslBioRetry_ = true;
+                return kTakenOwnerReads;
+            }
+        }
+        if (pendingCloseError_ != 0 || !RecordsWaiting()) return kTakenNeedMore;
+        const int r = DriveSsl();
+        if (!same()) return kTakenGone;
+        switch (r) {
+            case kDriveOk: break;
+            case kDriveRetry: return kTakenNeedMore;  // a record not yet whole
+            case kDriveClosed:
+                if (ossl::SSL_version(ssl_) < TLS1_VERSION) return kTakenNeedMore;
+                PeerSentCloseNotify(Error);
+                return kTakenEnded;
+            default: FailOnSslError(); return kTakenEnded;
+        }
+    }
+}
+
+void TCustomSslNetSocket::PeerSentCloseNotify(uint16_t Error) {
+    auto alive = AliveToken();
+    if (tlsState_ < tlsShuttingDown) tlsState_ = tlsShuttingDown;
+    if (!bidirectional_) PostMessageA(WindowHandle(), idStartShutdown_, 1, 1);
+    if (shutdownState_ == tlsShutFinished) PostTlsEvent(evClose, Error);
+    // A bidirectional shutdown waited for exactly this.
+    if (bidirectional_ && ShutdownProgress()) return;
+    if (*alive && ssl_) FlushTls();
+}
+
+void TCustomSslNetSocket::FailOnSslError() {
+    auto alive = AliveToken();
+    const SOCKET handle = hSocket_;
+    RecordSslErrors();
+    // The alert OpenSSL wrote reaches the peer before the connection goes down.
+    DrainNetworkBio();
+    if (!*alive || hSocket_ != handle || !ssl_) return;
+    SetPendingClose(WSAECONNABORTED);
 }
 
 void TCustomSslNetSocket::UnreadReceived(const void* Data, int Len) {

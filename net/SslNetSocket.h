@@ -181,6 +181,11 @@ private:
     void RecordSslErrors();
     enum { kDriveOk, kDriveRetry, kDriveClosed, kDriveError };
     int DriveSsl();
+    bool RecordsWaiting() const;
+    enum TTaken { kTakenNeedMore, kTakenOwnerReads, kTakenEnded, kTakenGone };
+    TTaken TakeBufferedRecords(uint16_t Error);
+    void PeerSentCloseNotify(uint16_t Error);
+    void FailOnSslError();
     void FlushTls();
     void DrainNetworkBio();
     void StartTlsShutdown(int How);

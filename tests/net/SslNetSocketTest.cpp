@@ -758,3 +758,134 @@ TEST(SslSocket, BytesGivenBackComeFirstWithoutTls) {
     EXPECT_EQ(received, "early-ping");
     sock.Abort();
 }
+
+namespace {
+
+std::vector<std::string> LastDataLines() {
+    std::vector<std::string> lines;
+    std::ifstream f("net-tls-peers\\lastdata.txt");
+    std::string line;
+    while (std::getline(f, line)) lines.push_back(line);
+    return lines;
+}
+
+// What the lastdata peer sends for a request of n bytes.
+std::string LastDataBody(size_t n) {
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; ++i) s[i] = char(48 + (i * 7) % 75);
+    return s;
+}
+
+}  // namespace
+
+// The peer's last data and its close_notify come in one network read: the close_notify
+// waits behind the data in the BIO pair and nothing on the network announces it again (a
+// peer that waits for our close_notify sends no FIN either), yet the session must end the
+// way a close_notify ends it.
+TEST(SslSocket, CloseNotifyInTheSameReadAsTheLastDataEndsTheSession) {
+    REQUIRE_TLS_PEERS();
+    struct Case {
+        const char* name;
+        bool tls12;
+        size_t count;
+        // Bytes the owner reads per data event: 0 reads until nothing is left.
+        int perEvent;
+        // The peer's FIN comes with them, else only after our close_notify.
+        bool fin;
+    } cases[] = {
+        {"no data", false, 0, 4096, false},
+        {"one read per event", false, 300, 65536, false},
+        {"a part per event", false, 300, 7, false},
+        {"read until nothing is left", false, 300, 0, false},
+        {"several records, one read per event", false, 40000, 65536, false},
+        {"several records, a part per event", false, 40000, 1000, false},
+        {"TLS 1.2, one read per event", true, 300, 65536, false},
+        {"TLS 1.2, a part per event", true, 300, 7, false},
+        {"with the FIN, one read per event", false, 300, 65536, true},
+        {"with the FIN, a part per event", false, 40000, 1000, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const size_t before = LastDataLines().size();
+        Client cl;
+        if (c.tls12) cl.ctx.SslMaxVersion = sslVerTLS1_2;
+        cl.sock->OnDataAvailable = [&](framework::TComponent*, uint16_t) {
+            std::vector<char> buf(size_t(c.perEvent ? c.perEvent : 4096));
+            int n;
+            while ((n = cl.sock->ReceiveData(buf.data(), int(buf.size()))) > 0) {
+                cl.received.append(buf.data(), size_t(n));
+                if (c.perEvent) break;
+            }
+        };
+        cl.Connect(TlsPeerPort("lastdata"));
+        ASSERT_TRUE(cl.WaitHandshake());
+        ASSERT_EQ(cl.handshakes, std::vector<uint16_t>{0}) << cl.handshakeText;
+        EXPECT_EQ(cl.version, c.tls12 ? 0x303 : 0x304);
+        cl.sock->SendText(std::to_string(c.count) + (c.fin ? " fin\n" : " wait\n"));
+        if (!cl.WaitClosed()) {
+            ADD_FAILURE() << "still open; received " << cl.received.size() << " of " << c.count;
+            continue;
+        }
+        EXPECT_EQ(cl.received, LastDataBody(c.count));
+        EXPECT_EQ(cl.closed, std::vector<uint16_t>{0});
+        EXPECT_EQ(cl.shutdowns, (std::vector<std::pair<bool, int>>{{false, 0}}));
+        ASSERT_TRUE(PumpUntil([&] { return LastDataLines().size() > before; }, 20000));
+        EXPECT_EQ("answered", LastDataLines().back());
+    }
+}
+
+// The owner ends the connection inside the data event while the peer's close_notify still
+// waits behind the data.
+TEST(SslSocket, HandlerThatClosesOrFreesItsSocketBeforeTheWaitingCloseNotify) {
+    REQUIRE_TLS_PEERS();
+    enum Action { closes, frees };
+    struct Case {
+        const char* name;
+        Action action;
+        size_t count;
+        int perEvent;
+    } cases[] = {
+        {"closes after a part", closes, 300, 7},
+        {"closes after all of it", closes, 300, 65536},
+        {"frees after a part", frees, 300, 7},
+        {"frees after all of it", frees, 40000, 65536},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Client cl;
+        bool done = false;
+        cl.sock->OnDataAvailable = [&](framework::TComponent*, uint16_t) {
+            std::vector<char> buf(size_t(c.perEvent));
+            const int n = cl.sock->ReceiveData(buf.data(), int(buf.size()));
+            if (n > 0) cl.received.append(buf.data(), size_t(n));
+            if (done) return;
+            done = true;
+            if (c.action == closes)
+                cl.sock->Close();
+            else
+                cl.sock.reset();
+        };
+        cl.Connect(TlsPeerPort("lastdata"));
+        ASSERT_TRUE(cl.WaitHandshake());
+        ASSERT_EQ(cl.handshakes, std::vector<uint16_t>{0}) << cl.handshakeText;
+        cl.sock->SendText(std::to_string(c.count) + " wait\n");
+        if (c.action == closes) {
+            ASSERT_TRUE(cl.WaitClosed());
+            EXPECT_EQ(cl.closed, std::vector<uint16_t>{0});
+            EXPECT_EQ(cl.shutdowns.size(), 1u);
+        } else {
+            ASSERT_TRUE(PumpUntil([&] { return !cl.sock; }, 20000));
+            // What was still queued for it runs out harmlessly.
+            PumpUntil([] { return false; }, 300);
+            EXPECT_TRUE(cl.closed.empty());
+        }
+        EXPECT_FALSE(cl.received.empty());
+    }
+    // The next connection is served as usual.
+    Client next;
+    next.Connect(TlsPeerPort("lastdata"));
+    ASSERT_TRUE(next.WaitHandshake());
+    next.sock->SendText("300 wait\n");
+    ASSERT_TRUE(next.WaitClosed());
+    EXPECT_EQ(next.received, LastDataBody(300));
+}
