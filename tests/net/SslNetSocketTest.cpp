@@ -33,7 +33,7 @@ std::string TlsPeerPort(const std::string& name) {
 struct Client {
     ssltest::OpenSslScope ssl;
     TSslContext ctx{nullptr};
-    std::unique_ptr<TSslNetSocket> sock = std::make_unique<TSslNetSocket>(nullptr);
+    std::unique_ptr<TSslNetSocket> sock;
     std::vector<uint16_t> handshakes, closed;
     std::vector<std::pair<bool, int>> shutdowns;
     std::string received, handshakeText;
@@ -41,7 +41,7 @@ struct Client {
     bool peerCertSeen = false;
     bool certIsProperty = false;
 
-    Client() {
+    explicit Client(std::unique_ptr<TSslNetSocket> s = std::make_unique<TSslNetSocket>(nullptr)) : sock(std::move(s)) {
         sock->SslEnable = true;
         sock->SetSslContext(&ctx);
         sock->OnSslHandshakeDone = [this](TCustomSslNetSocket* s, uint16_t e, TX509Base* cert, bool&) {
@@ -888,4 +888,72 @@ TEST(SslSocket, HandlerThatClosesOrFreesItsSocketBeforeTheWaitingCloseNotify) {
     next.sock->SendText("300 wait\n");
     ASSERT_TRUE(next.WaitClosed());
     EXPECT_EQ(next.received, LastDataBody(300));
+}
+
+namespace {
+
+// A socket whose system send takes at most Limit bytes at a time, as a full send buffer does.
+struct ShortSendSocket : TSslNetSocket {
+    explicit ShortSendSocket(int Limit) : TSslNetSocket(nullptr), limit(Limit) {}
+    int limit;
+    int shortSends = 0;
+    int SendRaw(const void* Data, int Len) override {
+        if (Len > limit) ++shortSends;
+        return TSslNetSocket::SendRaw(Data, std::min(Len, limit));
+    }
+};
+
+}  // namespace
+
+// Ciphertext the socket's send does not take at once waits and goes out in order: nothing is
+// lost or sent twice.
+TEST(SslSocket, ShortSystemSendsLoseAndRepeatNothing) {
+    REQUIRE_TLS_PEERS();
+    for (int limit : {700, 16000}) {
+        SCOPED_TRACE(limit);
+        auto owned = std::make_unique<ShortSendSocket>(limit);
+        ShortSendSocket* sock = owned.get();
+        Client cl(std::move(owned));
+        cl.Connect(TlsPeerPort("echo13"));
+        ASSERT_TRUE(cl.WaitHandshake());
+        ASSERT_EQ(cl.handshakes, std::vector<uint16_t>{0}) << cl.handshakeText;
+        const std::string data = sockettest::Pattern(1u << 20, uint32_t(limit));
+        for (size_t off = 0; off < data.size(); off += 100000)
+            cl.sock->Send(data.data() + off, int(std::min<size_t>(100000, data.size() - off)));
+        ASSERT_TRUE(PumpUntil([&] { return cl.received.size() >= data.size() || !cl.closed.empty(); }, 60000))
+            << cl.received.size();
+        EXPECT_GT(sock->shortSends, 0);
+        ASSERT_EQ(cl.received.size(), data.size());
+        EXPECT_EQ(sockettest::Sha256Hex(cl.received), sockettest::Sha256Hex(data));
+        cl.sock->Close();
+        EXPECT_TRUE(cl.WaitClosed());
+    }
+}
+
+// A reset deferred out of an OpenSSL callback names its connection: arriving after the socket
+// went on to the next connection, it leaves that one alone.
+TEST(SslSocket, LateDeferredResetLeavesTheNextConnectionAlone) {
+    REQUIRE_TLS_PEERS();
+    Client cl;
+    cl.Connect(TlsPeerPort("echo13"));
+    ASSERT_TRUE(cl.WaitHandshake());
+    ASSERT_EQ(cl.handshakes, std::vector<uint16_t>{0}) << cl.handshakeText;
+    // Let the window's queue run empty, then take the reset out of it as it is posted.
+    testsupport::PumpFor(300);
+    cl.sock->PostResetLater();
+    MSG reset{};
+    ASSERT_TRUE(PeekMessageA(&reset, cl.sock->WindowHandle(), 0, 0, PM_REMOVE));
+    cl.sock->Abort();
+    cl.handshakes.clear();
+    cl.Connect(TlsPeerPort("echo13"));
+    ASSERT_TRUE(cl.WaitHandshake());
+    ASSERT_EQ(cl.handshakes, std::vector<uint16_t>{0}) << cl.handshakeText;
+    // The first connection's reset arrives now.
+    PostMessageA(reset.hwnd, reset.message, reset.wParam, reset.lParam);
+    testsupport::PumpFor(300);
+    EXPECT_EQ(cl.sock->TlsState(), tlsEstablished);
+    cl.sock->SendText("ping");
+    ASSERT_TRUE(PumpUntil([&] { return cl.received.size() >= 4 || !cl.closed.empty(); }, 20000));
+    EXPECT_EQ(cl.received, "ping");
+    cl.sock->Abort();
 }
