@@ -152,7 +152,10 @@ void TCustomSslNetSocket::WndProc(TMessage& Msg) {
             if (uint32_t(Msg.WParam) == tlsGeneration_) ResetSSL();
         } else if (Msg.Msg == idStartShutdown_ && idStartShutdown_) {
             if (TlsActive() && !ShutdownStarted()) {
-                bidirectional_ = Msg.LParam == 0;
+                if (Msg.LParam == 0)
+                    FlagsChange(tfBidirectional);
+                else
+                    FlagsChange(0, tfBidirectional);
                 StartTlsShutdown(int(Msg.WParam));
             }
         } else if (Msg.Msg == idShutdownComplete_ && idShutdownComplete_) {
@@ -290,9 +293,7 @@ void TCustomSslNetSocket::InitSSLConnection(bool ClientMode, SSL_CTX* SslCtx) {
         ShutdownStateChange(tlsShutNone);
         pendingCloseError_ = 0;
         LastPeekError = 0;
-        bidirectional_ = false;
-        closeRequested_ = false;
-        closeAfterSend_ = false;
+        FlagsChange(0, tfBidirectional | tfCloseRequested | tfCloseAfterSend);
         HandshakeMessage.clear();
         TlsErrorCode = 0;
         CipherDescription.clear();
@@ -307,7 +308,7 @@ void TCustomSslNetSocket::InitSSLConnection(bool ClientMode, SSL_CTX* SslCtx) {
         firstVerifyResult_ = -1;
         OcspStapleStatus = -1;
         postedEvents_ = deferredEvents_ = 0;
-        netBioFull_ = writeWanted_ = sslBioRetry_ = sendRetry_ = true;
+        FlagsChange(tfRetries);
         handshakeDonePending_ = false;
         hello_.Clear();
         if (!sslAcquired_) {
@@ -459,7 +460,7 @@ void TCustomSslNetSocket::SetPendingClose(int Err) {
 }
 
 void TCustomSslNetSocket::HandleFdConnect(TMessage& Msg, uint16_t Error) {
-    closeRequested_ = false;
+    FlagsChange(0, tfCloseRequested);
     ShutdownStateChange(tlsShutNone);
     TCustomSocksNetSocket::HandleFdConnect(Msg, Error);
 }
@@ -508,7 +509,7 @@ void TCustomSslNetSocket::HandleFdRead(TMessage& Msg, uint16_t Error) {
     if (n == 0) {
         // The pair is full of ciphertext nobody has decrypted yet (a write retry was
         // pending): let OpenSSL take a record, so that the reader gets it and room appears.
-        netBioFull_ = true;
+        FlagsChange(tfNetBioFull);
         if (HandshakeFinished()) {
             const int r = DriveSsl();
             if (!same()) return;
@@ -525,7 +526,7 @@ void TCustomSslNetSocket::HandleFdRead(TMessage& Msg, uint16_t Error) {
     const size_t room = ossl::BIO_ctrl(netBio_, BIO_C_GET_WRITE_GUARANTEE, 0, nullptr);
     n = std::min<size_t>({n, room, size_t(kMaxChunk)});
     if (n == 0) {
-        netBioFull_ = true;
+        FlagsChange(tfNetBioFull);
         FlushTls();
         return;
     }
@@ -556,7 +557,7 @@ void TCustomSslNetSocket::HandleFdRead(TMessage& Msg, uint16_t Error) {
             FailOnSslError();
             if (!same()) return;
         }
-        if (r == kDriveRetry) sslBioRetry_ = true;
+        if (r == kDriveRetry) FlagsChange(tfSslBioRetry);
         if (r == kDriveClosed && ossl::SSL_version(ssl_) >= TLS1_VERSION) {
             PeerSentCloseNotify(Error);
             return;
@@ -599,7 +600,7 @@ TCustomSslNetSocket::TTaken TCustomSslNetSocket::TakeBufferedRecords(uint16_t Er
             // Nothing or only a part read: the rest waits for the owner, who gets the event
             // again once it has read some.
             if (after > 0) {
-                if (after < before) sslBioRetry_ = true;
+                if (after < before) FlagsChange(tfSslBioRetry);
                 return kTakenOwnerReads;
             }
         }
@@ -621,10 +622,10 @@ TCustomSslNetSocket::TTaken TCustomSslNetSocket::TakeBufferedRecords(uint16_t Er
 void TCustomSslNetSocket::PeerSentCloseNotify(uint16_t Error) {
     auto alive = AliveToken();
     if (tlsState_ < tlsShuttingDown) tlsState_ = tlsShuttingDown;
-    if (!bidirectional_) PostMessageA(WindowHandle(), idStartShutdown_, 1, 1);
+    if (!Bidirectional()) PostMessageA(WindowHandle(), idStartShutdown_, 1, 1);
     if (shutdownState_ == tlsShutFinished) PostTlsEvent(evClose, Error);
     // A bidirectional shutdown waited for exactly this.
-    if (bidirectional_ && ShutdownProgress()) return;
+    if (Bidirectional() && ShutdownProgress()) return;
     if (*alive && ssl_) FlushTls();
 }
 
@@ -682,7 +683,7 @@ int TCustomSslNetSocket::Receive(void* Buffer, int Size, int Flags) {
     if (HandshakeFinished() && pendingCloseError_ == 0 && !ShutdownStarted()) {
         const int r = ossl::BIO_read(sslBio_, Buffer, Size);
         if (r > 0) {
-            sslBioRetry_ = true;
+            FlagsChange(tfSslBioRetry);
             FlushTls();
             BytesReceived += r;
             if (ActivityCounter()) ActivityCounter()->RecvTick = InetTickCount();
@@ -694,14 +695,14 @@ int TCustomSslNetSocket::Receive(void* Buffer, int Size, int Flags) {
             return -1;
         }
         if (r < 0) {
-            netBioFull_ = true;
+            FlagsChange(tfNetBioFull);
             FlushTls();
             WinsockSetLastError(WSAEWOULDBLOCK);
             return -1;
         }
         if (ossl::SSL_get_error(ssl_, r) == SSL_ERROR_ZERO_RETURN && ossl::SSL_version(ssl_) >= TLS1_VERSION) {
             tlsState_ = tlsShuttingDown;
-            if (!bidirectional_) PostMessageA(WindowHandle(), idStartShutdown_, 1, 1);
+            if (!Bidirectional()) PostMessageA(WindowHandle(), idStartShutdown_, 1, 1);
             WinsockSetLastError(WSAEWOULDBLOCK);
             return -1;
         }
@@ -715,7 +716,7 @@ int TCustomSslNetSocket::Receive(void* Buffer, int Size, int Flags) {
         }
     }
     if (state_ == wsClosed) return 0;
-    if (closeRequested_) {
+    if (CloseRequested()) {
         PostTlsEvent(evClose);
         return 0;
     }
@@ -773,7 +774,7 @@ void TCustomSslNetSocket::TryToSend() {
         }
         // Nothing is written while a renegotiation is under way either.
         if (!HandshakeFinished() || (ossl::SSL_renegotiate_pending && ossl::SSL_renegotiate_pending(ssl_) == 1)) {
-            sendRetry_ = true;
+            FlagsChange(tfSendRetry);
             WinsockSetLastError(WSAEWOULDBLOCK);
             return;
         }
@@ -800,7 +801,7 @@ void TCustomSslNetSocket::TryToSend() {
         if (w < 0 && SslBioShouldRetry(sslBio_)) {
             retryWriteLen_ = len;
             if (state_ == wsConnected) {
-                sendRetry_ = true;
+                FlagsChange(tfSendRetry);
                 FlushTls();
                 WinsockSetLastError(WSAEWOULDBLOCK);
             }
@@ -823,7 +824,7 @@ void TCustomSslNetSocket::DrainNetworkBio() {
     char buf[kMaxChunk];
     while (*alive && ssl_ && hSocket_ != INVALID_SOCKET && pendingCloseError_ == 0) {
         if (!CoreQueueEmpty()) {
-            writeWanted_ = true;
+            FlagsChange(tfWriteWanted);
             return;
         }
         const size_t pend = ossl::BIO_ctrl_pending(netBio_);
@@ -847,7 +848,7 @@ void TCustomSslNetSocket::DrainNetworkBio() {
         const int sent = std::max(s, 0);
         TCustomSocksNetSocket::AppendToSendBuffer(buf + sent, n - sent);
         sendQueueEmpty_ = false;
-        writeWanted_ = true;
+        FlagsChange(tfWriteWanted);
         return;
     }
 }
@@ -864,11 +865,11 @@ void TCustomSslNetSocket::HandleFdWrite(TMessage& Msg, uint16_t Error) {
     auto alive = AliveToken();
     const SOCKET handle = hSocket_;
     auto same = [&] { return *alive && hSocket_ == handle && ssl_; };
-    writeWanted_ = false;
+    FlagsChange(0, tfWriteWanted);
     TCustomSocksNetSocket::TryToSend();
     if (!same()) return;
     if (!CoreQueueEmpty()) {
-        writeWanted_ = true;
+        FlagsChange(tfWriteWanted);
         return;
     }
     DrainNetworkBio();
@@ -883,8 +884,8 @@ void TCustomSslNetSocket::HandleFdWrite(TMessage& Msg, uint16_t Error) {
             TriggerDataSent(0);
             if (!same()) return;
         }
-        if (closeAfterSend_ && AllSentOut() && !ShutdownStarted()) {
-            closeAfterSend_ = false;
+        if (CloseAfterSend() && AllSentOut() && !ShutdownStarted()) {
+            FlagsChange(0, tfCloseAfterSend);
             StartTlsShutdown(1);
             return;
         }
@@ -905,35 +906,33 @@ void TCustomSslNetSocket::FlushTls() {
     }
     const bool finished = HandshakeFinished();
     if (ossl::BIO_ctrl_pending(netBio_) > 0) {
-        if (writeWanted_ || CoreQueueEmpty()) {
-            writeWanted_ = false;
+        if (Flag(tfWriteWanted) || CoreQueueEmpty()) {
+            FlagsChange(0, tfWriteWanted);
             PostTlsEvent(evWrite);
         }
     } else if (CoreQueueEmpty() && finished && ossl::BIO_ctrl(sslBio_, BIO_C_GET_WRITE_GUARANTEE, 0, nullptr) > 0 &&
-               writeWanted_ && (!plainQueue_.IsEmpty() || closeAfterSend_)) {
-        writeWanted_ = false;
+               Flag(tfWriteWanted) && (!plainQueue_.IsEmpty() || CloseAfterSend())) {
+        FlagsChange(0, tfWriteWanted);
         PostTlsEvent(evWrite);
     } else if (finished) {
-        if (!plainQueue_.IsEmpty() && sendRetry_) {
-            sendRetry_ = false;
+        if (!plainQueue_.IsEmpty() && Flag(tfSendRetry)) {
+            FlagsChange(0, tfSendRetry);
             PostTlsEvent(evWrite);
         } else if (AllSentOut() && dataSentOwed_) {
             dataSentOwed_ = false;
             PostMessageA(WindowHandle(), idDataSent_, 0, 0);
         }
-        if (closeAfterSend_ && AllSentOut()) PostTlsEvent(evWrite);
+        if (CloseAfterSend() && AllSentOut()) PostTlsEvent(evWrite);
     }
     if (finished && ossl::SSL_pending(ssl_) > 0) {
-        if (sslBioRetry_) {
-            sslBioRetry_ = false;
-            PostTlsEvent(evRead);
-        }
-    } else if (netBioFull_ && ossl::BIO_ctrl(netBio_, BIO_C_GET_WRITE_GUARANTEE, 0, nullptr) > 0) {
-        netBioFull_ = false;
+        if (TakeFlag(tfSslBioRetry)) PostTlsEvent(evRead);
+    } else if (Flag(tfNetBioFull) && ossl::BIO_ctrl(netBio_, BIO_C_GET_WRITE_GUARANTEE, 0, nullptr) > 0) {
+        FlagsChange(0, tfNetBioFull);
         PostTlsEvent(evRead);
     }
     if (finished && ossl::SSL_pending(ssl_) == 0 &&
-        ((closeRequested_ && !ShutdownStarted() && !closeAfterSend_) || (shutdownState_ == tlsShutFinished && !bidirectional_)))
+        ((CloseRequested() && !ShutdownStarted() && !CloseAfterSend()) ||
+         (shutdownState_ == tlsShutFinished && !Bidirectional())))
         PostTlsEvent(evClose);
 }
 
@@ -1041,7 +1040,7 @@ void TCustomSslNetSocket::TriggerSslVerifyPeer(int& Ok, TX509Base* Cert) {
 void TCustomSslNetSocket::TriggerSslShutDownComplete(int ErrCode) {
     if (OnSslShutDownComplete) {
         auto h = OnSslShutDownComplete;
-        h(this, bidirectional_, ErrCode);
+        h(this, Bidirectional(), ErrCode);
     }
 }
 
@@ -1097,7 +1096,7 @@ bool TCustomSslNetSocket::ShutdownFinished(int How) {
     }
     if (shutdownState_ == tlsShutFinished) return true;
     if (pendingCloseError_ == 0 && !ShutdownStarted()) return false;
-    if (bidirectional_ && pendingCloseError_ == 0 &&
+    if (Bidirectional() && pendingCloseError_ == 0 &&
         (ossl::SSL_get_shutdown(ssl_) & (SSL_SENT_SHUTDOWN | SSL_RECEIVED_SHUTDOWN)) !=
             (SSL_SENT_SHUTDOWN | SSL_RECEIVED_SHUTDOWN))
         return false;
@@ -1108,7 +1107,7 @@ bool TCustomSslNetSocket::ShutdownFinished(int How) {
     if (pendingCloseError_ == 0 && (ossl::BIO_ctrl_pending(netBio_) > 0 || !CoreQueueEmpty())) return false;
     ShutdownStateChange(tlsShutFinished);
     tlsState_ = tlsShutDown;
-    const bool bidi = bidirectional_;
+    const bool bidi = Bidirectional();
     if (bidi) {
         SslEnable = false;
         ResetSSL();
@@ -1127,7 +1126,7 @@ bool TCustomSslNetSocket::ShutdownProgress() {
     // follows; bidirectional, the connection goes on in plain text (or the handler freed it).
     if (!ShutdownStarted() || !ssl_) return false;
     auto alive = AliveToken();
-    const bool bidi = bidirectional_;
+    const bool bidi = Bidirectional();
     if (!ShutdownFinished(shutdownHow_)) return false;
     if (*alive && !bidi) PostTlsEvent(evClose);
     return true;
@@ -1136,13 +1135,13 @@ bool TCustomSslNetSocket::ShutdownProgress() {
 void TCustomSslNetSocket::StartBidirectionalShutdown() {
     if (!TlsActive() || ProxyNegotiating() || ShutdownStarted() || !WindowHandle()) return;
     // Set now: a close_notify arriving before the message must not start the one-way close.
-    bidirectional_ = true;
+    FlagsChange(tfBidirectional);
     PostMessageA(WindowHandle(), idStartShutdown_, 1, 0);
 }
 
 void TCustomSslNetSocket::Shutdown(int How) {
     if (TlsActive() && !ProxyNegotiating()) {
-        bidirectional_ = false;
+        FlagsChange(0, tfBidirectional);
         StartTlsShutdown(How);
         return;
     }
@@ -1172,8 +1171,7 @@ void TCustomSslNetSocket::StopTlsFlushTimer() {
 void TCustomSslNetSocket::Close() {
     if (!TlsActive() || ProxyNegotiating() || hSocket_ == INVALID_SOCKET || state_ != wsConnected)
         return TCustomSocksNetSocket::Close();
-    closeRequested_ = true;
-    bidirectional_ = false;
+    FlagsChange(tfCloseRequested, tfBidirectional);
     StartTlsFlushTimer();
     if (HandshakeFinished() && ossl::SSL_pending(ssl_) > 0) {
         // The application reads what arrived first; the close follows.
@@ -1182,8 +1180,7 @@ void TCustomSslNetSocket::Close() {
     }
     if (!ShutdownStarted() && tlsState_ >= tlsReady && tlsState_ != tlsFailed && !AllSentOut()) {
         // Everything written before Close goes out first, then the close_notify.
-        closeAfterSend_ = true;
-        writeWanted_ = true;
+        FlagsChange(tfCloseAfterSend | tfWriteWanted);
         FlushTls();
         PostTlsEvent(evWrite);
         return;
@@ -1218,7 +1215,7 @@ void TCustomSslNetSocket::HandleFdClose(TMessage& Msg, uint16_t Error) {
     if (!TlsActive() || state_ == wsConnecting || hSocket_ == INVALID_SOCKET || ProxyNegotiating())
         return TCustomSocksNetSocket::HandleFdClose(Msg, Error);
     auto alive = AliveToken();
-    closeRequested_ = true;
+    FlagsChange(tfCloseRequested);
     if (pendingCloseError_ == 0) {
         if (HandshakeFinished() && ossl::SSL_pending(ssl_) > 0) {
             FlushTls();
@@ -1232,7 +1229,7 @@ void TCustomSslNetSocket::HandleFdClose(TMessage& Msg, uint16_t Error) {
         }
         if (Error > 10000) pendingCloseError_ = Error;
         if (pendingCloseError_ == 0 && HandshakeFinished() && shutdownState_ != tlsShutFinished && tlsState_ != tlsFailed) {
-            bidirectional_ = false;
+            FlagsChange(0, tfBidirectional);
             StartTlsShutdown(1);
             return;
         }
@@ -1268,7 +1265,7 @@ void TCustomSslNetSocket::ResetSSL() {
         TlsVersionNumber = 0;
         retryWriteLen_ = -1;
         pendingCloseError_ = 0;
-        closeAfterSend_ = false;
+        FlagsChange(0, tfCloseAfterSend);
         dataSentOwed_ = false;
         allPlainSent_ = true;
         handshakeDonePending_ = false;

@@ -219,12 +219,37 @@ private:
     TTlsShutdownState shutdownState_ = tlsShutNone;
     void ShutdownStateChange(TTlsShutdownState NewState) { shutdownState_ = NewState; }
     bool ShutdownStarted() const { return shutdownState_ != tlsShutNone; }
-    bool bidirectional_ = false;
+    // How the connection is to close and what waits to be retried, as bits of one value
+    // changed only through FlagsChange and read through the predicates below.
+    enum TTlsFlag : uint8_t {
+        // The shutdown waits for the peer's close_notify; the connection goes on in plain text.
+        tfBidirectional = 0x01,
+        // Close was asked for, by the owner or by the network.
+        tfCloseRequested = 0x02,
+        // Close waits for the queued plaintext (and its ciphertext) before the close_notify.
+        tfCloseAfterSend = 0x04,
+        // The retries: the pair had no room for network bytes, a write event is wanted,
+        // reading plaintext and sending plaintext are to be tried again.
+        tfNetBioFull = 0x08,
+        tfWriteWanted = 0x10,
+        tfSslBioRetry = 0x20,
+        tfSendRetry = 0x40,
+        tfRetries = tfNetBioFull | tfWriteWanted | tfSslBioRetry | tfSendRetry,
+    };
+    uint8_t tlsFlags_ = tfRetries;
+    void FlagsChange(uint8_t Set, uint8_t Clear = 0) { tlsFlags_ = uint8_t((tlsFlags_ & ~Clear) | Set); }
+    bool Flag(TTlsFlag F) const { return (tlsFlags_ & F) != 0; }
+    // Clears F; tells whether it was set.
+    bool TakeFlag(TTlsFlag F) {
+        const bool was = Flag(F);
+        FlagsChange(0, F);
+        return was;
+    }
+    bool Bidirectional() const { return Flag(tfBidirectional); }
+    bool CloseRequested() const { return Flag(tfCloseRequested); }
+    bool CloseAfterSend() const { return Flag(tfCloseAfterSend); }
     int shutdownHow_ = 1;
     int pendingCloseError_ = 0;
-    bool closeRequested_ = false;
-    // Close waits for the queued plaintext (and its ciphertext) before the close_notify.
-    bool closeAfterSend_ = false;
     bool handshakeReported_ = false;
     bool handshakeDonePending_ = false;
     int insideCallback_ = 0;
@@ -232,7 +257,6 @@ private:
     uint8_t postedEvents_ = 0;
     // TLS events that arrived while the socket was paused: re-posted on Resume.
     uint8_t deferredEvents_ = 0;
-    bool netBioFull_ = true, writeWanted_ = true, sslBioRetry_ = true, sendRetry_ = true;
     bool allPlainSent_ = true;
     bool dataSentOwed_ = false;
     bool sslAcquired_ = false;
