@@ -953,7 +953,7 @@ void THttpClient::HandleSslHandshakeDone(uint16_t Error, TX509Base* PeerCert, bo
     if (!*alive) return;
     if (Error || socket_->TlsState() != tlsEstablished) {
         StatusCode = 404;
-        if (ReasonPhrase.empty()) ReasonPhrase = "SSL handshake failed - " + socket_->HandshakeMessage;
+        if (ReasonPhrase.empty()) ReasonPhrase = "SSL handshake failed - " + socket_->HandshakeMessage();
         RequestError = httpErrSslHandshake;
         connected_ = false;
         Disconnect = true;

@@ -262,19 +262,19 @@ void TCustomSslNetSocket::BeginHandshake(TSslMode Mode) {
 }
 
 void TCustomSslNetSocket::RaiseSslError(int ExceptionKind, const std::string& Msg) {
-    LastPeekError = ossl::ERR_peek_error();
+    lastPeekError_ = ossl::ERR_peek_error();
     const std::string errors = QueuedSslErrors();
-    HandshakeMessage = Msg.empty() ? errors : Msg + " - " + errors;
-    const std::string text = "\r\n" + HandshakeMessage + "\r\n";
+    handshakeMessage_ = Msg.empty() ? errors : Msg + " - " + errors;
+    const std::string text = "\r\n" + handshakeMessage_ + "\r\n";
     if (ExceptionKind == 1) throw EOpenSslError(text);
     throw ESslContextException(text);
 }
 
 void TCustomSslNetSocket::RecordSslErrors() {
-    LastPeekError = ossl::ERR_peek_error();
-    if (LastPeekError != 0) {
-        TlsErrorCode = LastPeekError;
-        HandshakeMessage = QueuedSslErrors();
+    lastPeekError_ = ossl::ERR_peek_error();
+    if (lastPeekError_ != 0) {
+        tlsErrorCode_ = lastPeekError_;
+        handshakeMessage_ = QueuedSslErrors();
     }
     ossl::ERR_clear_error();
 }
@@ -292,21 +292,21 @@ void TCustomSslNetSocket::InitSSLConnection(bool ClientMode, SSL_CTX* SslCtx) {
         shutdownHow_ = 1;
         ShutdownStateChange(tlsShutNone);
         pendingCloseError_ = 0;
-        LastPeekError = 0;
+        lastPeekError_ = 0;
         FlagsChange(0, tfBidirectional | tfCloseRequested | tfCloseAfterSend);
-        HandshakeMessage.clear();
-        TlsErrorCode = 0;
-        CipherDescription.clear();
-        CipherEncryption.clear();
-        CipherKeyExchange.clear();
-        CipherMessageAuth.clear();
-        CipherKeyAuth.clear();
-        AlpnSelected.clear();
-        PeerCertName.clear();
+        handshakeMessage_.clear();
+        tlsErrorCode_ = 0;
+        cipherDescription_.clear();
+        cipherEncryption_.clear();
+        cipherKeyExchange_.clear();
+        cipherMessageAuth_.clear();
+        cipherKeyAuth_.clear();
+        alpnSelected_.clear();
+        peerCertName_.clear();
         // A server's staple is its own to send; only a client's received one is reset.
         if (ClientMode) OcspStaple.clear();
         firstVerifyResult_ = -1;
-        OcspStapleStatus = -1;
+        ocspStapleStatus_ = -1;
         postedEvents_ = deferredEvents_ = 0;
         FlagsChange(tfRetries);
         handshakeDonePending_ = false;
@@ -945,17 +945,17 @@ void TCustomSslNetSocket::TriggerSslHandshakeDone(uint16_t ErrCode) {
     // leaf fails (expired, wrong name).
     const bool verifying = sslContext_ && sslContext_->SslVerifyPeer();
     const long verifyResult = ssl_ && verifying ? ossl::SSL_get_verify_result(ssl_) : X509_V_OK;
-    if (TlsErrorCode > 0) {
+    if (tlsErrorCode_ > 0) {
         if (firstVerifyResult_ == 0 && verifyResult == X509_V_OK) {
-            TlsErrorCode = 0;
-            HandshakeMessage.clear();
+            tlsErrorCode_ = 0;
+            handshakeMessage_.clear();
         } else {
-            ErrCode = uint16_t(SslErrGetReason(TlsErrorCode));
-            switch (SslErrGetReason(TlsErrorCode)) {
-                case 155: HandshakeMessage = "Error, HTTPS proxy request, no SSL handshake"; break;
-                case 156: HandshakeMessage = "Error, HTTP request, no SSL handshake"; break;
-                case 252: HandshakeMessage = "Error, unknown SSL protocol"; break;
-                case 267: HandshakeMessage = "Error, wrong SSL version"; break;
+            ErrCode = uint16_t(SslErrGetReason(tlsErrorCode_));
+            switch (SslErrGetReason(tlsErrorCode_)) {
+                case 155: handshakeMessage_ = "Error, HTTPS proxy request, no SSL handshake"; break;
+                case 156: handshakeMessage_ = "Error, HTTP request, no SSL handshake"; break;
+                case 252: handshakeMessage_ = "Error, unknown SSL protocol"; break;
+                case 267: handshakeMessage_ = "Error, wrong SSL version"; break;
                 default: break;
             }
         }
@@ -963,48 +963,48 @@ void TCustomSslNetSocket::TriggerSslHandshakeDone(uint16_t ErrCode) {
     tlsState_ = (ErrCode != 0 || !ssl_) ? tlsFailed : tlsEstablished;
     X509* peer = nullptr;
     if (tlsState_ == tlsEstablished) {
-        SessionWasReused = SslSessionReused(ssl_) == 1;
-        TlsVersionText = ossl::SSL_get_version(ssl_);
-        TlsVersionNumber = ossl::SSL_version(ssl_);
+        sessionWasReused_ = SslSessionReused(ssl_) == 1;
+        tlsVersionText_ = ossl::SSL_get_version(ssl_);
+        tlsVersionNumber_ = ossl::SSL_version(ssl_);
         const unsigned char* alpn = nullptr;
         unsigned alpnLen = 0;
         ossl::SSL_get0_alpn_selected(ssl_, &alpn, &alpnLen);
-        AlpnSelected = alpn ? std::string(reinterpret_cast<const char*>(alpn), alpnLen) : std::string();
+        alpnSelected_ = alpn ? std::string(reinterpret_cast<const char*>(alpn), alpnLen) : std::string();
         if (const SSL_CIPHER* c = ossl::SSL_get_current_cipher(ssl_)) {
-            TlsCipherName = ossl::SSL_CIPHER_get_name(c);
-            CipherBits = ossl::SSL_CIPHER_get_bits(c, &CipherAlgBits);
+            tlsCipherName_ = ossl::SSL_CIPHER_get_name(c);
+            cipherBits_ = ossl::SSL_CIPHER_get_bits(c, &cipherAlgBits_);
             char desc[129] = {};
             ossl::SSL_CIPHER_description(c, desc, 128);
-            CipherDescription = desc;
-            while (!CipherDescription.empty() &&
-                   (CipherDescription.back() == '\n' || CipherDescription.back() == '\r'))
-                CipherDescription.pop_back();
-            CipherEncryption = DescriptionField(CipherDescription, "Enc=");
-            CipherKeyExchange = DescriptionField(CipherDescription, "Kx=");
-            CipherMessageAuth = DescriptionField(CipherDescription, "Mac=");
-            CipherKeyAuth = DescriptionField(CipherDescription, "Au=");
+            cipherDescription_ = desc;
+            while (!cipherDescription_.empty() &&
+                   (cipherDescription_.back() == '\n' || cipherDescription_.back() == '\r'))
+                cipherDescription_.pop_back();
+            cipherEncryption_ = DescriptionField(cipherDescription_, "Enc=");
+            cipherKeyExchange_ = DescriptionField(cipherDescription_, "Kx=");
+            cipherMessageAuth_ = DescriptionField(cipherDescription_, "Mac=");
+            cipherKeyAuth_ = DescriptionField(cipherDescription_, "Au=");
         }
         if (sslContext_ && sslContext_->SslVerifyPeer()) {
             peer = ossl::SSL_get1_peer_certificate(ssl_);
-            if (const char* pn = ossl::X509_VERIFY_PARAM_get0_peername(ossl::SSL_get0_param(ssl_))) PeerCertName = pn;
+            if (const char* pn = ossl::X509_VERIFY_PARAM_get0_peername(ossl::SSL_get0_param(ssl_))) peerCertName_ = pn;
         }
-        if (CipherKeyAuth == "any")
-            HandshakeMessage = "SSL Connected OK with " + TlsVersionText + ", cipher " + TlsCipherName +
-                               ", encryption " + CipherEncryption + ", message auth " + CipherMessageAuth;
+        if (cipherKeyAuth_ == "any")
+            handshakeMessage_ = "SSL Connected OK with " + tlsVersionText_ + ", cipher " + tlsCipherName_ +
+                               ", encryption " + cipherEncryption_ + ", message auth " + cipherMessageAuth_;
         else
-            HandshakeMessage = "SSL Connected OK with " + TlsVersionText + ", cipher " + TlsCipherName +
-                               ", key auth " + CipherKeyAuth + ", key exchange " + CipherKeyExchange +
-                               ", encryption " + CipherEncryption + ", message auth " + CipherMessageAuth;
+            handshakeMessage_ = "SSL Connected OK with " + tlsVersionText_ + ", cipher " + tlsCipherName_ +
+                               ", key auth " + cipherKeyAuth_ + ", key exchange " + cipherKeyExchange_ +
+                               ", encryption " + cipherEncryption_ + ", message auth " + cipherMessageAuth_;
     } else {
-        if (HandshakeMessage.empty())
-            HandshakeMessage = TlsErrorCode ? InetOpenSslErrorText(TlsErrorCode) : QueuedSslErrors();
+        if (handshakeMessage_.empty())
+            handshakeMessage_ = tlsErrorCode_ ? InetOpenSslErrorText(tlsErrorCode_) : QueuedSslErrors();
         if (verifyResult != X509_V_OK) {
             const char* why = ossl::X509_verify_cert_error_string(verifyResult);
-            HandshakeMessage += std::string(HandshakeMessage.empty() ? "" : ", ") + "certificate verify result " +
+            handshakeMessage_ += std::string(handshakeMessage_.empty() ? "" : ", ") + "certificate verify result " +
                                 std::to_string(verifyResult) + ": " + (why ? why : "");
         }
-        if (ssl_) HandshakeMessage += std::string(", State: ") + ossl::SSL_state_string_long(ssl_);
-        if (ErrCode == 1) HandshakeMessage += ", connection closed unexpectedly";
+        if (ssl_) handshakeMessage_ += std::string(", State: ") + ossl::SSL_state_string_long(ssl_);
+        if (ErrCode == 1) handshakeMessage_ += ", connection closed unexpectedly";
     }
     if (!peerCert_) peerCert_ = std::make_unique<TX509Base>(nullptr);
     if (peer) {
@@ -1259,10 +1259,10 @@ void TCustomSslNetSocket::ResetSSL() {
         plainQueue_.Lock();
         plainQueue_.RecycleAll();
         plainQueue_.Unlock();
-        TlsVersionText = "Unknown";
-        TlsCipherName = "Unknown";
-        CipherBits = CipherAlgBits = 0;
-        TlsVersionNumber = 0;
+        tlsVersionText_ = "Unknown";
+        tlsCipherName_ = "Unknown";
+        cipherBits_ = cipherAlgBits_ = 0;
+        tlsVersionNumber_ = 0;
         retryWriteLen_ = -1;
         pendingCloseError_ = 0;
         FlagsChange(0, tfCloseAfterSend);

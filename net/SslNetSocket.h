@@ -93,22 +93,30 @@ public:
     TSslAlpnSelectEvent OnAlpnSelect;
 
     // ---- State of the current TLS connection ----
+    // TlsServerName and OcspStaple are also set by the owner; the rest is the socket's own
+    // record of the connection, read-only outside it.
     std::string TlsServerName;
     TX509Base* PeerCertificate() const { return peerCert_.get(); }
     TX509List& PeerChain() { return peerChain_; }
-    std::string TlsVersionText = "Unknown";
-    int TlsVersionNumber = 0;
-    std::string TlsCipherName = "Unknown";
-    int CipherAlgBits = 0, CipherBits = 0;
-    std::string CipherDescription, CipherEncryption, CipherKeyExchange, CipherMessageAuth, CipherKeyAuth;
-    bool SessionWasReused = false;
-    std::string AlpnSelected;
-    std::string PeerCertName;
-    std::string HandshakeMessage;
-    unsigned long TlsErrorCode = 0;
-    unsigned long LastPeekError = 0;
+    const std::string& TlsVersionText() const { return tlsVersionText_; }
+    int TlsVersionNumber() const { return tlsVersionNumber_; }
+    const std::string& TlsCipherName() const { return tlsCipherName_; }
+    int CipherAlgBits() const { return cipherAlgBits_; }
+    int CipherBits() const { return cipherBits_; }
+    const std::string& CipherDescription() const { return cipherDescription_; }
+    const std::string& CipherEncryption() const { return cipherEncryption_; }
+    const std::string& CipherKeyExchange() const { return cipherKeyExchange_; }
+    const std::string& CipherMessageAuth() const { return cipherMessageAuth_; }
+    const std::string& CipherKeyAuth() const { return cipherKeyAuth_; }
+    bool SessionWasReused() const { return sessionWasReused_; }
+    const std::string& AlpnSelected() const { return alpnSelected_; }
+    const std::string& PeerCertName() const { return peerCertName_; }
+    const std::string& HandshakeMessage() const { return handshakeMessage_; }
+    unsigned long TlsErrorCode() const { return tlsErrorCode_; }
+    unsigned long LastPeekError() const { return lastPeekError_; }
+    // A server sets its own staple to send; a client finds the one it received here.
     std::string OcspStaple;
-    int OcspStapleStatus = -1;
+    int OcspStapleStatus() const { return ocspStapleStatus_; }
     const TClientHelloData& ClientHello() const { return hello_; }
     TTlsSocketState TlsState() const { return tlsState_; }
     int HandshakeCount() const { return handshakeCount_; }
@@ -201,6 +209,24 @@ private:
     // byte reaches it).
     bool CoreQueueEmpty() const { return sendQueue_.IsEmpty(); }
 
+    // What the current connection negotiated and met (see the getters of the same names).
+    std::string tlsVersionText_ = "Unknown";
+    int tlsVersionNumber_ = 0;
+    std::string tlsCipherName_ = "Unknown";
+    int cipherAlgBits_ = 0;
+    int cipherBits_ = 0;
+    std::string cipherDescription_;
+    std::string cipherEncryption_;
+    std::string cipherKeyExchange_;
+    std::string cipherMessageAuth_;
+    std::string cipherKeyAuth_;
+    bool sessionWasReused_ = false;
+    std::string alpnSelected_;
+    std::string peerCertName_;
+    std::string handshakeMessage_;
+    unsigned long tlsErrorCode_ = 0;
+    unsigned long lastPeekError_ = 0;
+    int ocspStapleStatus_ = -1;
     TSslContext* sslContext_ = nullptr;
     std::unique_ptr<TX509Base> peerCert_;
     TX509List peerChain_;

@@ -46,8 +46,8 @@ struct Client {
         sock->SetSslContext(&ctx);
         sock->OnSslHandshakeDone = [this](TCustomSslNetSocket* s, uint16_t e, TX509Base* cert, bool&) {
             handshakes.push_back(e);
-            handshakeText = s->HandshakeMessage;
-            version = s->TlsVersionNumber;
+            handshakeText = s->HandshakeMessage();
+            version = s->TlsVersionNumber();
             peerCertSeen = cert && cert->IsCertLoaded();
             certIsProperty = cert != nullptr && cert == s->PeerCertificate();
         };
@@ -147,7 +147,7 @@ TEST(SslSocket, HandshakesWithOpensslServers) {
         for (int i = 0; i < cl.sock->PeerChain().Count(); ++i)
             EXPECT_EQ(cl.sock->PeerChain().Items(i)->VerifyResult, 0) << c.peer;
         EXPECT_EQ(cl.sock->PeerCertificate()->VerifyResult, 0);
-        EXPECT_EQ(cl.sock->PeerCertName, "www.example.test");
+        EXPECT_EQ(cl.sock->PeerCertName(), "www.example.test");
         EXPECT_EQ(cl.closed.size(), 1u);
     }
 }
@@ -161,8 +161,8 @@ TEST(SslSocket, AlpnAndOcspStaple) {
         cl.ctx.SslOcspStatus = true;
         cl.Page(TlsPeerPort("www12"));
         ASSERT_EQ(cl.handshakes, std::vector<uint16_t>{0}) << cl.handshakeText;
-        EXPECT_EQ(cl.sock->AlpnSelected, "h2");
-        EXPECT_EQ(cl.sock->OcspStapleStatus, 0);
+        EXPECT_EQ(cl.sock->AlpnSelected(), "h2");
+        EXPECT_EQ(cl.sock->OcspStapleStatus(), 0);
         EXPECT_FALSE(cl.sock->OcspStaple.empty());
     }
     {
@@ -172,8 +172,8 @@ TEST(SslSocket, AlpnAndOcspStaple) {
         cl.ctx.SslOcspStatus = true;
         cl.Page(TlsPeerPort("www13"));
         ASSERT_EQ(cl.handshakes, std::vector<uint16_t>{0}) << cl.handshakeText;
-        EXPECT_EQ(cl.sock->OcspStapleStatus, -1);
-        EXPECT_EQ(cl.sock->AlpnSelected, "");
+        EXPECT_EQ(cl.sock->OcspStapleStatus(), -1);
+        EXPECT_EQ(cl.sock->AlpnSelected(), "");
     }
 }
 
@@ -198,11 +198,11 @@ TEST(SslSocket, SessionReuseIsReportedOnlyWhenTheSessionWasResumed) {
         };
         cl.Page(TlsPeerPort(peer));
         ASSERT_EQ(cl.handshakes, std::vector<uint16_t>{0}) << peer << cl.handshakeText;
-        EXPECT_FALSE(cl.sock->SessionWasReused) << peer;
+        EXPECT_FALSE(cl.sock->SessionWasReused()) << peer;
         ASSERT_NE(kept, nullptr) << peer;
         const std::string page = cl.Page(TlsPeerPort(peer));
         ASSERT_EQ(cl.handshakes, std::vector<uint16_t>{0}) << peer << cl.handshakeText;
-        EXPECT_TRUE(cl.sock->SessionWasReused) << peer;
+        EXPECT_TRUE(cl.sock->SessionWasReused()) << peer;
         EXPECT_NE(page.find("Reused"), std::string::npos) << peer;
         ASSERT_FALSE(newReused.empty());
         EXPECT_FALSE(newReused.front());
@@ -529,7 +529,7 @@ struct Server {
             s->OnSslHandshakeDone = [this](TCustomSslNetSocket* x, uint16_t e, TX509Base*, bool&) {
                 handshakes.push_back(e);
                 names.push_back(x->TlsServerName);
-                texts.push_back(x->HandshakeMessage);
+                texts.push_back(x->HandshakeMessage());
             };
             s->OnDataAvailable = [s](framework::TComponent*, uint16_t) {
                 const std::string got = s->ReceiveAsText();
