@@ -685,6 +685,9 @@ int TCustomSslNetSocket::Receive(void* Buffer, int Size, int Flags) {
         if (r > 0) {
             FlagsChange(tfSslBioRetry);
             FlushTls();
+            // The last plaintext is out; records behind it (a close_notify) wait for a read
+            // step, which nothing on the network would bring when this read came after the event.
+            if (ssl_ && ossl::SSL_pending(ssl_) == 0 && RecordsWaiting()) PostTlsEvent(evRead);
             BytesReceived += r;
             if (ActivityCounter()) ActivityCounter()->RecvTick = InetTickCount();
             return r;

@@ -788,7 +788,8 @@ TEST(SslSocket, CloseNotifyInTheSameReadAsTheLastDataEndsTheSession) {
         const char* name;
         bool tls12;
         size_t count;
-        // Bytes the owner reads per data event: 0 reads until nothing is left.
+        // Bytes the owner reads per data event: 0 reads until nothing is left; -1 reads
+        // nothing in the event and all of it in one read after the event.
         int perEvent;
         // The peer's FIN comes with them, else only after our close_notify.
         bool fin;
@@ -803,13 +804,17 @@ TEST(SslSocket, CloseNotifyInTheSameReadAsTheLastDataEndsTheSession) {
         {"TLS 1.2, a part per event", true, 300, 7, false},
         {"with the FIN, one read per event", false, 300, 65536, true},
         {"with the FIN, a part per event", false, 40000, 1000, true},
+        {"read after the event", false, 300, -1, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const size_t before = LastDataLines().size();
         Client cl;
         if (c.tls12) cl.ctx.SslMaxVersion = sslVerTLS1_2;
+        int events = 0;
         cl.sock->OnDataAvailable = [&](framework::TComponent*, uint16_t) {
+            ++events;
+            if (c.perEvent < 0) return;
             std::vector<char> buf(size_t(c.perEvent ? c.perEvent : 4096));
             int n;
             while ((n = cl.sock->ReceiveData(buf.data(), int(buf.size()))) > 0) {
@@ -822,6 +827,12 @@ TEST(SslSocket, CloseNotifyInTheSameReadAsTheLastDataEndsTheSession) {
         ASSERT_EQ(cl.handshakes, std::vector<uint16_t>{0}) << cl.handshakeText;
         EXPECT_EQ(cl.version, c.tls12 ? 0x303 : 0x304);
         cl.sock->SendText(std::to_string(c.count) + (c.fin ? " fin\n" : " wait\n"));
+        if (c.perEvent < 0) {
+            ASSERT_TRUE(PumpUntil([&] { return events > 0; }, 20000));
+            char buf[65536];
+            const int n = cl.sock->ReceiveData(buf, sizeof(buf));
+            if (n > 0) cl.received.append(buf, size_t(n));
+        }
         if (!cl.WaitClosed()) {
             ADD_FAILURE() << "still open; received " << cl.received.size() << " of " << c.count;
             continue;
