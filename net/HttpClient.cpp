@@ -949,7 +949,7 @@ void THttpClient::HandleSslHandshakeDone(uint16_t Error, TX509Base* PeerCert, bo
     if (!*alive) return;
     if (Error || socket_->TlsState() != tlsEstablished) {
         resp_.StatusCode = 404;
-        if (resp_.ReasonPhrase.empty()) resp_.ReasonPhrase = "SSL handshake failed - " + socket_->HandshakeMessage;
+        if (resp_.ReasonPhrase.empty()) resp_.ReasonPhrase = "SSL handshake failed - " + socket_->HandshakeMessage();
         resp_.RequestError = httpErrSslHandshake;
         connected_ = false;
         Disconnect = true;

@@ -152,7 +152,10 @@ void TCustomSslNetSocket::WndProc(TMessage& Msg) {
             if (uint32_t(Msg.WParam) == tlsGeneration_) ResetSSL();
         } else if (Msg.Msg == idStartShutdown_ && idStartShutdown_) {
             if (TlsActive() && !ShutdownStarted()) {
-                bidirectional_ = Msg.LParam == 0;
+                if (Msg.LParam == 0)
+                    FlagsChange(tfBidirectional);
+                else
+                    FlagsChange(0, tfBidirectional);
                 StartTlsShutdown(int(Msg.WParam));
             }
         } else if (Msg.Msg == idShutdownComplete_ && idShutdownComplete_) {
@@ -259,19 +262,19 @@ void TCustomSslNetSocket::BeginHandshake(TSslMode Mode) {
 }
 
 void TCustomSslNetSocket::RaiseSslError(int ExceptionKind, const std::string& Msg) {
-    LastPeekError = ossl::ERR_peek_error();
+    lastPeekError_ = ossl::ERR_peek_error();
     const std::string errors = QueuedSslErrors();
-    HandshakeMessage = Msg.empty() ? errors : Msg + " - " + errors;
-    const std::string text = "\r\n" + HandshakeMessage + "\r\n";
+    handshakeMessage_ = Msg.empty() ? errors : Msg + " - " + errors;
+    const std::string text = "\r\n" + handshakeMessage_ + "\r\n";
     if (ExceptionKind == 1) throw EOpenSslError(text);
     throw ESslContextException(text);
 }
 
 void TCustomSslNetSocket::RecordSslErrors() {
-    LastPeekError = ossl::ERR_peek_error();
-    if (LastPeekError != 0) {
-        TlsErrorCode = LastPeekError;
-        HandshakeMessage = QueuedSslErrors();
+    lastPeekError_ = ossl::ERR_peek_error();
+    if (lastPeekError_ != 0) {
+        tlsErrorCode_ = lastPeekError_;
+        handshakeMessage_ = QueuedSslErrors();
     }
     ossl::ERR_clear_error();
 }
@@ -289,25 +292,23 @@ void TCustomSslNetSocket::InitSSLConnection(bool ClientMode, SSL_CTX* SslCtx) {
         shutdownHow_ = 1;
         ShutdownStateChange(tlsShutNone);
         pendingCloseError_ = 0;
-        LastPeekError = 0;
-        bidirectional_ = false;
-        closeRequested_ = false;
-        closeAfterSend_ = false;
-        HandshakeMessage.clear();
-        TlsErrorCode = 0;
-        CipherDescription.clear();
-        CipherEncryption.clear();
-        CipherKeyExchange.clear();
-        CipherMessageAuth.clear();
-        CipherKeyAuth.clear();
-        AlpnSelected.clear();
-        PeerCertName.clear();
+        lastPeekError_ = 0;
+        FlagsChange(0, tfBidirectional | tfCloseRequested | tfCloseAfterSend);
+        handshakeMessage_.clear();
+        tlsErrorCode_ = 0;
+        cipherDescription_.clear();
+        cipherEncryption_.clear();
+        cipherKeyExchange_.clear();
+        cipherMessageAuth_.clear();
+        cipherKeyAuth_.clear();
+        alpnSelected_.clear();
+        peerCertName_.clear();
         // A server's staple is its own to send; only a client's received one is reset.
         if (ClientMode) OcspStaple.clear();
         firstVerifyResult_ = -1;
-        OcspStapleStatus = -1;
+        ocspStapleStatus_ = -1;
         postedEvents_ = deferredEvents_ = 0;
-        netBioFull_ = writeWanted_ = sslBioRetry_ = sendRetry_ = true;
+        FlagsChange(tfRetries);
         handshakeDonePending_ = false;
         hello_.Clear();
         if (!sslAcquired_) {
@@ -459,7 +460,7 @@ void TCustomSslNetSocket::SetPendingClose(int Err) {
 }
 
 void TCustomSslNetSocket::HandleFdConnect(TMessage& Msg, uint16_t Error) {
-    closeRequested_ = false;
+    FlagsChange(0, tfCloseRequested);
     ShutdownStateChange(tlsShutNone);
     TCustomSocksNetSocket::HandleFdConnect(Msg, Error);
 }
@@ -493,16 +494,22 @@ void TCustomSslNetSocket::HandleFdRead(TMessage& Msg, uint16_t Error) {
         }
     } readEventsOff(*this, alive, handle);
     if (pendingCloseError_ != 0) return;
-    if (HandshakeFinished() && ossl::SSL_pending(ssl_) > 0) {
-        TriggerDataAvailable(0);
-        return;
+    if (HandshakeFinished() && (ossl::SSL_pending(ssl_) > 0 || RecordsWaiting())) {
+        // What came earlier first: the owner reads it before the network is asked again.
+        const TTaken taken = TakeBufferedRecords(Error);
+        if (taken == kTakenGone || taken == kTakenEnded) return;
+        if (taken == kTakenOwnerReads) {
+            if (same()) FlushTls();
+            return;
+        }
+        if (pendingCloseError_ != 0) return;
     }
     size_t n = ossl::BIO_ctrl(netBio_, BIO_C_GET_READ_REQUEST, 0, nullptr);
     if (n == 0) n = ossl::BIO_ctrl(netBio_, BIO_C_GET_WRITE_GUARANTEE, 0, nullptr);
     if (n == 0) {
         // The pair is full of ciphertext nobody has decrypted yet (a write retry was
         // pending): let OpenSSL take a record, so that the reader gets it and room appears.
-        netBioFull_ = true;
+        FlagsChange(tfNetBioFull);
         if (HandshakeFinished()) {
             const int r = DriveSsl();
             if (!same()) return;
@@ -519,7 +526,7 @@ void TCustomSslNetSocket::HandleFdRead(TMessage& Msg, uint16_t Error) {
     const size_t room = ossl::BIO_ctrl(netBio_, BIO_C_GET_WRITE_GUARANTEE, 0, nullptr);
     n = std::min<size_t>({n, room, size_t(kMaxChunk)});
     if (n == 0) {
-        netBioFull_ = true;
+        FlagsChange(tfNetBioFull);
         FlushTls();
         return;
     }
@@ -547,31 +554,89 @@ void TCustomSslNetSocket::HandleFdRead(TMessage& Msg, uint16_t Error) {
         const int r = DriveSsl();
         if (!same()) return;
         if (r == kDriveError) {
-            RecordSslErrors();
-            // The alert OpenSSL wrote reaches the peer before the connection goes down.
-            DrainNetworkBio();
+            FailOnSslError();
             if (!same()) return;
-            SetPendingClose(WSAECONNABORTED);
-        } else if (r == kDriveRetry) {
-            sslBioRetry_ = true;
         }
+        if (r == kDriveRetry) FlagsChange(tfSslBioRetry);
         if (r == kDriveClosed && ossl::SSL_version(ssl_) >= TLS1_VERSION) {
-            // The peer's close_notify.
-            if (tlsState_ < tlsShuttingDown) tlsState_ = tlsShuttingDown;
-            if (!bidirectional_) PostMessageA(WindowHandle(), idStartShutdown_, 1, 1);
-            if (shutdownState_ == tlsShutFinished) PostTlsEvent(evClose, Error);
-            // A bidirectional shutdown waited for exactly this.
-            if (bidirectional_ && ShutdownProgress()) return;
-            if (same()) FlushTls();
+            PeerSentCloseNotify(Error);
             return;
         }
     }
-    if (HandshakeFinished() && ossl::SSL_pending(ssl_) > 0) {
-        TriggerDataAvailable(0);
-        if (!same()) return;
+    if (HandshakeFinished()) {
+        const TTaken taken = TakeBufferedRecords(Error);
+        if (taken == kTakenGone || taken == kTakenEnded) return;
     }
     if (ShutdownProgress()) return;
     if (same()) FlushTls();
+}
+
+bool TCustomSslNetSocket::RecordsWaiting() const {
+    // Ciphertext in the pair that OpenSSL has not read yet (the network side's own buffer).
+    if (!netBio_) return false;
+    const size_t room = ossl::BIO_ctrl(netBio_, BIO_C_GET_WRITE_GUARANTEE, 0, nullptr);
+    return room < size_t(kBioPairSize);
+}
+
+TCustomSslNetSocket::TTaken TCustomSslNetSocket::TakeBufferedRecords(uint16_t Error) {
+    // One network read may hold several records: the last data, the peer's close_notify
+    // behind it. Nothing on the network announces the later ones again, so they are taken
+    // here, each after the owner had what came before it.
+    auto alive = AliveToken();
+    const SOCKET handle = hSocket_;
+    auto same = [&] { return *alive && hSocket_ == handle && ssl_; };
+    for (;;) {
+        if (!HandshakeFinished()) return kTakenNeedMore;
+        if (ossl::SSL_pending(ssl_) > 0) {
+            // The handshake is reported before any data.
+            if (handshakeDonePending_) {
+                FlushTls();
+                if (!same()) return kTakenGone;
+            }
+            const int before = ossl::SSL_pending(ssl_);
+            TriggerDataAvailable(0);
+            if (!same()) return kTakenGone;
+            const int after = ossl::SSL_pending(ssl_);
+            // Nothing or only a part read: the rest waits for the owner, who gets the event
+            // again once it has read some.
+            if (after > 0) {
+                if (after < before) FlagsChange(tfSslBioRetry);
+                return kTakenOwnerReads;
+            }
+        }
+        if (pendingCloseError_ != 0 || !RecordsWaiting()) return kTakenNeedMore;
+        const int r = DriveSsl();
+        if (!same()) return kTakenGone;
+        switch (r) {
+            case kDriveOk: break;
+            case kDriveRetry: return kTakenNeedMore;  // a record not yet whole
+            case kDriveClosed:
+                if (ossl::SSL_version(ssl_) < TLS1_VERSION) return kTakenNeedMore;
+                PeerSentCloseNotify(Error);
+                return kTakenEnded;
+            default: FailOnSslError(); return kTakenEnded;
+        }
+    }
+}
+
+void TCustomSslNetSocket::PeerSentCloseNotify(uint16_t Error) {
+    auto alive = AliveToken();
+    if (tlsState_ < tlsShuttingDown) tlsState_ = tlsShuttingDown;
+    if (!Bidirectional()) PostMessageA(WindowHandle(), idStartShutdown_, 1, 1);
+    if (shutdownState_ == tlsShutFinished) PostTlsEvent(evClose, Error);
+    // A bidirectional shutdown waited for exactly this.
+    if (Bidirectional() && ShutdownProgress()) return;
+    if (*alive && ssl_) FlushTls();
+}
+
+void TCustomSslNetSocket::FailOnSslError() {
+    auto alive = AliveToken();
+    const SOCKET handle = hSocket_;
+    RecordSslErrors();
+    // The alert OpenSSL wrote reaches the peer before the connection goes down.
+    DrainNetworkBio();
+    if (!*alive || hSocket_ != handle || !ssl_) return;
+    SetPendingClose(WSAECONNABORTED);
 }
 
 void TCustomSslNetSocket::UnreadReceived(const void* Data, int Len) {
@@ -618,8 +683,11 @@ int TCustomSslNetSocket::Receive(void* Buffer, int Size, int Flags) {
     if (HandshakeFinished() && pendingCloseError_ == 0 && !ShutdownStarted()) {
         const int r = ossl::BIO_read(sslBio_, Buffer, Size);
         if (r > 0) {
-            sslBioRetry_ = true;
+            FlagsChange(tfSslBioRetry);
             FlushTls();
+            // The last plaintext is out; records behind it (a close_notify) wait for a read
+            // step, which nothing on the network would bring when this read came after the event.
+            if (ssl_ && ossl::SSL_pending(ssl_) == 0 && RecordsWaiting()) PostTlsEvent(evRead);
             SetBytesReceived(BytesReceived() + r);
             if (ActivityCounter()) ActivityCounter()->RecvTick = InetTickCount();
             return r;
@@ -630,14 +698,14 @@ int TCustomSslNetSocket::Receive(void* Buffer, int Size, int Flags) {
             return -1;
         }
         if (r < 0) {
-            netBioFull_ = true;
+            FlagsChange(tfNetBioFull);
             FlushTls();
             WinsockSetLastError(WSAEWOULDBLOCK);
             return -1;
         }
         if (ossl::SSL_get_error(ssl_, r) == SSL_ERROR_ZERO_RETURN && ossl::SSL_version(ssl_) >= TLS1_VERSION) {
             tlsState_ = tlsShuttingDown;
-            if (!bidirectional_) PostMessageA(WindowHandle(), idStartShutdown_, 1, 1);
+            if (!Bidirectional()) PostMessageA(WindowHandle(), idStartShutdown_, 1, 1);
             WinsockSetLastError(WSAEWOULDBLOCK);
             return -1;
         }
@@ -651,7 +719,7 @@ int TCustomSslNetSocket::Receive(void* Buffer, int Size, int Flags) {
         }
     }
     if (state_ == wsClosed) return 0;
-    if (closeRequested_) {
+    if (CloseRequested()) {
         PostTlsEvent(evClose);
         return 0;
     }
@@ -709,7 +777,7 @@ void TCustomSslNetSocket::TryToSend() {
         }
         // Nothing is written while a renegotiation is under way either.
         if (!HandshakeFinished() || (ossl::SSL_renegotiate_pending && ossl::SSL_renegotiate_pending(ssl_) == 1)) {
-            sendRetry_ = true;
+            FlagsChange(tfSendRetry);
             WinsockSetLastError(WSAEWOULDBLOCK);
             return;
         }
@@ -736,7 +804,7 @@ void TCustomSslNetSocket::TryToSend() {
         if (w < 0 && SslBioShouldRetry(sslBio_)) {
             retryWriteLen_ = len;
             if (state_ == wsConnected) {
-                sendRetry_ = true;
+                FlagsChange(tfSendRetry);
                 FlushTls();
                 WinsockSetLastError(WSAEWOULDBLOCK);
             }
@@ -759,7 +827,7 @@ void TCustomSslNetSocket::DrainNetworkBio() {
     char buf[kMaxChunk];
     while (*alive && ssl_ && hSocket_ != INVALID_SOCKET && pendingCloseError_ == 0) {
         if (!CoreQueueEmpty()) {
-            writeWanted_ = true;
+            FlagsChange(tfWriteWanted);
             return;
         }
         const size_t pend = ossl::BIO_ctrl_pending(netBio_);
@@ -783,7 +851,7 @@ void TCustomSslNetSocket::DrainNetworkBio() {
         const int sent = std::max(s, 0);
         TCustomSocksNetSocket::AppendToSendBuffer(buf + sent, n - sent);
         sendQueueEmpty_ = false;
-        writeWanted_ = true;
+        FlagsChange(tfWriteWanted);
         return;
     }
 }
@@ -800,11 +868,11 @@ void TCustomSslNetSocket::HandleFdWrite(TMessage& Msg, uint16_t Error) {
     auto alive = AliveToken();
     const SOCKET handle = hSocket_;
     auto same = [&] { return *alive && hSocket_ == handle && ssl_; };
-    writeWanted_ = false;
+    FlagsChange(0, tfWriteWanted);
     TCustomSocksNetSocket::TryToSend();
     if (!same()) return;
     if (!CoreQueueEmpty()) {
-        writeWanted_ = true;
+        FlagsChange(tfWriteWanted);
         return;
     }
     DrainNetworkBio();
@@ -819,8 +887,8 @@ void TCustomSslNetSocket::HandleFdWrite(TMessage& Msg, uint16_t Error) {
             TriggerDataSent(0);
             if (!same()) return;
         }
-        if (closeAfterSend_ && AllSentOut() && !ShutdownStarted()) {
-            closeAfterSend_ = false;
+        if (CloseAfterSend() && AllSentOut() && !ShutdownStarted()) {
+            FlagsChange(0, tfCloseAfterSend);
             StartTlsShutdown(1);
             return;
         }
@@ -841,35 +909,33 @@ void TCustomSslNetSocket::FlushTls() {
     }
     const bool finished = HandshakeFinished();
     if (ossl::BIO_ctrl_pending(netBio_) > 0) {
-        if (writeWanted_ || CoreQueueEmpty()) {
-            writeWanted_ = false;
+        if (Flag(tfWriteWanted) || CoreQueueEmpty()) {
+            FlagsChange(0, tfWriteWanted);
             PostTlsEvent(evWrite);
         }
     } else if (CoreQueueEmpty() && finished && ossl::BIO_ctrl(sslBio_, BIO_C_GET_WRITE_GUARANTEE, 0, nullptr) > 0 &&
-               writeWanted_ && (!plainQueue_.IsEmpty() || closeAfterSend_)) {
-        writeWanted_ = false;
+               Flag(tfWriteWanted) && (!plainQueue_.IsEmpty() || CloseAfterSend())) {
+        FlagsChange(0, tfWriteWanted);
         PostTlsEvent(evWrite);
     } else if (finished) {
-        if (!plainQueue_.IsEmpty() && sendRetry_) {
-            sendRetry_ = false;
+        if (!plainQueue_.IsEmpty() && Flag(tfSendRetry)) {
+            FlagsChange(0, tfSendRetry);
             PostTlsEvent(evWrite);
         } else if (AllSentOut() && dataSentOwed_) {
             dataSentOwed_ = false;
             PostMessageA(WindowHandle(), idDataSent_, 0, 0);
         }
-        if (closeAfterSend_ && AllSentOut()) PostTlsEvent(evWrite);
+        if (CloseAfterSend() && AllSentOut()) PostTlsEvent(evWrite);
     }
     if (finished && ossl::SSL_pending(ssl_) > 0) {
-        if (sslBioRetry_) {
-            sslBioRetry_ = false;
-            PostTlsEvent(evRead);
-        }
-    } else if (netBioFull_ && ossl::BIO_ctrl(netBio_, BIO_C_GET_WRITE_GUARANTEE, 0, nullptr) > 0) {
-        netBioFull_ = false;
+        if (TakeFlag(tfSslBioRetry)) PostTlsEvent(evRead);
+    } else if (Flag(tfNetBioFull) && ossl::BIO_ctrl(netBio_, BIO_C_GET_WRITE_GUARANTEE, 0, nullptr) > 0) {
+        FlagsChange(0, tfNetBioFull);
         PostTlsEvent(evRead);
     }
     if (finished && ossl::SSL_pending(ssl_) == 0 &&
-        ((closeRequested_ && !ShutdownStarted() && !closeAfterSend_) || (shutdownState_ == tlsShutFinished && !bidirectional_)))
+        ((CloseRequested() && !ShutdownStarted() && !CloseAfterSend()) ||
+         (shutdownState_ == tlsShutFinished && !Bidirectional())))
         PostTlsEvent(evClose);
 }
 
@@ -882,17 +948,17 @@ void TCustomSslNetSocket::TriggerSslHandshakeDone(uint16_t ErrCode) {
     // leaf fails (expired, wrong name).
     const bool verifying = sslContext_ && sslContext_->SslVerifyPeer();
     const long verifyResult = ssl_ && verifying ? ossl::SSL_get_verify_result(ssl_) : X509_V_OK;
-    if (TlsErrorCode > 0) {
+    if (tlsErrorCode_ > 0) {
         if (firstVerifyResult_ == 0 && verifyResult == X509_V_OK) {
-            TlsErrorCode = 0;
-            HandshakeMessage.clear();
+            tlsErrorCode_ = 0;
+            handshakeMessage_.clear();
         } else {
-            ErrCode = uint16_t(SslErrGetReason(TlsErrorCode));
-            switch (SslErrGetReason(TlsErrorCode)) {
-                case 155: HandshakeMessage = "Error, HTTPS proxy request, no SSL handshake"; break;
-                case 156: HandshakeMessage = "Error, HTTP request, no SSL handshake"; break;
-                case 252: HandshakeMessage = "Error, unknown SSL protocol"; break;
-                case 267: HandshakeMessage = "Error, wrong SSL version"; break;
+            ErrCode = uint16_t(SslErrGetReason(tlsErrorCode_));
+            switch (SslErrGetReason(tlsErrorCode_)) {
+                case 155: handshakeMessage_ = "Error, HTTPS proxy request, no SSL handshake"; break;
+                case 156: handshakeMessage_ = "Error, HTTP request, no SSL handshake"; break;
+                case 252: handshakeMessage_ = "Error, unknown SSL protocol"; break;
+                case 267: handshakeMessage_ = "Error, wrong SSL version"; break;
                 default: break;
             }
         }
@@ -900,48 +966,48 @@ void TCustomSslNetSocket::TriggerSslHandshakeDone(uint16_t ErrCode) {
     tlsState_ = (ErrCode != 0 || !ssl_) ? tlsFailed : tlsEstablished;
     X509* peer = nullptr;
     if (tlsState_ == tlsEstablished) {
-        SessionWasReused = SslSessionReused(ssl_) == 1;
-        TlsVersionText = ossl::SSL_get_version(ssl_);
-        TlsVersionNumber = ossl::SSL_version(ssl_);
+        sessionWasReused_ = SslSessionReused(ssl_) == 1;
+        tlsVersionText_ = ossl::SSL_get_version(ssl_);
+        tlsVersionNumber_ = ossl::SSL_version(ssl_);
         const unsigned char* alpn = nullptr;
         unsigned alpnLen = 0;
         ossl::SSL_get0_alpn_selected(ssl_, &alpn, &alpnLen);
-        AlpnSelected = alpn ? std::string(reinterpret_cast<const char*>(alpn), alpnLen) : std::string();
+        alpnSelected_ = alpn ? std::string(reinterpret_cast<const char*>(alpn), alpnLen) : std::string();
         if (const SSL_CIPHER* c = ossl::SSL_get_current_cipher(ssl_)) {
-            TlsCipherName = ossl::SSL_CIPHER_get_name(c);
-            CipherBits = ossl::SSL_CIPHER_get_bits(c, &CipherAlgBits);
+            tlsCipherName_ = ossl::SSL_CIPHER_get_name(c);
+            cipherBits_ = ossl::SSL_CIPHER_get_bits(c, &cipherAlgBits_);
             char desc[129] = {};
             ossl::SSL_CIPHER_description(c, desc, 128);
-            CipherDescription = desc;
-            while (!CipherDescription.empty() &&
-                   (CipherDescription.back() == '\n' || CipherDescription.back() == '\r'))
-                CipherDescription.pop_back();
-            CipherEncryption = DescriptionField(CipherDescription, "Enc=");
-            CipherKeyExchange = DescriptionField(CipherDescription, "Kx=");
-            CipherMessageAuth = DescriptionField(CipherDescription, "Mac=");
-            CipherKeyAuth = DescriptionField(CipherDescription, "Au=");
+            cipherDescription_ = desc;
+            while (!cipherDescription_.empty() &&
+                   (cipherDescription_.back() == '\n' || cipherDescription_.back() == '\r'))
+                cipherDescription_.pop_back();
+            cipherEncryption_ = DescriptionField(cipherDescription_, "Enc=");
+            cipherKeyExchange_ = DescriptionField(cipherDescription_, "Kx=");
+            cipherMessageAuth_ = DescriptionField(cipherDescription_, "Mac=");
+            cipherKeyAuth_ = DescriptionField(cipherDescription_, "Au=");
         }
         if (sslContext_ && sslContext_->SslVerifyPeer()) {
             peer = ossl::SSL_get1_peer_certificate(ssl_);
-            if (const char* pn = ossl::X509_VERIFY_PARAM_get0_peername(ossl::SSL_get0_param(ssl_))) PeerCertName = pn;
+            if (const char* pn = ossl::X509_VERIFY_PARAM_get0_peername(ossl::SSL_get0_param(ssl_))) peerCertName_ = pn;
         }
-        if (CipherKeyAuth == "any")
-            HandshakeMessage = "SSL Connected OK with " + TlsVersionText + ", cipher " + TlsCipherName +
-                               ", encryption " + CipherEncryption + ", message auth " + CipherMessageAuth;
+        if (cipherKeyAuth_ == "any")
+            handshakeMessage_ = "SSL Connected OK with " + tlsVersionText_ + ", cipher " + tlsCipherName_ +
+                               ", encryption " + cipherEncryption_ + ", message auth " + cipherMessageAuth_;
         else
-            HandshakeMessage = "SSL Connected OK with " + TlsVersionText + ", cipher " + TlsCipherName +
-                               ", key auth " + CipherKeyAuth + ", key exchange " + CipherKeyExchange +
-                               ", encryption " + CipherEncryption + ", message auth " + CipherMessageAuth;
+            handshakeMessage_ = "SSL Connected OK with " + tlsVersionText_ + ", cipher " + tlsCipherName_ +
+                               ", key auth " + cipherKeyAuth_ + ", key exchange " + cipherKeyExchange_ +
+                               ", encryption " + cipherEncryption_ + ", message auth " + cipherMessageAuth_;
     } else {
-        if (HandshakeMessage.empty())
-            HandshakeMessage = TlsErrorCode ? InetOpenSslErrorText(TlsErrorCode) : QueuedSslErrors();
+        if (handshakeMessage_.empty())
+            handshakeMessage_ = tlsErrorCode_ ? InetOpenSslErrorText(tlsErrorCode_) : QueuedSslErrors();
         if (verifyResult != X509_V_OK) {
             const char* why = ossl::X509_verify_cert_error_string(verifyResult);
-            HandshakeMessage += std::string(HandshakeMessage.empty() ? "" : ", ") + "certificate verify result " +
+            handshakeMessage_ += std::string(handshakeMessage_.empty() ? "" : ", ") + "certificate verify result " +
                                 std::to_string(verifyResult) + ": " + (why ? why : "");
         }
-        if (ssl_) HandshakeMessage += std::string(", State: ") + ossl::SSL_state_string_long(ssl_);
-        if (ErrCode == 1) HandshakeMessage += ", connection closed unexpectedly";
+        if (ssl_) handshakeMessage_ += std::string(", State: ") + ossl::SSL_state_string_long(ssl_);
+        if (ErrCode == 1) handshakeMessage_ += ", connection closed unexpectedly";
     }
     if (!peerCert_) peerCert_ = std::make_unique<TX509Base>(nullptr);
     if (peer) {
@@ -977,7 +1043,7 @@ void TCustomSslNetSocket::TriggerSslVerifyPeer(int& Ok, TX509Base* Cert) {
 void TCustomSslNetSocket::TriggerSslShutDownComplete(int ErrCode) {
     if (OnSslShutDownComplete) {
         auto h = OnSslShutDownComplete;
-        h(this, bidirectional_, ErrCode);
+        h(this, Bidirectional(), ErrCode);
     }
 }
 
@@ -1033,7 +1099,7 @@ bool TCustomSslNetSocket::ShutdownFinished(int How) {
     }
     if (shutdownState_ == tlsShutFinished) return true;
     if (pendingCloseError_ == 0 && !ShutdownStarted()) return false;
-    if (bidirectional_ && pendingCloseError_ == 0 &&
+    if (Bidirectional() && pendingCloseError_ == 0 &&
         (ossl::SSL_get_shutdown(ssl_) & (SSL_SENT_SHUTDOWN | SSL_RECEIVED_SHUTDOWN)) !=
             (SSL_SENT_SHUTDOWN | SSL_RECEIVED_SHUTDOWN))
         return false;
@@ -1044,7 +1110,7 @@ bool TCustomSslNetSocket::ShutdownFinished(int How) {
     if (pendingCloseError_ == 0 && (ossl::BIO_ctrl_pending(netBio_) > 0 || !CoreQueueEmpty())) return false;
     ShutdownStateChange(tlsShutFinished);
     tlsState_ = tlsShutDown;
-    const bool bidi = bidirectional_;
+    const bool bidi = Bidirectional();
     if (bidi) {
         SslEnable = false;
         ResetSSL();
@@ -1063,7 +1129,7 @@ bool TCustomSslNetSocket::ShutdownProgress() {
     // follows; bidirectional, the connection goes on in plain text (or the handler freed it).
     if (!ShutdownStarted() || !ssl_) return false;
     auto alive = AliveToken();
-    const bool bidi = bidirectional_;
+    const bool bidi = Bidirectional();
     if (!ShutdownFinished(shutdownHow_)) return false;
     if (*alive && !bidi) PostTlsEvent(evClose);
     return true;
@@ -1072,13 +1138,13 @@ bool TCustomSslNetSocket::ShutdownProgress() {
 void TCustomSslNetSocket::StartBidirectionalShutdown() {
     if (!TlsActive() || ProxyNegotiating() || ShutdownStarted() || !WindowHandle()) return;
     // Set now: a close_notify arriving before the message must not start the one-way close.
-    bidirectional_ = true;
+    FlagsChange(tfBidirectional);
     PostMessageA(WindowHandle(), idStartShutdown_, 1, 0);
 }
 
 void TCustomSslNetSocket::Shutdown(int How) {
     if (TlsActive() && !ProxyNegotiating()) {
-        bidirectional_ = false;
+        FlagsChange(0, tfBidirectional);
         StartTlsShutdown(How);
         return;
     }
@@ -1108,8 +1174,7 @@ void TCustomSslNetSocket::StopTlsFlushTimer() {
 void TCustomSslNetSocket::Close() {
     if (!TlsActive() || ProxyNegotiating() || hSocket_ == INVALID_SOCKET || state_ != wsConnected)
         return TCustomSocksNetSocket::Close();
-    closeRequested_ = true;
-    bidirectional_ = false;
+    FlagsChange(tfCloseRequested, tfBidirectional);
     StartTlsFlushTimer();
     if (HandshakeFinished() && ossl::SSL_pending(ssl_) > 0) {
         // The application reads what arrived first; the close follows.
@@ -1118,8 +1183,7 @@ void TCustomSslNetSocket::Close() {
     }
     if (!ShutdownStarted() && tlsState_ >= tlsReady && tlsState_ != tlsFailed && !AllSentOut()) {
         // Everything written before Close goes out first, then the close_notify.
-        closeAfterSend_ = true;
-        writeWanted_ = true;
+        FlagsChange(tfCloseAfterSend | tfWriteWanted);
         FlushTls();
         PostTlsEvent(evWrite);
         return;
@@ -1154,7 +1218,7 @@ void TCustomSslNetSocket::HandleFdClose(TMessage& Msg, uint16_t Error) {
     if (!TlsActive() || state_ == wsConnecting || hSocket_ == INVALID_SOCKET || ProxyNegotiating())
         return TCustomSocksNetSocket::HandleFdClose(Msg, Error);
     auto alive = AliveToken();
-    closeRequested_ = true;
+    FlagsChange(tfCloseRequested);
     if (pendingCloseError_ == 0) {
         if (HandshakeFinished() && ossl::SSL_pending(ssl_) > 0) {
             FlushTls();
@@ -1168,7 +1232,7 @@ void TCustomSslNetSocket::HandleFdClose(TMessage& Msg, uint16_t Error) {
         }
         if (Error > 10000) pendingCloseError_ = Error;
         if (pendingCloseError_ == 0 && HandshakeFinished() && shutdownState_ != tlsShutFinished && tlsState_ != tlsFailed) {
-            bidirectional_ = false;
+            FlagsChange(0, tfBidirectional);
             StartTlsShutdown(1);
             return;
         }
@@ -1198,13 +1262,13 @@ void TCustomSslNetSocket::ResetSSL() {
         plainQueue_.Lock();
         plainQueue_.RecycleAll();
         plainQueue_.Unlock();
-        TlsVersionText = "Unknown";
-        TlsCipherName = "Unknown";
-        CipherBits = CipherAlgBits = 0;
-        TlsVersionNumber = 0;
+        tlsVersionText_ = "Unknown";
+        tlsCipherName_ = "Unknown";
+        cipherBits_ = cipherAlgBits_ = 0;
+        tlsVersionNumber_ = 0;
         retryWriteLen_ = -1;
         pendingCloseError_ = 0;
-        closeAfterSend_ = false;
+        FlagsChange(0, tfCloseAfterSend);
         dataSentOwed_ = false;
         allPlainSent_ = true;
         handshakeDonePending_ = false;

@@ -93,22 +93,30 @@ public:
     TSslAlpnSelectEvent OnAlpnSelect;
 
     // ---- State of the current TLS connection ----
+    // TlsServerName and OcspStaple are also set by the owner; the rest is the socket's own
+    // record of the connection, read-only outside it.
     std::string TlsServerName;
     TX509Base* PeerCertificate() const { return peerCert_.get(); }
     TX509List& PeerChain() { return peerChain_; }
-    std::string TlsVersionText = "Unknown";
-    int TlsVersionNumber = 0;
-    std::string TlsCipherName = "Unknown";
-    int CipherAlgBits = 0, CipherBits = 0;
-    std::string CipherDescription, CipherEncryption, CipherKeyExchange, CipherMessageAuth, CipherKeyAuth;
-    bool SessionWasReused = false;
-    std::string AlpnSelected;
-    std::string PeerCertName;
-    std::string HandshakeMessage;
-    unsigned long TlsErrorCode = 0;
-    unsigned long LastPeekError = 0;
+    const std::string& TlsVersionText() const { return tlsVersionText_; }
+    int TlsVersionNumber() const { return tlsVersionNumber_; }
+    const std::string& TlsCipherName() const { return tlsCipherName_; }
+    int CipherAlgBits() const { return cipherAlgBits_; }
+    int CipherBits() const { return cipherBits_; }
+    const std::string& CipherDescription() const { return cipherDescription_; }
+    const std::string& CipherEncryption() const { return cipherEncryption_; }
+    const std::string& CipherKeyExchange() const { return cipherKeyExchange_; }
+    const std::string& CipherMessageAuth() const { return cipherMessageAuth_; }
+    const std::string& CipherKeyAuth() const { return cipherKeyAuth_; }
+    bool SessionWasReused() const { return sessionWasReused_; }
+    const std::string& AlpnSelected() const { return alpnSelected_; }
+    const std::string& PeerCertName() const { return peerCertName_; }
+    const std::string& HandshakeMessage() const { return handshakeMessage_; }
+    unsigned long TlsErrorCode() const { return tlsErrorCode_; }
+    unsigned long LastPeekError() const { return lastPeekError_; }
+    // A server sets its own staple to send; a client finds the one it received here.
     std::string OcspStaple;
-    int OcspStapleStatus = -1;
+    int OcspStapleStatus() const { return ocspStapleStatus_; }
     const TClientHelloData& ClientHello() const { return hello_; }
     TTlsSocketState TlsState() const { return tlsState_; }
     int HandshakeCount() const { return handshakeCount_; }
@@ -181,6 +189,11 @@ private:
     void RecordSslErrors();
     enum { kDriveOk, kDriveRetry, kDriveClosed, kDriveError };
     int DriveSsl();
+    bool RecordsWaiting() const;
+    enum TTaken { kTakenNeedMore, kTakenOwnerReads, kTakenEnded, kTakenGone };
+    TTaken TakeBufferedRecords(uint16_t Error);
+    void PeerSentCloseNotify(uint16_t Error);
+    void FailOnSslError();
     void FlushTls();
     void DrainNetworkBio();
     void StartTlsShutdown(int How);
@@ -196,6 +209,24 @@ private:
     // byte reaches it).
     bool CoreQueueEmpty() const { return sendQueue_.IsEmpty(); }
 
+    // What the current connection negotiated and met (see the getters of the same names).
+    std::string tlsVersionText_ = "Unknown";
+    int tlsVersionNumber_ = 0;
+    std::string tlsCipherName_ = "Unknown";
+    int cipherAlgBits_ = 0;
+    int cipherBits_ = 0;
+    std::string cipherDescription_;
+    std::string cipherEncryption_;
+    std::string cipherKeyExchange_;
+    std::string cipherMessageAuth_;
+    std::string cipherKeyAuth_;
+    bool sessionWasReused_ = false;
+    std::string alpnSelected_;
+    std::string peerCertName_;
+    std::string handshakeMessage_;
+    unsigned long tlsErrorCode_ = 0;
+    unsigned long lastPeekError_ = 0;
+    int ocspStapleStatus_ = -1;
     TSslContext* sslContext_ = nullptr;
     std::unique_ptr<TX509Base> peerCert_;
     TX509List peerChain_;
@@ -214,12 +245,37 @@ private:
     TTlsShutdownState shutdownState_ = tlsShutNone;
     void ShutdownStateChange(TTlsShutdownState NewState) { shutdownState_ = NewState; }
     bool ShutdownStarted() const { return shutdownState_ != tlsShutNone; }
-    bool bidirectional_ = false;
+    // How the connection is to close and what waits to be retried, as bits of one value
+    // changed only through FlagsChange and read through the predicates below.
+    enum TTlsFlag : uint8_t {
+        // The shutdown waits for the peer's close_notify; the connection goes on in plain text.
+        tfBidirectional = 0x01,
+        // Close was asked for, by the owner or by the network.
+        tfCloseRequested = 0x02,
+        // Close waits for the queued plaintext (and its ciphertext) before the close_notify.
+        tfCloseAfterSend = 0x04,
+        // The retries: the pair had no room for network bytes, a write event is wanted,
+        // reading plaintext and sending plaintext are to be tried again.
+        tfNetBioFull = 0x08,
+        tfWriteWanted = 0x10,
+        tfSslBioRetry = 0x20,
+        tfSendRetry = 0x40,
+        tfRetries = tfNetBioFull | tfWriteWanted | tfSslBioRetry | tfSendRetry,
+    };
+    uint8_t tlsFlags_ = tfRetries;
+    void FlagsChange(uint8_t Set, uint8_t Clear = 0) { tlsFlags_ = uint8_t((tlsFlags_ & ~Clear) | Set); }
+    bool Flag(TTlsFlag F) const { return (tlsFlags_ & F) != 0; }
+    // Clears F; tells whether it was set.
+    bool TakeFlag(TTlsFlag F) {
+        const bool was = Flag(F);
+        FlagsChange(0, F);
+        return was;
+    }
+    bool Bidirectional() const { return Flag(tfBidirectional); }
+    bool CloseRequested() const { return Flag(tfCloseRequested); }
+    bool CloseAfterSend() const { return Flag(tfCloseAfterSend); }
     int shutdownHow_ = 1;
     int pendingCloseError_ = 0;
-    bool closeRequested_ = false;
-    // Close waits for the queued plaintext (and its ciphertext) before the close_notify.
-    bool closeAfterSend_ = false;
     bool handshakeReported_ = false;
     bool handshakeDonePending_ = false;
     int insideCallback_ = 0;
@@ -227,7 +283,6 @@ private:
     uint8_t postedEvents_ = 0;
     // TLS events that arrived while the socket was paused: re-posted on Resume.
     uint8_t deferredEvents_ = 0;
-    bool netBioFull_ = true, writeWanted_ = true, sslBioRetry_ = true, sendRetry_ = true;
     bool allPlainSent_ = true;
     bool dataSentOwed_ = false;
     bool sslAcquired_ = false;

@@ -55,7 +55,7 @@ double OurHandshakes(const std::string& port, bool resume, double seconds) {
     int done = 0, ok = 0, reused = 0;
     s.OnSslHandshakeDone = [&](TCustomSslNetSocket* x, uint16_t e, TX509Base*, bool&) {
         if (e == 0) ++ok;
-        if (x->SessionWasReused) ++reused;
+        if (x->SessionWasReused()) ++reused;
         // A TLS 1.3 ticket comes after the handshake: wait for it before closing.
         if (!resume || (kept && SslSessionReused(x->Ssl()) == 1)) x->Close();
     };

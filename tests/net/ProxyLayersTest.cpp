@@ -441,7 +441,7 @@ TEST(HttpTunnelLayer, HttpsClientKeepsWhatFollowsTheGrant) {
     https.OnSslHandshakeDone = [&](TCustomSslNetSocket* s, uint16_t e, TX509Base*, bool&) {
         ++handshakes;
         handshakeErr = e;
-        message = s->HandshakeMessage;
+        message = s->HandshakeMessage();
     };
     https.OnRequestDone = [&](framework::TComponent*, THttpRequest, uint16_t) { ++done; };
     https.URL = "https://early.test/";
@@ -470,7 +470,7 @@ TEST(HttpTunnelLayer, TlsAboveTheTunnelReadsWhatFollowsTheGrant) {
     p.sock->OnSslHandshakeDone = [&](TCustomSslNetSocket* s, uint16_t e, TX509Base*, bool&) {
         ++handshakes;
         handshakeErr = e;
-        message = s->HandshakeMessage;
+        message = s->HandshakeMessage();
     };
     p.sock->SetHttpTunnelServer("127.0.0.1");
     p.sock->SetHttpTunnelPort(ProxyPort("http"));

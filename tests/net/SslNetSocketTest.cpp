@@ -33,7 +33,7 @@ std::string TlsPeerPort(const std::string& name) {
 struct Client {
     ssltest::OpenSslScope ssl;
     TSslContext ctx{nullptr};
-    std::unique_ptr<TSslNetSocket> sock = std::make_unique<TSslNetSocket>(nullptr);
+    std::unique_ptr<TSslNetSocket> sock;
     std::vector<uint16_t> handshakes, closed;
     std::vector<std::pair<bool, int>> shutdowns;
     std::string received, handshakeText;
@@ -41,13 +41,13 @@ struct Client {
     bool peerCertSeen = false;
     bool certIsProperty = false;
 
-    Client() {
+    explicit Client(std::unique_ptr<TSslNetSocket> s = std::make_unique<TSslNetSocket>(nullptr)) : sock(std::move(s)) {
         sock->SslEnable = true;
         sock->SetSslContext(&ctx);
         sock->OnSslHandshakeDone = [this](TCustomSslNetSocket* s, uint16_t e, TX509Base* cert, bool&) {
             handshakes.push_back(e);
-            handshakeText = s->HandshakeMessage;
-            version = s->TlsVersionNumber;
+            handshakeText = s->HandshakeMessage();
+            version = s->TlsVersionNumber();
             peerCertSeen = cert && cert->IsCertLoaded();
             certIsProperty = cert != nullptr && cert == s->PeerCertificate();
         };
@@ -147,7 +147,7 @@ TEST(SslSocket, HandshakesWithOpensslServers) {
         for (int i = 0; i < cl.sock->PeerChain().Count(); ++i)
             EXPECT_EQ(cl.sock->PeerChain().Items(i)->VerifyResult, 0) << c.peer;
         EXPECT_EQ(cl.sock->PeerCertificate()->VerifyResult, 0);
-        EXPECT_EQ(cl.sock->PeerCertName, "www.example.test");
+        EXPECT_EQ(cl.sock->PeerCertName(), "www.example.test");
         EXPECT_EQ(cl.closed.size(), 1u);
     }
 }
@@ -161,8 +161,8 @@ TEST(SslSocket, AlpnAndOcspStaple) {
         cl.ctx.SslOcspStatus = true;
         cl.Page(TlsPeerPort("www12"));
         ASSERT_EQ(cl.handshakes, std::vector<uint16_t>{0}) << cl.handshakeText;
-        EXPECT_EQ(cl.sock->AlpnSelected, "h2");
-        EXPECT_EQ(cl.sock->OcspStapleStatus, 0);
+        EXPECT_EQ(cl.sock->AlpnSelected(), "h2");
+        EXPECT_EQ(cl.sock->OcspStapleStatus(), 0);
         EXPECT_FALSE(cl.sock->OcspStaple.empty());
     }
     {
@@ -172,8 +172,8 @@ TEST(SslSocket, AlpnAndOcspStaple) {
         cl.ctx.SslOcspStatus = true;
         cl.Page(TlsPeerPort("www13"));
         ASSERT_EQ(cl.handshakes, std::vector<uint16_t>{0}) << cl.handshakeText;
-        EXPECT_EQ(cl.sock->OcspStapleStatus, -1);
-        EXPECT_EQ(cl.sock->AlpnSelected, "");
+        EXPECT_EQ(cl.sock->OcspStapleStatus(), -1);
+        EXPECT_EQ(cl.sock->AlpnSelected(), "");
     }
 }
 
@@ -198,11 +198,11 @@ TEST(SslSocket, SessionReuseIsReportedOnlyWhenTheSessionWasResumed) {
         };
         cl.Page(TlsPeerPort(peer));
         ASSERT_EQ(cl.handshakes, std::vector<uint16_t>{0}) << peer << cl.handshakeText;
-        EXPECT_FALSE(cl.sock->SessionWasReused) << peer;
+        EXPECT_FALSE(cl.sock->SessionWasReused()) << peer;
         ASSERT_NE(kept, nullptr) << peer;
         const std::string page = cl.Page(TlsPeerPort(peer));
         ASSERT_EQ(cl.handshakes, std::vector<uint16_t>{0}) << peer << cl.handshakeText;
-        EXPECT_TRUE(cl.sock->SessionWasReused) << peer;
+        EXPECT_TRUE(cl.sock->SessionWasReused()) << peer;
         EXPECT_NE(page.find("Reused"), std::string::npos) << peer;
         ASSERT_FALSE(newReused.empty());
         EXPECT_FALSE(newReused.front());
@@ -529,7 +529,7 @@ struct Server {
             s->OnSslHandshakeDone = [this](TCustomSslNetSocket* x, uint16_t e, TX509Base*, bool&) {
                 handshakes.push_back(e);
                 names.push_back(x->TlsServerName);
-                texts.push_back(x->HandshakeMessage);
+                texts.push_back(x->HandshakeMessage());
             };
             s->OnDataAvailable = [s](framework::TComponent*, uint16_t) {
                 const std::string got = s->ReceiveAsText();
@@ -757,4 +757,218 @@ TEST(SslSocket, BytesGivenBackComeFirstWithoutTls) {
     ASSERT_TRUE(PumpUntil([&] { return received.size() >= 10; }, 10000)) << received;
     EXPECT_EQ(received, "early-ping");
     sock.Abort();
+}
+
+namespace {
+
+std::vector<std::string> LastDataLines() {
+    std::vector<std::string> lines;
+    std::ifstream f("net-tls-peers\\lastdata.txt");
+    std::string line;
+    while (std::getline(f, line)) lines.push_back(line);
+    return lines;
+}
+
+// What the lastdata peer sends for a request of n bytes.
+std::string LastDataBody(size_t n) {
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; ++i) s[i] = char(48 + (i * 7) % 75);
+    return s;
+}
+
+}  // namespace
+
+// The peer's last data and its close_notify come in one network read: the close_notify
+// waits behind the data in the BIO pair and nothing on the network announces it again (a
+// peer that waits for our close_notify sends no FIN either), yet the session must end the
+// way a close_notify ends it.
+TEST(SslSocket, CloseNotifyInTheSameReadAsTheLastDataEndsTheSession) {
+    REQUIRE_TLS_PEERS();
+    struct Case {
+        const char* name;
+        bool tls12;
+        size_t count;
+        // Bytes the owner reads per data event: 0 reads until nothing is left; -1 reads
+        // nothing in the event and all of it in one read after the event.
+        int perEvent;
+        // The peer's FIN comes with them, else only after our close_notify.
+        bool fin;
+    } cases[] = {
+        {"no data", false, 0, 4096, false},
+        {"one read per event", false, 300, 65536, false},
+        {"a part per event", false, 300, 7, false},
+        {"read until nothing is left", false, 300, 0, false},
+        {"several records, one read per event", false, 40000, 65536, false},
+        {"several records, a part per event", false, 40000, 1000, false},
+        {"TLS 1.2, one read per event", true, 300, 65536, false},
+        {"TLS 1.2, a part per event", true, 300, 7, false},
+        {"with the FIN, one read per event", false, 300, 65536, true},
+        {"with the FIN, a part per event", false, 40000, 1000, true},
+        {"read after the event", false, 300, -1, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const size_t before = LastDataLines().size();
+        Client cl;
+        if (c.tls12) cl.ctx.SslMaxVersion = sslVerTLS1_2;
+        int events = 0;
+        cl.sock->OnDataAvailable = [&](framework::TComponent*, uint16_t) {
+            ++events;
+            if (c.perEvent < 0) return;
+            std::vector<char> buf(size_t(c.perEvent ? c.perEvent : 4096));
+            int n;
+            while ((n = cl.sock->ReceiveData(buf.data(), int(buf.size()))) > 0) {
+                cl.received.append(buf.data(), size_t(n));
+                if (c.perEvent) break;
+            }
+        };
+        cl.Connect(TlsPeerPort("lastdata"));
+        ASSERT_TRUE(cl.WaitHandshake());
+        ASSERT_EQ(cl.handshakes, std::vector<uint16_t>{0}) << cl.handshakeText;
+        EXPECT_EQ(cl.version, c.tls12 ? 0x303 : 0x304);
+        cl.sock->SendText(std::to_string(c.count) + (c.fin ? " fin\n" : " wait\n"));
+        if (c.perEvent < 0) {
+            ASSERT_TRUE(PumpUntil([&] { return events > 0; }, 20000));
+            char buf[65536];
+            const int n = cl.sock->ReceiveData(buf, sizeof(buf));
+            if (n > 0) cl.received.append(buf, size_t(n));
+        }
+        if (!cl.WaitClosed()) {
+            ADD_FAILURE() << "still open; received " << cl.received.size() << " of " << c.count;
+            continue;
+        }
+        EXPECT_EQ(cl.received, LastDataBody(c.count));
+        EXPECT_EQ(cl.closed, std::vector<uint16_t>{0});
+        EXPECT_EQ(cl.shutdowns, (std::vector<std::pair<bool, int>>{{false, 0}}));
+        ASSERT_TRUE(PumpUntil([&] { return LastDataLines().size() > before; }, 20000));
+        EXPECT_EQ("answered", LastDataLines().back());
+    }
+}
+
+// The owner ends the connection inside the data event while the peer's close_notify still
+// waits behind the data.
+TEST(SslSocket, HandlerThatClosesOrFreesItsSocketBeforeTheWaitingCloseNotify) {
+    REQUIRE_TLS_PEERS();
+    enum Action { closes, frees };
+    struct Case {
+        const char* name;
+        Action action;
+        size_t count;
+        int perEvent;
+    } cases[] = {
+        {"closes after a part", closes, 300, 7},
+        {"closes after all of it", closes, 300, 65536},
+        {"frees after a part", frees, 300, 7},
+        {"frees after all of it", frees, 40000, 65536},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Client cl;
+        bool done = false;
+        cl.sock->OnDataAvailable = [&](framework::TComponent*, uint16_t) {
+            std::vector<char> buf(size_t(c.perEvent));
+            const int n = cl.sock->ReceiveData(buf.data(), int(buf.size()));
+            if (n > 0) cl.received.append(buf.data(), size_t(n));
+            if (done) return;
+            done = true;
+            if (c.action == closes)
+                cl.sock->Close();
+            else
+                cl.sock.reset();
+        };
+        cl.Connect(TlsPeerPort("lastdata"));
+        ASSERT_TRUE(cl.WaitHandshake());
+        ASSERT_EQ(cl.handshakes, std::vector<uint16_t>{0}) << cl.handshakeText;
+        cl.sock->SendText(std::to_string(c.count) + " wait\n");
+        if (c.action == closes) {
+            ASSERT_TRUE(cl.WaitClosed());
+            EXPECT_EQ(cl.closed, std::vector<uint16_t>{0});
+            EXPECT_EQ(cl.shutdowns.size(), 1u);
+        } else {
+            ASSERT_TRUE(PumpUntil([&] { return !cl.sock; }, 20000));
+            // What was still queued for it runs out harmlessly.
+            PumpUntil([] { return false; }, 300);
+            EXPECT_TRUE(cl.closed.empty());
+        }
+        EXPECT_FALSE(cl.received.empty());
+    }
+    // The next connection is served as usual.
+    Client next;
+    next.Connect(TlsPeerPort("lastdata"));
+    ASSERT_TRUE(next.WaitHandshake());
+    next.sock->SendText("300 wait\n");
+    ASSERT_TRUE(next.WaitClosed());
+    EXPECT_EQ(next.received, LastDataBody(300));
+}
+
+namespace {
+
+// A socket whose system send takes at most Limit bytes at a time, as a full send buffer does.
+struct ShortSendSocket : TSslNetSocket {
+    explicit ShortSendSocket(int Limit) : TSslNetSocket(nullptr), limit(Limit) {}
+    int limit;
+    int shortSends = 0;
+    int SendRaw(const void* Data, int Len) override {
+        if (Len > limit) ++shortSends;
+        return TSslNetSocket::SendRaw(Data, std::min(Len, limit));
+    }
+};
+
+}  // namespace
+
+// Ciphertext the socket's send does not take at once waits and goes out in order: nothing is
+// lost or sent twice.
+TEST(SslSocket, ShortSystemSendsLoseAndRepeatNothing) {
+    REQUIRE_TLS_PEERS();
+    for (int limit : {700, 16000}) {
+        SCOPED_TRACE(limit);
+        auto owned = std::make_unique<ShortSendSocket>(limit);
+        ShortSendSocket* sock = owned.get();
+        Client cl(std::move(owned));
+        cl.Connect(TlsPeerPort("echo13"));
+        ASSERT_TRUE(cl.WaitHandshake());
+        ASSERT_EQ(cl.handshakes, std::vector<uint16_t>{0}) << cl.handshakeText;
+        const std::string data = sockettest::Pattern(1u << 20, uint32_t(limit));
+        for (size_t off = 0; off < data.size(); off += 100000)
+            cl.sock->Send(data.data() + off, int(std::min<size_t>(100000, data.size() - off)));
+        ASSERT_TRUE(PumpUntil([&] { return cl.received.size() >= data.size() || !cl.closed.empty(); }, 60000))
+            << cl.received.size();
+        EXPECT_GT(sock->shortSends, 0);
+        ASSERT_EQ(cl.received.size(), data.size());
+        EXPECT_EQ(sockettest::Sha256Hex(cl.received), sockettest::Sha256Hex(data));
+        cl.sock->Close();
+        EXPECT_TRUE(cl.WaitClosed());
+    }
+}
+
+// A reset deferred out of an OpenSSL callback names its connection: arriving after the socket
+// went on to the next connection, it leaves that one alone.
+TEST(SslSocket, LateDeferredResetLeavesTheNextConnectionAlone) {
+    REQUIRE_TLS_PEERS();
+    Client cl;
+    cl.Connect(TlsPeerPort("echo13"));
+    ASSERT_TRUE(cl.WaitHandshake());
+    ASSERT_EQ(cl.handshakes, std::vector<uint16_t>{0}) << cl.handshakeText;
+    // Let the window's queue run empty, then take the reset out of it as it is posted.
+    testsupport::PumpFor(300);
+    cl.sock->PostResetLater();
+    MSG reset{};
+    ASSERT_TRUE(PeekMessageA(&reset, cl.sock->WindowHandle(), 0, 0, PM_REMOVE));
+    cl.sock->Abort();
+    // The first connection's close report, before the next one is watched.
+    PumpUntil([&] { return !cl.closed.empty(); }, 5000);
+    cl.closed.clear();
+    cl.handshakes.clear();
+    cl.Connect(TlsPeerPort("echo13"));
+    ASSERT_TRUE(cl.WaitHandshake());
+    ASSERT_EQ(cl.handshakes, std::vector<uint16_t>{0}) << cl.handshakeText;
+    // The first connection's reset arrives now.
+    PostMessageA(reset.hwnd, reset.message, reset.wParam, reset.lParam);
+    testsupport::PumpFor(300);
+    EXPECT_EQ(cl.sock->TlsState(), tlsEstablished);
+    cl.sock->SendText("ping");
+    ASSERT_TRUE(PumpUntil([&] { return cl.received.size() >= 4 || !cl.closed.empty(); }, 20000));
+    EXPECT_EQ(cl.received, "ping");
+    EXPECT_TRUE(cl.closed.empty());
+    cl.sock->Abort();
 }

@@ -43,12 +43,13 @@ set_tests_properties(update_pefile PROPERTIES FIXTURES_REQUIRED update_output TI
 # ephemeral ports of 127.0.0.1 with certificates made here by openssl (a test CA that the
 # test adds to the prefix's ROOT store and removes again, a certificate for another host, a
 # self-signed one), plus a plain HTTP port. The test reads update-peer/ports.txt and the
-# request lines the peer wrote to update-peer/requests.txt.
+# request lines the peer wrote to update-peer/requests.txt. Nagle is off on its connections,
+# as on production servers: an answer's last bytes and the close_notify arrive together.
 set(va_update_certs ${CMAKE_CURRENT_BINARY_DIR}/update-certs)
 set(va_update_peer ${CMAKE_CURRENT_SOURCE_DIR}/peers/update_peer.py)
 add_test(NAME update_certs COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/update/make_certs.sh ${va_update_certs})
 add_test(NAME update_peer_start
-         COMMAND ${VA_PYTHON3} ${va_update_peer} start ${CMAKE_CURRENT_BINARY_DIR}/update-peer ${va_update_certs})
+         COMMAND ${VA_PYTHON3} ${va_update_peer} start ${CMAKE_CURRENT_BINARY_DIR}/update-peer ${va_update_certs} --nodelay)
 add_test(NAME update_peer_stop COMMAND ${VA_PYTHON3} ${va_update_peer} stop ${CMAKE_CURRENT_BINARY_DIR}/update-peer)
 set_tests_properties(update_certs PROPERTIES FIXTURES_SETUP update_certs)
 set_tests_properties(update_peer_start PROPERTIES FIXTURES_SETUP update_peer FIXTURES_REQUIRED update_certs)

@@ -16,6 +16,11 @@ Peers (certificates from the net test's certificate fixture in <certs>):
             <dir>/notify.txt "answered" when the client's close_notify came back, else
             "error <what>"
   deaf      python TLS server that completes the handshake and then never reads
+  lastdata  python TLS server (TCP_NODELAY) that reads one line "<count> fin|wait", then
+            sends <count> bytes of data and its close_notify in one send; "fin" sends its FIN
+            right after them, "wait" only once the client's close_notify came. It appends to
+            <dir>/lastdata.txt "answered" when the client's close_notify came, else
+            "error <what>"
   driver    runs clients against the test's own TLS server: one request line
             "sclient <port> <args...>" runs openssl s_client with the args (input "ping\\n",
             -ign_eof) and answers with its output; "raw <port> <hex>" sends the bytes and
@@ -72,6 +77,56 @@ class Deaf(socketserver.BaseRequestHandler):
             pass
 
 
+class LastData(socketserver.BaseRequestHandler):
+    """The last data, the close_notify and the FIN leave together, as from a server with
+    Nagle off: the client gets all three in one network read."""
+
+    def handle(self):
+        sock = self.request
+        sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        sock.settimeout(30)
+        incoming, outgoing = ssl.MemoryBIO(), ssl.MemoryBIO()
+        tls = TLS["ctx"].wrap_bio(incoming, outgoing, server_side=True)
+        result = "error no close_notify"
+
+        def step(call):
+            # Runs call, feeding it the client's bytes until it needs no more.
+            while True:
+                try:
+                    return call()
+                except ssl.SSLWantReadError:
+                    pending = outgoing.read()
+                    if pending:
+                        sock.sendall(pending)
+                    data = sock.recv(65536)
+                    if not data:
+                        raise EOFError("the client closed")
+                    incoming.write(data)
+
+        try:
+            step(tls.do_handshake)
+            line = b""
+            while b"\n" not in line:
+                line += step(lambda: tls.read(65536))
+            count, fin = line.split(b"\n", 1)[0].split()
+            count = int(count)
+            if count:
+                tls.write(bytes(48 + (i * 7) % 75 for i in range(count)))
+            try:
+                tls.unwrap()
+            except ssl.SSLWantReadError:
+                pass
+            sock.sendall(outgoing.read())
+            if fin == b"fin":
+                sock.shutdown(socket.SHUT_WR)
+            step(tls.unwrap)
+            result = "answered"
+        except Exception as e:  # the test reads what went wrong
+            result = "error %s %s" % (type(e).__name__, e)
+        with open(os.path.join(TLS["folder"], "lastdata.txt"), "a") as f:
+            f.write(result + "\n")
+
+
 class Driver(socketserver.StreamRequestHandler):
     def handle(self):
         line = self.rfile.readline().decode().split()
@@ -118,7 +173,8 @@ def serve(folder, certs):
     TLS["ctx"] = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     TLS["ctx"].load_cert_chain(cert, key)
     TLS["folder"] = folder
-    for name, handler in (("closer", Closer), ("driver", Driver), ("notify", Notify), ("deaf", Deaf)):
+    for name, handler in (("closer", Closer), ("driver", Driver), ("notify", Notify), ("deaf", Deaf),
+                          ("lastdata", LastData)):
         server = Server(("127.0.0.1", 0), handler)
         threading.Thread(target=server.serve_forever, daemon=True).start()
         ports.append((name, server.server_address[1]))
