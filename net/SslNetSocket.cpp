@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "framework/Handles.h"
 #include "net/InetIdn.h"
 #include "net/InetSocketErrors.h"
 #include "net/InetWinsock.h"
@@ -78,9 +79,10 @@ TCustomSslNetSocket::~TCustomSslNetSocket() {
     peerCert_.reset();
     SetSslContext(nullptr);
     DisposeSocket();
-    plainQueue_.Lock();
-    plainQueue_.RecycleAll();
-    plainQueue_.Unlock();
+    {
+        const auto held = framework::LockScope(plainQueue_);
+        plainQueue_.RecycleAll();
+    }
     peerChain_.Clear();
     if (insideCallback_ > 0 && ssl_) {
         // Freed from a handler inside an OpenSSL callback: OpenSSL still runs on the SSL
@@ -746,9 +748,10 @@ void TCustomSslNetSocket::AppendToSendBuffer(const void* Data, int Len) {
     // With TLS on, plaintext waits for the SSL object even before it exists: written from
     // OnSessionConnected, it must never leave in clear.
     if (!SslEnable || ProxyNegotiating()) return TCustomSocksNetSocket::AppendToSendBuffer(Data, Len);
-    plainQueue_.Lock();
-    plainQueue_.Write(Data, Len);
-    plainQueue_.Unlock();
+    {
+        const auto held = framework::LockScope(plainQueue_);
+        plainQueue_.Write(Data, Len);
+    }
     allPlainSent_ = false;
     dataSentOwed_ = true;
 }
@@ -782,18 +785,21 @@ void TCustomSslNetSocket::TryToSend() {
             return;
         }
         const uint8_t* p = nullptr;
-        plainQueue_.Lock();
-        int len = plainQueue_.Peek(p);
-        plainQueue_.Unlock();
+        int len;
+        {
+            const auto held = framework::LockScope(plainQueue_);
+            len = plainQueue_.Peek(p);
+        }
         if (len <= 0) break;
         if (retryWriteLen_ > 0) len = std::min(len, retryWriteLen_);
         const int w = ossl::BIO_write(sslBio_, p, len);
         if (w > 0) {
             ossl::BIO_ctrl(sslBio_, BIO_CTRL_FLUSH, 0, nullptr);
             retryWriteLen_ = -1;
-            plainQueue_.Lock();
-            plainQueue_.Remove(w);
-            plainQueue_.Unlock();
+            {
+                const auto held = framework::LockScope(plainQueue_);
+                plainQueue_.Remove(w);
+            }
             SetBytesSent(BytesSent() + w);
             // The ciphertext leaves through the write event.
             DrainNetworkBio();
@@ -1259,9 +1265,10 @@ void TCustomSslNetSocket::ResetSSL() {
     StopTlsFlushTimer();
     try {
         PurgeTlsEvents();
-        plainQueue_.Lock();
-        plainQueue_.RecycleAll();
-        plainQueue_.Unlock();
+        {
+            const auto held = framework::LockScope(plainQueue_);
+            plainQueue_.RecycleAll();
+        }
         tlsVersionText_ = "Unknown";
         tlsCipherName_ = "Unknown";
         cipherBits_ = cipherAlgBits_ = 0;
