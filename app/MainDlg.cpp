@@ -12,6 +12,7 @@
 #include "components/KitSysUtils.h"
 #include "foundation/JoryUtils.h"
 #include "foundation/UnicodeUtils.h"
+#include "framework/ControlArgs.h"
 #include "framework/Dialogs.h"
 #include "framework/IniFile.h"
 #include "framework/SysUtils.h"
@@ -117,101 +118,76 @@ void TMainDlg::BuildComponents() {
     ImageListStatus->SetName("ImageListStatus");
     LoadIcons(*ImageListStatus, IDI_STATUS_FIRST, IDI_STATUS_COUNT, 48);
 
-    top_pnl = std::make_unique<TPanel>(this);
-    top_pnl->SetName("top_pnl");
-    top_pnl->SetCaption("");
-    top_pnl->SetColor(clWindowFrame);
-    top_pnl->SetBevelInner(TBevelCut::bvLowered);
-    top_pnl->SetBounds(0, 0, 437, 57);
-    top_pnl->SetParent(this);
-
-    Image1 = std::make_unique<TImage>(this);
-    Image1->SetName("Image1");
-    Image1->Picture().Icon().SetHandle(static_cast<HICON>(
-        LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_MAINICON), IMAGE_ICON, 32, 32, 0)));
-    Image1->SetBounds(12, 12, 32, 32);
-    Image1->SetParent(top_pnl.get());
-
-    Label2 = std::make_unique<TLabel>(this);
-    Label2->SetName("Label2");
-    Label2->SetCaption(kTitle);
-    Label2->SetParentFont(false);
-    Label2->Font().SetName("MS Sans Serif");
-    Label2->Font().SetSize(14);
-    Label2->Font().SetStyle(fsBold);
-    Label2->Font().SetColor(clSilver);
-    Label2->SetBounds(54, 7, 200, 24);
-    Label2->SetParent(top_pnl.get());
-
-    subtitle_lbl = std::make_unique<TLabel>(this);
-    subtitle_lbl->SetName("subtitle_lbl");
-    subtitle_lbl->SetCaption("Your laptop battery, at a glance");
-    subtitle_lbl->SetParentFont(false);
-    subtitle_lbl->Font().SetName("MS Sans Serif");
-    subtitle_lbl->Font().SetSize(8);
-    subtitle_lbl->Font().SetColor(clWhite);
-    subtitle_lbl->SetBounds(56, 33, 220, 15);
-    subtitle_lbl->SetParent(top_pnl.get());
+    MakeControl(top_pnl, this,
+                TPanelArgs{.Name = "top_pnl", .Parent = this, .Bounds = {0, 0, 437, 57}, .Color = clWindowFrame,
+                           .BevelInner = TBevelCut::bvLowered});
+    MakeControl(Image1, this,
+                TImageArgs{.Name = "Image1", .Parent = top_pnl.get(), .Bounds = {12, 12, 32, 32},
+                           .Icon = static_cast<HICON>(LoadImageA(GetModuleHandleA(nullptr),
+                                                                 MAKEINTRESOURCEA(IDI_MAINICON), IMAGE_ICON, 32, 32, 0))});
+    MakeControl(Label2, this,
+                TLabelArgs{.Name = "Label2", .Parent = top_pnl.get(), .Bounds = {54, 7, 200, 24}, .Caption = kTitle,
+                           .Font = TFontArgs{.Name = "MS Sans Serif", .Size = 14, .Style = fsBold, .Color = clSilver}});
+    MakeControl(subtitle_lbl, this,
+                TLabelArgs{.Name = "subtitle_lbl", .Parent = top_pnl.get(), .Bounds = {56, 33, 220, 15},
+                           .Caption = "Your laptop battery, at a glance",
+                           .Font = TFontArgs{.Name = "MS Sans Serif", .Size = 8, .Color = clWhite}});
 
     // Value displays: flat, left-aligned image buttons without frame or focus rectangle.
-    auto display = [this](std::unique_ptr<TUxImgBtn>& btn, const char* name, TWinControl* parent,
-                          TImageList* list, int image, RECT r) {
-        btn = std::make_unique<TUxImgBtn>(this);
-        btn->SetName(name);
-        btn->SetCaption("");
-        btn->SetFlat(true);
-        btn->SetAlignment(TAlignment::taLeftJustify);
-        btn->SetMustDrawButtonFrame(false);
-        btn->SetMustDrawFocusRect(false);
-        btn->SetImages(list);
-        btn->SetImageIndex(image);
-        btn->SetBounds(r.left, r.top, r.right, r.bottom);
-        btn->SetParent(parent);
+    const auto display = [](const char* name, TWinControl* parent, TImageList* list, int image, TBounds bounds) {
+        return TUxImgBtnArgs{.Name = name, .Parent = parent, .Bounds = bounds, .Images = list, .ImageIndex = image,
+                             .Flat = true, .Alignment = TAlignment::taLeftJustify, .MustDrawButtonFrame = false,
+                             .MustDrawFocusRect = false};
     };
-    auto group = [this](std::unique_ptr<TGroupBox>& grp, const char* name, const char* caption, RECT r) {
-        grp = std::make_unique<TGroupBox>(this);
-        grp->SetName(name);
-        grp->SetCaption(caption);
-        grp->SetBounds(r.left, r.top, r.right, r.bottom);
-        grp->SetParent(this);
+    const auto group = [this](const char* name, const char* caption, TBounds bounds) {
+        return TGroupBoxArgs{.Name = name, .Parent = this, .Bounds = bounds, .Caption = caption};
     };
 
-    display(drivers_btn, "drivers_btn", top_pnl.get(), ImageList96.get(), 0, {296, 10, 132, 38});
-    drivers_btn->SetCaption("Drivers Update");
-    drivers_btn->OnClick = [this](TComponent* s) { drivers_btnClick(s); };
+    MakeControl(drivers_btn, this,
+                TUxImgBtnArgs{.Name = "drivers_btn", .Parent = top_pnl.get(), .Bounds = {296, 10, 132, 38},
+                              .Caption = "Drivers Update", .Images = ImageList96.get(), .ImageIndex = 0,
+                              .Flat = true, .Alignment = TAlignment::taLeftJustify, .MustDrawButtonFrame = false,
+                              .MustDrawFocusRect = false,
+                              .OnClick = [this](TComponent* s) { drivers_btnClick(s); }});
 
-    group(status_grp, "status_grp", "Status", {8, 63, 421, 133});
-    display(status_btn, "status_btn", status_grp.get(), ImageListStatus.get(), kStatusIconLow,
-            {8, 18, 140, 58});
-    status_btn->SetShowHint(true);
-    display(time_btn, "time_btn", status_grp.get(), ImageList96.get(), 14, {8, 84, 140, 40});
-    display(power_btn, "power_btn", status_grp.get(), ImageList96.get(), kIconOnBattery,
-            {154, 14, 259, 38});
-    display(rate_btn, "rate_btn", status_grp.get(), ImageList96.get(), kIconRateZero, {154, 52, 259, 38});
-    display(volt_btn, "volt_btn", status_grp.get(), ImageList96.get(), 8, {154, 90, 259, 38});
+    MakeControl(status_grp, this, group("status_grp", "Status", {8, 63, 421, 133}));
+    MakeControl(status_btn, this,
+                TUxImgBtnArgs{.Name = "status_btn", .Parent = status_grp.get(), .Bounds = {8, 18, 140, 58},
+                              .Images = ImageListStatus.get(), .ImageIndex = kStatusIconLow, .Flat = true,
+                              .Alignment = TAlignment::taLeftJustify, .MustDrawButtonFrame = false,
+                              .MustDrawFocusRect = false, .ShowHint = true});
+    MakeControl(time_btn, this, display("time_btn", status_grp.get(), ImageList96.get(), 14, {8, 84, 140, 40}));
+    MakeControl(power_btn, this,
+                display("power_btn", status_grp.get(), ImageList96.get(), kIconOnBattery, {154, 14, 259, 38}));
+    MakeControl(rate_btn, this,
+                display("rate_btn", status_grp.get(), ImageList96.get(), kIconRateZero, {154, 52, 259, 38}));
+    MakeControl(volt_btn, this, display("volt_btn", status_grp.get(), ImageList96.get(), 8, {154, 90, 259, 38}));
 
-    group(manuf_grp, "manuf_grp", "Manufacturer", {8, 200, 421, 92});
-    display(manuf_btn, "manuf_btn", manuf_grp.get(), ImageList96.get(), 1, {8, 14, 220, 38});
-    display(manufsn_btn, "manufsn_btn", manuf_grp.get(), ImageList96.get(), 4, {232, 14, 181, 38});
-    display(manufdate_btn, "manufdate_btn", manuf_grp.get(), ImageList96.get(), 3, {8, 50, 220, 38});
+    MakeControl(manuf_grp, this, group("manuf_grp", "Manufacturer", {8, 200, 421, 92}));
+    MakeControl(manuf_btn, this, display("manuf_btn", manuf_grp.get(), ImageList96.get(), 1, {8, 14, 220, 38}));
+    MakeControl(manufsn_btn, this,
+                display("manufsn_btn", manuf_grp.get(), ImageList96.get(), 4, {232, 14, 181, 38}));
+    MakeControl(manufdate_btn, this,
+                display("manufdate_btn", manuf_grp.get(), ImageList96.get(), 3, {8, 50, 220, 38}));
 
     // The bottom row shares its width by what each box must show in the fonts a machine
     // really has: the group captions whole, a cycle count and its unit on one line, a
     // chemistry name on at most two lines.
-    group(chem_grp, "chem_grp", "Chemistry", {8, 296, 118, 58});
-    display(chemistry_btn, "chemistry_btn", chem_grp.get(), ImageList96.get(), 2, {4, 15, 110, 38});
-    group(temp_grp, "temp_grp", "Temperature", {130, 296, 88, 58});
-    display(temp_btn, "temp_btn", temp_grp.get(), ImageList96.get(), 5, {4, 15, 80, 38});
-    group(GroupBox5, "GroupBox5", "Charge Cycles", {222, 296, 111, 58});
-    display(cycle_btn, "cycle_btn", GroupBox5.get(), ImageList96.get(), 9, {4, 15, 103, 38});
-    group(GroupBox1, "GroupBox1", "Health / Wear", {337, 296, 92, 58});
-    display(health_btn, "health_btn", GroupBox1.get(), ImageList96.get(), 10, {4, 15, 84, 38});
+    MakeControl(chem_grp, this, group("chem_grp", "Chemistry", {8, 296, 118, 58}));
+    MakeControl(chemistry_btn, this,
+                display("chemistry_btn", chem_grp.get(), ImageList96.get(), 2, {4, 15, 110, 38}));
+    MakeControl(temp_grp, this, group("temp_grp", "Temperature", {130, 296, 88, 58}));
+    MakeControl(temp_btn, this, display("temp_btn", temp_grp.get(), ImageList96.get(), 5, {4, 15, 80, 38}));
+    MakeControl(GroupBox5, this, group("GroupBox5", "Charge Cycles", {222, 296, 111, 58}));
+    MakeControl(cycle_btn, this, display("cycle_btn", GroupBox5.get(), ImageList96.get(), 9, {4, 15, 103, 38}));
+    MakeControl(GroupBox1, this, group("GroupBox1", "Health / Wear", {337, 296, 92, 58}));
+    MakeControl(health_btn, this, display("health_btn", GroupBox1.get(), ImageList96.get(), 10, {4, 15, 84, 38}));
 
-    display(UxImgBtn1, "UxImgBtn1", this, ImageListStatus.get(), kStatusIconShop, {8, 358, 421, 48});
-    UxImgBtn1->SetCaption("       Find New Battery ");
-    UxImgBtn1->SetAlignment(TAlignment::taCenter);
-    UxImgBtn1->SetMustDrawButtonFrame(true);
-    UxImgBtn1->OnClick = [this](TComponent* s) { UxImgBtn1Click(s); };
+    MakeControl(UxImgBtn1, this,
+                TUxImgBtnArgs{.Name = "UxImgBtn1", .Parent = this, .Bounds = {8, 358, 421, 48},
+                              .Caption = "       Find New Battery ", .Images = ImageListStatus.get(),
+                              .ImageIndex = kStatusIconShop, .Flat = true, .MustDrawFocusRect = false,
+                              .OnClick = [this](TComponent* s) { UxImgBtn1Click(s); }});
 
     Tmr = std::make_unique<TTimer>(this);
     Tmr->SetName("Tmr");

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "components/UxButton.h"
+#include "framework/ControlArgs.h"
 #include "framework/ImageList.h"
 
 enum class TUxImgBtnLayout { blImageLeft, blImageRight };
@@ -123,3 +124,31 @@ class TUxImgBtn : public TUxCustomImageButton {
 public:
     using TUxCustomImageButton::TUxCustomImageButton;
 };
+
+// An image button for framework::MakeControl; the options left as they are keep the
+// button's defaults.
+struct TUxImgBtnArgs {
+    using Control = TUxImgBtn;
+    std::string Name;
+    framework::TWinControl* Parent = nullptr;
+    framework::TBounds Bounds;
+    std::string Caption;
+    framework::TCustomImageList* Images = nullptr;
+    int ImageIndex = -1;
+    bool Flat = false;
+    framework::TAlignment Alignment = framework::TAlignment::taCenter;
+    bool MustDrawButtonFrame = true;
+    bool MustDrawFocusRect = true;
+    bool ShowHint = false;
+    framework::TNotifyEvent OnClick;
+};
+
+inline void ApplyOptions(TUxImgBtn& c, const TUxImgBtnArgs& a) {
+    if (a.Flat) c.SetFlat(true);
+    if (a.Alignment != framework::TAlignment::taCenter) c.SetAlignment(a.Alignment);
+    if (!a.MustDrawButtonFrame) c.SetMustDrawButtonFrame(false);
+    if (!a.MustDrawFocusRect) c.SetMustDrawFocusRect(false);
+    if (a.Images) c.SetImages(a.Images);
+    if (a.ImageIndex != -1) c.SetImageIndex(a.ImageIndex);
+    if (a.ShowHint) c.SetShowHint(true);
+}

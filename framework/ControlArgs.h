@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "framework/StdCtrls.h"
@@ -18,6 +19,25 @@ namespace framework {
 // right and bottom edges a RECT would hold).
 struct TBounds {
     int X = 0, Y = 0, W = 0, H = 0;
+};
+
+// A font of the control's own, in place of its parent's; what is left unset keeps the
+// default.
+struct TFontArgs {
+    std::string Name;
+    int Size = 0;  // points
+    unsigned Style = 0;  // fsBold, fsItalic, ...
+    std::optional<TColor> Color;
+};
+
+struct TPanelArgs {
+    using Control = TPanel;
+    std::string Name;
+    TWinControl* Parent = nullptr;
+    TBounds Bounds;
+    std::string Caption;
+    std::optional<TColor> Color;
+    TBevelCut BevelInner = TBevelCut::bvNone;
 };
 
 struct TGroupBoxArgs {
@@ -35,6 +55,7 @@ struct TLabelArgs {
     TBounds Bounds;
     std::string Caption;
     bool AutoSize = true;  // fits the label to its text, over Bounds' size
+    std::optional<TFontArgs> Font;
 };
 
 struct TCheckBoxArgs {
@@ -64,12 +85,28 @@ struct TImageArgs {
     TWinControl* Parent = nullptr;
     TBounds Bounds;
     bool AutoSize = false;  // fits the control to its picture
+    HICON Icon = nullptr;   // the picture, taken over by the control
 };
 
-namespace detail {
+// Each kind's own options, found by argument-dependent lookup so that kinds declared
+// elsewhere (with their controls) bring their own.
+inline void ApplyFont(TFont& f, const TFontArgs& a) {
+    if (!a.Name.empty()) f.SetName(a.Name);
+    if (a.Size) f.SetSize(a.Size);
+    if (a.Style) f.SetStyle(a.Style);
+    if (a.Color) f.SetColor(*a.Color);
+}
+inline void ApplyOptions(TPanel& c, const TPanelArgs& a) {
+    if (a.Color) c.SetColor(*a.Color);
+    if (a.BevelInner != TBevelCut::bvNone) c.SetBevelInner(a.BevelInner);
+}
 inline void ApplyOptions(TGroupBox&, const TGroupBoxArgs&) {}
 inline void ApplyOptions(TLabel& c, const TLabelArgs& a) {
     if (!a.AutoSize) c.SetAutoSize(false);
+    if (a.Font) {
+        c.SetParentFont(false);
+        ApplyFont(c.Font(), *a.Font);
+    }
 }
 inline void ApplyOptions(TCheckBox&, const TCheckBoxArgs&) {}
 inline void ApplyOptions(TButton& c, const TButtonArgs& a) {
@@ -79,8 +116,8 @@ inline void ApplyOptions(TButton& c, const TButtonArgs& a) {
 }
 inline void ApplyOptions(TImage& c, const TImageArgs& a) {
     if (a.AutoSize) c.SetAutoSize(true);
+    if (a.Icon) c.Picture().Icon().SetHandle(a.Icon);
 }
-}  // namespace detail
 
 // Makes the control `args` describe, owned by `owner`, into `slot` (the form's member, set
 // before the control is parented so handlers that look at it find it).
@@ -90,7 +127,7 @@ typename Args::Control& MakeControl(std::unique_ptr<typename Args::Control>& slo
     slot = std::make_unique<typename Args::Control>(owner);
     auto& c = *slot;
     c.SetName(args.Name);
-    detail::ApplyOptions(c, args);
+    ApplyOptions(c, args);
     if constexpr (requires { args.Caption; }) {
         if (!args.Caption.empty()) c.SetCaption(args.Caption);
     }

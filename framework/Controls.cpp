@@ -233,6 +233,15 @@ LRESULT TWinControl::Perform(UINT msg, WPARAM w, LPARAM l) {
     return m.Result;
 }
 
+namespace {
+bool HasNonClientArea(HWND wnd) {
+    RECT window, client;
+    if (!GetWindowRect(wnd, &window) || !GetClientRect(wnd, &client)) return true;
+    MapWindowPoints(wnd, nullptr, reinterpret_cast<POINT*>(&client), 2);
+    return !EqualRect(&window, &client);
+}
+}  // namespace
+
 void TWinControl::WndProc(TMessage& m) {
     switch (m.Msg) {
         case WM_COMMAND:
@@ -291,6 +300,15 @@ void TWinControl::WndProc(TMessage& m) {
                 colorBrush_.SetColor(color_);
                 ::FillRect(reinterpret_cast<HDC>(m.WParam), &r, colorBrush_.Handle());
                 m.Result = 1;
+                return;
+            }
+            break;
+        case WM_NCPAINT:
+            // Nothing to draw outside a client area that fills the window (no frame, caption,
+            // menu or scroll bar); the default handling would still take and free a window DC
+            // for each such control as the form shows.
+            if (handle_ && !HasNonClientArea(handle_)) {
+                m.Result = 0;
                 return;
             }
             break;
@@ -464,14 +482,15 @@ void EnsureWindowClass(WNDCLASSEXA wc) {
         throw Exception(std::string("Cannot register window class ") + wc.lpszClassName);
 }
 
-TMessageWindow::TMessageWindow(Handler handler) : handler_(std::move(handler)) {
+TMessageWindow::TMessageWindow(Handler handler, bool messageOnly) : handler_(std::move(handler)) {
     static const char kClass[] = "VoltAtlasMessageWindow";
     HINSTANCE inst = GetModuleHandleA(nullptr);
     WNDCLASSEXA wc{};
     wc.lpfnWndProc = Proc;
     wc.lpszClassName = kClass;
     EnsureWindowClass(wc);
-    wnd_ = CreateWindowExA(WS_EX_TOOLWINDOW, kClass, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, inst, this);
+    wnd_ = messageOnly ? CreateWindowExA(0, kClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, inst, this)
+                       : CreateWindowExA(WS_EX_TOOLWINDOW, kClass, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, inst, this);
     if (!wnd_) throw Exception("Cannot create a hidden window");
 }
 

@@ -199,7 +199,10 @@ void EnsureWindowClass(WNDCLASSEXA wc);
 class TMessageWindow {
 public:
     using Handler = std::function<bool(TMessage& msg)>;
-    explicit TMessageWindow(Handler handler);
+    // messageOnly: a message-only window (it gets posted and sent messages and timers, but
+    // no broadcasts and cannot own a menu or come to the foreground), cheaper to make than
+    // a hidden top-level window, which the display driver backs with one of its own.
+    explicit TMessageWindow(Handler handler, bool messageOnly = false);
     ~TMessageWindow();
     TMessageWindow(const TMessageWindow&) = delete;
     TMessageWindow& operator=(const TMessageWindow&) = delete;

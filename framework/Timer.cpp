@@ -9,7 +9,7 @@ TTimer::TTimer(TComponent* owner) : TComponent(owner) {
         if (m.Msg != WM_TIMER) return false;
         if (enabled_ && OnTimer) OnTimer(this);
         return true;
-    });
+    }, true);
     Update();
 }
 

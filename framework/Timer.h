@@ -1,5 +1,5 @@
 // TTimer: OnTimer every Interval milliseconds while Enabled, from a window timer on a
-// hidden window of its own (so it ticks inside the thread's message loop).
+// message-only window of its own (so it ticks inside the thread's message loop).
 #pragma once
 
 #include <memory>

@@ -3,6 +3,11 @@
 add_test(NAME app_no_display COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/app/no_display.sh $<TARGET_FILE:VoltAtlas>)
 set_tests_properties(app_no_display PROPERTIES TIMEOUT 300)
 
+# The program's file, as Wine loads it at a start: what it imports at once, and no debug
+# information inside.
+add_test(NAME app_startup_imports COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/app/startup_imports.sh $<TARGET_FILE:VoltAtlas>)
+set_tests_properties(app_startup_imports PROPERTIES ENVIRONMENT "OBJDUMP=${CMAKE_OBJDUMP}")
+
 # The maker's web server for the main window's commands (tests/peers/maker_peer.py) on an
 # ephemeral port of 127.0.0.1, started before the app test and stopped after it; the test
 # reads the port from app-maker-peer/port in its working folder.

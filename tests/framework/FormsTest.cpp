@@ -201,6 +201,56 @@ TEST(Timer, TicksInTheMessageLoopUntilDisabled) {
     EXPECT_EQ(ticks, 3);
 }
 
+// Top-level windows of this thread (message-only windows are not among them).
+int ThreadTopLevelWindows() {
+    int count = 0;
+    EnumThreadWindows(GetCurrentThreadId(), [](HWND, LPARAM p) { return ++*reinterpret_cast<int*>(p), TRUE; },
+                      reinterpret_cast<LPARAM>(&count));
+    return count;
+}
+
+// A timer ticks on a message-only window: a hidden top-level one would cost the display
+// driver a window of its own at every start.
+TEST(Timer, AddsNoTopLevelWindow) {
+    const int before = ThreadTopLevelWindows();
+    TTimer t(nullptr);
+    t.SetInterval(10);
+    EXPECT_EQ(ThreadTopLevelWindows(), before);
+    int ticks = 0;
+    t.OnTimer = [&](TComponent*) { ++ticks; };
+    EXPECT_TRUE(PumpUntil([&] { return ticks >= 1; }, 3000));
+}
+
+// A control with a frame gets it painted when its form shows; one whose client area fills
+// its window has nothing outside it to paint.
+class TFramedControl : public TWinControl {
+public:
+    using TWinControl::TWinControl;
+
+protected:
+    void CreateParams(TCreateParams& p) override {
+        TWinControl::CreateParams(p);
+        p.Style |= WS_BORDER;
+    }
+};
+
+TEST(Controls, AFramedControlGetsItsFramePaintedAtShow) {
+    TTestForm f(nullptr);
+    f.SetColor(clWhite);
+    TFramedControl framed(&f);
+    framed.SetBounds(220, 20, 60, 40);
+    framed.SetColor(clWhite);
+    framed.SetParent(&f);
+    f.Show();
+    PumpFor(200);
+    HDC dc = GetWindowDC(framed.Handle());
+    const COLORREF edge = GetPixel(dc, 0, 0), inside = GetPixel(dc, 30, 20);
+    ReleaseDC(framed.Handle(), dc);
+    EXPECT_EQ(inside, RGB(255, 255, 255));
+    EXPECT_EQ(edge, ColorToRGB(clWindowFrame)) << std::hex << edge;
+    f.Hide();
+}
+
 TEST(Controls, FontAndColourFollowTheParentUntilSetOwn) {
     TTestForm f(nullptr);
     TLabel label(&f);
