@@ -270,18 +270,12 @@ BOOL GetFileVersionInfoWide(const std::wstring& PathW, DWORD Handle, DWORD Len, 
     return GetFileVersionInfoA(WideToAnsi(PathW).c_str(), Handle, Len, Data);
 }
 
-std::wstring GetFixedFileVersion(const std::wstring& PathW) {
-    if (!FileExistsWide(PathW)) return L"File not found";
-    DWORD handle = 0;
-    const DWORD size = GetFileVersionInfoSizeWide(PathW, &handle);
-    if (size == 0) return std::wstring();
-    std::vector<BYTE> buffer(size);
-    if (!GetFileVersionInfoWide(PathW, handle, size, buffer.data())) return std::wstring();
+std::wstring FixedVersionOfBlock(const void* Block) {
     void* info = nullptr;
     UINT len = 0;
     // A root value shorter than the fixed block holds no version (only part of one would be
     // read, the rest would be whatever lay behind it).
-    if (!VerQueryValueA(buffer.data(), "\\", &info, &len) || len < sizeof(VS_FIXEDFILEINFO) || !info)
+    if (!Block || !VerQueryValueA(Block, "\\", &info, &len) || len < sizeof(VS_FIXEDFILEINFO) || !info)
         return std::wstring();
     VS_FIXEDFILEINFO fixed;
     std::memcpy(&fixed, info, sizeof fixed);
@@ -289,6 +283,16 @@ std::wstring GetFixedFileVersion(const std::wstring& PathW) {
     std::swprintf(text, 64, L"%u.%u.%u.%u", HIWORD(fixed.dwFileVersionMS), LOWORD(fixed.dwFileVersionMS),
                   HIWORD(fixed.dwFileVersionLS), LOWORD(fixed.dwFileVersionLS));
     return text;
+}
+
+std::wstring GetFixedFileVersion(const std::wstring& PathW) {
+    if (!FileExistsWide(PathW)) return L"File not found";
+    DWORD handle = 0;
+    const DWORD size = GetFileVersionInfoSizeWide(PathW, &handle);
+    if (size == 0) return std::wstring();
+    std::vector<BYTE> buffer(size);
+    if (!GetFileVersionInfoWide(PathW, handle, size, buffer.data())) return std::wstring();
+    return FixedVersionOfBlock(buffer.data());
 }
 
 int64_t GetFileSizeByFind(const std::wstring& PathW) {

@@ -62,6 +62,9 @@ BOOL GetFileVersionInfoWide(const std::wstring& PathW, DWORD Handle, DWORD Len, 
 // "a.b.c.d" of the fixed file version; empty without a version resource, "File not found"
 // when the file is missing.
 std::wstring GetFixedFileVersion(const std::wstring& PathW);
+// The same from a version resource already read (GetFileVersionInfo's buffer); empty when it
+// holds no fixed part.
+std::wstring FixedVersionOfBlock(const void* Block);
 int64_t GetFileSize64(const std::wstring& PathW);
 int64_t GetFileSizeByFind(const std::wstring& PathW);
 // Exists and is larger than 0 bytes (looked at with the WOW64 redirection off).

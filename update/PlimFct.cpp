@@ -225,19 +225,8 @@ std::string plim::VersionBlock(const std::string& FileName) {
 
 std::string plim::FixedVersionText(const std::string& FileName) {
     if (!FileIsPresent(FileName)) return "File not found";
-    std::string block = VersionBlock(FileName);
-    if (block.empty()) return std::string();
-    void* info = nullptr;
-    UINT length = 0;
-    // A root value shorter than the fixed block holds no version.
-    if (!VerQueryValueA(block.data(), "\\", &info, &length) || !info || length < sizeof(VS_FIXEDFILEINFO))
-        return std::string();
-    VS_FIXEDFILEINFO fixed;
-    std::memcpy(&fixed, info, sizeof fixed);
-    char text[64];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", HIWORD(fixed.dwFileVersionMS), LOWORD(fixed.dwFileVersionMS),
-                  HIWORD(fixed.dwFileVersionLS), LOWORD(fixed.dwFileVersionLS));
-    return text;
+    const std::string block = VersionBlock(FileName);
+    return block.empty() ? std::string() : WideToAnsi(FixedVersionOfBlock(block.data()));
 }
 
 void ReadFileVersionInfo(const std::string& FileName, FileVersionInfoRec& Rec) {
