@@ -841,10 +841,7 @@ void TCustomSslNetSocket::DrainNetworkBio() {
         const int n = ossl::BIO_read(netBio_, buf, int(std::min<size_t>(pend, kMaxChunk)));
         if (n <= 0) return;
         const int s = SendRaw(buf, n);
-        if (s == n) {
-            SetBytesSent(BytesSent() + 0);
-            continue;
-        }
+        if (s == n) continue;
         if (s == 0 && state_ == wsConnected) {
             PostTlsEvent(evClose);
             return;
