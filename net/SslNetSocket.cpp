@@ -587,15 +587,20 @@ TCustomSslNetSocket::TTaken TCustomSslNetSocket::TakeBufferedRecords(uint16_t Er
     auto alive = AliveToken();
     const SOCKET handle = hSocket_;
     auto same = [&] { return *alive && hSocket_ == handle && ssl_; };
+    // The last peek found plaintext. SSL_pending alone can say 0 then (OpenSSL already busy
+    // with the next record's body), and peeking again would find the same bytes for ever.
+    bool readable = false;
     for (;;) {
         if (!HandshakeFinished()) return kTakenNeedMore;
-        if (ossl::SSL_pending(ssl_) > 0) {
+        if (readable || ossl::SSL_pending(ssl_) > 0) {
+            readable = false;
             // The handshake is reported before any data.
             if (handshakeDonePending_) {
                 FlushTls();
                 if (!same()) return kTakenGone;
             }
             const int before = ossl::SSL_pending(ssl_);
+            const int64_t takenBefore = BytesReceived();
             TriggerDataAvailable(0);
             if (!same()) return kTakenGone;
             const int after = ossl::SSL_pending(ssl_);
@@ -605,12 +610,13 @@ TCustomSslNetSocket::TTaken TCustomSslNetSocket::TakeBufferedRecords(uint16_t Er
                 if (after < before) FlagsChange(tfSslBioRetry);
                 return kTakenOwnerReads;
             }
+            if (BytesReceived() == takenBefore) return kTakenOwnerReads;
         }
         if (pendingCloseError_ != 0 || !RecordsWaiting()) return kTakenNeedMore;
         const int r = DriveSsl();
         if (!same()) return kTakenGone;
         switch (r) {
-            case kDriveOk: break;
+            case kDriveOk: readable = true; break;
             case kDriveRetry: return kTakenNeedMore;  // a record not yet whole
             case kDriveClosed:
                 if (ossl::SSL_version(ssl_) < TLS1_VERSION) return kTakenNeedMore;
