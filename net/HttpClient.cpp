@@ -349,6 +349,10 @@ void THttpClient::StartRequest(THttpRequest Kind) {
 
 void THttpClient::StartConnection() {
     startConnectionPosted_ = false;
+    if (socket_->State() != wsConnected && !ReadyToConnect()) {
+        startConnectionPosted_ = true;
+        return;
+    }
     resp_.StatusCode = 0;
     relocationPending_ = false;
     resp_.ReasonPhrase.clear();
@@ -966,6 +970,17 @@ void THttpClient::HandleSslHandshakeDone(uint16_t Error, TX509Base* PeerCert, bo
 }
 
 // ---- The HTTPS variant -----------------------------------------------------------------------
+
+TSslHttpClient::~TSslHttpClient() {
+    // Its message id goes with the client: nothing may be posted to it afterwards.
+    InetCancelWindowsRootWait(this);
+}
+
+bool TSslHttpClient::ReadyToConnect() {
+    const TSslContext* ctx = SslContext();
+    if (protocol_ != "https" || !ctx || !ctx->SslUseWindowsRootStore || ctx->IsCtxInitialized()) return true;
+    return InetWindowsRootStoreReady(GetHandle(), idStartConnection_, 0, this);
+}
 
 void TSslHttpClient::PrepareSocket() {
     THttpClient::PrepareSocket();

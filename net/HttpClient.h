@@ -372,6 +372,10 @@ protected:
     bool ProxyUsed() const { return !Proxy.empty(); }
     // Whether this client speaks TLS (the HTTPS variant does).
     virtual bool TlsCapable() const { return false; }
+    // False when the connection must wait for something it needs that is being made on
+    // another thread; the idStartConnection_ message (with startConnectionPosted_ set)
+    // then starts it.
+    virtual bool ReadyToConnect() { return true; }
     void HandleSslHandshakeDone(uint16_t Error, TX509Base* PeerCert, bool& Disconnect);
     // The TLS handshake of the request's connection ended (nothing here; the HTTPS variant
     // reports it).
@@ -518,6 +522,7 @@ protected:
 class TSslHttpClient : public THttpClient {
 public:
     explicit TSslHttpClient(framework::TComponent* Owner) : THttpClient(Owner) {}
+    ~TSslHttpClient() override;
     TSslContext* SslContext() const { return socket_->SslContext(); }
     void SetSslContext(TSslContext* Value) { socket_->SetSslContext(Value); }
     framework::TStringList& SslAcceptableHosts() { return socket_->SslAcceptableHosts; }
@@ -534,6 +539,10 @@ public:
 
 protected:
     bool TlsCapable() const override { return true; }
+    // A context yet to be built that trusts the Windows ROOT store waits until the stores
+    // have been read on a thread of their own: on this thread the read would hold every
+    // window of it for as long.
+    bool ReadyToConnect() override;
     void PrepareSocket() override;
     // Clears ReasonPhrase and fires OnSslHandshakeDone.
     void TriggerSslHandshakeDone(uint16_t ErrCode, TX509Base* PeerCert, bool& Disconnect) override;

@@ -8,8 +8,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "framework/Handles.h"
@@ -948,16 +950,59 @@ void TSslContext::LoadEngineKey() {
 
 namespace {
 
-// The certificates of the Windows ROOT stores, decoded once per process: every context that
-// trusts them otherwise opens the stores and decodes each certificate again, which costs
-// many times a TLS handshake. The copy is dropped when the certificate stores' registry keys
-// change (a certificate added or removed) and when OpenSSL is unloaded.
+// What the default reader takes from the Windows stores: the DER bytes of every certificate
+// (no OpenSSL here: it may run on a thread of its own while OpenSSL is unloaded).
+std::vector<std::string> ReadWindowsRootDer() {
+    std::vector<std::string> ders;
+    // crypt32 is loaded by name, like the other system libraries the client may lack.
+    const framework::UniqueHModule cryptLib(LoadLibraryA("crypt32.dll"));
+    if (!cryptLib) return ders;
+    const HMODULE crypt = cryptLib.get();
+    using OpenSystemFn = HCERTSTORE(WINAPI*)(HCRYPTPROV_LEGACY, LPCWSTR);
+    using OpenFn = HCERTSTORE(WINAPI*)(LPCSTR, DWORD, HCRYPTPROV_LEGACY, DWORD, const void*);
+    using EnumFn = PCCERT_CONTEXT(WINAPI*)(HCERTSTORE, PCCERT_CONTEXT);
+    using CloseFn = BOOL(WINAPI*)(HCERTSTORE, DWORD);
+    auto openSystem = framework::ProcAs<OpenSystemFn>(GetProcAddress(crypt, "CertOpenSystemStoreW"));
+    auto open = framework::ProcAs<OpenFn>(GetProcAddress(crypt, "CertOpenStore"));
+    auto next = framework::ProcAs<EnumFn>(GetProcAddress(crypt, "CertEnumCertificatesInStore"));
+    auto close = framework::ProcAs<CloseFn>(GetProcAddress(crypt, "CertCloseStore"));
+    if (!openSystem || !open || !next || !close) return ders;
+    auto addAll = [&](HCERTSTORE from) {
+        if (!from) return;
+        for (PCCERT_CONTEXT c = next(from, nullptr); c; c = next(from, c))
+            if (c->dwCertEncodingType & X509_ASN_ENCODING)
+                ders.emplace_back(reinterpret_cast<const char*>(c->pbCertEncoded), c->cbCertEncoded);
+        close(from, 0);
+    };
+    addAll(openSystem(0, L"ROOT"));
+    // Windows shows the user's and the machine's Root registry stores inside ROOT; Wine's
+    // ROOT holds only the host's certificates, so they are read in their own right too.
+    const DWORD flags = CERT_STORE_READONLY_FLAG | CERT_STORE_OPEN_EXISTING_FLAG;
+    addAll(open(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER | flags, L"Root"));
+    addAll(open(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE | flags, L"Root"));
+    return ders;
+}
+
+// The certificates of the Windows ROOT stores, read once per process and decoded once per
+// loaded OpenSSL: every context that trusts them otherwise opens the stores and decodes each
+// certificate again, which costs many times a TLS handshake. The copy is dropped when the
+// certificate stores' registry keys change (a certificate added or removed). A requester that
+// must not wait for the stores (a window's thread) has them read on a thread of their own.
 class TWindowsRootCache {
 public:
-    // Adds the certificates to Store; how many were added.
+    // Adds the certificates to Store; how many were added. Waits for a read under way on
+    // another thread rather than starting a second one.
     int AddTo(X509_STORE* Store) {
-        std::lock_guard<std::mutex> l(lock_);
-        if (!Current()) Reload();
+        std::unique_lock<std::mutex> l(lock_);
+        DropIfChanged();
+        if (!derValid_) {
+            if (reading_)
+                readDone_.wait(l, [this] { return !reading_; });
+            else
+                ReadHere(l);
+        }
+        if (!armed_) Arm();
+        if (!decoded_) Decode();
         int added = 0;
         for (X509* x : certs_) {
             if (ossl::X509_STORE_add_cert(Store, x) == 1) ++added;
@@ -965,14 +1010,39 @@ public:
         }
         return added;
     }
-    static TWindowsRootCache& Instance() {
-        static TWindowsRootCache cache;
-        return cache;
+    bool ReadyOrWait(HWND Wnd, UINT Msg, WPARAM WParam, const void* Key) {
+        std::lock_guard<std::mutex> l(lock_);
+        DropIfChanged();
+        if (derValid_) return true;
+        Forget(Key);
+        // Without a thread to be had, the context reads the stores itself.
+        if (!reading_ && !StartReading()) return true;
+        waiters_.push_back({Wnd, Msg, WParam, Key});
+        return false;
     }
-    static void Drop() {
+    void Cancel(const void* Key) {
+        std::lock_guard<std::mutex> l(lock_);
+        Forget(Key);
+    }
+    void SetReader(TWindowsRootReader Reader) {
+        std::unique_lock<std::mutex> l(lock_);
+        // A read under way belongs to the reader before.
+        readDone_.wait(l, [this] { return !reading_; });
+        reader_ = std::move(Reader);
+        ClearDecoded();
+        der_.clear();
+        derValid_ = false;
+    }
+    // Never destroyed: a reading thread may still run while the process ends.
+    static TWindowsRootCache& Instance() {
+        static TWindowsRootCache* cache = new TWindowsRootCache;
+        return *cache;
+    }
+    // The decoded certificates belong to the loaded OpenSSL; the bytes stay.
+    static void DropDecoded() {
         TWindowsRootCache& c = Instance();
         std::lock_guard<std::mutex> l(c.lock_);
-        c.Clear();
+        c.ClearDecoded();
     }
 
 private:
@@ -982,16 +1052,96 @@ private:
         framework::UniqueHKey key;
         framework::UniqueKernelHandle event;
     };
+    struct TWaiter {
+        HWND wnd;
+        UINT msg;
+        WPARAM wParam;
+        const void* key;
+    };
 
-    // Whether the kept copy may serve: filled, and no watched key changed since.
-    bool Current() {
-        if (!filled_) return false;
-        for (TWatch& w : watches_)
-            if (!w.event || WaitForSingleObject(w.event.get(), 0) != WAIT_TIMEOUT) return false;
-        return true;
+    // A reader that fails leaves the copy empty: nothing is trusted through it then.
+    static std::vector<std::string> ReadWith(const TWindowsRootReader& Reader) {
+        try {
+            return Reader ? Reader() : ReadWindowsRootDer();
+        } catch (...) {
+            return {};
+        }
+    }
+    void ReadHere(std::unique_lock<std::mutex>& l) {
+        reading_ = true;
+        const TWindowsRootReader reader = reader_;
+        l.unlock();
+        std::vector<std::string> ders = ReadWith(reader);
+        l.lock();
+        ReadDone(std::move(ders));
+    }
+    bool StartReading() {
+        reading_ = true;
+        const TWindowsRootReader reader = reader_;
+        try {
+            std::thread([this, reader] {
+                std::vector<std::string> ders = ReadWith(reader);
+                std::lock_guard<std::mutex> l(lock_);
+                ReadDone(std::move(ders));
+            }).detach();
+            return true;
+        } catch (...) {
+            reading_ = false;
+            return false;
+        }
+    }
+    // Under the lock: what was read replaces the copy, and every waiter hears of it.
+    void ReadDone(std::vector<std::string> Ders) {
+        der_ = std::move(Ders);
+        derValid_ = true;
+        ClearDecoded();
+        // Armed by the next user, after reading: Wine writes the host's certificates into
+        // the machine's store each time ROOT is opened, which would make the copy stale at
+        // once. A change made by another program while the stores are read is seen at the next.
+        armed_ = false;
+        reading_ = false;
+        for (const TWaiter& w : waiters_) PostMessageA(w.wnd, w.msg, w.wParam, 0);
+        waiters_.clear();
+        readDone_.notify_all();
+    }
+    void Forget(const void* Key) {
+        waiters_.erase(std::remove_if(waiters_.begin(), waiters_.end(), [Key](const TWaiter& w) { return w.key == Key; }),
+                       waiters_.end());
+    }
+    void Decode() {
+        ClearDecoded();
+        for (const std::string& der : der_) {
+            const unsigned char* p = reinterpret_cast<const unsigned char*>(der.data());
+            X509* x = ossl::d2i_X509(nullptr, &p, static_cast<long>(der.size()));
+            if (!x) {
+                ossl::ERR_clear_error();
+                continue;
+            }
+            certs_.push_back(x);
+        }
+        decoded_ = true;
+        InetAtOpenSslUnload(&TWindowsRootCache::DropDecoded);
+    }
+    void ClearDecoded() {
+        for (X509* x : certs_) ossl::X509_free(x);
+        certs_.clear();
+        decoded_ = false;
+    }
+    // A watched key changed since the copy was armed: the copy no longer holds.
+    void DropIfChanged() {
+        if (!armed_) return;
+        for (TWatch& w : watches_) {
+            if (w.event && WaitForSingleObject(w.event.get(), 0) == WAIT_TIMEOUT) continue;
+            ClearDecoded();
+            der_.clear();
+            derValid_ = false;
+            armed_ = false;
+            return;
+        }
     }
     // Watches every key; one that cannot be watched makes the copy stale at once.
     void Arm() {
+        armed_ = true;
         for (TWatch& w : watches_) {
             w.key.reset();
             // A key that does not exist yet is watched through its nearest parent, where it
@@ -1012,7 +1162,7 @@ private:
                 continue;
             }
             const DWORD filter = REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET;
-            // Thread-agnostic where the system knows it: the building thread may end before
+            // Thread-agnostic where the system knows it: the arming thread may end before
             // the next check (older systems then signal the change, which only costs a reload).
             if (RegNotifyChangeKeyValue(w.key.get(), TRUE, filter | 0x10000000L /* REG_NOTIFY_THREAD_AGNOSTIC */,
                                         w.event.get(), TRUE) != ERROR_SUCCESS &&
@@ -1022,59 +1172,17 @@ private:
             }
         }
     }
-    void Clear() {
-        for (X509* x : certs_) ossl::X509_free(x);
-        certs_.clear();
-        filled_ = false;
-    }
-    void Reload() {
-        Clear();
-        // crypt32 is loaded by name, like the other system libraries the client may lack.
-        const framework::UniqueHModule cryptLib(LoadLibraryA("crypt32.dll"));
-        if (!cryptLib) return;
-        const HMODULE crypt = cryptLib.get();
-        using OpenSystemFn = HCERTSTORE(WINAPI*)(HCRYPTPROV_LEGACY, LPCWSTR);
-        using OpenFn = HCERTSTORE(WINAPI*)(LPCSTR, DWORD, HCRYPTPROV_LEGACY, DWORD, const void*);
-        using EnumFn = PCCERT_CONTEXT(WINAPI*)(HCERTSTORE, PCCERT_CONTEXT);
-        using CloseFn = BOOL(WINAPI*)(HCERTSTORE, DWORD);
-        auto openSystem = framework::ProcAs<OpenSystemFn>(GetProcAddress(crypt, "CertOpenSystemStoreW"));
-        auto open = framework::ProcAs<OpenFn>(GetProcAddress(crypt, "CertOpenStore"));
-        auto next = framework::ProcAs<EnumFn>(GetProcAddress(crypt, "CertEnumCertificatesInStore"));
-        auto close = framework::ProcAs<CloseFn>(GetProcAddress(crypt, "CertCloseStore"));
-        auto addAll = [&](HCERTSTORE from) {
-            if (!from) return;
-            for (PCCERT_CONTEXT c = next(from, nullptr); c; c = next(from, c)) {
-                if (!(c->dwCertEncodingType & X509_ASN_ENCODING)) continue;
-                const unsigned char* p = c->pbCertEncoded;
-                X509* x = ossl::d2i_X509(nullptr, &p, static_cast<long>(c->cbCertEncoded));
-                if (!x) {
-                    ossl::ERR_clear_error();
-                    continue;
-                }
-                certs_.push_back(x);
-            }
-            close(from, 0);
-        };
-        if (openSystem && open && next && close) {
-            addAll(openSystem(0, L"ROOT"));
-            // Windows shows the user's and the machine's Root registry stores inside ROOT; Wine's
-            // ROOT holds only the host's certificates, so they are read in their own right too.
-            const DWORD flags = CERT_STORE_READONLY_FLAG | CERT_STORE_OPEN_EXISTING_FLAG;
-            addAll(open(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER | flags, L"Root"));
-            addAll(open(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE | flags, L"Root"));
-        }
-        // Armed after reading: Wine writes the host's certificates into the machine's store
-        // each time ROOT is opened, which would make every copy stale at once. A change made
-        // by another program while the stores are read is seen at the next change.
-        Arm();
-        filled_ = true;
-        // The decoded certificates belong to the loaded OpenSSL.
-        InetAtOpenSslUnload(&TWindowsRootCache::Drop);
-    }
 
     std::mutex lock_;
+    std::condition_variable readDone_;
+    TWindowsRootReader reader_;
+    std::vector<std::string> der_;
+    bool derValid_ = false;  // der_ is what the stores held when last read
+    bool reading_ = false;   // a read is under way (on this or another thread)
+    bool armed_ = false;     // the watches run since der_ was read
     std::vector<X509*> certs_;
-    bool filled_ = false;
+    bool decoded_ = false;
+    std::vector<TWaiter> waiters_;
     // Where Windows keeps the certificate stores ROOT is made of (the user's, the machine's,
     // the policies'); Wine keeps the registry stores there too.
     TWatch watches_[3] = {{HKEY_CURRENT_USER, "Software\\Microsoft\\SystemCertificates"},
@@ -1090,6 +1198,16 @@ int TSslContext::LoadWindowsRootStore() {
     X509_STORE* store = ossl::SSL_CTX_get_cert_store(ctx_);
     if (!store) throw ESslContextException("Error on opening store");
     return TWindowsRootCache::Instance().AddTo(store);
+}
+
+bool InetWindowsRootStoreReady(HWND Wnd, UINT Msg, WPARAM WParam, const void* Key) {
+    return TWindowsRootCache::Instance().ReadyOrWait(Wnd, Msg, WParam, Key);
+}
+
+void InetCancelWindowsRootWait(const void* Key) { TWindowsRootCache::Instance().Cancel(Key); }
+
+void InetSetWindowsRootReader(TWindowsRootReader Reader) {
+    TWindowsRootCache::Instance().SetReader(std::move(Reader));
 }
 
 namespace {

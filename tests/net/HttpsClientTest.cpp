@@ -1,6 +1,6 @@
 // The HTTPS variant against openssl s_server -www (tests/peers/tls): a GET verified against
-// the test CA, and the plain client refusing an https URL instead of sending clear text to a
-// TLS server.
+// the test CA, the plain client refusing an https URL instead of sending clear text to a
+// TLS server, and requests that trust the Windows ROOT store while its certificates are read.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -11,6 +11,7 @@
 #include "support/Pump.h"
 #include "OpenSslTestUtil.h"
 
+using testsupport::PumpFor;
 using testsupport::PumpUntil;
 
 namespace {
@@ -82,6 +83,94 @@ TEST(HttpsClient, VerifiedGetAndPlainClientRefusal) {
     ASSERT_TRUE(r.Get(plain, url));
     EXPECT_EQ(r.err, WSAEPROTONOSUPPORT);
     EXPECT_EQ(plain.StatusCode(), 501);
+}
+
+// A client whose context trusts the Windows ROOT store, as the update check's does.
+struct RootTrustingClient {
+    TSslContext ctx{nullptr};
+    TSslHttpClient http{nullptr};
+    framework::TMemoryStream body;
+    int done = 0;
+    uint16_t err = 0xFFFF;
+    explicit RootTrustingClient(const std::string& url) {
+        ctx.SslUseWindowsRootStore = true;
+        ctx.SetSslVerifyPeer(true);
+        http.SetSslContext(&ctx);
+        http.ReceiveStream = &body;
+        http.URL = url;
+        http.OnRequestDone = [this](framework::TComponent*, THttpRequest, uint16_t e) {
+            ++done;
+            err = e;
+        };
+    }
+    bool PageIn() const { return body.Bytes().find("</HTML>") != std::string::npos; }
+    bool GetPage() {
+        http.StartGet();
+        const bool in = PumpUntil([&] { return PageIn() || done > 0; }, 30000) && PageIn();
+        // s_server -www keeps the connection open after its page.
+        http.Abort();
+        return in;
+    }
+};
+
+class HttpsWindowsRoot : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (TlsPort("www13").empty()) GTEST_SKIP() << "TLS peers not started";
+        url = "https://127.0.0.1:" + TlsPort("www13") + "/";
+    }
+    ssltest::OpenSslScope ssl;
+    std::string url;
+};
+
+TEST_F(HttpsWindowsRoot, TheStoresAreReadOnAThreadOfTheirOwnWhileRequestsWait) {
+    ssltest::HeldRootReader reader;
+    RootTrustingClient a(url), b(url);
+    a.http.StartGet();
+    b.http.StartGet();
+    ASSERT_TRUE(PumpUntil([&] { return reader.reads > 0; }, 10000));
+    EXPECT_NE(GetCurrentThreadId(), reader.thread.load()) << "the requesting thread read the stores";
+    // Messages keep coming while the stores are read; the requests wait, not fail.
+    PumpFor(100);
+    EXPECT_EQ(0, a.done);
+    EXPECT_EQ(0, b.done);
+    reader.Release();
+    ASSERT_TRUE(PumpUntil([&] { return (a.PageIn() || a.done) && (b.PageIn() || b.done); }, 30000));
+    EXPECT_TRUE(a.PageIn()) << a.http.ReasonPhrase();
+    EXPECT_TRUE(b.PageIn()) << b.http.ReasonPhrase();
+    EXPECT_EQ(200, a.http.StatusCode());
+    EXPECT_EQ(1, reader.reads.load()) << "one read serves every waiting request";
+    a.http.Abort();
+    b.http.Abort();
+}
+
+// The request that waits for the stores is aborted, or its client freed: nothing starts
+// afterwards, and the read still serves the next request.
+TEST_F(HttpsWindowsRoot, ARequestEndedWhileTheStoresAreReadStaysEnded) {
+    for (const bool freeIt : {false, true}) {
+        SCOPED_TRACE(freeIt ? "client freed" : "request aborted");
+        ssltest::HeldRootReader reader;
+        auto waiting = std::make_unique<RootTrustingClient>(url);
+        waiting->http.StartGet();
+        ASSERT_TRUE(PumpUntil([&] { return reader.reads > 0; }, 10000));
+        if (freeIt) {
+            waiting.reset();
+        } else {
+            waiting->http.Abort();
+            ASSERT_TRUE(PumpUntil([&] { return waiting->done > 0; }, 5000));
+            EXPECT_EQ(httpErrAborted, waiting->err);
+        }
+        reader.Release();
+        PumpFor(300);
+        if (waiting) {
+            EXPECT_EQ(1, waiting->done) << "a second end, or a start after the abort";
+            EXPECT_EQ(hcsReady, waiting->http.State());
+            EXPECT_EQ(0, waiting->http.ReceivedCount());
+        }
+        RootTrustingClient next(url);
+        EXPECT_TRUE(next.GetPage()) << next.http.ReasonPhrase();
+        EXPECT_EQ(1, reader.reads.load());
+    }
 }
 
 }  // namespace

@@ -5,10 +5,12 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "framework/SysUtils.h"
 #include "net/SslContext.h"
@@ -117,10 +119,51 @@ inline void SetUpServer(TSslContext& Server, const std::string& Name = "server")
     Server.SetSslPrivKeyFile(CertPath(Name + ".key"));
 }
 
+// The DER bytes of the first certificate of a PEM file.
+inline std::string DerOf(const std::string& pemFile) {
+    BIO* b = ossl::BIO_new_file(pemFile.c_str(), "rb");
+    X509* x = b ? ossl::PEM_read_bio_X509(b, nullptr, nullptr, nullptr) : nullptr;
+    if (b) ossl::BIO_free(b);
+    if (!x) return "";
+    unsigned char* out = nullptr;
+    const int n = ossl::i2d_X509(x, &out);
+    std::string der(reinterpret_cast<char*>(out), n > 0 ? n : 0);
+    SslCryptoFree(out);
+    ossl::X509_free(x);
+    return der;
+}
+
 // A client that verifies its peer against CAFile.
 inline void SetUpVerifyingClient(TSslContext& Client, const std::string& CAFile) {
     Client.SetSslCAFile(CAFile);
     Client.SetSslVerifyPeer(true);
 }
+
+// Stands in for the reading of the Windows certificate stores until the test lets it go, and
+// gives the test CA only: whatever a request trusts, it trusts through what was read.
+class HeldRootReader {
+public:
+    HeldRootReader() : gate_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
+        const std::string ca = DerOf(CertPath("ca.pem"));
+        InetSetWindowsRootReader([this, ca] {
+            thread = GetCurrentThreadId();
+            ++reads;
+            // Bounded: a read on the requesting thread fails the test instead of hanging it.
+            WaitForSingleObject(gate_, 5000);
+            return std::vector<std::string>{ca};
+        });
+    }
+    ~HeldRootReader() {
+        Release();
+        InetSetWindowsRootReader(nullptr);
+        CloseHandle(gate_);
+    }
+    void Release() { SetEvent(gate_); }
+    std::atomic<int> reads{0};
+    std::atomic<DWORD> thread{0};
+
+private:
+    HANDLE gate_;
+};
 
 }  // namespace ssltest

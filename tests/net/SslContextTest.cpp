@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
 
 #include "OpenSslTestUtil.h"
 #include "net/X509Base.h"
@@ -485,18 +486,6 @@ TEST_F(SslContextTest, Engines) {
 
 // ---- The Windows ROOT store ------------------------------------------------------------------
 
-std::string Der(const std::string& pemFile) {
-    BIO* b = ossl::BIO_new_file(pemFile.c_str(), "rb");
-    X509* x = ossl::PEM_read_bio_X509(b, nullptr, nullptr, nullptr);
-    ossl::BIO_free(b);
-    unsigned char* out = nullptr;
-    const int n = ossl::i2d_X509(x, &out);
-    std::string der(reinterpret_cast<char*>(out), n > 0 ? n : 0);
-    SslCryptoFree(out);
-    ossl::X509_free(x);
-    return der;
-}
-
 TEST_F(SslContextTest, WindowsRootStoreWithTheTestCa) {
     TSslContext server(nullptr);
     SetUpServer(server);
@@ -512,7 +501,7 @@ TEST_F(SslContextTest, WindowsRootStoreWithTheTestCa) {
 
     // The test's CA goes into the user's Root store of the prefix (Windows shows it in ROOT),
     // and out again afterwards.
-    const std::string der = Der(CertPath("ca.pem"));
+    const std::string der = ssltest::DerOf(CertPath("ca.pem"));
     auto openUserRoot = [] {
         return CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"Root");
     };
@@ -540,6 +529,40 @@ TEST_F(SslContextTest, WindowsRootStoreWithTheTestCa) {
     TSslContext count(nullptr);
     count.BuildSslCtx();
     EXPECT_GT(count.LoadWindowsRootStore(), 0) << "Wine fills ROOT from the host's certificates";
+}
+
+// The copy of the stores read on a thread of its own: the wait's message comes once, a
+// cancelled wait gets none, and a context built meanwhile waits for that read rather than
+// reading the stores a second time.
+TEST_F(SslContextTest, WindowsRootStoreReadOnAThreadOfItsOwn) {
+    const HWND wnd = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, wnd);
+    const UINT msg = WM_APP + 5;
+    int kept = 0, cancelled = 0;
+    {
+        HeldRootReader reader;
+        EXPECT_FALSE(InetWindowsRootStoreReady(wnd, msg, 7, &kept));
+        EXPECT_FALSE(InetWindowsRootStoreReady(wnd, msg, 8, &cancelled));
+        InetCancelWindowsRootWait(&cancelled);
+        // The context built on this thread waits for the read under way; the reader is let go
+        // from elsewhere, as its own thread would finish.
+        std::thread release([&] {
+            Sleep(200);
+            reader.Release();
+        });
+        TSslContext ctx(nullptr);
+        ctx.BuildSslCtx();
+        EXPECT_EQ(1, ctx.LoadWindowsRootStore()) << "the test CA, all the reader gives";
+        release.join();
+        EXPECT_EQ(1, reader.reads.load());
+        EXPECT_NE(GetCurrentThreadId(), reader.thread.load());
+        EXPECT_TRUE(InetWindowsRootStoreReady(wnd, msg, 9, &kept)) << "read already";
+        MSG m;
+        std::vector<WPARAM> posted;
+        while (PeekMessageA(&m, wnd, msg, msg, PM_REMOVE)) posted.push_back(m.wParam);
+        EXPECT_EQ(std::vector<WPARAM>{7}, posted);
+    }
+    DestroyWindow(wnd);
 }
 
 }  // namespace
