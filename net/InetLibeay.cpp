@@ -351,6 +351,13 @@ void InetAcquireOpenSsl() {
     ++OpenSslRefCount;
 }
 
+bool InetTryAcquireOpenSsl() {
+    TInetLock lock(OpenSslLoaderLock);
+    if (OpenSslRefCount == 0) return false;
+    ++OpenSslRefCount;
+    return true;
+}
+
 void InetReleaseOpenSsl() {
     TInetLock lock(OpenSslLoaderLock);
     if (OpenSslRefCount == 0) return;

@@ -160,6 +160,8 @@ std::wstring InetLibCryptoFolderW();
 // else its short form.
 std::string InetPathForAnsiApi(const std::wstring& Path);
 void InetAcquireOpenSsl();
+// One more acquisition of an OpenSSL already loaded; false (nothing acquired) when none is.
+bool InetTryAcquireOpenSsl();
 void InetReleaseOpenSsl();
 // Fn runs (under the loader's lock) when the last release is about to unload OpenSSL, while
 // its functions are still bound: what a cache holds of OpenSSL's objects goes then.

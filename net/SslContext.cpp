@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -1035,8 +1036,20 @@ public:
     }
     // Never destroyed: a reading thread may still run while the process ends.
     static TWindowsRootCache& Instance() {
-        static TWindowsRootCache* cache = new TWindowsRootCache;
+        static TWindowsRootCache* cache = [] {
+            // Registered once, outside the cache's lock: the unload calls it under the
+            // loader's lock, which must never be taken while the cache's is held.
+            InetAtOpenSslUnload(&TWindowsRootCache::DropDecoded);
+            return existing_ = new TWindowsRootCache;
+        }();
         return *cache;
+    }
+    // The cache when one was made (nothing is made at the process's end).
+    static TWindowsRootCache* Existing() { return existing_; }
+    // Waits (a while at most) for a read under way on its own thread.
+    void WaitForReading(std::chrono::milliseconds Limit) {
+        std::unique_lock<std::mutex> l(lock_);
+        readDone_.wait_for(l, Limit, [this] { return !reading_; });
     }
     // The decoded certificates belong to the loaded OpenSSL; the bytes stay.
     static void DropDecoded() {
@@ -1059,13 +1072,18 @@ private:
         const void* key;
     };
 
-    // A reader that fails leaves the copy empty: nothing is trusted through it then.
+    // A reader that fails leaves the copy empty: nothing is trusted through it then. Each
+    // certificate is kept once (Wine's machine store holds a copy of all of ROOT).
     static std::vector<std::string> ReadWith(const TWindowsRootReader& Reader) {
+        std::vector<std::string> ders;
         try {
-            return Reader ? Reader() : ReadWindowsRootDer();
+            ders = Reader ? Reader() : ReadWindowsRootDer();
         } catch (...) {
             return {};
         }
+        std::sort(ders.begin(), ders.end());
+        ders.erase(std::unique(ders.begin(), ders.end()), ders.end());
+        return ders;
     }
     void ReadHere(std::unique_lock<std::mutex>& l) {
         reading_ = true;
@@ -1081,8 +1099,21 @@ private:
         try {
             std::thread([this, reader] {
                 std::vector<std::string> ders = ReadWith(reader);
-                std::lock_guard<std::mutex> l(lock_);
-                ReadDone(std::move(ders));
+                // Decoded here too when OpenSSL is loaded (it stays so while held): decoding
+                // costs a good part of the read.
+                std::vector<X509*> decoded;
+                const bool held = InetTryAcquireOpenSsl();
+                if (held) decoded = DecodeAll(ders);
+                {
+                    std::lock_guard<std::mutex> l(lock_);
+                    ReadDone(std::move(ders));
+                    if (held) {
+                        certs_ = std::move(decoded);
+                        decoded_ = true;
+                    }
+                }
+                // Outside the lock: the last release drops the decoded copy through it.
+                if (held) InetReleaseOpenSsl();
             }).detach();
             return true;
         } catch (...) {
@@ -1108,19 +1139,23 @@ private:
         waiters_.erase(std::remove_if(waiters_.begin(), waiters_.end(), [Key](const TWaiter& w) { return w.key == Key; }),
                        waiters_.end());
     }
-    void Decode() {
-        ClearDecoded();
-        for (const std::string& der : der_) {
+    static std::vector<X509*> DecodeAll(const std::vector<std::string>& Ders) {
+        std::vector<X509*> certs;
+        for (const std::string& der : Ders) {
             const unsigned char* p = reinterpret_cast<const unsigned char*>(der.data());
             X509* x = ossl::d2i_X509(nullptr, &p, static_cast<long>(der.size()));
             if (!x) {
                 ossl::ERR_clear_error();
                 continue;
             }
-            certs_.push_back(x);
+            certs.push_back(x);
         }
+        return certs;
+    }
+    void Decode() {
+        ClearDecoded();
+        certs_ = DecodeAll(der_);
         decoded_ = true;
-        InetAtOpenSslUnload(&TWindowsRootCache::DropDecoded);
     }
     void ClearDecoded() {
         for (X509* x : certs_) ossl::X509_free(x);
@@ -1173,6 +1208,7 @@ private:
         }
     }
 
+    static inline std::atomic<TWindowsRootCache*> existing_{nullptr};
     std::mutex lock_;
     std::condition_variable readDone_;
     TWindowsRootReader reader_;
@@ -1189,6 +1225,14 @@ private:
                           {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\SystemCertificates"},
                           {HKEY_LOCAL_MACHINE, "Software\\Policies\\Microsoft\\SystemCertificates"}};
 };
+
+// A process that ends while the stores are read would kill the reading thread inside the
+// system's certificate and registry code, holding its locks, and then hang in its own exit.
+struct TWindowsRootReadAtExit {
+    ~TWindowsRootReadAtExit() {
+        if (TWindowsRootCache* cache = TWindowsRootCache::Existing()) cache->WaitForReading(std::chrono::seconds(10));
+    }
+} WindowsRootReadAtExit;
 
 }  // namespace
 

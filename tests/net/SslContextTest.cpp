@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "OpenSslTestUtil.h"
+#include "support/TempDir.h"
 #include "net/X509Base.h"
 
 using namespace ssltest;
@@ -563,6 +564,48 @@ TEST_F(SslContextTest, WindowsRootStoreReadOnAThreadOfItsOwn) {
         EXPECT_EQ(std::vector<WPARAM>{7}, posted);
     }
     DestroyWindow(wnd);
+}
+
+// Run by the next test in a process of its own: starts a read of the stores that takes a
+// while and returns at once, so that the process ends while the read goes on.
+TEST(WindowsRootStoreChild, DISABLED_EndsWhileTheStoresAreRead) {
+    char mark[MAX_PATH] = {};
+    ASSERT_NE(0u, GetEnvironmentVariableA("VA_ROOT_READ_MARK", mark, MAX_PATH));
+    const std::string markFile = mark;
+    InetSetWindowsRootReader([markFile] {
+        Sleep(500);
+        CloseHandle(CreateFileA(markFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        return std::vector<std::string>{};
+    });
+    const HWND wnd = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    int key = 0;
+    EXPECT_FALSE(InetWindowsRootStoreReady(wnd, WM_APP, 0, &key));
+}
+
+// A process that ends while the stores are read lets the read finish first: killed inside
+// the system's certificate code, the reading thread could leave its locks held and the
+// process hanging in its own exit.
+TEST(WindowsRootStore, AProcessEndingWhileTheStoresAreReadLetsTheReadFinish) {
+    testsupport::TempDir dir;
+    const std::string mark = dir.File("read-done");
+    SetEnvironmentVariableA("VA_ROOT_READ_MARK", mark.c_str());
+    char self[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    std::string cmd = std::string("\"") + self +
+                      "\" --gtest_also_run_disabled_tests --gtest_filter=WindowsRootStoreChild.DISABLED_EndsWhileTheStoresAreRead";
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    ASSERT_TRUE(CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    SetEnvironmentVariableA("VA_ROOT_READ_MARK", nullptr);
+    const DWORD waited = WaitForSingleObject(pi.hProcess, 30000);
+    DWORD code = 0;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    ASSERT_EQ(WAIT_OBJECT_0, waited);
+    EXPECT_EQ(0u, code);
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(mark.c_str())) << "the read was cut off by the end";
 }
 
 }  // namespace
