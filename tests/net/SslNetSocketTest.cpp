@@ -812,14 +812,17 @@ TEST(SslSocket, CloseNotifyInTheSameReadAsTheLastDataEndsTheSession) {
         Client cl;
         if (c.tls12) cl.ctx.SslMaxVersion = sslVerTLS1_2;
         int events = 0;
+        // An owner that reads after the event is told of the same data a few times at most;
+        // told endlessly, it reads in the event after all, so that the test fails, not hangs.
+        constexpr int kTooMany = 50;
         cl.sock->OnDataAvailable = [&](framework::TComponent*, uint16_t) {
             ++events;
-            if (c.perEvent < 0) return;
-            std::vector<char> buf(size_t(c.perEvent ? c.perEvent : 4096));
+            if (c.perEvent < 0 && events < kTooMany) return;
+            std::vector<char> buf(size_t(c.perEvent > 0 ? c.perEvent : 4096));
             int n;
             while ((n = cl.sock->ReceiveData(buf.data(), int(buf.size()))) > 0) {
                 cl.received.append(buf.data(), size_t(n));
-                if (c.perEvent) break;
+                if (c.perEvent > 0) break;
             }
         };
         cl.Connect(TlsPeerPort("lastdata"));
@@ -837,6 +840,7 @@ TEST(SslSocket, CloseNotifyInTheSameReadAsTheLastDataEndsTheSession) {
             ADD_FAILURE() << "still open; received " << cl.received.size() << " of " << c.count;
             continue;
         }
+        if (c.perEvent < 0) EXPECT_LT(events, kTooMany);
         EXPECT_EQ(cl.received, LastDataBody(c.count));
         EXPECT_EQ(cl.closed, std::vector<uint16_t>{0});
         EXPECT_EQ(cl.shutdowns, (std::vector<std::pair<bool, int>>{{false, 0}}));
