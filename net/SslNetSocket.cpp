@@ -310,6 +310,7 @@ void TCustomSslNetSocket::InitSSLConnection(bool ClientMode, SSL_CTX* SslCtx) {
         firstVerifyResult_ = -1;
         ocspStapleStatus_ = -1;
         postedEvents_ = deferredEvents_ = 0;
+        readEventsHeld_ = false;
         FlagsChange(tfRetries);
         handshakeDonePending_ = false;
         hello_.Clear();
@@ -475,12 +476,17 @@ void TCustomSslNetSocket::HandleFdRead(TMessage& Msg, uint16_t Error) {
     auto same = [&] { return *alive && hSocket_ == handle && ssl_; };
     // No network read events while this step (and the owner's handler inside it) runs;
     // asking for them again afterwards re-posts one when bytes came meanwhile.
+    // When the owner left the plaintext it was told about unread, they stay off until it
+    // reads (Receive): asked again now, Winsock would post one at once for the ciphertext
+    // still on the socket, the owner would be told again and read nothing again, for ever.
     struct ReadEventsOff {
         TCustomSslNetSocket& s;
         std::shared_ptr<const bool> alive;
         SOCKET handle;
         bool off = false;
+        bool hold = false;
         ReadEventsOff(TCustomSslNetSocket& S, std::shared_ptr<const bool> A, SOCKET H) : s(S), alive(std::move(A)), handle(H) {
+            ++s.readSteps_;
             try {
                 s.SelectEvents(s.eventMask_ & ~long(FD_READ));
                 off = true;
@@ -488,7 +494,13 @@ void TCustomSslNetSocket::HandleFdRead(TMessage& Msg, uint16_t Error) {
             }
         }
         ~ReadEventsOff() {
-            if (!off || !*alive || s.hSocket_ != handle || s.hSocket_ == INVALID_SOCKET) return;
+            if (!*alive) return;
+            --s.readSteps_;
+            if (!off || s.hSocket_ != handle || s.hSocket_ == INVALID_SOCKET) return;
+            if (hold && s.TlsActive()) {
+                s.readEventsHeld_ = true;
+                return;
+            }
             try {
                 s.SelectEvents(s.eventMask_);
             } catch (const std::exception&) {
@@ -498,9 +510,11 @@ void TCustomSslNetSocket::HandleFdRead(TMessage& Msg, uint16_t Error) {
     if (pendingCloseError_ != 0) return;
     if (HandshakeFinished() && (ossl::SSL_pending(ssl_) > 0 || RecordsWaiting())) {
         // What came earlier first: the owner reads it before the network is asked again.
+        const int64_t receivedBefore = BytesReceived();
         const TTaken taken = TakeBufferedRecords(Error);
         if (taken == kTakenGone || taken == kTakenEnded) return;
         if (taken == kTakenOwnerReads) {
+            readEventsOff.hold = BytesReceived() == receivedBefore;
             if (same()) FlushTls();
             return;
         }
@@ -677,6 +691,7 @@ int TCustomSslNetSocket::Receive(void* Buffer, int Size, int Flags) {
     if (!unread_.empty() && !TlsActive() && !ProxyNegotiating() && Size > 0)
         return TakeUnread(Buffer, Size, (Flags & MSG_PEEK) != 0);
     if (!TlsActive() || ProxyNegotiating()) return TCustomSocksNetSocket::Receive(Buffer, Size, Flags);
+    if (readEventsHeld_) ReleaseHeldReadEvents();
     if (pendingCloseError_ != 0) {
         if (!(HandshakeFinished() && ossl::SSL_pending(ssl_) > 0 && !ShutdownStarted())) {
             WinsockSetLastError(pendingCloseError_);
@@ -738,6 +753,16 @@ int TCustomSslNetSocket::Receive(void* Buffer, int Size, int Flags) {
     FlushTls();
     WinsockSetLastError(WSAEWOULDBLOCK);
     return -1;
+}
+
+void TCustomSslNetSocket::ReleaseHeldReadEvents() {
+    readEventsHeld_ = false;
+    // Inside a read step its end asks for them again; while paused Resume does.
+    if (readSteps_ > 0 || eventsPaused_ || hSocket_ == INVALID_SOCKET || !WindowHandle()) return;
+    try {
+        SelectEvents(eventMask_);
+    } catch (const std::exception&) {
+    }
 }
 
 int TCustomSslNetSocket::PendingReceiveCount() {
@@ -1278,6 +1303,8 @@ void TCustomSslNetSocket::ResetSSL() {
         tlsVersionNumber_ = 0;
         retryWriteLen_ = -1;
         pendingCloseError_ = 0;
+        // The connection may go on in plain text: the core reads it again.
+        if (readEventsHeld_) ReleaseHeldReadEvents();
         FlagsChange(0, tfCloseAfterSend);
         dataSentOwed_ = false;
         allPlainSent_ = true;

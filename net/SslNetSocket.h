@@ -298,5 +298,10 @@ private:
     std::string unread_;
     int64_t unreadTaken_ = 0;
     int TakeUnread(void* Buffer, int Size, bool Peek);
+    // Network read steps running (HandleFdRead), and whether network read events were left
+    // off because the owner has not read the plaintext it was told about.
+    int readSteps_ = 0;
+    bool readEventsHeld_ = false;
+    void ReleaseHeldReadEvents();
     void PostUnreadRead();
 };

@@ -16,9 +16,11 @@ Peers (certificates from the net test's certificate fixture in <certs>):
             <dir>/notify.txt "answered" when the client's close_notify came back, else
             "error <what>"
   deaf      python TLS server that completes the handshake and then never reads
-  lastdata  python TLS server (TCP_NODELAY) that reads one line "<count> fin|wait", then
+  lastdata  python TLS server (TCP_NODELAY) that reads one line "<count> fin|wait|split", then
             sends <count> bytes of data and its close_notify in one send; "fin" sends its FIN
-            right after them, "wait" only once the client's close_notify came. It appends to
+            right after them, "wait" only once the client's close_notify came; "split" sends
+            the data alone and its close_notify only after one more line from the client
+            (its FIN once the client's close_notify came). It appends to
             <dir>/lastdata.txt "answered" when the client's close_notify came, else
             "error <what>"
   driver    runs clients against the test's own TLS server: one request line
@@ -108,10 +110,17 @@ class LastData(socketserver.BaseRequestHandler):
             line = b""
             while b"\n" not in line:
                 line += step(lambda: tls.read(65536))
-            count, fin = line.split(b"\n", 1)[0].split()
+            first, rest = line.split(b"\n", 1)
+            count, fin = first.split()
             count = int(count)
             if count:
                 tls.write(bytes(48 + (i * 7) % 75 for i in range(count)))
+            if fin == b"split":
+                # The data leaves first; the close_notify follows the client's next line.
+                sock.sendall(outgoing.read())
+                line = rest
+                while b"\n" not in line:
+                    line += step(lambda: tls.read(65536))
             try:
                 tls.unwrap()
             except ssl.SSLWantReadError:
