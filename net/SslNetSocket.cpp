@@ -1208,6 +1208,9 @@ void TCustomSslNetSocket::StopTlsFlushTimer() {
 void TCustomSslNetSocket::Close() {
     if (!TlsActive() || ProxyNegotiating() || hSocket_ == INVALID_SOCKET || state_ != wsConnected)
         return TCustomSocksNetSocket::Close();
+    // The peer's close_notify comes in through network read events, also when the owner
+    // closes without reading what it was told about (a step that it again leaves holds them).
+    if (readEventsHeld_) ReleaseHeldReadEvents();
     FlagsChange(tfCloseRequested, tfBidirectional);
     StartTlsFlushTimer();
     if (HandshakeFinished() && ossl::SSL_pending(ssl_) > 0) {
