@@ -1,6 +1,8 @@
 // Forms, standard controls, menus, timers and the application object under real windows.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "framework/Forms.h"
 #include "framework/StdCtrls.h"
 #include "framework/Timer.h"
@@ -279,6 +281,45 @@ TEST(Controls, EveryWindowAnswersWithTheFontItDrawsWith) {
         const auto font = reinterpret_cast<HFONT>(SendMessageA(c->Handle(), WM_GETFONT, 0, 0));
         EXPECT_EQ(font, c->Font().Handle()) << c->Name();
     }
+}
+
+// Every message finds its control from the window handle: a handle is the control's from its
+// window's creation to its destruction, whoever destroys it, and no other window's.
+TEST(Controls, AHandleLeadsToItsControlOnlyWhileTheWindowLives) {
+    TTestForm f(nullptr);
+    TLabel label(&f);
+    label.SetParent(&f);
+    f.HandleNeeded();
+    // Our own classes and the subclassed system ones (the group box and button are BUTTONs).
+    for (TWinControl* c : {static_cast<TWinControl*>(&f), static_cast<TWinControl*>(&label),
+                           static_cast<TWinControl*>(f.grp.get()), static_cast<TWinControl*>(f.btn.get())})
+        EXPECT_EQ(TWinControl::FromHandle(c->Handle()), c) << c->Name();
+    EXPECT_EQ(TWinControl::FromHandle(nullptr), nullptr);
+    HWND foreign = CreateWindowExA(0, "STATIC", "", WS_CHILD, 0, 0, 10, 10, f.Handle(), nullptr, nullptr, nullptr);
+    ASSERT_TRUE(foreign);
+    EXPECT_EQ(TWinControl::FromHandle(foreign), nullptr);
+    DestroyWindow(foreign);
+
+    // Made anew: the old handle leads nowhere, the new one to the same control.
+    HWND old = f.btn->Handle();
+    f.btn->RecreateWnd();
+    EXPECT_FALSE(IsWindow(old));
+    EXPECT_EQ(TWinControl::FromHandle(old), nullptr);
+    EXPECT_EQ(TWinControl::FromHandle(f.btn->Handle()), f.btn.get());
+
+    // Destroyed behind the control's back.
+    old = label.Handle();
+    DestroyWindow(old);
+    EXPECT_FALSE(label.HandleAllocated());
+    EXPECT_EQ(TWinControl::FromHandle(old), nullptr);
+
+    // Freed with its control, and looked up from another thread while the form lives.
+    old = f.chk->Handle();
+    f.chk.reset();
+    EXPECT_EQ(TWinControl::FromHandle(old), nullptr);
+    TWinControl* fromThread = nullptr;
+    std::thread([&] { fromThread = TWinControl::FromHandle(f.Handle()); }).join();
+    EXPECT_EQ(fromThread, &f);
 }
 
 TEST(Controls, HintShowAsksTheControlForColour) {
