@@ -155,7 +155,9 @@ HWND TWinControl::CreationParent() { return parent_ ? parent_->Handle() : nullpt
 
 void TWinControl::CreateWnd() {
     TCreateParams p;
+    p.X = left_, p.Y = top_, p.Width = width_, p.Height = height_;
     CreateParams(p);
+    left_ = p.X, top_ = p.Y, width_ = p.Width, height_ = p.Height;
     HINSTANCE inst = GetModuleHandleA(nullptr);
     if (!p.SystemClass) {
         WNDCLASSEXA wc{};
@@ -173,7 +175,7 @@ void TWinControl::CreateWnd() {
     HWND parentWnd = CreationParent();
     if ((style & WS_CHILD) && !parentWnd) throw Exception("Control '" + Name() + "' has no parent window");
     HWND wnd = CreateWindowExA(p.ExStyle, p.ClassName.c_str(), caption_.c_str(), style, left_, top_, width_, height_,
-                               parentWnd, (style & WS_CHILD) ? reinterpret_cast<HMENU>(static_cast<INT_PTR>(id_)) : nullptr,
+                               parentWnd, (style & WS_CHILD) ? reinterpret_cast<HMENU>(static_cast<INT_PTR>(id_)) : p.Menu,
                                inst, this);
     if (!wnd) throw Exception("Cannot create window for '" + Name() + "'");
     if (p.SystemClass) {

@@ -1,6 +1,7 @@
 // Forms, standard controls, menus, timers and the application object under real windows.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <thread>
 
 #include "framework/Forms.h"
@@ -63,6 +64,45 @@ TEST(Forms, ClientSizeIsExactBelowTheMenuBar) {
     EXPECT_EQ(c.bottom, 200);
     EXPECT_NE(GetMenu(f.Handle()), nullptr);
     EXPECT_EQ(GetWindow(f.Handle(), GW_OWNER), Application().Handle()) << "forms are owned by the application window";
+}
+
+// A form's window is made with its menu bar, its size and its first place: between its
+// creation and its showing it is neither moved, resized nor given its frame anew (each costs
+// the display driver a round of its own while the program starts).
+class TWatchedForm : public TTestForm {
+public:
+    using TTestForm::TTestForm;
+    int framesChanged = 0, moves = 0, resizes = 0;
+
+protected:
+    void WndProc(TMessage& m) override {
+        if (m.Msg == WM_WINDOWPOSCHANGED) {
+            const auto* wp = reinterpret_cast<const WINDOWPOS*>(m.LParam);
+            if (wp->flags & SWP_FRAMECHANGED) ++framesChanged;
+            if (!(wp->flags & SWP_NOMOVE) && (wp->x != Left() || wp->y != Top())) ++moves;
+            if (!(wp->flags & SWP_NOSIZE)) ++resizes;
+        }
+        TTestForm::WndProc(m);
+    }
+};
+
+TEST(Forms, FormIsMadeWithItsMenuSizeAndPlace) {
+    TWatchedForm f(nullptr);
+    f.Show();
+    EXPECT_EQ(f.framesChanged, 0);
+    EXPECT_EQ(f.moves, 0);
+    EXPECT_EQ(f.resizes, 0);
+    RECT c, w, area;
+    GetClientRect(f.Handle(), &c);
+    EXPECT_EQ(c.right, 300);
+    EXPECT_EQ(c.bottom, 200);
+    EXPECT_EQ(GetMenu(f.Handle()), f.menu->Handle());
+    // Centred on the work area, as poScreenCenter asks.
+    GetWindowRect(f.Handle(), &w);
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+    EXPECT_LE(std::abs((w.left + w.right) - (area.left + area.right)), 1);
+    EXPECT_LE(std::abs((w.top + w.bottom) - (area.top + area.bottom)), 1);
+    f.Hide();
 }
 
 TEST(Forms, MenuDestroyedBeforeItsFormLeavesTheFormWithoutOne) {
