@@ -164,6 +164,7 @@ void TWinControl::CreateWnd() {
         wc.style = p.ClassStyle;
         wc.lpfnWndProc = StdWndProc;
         wc.lpszClassName = p.ClassName.c_str();
+        wc.hIcon = p.ClassIcon;
         EnsureWindowClass(wc);
     }
     DWORD style = p.Style;

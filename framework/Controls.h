@@ -81,6 +81,8 @@ struct TCreateParams {
     int X = 0, Y = 0, Width = 0, Height = 0;
     // The menu bar a top-level window is made with.
     HMENU Menu = nullptr;
+    // The icon of our own window class (a top-level window shows it unless given its own).
+    HICON ClassIcon = nullptr;
 };
 
 class TWinControl : public TComponent {

@@ -51,6 +51,7 @@ void TForm::CreateParams(TCreateParams& p) {
     // Made with its menu, size and first place at once: each change of a top-level window's
     // frame or place after its creation costs the display driver a round of its own.
     if (menu_) p.Menu = menu_->Handle();
+    p.ClassIcon = Application().Icon();
     if (clientWidth_ >= 0) {
         RECT r{0, 0, clientWidth_, clientHeight_};
         AdjustWindowRectEx(&r, p.Style, p.Menu != nullptr, p.ExStyle);
@@ -71,9 +72,6 @@ void TForm::Notification(TComponent* c, TOperation op) {
 }
 
 void TForm::CreatedWnd() {
-    HICON icon = Application().Icon();
-    SendMessageA(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
-    SendMessageA(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
     if (menu_) menu_->SetWindow(Handle());
     ApplyClientSize();
 }
@@ -302,8 +300,6 @@ HWND TApplication::Handle() {
                            WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX, x, y, 0, 0, nullptr,
                            nullptr, inst, nullptr);
     if (!wnd_) throw Exception("Cannot create the application window");
-    SendMessageA(wnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(Icon()));
-    SendMessageA(wnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(Icon()));
     return wnd_;
 }
 

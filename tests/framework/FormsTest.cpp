@@ -66,13 +66,14 @@ TEST(Forms, ClientSizeIsExactBelowTheMenuBar) {
     EXPECT_EQ(GetWindow(f.Handle(), GW_OWNER), Application().Handle()) << "forms are owned by the application window";
 }
 
-// A form's window is made with its menu bar, its size and its first place: between its
-// creation and its showing it is neither moved, resized nor given its frame anew (each costs
-// the display driver a round of its own while the program starts).
+// A form's window is made with its menu bar, its size, its first place and (through its class)
+// the program's icon: between its creation and its showing it is neither moved, resized,
+// given its frame anew nor an icon of its own (each costs the display driver a round of its
+// own while the program starts).
 class TWatchedForm : public TTestForm {
 public:
     using TTestForm::TTestForm;
-    int framesChanged = 0, moves = 0, resizes = 0;
+    int framesChanged = 0, moves = 0, resizes = 0, iconsSet = 0;
 
 protected:
     void WndProc(TMessage& m) override {
@@ -82,6 +83,7 @@ protected:
             if (!(wp->flags & SWP_NOMOVE) && (wp->x != Left() || wp->y != Top())) ++moves;
             if (!(wp->flags & SWP_NOSIZE)) ++resizes;
         }
+        if (m.Msg == WM_SETICON) ++iconsSet;
         TTestForm::WndProc(m);
     }
 };
@@ -92,6 +94,9 @@ TEST(Forms, FormIsMadeWithItsMenuSizeAndPlace) {
     EXPECT_EQ(f.framesChanged, 0);
     EXPECT_EQ(f.moves, 0);
     EXPECT_EQ(f.resizes, 0);
+    EXPECT_EQ(f.iconsSet, 0);
+    for (HWND wnd : {f.Handle(), Application().Handle()})
+        EXPECT_EQ(reinterpret_cast<HICON>(GetClassLongPtrA(wnd, GCLP_HICON)), Application().Icon());
     RECT c, w, area;
     GetClientRect(f.Handle(), &c);
     EXPECT_EQ(c.right, 300);
