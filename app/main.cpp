@@ -1,7 +1,6 @@
 // VoltAtlas: the program body.
 #include <windows.h>
 #include <objbase.h>
-#include <shellapi.h>
 
 #include <memory>
 #include <string>
@@ -17,22 +16,11 @@
 
 namespace {
 
-// The command-line parameters after the program name, in the ANSI code page.
-std::vector<std::string> CommandLineParams() {
-    std::vector<std::string> params;
-    int count = 0;
-    LPWSTR* args = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (!args) return params;
-    for (int i = 1; i < count; ++i) params.push_back(framework::WideToAnsi(args[i]));
-    LocalFree(args);
-    return params;
-}
-
 int RunProgram() {
     auto& app = framework::Application();
     app.Initialize();
     app.SetTitle(kTitle);
-    auto mainDlg = std::make_unique<TMainDlg>(nullptr, CommandLineParams());
+    auto mainDlg = std::make_unique<TMainDlg>(nullptr, framework::CommandLineParams(GetCommandLineW()));
     app.SetMainForm(mainDlg.get());
     auto aboutDlg = std::make_unique<TAboutDlg>(nullptr);
     mainDlg->AboutDlg = aboutDlg.get();

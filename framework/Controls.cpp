@@ -3,12 +3,38 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <mutex>
+#include <unordered_map>
 
 namespace framework {
 
 namespace {
-const char kControlProp[] = "VoltAtlas.Control";
 int g_nextId = 1000;
+
+// Each of our windows to its control, looked up on every message the window gets. Kept in
+// the process: a window property costs a call to the window server (Wine's wineserver) on
+// every look-up, some 50 microseconds each, about ten milliseconds over the main window's
+// creation and first showing.
+struct TControlMap {
+    std::mutex lock;
+    std::unordered_map<HWND, TWinControl*> map;
+};
+TControlMap& ControlMap() {
+    static TControlMap controls;
+    return controls;
+}
+void BindControl(HWND wnd, TWinControl* control) {
+    auto& c = ControlMap();
+    std::lock_guard<std::mutex> guard(c.lock);
+    c.map[wnd] = control;
+}
+// Only while the handle is still the control's (a handle value may be reused by a newer window).
+void UnbindControl(HWND wnd, const TWinControl* control) {
+    auto& c = ControlMap();
+    std::lock_guard<std::mutex> guard(c.lock);
+    const auto it = c.map.find(wnd);
+    if (it != c.map.end() && it->second == control) c.map.erase(it);
+}
 
 // The application's tooltip window and the hidden window that answers its questions.
 HWND g_tooltip = nullptr;
@@ -86,7 +112,11 @@ TWinControl::~TWinControl() {
 }
 
 TWinControl* TWinControl::FromHandle(HWND wnd) {
-    return wnd ? static_cast<TWinControl*>(GetPropA(wnd, kControlProp)) : nullptr;
+    if (!wnd) return nullptr;
+    auto& c = ControlMap();
+    std::lock_guard<std::mutex> guard(c.lock);
+    const auto it = c.map.find(wnd);
+    return it != c.map.end() ? it->second : nullptr;
 }
 
 HWND TWinControl::Handle() {
@@ -125,13 +155,16 @@ HWND TWinControl::CreationParent() { return parent_ ? parent_->Handle() : nullpt
 
 void TWinControl::CreateWnd() {
     TCreateParams p;
+    p.X = left_, p.Y = top_, p.Width = width_, p.Height = height_;
     CreateParams(p);
+    left_ = p.X, top_ = p.Y, width_ = p.Width, height_ = p.Height;
     HINSTANCE inst = GetModuleHandleA(nullptr);
     if (!p.SystemClass) {
         WNDCLASSEXA wc{};
         wc.style = p.ClassStyle;
         wc.lpfnWndProc = StdWndProc;
         wc.lpszClassName = p.ClassName.c_str();
+        wc.hIcon = p.ClassIcon;
         EnsureWindowClass(wc);
     }
     DWORD style = p.Style;
@@ -143,12 +176,12 @@ void TWinControl::CreateWnd() {
     HWND parentWnd = CreationParent();
     if ((style & WS_CHILD) && !parentWnd) throw Exception("Control '" + Name() + "' has no parent window");
     HWND wnd = CreateWindowExA(p.ExStyle, p.ClassName.c_str(), caption_.c_str(), style, left_, top_, width_, height_,
-                               parentWnd, (style & WS_CHILD) ? reinterpret_cast<HMENU>(static_cast<INT_PTR>(id_)) : nullptr,
+                               parentWnd, (style & WS_CHILD) ? reinterpret_cast<HMENU>(static_cast<INT_PTR>(id_)) : p.Menu,
                                inst, this);
     if (!wnd) throw Exception("Cannot create window for '" + Name() + "'");
     if (p.SystemClass) {
         handle_ = wnd;
-        SetPropA(wnd, kControlProp, this);
+        BindControl(wnd, this);
         oldProc_ = reinterpret_cast<WNDPROC>(
             SetWindowLongPtrA(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TWinControl::StdWndProc)));
     }
@@ -159,7 +192,10 @@ void TWinControl::CreateWnd() {
 }
 
 void TWinControl::DestroyWnd() {
-    if (handle_) DestroyWindow(handle_);
+    const HWND wnd = handle_;
+    if (wnd) DestroyWindow(wnd);
+    // A window that could not be destroyed here (another thread's) is no longer this control's.
+    if (wnd) UnbindControl(wnd, this);
     handle_ = nullptr;
 }
 
@@ -170,13 +206,14 @@ void TWinControl::RecreateWnd() {
 }
 
 LRESULT CALLBACK TWinControl::StdWndProc(HWND wnd, UINT msg, WPARAM w, LPARAM l) {
-    TWinControl* self = FromHandle(wnd);
-    if (!self && msg == WM_NCCREATE) {
-        self = static_cast<TWinControl*>(reinterpret_cast<CREATESTRUCTA*>(l)->lpCreateParams);
-        if (self) {
-            self->handle_ = wnd;
-            SetPropA(wnd, kControlProp, self);
-        }
+    TWinControl* self = nullptr;
+    if (msg == WM_NCCREATE) self = static_cast<TWinControl*>(reinterpret_cast<CREATESTRUCTA*>(l)->lpCreateParams);
+    if (self) {
+        // A new window: bound to its control over whatever a reused handle value had.
+        self->handle_ = wnd;
+        BindControl(wnd, self);
+    } else {
+        self = FromHandle(wnd);
     }
     if (!self) return DefWindowProcA(wnd, msg, w, l);
     TMessage m{msg, w, l, 0};
@@ -186,7 +223,7 @@ LRESULT CALLBACK TWinControl::StdWndProc(HWND wnd, UINT msg, WPARAM w, LPARAM l)
         HandleWndProcException(e);
     }
     if (msg == WM_NCDESTROY) {
-        RemovePropA(wnd, kControlProp);
+        UnbindControl(wnd, self);
         if (self->oldProc_) SetWindowLongPtrA(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(self->oldProc_));
         self->oldProc_ = nullptr;
         self->handle_ = nullptr;

@@ -77,6 +77,12 @@ struct TCreateParams {
     DWORD Style = WS_CHILD | WS_CLIPSIBLINGS;
     DWORD ExStyle = 0;
     UINT ClassStyle = CS_DBLCLKS;
+    // Where the window is made (the control's bounds unless changed); the control takes them.
+    int X = 0, Y = 0, Width = 0, Height = 0;
+    // The menu bar a top-level window is made with.
+    HMENU Menu = nullptr;
+    // The icon of our own window class (a top-level window shows it unless given its own).
+    HICON ClassIcon = nullptr;
 };
 
 class TWinControl : public TComponent {

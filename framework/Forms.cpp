@@ -48,6 +48,19 @@ void TForm::CreateParams(TCreateParams& p) {
             if ((BorderIcons & biMaximize) && BorderStyle == TFormBorderStyle::bsSizeable) p.Style |= WS_MAXIMIZEBOX;
         }
     }
+    // Made with its menu, size and first place at once: each change of a top-level window's
+    // frame or place after its creation costs the display driver a round of its own.
+    if (menu_) p.Menu = menu_->Handle();
+    p.ClassIcon = Application().Icon();
+    if (clientWidth_ >= 0) {
+        RECT r{0, 0, clientWidth_, clientHeight_};
+        AdjustWindowRectEx(&r, p.Style, p.Menu != nullptr, p.ExStyle);
+        p.Width = r.right - r.left, p.Height = r.bottom - r.top;
+    }
+    if (!placed_) {
+        POINT at;
+        if (FirstPlace(p.Width, p.Height, at)) p.X = at.x, p.Y = at.y;
+    }
 }
 
 HWND TForm::CreationParent() { return Application().Handle(); }
@@ -59,9 +72,6 @@ void TForm::Notification(TComponent* c, TOperation op) {
 }
 
 void TForm::CreatedWnd() {
-    HICON icon = Application().Icon();
-    SendMessageA(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
-    SendMessageA(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
     if (menu_) menu_->SetWindow(Handle());
     ApplyClientSize();
 }
@@ -80,7 +90,10 @@ void TForm::ApplyClientSize() {
     RECT r{0, 0, clientWidth_, clientHeight_};
     AdjustWindowRectEx(&r, static_cast<DWORD>(GetWindowLongPtrA(wnd, GWL_STYLE)), GetMenu(wnd) != nullptr,
                        static_cast<DWORD>(GetWindowLongPtrA(wnd, GWL_EXSTYLE)));
-    SetBounds(Left(), Top(), r.right - r.left, r.bottom - r.top);
+    RECT now;
+    GetWindowRect(wnd, &now);
+    if (now.right - now.left != r.right - r.left || now.bottom - now.top != r.bottom - r.top)
+        SetBounds(Left(), Top(), r.right - r.left, r.bottom - r.top);
     // A menu bar that wraps takes more room than the estimate: correct by what we got.
     RECT c;
     GetClientRect(wnd, &c);
@@ -103,23 +116,29 @@ void TForm::SetMenu(TMainMenu* menu) {
     ApplyClientSize();
 }
 
-void TForm::PlaceOnFirstShow() {
-    if (placed_) return;
-    placed_ = true;
+bool TForm::FirstPlace(int width, int height, POINT& at) {
+    if (Position == TPosition::poDesigned) return false;
     RECT area;
     SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
     TForm* over = nullptr;
     if (Position == TPosition::poMainFormCenter) over = Application().MainForm();
     if (Position == TPosition::poOwnerFormCenter) over = dynamic_cast<TForm*>(Owner());
     if (over == this || (over && !over->HandleAllocated())) over = nullptr;
-    if (Position == TPosition::poDesigned) return;
     RECT base = area;
     if (over) GetWindowRect(over->Handle(), &base);
-    int x = base.left + ((base.right - base.left) - Width()) / 2;
-    int y = base.top + ((base.bottom - base.top) - Height()) / 2;
-    x = std::max<int>(area.left, std::min<int>(x, area.right - Width()));
-    y = std::max<int>(area.top, std::min<int>(y, area.bottom - Height()));
-    SetBounds(x, y, Width(), Height());
+    int x = base.left + ((base.right - base.left) - width) / 2;
+    int y = base.top + ((base.bottom - base.top) - height) / 2;
+    at.x = std::max<int>(area.left, std::min<int>(x, area.right - width));
+    at.y = std::max<int>(area.top, std::min<int>(y, area.bottom - height));
+    return true;
+}
+
+void TForm::PlaceOnFirstShow() {
+    if (placed_) return;
+    placed_ = true;
+    POINT at;
+    // Usually where the window was made already.
+    if (FirstPlace(Width(), Height(), at) && (at.x != Left() || at.y != Top())) SetBounds(at.x, at.y, Width(), Height());
 }
 
 void TForm::Show() {
@@ -281,8 +300,6 @@ HWND TApplication::Handle() {
                            WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX, x, y, 0, 0, nullptr,
                            nullptr, inst, nullptr);
     if (!wnd_) throw Exception("Cannot create the application window");
-    SendMessageA(wnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(Icon()));
-    SendMessageA(wnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(Icon()));
     return wnd_;
 }
 

@@ -72,6 +72,8 @@ protected:
 
 private:
     void PlaceOnFirstShow();
+    // Where Position puts a window of this size when it first shows; false for poDesigned.
+    bool FirstPlace(int width, int height, POINT& at);
     void ApplyClientSize();
 
     TMainMenu* menu_ = nullptr;

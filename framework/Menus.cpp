@@ -155,7 +155,8 @@ TMainMenu::~TMainMenu() {
 
 void TMainMenu::SetWindow(HWND wnd) {
     wnd_ = wnd;
-    if (wnd_) {
+    // A window made with this menu has it already.
+    if (wnd_ && ::GetMenu(wnd_) != Handle()) {
         ::SetMenu(wnd_, Handle());
         DrawMenuBar(wnd_);
     }

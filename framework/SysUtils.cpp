@@ -1,6 +1,7 @@
 #include "framework/SysUtils.h"
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include "framework/Handles.h"
 
@@ -248,6 +249,30 @@ std::string WideToAnsi(const std::wstring& s) {
         WideCharToMultiByte(CP_ACP, 0, s.data(), static_cast<int>(s.size()), a.data(), n, nullptr,
                             nullptr);
     return a;
+}
+
+std::vector<std::string> CommandLineParams(const wchar_t* commandLine) {
+    std::vector<std::string> params;
+    if (!commandLine) return params;
+    // Most starts have no parameter: that is seen without CommandLineToArgvW, whose DLL
+    // (shell32, some 4 ms to load under Wine) the program needs only later. The program name
+    // ends at the next quote when it starts with one, else at the first blank or tab.
+    const wchar_t* p = commandLine;
+    if (*p == L'"') {
+        ++p;
+        while (*p && *p != L'"') ++p;
+        if (*p) ++p;
+    } else {
+        while (*p && *p != L' ' && *p != L'\t') ++p;
+    }
+    while (*p == L' ' || *p == L'\t') ++p;
+    if (!*p) return params;
+    int count = 0;
+    LPWSTR* args = CommandLineToArgvW(commandLine, &count);
+    if (!args) return params;
+    for (int i = 1; i < count; ++i) params.push_back(WideToAnsi(args[i]));
+    LocalFree(args);
+    return params;
 }
 
 }  // namespace framework

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "framework/Exception.h"
 
@@ -69,5 +70,9 @@ int32_t StrToIntDef(const std::string& s, int32_t def);
 // ANSI (system code page) <-> UTF-16.
 std::wstring AnsiToWide(const std::string& s);
 std::string WideToAnsi(const std::wstring& s);
+
+// The parameters after the program name in a command line (GetCommandLineW's), split as
+// CommandLineToArgvW splits them, in the ANSI code page.
+std::vector<std::string> CommandLineParams(const wchar_t* commandLine);
 
 }  // namespace framework

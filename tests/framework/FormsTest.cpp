@@ -1,6 +1,9 @@
 // Forms, standard controls, menus, timers and the application object under real windows.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <thread>
+
 #include "framework/Forms.h"
 #include "framework/StdCtrls.h"
 #include "framework/Timer.h"
@@ -61,6 +64,50 @@ TEST(Forms, ClientSizeIsExactBelowTheMenuBar) {
     EXPECT_EQ(c.bottom, 200);
     EXPECT_NE(GetMenu(f.Handle()), nullptr);
     EXPECT_EQ(GetWindow(f.Handle(), GW_OWNER), Application().Handle()) << "forms are owned by the application window";
+}
+
+// A form's window is made with its menu bar, its size, its first place and (through its class)
+// the program's icon: between its creation and its showing it is neither moved, resized,
+// given its frame anew nor an icon of its own (each costs the display driver a round of its
+// own while the program starts).
+class TWatchedForm : public TTestForm {
+public:
+    using TTestForm::TTestForm;
+    int framesChanged = 0, moves = 0, resizes = 0, iconsSet = 0;
+
+protected:
+    void WndProc(TMessage& m) override {
+        if (m.Msg == WM_WINDOWPOSCHANGED) {
+            const auto* wp = reinterpret_cast<const WINDOWPOS*>(m.LParam);
+            if (wp->flags & SWP_FRAMECHANGED) ++framesChanged;
+            if (!(wp->flags & SWP_NOMOVE) && (wp->x != Left() || wp->y != Top())) ++moves;
+            if (!(wp->flags & SWP_NOSIZE)) ++resizes;
+        }
+        if (m.Msg == WM_SETICON) ++iconsSet;
+        TTestForm::WndProc(m);
+    }
+};
+
+TEST(Forms, FormIsMadeWithItsMenuSizeAndPlace) {
+    TWatchedForm f(nullptr);
+    f.Show();
+    EXPECT_EQ(f.framesChanged, 0);
+    EXPECT_EQ(f.moves, 0);
+    EXPECT_EQ(f.resizes, 0);
+    EXPECT_EQ(f.iconsSet, 0);
+    for (HWND wnd : {f.Handle(), Application().Handle()})
+        EXPECT_EQ(reinterpret_cast<HICON>(GetClassLongPtrA(wnd, GCLP_HICON)), Application().Icon());
+    RECT c, w, area;
+    GetClientRect(f.Handle(), &c);
+    EXPECT_EQ(c.right, 300);
+    EXPECT_EQ(c.bottom, 200);
+    EXPECT_EQ(GetMenu(f.Handle()), f.menu->Handle());
+    // Centred on the work area, as poScreenCenter asks.
+    GetWindowRect(f.Handle(), &w);
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+    EXPECT_LE(std::abs((w.left + w.right) - (area.left + area.right)), 1);
+    EXPECT_LE(std::abs((w.top + w.bottom) - (area.top + area.bottom)), 1);
+    f.Hide();
 }
 
 TEST(Forms, MenuDestroyedBeforeItsFormLeavesTheFormWithoutOne) {
@@ -279,6 +326,45 @@ TEST(Controls, EveryWindowAnswersWithTheFontItDrawsWith) {
         const auto font = reinterpret_cast<HFONT>(SendMessageA(c->Handle(), WM_GETFONT, 0, 0));
         EXPECT_EQ(font, c->Font().Handle()) << c->Name();
     }
+}
+
+// Every message finds its control from the window handle: a handle is the control's from its
+// window's creation to its destruction, whoever destroys it, and no other window's.
+TEST(Controls, AHandleLeadsToItsControlOnlyWhileTheWindowLives) {
+    TTestForm f(nullptr);
+    TLabel label(&f);
+    label.SetParent(&f);
+    f.HandleNeeded();
+    // Our own classes and the subclassed system ones (the group box and button are BUTTONs).
+    for (TWinControl* c : {static_cast<TWinControl*>(&f), static_cast<TWinControl*>(&label),
+                           static_cast<TWinControl*>(f.grp.get()), static_cast<TWinControl*>(f.btn.get())})
+        EXPECT_EQ(TWinControl::FromHandle(c->Handle()), c) << c->Name();
+    EXPECT_EQ(TWinControl::FromHandle(nullptr), nullptr);
+    HWND foreign = CreateWindowExA(0, "STATIC", "", WS_CHILD, 0, 0, 10, 10, f.Handle(), nullptr, nullptr, nullptr);
+    ASSERT_TRUE(foreign);
+    EXPECT_EQ(TWinControl::FromHandle(foreign), nullptr);
+    DestroyWindow(foreign);
+
+    // Made anew: the old handle leads nowhere, the new one to the same control.
+    HWND old = f.btn->Handle();
+    f.btn->RecreateWnd();
+    EXPECT_FALSE(IsWindow(old));
+    EXPECT_EQ(TWinControl::FromHandle(old), nullptr);
+    EXPECT_EQ(TWinControl::FromHandle(f.btn->Handle()), f.btn.get());
+
+    // Destroyed behind the control's back.
+    old = label.Handle();
+    DestroyWindow(old);
+    EXPECT_FALSE(label.HandleAllocated());
+    EXPECT_EQ(TWinControl::FromHandle(old), nullptr);
+
+    // Freed with its control, and looked up from another thread while the form lives.
+    old = f.chk->Handle();
+    f.chk.reset();
+    EXPECT_EQ(TWinControl::FromHandle(old), nullptr);
+    TWinControl* fromThread = nullptr;
+    std::thread([&] { fromThread = TWinControl::FromHandle(f.Handle()); }).join();
+    EXPECT_EQ(fromThread, &f);
 }
 
 TEST(Controls, HintShowAsksTheControlForColour) {
