@@ -778,6 +778,20 @@ std::string LastDataBody(size_t n) {
 
 }  // namespace
 
+// The session with the lastdata peer ended cleanly: the client closed with every byte read
+// and no error, and the peer (one result line more than before) got its close_notify answered.
+void ExpectAllReadAndCloseNotifyAnswered(Client& cl, size_t count, size_t linesBefore) {
+    if (!cl.WaitClosed()) {
+        ADD_FAILURE() << "still open; received " << cl.received.size() << " of " << count;
+        return;
+    }
+    EXPECT_EQ(cl.received, LastDataBody(count));
+    EXPECT_EQ(cl.closed, std::vector<uint16_t>{0});
+    EXPECT_EQ(cl.shutdowns, (std::vector<std::pair<bool, int>>{{false, 0}}));
+    ASSERT_TRUE(PumpUntil([&] { return LastDataLines().size() > linesBefore; }, 20000));
+    EXPECT_EQ("answered", LastDataLines().back());
+}
+
 // The peer's last data and its close_notify come in one network read: the close_notify
 // waits behind the data in the BIO pair and nothing on the network announces it again (a
 // peer that waits for our close_notify sends no FIN either), yet the session must end the
@@ -836,16 +850,8 @@ TEST(SslSocket, CloseNotifyInTheSameReadAsTheLastDataEndsTheSession) {
             const int n = cl.sock->ReceiveData(buf, sizeof(buf));
             if (n > 0) cl.received.append(buf, size_t(n));
         }
-        if (!cl.WaitClosed()) {
-            ADD_FAILURE() << "still open; received " << cl.received.size() << " of " << c.count;
-            continue;
-        }
         if (c.perEvent < 0) EXPECT_LT(events, kTooMany);
-        EXPECT_EQ(cl.received, LastDataBody(c.count));
-        EXPECT_EQ(cl.closed, std::vector<uint16_t>{0});
-        EXPECT_EQ(cl.shutdowns, (std::vector<std::pair<bool, int>>{{false, 0}}));
-        ASSERT_TRUE(PumpUntil([&] { return LastDataLines().size() > before; }, 20000));
-        EXPECT_EQ("answered", LastDataLines().back());
+        ExpectAllReadAndCloseNotifyAnswered(cl, c.count, before);
     }
 }
 
@@ -899,15 +905,7 @@ TEST(SslSocket, OwnerThatReadsLaterIsNotToldAgainMeanwhile) {
         reading = true;
         // Read outside any event: the network is read again from here on.
         readAll();
-        if (!cl.WaitClosed()) {
-            ADD_FAILURE() << "still open; received " << cl.received.size() << " of " << c.count;
-            continue;
-        }
-        EXPECT_EQ(cl.received, LastDataBody(c.count));
-        EXPECT_EQ(cl.closed, std::vector<uint16_t>{0});
-        EXPECT_EQ(cl.shutdowns, (std::vector<std::pair<bool, int>>{{false, 0}}));
-        ASSERT_TRUE(PumpUntil([&] { return LastDataLines().size() > before; }, 20000));
-        EXPECT_EQ("answered", LastDataLines().back());
+        ExpectAllReadAndCloseNotifyAnswered(cl, c.count, before);
     }
 }
 
