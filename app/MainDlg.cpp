@@ -375,7 +375,7 @@ void TMainDlg::OpenLogFile1Click(TComponent*) {
 }
 
 void TMainDlg::CheckforUpdate1Click(TComponent*) {
-    if (!Lite || Lite->Busy) return;
+    if (!Lite || Lite->Busy()) return;
     CheckforUpdate1->SetEnabled(false);
     Log->Add("Self update check...", 1);
     // Every check ends in UpdateCheckDone, one that cannot start included.
@@ -383,11 +383,11 @@ void TMainDlg::CheckforUpdate1Click(TComponent*) {
 }
 
 void TMainDlg::UpdateCheckDone(TPlimLite*) {
-    if (Lite->UpdateAvailable) {
+    if (Lite->UpdateAvailable()) {
         Log->Add("New version of VoltAtlas is detected", 1);
         if (MsgQuestion(Handle(), kUpdateQuestion) == IDYES)
             ShellRun(MakerServerUrl(kDownloadPath), "", "", SW_SHOWNORMAL);
-    } else if (Lite->ReplyValid) {
+    } else if (Lite->ReplyValid()) {
         Log->Add(kUpToDate, 1);
         if (!SilentCheck) ShowMessage(kUpToDate);
     }

@@ -96,7 +96,7 @@ protected:
         EXPECT_TRUE(PumpUntil([&] { return CheckDone(); }, 15000)) << "the automatic check reports";
         return *dlg;
     }
-    bool CheckDone() const { return dlg->Lite && !dlg->Lite->Busy && dlg->CheckforUpdate1->Enabled(); }
+    bool CheckDone() const { return dlg->Lite && !dlg->Lite->Busy() && dlg->CheckforUpdate1->Enabled(); }
 
     // Chooses a menu item as the menu bar does.
     void Choose(TMenuItem& item) { SendMessageA(dlg->Handle(), WM_COMMAND, MAKEWPARAM(item.Command(), 0), 0); }
@@ -187,7 +187,7 @@ TEST_F(MainDlgCommands, ShortcutsRunTheirCommands) {
     EXPECT_EQ(shell.calls[0].file, d.Log->FileName);
 
     EXPECT_TRUE(d.MainMenu1->IsShortCut(ShortCut('G', scCtrl)));
-    EXPECT_TRUE(d.Lite->Busy);
+    EXPECT_TRUE(d.Lite->Busy());
     EXPECT_FALSE(d.MainMenu1->IsShortCut(ShortCut('G', scCtrl))) << "not while the check runs";
     ASSERT_TRUE(PumpUntil([&] { return CheckDone(); }, 15000));
     EXPECT_EQ(boxes.texts, std::vector<std::string>{kCurrentText});
@@ -368,7 +368,7 @@ TEST_F(MainDlgCommands, CheckByHandWhenCurrentSaysSoAndTheAutomaticCheckStaysSil
 
     Choose(*d.CheckforUpdate1);
     EXPECT_FALSE(d.CheckforUpdate1->Enabled()) << "disabled while the check runs";
-    EXPECT_TRUE(d.Lite->Busy);
+    EXPECT_TRUE(d.Lite->Busy());
     ASSERT_TRUE(PumpUntil([&] { return CheckDone(); }, 15000));
     EXPECT_EQ(boxes.texts, std::vector<std::string>{kCurrentText});
     const auto log = Messages(*d.Log);
@@ -437,8 +437,8 @@ TEST_F(MainDlgCommands, AFailedCheckShowsNothingAndEnablesTheItemAgain) {
         const auto log = Messages(*dlg->Log);
         EXPECT_EQ(CountOf(log, "Self update check..."), 2);
         EXPECT_EQ(CountOf(log, kCurrentText), 0);
-        EXPECT_FALSE(dlg->Lite->ReplyValid);
-        EXPECT_FALSE(dlg->Lite->UpdateAvailable);
+        EXPECT_FALSE(dlg->Lite->ReplyValid());
+        EXPECT_FALSE(dlg->Lite->UpdateAvailable());
         TearDown();
     }
 }
@@ -448,11 +448,11 @@ TEST_F(MainDlgCommands, ASecondChoiceWhileACheckRunsIsIgnored) {
     TMainDlg& d = Activated("slow");
     const int before = PeerRequestsWith("/slow/plim/check.php");
     Choose(*d.CheckforUpdate1);
-    ASSERT_TRUE(d.Lite->Busy);
+    ASSERT_TRUE(d.Lite->Busy());
     Choose(*d.CheckforUpdate1);             // the item is disabled
     d.CheckforUpdate1Click(d.CheckforUpdate1.get());  // and the busy checker is left alone
     PumpFor(200);
-    EXPECT_TRUE(d.Lite->Busy) << "the first check still runs";
+    EXPECT_TRUE(d.Lite->Busy()) << "the first check still runs";
     ASSERT_TRUE(PumpUntil([&] { return CheckDone(); }, 15000));
     EXPECT_EQ(PeerRequestsWith("/slow/plim/check.php"), before + 1);
     EXPECT_EQ(CountOf(Messages(*d.Log), "Self update check..."), 2) << "one automatic, one by hand";
@@ -467,7 +467,7 @@ TEST_F(MainDlgCommands, DestroyedWhileTheCheckAndTheDownloadRun) {
     dlg = std::make_unique<TMainDlg>(nullptr, std::vector<std::string>{});
     dlg->Tmr->SetEnabled(false);
     dlg->AppEvtActivate(dlg.get());
-    ASSERT_TRUE(dlg->Lite->Busy);
+    ASSERT_TRUE(dlg->Lite->Busy());
     dlg.reset();
     PumpFor(2500);  // past the slow answer
     EXPECT_TRUE(boxes.texts.empty());
@@ -525,7 +525,7 @@ TEST(MainDlgWithoutOpenSsl, NotAvailableAndTheHttpsServerIsReachedOverHttp) {
         d.Tmr->SetEnabled(false);
         d.AppEvtActivate(&d);
         const std::string linkFile = GetDataFolder(GetModuleFileNameText(), kTitle) + "voltatlas.ini";
-        ASSERT_TRUE(PumpUntil([&] { return !d.Lite->Busy && d.CheckforUpdate1->Enabled() && FileExists(linkFile); },
+        ASSERT_TRUE(PumpUntil([&] { return !d.Lite->Busy() && d.CheckforUpdate1->Enabled() && FileExists(linkFile); },
                               15000));
         const auto log = Messages(*d.Log);
         EXPECT_EQ(CountOf(log, "OpenSSL : Not Available"), 1);
