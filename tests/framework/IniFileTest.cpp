@@ -22,6 +22,13 @@ std::string FileText(const std::string& fileName) {
     return data;
 }
 
+// A file holding Text, open with a handle that shares nothing (invalid when that failed).
+framework::UniqueHandle LockedFile(const std::string& fileName, const std::string& text) {
+    if (!framework::WriteFileBytes(fileName, text)) return framework::UniqueHandle();
+    return framework::UniqueHandle(
+        CreateFileA(fileName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+}
+
 TEST(IniFile, ReadsSectionsNamesAndValuesWithDefaults) {
     TempDir dir;
     ASSERT_TRUE(framework::WriteFileBytes(dir.File("a.ini"),
@@ -129,10 +136,8 @@ TEST(IniFile, AWriteThatCannotReachTheFileReportsFailure) {
     EXPECT_EQ(FileText(dir.File("ro.ini")), original);
 
     // Locked by another handle that shares nothing.
-    ASSERT_TRUE(framework::WriteFileBytes(dir.File("locked.ini"), original));
     {
-        framework::UniqueHandle lock(CreateFileA(dir.File("locked.ini").c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                                                 nullptr, OPEN_EXISTING, 0, nullptr));
+        const framework::UniqueHandle lock = LockedFile(dir.File("locked.ini"), original);
         ASSERT_TRUE(lock.valid());
         EXPECT_FALSE(TIniFile(dir.File("locked.ini")).WriteString("S", "k", "new"));
     }
@@ -237,10 +242,8 @@ TEST(MemIniFile, AFileThatCannotBeWrittenOrReadIsNotWritten) {
     EXPECT_EQ(FileText(dir.File("ro.ini")), original);
 
     // Locked while it is read: writing what was read (nothing) would lose the file's entries.
-    ASSERT_TRUE(framework::WriteFileBytes(dir.File("locked.ini"), original));
     {
-        framework::UniqueHandle lock(CreateFileA(dir.File("locked.ini").c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                                                 nullptr, OPEN_EXISTING, 0, nullptr));
+        framework::UniqueHandle lock = LockedFile(dir.File("locked.ini"), original);
         ASSERT_TRUE(lock.valid());
         TMemIniFile ini(dir.File("locked.ini"));
         lock.reset();
