@@ -259,7 +259,7 @@ std::string TMainDlg::ExeFolder() const { return IncludeTrailingPathDelimiter(Ex
 bool TMainDlg::Portable() const { return !IsSoftwareInstalled(kInstalledName); }
 
 void TMainDlg::FormCreate(TComponent*) {
-    if (Portable()) ImportIniSettings(kTitle, ExeFolder() + "settings.ini");
+    if (Portable()) ImportIniSettings(kTitle, ExeFolder() + "settings.ini", &importErrors_);
 }
 
 void TMainDlg::AppEvtActivate(TComponent*) {
@@ -284,6 +284,8 @@ void TMainDlg::AppEvtActivate(TComponent*) {
     if (!params_.empty()) Log->Add(params_[0], 1);
     // The first attempt to load OpenSSL.
     Log->Add("OpenSSL : " + GetOpenSslVersionText(), 1);
+    for (int i = 0; i < importErrors_.Count(); ++i) Log->Add(importErrors_[i], 2);
+    importErrors_.Clear();
 
     for (uint32_t& sample : RateHistory) sample = 0;
     AvgRate = 0;
@@ -331,19 +333,42 @@ void TMainDlg::TmrTimer(TComponent*) {
 }
 
 void TMainDlg::FormClose(TComponent*, TCloseAction&) {
+    if (closed_) return;
+    closed_ = true;
     const std::string virtualStore = CleanVirtualStore(ExeFolder());
     if (!virtualStore.empty() && Log) Log->Add("Cleaning VirtualStore : " + virtualStore, 0);
 
     if (Portable()) {
-        // Only the per-user data folder goes, never the executable's own folder.
-        DeleteDataFolder(exePath_, kTitle);
-        RemoveCompanyDataFolderIfEmpty();
+        // The settings go back to the file first. Only when every one of them arrived is
+        // what the program left on the computer removed; otherwise the key, the company value
+        // and the data folder stay, and with the folder the log that says what went wrong.
         if (ExportIniSettings(kTitle, ExeFolder() + "settings.ini", Log.get())) {
+            // Only the per-user data folder goes, never the executable's own folder.
+            DeleteDataFolder(exePath_, kTitle);
+            RemoveCompanyDataFolderIfEmpty();
             DeleteProductSettingsKey(kTitle);
             DeleteCompanyValue(kTitle);
             DeleteCompanyKeyIfEmpty();
         }
     }
+}
+
+void TMainDlg::WndProc(TMessage& m) {
+    // Asked first (WM_QUERYENDSESSION), the window lets the session end; a cancelled end
+    // (wParam false) changes nothing.
+    if (m.Msg == WM_ENDSESSION && m.WParam) {
+        EndSession();
+        m.Result = 0;
+        return;
+    }
+    TForm::WndProc(m);
+}
+
+void TMainDlg::EndSession() {
+    if (!closed_) Close();
+    // In portable mode the log's folder is gone after a complete clean-up, and the save
+    // writes nothing; otherwise it keeps the lines written up to now.
+    if (Log) Log->Save();
 }
 
 void TMainDlg::FormDestroy(TComponent*) {
@@ -375,7 +400,7 @@ void TMainDlg::OpenLogFile1Click(TComponent*) {
 }
 
 void TMainDlg::CheckforUpdate1Click(TComponent*) {
-    if (!Lite || Lite->Busy) return;
+    if (!Lite || Lite->Busy()) return;
     CheckforUpdate1->SetEnabled(false);
     Log->Add("Self update check...", 1);
     // Every check ends in UpdateCheckDone, one that cannot start included.
@@ -383,11 +408,11 @@ void TMainDlg::CheckforUpdate1Click(TComponent*) {
 }
 
 void TMainDlg::UpdateCheckDone(TPlimLite*) {
-    if (Lite->UpdateAvailable) {
+    if (Lite->UpdateAvailable()) {
         Log->Add("New version of VoltAtlas is detected", 1);
         if (MsgQuestion(Handle(), kUpdateQuestion) == IDYES)
             ShellRun(MakerServerUrl(kDownloadPath), "", "", SW_SHOWNORMAL);
-    } else if (Lite->ReplyValid) {
+    } else if (Lite->ReplyValid()) {
         Log->Add(kUpToDate, 1);
         if (!SilentCheck) ShowMessage(kUpToDate);
     }

@@ -129,7 +129,14 @@ public:
     std::unique_ptr<framework::TMenuItem> File1, Quit1, Options1, Settings1, N1, OpenLogFile1,
         N2, CheckforUpdate1, N3, BugreportFeaturerequestKnownissues1, ChangeLog1, N4, About1;
 
+protected:
+    // The end of the Windows session closes the program as Quit does.
+    void WndProc(framework::TMessage& m) override;
+
 private:
+    // The system ends the process once the session's end has been answered: the close and
+    // the log's save are done before that.
+    void EndSession();
     void BuildComponents();
     void BuildMenus();
     bool Portable() const;
@@ -138,4 +145,8 @@ private:
 
     std::vector<std::string> params_;
     std::string exePath_;
+    // What the import of settings.ini left out, for the log once it exists.
+    framework::TStringList importErrors_;
+    // The close has run (Quit, WM_CLOSE or the session's end): it runs once.
+    bool closed_ = false;
 };

@@ -2,9 +2,9 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -654,112 +654,122 @@ void DeleteMatching(const std::wstring& folder, const std::wstring& ext) {
 
 namespace {
 
-// What the profile service gives for a value as it stands in the file: one pair of matching
-// quotes around it is removed.
-std::string ProfileValueText(const std::string& raw) {
-    if (raw.size() >= 2 && (raw.front() == '"' || raw.front() == '\'') && raw.back() == raw.front())
-        return raw.substr(1, raw.size() - 2);
-    return raw;
+// An entry name as the log shows it: a name the registry or the file refuses may be
+// thousands of characters long.
+std::string NameForLog(const std::string& name) {
+    constexpr size_t kShown = 80;
+    return name.size() <= kShown ? name : name.substr(0, kShown) + "... (" + std::to_string(name.size()) + " characters)";
 }
 
-bool IsProfileBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
-
-// The value in the form that reads back as the same string: the profile service trims
-// blanks around a value and removes one pair of quotes, so such a value is quoted.
-std::string ProfileValueForm(const std::string& value) {
-    if (value.empty()) return value;
-    const bool blanks = IsProfileBlank(value.front()) || IsProfileBlank(value.back());
-    return blanks || ProfileValueText(value) != value ? '"' + value + '"' : value;
+// The text of a value name or REG_SZ data in the ANSI code page, when it survives the trip
+// there and back: the file holds ANSI text, and a character it cannot hold would come back
+// as another one.
+bool ToAnsiExactly(const std::wstring& wide, std::string& ansi) {
+    ansi = WideToAnsi(wide);
+    return AnsiToWide(ansi) == wide;
 }
 
-// A line break would start a new entry of the file (one that was never in the key).
-bool HasLineBreak(const std::string& s) { return s.find_first_of("\r\n") != std::string::npos; }
-
-// A name the file keeps as one entry of that name.
-bool IsProfileName(const std::string& name) {
-    return !name.empty() && !HasLineBreak(name) && name.find('=') == std::string::npos &&
-           name.front() != '[' && name.front() != ';' && !IsProfileBlank(name.front()) &&
-           !IsProfileBlank(name.back());
-}
-
-// The entries of a section, name and value as the profile service reads them one by one,
-// from a single reading of the file (entry by entry grows with the square of their number).
-std::vector<std::pair<std::string, std::string>> ReadEntries(const framework::TIniFile& ini,
-                                                              const std::string& section) {
-    TStringList names;
-    ini.ReadSection(section, names);
-    TStringList lines;
-    ini.ReadSectionValues(section, lines);
-    // Names ignore case; the first of a name counts.
-    std::unordered_map<std::string, std::string> values;
-    values.reserve(lines.Count());
-    for (int i = 0; i < lines.Count(); ++i) {
-        const std::string& line = lines[i];
-        const size_t eq = line.find('=');
-        if (eq == std::string::npos) {
-            values.emplace(framework::AnsiLowerCase(line), std::string());
-        } else {
-            values.emplace(framework::AnsiLowerCase(framework::Trim(line.substr(0, eq))),
-                           ProfileValueText(framework::Trim(line.substr(eq + 1))));
+// Every value of an open key with its type and data, one registry call each (asked by name
+// it would be three: the type, the size, the data). False when the listing fails.
+bool ForEachValue(HKEY key, const std::function<void(const std::wstring& name, DWORD type,
+                                                     const std::vector<BYTE>& data)>& visit) {
+    DWORD maxName = 0;
+    DWORD maxData = 0;
+    if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &maxName, &maxData,
+                         nullptr, nullptr) != ERROR_SUCCESS)
+        return false;
+    std::vector<wchar_t> name(maxName + 1);
+    std::vector<BYTE> data(maxData + sizeof(wchar_t));
+    for (DWORD i = 0;;) {
+        DWORD nameLen = static_cast<DWORD>(name.size());
+        DWORD dataLen = static_cast<DWORD>(data.size());
+        DWORD type = REG_NONE;
+        const LONG rc = RegEnumValueW(key, i, name.data(), &nameLen, nullptr, &type, data.data(), &dataLen);
+        if (rc == ERROR_NO_MORE_ITEMS) return true;
+        if (rc == ERROR_MORE_DATA) {
+            // Grown since the key was asked: ask again with room for it.
+            name.resize(std::max<size_t>(name.size() * 2, 16384 + 1));
+            data.resize(std::max<size_t>(data.size() * 2, dataLen + sizeof(wchar_t)));
+            continue;
         }
+        if (rc != ERROR_SUCCESS) return false;
+        visit(std::wstring(name.data(), nameLen), type, std::vector<BYTE>(data.begin(), data.begin() + dataLen));
+        ++i;
     }
-    std::vector<std::pair<std::string, std::string>> entries;
-    entries.reserve(names.Count());
-    for (int i = 0; i < names.Count(); ++i) {
-        const auto it = values.find(framework::AnsiLowerCase(names[i]));
-        entries.emplace_back(names[i], it != values.end() ? it->second : ini.ReadString(section, names[i], ""));
-    }
-    return entries;
+}
+
+// REG_SZ data as text: up to its first NUL.
+std::wstring StringData(const std::vector<BYTE>& data) {
+    std::wstring text(data.size() / sizeof(wchar_t), L'\0');
+    if (!text.empty()) std::memcpy(text.data(), data.data(), text.size() * sizeof(wchar_t));
+    const size_t nul = text.find(L'\0');
+    if (nul != std::wstring::npos) text.resize(nul);
+    return text;
 }
 
 }  // namespace
 
-void ImportIniSettings(const std::string& Name, const std::string& IniFileName) {
-    try {
-        TRegistry reg(HKEY_CURRENT_USER, KEY_ALL_ACCESS);
-        if (!reg.OpenKey(ProductKey(Name), true)) return;
-        const framework::TIniFile ini(IniFileName);
-        for (const auto& [name, value] : ReadEntries(ini, kStringSection)) reg.WriteString(name, value);
-        for (const auto& [name, value] : ReadEntries(ini, kDWordSection))
-            reg.WriteInteger(name, framework::StrToIntDef(value, 0));
-    } catch (const framework::Exception&) {
-        // A value the registry refused: the rest stays as it was.
-    }
+void ImportIniSettings(const std::string& Name, const std::string& IniFileName, TStringList* Errors) {
+    TRegistry reg(HKEY_CURRENT_USER, KEY_ALL_ACCESS);
+    if (!reg.OpenKey(ProductKey(Name), true)) return;
+    const framework::TMemIniFile ini(IniFileName);
+    // One entry the registry refuses (a name beyond its limits...) is left out alone.
+    const auto import = [&](const std::string& name, const std::function<void()>& write) {
+        try {
+            write();
+        } catch (const framework::Exception&) {
+            if (Errors) Errors->Add("settings.ini: the entry \"" + NameForLog(name) + "\" cannot be imported; left out");
+        }
+    };
+    for (const auto& [name, value] : ini.ReadSectionEntries(kStringSection))
+        import(name, [&] { reg.WriteString(name, value); });
+    for (const auto& [name, value] : ini.ReadSectionEntries(kDWordSection))
+        import(name, [&] { reg.WriteInteger(name, framework::StrToIntDef(value, 0)); });
 }
 
 bool ExportIniSettings(const std::string& Name, const std::string& IniFileName, TKLog* Log) {
+    const auto error = [&](const std::string& text) {
+        if (Log) Log->Add("settings.ini: " + text, 2);
+    };
     try {
         TRegistry reg(HKEY_CURRENT_USER, KEY_READ | (Is64BitWindows() ? KEY_WOW64_64KEY : 0));
         if (!reg.OpenKey(ProductKey(Name), true)) return false;
-        TStringList names;
-        if (!reg.GetValueNames(names)) return false;
-        framework::TIniFile ini(IniFileName);
-        const auto leaveOut = [&](const std::string& name) {
-            if (Log) Log->Add("settings.ini: the value \"" + name + "\" cannot be written as one line; left out", 2);
+        framework::TMemIniFile ini(IniFileName);
+        bool complete = true;
+        const auto leaveOut = [&](const std::string& name, const char* why) {
+            error("the value \"" + NameForLog(name) + "\" " + why + "; left out");
+            complete = false;
         };
-        for (int i = 0; i < names.Count(); ++i) {
-            const std::string& name = names[i];
-            if (name.empty()) continue;  // the key's default value has no entry name
-            framework::TRegDataInfo info;
-            if (!reg.GetDataInfo(name, info)) return false;
-            if (info.RegType != REG_SZ && info.RegType != REG_DWORD) continue;
-            if (!IsProfileName(name)) {
-                leaveOut(name);
-                continue;
+        const bool listed = ForEachValue(reg.CurrentKey(), [&](const std::wstring& wideName, DWORD type,
+                                                              const std::vector<BYTE>& data) {
+            if (wideName.empty()) return;  // the key's default value has no entry name
+            if (type != REG_SZ && type != REG_DWORD) return;
+            std::string name;
+            std::string text;
+            if (!ToAnsiExactly(wideName, name) || (type == REG_SZ && !ToAnsiExactly(StringData(data), text)))
+                return leaveOut(name, "holds characters the file cannot keep");
+            if (type == REG_DWORD) {
+                if (data.size() != sizeof(DWORD)) return leaveOut(name, "is no 32-bit number");
+                int32_t number;
+                std::memcpy(&number, data.data(), sizeof number);
+                text = std::to_string(number);
             }
-            if (info.RegType == REG_SZ) {
-                const std::string value = reg.ReadString(name);
-                if (HasLineBreak(value)) {
-                    leaveOut(name);
-                    continue;
-                }
-                if (!ini.WriteString(kStringSection, name, ProfileValueForm(value))) return false;
-            } else {
-                if (!ini.WriteInteger(kDWordSection, name, reg.ReadInteger(name))) return false;
-            }
+            if (!ini.WriteString(type == REG_SZ ? kStringSection : kDWordSection, name, text))
+                leaveOut(name, "cannot be written as one line");
+        });
+        if (!listed) {
+            error("cannot read the settings of " + Name);
+            return false;
         }
-        return true;
-    } catch (...) {
+        // The file is written once, with what could be written; what was left out stays
+        // in the key, which the caller keeps then.
+        if (!ini.UpdateFile()) {
+            error("cannot write " + ini.FileName());
+            return false;
+        }
+        return complete;
+    } catch (const std::exception& E) {
+        error(std::string("export failed (") + E.what() + ")");
         return false;
     }
 }

@@ -93,13 +93,16 @@ std::string GetYamicsoftManagerVersion();
 // Portable settings, company key and data folder
 
 // Copies "settings.ini" ([Settings] strings, [Settings_DWORD] integers) into
-// HKCU\SOFTWARE\Quillmark\<Name>. Silent on every failure.
-void ImportIniSettings(const std::string& Name, const std::string& IniFileName);
-// Copies the key's REG_SZ and REG_DWORD values into the file; true when every one of them
-// reached the file (false for a read-only, locked or unwritable file). A value that keeps
-// blanks at its ends or quotes around it is written in quotes, so that it reads back as
-// stored; one whose name or text cannot stand as one entry line (a line break, "=" in the
-// name...) is left out with an Error line in Log.
+// HKCU\SOFTWARE\Quillmark\<Name>. Silent on every failure, except that an entry the
+// registry refuses is left out alone, with a line for it in Errors when given.
+void ImportIniSettings(const std::string& Name, const std::string& IniFileName,
+                       framework::TStringList* Errors = nullptr);
+// Copies the key's REG_SZ and REG_DWORD values into the file, writing it once; entries of
+// the file that the key does not hold stay. True when every one of them reached the file:
+// false for a read-only, locked or unwritable file, and when a value was left out because
+// its name or text cannot stand as one entry line (a line break, "=" in the name...); each
+// of those gets an Error line in Log. A value that keeps blanks at its ends or quotes
+// around it is written in quotes, so that it reads back as stored.
 bool ExportIniSettings(const std::string& Name, const std::string& IniFileName, TKLog* Log = nullptr);
 void DeleteProductSettingsKey(const std::string& Name);
 void WriteCompanyValue(const std::string& Name, const std::string& Data);

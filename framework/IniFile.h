@@ -8,8 +8,12 @@
 // in the Windows folder).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "framework/StringList.h"
 
@@ -48,6 +52,74 @@ private:
     bool Writable() const;
 
     std::string fileName_;
+};
+
+// TMemIniFile: a profile file read once into memory and written back once. The profile
+// service rewrites the whole file at every entry it writes (a file of n entries costs n
+// squared) and cuts long values short while still reporting success; this class does
+// neither, for files that carry many or long values.
+//
+// It reads entries as the profile service does: a "[" line starts a section, an entry line
+// is "name=value" (a ";" line and a line without "=" are kept but name no entry);
+// names of sections and entries ignore case and the first of a name counts; blanks around
+// names and values do not count, and ReadString removes one pair of matching quotes around
+// a value. Lines end at CR, LF or CR LF.
+class TMemIniFile {
+public:
+    using TEntries = std::vector<std::pair<std::string, std::string>>;
+
+    // Reads FileName (made absolute); a missing file is an empty one.
+    explicit TMemIniFile(const std::string& fileName);
+
+    const std::string& FileName() const { return fileName_; }
+
+    std::string ReadString(const std::string& section, const std::string& ident,
+                           const std::string& def) const;
+    // The entries of Section in file order, each name once, with their values as ReadString
+    // gives them.
+    TEntries ReadSectionEntries(const std::string& section) const;
+
+    // Sets the entry (the first of its name) or adds it at the end of its section, the
+    // section at the end of the file. The value is written so that ReadString gives it back
+    // as it stands (quoted when blanks or quotes at its ends would be lost). False, and
+    // nothing changed, when the name or the value cannot stand as one entry line: a line
+    // break in either, "=" in the name, a name that is empty, starts with "[" or ";", or
+    // has blanks at its ends.
+    bool WriteString(const std::string& section, const std::string& ident, const std::string& value);
+    // Signed decimal.
+    bool WriteInteger(const std::string& section, const std::string& ident, int32_t value);
+
+    // The whole file as it is to be written: the lines read, changed where entries were
+    // set, with CR LF after each.
+    std::string Text() const;
+    // Writes Text to the file in one go and reads the file back: true only when it holds
+    // exactly that text. False for a read-only or locked file, a missing folder, and a file
+    // that existed but could not be read (writing would lose what it held).
+    bool UpdateFile() const;
+
+private:
+    struct TLocation {
+        size_t line;
+        bool added;
+    };
+    struct TSection {
+        std::string header;               // the "[...]" line as read; empty for the lines before any header
+        std::vector<std::string> lines;   // as read, without line ends
+        size_t lastEntry = 0;             // lines[0, lastEntry) hold every entry line read
+        std::vector<std::string> added;   // entries added, written after the last entry read
+        std::unordered_map<std::string, TLocation> index;  // lower-case name -> its first line
+        std::vector<std::string> names;   // each name once, as first found
+    };
+
+    void Parse(const std::string& text);
+    const TSection* FindSection(const std::string& name) const;
+    std::string& LineAt(TSection& section, const TLocation& at);
+    const std::string& LineAt(const TSection& section, const TLocation& at) const;
+
+    std::string fileName_;
+    bool readFailed_ = false;
+    std::vector<TSection> sections_;  // [0]: the lines before the first header
+    std::unordered_map<std::string, size_t> sectionIndex_;
 };
 
 }  // namespace framework

@@ -77,7 +77,7 @@ void TFileGrabber::Download(const std::string& URL, const std::string& FileName,
     this->Tag1 = Tag1;
     this->Tag2 = Tag2;
     this->OnDone = std::move(OnDone);
-    Saved = false;
+    saved_ = false;
     Stream->Clear();
 
     auto done = [this](framework::TComponent* Sender, THttpRequest RqType, uint16_t ErrCode) {
@@ -119,7 +119,7 @@ void TFileGrabber::RequestDone(framework::TComponent* Sender, THttpRequest RqTyp
     } else {
         if (Log) Log->Add("File downloaded in " + std::to_string(GetTickCount() - StartTick) + "ms", 1);
         Stream->Seek(0, framework::TSeekOrigin::soBeginning);
-        if (!FileName.empty()) Saved = SaveReplacing();
+        if (!FileName.empty()) saved_ = SaveReplacing();
     }
     if (OnDone && RqType == httpGET) {
         try {

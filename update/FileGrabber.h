@@ -37,6 +37,9 @@ public:
     // The client's completion: logs, saves, calls back.
     void RequestDone(framework::TComponent* Sender, THttpRequest RqType, uint16_t ErrCode);
 
+    // Whether the last completed request's body was saved to FileName; set by the downloader.
+    bool Saved() const { return saved_; }
+
     uint32_t StartTick = 0;
     TKLog* Log = nullptr;
     std::string URL;
@@ -51,8 +54,6 @@ public:
     std::string ProxyHost;
     std::string ProxyUser;
     std::string ProxyPassword;
-    // Whether the last completed request's body was saved to FileName.
-    bool Saved = false;
 
 private:
     // Writes Stream to FileName through a temporary file in the same folder; false (and an
@@ -61,6 +62,7 @@ private:
 
     // Between the start of the GET and its completion.
     bool requestOpen_ = false;
+    bool saved_ = false;
 };
 
 // Writes Data to FileName as a whole: a temporary file in the same folder, then a rename over

@@ -58,17 +58,17 @@ void TPlimLite::CheckUpdate(const std::string& ExePath, framework::TComponent* O
     // much as the request itself.
     if (Http) Http->OnRequestDone = nullptr;
     bool replaced = false;
-    Busy = true;
-    UpdateAvailable = false;
-    ReplyValid = false;
+    busy_ = true;
+    updateAvailable_ = false;
+    replyValid_ = false;
     AddLog(" Update self check : Initialization", 1);
     this->OnDone = std::move(OnDone);
     try {
         // The running program's file is identified once per process, not at every check.
         const TCheckIdentity identity = GetCheckIdentity(ExePath);
         const TPlimVersion version(identity.VersionText);
-        CurrentHigh = version.HighPart();
-        CurrentLow = version.LowPart();
+        currentHigh_ = version.HighPart();
+        currentLow_ = version.LowPart();
         const std::string address = MakerServerUrl(kUpdateCheckPath) + "?" +
                                     CheckQuery(identity.ProductName, identity.CompanyName, identity.VersionText);
         Stream->Clear();
@@ -129,8 +129,8 @@ void TPlimLite::RequestDone(framework::TComponent* Sender, THttpRequest RqType, 
                 AddLog(" Update self check : Server error (" + std::to_string(statusOk ? ErrCode : status) +
                            " Cause : " + Http->ReasonPhrase() + ")",
                        0);
-            ReplyValid = version.IsValid();
-            UpdateAvailable = version.IsNewerThanParts(CurrentHigh, CurrentLow);
+            replyValid_ = version.IsValid();
+            updateAvailable_ = version.IsNewerThanParts(currentHigh_, currentLow_);
         }
     } catch (const std::exception& E) {
         AddLog(std::string(" Update self check : ") + E.what(), 2);
@@ -142,7 +142,7 @@ void TPlimLite::RequestDone(framework::TComponent* Sender, THttpRequest RqType, 
 }
 
 void TPlimLite::Finish() {
-    Busy = false;
+    busy_ = false;
     if (!OnDone) return;
     try {
         auto handler = OnDone;

@@ -40,12 +40,20 @@ public:
     static std::string CheckQuery(const std::string& ProductName, const std::string& CompanyName,
                                   const std::string& VersionText);
 
+    // What a check reports, set by the checker only.
+    // A check is running (from CheckUpdate until just before OnDone).
+    bool Busy() const { return busy_; }
+    // The running program's version as the check sent it: major shl 16 + minor, release
+    // shl 16 + build.
+    uint32_t CurrentHigh() const { return currentHigh_; }
+    uint32_t CurrentLow() const { return currentLow_; }
+    // The last reply was a version newer than the running program / a non-zero version.
+    bool UpdateAvailable() const { return updateAvailable_; }
+    bool ReplyValid() const { return replyValid_; }
+
     uint32_t StartTick = 0;
     TKLog* Log = nullptr;
-    bool Busy = false;
     TDoneEvent OnDone;
-    uint32_t CurrentHigh = 0;
-    uint32_t CurrentLow = 0;
     std::string ProductTitle;
     std::unique_ptr<framework::TMemoryStream> Stream;
     std::unique_ptr<TSslContext> SslContext;
@@ -55,8 +63,6 @@ public:
     std::string ProxyHost;
     std::string ProxyUser;
     std::string ProxyPassword;
-    bool UpdateAvailable = false;
-    bool ReplyValid = false;
 
 private:
     void FreeClient();
@@ -72,4 +78,9 @@ private:
     // otherwise load and initialise the DLLs again and drop them with the client.
     bool holdsOpenSsl_ = false;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    bool busy_ = false;
+    uint32_t currentHigh_ = 0;
+    uint32_t currentLow_ = 0;
+    bool updateAvailable_ = false;
+    bool replyValid_ = false;
 };

@@ -17,6 +17,7 @@
 #include "app/SettingsDlg.h"
 #include "foundation/JoryUtils.h"
 #include "foundation/Log.h"
+#include "framework/IniFile.h"
 #include "framework/StringList.h"
 #include "framework/SysUtils.h"
 #include "net/InetLibeay.h"
@@ -96,7 +97,7 @@ protected:
         EXPECT_TRUE(PumpUntil([&] { return CheckDone(); }, 15000)) << "the automatic check reports";
         return *dlg;
     }
-    bool CheckDone() const { return dlg->Lite && !dlg->Lite->Busy && dlg->CheckforUpdate1->Enabled(); }
+    bool CheckDone() const { return dlg->Lite && !dlg->Lite->Busy() && dlg->CheckforUpdate1->Enabled(); }
 
     // Chooses a menu item as the menu bar does.
     void Choose(TMenuItem& item) { SendMessageA(dlg->Handle(), WM_COMMAND, MAKEWPARAM(item.Command(), 0), 0); }
@@ -187,7 +188,7 @@ TEST_F(MainDlgCommands, ShortcutsRunTheirCommands) {
     EXPECT_EQ(shell.calls[0].file, d.Log->FileName);
 
     EXPECT_TRUE(d.MainMenu1->IsShortCut(ShortCut('G', scCtrl)));
-    EXPECT_TRUE(d.Lite->Busy);
+    EXPECT_TRUE(d.Lite->Busy());
     EXPECT_FALSE(d.MainMenu1->IsShortCut(ShortCut('G', scCtrl))) << "not while the check runs";
     ASSERT_TRUE(PumpUntil([&] { return CheckDone(); }, 15000));
     EXPECT_EQ(boxes.texts, std::vector<std::string>{kCurrentText});
@@ -213,6 +214,138 @@ TEST_F(MainDlgCommands, QuitFromTheMenuAndCloseFromTheTrayCloseTheWindow) {
         EXPECT_FALSE(DirectoryExists(dataFolder)) << "the portable clean-up of closing ran";
         TearDown();
     }
+}
+
+// The end of the Windows session as the system brings it: every top-level window of the
+// thread is asked, then told the answer. Returns whether all of them agreed.
+bool EndSession(BOOL ending) {
+    std::vector<HWND> windows;
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND wnd, LPARAM list) {
+            reinterpret_cast<std::vector<HWND>*>(list)->push_back(wnd);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&windows));
+    bool agreed = true;
+    for (HWND wnd : windows) agreed &= SendMessageA(wnd, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF) != 0;
+    for (HWND wnd : windows) SendMessageA(wnd, WM_ENDSESSION, ending, ENDSESSION_LOGOFF);
+    return agreed;
+}
+
+std::string IniFileName() { return IncludeTrailingPathDelimiter(ExtractFileDir(GetModuleFileNameText())) + "settings.ini"; }
+
+bool SettingsKeyExists() {
+    HKEY key = nullptr;
+    const bool exists =
+        RegOpenKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\Quillmark\\VoltAtlas", 0, KEY_READ, &key) == ERROR_SUCCESS;
+    if (key) RegCloseKey(key);
+    return exists;
+}
+
+bool CompanyValueExists() {
+    return RegGetValueA(HKEY_CURRENT_USER, "SOFTWARE\\Quillmark", kTitle, RRF_RT_ANY, nullptr, nullptr, nullptr) ==
+           ERROR_SUCCESS;
+}
+
+// Every way the program is closed runs the portable close: settings.ini gets the settings,
+// and nothing of the program stays on the computer. At the end of the session the system
+// ends the process once the windows have answered, so all of it is done by then: nothing
+// is pumped or destroyed before the checks.
+TEST_F(MainDlgCommands, EveryWayOfClosingRunsThePortableClose) {
+    const struct {
+        const char* way;
+        std::function<void(TMainDlg&)> close;
+    } ways[] = {
+        {"WM_CLOSE to the window", [](TMainDlg& d) { SendMessageA(d.Handle(), WM_CLOSE, 0, 0); }},
+        {"WM_CLOSE to the application window (taskkill)",
+         [](TMainDlg&) { SendMessageA(Application().Handle(), WM_CLOSE, 0, 0); }},
+        {"end of the session", [](TMainDlg&) { EXPECT_TRUE(EndSession(TRUE)); }},
+    };
+    for (const auto& w : ways) {
+        SCOPED_TRACE(w.way);
+        ASSERT_TRUE(WriteFileBytes(IniFileName(), "[Settings]\r\nMinSysTray=0\r\n"));
+        TMainDlg& d = Activated("current");
+        Application().SetMainForm(&d);
+        d.Show();
+        WriteSetting("MinSysTray", "1");
+        const std::string dataFolder = GetDataFolder(GetModuleFileNameText(), kTitle);
+        ASSERT_TRUE(CompanyValueExists());
+
+        w.close(d);
+        EXPECT_TRUE(Application().Terminated());
+        EXPECT_EQ(TIniFile(IniFileName()).ReadString("Settings", "MinSysTray", "?"), "1") << "written back";
+        EXPECT_FALSE(SettingsKeyExists());
+        EXPECT_FALSE(CompanyValueExists());
+        EXPECT_FALSE(DirectoryExists(dataFolder));
+        TearDown();
+    }
+}
+
+// A session whose end is cancelled goes on as before.
+TEST_F(MainDlgCommands, ACancelledEndOfSessionChangesNothing) {
+    TMainDlg& d = Activated("current");
+    Application().SetMainForm(&d);
+    d.Show();
+    EXPECT_TRUE(EndSession(FALSE));
+    EXPECT_FALSE(Application().Terminated());
+    EXPECT_TRUE(IsWindowVisible(d.Handle()));
+    EXPECT_TRUE(CompanyValueExists());
+    EXPECT_TRUE(DirectoryExists(GetDataFolder(GetModuleFileNameText(), kTitle)));
+    EXPECT_FALSE(FileExists(IniFileName()));
+}
+
+// A value the export must leave out keeps everything in place, by Quit as at the end of the
+// session: the key with every value, the company value, and the data folder with the log,
+// which holds the Error line. A long value reaches settings.ini whole all the same.
+TEST_F(MainDlgCommands, WhatTheExportLeavesOutKeepsTheKeyTheFolderAndTheLog) {
+    const std::string longValue = std::string(39999, 'v') + "w";
+    for (int way = 0; way < 2; ++way) {
+        SCOPED_TRACE(way == 0 ? "File > Quit" : "end of the session");
+        TMainDlg& d = Activated("current");
+        Application().SetMainForm(&d);
+        d.Show();
+        WriteSetting("Long", longValue);
+        WriteSetting("Odd=Name", "x");
+        const std::string logFile = d.Log->FileName;
+
+        if (way == 0)
+            Choose(*d.Quit1);
+        else
+            EXPECT_TRUE(EndSession(TRUE));
+        EXPECT_TRUE(Application().Terminated());
+        EXPECT_TRUE(SettingsKeyExists());
+        EXPECT_TRUE(ReadSetting("Long") == longValue);
+        EXPECT_EQ(ReadSetting("Odd=Name"), "x");
+        EXPECT_TRUE(CompanyValueExists());
+        EXPECT_TRUE(TMemIniFile(IniFileName()).ReadString("Settings", "Long", "") == longValue);
+        if (way == 0) {
+            Application().SetMainForm(nullptr);
+            dlg.reset();  // the log is saved as the window goes
+        }
+        TStringList log;
+        ASSERT_TRUE(log.LoadFromFile(logFile)) << "the data folder and the log stay";
+        int errors = 0;
+        for (int i = 0; i < log.Count(); ++i)
+            errors += log[i].rfind("Error", 0) == 0 && log[i].find("\"Odd=Name\"") != std::string::npos;
+        EXPECT_EQ(errors, 1) << log.Text();
+        TearDown();
+    }
+}
+
+// An entry of settings.ini that the registry refuses is left out alone at the start; the
+// log says so once it exists.
+TEST_F(MainDlgCommands, ARefusedEntryOfSettingsIniIsLoggedAndTheRestImported) {
+    ASSERT_TRUE(WriteFileBytes(IniFileName(), "[Settings]\r\n" + std::string(20000, 'n') + "=1\r\nMinSysTray=1\r\n"));
+    TMainDlg& d = Activated("current");
+    EXPECT_EQ(ReadSetting("MinSysTray"), "1");
+    EXPECT_TRUE(d.tray->Active());
+    int errors = 0;
+    for (int i = 0; i < d.Log->Lines->Count(); ++i) {
+        const std::string& line = (*d.Log->Lines)[i];
+        errors += line.rfind("Error", 0) == 0 && line.find("nnnnnnnn") != std::string::npos;
+    }
+    EXPECT_EQ(errors, 1);
 }
 
 TEST_F(MainDlgCommands, ShowFromTheTrayMenuOrADoubleClickRestoresTheWindow) {
@@ -368,7 +501,7 @@ TEST_F(MainDlgCommands, CheckByHandWhenCurrentSaysSoAndTheAutomaticCheckStaysSil
 
     Choose(*d.CheckforUpdate1);
     EXPECT_FALSE(d.CheckforUpdate1->Enabled()) << "disabled while the check runs";
-    EXPECT_TRUE(d.Lite->Busy);
+    EXPECT_TRUE(d.Lite->Busy());
     ASSERT_TRUE(PumpUntil([&] { return CheckDone(); }, 15000));
     EXPECT_EQ(boxes.texts, std::vector<std::string>{kCurrentText});
     const auto log = Messages(*d.Log);
@@ -437,8 +570,8 @@ TEST_F(MainDlgCommands, AFailedCheckShowsNothingAndEnablesTheItemAgain) {
         const auto log = Messages(*dlg->Log);
         EXPECT_EQ(CountOf(log, "Self update check..."), 2);
         EXPECT_EQ(CountOf(log, kCurrentText), 0);
-        EXPECT_FALSE(dlg->Lite->ReplyValid);
-        EXPECT_FALSE(dlg->Lite->UpdateAvailable);
+        EXPECT_FALSE(dlg->Lite->ReplyValid());
+        EXPECT_FALSE(dlg->Lite->UpdateAvailable());
         TearDown();
     }
 }
@@ -448,11 +581,11 @@ TEST_F(MainDlgCommands, ASecondChoiceWhileACheckRunsIsIgnored) {
     TMainDlg& d = Activated("slow");
     const int before = PeerRequestsWith("/slow/plim/check.php");
     Choose(*d.CheckforUpdate1);
-    ASSERT_TRUE(d.Lite->Busy);
+    ASSERT_TRUE(d.Lite->Busy());
     Choose(*d.CheckforUpdate1);             // the item is disabled
     d.CheckforUpdate1Click(d.CheckforUpdate1.get());  // and the busy checker is left alone
     PumpFor(200);
-    EXPECT_TRUE(d.Lite->Busy) << "the first check still runs";
+    EXPECT_TRUE(d.Lite->Busy()) << "the first check still runs";
     ASSERT_TRUE(PumpUntil([&] { return CheckDone(); }, 15000));
     EXPECT_EQ(PeerRequestsWith("/slow/plim/check.php"), before + 1);
     EXPECT_EQ(CountOf(Messages(*d.Log), "Self update check..."), 2) << "one automatic, one by hand";
@@ -467,7 +600,7 @@ TEST_F(MainDlgCommands, DestroyedWhileTheCheckAndTheDownloadRun) {
     dlg = std::make_unique<TMainDlg>(nullptr, std::vector<std::string>{});
     dlg->Tmr->SetEnabled(false);
     dlg->AppEvtActivate(dlg.get());
-    ASSERT_TRUE(dlg->Lite->Busy);
+    ASSERT_TRUE(dlg->Lite->Busy());
     dlg.reset();
     PumpFor(2500);  // past the slow answer
     EXPECT_TRUE(boxes.texts.empty());
@@ -525,7 +658,7 @@ TEST(MainDlgWithoutOpenSsl, NotAvailableAndTheHttpsServerIsReachedOverHttp) {
         d.Tmr->SetEnabled(false);
         d.AppEvtActivate(&d);
         const std::string linkFile = GetDataFolder(GetModuleFileNameText(), kTitle) + "voltatlas.ini";
-        ASSERT_TRUE(PumpUntil([&] { return !d.Lite->Busy && d.CheckforUpdate1->Enabled() && FileExists(linkFile); },
+        ASSERT_TRUE(PumpUntil([&] { return !d.Lite->Busy() && d.CheckforUpdate1->Enabled() && FileExists(linkFile); },
                               15000));
         const auto log = Messages(*d.Log);
         EXPECT_EQ(CountOf(log, "OpenSSL : Not Available"), 1);

@@ -77,7 +77,7 @@ protected:
         dlg->AppEvtActivate(dlg.get());
         // The activation's network tasks end first, so their log lines come before the test's.
         const std::string linkFile = GetDataFolder(GetModuleFileNameText(), kTitle) + "voltatlas.ini";
-        EXPECT_TRUE(testsupport::PumpUntil([&] { return !dlg->Lite->Busy && FileExists(linkFile); }, 15000));
+        EXPECT_TRUE(testsupport::PumpUntil([&] { return !dlg->Lite->Busy() && FileExists(linkFile); }, 15000));
         return *dlg;
     }
 

@@ -184,7 +184,7 @@ double Check(TPlimLite& lite, const std::string& exe, double& MaxBlock) {
     bool done = false;
     const double t = Ticked([&] { lite.CheckUpdate(exe, nullptr, [&](TPlimLite*) { done = true; }); },
                             [&] { return done; }, MaxBlock);
-    return lite.ReplyValid ? t : -1;
+    return lite.ReplyValid() ? t : -1;
 }
 
 // A client set up as the checker's, with its own context, asking for url.

@@ -175,7 +175,7 @@ TEST_F(PortableSettings, StringsRoundTripExactlyOrAreLeftOut) {
     TempDir dir;
     {
         TKLog log(dir.File("export.log"), false, 100, false);
-        ASSERT_TRUE(ExportIniSettings(kProduct, dir.File("settings.ini"), &log));
+        EXPECT_FALSE(ExportIniSettings(kProduct, dir.File("settings.ini"), &log)) << "values were left out";
         int leftOut = 0;
         for (const auto& c : cases) leftOut += c.kept ? 0 : 1;
         EXPECT_EQ(log.ErrorCount, leftOut);
@@ -205,26 +205,106 @@ TEST_F(PortableSettings, StringsRoundTripExactlyOrAreLeftOut) {
     EXPECT_EQ(names.Count(), kept + 1) << "no entry the key never held:\n" << text;
 }
 
+// A long value reaches the file whole and comes back as stored: the profile service wrote
+// values of 32,769 characters and more empty or cut to their length modulo 65,536, and said
+// it had succeeded.
+TEST_F(PortableSettings, LongValuesRoundTripWhole) {
+    const std::pair<const char*, std::string> values[] = {
+        {"At32768", std::string(32768, 'a')},
+        {"At32769", std::string(32769, 'b')},
+        {"Long", std::string(39999, 'c') + "z"},
+        {"Wrapping", std::string(70003, 'd')},
+    };
+    {
+        TRegistry reg;
+        ASSERT_TRUE(reg.OpenKey(kProductKey, true));
+        for (const auto& [name, value] : values) reg.WriteString(name, value);
+    }
+    TempDir dir;
+    ASSERT_TRUE(ExportIniSettings(kProduct, dir.File("settings.ini")));
+    DeleteProductSettingsKey(kProduct);
+    ImportIniSettings(kProduct, dir.File("settings.ini"));
+    TRegistry reg(HKEY_CURRENT_USER, KEY_READ);
+    ASSERT_TRUE(reg.OpenKey(kProductKey, false));
+    for (const auto& [name, value] : values) {
+        ASSERT_TRUE(reg.ValueExists(name)) << name;
+        const std::string back = reg.ReadString(name);
+        EXPECT_EQ(back.size(), value.size()) << name;
+        EXPECT_TRUE(back == value) << name;
+    }
+}
+
+// A value the ANSI file cannot hold as it is (a name or text outside the code page, a DWORD
+// of another size) is left out with an Error line, not written as something else; the
+// export then says it is incomplete and the rest is written.
+TEST_F(PortableSettings, ValuesTheFileCannotHoldAreLeftOutAndReported) {
+    {
+        TRegistry reg;
+        ASSERT_TRUE(reg.OpenKey(kProductKey, true));
+        reg.WriteString("Plain", "1");
+        const wchar_t greek[] = L"\x03bf\x03bf";
+        RegSetValueExW(reg.CurrentKey(), L"GreekText", 0, REG_SZ, reinterpret_cast<const BYTE*>(greek), sizeof greek);
+        RegSetValueExW(reg.CurrentKey(), L"Name\x03bf", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"x"), 4);
+        const uint64_t wide = 5;
+        RegSetValueExW(reg.CurrentKey(), L"WideNumber", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&wide), sizeof wide);
+    }
+    TempDir dir;
+    TKLog log(dir.File("export.log"), false, 100, false);
+    EXPECT_FALSE(ExportIniSettings(kProduct, dir.File("settings.ini"), &log));
+    EXPECT_EQ(log.ErrorCount, 3);
+    const framework::TMemIniFile ini(dir.File("settings.ini"));
+    const framework::TMemIniFile::TEntries written{{"Plain", "1"}};
+    EXPECT_EQ(ini.ReadSectionEntries("Settings"), written);
+    EXPECT_TRUE(ini.ReadSectionEntries("Settings_DWORD").empty());
+}
+
+// An entry the registry refuses (a name beyond its 16,383 characters) is left out alone,
+// with a line saying so: the entries after it, in both sections, are imported.
+TEST_F(PortableSettings, ARefusedEntryLeavesTheRestOfTheImport) {
+    const std::string longName(20000, 'n');
+    TempDir dir;
+    ASSERT_TRUE(framework::WriteFileBytes(dir.File("settings.ini"),
+                                          "[Settings]\r\nFirst=1\r\n" + longName + "=x\r\nAfter=2\r\n"
+                                          "[Settings_DWORD]\r\nOne=1\r\n" + longName + "=5\r\nTwo=2\r\n"));
+    framework::TStringList errors;
+    ImportIniSettings(kProduct, dir.File("settings.ini"), &errors);
+    TRegistry reg(HKEY_CURRENT_USER, KEY_READ);
+    ASSERT_TRUE(reg.OpenKey(kProductKey, false));
+    EXPECT_EQ(reg.ReadString("First"), "1");
+    EXPECT_EQ(reg.ReadString("After"), "2");
+    EXPECT_EQ(reg.ReadInteger("One"), 1);
+    EXPECT_EQ(reg.ReadInteger("Two"), 2);
+    ASSERT_EQ(errors.Count(), 2) << errors.Text();
+    for (int i = 0; i < errors.Count(); ++i) {
+        EXPECT_NE(errors[i].find("nnnn"), std::string::npos) << errors[i];
+        EXPECT_LT(errors[i].size(), 200u) << "the name is shortened for the log";
+    }
+}
+
 // The file holds what a hand or another program may write: blanks around names and values,
-// a name twice (the first counts), a line without "=", quotes and hexadecimal numbers.
+// a name twice (the first counts), a line without "=", a comment, an entry without a name,
+// a section twice (the first counts), lone CR and LF line ends, quotes and hexadecimal
+// numbers.
 TEST_F(PortableSettings, ImportReadsEntriesAsTheProfileServiceDoes) {
     TempDir dir;
     ASSERT_TRUE(framework::WriteFileBytes(dir.File("settings.ini"),
-                                          "[Settings]\r\n  Spaced  =  value  \r\nTwice=first\r\ntwice=second\r\n"
-                                          "Bare\r\nQuoted=\"  in quotes \"\r\nSingle='x'\r\n"
-                                          "[Settings_DWORD]\r\nHex = 0x20\r\nDec=-2\r\nBad=1x\r\n"));
+                                          "Before=0\r\n[Settings]\r\n  Spaced  =  value  \r\nTwice=first\r\ntwice=second\r\n"
+                                          "Bare\r\nQuoted=\"  in quotes \"\nSingle='x'\r;Comment=x\r\n=NoName\r\n"
+                                          "[Settings_DWORD]\r\nHex = 0x20\r\nDec=-2\r\nBad=1x\r\n"
+                                          "[ settings ]\r\nLater=1\r\n"));
     ImportIniSettings(kProduct, dir.File("settings.ini"));
     const framework::TIniFile ini(dir.File("settings.ini"));
     TRegistry reg(HKEY_CURRENT_USER, KEY_READ);
     ASSERT_TRUE(reg.OpenKey(kProductKey, false));
     framework::TStringList listed;
     ini.ReadSection("Settings", listed);
-    for (const char* name : {"Spaced", "Twice", "Bare", "Quoted", "Single"}) {
+    for (const char* name : {"Spaced", "Twice", "Bare", "Quoted", "Single", ";Comment", "Later", "Before"}) {
         EXPECT_EQ(reg.ValueExists(name), listed.IndexOf(name) >= 0) << name;
         if (reg.ValueExists(name)) EXPECT_EQ(reg.ReadString(name), ini.ReadString("Settings", name, "?")) << name;
     }
     EXPECT_EQ(reg.ReadString("Twice"), "first");
     EXPECT_EQ(reg.ReadString("Quoted"), "  in quotes ");
+    EXPECT_FALSE(reg.ValueExists("")) << "an entry without a name sets no default value";
     for (const char* name : {"Hex", "Dec", "Bad"})
         EXPECT_EQ(reg.ReadInteger(name), ini.ReadInteger("Settings_DWORD", name, 0)) << name;
     EXPECT_EQ(reg.ReadInteger("Hex"), 32);

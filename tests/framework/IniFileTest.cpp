@@ -22,6 +22,13 @@ std::string FileText(const std::string& fileName) {
     return data;
 }
 
+// A file holding Text, open with a handle that shares nothing (invalid when that failed).
+framework::UniqueHandle LockedFile(const std::string& fileName, const std::string& text) {
+    if (!framework::WriteFileBytes(fileName, text)) return framework::UniqueHandle();
+    return framework::UniqueHandle(
+        CreateFileA(fileName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+}
+
 TEST(IniFile, ReadsSectionsNamesAndValuesWithDefaults) {
     TempDir dir;
     ASSERT_TRUE(framework::WriteFileBytes(dir.File("a.ini"),
@@ -129,10 +136,8 @@ TEST(IniFile, AWriteThatCannotReachTheFileReportsFailure) {
     EXPECT_EQ(FileText(dir.File("ro.ini")), original);
 
     // Locked by another handle that shares nothing.
-    ASSERT_TRUE(framework::WriteFileBytes(dir.File("locked.ini"), original));
     {
-        framework::UniqueHandle lock(CreateFileA(dir.File("locked.ini").c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                                                 nullptr, OPEN_EXISTING, 0, nullptr));
+        const framework::UniqueHandle lock = LockedFile(dir.File("locked.ini"), original);
         ASSERT_TRUE(lock.valid());
         EXPECT_FALSE(TIniFile(dir.File("locked.ini")).WriteString("S", "k", "new"));
     }
@@ -142,6 +147,114 @@ TEST(IniFile, AWriteThatCannotReachTheFileReportsFailure) {
     EXPECT_FALSE(TIniFile(dir.File("nowhere\\x.ini")).WriteString("S", "k", "v"));
     ASSERT_TRUE(CreateDirectoryA(dir.File("folder.ini").c_str(), nullptr));
     EXPECT_FALSE(TIniFile(dir.File("folder.ini")).WriteString("S", "k", "v"));
+}
+
+// ---------------------------------------------------------------------------------------------
+// TMemIniFile
+
+using framework::TMemIniFile;
+
+// Entries are set where they stand and added at the end of their section; every other line
+// of the file (comments, blank lines, lines without "=", other sections, a later section of
+// the same name) comes back as it was. What the profile service reads from the file written
+// is what was set.
+TEST(MemIniFile, WritesInPlaceAddsAtTheSectionsEndAndKeepsEveryOtherLine) {
+    TempDir dir;
+    const std::string file = dir.File("m.ini");
+    ASSERT_TRUE(framework::WriteFileBytes(file,
+                                          "; head\r\n[Settings]\r\n  MinSysTray = 0 \r\nBare\r\n;c=1\r\n"
+                                          "minsystray=second\r\n\r\n[Other]\nkeep=me\r[settings]\r\nLater=1\r\n"));
+    TMemIniFile ini(file);
+    EXPECT_EQ(ini.ReadString("SETTINGS", "minsystray", "?"), "0");
+    ASSERT_TRUE(ini.WriteString("Settings", "MINSYSTRAY", "1"));
+    ASSERT_TRUE(ini.WriteString("Settings", "New", "n"));
+    ASSERT_TRUE(ini.WriteString("Settings", "New", "n2"));  // set again: still one line
+    ASSERT_TRUE(ini.WriteInteger("Settings_DWORD", "Count", -3));
+    ASSERT_TRUE(ini.UpdateFile());
+    EXPECT_EQ(FileText(file),
+              "; head\r\n[Settings]\r\nMinSysTray=1\r\nBare\r\n;c=1\r\nminsystray=second\r\nNew=n2\r\n\r\n"
+              "[Other]\r\nkeep=me\r\n[settings]\r\nLater=1\r\n[Settings_DWORD]\r\nCount=-3\r\n");
+
+    const TIniFile service(file);
+    EXPECT_EQ(service.ReadString("Settings", "MinSysTray", "?"), "1");
+    EXPECT_EQ(service.ReadString("Settings", "New", "?"), "n2");
+    EXPECT_EQ(service.ReadInteger("Settings_DWORD", "Count", 0), -3);
+    EXPECT_EQ(service.ReadString("Other", "keep", "?"), "me");
+    const TMemIniFile::TEntries expected{{"MinSysTray", "1"}, {"New", "n2"}};
+    EXPECT_EQ(TMemIniFile(file).ReadSectionEntries("settings"), expected);
+}
+
+// A value comes back from the file exactly as it was set, whatever its length (the profile
+// service cuts a value beyond 32,768 characters to its length modulo 65,536 and reports
+// success), its blanks or its quotes; one that cannot stand on one line is refused.
+TEST(MemIniFile, ValuesComeBackExactlyOrAreRefused) {
+    const struct {
+        std::string name, value;
+        bool accepted;
+    } cases[] = {
+        {"Len32767", std::string(32767, 'a'), true},
+        {"Len32768", std::string(32768, 'b'), true},
+        {"Len32769", std::string(32769, 'c'), true},
+        {"Len40000", std::string(39999, 'd') + "e", true},
+        {"Len70003", std::string(70003, 'f'), true},
+        {"Len3M", std::string(3 << 20, 'g'), true},
+        {"Blanks", "  x  ", true},
+        {"Quotes", "\"q\"", true},
+        {"Empty", "", true},
+        {"Cr", "a\rb", false},
+        {"Lf", "a\nKey=b", false},
+        {"Odd=Name", "x", false},
+        {"", "x", false},
+        {" Lead", "x", false},
+        {"[Head", "x", false},
+        {";Note", "x", false},
+    };
+    TempDir dir;
+    const std::string file = dir.File("long.ini");
+    {
+        TMemIniFile ini(file);
+        for (const auto& c : cases) EXPECT_EQ(ini.WriteString("S", c.name, c.value), c.accepted) << c.name;
+        ASSERT_TRUE(ini.UpdateFile());
+    }
+    const TMemIniFile back(file);
+    for (const auto& c : cases) {
+        if (c.accepted)
+            EXPECT_TRUE(back.ReadString("S", c.name, "?") == c.value) << c.name << ": " << c.value.size();
+        else if (!c.name.empty())
+            EXPECT_EQ(back.ReadString("S", c.name, "?"), "?") << c.name;
+    }
+    EXPECT_EQ(back.ReadSectionEntries("S").size(), 9u) << "nothing but the accepted entries";
+}
+
+TEST(MemIniFile, AFileThatCannotBeWrittenOrReadIsNotWritten) {
+    TempDir dir;
+    const std::string original = "[S]\r\nk=old\r\n";
+    const auto setAndUpdate = [](const std::string& file) {
+        TMemIniFile ini(file);
+        EXPECT_TRUE(ini.WriteString("S", "k", "new"));
+        return ini.UpdateFile();
+    };
+
+    ASSERT_TRUE(framework::WriteFileBytes(dir.File("ro.ini"), original));
+    ASSERT_TRUE(SetFileAttributesA(dir.File("ro.ini").c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_FALSE(setAndUpdate(dir.File("ro.ini")));
+    SetFileAttributesA(dir.File("ro.ini").c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(FileText(dir.File("ro.ini")), original);
+
+    // Locked while it is read: writing what was read (nothing) would lose the file's entries.
+    {
+        framework::UniqueHandle lock = LockedFile(dir.File("locked.ini"), original);
+        ASSERT_TRUE(lock.valid());
+        TMemIniFile ini(dir.File("locked.ini"));
+        lock.reset();
+        EXPECT_TRUE(ini.WriteString("S", "other", "x"));
+        EXPECT_FALSE(ini.UpdateFile());
+    }
+    EXPECT_EQ(FileText(dir.File("locked.ini")), original);
+
+    EXPECT_FALSE(setAndUpdate(dir.File("nowhere\\x.ini")));
+    ASSERT_TRUE(CreateDirectoryA(dir.File("folder.ini").c_str(), nullptr));
+    EXPECT_FALSE(setAndUpdate(dir.File("folder.ini")));
 }
 
 }  // namespace

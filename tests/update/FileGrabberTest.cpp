@@ -123,7 +123,7 @@ TEST_F(FileGrabberTest, FailuresKeepTheGoodFile) {
         TFileGrabber grabber(&log.Log);
         Fetch(grabber, c.base, file);
         EXPECT_EQ(ReadAll(file), kGoodIni);
-        EXPECT_FALSE(grabber.Saved);
+        EXPECT_FALSE(grabber.Saved());
         EXPECT_EQ(FolderFiles(dir.Path()), std::vector<std::string>{"voltatlas.ini"});
         // The causes of socket errors are system texts: only their start is fixed.
         const bool whole = c.line.back() == ')';
@@ -141,7 +141,7 @@ TEST_F(FileGrabberTest, NothingSavedWithoutAFileName) {
     cwd.resize(cwdLength - 1);
     const auto before = FolderFiles(cwd + "\\");
     Fetch(grabber, PeerBase("tls", "ini"), "");
-    EXPECT_FALSE(grabber.Saved);
+    EXPECT_FALSE(grabber.Saved());
     EXPECT_EQ(grabber.Stream->Bytes(), kGoodIni) << "downloaded all the same";
     EXPECT_EQ(FolderFiles(cwd + "\\"), before);
     EXPECT_TRUE(LinesMatch(log.Lines(), {R"(Info\tFile downloaded in \d+ms)"}));
@@ -153,7 +153,7 @@ TEST_F(FileGrabberTest, AnUnwritableFileIsAnErrorLine) {
     TFileGrabber grabber(&log.Log);
     const std::string file = dir.File("no-such-folder\\voltatlas.ini");
     Fetch(grabber, PeerBase("tls", "ini"), file);
-    EXPECT_FALSE(grabber.Saved);
+    EXPECT_FALSE(grabber.Saved());
     EXPECT_TRUE(FolderFiles(dir.Path()).empty());
     EXPECT_TRUE(LinesMatch(log.Lines(), {R"(Info\tFile downloaded in \d+ms)",
                                          "Error\\t" + Literal("File download : Cannot write " + file + " (") + ".+\\)"}));

@@ -120,8 +120,8 @@ TEST_F(WithoutOpenSsl, TheUpdateCheckFallsBackToHttp) {
     int calls = 0;
     lite.CheckUpdate(identtest::VoltAtlasExe(), nullptr, [&](TPlimLite*) { ++calls; });
     ASSERT_TRUE(PumpUntil([&] { return calls > 0; }, 30000));
-    EXPECT_TRUE(lite.ReplyValid);
-    EXPECT_TRUE(lite.UpdateAvailable);
+    EXPECT_TRUE(lite.ReplyValid());
+    EXPECT_TRUE(lite.UpdateAvailable());
     EXPECT_EQ(updtest::PeerRequests().back().rfind("GET /newer/plim/check.php?uid=0&ProductName=VoltAtlas%20%2864%20bits%29", 0),
               0u);
     EXPECT_TRUE(LinesMatch(log.Lines(), {Literal("Info\tVoltAtlas Update self check : Initialization"),
@@ -137,7 +137,7 @@ TEST_F(WithoutOpenSsl, TheDownloadFallsBackToHttp) {
     int calls = 0;
     grabber.Download(https, dir.File("voltatlas.ini"), nullptr, 0, 0, [&](TFileGrabber*) { ++calls; });
     ASSERT_TRUE(PumpUntil([&] { return calls > 0; }, 30000));
-    EXPECT_TRUE(grabber.Saved);
+    EXPECT_TRUE(grabber.Saved());
     EXPECT_EQ(grabber.URL, https) << "the address asked for is kept";
     EXPECT_EQ(updtest::PeerRequests().back(), "GET /ini/voltatlas/voltatlas.ini HTTP/1.1");
     EXPECT_TRUE(LinesMatch(log.Lines(), {Literal("Verbose\tFileGrabber : No SSL / Back to HTTP"),

@@ -47,14 +47,14 @@ protected:
         calls_ = 0;
         lite.CheckUpdate(exe_, nullptr, [this](TPlimLite* sender) {
             ++calls_;
-            busyInCallback_ = sender->Busy;
+            busyInCallback_ = sender->Busy();
         });
         ASSERT_TRUE(PumpUntil([&] { return calls_ > 0; }, 30000)) << base;
         // One callback only, even with the connection's close still to come.
         testsupport::PumpFor(100);
         EXPECT_EQ(calls_, 1);
         EXPECT_FALSE(busyInCallback_);
-        EXPECT_FALSE(lite.Busy);
+        EXPECT_FALSE(lite.Busy());
     }
 
     std::string exe_;
@@ -71,10 +71,10 @@ TEST_F(PlimLiteTest, QueryOfTheRunningX64Program) {
     EXPECT_EQ(requests.back(),
               "GET /plim/check.php?uid=0&ProductName=VoltAtlas%20%2864%20bits%29&Company=Quillmark&VH=65536&VL=1 "
               "HTTP/1.1");
-    EXPECT_EQ(lite.CurrentHigh, 65536u);
-    EXPECT_EQ(lite.CurrentLow, 1u);
-    EXPECT_TRUE(lite.ReplyValid);
-    EXPECT_FALSE(lite.UpdateAvailable);
+    EXPECT_EQ(lite.CurrentHigh(), 65536u);
+    EXPECT_EQ(lite.CurrentLow(), 1u);
+    EXPECT_TRUE(lite.ReplyValid());
+    EXPECT_FALSE(lite.UpdateAvailable());
     EXPECT_TRUE(LinesMatch(log.Lines(), {Literal(kInit), R"(Info\tVoltAtlas Update self check : Server replied 1\.0\.0\.1 in \d+ms)"}));
 }
 
@@ -103,8 +103,8 @@ TEST_F(PlimLiteTest, ServerReplies) {
         TPlimLite lite(&log.Log, kTitle);
         Check(lite, PeerBase("tls", c.answer));
         EXPECT_EQ(updtest::PeerRequests().back().rfind(std::string("GET /") + c.answer + "/plim/check.php?uid=0&", 0), 0u);
-        EXPECT_EQ(lite.ReplyValid, c.valid);
-        EXPECT_EQ(lite.UpdateAvailable, c.newer);
+        EXPECT_EQ(lite.ReplyValid(), c.valid);
+        EXPECT_EQ(lite.UpdateAvailable(), c.newer);
         std::vector<std::string> expected = {
             Literal(kInit),
             "Info\\tVoltAtlas Update self check : Server replied " + Literal(c.shown) + " in \\d+ms"};
@@ -140,8 +140,8 @@ TEST_F(PlimLiteTest, FailedChecksEndWithAnErrorLine) {
         TPlimLite lite(&log.Log, kTitle);
         const size_t before = updtest::PeerRequests().size();
         Check(lite, c.base);
-        EXPECT_FALSE(lite.ReplyValid);
-        EXPECT_FALSE(lite.UpdateAvailable);
+        EXPECT_FALSE(lite.ReplyValid());
+        EXPECT_FALSE(lite.UpdateAvailable());
         EXPECT_TRUE(LinesMatch(log.Lines(), {Literal(kInit), Literal("Error\tVoltAtlas Update self check : Server error (" +
                                                                      std::to_string(c.code) + ")")}));
         // A refused certificate gets no request; the relocation is not followed to http.
@@ -160,11 +160,11 @@ TEST_F(PlimLiteTest, BusyWhileCheckingAndANewClientPerCheck) {
     updtest::ServerBase server(PeerBase("tls", "newer"));
     int calls = 0;
     lite.CheckUpdate(exe_, nullptr, [&](TPlimLite*) { ++calls; });
-    EXPECT_TRUE(lite.Busy);
+    EXPECT_TRUE(lite.Busy());
     EXPECT_EQ(calls, 0) << "the callback comes from the message loop";
     const TSslHttpClient* first = lite.Http.get();
     ASSERT_TRUE(PumpUntil([&] { return calls == 1; }, 30000));
-    EXPECT_TRUE(lite.UpdateAvailable);
+    EXPECT_TRUE(lite.UpdateAvailable());
     EXPECT_EQ(lite.Http.get(), first) << "kept until the next check";
 
     // A second check from inside the callback of the first: the calling client survives.
@@ -174,9 +174,9 @@ TEST_F(PlimLiteTest, BusyWhileCheckingAndANewClientPerCheck) {
         if (++second == 1) sender->CheckUpdate(exe_, nullptr, [&](TPlimLite*) { ++second; });
     });
     ASSERT_TRUE(PumpUntil([&] { return second == 2; }, 30000));
-    EXPECT_FALSE(lite.Busy);
-    EXPECT_TRUE(lite.ReplyValid);
-    EXPECT_FALSE(lite.UpdateAvailable) << "flags are reset by each check";
+    EXPECT_FALSE(lite.Busy());
+    EXPECT_TRUE(lite.ReplyValid());
+    EXPECT_FALSE(lite.UpdateAvailable()) << "flags are reset by each check";
 }
 
 TEST_F(PlimLiteTest, ANewCheckKeepsTheThreadsSocketWindow) {
@@ -192,7 +192,7 @@ TEST_F(PlimLiteTest, ANewCheckKeepsTheThreadsSocketWindow) {
     Check(lite, PeerBase("tls", "newer"));
     EXPECT_TRUE(IsWindow(window));
     EXPECT_EQ(lite.Http->WindowHandle(), window);
-    EXPECT_TRUE(lite.UpdateAvailable);
+    EXPECT_TRUE(lite.UpdateAvailable());
 }
 
 TEST_F(PlimLiteTest, FreedFromItsOwnCallback) {
@@ -254,7 +254,7 @@ TEST_F(PlimLiteTest, IdentifiesEachFileOnceUntilItChanges) {
         EXPECT_NE(query.find("ProductName=VoltAtlas%20%2864%20bits%29&Company=Quillmark&VH=65536&VL=1 "),
                   std::string::npos)
             << query;
-        EXPECT_TRUE(lite.ReplyValid);
+        EXPECT_TRUE(lite.ReplyValid());
     }
 }
 
