@@ -33,8 +33,8 @@ enum class THttpHeadLine : uint8_t {
 THttpHeadLine HttpSplitFieldLine(const std::string& Line, std::string& Name, std::string& Value);
 
 // How the transfer codings frame a body: not at all (none named), by chunks (chunked is the
-// last coding, named once), or not in a way anyone can read (chunked before another coding
-// or twice: the end of the body cannot be found).
+// last coding, named once), or in no way a reader can follow (chunked missing, before another
+// coding or twice: the end of the body cannot be found).
 enum class THttpTransferFraming : uint8_t { htfNone, htfChunked, htfBroken };
 // Adds the codings of one Transfer-Encoding value (a comma list) to Codings, in lower case,
 // without parameters; empty elements are skipped.
