@@ -633,7 +633,7 @@ void THttpClient::HandleSocketClosed(uint16_t Error) {
             // The body was cut short: a partial document is not a success.
             resp_.RequestError = httpErrBadResponse;
             resp_.ReasonPhrase = "HTTP body incomplete (connection closed prematurely)";
-        } else if (resp_.TransferEncoding == "chunked" && !chunks_.Done() && !resp_.RequestError) {
+        } else if (resp_.Chunked && !chunks_.Done() && !resp_.RequestError) {
             resp_.RequestError = httpErrBadResponse;
             resp_.ReasonPhrase = "HTTP body incomplete (connection closed prematurely)";
         }

@@ -59,7 +59,8 @@ enum : uint16_t {
     httpErrSslHandshake = 7, httpErrTimeout = 8, httpErrNoStatus = 9, httpErrOutOfMemory = 10, httpErrException = 11,
     // The response broke a bound or a rule of the protocol (see the header comment).
     httpErrBadResponse = 12,
-    // A relocation from https to http while RefuseHttpsToHttp is set.
+    // A relocation refused: to a scheme other than http and https, or from https to http
+    // while RefuseHttpsToHttp is set.
     httpErrInsecureRelocation = 13,
     // The proxy answered a CONNECT with neither 200 nor a challenge; StatusCode and
     // ReasonPhrase are the proxy's.
@@ -328,6 +329,8 @@ protected:
         int64_t ReceivedCount = 0;
         int64_t SentCount = 0;
         std::string ContentType, TransferEncoding, ContentEncoding;
+        // The body is framed by chunks (decided when the head ends).
+        bool Chunked = false;
         framework::TStringList ResponseHeaders;
         std::string Location;
         TDateTime ResponseDate = 0, ResponseLastModified = 0, ResponseExpires = 0;
@@ -358,9 +361,25 @@ protected:
     void HandleLocation(std::string Value);
     // "GET" and the like for RequestKind.
     std::string MethodText() const;
-    // Hands the complete lines of the buffer to the header parser; false once the state
-    // left the header (the rest then is body).
     void ConsumeBuffer(size_t Count);
+    // HandleSocketData by where the bytes go. Each returns false when the read is over for
+    // now (the bytes wait for more, the request ended, or they are not ours).
+    // The proxy's answer to CONNECT: true when it is to be read as an ordinary answer (407).
+    bool ReadTunnelAnswer();
+    // Hands the complete lines of the buffer to the header parser.
+    bool ReadHeaderLines();
+    // Hands the buffer to the body as one piece.
+    bool ReadBodyBytes();
+    // ProcessHeaderLine's steps: count and bound the line (false when over a bound), an
+    // answer without any head, the status line, a field line or a folded one.
+    bool CountHeaderLine();
+    bool TakeHeaderlessAnswer(const std::string& Line);
+    void ReadStatusLine(const std::string& Line);
+    void ReadFieldLine(const std::string& Line);
+    // A field takes effect once the next line shows that it is not folded any further.
+    void ApplyPendingField();
+    void ApplyField(const std::string& Name, const std::string& Value);
+    void ForgetFields();
     void EndOfHeader();
     void BeginDocument();
     void EndDocument();
@@ -497,6 +516,10 @@ protected:
     size_t rcvCount_ = 0;
     std::string lastLine_;
     bool lastLineCR_ = false;
+    // The last field line of the head, not yet applied (a folded line may continue it).
+    std::string fieldName_, fieldValue_;
+    bool fieldPending_ = false;
+    std::vector<std::string> transferCodings_;
     int interimCount_ = 0;
     // The scheme, host and port the server credentials were given for; a relocation
     // elsewhere leaves them behind.

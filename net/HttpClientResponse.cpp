@@ -18,19 +18,36 @@ constexpr size_t ReadFree = 1024 * 1024;
 
 std::string DefaultPortOf(const std::string& Proto) { return InetAsciiLower(Proto) == "https" ? "443" : "80"; }
 
-// Cut before the first "#" (unless it starts the text) and blanks as "%20".
+// Cut before the first "#" (unless it starts the text); blanks, control bytes and bytes
+// outside ASCII (a UTF-8 path) percent-encoded, as a request line must carry them.
 std::string CleanRelocation(const std::string& Value) {
     std::string v = Value;
     const size_t hash = v.find('#');
     if (hash != std::string::npos && hash > 0) v.erase(hash);
+    static const char* hex = "0123456789ABCDEF";
     std::string out;
-    for (char c : v) {
-        if (c == ' ')
-            out += "%20";
-        else
-            out += c;
+    for (char ch : v) {
+        const uint8_t c = uint8_t(ch);
+        if (c <= 0x20 || c >= 0x7F) {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        } else {
+            out += ch;
+        }
     }
     return out;
+}
+
+// The scheme of an absolute URL in lower case; empty for a relative reference.
+std::string SchemeOf(const std::string& Value) {
+    auto alpha = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+    if (Value.empty() || !alpha(Value[0])) return std::string();
+    size_t i = 1;
+    while (i < Value.size() && (alpha(Value[i]) || IsDigit(Value[i]) || Value[i] == '+' || Value[i] == '-' ||
+                                Value[i] == '.'))
+        ++i;
+    return i < Value.size() && Value[i] == ':' ? InetAsciiLower(Value.substr(0, i)) : std::string();
 }
 
 // The directory part of a request path: up to and including the last "/" or ":" before
@@ -58,6 +75,7 @@ void THttpClient::ResetResponse(bool KeepLocation) {
     receivingHeader_ = false;
     uploading_ = false;
     readyDue_ = false;
+    ForgetFields();
     challenges_.Clear();
     authInfos_.clear();
     authTypesPresent_ = 0;
@@ -78,122 +96,148 @@ void THttpClient::HandleSocketData(uint16_t) {
     rcvCount_ += size_t(n);
     rcvBuf_[rcvCount_] = 0;
     auto alive = AliveToken();
-
-    if (state_ == hcsAwaitTunnel) {
-        if (!TunnelAnswerComplete()) return;
-        tunnelAnswered_ = true;
-        const char* b = reinterpret_cast<const char*>(rcvBuf_.data());
-        const std::string head(b, std::min<size_t>(rcvCount_, 16));
-        if (InetStartsText(head, "HTTP/1.0 200") || InetStartsText(head, "HTTP/1.1 200") ||
-            InetStartsText(head, "HTTP/1.0  200") || InetStartsText(head, "HTTP/1.1  200")) {
-            // The answer ends at its blank line; what follows already belongs to the tunnel.
-            const std::string all(b, rcvCount_);
-            size_t end = all.find("\r\n\r\n");
-            end = end == std::string::npos ? all.find("\n\n") + 2 : end + 4;
-            ConsumeBuffer(end);
-            if (proxyAuth_.Ntlm) AuthStateChange(proxyAuth_.Ntlm, ntlmAuthDone);
-            if (proxyAuth_.Digest) AuthStateChange(proxyAuth_.Digest, digestAuthDone);
-            if (proxyAuth_.Basic) AuthStateChange(proxyAuth_.Basic, basicAuthDone);
-            if (!TlsCapable()) {
-                // This client has no TLS: plain bytes must not go to a TLS server.
-                FailRequest(WSAEPROTONOSUPPORT, "Protocol \"https\" not implemented");
-                return;
-            }
-            // What came with the answer is the target's: the TLS layer reads it first.
-            if (rcvCount_ > 0) socket_->UnreadReceived(rcvBuf_.data(), int(rcvCount_));
-            rcvCount_ = 0;
-            StartTunnelTls();
-            return;
-        }
-        // 407 drives the proxy authentication like any answer; anything else is the
-        // proxy's refusal, never the https document.
-        const char* lf = static_cast<const char*>(memchr(b, '\n', rcvCount_));
-        const std::string first(b, lf ? size_t(lf - b) : rcvCount_);
-        int status = 0;
-        std::string reason;
-        if (InetStartsText(first, "HTTP/1.")) {
-            size_t d = 8;
-            while (d < first.size() && first[d] == ' ') ++d;
-            if (d + 3 <= first.size() && IsDigit(first[d]) && IsDigit(first[d + 1]) && IsDigit(first[d + 2]))
-                status = (first[d] - '0') * 100 + (first[d + 1] - '0') * 10 + (first[d + 2] - '0');
-            if (d + 4 <= first.size()) reason = first.substr(d + 4);
-            if (!reason.empty() && reason.back() == '\r') reason.pop_back();
-        }
-        if (status != 407) {
-            resp_.StatusCode = status;
-            FailRequest(httpErrProxyRefused, status ? reason : std::string("HTTP proxy answer not understood"));
-            return;
-        }
-        StateChange(hcsAwaitHeader);
-    }
-
+    if (state_ == hcsAwaitTunnel && !ReadTunnelAnswer()) return;
     while (*alive && rcvCount_ > 0 && !failed_) {
         if (state_ == hcsAwaitBody && receiveTarget_ == TReceiveTarget::Body) {
-            if (requestKind_ == httpHEAD) {
-                rcvCount_ = 0;
-                socket_->Abort();
-                return;
-            }
-            int64_t piece = int64_t(rcvCount_);
-            if (resp_.ContentLength >= 0 && resp_.TransferEncoding != "chunked")
-                piece = std::min<int64_t>(piece, resp_.ContentLength - resp_.ReceivedCount);
-            const uint32_t id = requestId_;
-            const int64_t used = ProcessBodyData(rcvBuf_.data(), piece);
-            if (!*alive || failed_ || RequestEnded(id)) return;
-            ConsumeBuffer(size_t(used));
-            if (receiveTarget_ == TReceiveTarget::Body) {
-                if (used == 0) break;
-                continue;
-            }
-            AfterDocument();
-            // Whatever follows the document on this connection is not ours.
+            if (!ReadBodyBytes()) return;
+        } else if (state_ == hcsAwaitHeader && receiveTarget_ == TReceiveTarget::Header) {
+            if (!ReadHeaderLines()) return;
+        } else {
+            // Between requests, or after the document: the bytes are nobody's.
             rcvCount_ = 0;
+            if (OnDataPush) {
+                auto h = OnDataPush;
+                h(this, 0);
+            }
             return;
         }
-        if (state_ == hcsAwaitHeader && receiveTarget_ == TReceiveTarget::Header) {
-            // The header's lines are taken from an offset; what is left moves to the front
-            // once, not once per line.
-            size_t off = 0;
-            bool incomplete = false;
-            while (state_ == hcsAwaitHeader && receiveTarget_ == TReceiveTarget::Header && !failed_) {
-                const uint8_t* b = rcvBuf_.data() + off;
-                const size_t avail = rcvCount_ - off;
-                const uint8_t* lf = static_cast<const uint8_t*>(memchr(b, '\n', avail));
-                if (!lf) {
-                    if (avail > MaxHeaderLineLength) FailRequest(httpErrBadResponse, "HTTP header line too long");
-                    incomplete = true;
-                    break;
-                }
-                const size_t len = size_t(lf - b);
-                if (len > MaxHeaderLineLength) {
-                    FailRequest(httpErrBadResponse, "HTTP header line too long");
-                    return;
-                }
-                lastLineCR_ = len > 0 && b[len - 1] == '\r';
-                lastLine_.assign(reinterpret_cast<const char*>(b), lastLineCR_ ? len - 1 : len);
-                off += len + 1;
-                headerBytes_ += len + 1;
-                const size_t count = rcvCount_;
-                ProcessHeaderLine();
-                if (!*alive) return;
-                // Dropped (the answer ended, failed or was aborted): nothing left to move.
-                if (rcvCount_ != count) {
-                    off = 0;
-                    break;
-                }
-            }
-            if (off) ConsumeBuffer(off);
-            if (incomplete) break;
-            continue;
-        }
-        // Between requests, or after the document: the bytes are nobody's.
-        rcvCount_ = 0;
-        if (OnDataPush) {
-            auto h = OnDataPush;
-            h(this, 0);
-        }
-        break;
     }
+}
+
+namespace {
+
+// The lines of a head (each without its line end), up to the empty line that ends it.
+std::vector<std::string> HeadLines(const std::string& Head) {
+    std::vector<std::string> lines;
+    size_t b = 0;
+    while (b < Head.size()) {
+        size_t lf = Head.find('\n', b);
+        if (lf == std::string::npos) lf = Head.size();
+        std::string line = Head.substr(b, lf - b);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty()) break;
+        lines.push_back(std::move(line));
+        b = lf + 1;
+    }
+    return lines;
+}
+
+}  // namespace
+
+bool THttpClient::ReadTunnelAnswer() {
+    if (!TunnelAnswerComplete()) return false;
+    tunnelAnswered_ = true;
+    const std::string all(reinterpret_cast<const char*>(rcvBuf_.data()), rcvCount_);
+    size_t end = all.find("\r\n\r\n");
+    end = end == std::string::npos ? all.find("\n\n") + 2 : end + 4;
+    const std::vector<std::string> lines = HeadLines(all.substr(0, end));
+    THttpStatusLine status;
+    if (lines.empty() || !HttpParseStatusLine(lines[0], status) || status.Major != 1) {
+        FailRequest(httpErrBadResponse, "HTTP bad status line");
+        return false;
+    }
+    // 407 drives the proxy authentication like any answer; anything else is the proxy's
+    // refusal, never the https document.
+    if (status.Code == 407) {
+        StateChange(hcsAwaitHeader);
+        return true;
+    }
+    if (status.Code != 200) {
+        resp_.StatusCode = status.Code;
+        FailRequest(httpErrProxyRefused, status.Reason);
+        return false;
+    }
+    for (size_t i = 1; i < lines.size(); ++i) {
+        std::string name, value;
+        const THttpHeadLine kind = HttpSplitFieldLine(lines[i], name, value);
+        if (kind == THttpHeadLine::hhlBad || (kind == THttpHeadLine::hhlContinuation && i == 1)) {
+            FailRequest(httpErrBadResponse, "HTTP bad header line");
+            return false;
+        }
+    }
+    // The answer ends at its blank line; what follows already belongs to the tunnel.
+    ConsumeBuffer(end);
+    if (proxyAuth_.Ntlm) AuthStateChange(proxyAuth_.Ntlm, ntlmAuthDone);
+    if (proxyAuth_.Digest) AuthStateChange(proxyAuth_.Digest, digestAuthDone);
+    if (proxyAuth_.Basic) AuthStateChange(proxyAuth_.Basic, basicAuthDone);
+    if (!TlsCapable()) {
+        // This client has no TLS: plain bytes must not go to a TLS server.
+        FailRequest(WSAEPROTONOSUPPORT, "Protocol \"https\" not implemented");
+        return false;
+    }
+    // What came with the answer is the target's: the TLS layer reads it first.
+    if (rcvCount_ > 0) socket_->UnreadReceived(rcvBuf_.data(), int(rcvCount_));
+    rcvCount_ = 0;
+    StartTunnelTls();
+    return false;
+}
+
+bool THttpClient::ReadBodyBytes() {
+    if (requestKind_ == httpHEAD) {
+        rcvCount_ = 0;
+        socket_->Abort();
+        return false;
+    }
+    auto alive = AliveToken();
+    int64_t piece = int64_t(rcvCount_);
+    if (resp_.ContentLength >= 0 && !resp_.Chunked)
+        piece = std::min<int64_t>(piece, resp_.ContentLength - resp_.ReceivedCount);
+    const uint32_t id = requestId_;
+    const int64_t used = ProcessBodyData(rcvBuf_.data(), piece);
+    if (!*alive || failed_ || RequestEnded(id)) return false;
+    ConsumeBuffer(size_t(used));
+    if (receiveTarget_ == TReceiveTarget::Body) return used != 0;
+    AfterDocument();
+    // Whatever follows the document on this connection is not ours.
+    rcvCount_ = 0;
+    return false;
+}
+
+bool THttpClient::ReadHeaderLines() {
+    auto alive = AliveToken();
+    // The header's lines are taken from an offset; what is left moves to the front once,
+    // not once per line.
+    size_t off = 0;
+    bool incomplete = false;
+    while (state_ == hcsAwaitHeader && receiveTarget_ == TReceiveTarget::Header && !failed_) {
+        const uint8_t* b = rcvBuf_.data() + off;
+        const size_t avail = rcvCount_ - off;
+        const uint8_t* lf = static_cast<const uint8_t*>(memchr(b, '\n', avail));
+        if (!lf) {
+            if (avail > MaxHeaderLineLength) FailRequest(httpErrBadResponse, "HTTP header line too long");
+            incomplete = true;
+            break;
+        }
+        const size_t len = size_t(lf - b);
+        if (len > MaxHeaderLineLength) {
+            FailRequest(httpErrBadResponse, "HTTP header line too long");
+            return false;
+        }
+        lastLineCR_ = len > 0 && b[len - 1] == '\r';
+        lastLine_.assign(reinterpret_cast<const char*>(b), lastLineCR_ ? len - 1 : len);
+        off += len + 1;
+        headerBytes_ += len + 1;
+        const size_t count = rcvCount_;
+        ProcessHeaderLine();
+        if (!*alive) return false;
+        // Dropped (the answer ended, failed or was aborted): nothing left to move.
+        if (rcvCount_ != count) {
+            off = 0;
+            break;
+        }
+    }
+    if (off) ConsumeBuffer(off);
+    return !incomplete;
 }
 
 bool THttpClient::TunnelAnswerComplete() {
@@ -204,6 +248,29 @@ bool THttpClient::TunnelAnswerComplete() {
 }
 
 void THttpClient::ProcessHeaderLine() {
+    if (!CountHeaderLine()) return;
+    const std::string& line = lastLine_;
+    if (TakeHeaderlessAnswer(line)) return;
+    auto alive = AliveToken();
+    const uint32_t id = requestId_;
+    // A field applied here may fail the request, or its event may end or free it.
+    auto gone = [&] { return !*alive || failed_ || RequestEnded(id) || state_ != hcsAwaitHeader; };
+    if (line.empty()) {
+        ApplyPendingField();
+        if (gone()) return;
+        EndOfHeader();
+        return;
+    }
+    resp_.ResponseHeaders.Add(line);
+    if (headerLineCount_ == 1)
+        ReadStatusLine(line);
+    else
+        ReadFieldLine(line);
+    if (gone()) return;
+    TriggerHeaderData();
+}
+
+bool THttpClient::CountHeaderLine() {
     if (headerLineCount_ == 0)
         TriggerHeaderBegin();
     else if (headerLineCount_ == -1)
@@ -211,112 +278,139 @@ void THttpClient::ProcessHeaderLine() {
     ++headerLineCount_;
     if (headerLineCount_ > MaxHeaderLines) {
         FailRequest(httpErrBadResponse, "HTTP header has too many lines");
-        return;
+        return false;
     }
     if (headerBytes_ > MaxHeaderBytes) {
         FailRequest(httpErrBadResponse, "HTTP header too large");
-        return;
+        return false;
     }
-    const std::string& line = lastLine_;
-    if (headerLineCount_ == 1 && !line.empty() && line[0] == '<' &&
-        (InetStartsText(line, "<HTML>") || InetStartsText(line, "<!DOCTYPE"))) {
-        // No header at all: the line is the first of the document.
-        if (resp_.ContentType.empty()) resp_.ContentType = "text/html";
-        StateChange(hcsAwaitBody);
-        receiveTarget_ = TReceiveTarget::Body;
-        TriggerHeaderEnd();
-        closeAfterResponse_ = true;
-        BeginDocument();
-        const std::string first = line + (lastLineCR_ ? "\r\n" : "\n");
-        ProcessBodyData(reinterpret_cast<const uint8_t*>(first.data()), int64_t(first.size()));
-        return;
-    }
-    if (!line.empty()) {
-        resp_.ResponseHeaders.Add(line);
-        if (headerLineCount_ == 1) {
-            if (line.compare(0, 8, "HTTP/1.0") == 0 || line.compare(0, 8, "HTTP/1.1") == 0) {
-                responseVersion_ = line.substr(5, 3);
-                if (requestVer_ == "1.0" || responseVersion_ == "1.0")
-                    closeAfterResponse_ = true;
-                else
-                    closeAfterResponse_ = false;
-                resp_.StatusCode = 0;
-                resp_.ReasonPhrase.clear();
-                size_t d = 9;
-                while (d < line.size() && !IsDigit(line[d])) ++d;
-                if (d + 3 <= line.size() && IsDigit(line[d]) && IsDigit(line[d + 1]) && IsDigit(line[d + 2]))
-                    resp_.StatusCode = (line[d] - '0') * 100 + (line[d + 1] - '0') * 10 + (line[d + 2] - '0');
-                if (d + 4 <= line.size()) resp_.ReasonPhrase = line.substr(d + 4);
-            } else if (OnDataPush2) {
-                auto h = OnDataPush2;
-                h(this);
-            }
-        } else {
-            const size_t colon = line.find(':');
-            if (colon != std::string::npos) {
-                const std::string name = InetAsciiLower(line.substr(0, colon));
-                size_t v = colon + 1;
-                while (v < line.size() && (line[v] == ' ' || line[v] == '\t')) ++v;
-                const std::string value = line.substr(v);
-                if (name == "location") {
-                    HandleLocation(value);
-                    if (failed_) return;
-                } else if (name == "content-length") {
-                    const int64_t len = HttpParseContentLength(value);
-                    if (len < 0 || (resp_.ContentLength >= 0 && len != resp_.ContentLength)) {
-                        FailRequest(httpErrBadResponse, "HTTP bad Content-Length");
-                        return;
-                    }
-                    resp_.ContentLength = len;
-                } else if (name == "transfer-encoding") {
-                    resp_.TransferEncoding = InetAsciiLower(InetTrimBlanks(value));
-                    // "gzip, chunked": the chunking is what frames the body.
-                    if (resp_.TransferEncoding.size() > 7 &&
-                        resp_.TransferEncoding.compare(resp_.TransferEncoding.size() - 7, 7, "chunked") == 0)
-                        resp_.TransferEncoding = "chunked";
-                } else if (name == "content-range") {
-                    const size_t dash = value.find('-');
-                    const size_t slash = value.find('/');
-                    if (dash != std::string::npos && value.size() > 6) {
-                        ContentRangeBegin = dash > 6 ? value.substr(6, dash - 6) : std::string();
-                        ContentRangeEnd = value.substr(dash + 1, slash == std::string::npos || slash < dash
-                                                                     ? std::string::npos
-                                                                     : slash - dash - 1);
-                    }
-                } else if (name == "accept-ranges") {
-                    resp_.AcceptRanges = value;
-                } else if (name == "content-type") {
-                    resp_.ContentType = InetAsciiLower(value);
-                } else if (name == "www-authenticate" || name == "proxy-authenticate") {
-                    challenges_.Add(value);
-                } else if (name == "set-cookie") {
-                    bool accept = true;
-                    TriggerCookie(value, accept);
-                } else if (name == "connection" || name == "proxy-connection") {
-                    const std::string c = InetAsciiLower(InetTrimBlanks(value));
-                    if (c == "close") closeAfterResponse_ = true;
-                    else if (c == "keep-alive") closeAfterResponse_ = false;
-                } else if (name == "date") {
-                    resp_.ResponseDate = InetParseRfc822Date(value, true);
-                } else if (name == "last-modified") {
-                    resp_.ResponseLastModified = InetParseRfc822Date(value, true);
-                } else if (name == "expires") {
-                    resp_.ResponseExpires = InetParseRfc822Date(value, true);
-                } else if (name == "age") {
-                    resp_.ResponseAge = int32_t(std::min<int64_t>(InetParseDecimal(value.c_str()), INT32_MAX));
-                } else if (name == "cache-control") {
-                    resp_.ResponseCacheControl = value;
-                } else if (name == "etag") {
-                    resp_.ResponseEtag = value;
-                } else if (name == "content-encoding") {
-                    resp_.ContentEncoding = value;
-                }
-            }
+    return true;
+}
+
+bool THttpClient::TakeHeaderlessAnswer(const std::string& Line) {
+    if (headerLineCount_ != 1 || Line.empty() || Line[0] != '<' ||
+        (!InetStartsText(Line, "<HTML>") && !InetStartsText(Line, "<!DOCTYPE")))
+        return false;
+    // No header at all: the line is the first of the document.
+    if (resp_.ContentType.empty()) resp_.ContentType = "text/html";
+    StateChange(hcsAwaitBody);
+    receiveTarget_ = TReceiveTarget::Body;
+    TriggerHeaderEnd();
+    closeAfterResponse_ = true;
+    BeginDocument();
+    const std::string first = Line + (lastLineCR_ ? "\r\n" : "\n");
+    ProcessBodyData(reinterpret_cast<const uint8_t*>(first.data()), int64_t(first.size()));
+    return true;
+}
+
+void THttpClient::ReadStatusLine(const std::string& Line) {
+    THttpStatusLine status;
+    if (!HttpParseStatusLine(Line, status) || status.Major != 1) {
+        // Nothing can say whether or how a body follows: no status is made up.
+        if (Line.compare(0, 5, "HTTP/") != 0 && OnDataPush2) {
+            auto alive = AliveToken();
+            auto h = OnDataPush2;
+            h(this);
+            if (!*alive) return;
         }
-        TriggerHeaderData();
+        FailRequest(httpErrBadResponse, "HTTP bad status line");
         return;
     }
-    EndOfHeader();
+    responseVersion_ = status.VersionText();
+    closeAfterResponse_ = requestVer_ == "1.0" || status.Minor == 0;
+    resp_.StatusCode = status.Code;
+    resp_.ReasonPhrase = status.Reason;
+}
+
+void THttpClient::ReadFieldLine(const std::string& Line) {
+    std::string name, value;
+    switch (HttpSplitFieldLine(Line, name, value)) {
+        case THttpHeadLine::hhlField:
+            ApplyPendingField();
+            fieldName_ = std::move(name);
+            fieldValue_ = std::move(value);
+            fieldPending_ = true;
+            return;
+        case THttpHeadLine::hhlContinuation:
+            // A folded value goes on after one blank; a fold with no field before it is not one.
+            if (fieldPending_) {
+                if (!value.empty()) fieldValue_ += (fieldValue_.empty() ? "" : " ") + value;
+                return;
+            }
+            break;
+        default: break;
+    }
+    FailRequest(httpErrBadResponse, "HTTP bad header line");
+}
+
+void THttpClient::ApplyPendingField() {
+    if (!fieldPending_) return;
+    fieldPending_ = false;
+    ApplyField(fieldName_, fieldValue_);
+}
+
+void THttpClient::ForgetFields() {
+    fieldPending_ = false;
+    fieldName_.clear();
+    fieldValue_.clear();
+    transferCodings_.clear();
+}
+
+void THttpClient::ApplyField(const std::string& Name, const std::string& Value) {
+    const std::string& name = Name;
+    const std::string& value = Value;
+    if (name == "location") {
+        HandleLocation(value);
+    } else if (name == "content-length") {
+        const int64_t len = HttpParseContentLength(value);
+        if (len < 0 || (resp_.ContentLength >= 0 && len != resp_.ContentLength)) {
+            FailRequest(httpErrBadResponse, "HTTP bad Content-Length");
+            return;
+        }
+        resp_.ContentLength = len;
+    } else if (name == "transfer-encoding") {
+        // Several lines make one list; how it frames the body is decided at the head's end.
+        HttpAddTransferCodings(value, transferCodings_);
+        const std::string v = InetAsciiLower(value);
+        resp_.TransferEncoding = resp_.TransferEncoding.empty() ? v : resp_.TransferEncoding + ", " + v;
+    } else if (name == "content-range") {
+        const size_t dash = value.find('-');
+        const size_t slash = value.find('/');
+        if (dash != std::string::npos && value.size() > 6) {
+            ContentRangeBegin = dash > 6 ? value.substr(6, dash - 6) : std::string();
+            ContentRangeEnd = value.substr(
+                dash + 1, slash == std::string::npos || slash < dash ? std::string::npos : slash - dash - 1);
+        }
+    } else if (name == "accept-ranges") {
+        resp_.AcceptRanges = value;
+    } else if (name == "content-type") {
+        resp_.ContentType = InetAsciiLower(value);
+    } else if (name == "www-authenticate" || name == "proxy-authenticate") {
+        challenges_.Add(value);
+    } else if (name == "set-cookie") {
+        bool accept = true;
+        TriggerCookie(value, accept);
+    } else if (name == "connection" || name == "proxy-connection") {
+        const std::string c = InetAsciiLower(value);
+        if (c == "close")
+            closeAfterResponse_ = true;
+        else if (c == "keep-alive")
+            closeAfterResponse_ = false;
+    } else if (name == "date") {
+        resp_.ResponseDate = InetParseRfc822Date(value, true);
+    } else if (name == "last-modified") {
+        resp_.ResponseLastModified = InetParseRfc822Date(value, true);
+    } else if (name == "expires") {
+        resp_.ResponseExpires = InetParseRfc822Date(value, true);
+    } else if (name == "age") {
+        resp_.ResponseAge = int32_t(std::min<int64_t>(InetParseDecimal(value.c_str()), INT32_MAX));
+    } else if (name == "cache-control") {
+        resp_.ResponseCacheControl = value;
+    } else if (name == "etag") {
+        resp_.ResponseEtag = value;
+    } else if (name == "content-encoding") {
+        resp_.ContentEncoding = value;
+    }
 }
 
 void THttpClient::EndOfHeader() {
@@ -333,6 +427,7 @@ void THttpClient::EndOfHeader() {
         resp_.Location = URL;
         resp_.ContentLength = -1;
         resp_.TransferEncoding.clear();
+        ForgetFields();
         resp_.ContentType.clear();
         resp_.ContentEncoding.clear();
         return;
@@ -351,12 +446,20 @@ void THttpClient::EndOfHeader() {
         FailRequest(httpErrBadResponse, "HTTP protocol switch not asked for");
         return;
     }
-    const bool chunked = resp_.TransferEncoding == "chunked";
+    const THttpTransferFraming framing = HttpTransferFraming(transferCodings_);
+    const bool chunked = framing == THttpTransferFraming::htfChunked;
     // A chunked body is framed by its chunks, whatever a Content-Length says.
     if (chunked) resp_.ContentLength = -1;
     const bool noBody = requestKind_ == httpHEAD || resp_.StatusCode == 204 || resp_.StatusCode == 304 ||
                         (!chunked && resp_.ContentLength == 0) ||
                         (!chunked && resp_.ContentLength == -1 && (resp_.StatusCode < 200 || resp_.StatusCode == 301 || resp_.StatusCode == 302));
+    // Chunks are the one transfer coding this client decodes: any other would be stored
+    // as if it were the document.
+    if (!noBody && !transferCodings_.empty() && (!chunked || transferCodings_.size() != 1)) {
+        FailRequest(httpErrBadResponse, "HTTP transfer coding not supported: " + resp_.TransferEncoding);
+        return;
+    }
+    resp_.Chunked = chunked;
     if (noBody) {
         receiveTarget_ = TReceiveTarget::None;
         rcvCount_ = 0;
@@ -393,7 +496,7 @@ int64_t THttpClient::ProcessBodyData(const uint8_t* Data, int64_t Len) {
     if (!inBody_) BeginDocument();
     auto alive = AliveToken();
     const uint32_t id = requestId_;
-    if (resp_.TransferEncoding != "chunked") {
+    if (!resp_.Chunked) {
         if (Len > 0) {
             contentCoding_->WriteBuffer(Data, size_t(Len));
             // The owner may have aborted (or started anew) from OnDocData.
@@ -452,12 +555,22 @@ void THttpClient::HandleLocation(std::string Value) {
             return;
         }
     }
+    // Nowhere named: the answer itself is the result.
+    if (Value.empty()) return;
     if (Value.compare(0, 2, "//") == 0) Value = protocol_ + ":" + Value;
     if (requestKind_ == httpPUT || requestKind_ == httpPATCH || resp_.StatusCode == 201) {
         resp_.Location = Value;
         return;
     }
     if (!FollowRelocation || resp_.StatusCode <= 300 || resp_.StatusCode > 308) return;
+    // Only http and https are fetched here; "file:", "data:" and the like are not paths
+    // on this server.
+    const std::string scheme = SchemeOf(Value);
+    if (!scheme.empty() && ((scheme != "http" && scheme != "https") || Value.compare(scheme.size() + 1, 2, "//") != 0)) {
+        resp_.Location = Value;
+        FailRequest(httpErrInsecureRelocation, "Relocation to \"" + scheme + ":\" refused");
+        return;
+    }
     const std::string proto0 = protocol_.empty() ? std::string("http") : protocol_;
     auto hostPort = [&](const std::string& Host, const std::string& Port, const std::string& Proto) {
         return Port.empty() || Port == DefaultPortOf(Proto) ? Host : Host + ":" + Port;
@@ -466,7 +579,7 @@ void THttpClient::HandleLocation(std::string Value) {
         const std::string path = CleanRelocation(Value);
         resp_.Location = proto0 + "://" + hostPort(requestHost_, requestPort_, proto0) + path;
         requestPath_ = ProxyUsed() && protocol_ != "https" ? resp_.Location : path;
-    } else if (!InetStartsText(Value, "http://") && !InetStartsText(Value, "https://")) {
+    } else if (scheme.empty()) {
         std::string dir = DirectoryOf(requestPath_);
         std::string path = CleanRelocation(dir + Value);
         if (ProxyUsed() && protocol_ != "https") {
@@ -483,11 +596,6 @@ void THttpClient::HandleLocation(std::string Value) {
         proto = InetAsciiLower(proto);
         if (RefuseHttpsToHttp && InetAsciiLower(protocol_) == "https" && proto == "http") {
             FailRequest(httpErrInsecureRelocation, "Relocation from https to http refused");
-            return;
-        }
-        if (proto != "http" && proto != "https") {
-            // Nothing this client could follow; the 30x ends the request.
-            resp_.Location = Value;
             return;
         }
         path = path.empty() ? std::string("/") : CleanRelocation(path);

@@ -1,6 +1,9 @@
 #include "net/HttpFraming.h"
 
 #include <algorithm>
+#include <cstring>
+
+#include "net/InetUtils.h"
 
 int64_t HttpParseContentLength(const std::string& Text) {
     size_t b = 0, e = Text.size();
@@ -24,12 +27,88 @@ int HexValue(uint8_t C) {
     return -1;
 }
 
+bool IsDigitChar(char C) { return C >= '0' && C <= '9'; }
+bool IsBlank(char C) { return C == ' ' || C == '\t'; }
+
+// The characters of a field name.
+bool IsTokenChar(char C) {
+    if ((C >= 'a' && C <= 'z') || (C >= 'A' && C <= 'Z') || IsDigitChar(C)) return true;
+    return C != 0 && std::strchr("!#$%&'*+-.^_`|~", C) != nullptr;
+}
+
+std::string TrimBlanks(const std::string& S, size_t B = 0) {
+    size_t e = S.size();
+    while (B < e && IsBlank(S[B])) ++B;
+    while (e > B && IsBlank(S[e - 1])) --e;
+    return S.substr(B, e - B);
+}
+
 }  // namespace
+
+bool HttpParseStatusLine(const std::string& Line, THttpStatusLine& Out) {
+    const std::string& l = Line;
+    if (l.size() < 12 || l.compare(0, 5, "HTTP/") != 0 || !IsDigitChar(l[5]) || l[6] != '.' || !IsDigitChar(l[7]) ||
+        l[8] != ' ')
+        return false;
+    size_t d = 9;
+    while (d < l.size() && l[d] == ' ') ++d;
+    if (d + 3 > l.size() || l[d] < '1' || l[d] > '9' || !IsDigitChar(l[d + 1]) || !IsDigitChar(l[d + 2]))
+        return false;
+    const size_t end = d + 3;
+    if (end < l.size() && l[end] != ' ') return false;
+    for (size_t i = end; i < l.size(); ++i) {
+        const uint8_t c = uint8_t(l[i]);
+        if ((c < 0x20 && c != '\t') || c == 0x7F) return false;
+    }
+    Out.Major = l[5] - '0';
+    Out.Minor = l[7] - '0';
+    Out.Code = (l[d] - '0') * 100 + (l[d + 1] - '0') * 10 + (l[d + 2] - '0');
+    Out.Reason = end < l.size() ? l.substr(end + 1) : std::string();
+    return true;
+}
+
+THttpHeadLine HttpSplitFieldLine(const std::string& Line, std::string& Name, std::string& Value) {
+    Name.clear();
+    Value.clear();
+    if (Line.empty()) return THttpHeadLine::hhlEnd;
+    // A NUL or a CR inside a line could end it early for one reader and not another.
+    if (Line.find_first_of(std::string("\0\r\n", 3)) != std::string::npos) return THttpHeadLine::hhlBad;
+    if (IsBlank(Line[0])) {
+        Value = TrimBlanks(Line);
+        return THttpHeadLine::hhlContinuation;
+    }
+    const size_t colon = Line.find(':');
+    if (colon == std::string::npos || colon == 0) return THttpHeadLine::hhlBad;
+    for (size_t i = 0; i < colon; ++i)
+        if (!IsTokenChar(Line[i])) return THttpHeadLine::hhlBad;
+    Name = InetAsciiLower(Line.substr(0, colon));
+    Value = TrimBlanks(Line, colon + 1);
+    return THttpHeadLine::hhlField;
+}
+
+void HttpAddTransferCodings(const std::string& Value, std::vector<std::string>& Codings) {
+    size_t b = 0;
+    while (b <= Value.size()) {
+        size_t e = Value.find(',', b);
+        if (e == std::string::npos) e = Value.size();
+        std::string coding = Value.substr(b, e - b);
+        coding = InetAsciiLower(TrimBlanks(coding.substr(0, coding.find(';'))));
+        if (!coding.empty()) Codings.push_back(std::move(coding));
+        b = e + 1;
+    }
+}
+
+THttpTransferFraming HttpTransferFraming(const std::vector<std::string>& Codings) {
+    if (Codings.empty()) return THttpTransferFraming::htfNone;
+    if (Codings.back() != "chunked" || std::count(Codings.begin(), Codings.end(), "chunked") != 1)
+        return THttpTransferFraming::htfBroken;
+    return THttpTransferFraming::htfChunked;
+}
 
 void THttpChunkDecoder::Reset() {
     state_ = THttpChunkState::hcsSizeDigits;
     size_ = taken_ = dataCount_ = 0;
-    digits_ = false;
+    digits_ = extension_ = cr_ = false;
     lineBytes_ = trailerBytes_ = 0;
     error_.clear();
 }
@@ -37,6 +116,7 @@ void THttpChunkDecoder::Reset() {
 void THttpChunkDecoder::ChangeState(THttpChunkState NewState) {
     state_ = NewState;
     lineBytes_ = 0;
+    extension_ = cr_ = false;
     if (NewState == THttpChunkState::hcsSizeDigits) {
         size_ = taken_ = 0;
         digits_ = false;
@@ -53,8 +133,14 @@ size_t THttpChunkDecoder::Feed(const uint8_t* Buf, size_t Len, const TDataSink& 
     while (i < Len) {
         const uint8_t c = Buf[i];
         switch (state_) {
-            case THttpChunkState::hcsSizeDigits: {
-                const int d = HexValue(c);
+            case THttpChunkState::hcsSizeDigits:
+            case THttpChunkState::hcsSizeLine: {
+                // Every byte of the size line counts, leading zeros as much as extensions.
+                if (lineBytes_ >= limits_.MaxLineLength) {
+                    Fail("HTTP chunk line too long");
+                    return i;
+                }
+                const int d = state_ == THttpChunkState::hcsSizeDigits ? HexValue(c) : -1;
                 if (d >= 0) {
                     if (size_ > (limits_.MaxChunkSize >> 4) || size_ * 16 + d > limits_.MaxChunkSize) {
                         Fail("HTTP chunk size too large");
@@ -63,32 +149,45 @@ size_t THttpChunkDecoder::Feed(const uint8_t* Buf, size_t Len, const TDataSink& 
                     size_ = size_ * 16 + d;
                     digits_ = true;
                     ++i;
+                    ++lineBytes_;
                     break;
                 }
                 if (!digits_) {
                     Fail("HTTP bad chunk size");
                     return i;
                 }
-                const int64_t size = size_;
-                ChangeState(THttpChunkState::hcsSizeLine);
-                size_ = size;
-                break;
-            }
-            case THttpChunkState::hcsSizeLine:
-            case THttpChunkState::hcsDataEnd:
-                ++i;
-                if (++lineBytes_ > limits_.MaxLineLength) {
-                    Fail("HTTP chunk line too long");
+                state_ = THttpChunkState::hcsSizeLine;
+                if (c == '\n') {
+                    ++i;
+                    ChangeState(size_ > 0 ? THttpChunkState::hcsData : THttpChunkState::hcsTrailer);
+                    break;
+                }
+                // After the digits: blanks, then an extension from ";" on, then the line end.
+                if (cr_ || (!extension_ && c != ';' && c != '\r' && c != ' ' && c != '\t')) {
+                    Fail("HTTP bad chunk size");
                     return i;
                 }
+                if (c == '\r')
+                    cr_ = true;
+                else if (c == ';')
+                    extension_ = true;
+                ++i;
+                ++lineBytes_;
+                break;
+            }
+            case THttpChunkState::hcsDataEnd:
+                // The data is exactly as long as its size says: only the line end may follow.
                 if (c == '\n') {
-                    if (state_ == THttpChunkState::hcsDataEnd)
-                        ChangeState(THttpChunkState::hcsSizeDigits);
-                    else if (size_ > 0)
-                        ChangeState(THttpChunkState::hcsData);
-                    else
-                        ChangeState(THttpChunkState::hcsTrailer);
+                    ++i;
+                    ChangeState(THttpChunkState::hcsSizeDigits);
+                    break;
                 }
+                if (c != '\r' || cr_) {
+                    Fail("HTTP chunk longer than its size");
+                    return i;
+                }
+                cr_ = true;
+                ++i;
                 break;
             case THttpChunkState::hcsData: {
                 const size_t take = size_t(std::min<int64_t>(size_ - taken_, int64_t(Len - i)));

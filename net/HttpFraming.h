@@ -1,20 +1,52 @@
-// How an HTTP/1.x body is framed, decoded the same way wherever an answer is read (the HTTP
-// client and the CONNECT tunnel layer): a Content-Length value, and a chunked body with its
-// size lines, data, line ends and trailer. Each caller passes its own limits; nothing a peer
-// sends can grow memory or wrap a count.
+// How an HTTP/1.x answer is framed, read the same way wherever an answer is read (the HTTP
+// client and the CONNECT tunnel layer): the status line, the field lines of the head, the
+// transfer codings, a Content-Length value, and a chunked body with its size lines, data,
+// line ends and trailer. Each caller passes its own limits; nothing a peer sends can grow
+// memory or wrap a count, and nothing outside the grammar is guessed into a value.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
+
+// "HTTP/" digit "." digit, blanks, exactly three digits (100-999), then nothing or a blank
+// and the reason (blanks, tabs and visible bytes; no other control byte). Line comes
+// without its line end. Returns false, leaving Out alone, for anything else.
+struct THttpStatusLine {
+    int Major = 0, Minor = 0;
+    int Code = 0;
+    std::string Reason;
+    // "1.1" and the like.
+    std::string VersionText() const { return std::to_string(Major) + "." + std::to_string(Minor); }
+};
+bool HttpParseStatusLine(const std::string& Line, THttpStatusLine& Out);
+
+// One line of a head after its status line (without its line end).
+enum class THttpHeadLine : uint8_t {
+    hhlEnd,           // the empty line that ends the head
+    hhlField,         // name ":" value; Name in lower case, Value without blanks around it
+    hhlContinuation,  // a folded line (leading blank): Value continues the field before it
+    hhlBad,           // neither: no colon, a name that is not a token, a NUL or a bare CR
+};
+THttpHeadLine HttpSplitFieldLine(const std::string& Line, std::string& Name, std::string& Value);
+
+// How the transfer codings frame a body: not at all (none named), by chunks (chunked is the
+// last coding, named once), or in no way a reader can follow (chunked missing, before another
+// coding or twice: the end of the body cannot be found).
+enum class THttpTransferFraming : uint8_t { htfNone, htfChunked, htfBroken };
+// Adds the codings of one Transfer-Encoding value (a comma list) to Codings, in lower case,
+// without parameters; empty elements are skipped.
+void HttpAddTransferCodings(const std::string& Value, std::vector<std::string>& Codings);
+THttpTransferFraming HttpTransferFraming(const std::vector<std::string>& Codings);
 
 // A Content-Length value: decimal digits only (blanks around them allowed), at most 18 of
 // them; -1 when the text is not one.
 int64_t HttpParseContentLength(const std::string& Text);
 
 struct THttpChunkLimits {
-    // A size line with its extensions, or the line end after a chunk's data.
+    // A size line with its digits and extensions.
     size_t MaxLineLength = 4096;
     // The largest chunk size taken (256 TiB).
     int64_t MaxChunkSize = int64_t(1) << 48;
@@ -24,9 +56,9 @@ struct THttpChunkLimits {
 
 enum class THttpChunkState : uint8_t {
     hcsSizeDigits,  // the hex digits of a size line
-    hcsSizeLine,    // the rest of the size line (extensions) up to its line feed
+    hcsSizeLine,    // the rest of the size line (blanks, extensions) up to its line feed
     hcsData,        // the chunk's data
-    hcsDataEnd,     // the line end after the data
+    hcsDataEnd,     // the line end after the data (CR LF or a bare LF, nothing else)
     hcsTrailer,     // trailer lines after the last chunk, up to an empty one
     hcsDone,        // the body is complete; nothing more is taken
     hcsFailed,      // the body broke a rule or a limit (see ErrorText)
@@ -60,6 +92,8 @@ private:
     THttpChunkState state_ = THttpChunkState::hcsSizeDigits;
     int64_t size_ = 0, taken_ = 0, dataCount_ = 0;
     bool digits_ = false;
+    // In the size line: an extension began (";"); a CR was seen (only LF may follow).
+    bool extension_ = false, cr_ = false;
     size_t lineBytes_ = 0, trailerBytes_ = 0;
     std::string error_;
 };

@@ -13,11 +13,6 @@ namespace {
 
 bool IsTcp(const std::string& Proto) { return Proto == "tcp" || Proto == "6"; }
 
-std::string AfterPrefix(const std::string& Line, size_t PrefixLen) {
-    return InetTrimBlanks(Line.substr(std::min(PrefixLen, Line.size())));
-}
-
-
 }  // namespace
 
 TCustomHttpTunnelNetSocket::TCustomHttpTunnelNetSocket(framework::TComponent* Owner) : TCustomNetSocket(Owner) {}
@@ -193,8 +188,9 @@ void TCustomHttpTunnelNetSocket::StartRequest() {
 void TCustomHttpTunnelNetSocket::ResetAnswer() {
     status_ = 21000;
     keepAlive_ = true;
-    contentLength_ = 0;
+    contentLength_ = -1;
     chunked_ = false;
+    transferCodings_.clear();
     http10_ = false;
     inBody_ = false;
     buffer_.clear();
@@ -331,14 +327,23 @@ bool TCustomHttpTunnelNetSocket::TriggerDataAvailable(uint16_t ErrCode) {
 
 bool TCustomHttpTunnelNetSocket::ParseLine(const std::string& Line) {
     if (Line.empty()) {
+        // The end of a body that is not framed by its last coding cannot be found.
+        const THttpTransferFraming framing = HttpTransferFraming(transferCodings_);
+        if (framing == THttpTransferFraming::htfBroken) {
+            answerText_ = "HTTP transfer coding not supported";
+            TunnelError(21000);
+            return false;
+        }
+        chunked_ = framing == THttpTransferFraming::htfChunked;
         inBody_ = contentLength_ > 0 || chunked_;
         chunks_.Reset();
         if (!inBody_) Decide();
         return true;
     }
     if (status_ == 21000) {
-        if (Line.size() > 11 && InetStartsText(Line, "HTTP/1.")) {
-            http10_ = Line[7] == '0';
+        THttpStatusLine status;
+        if (HttpParseStatusLine(Line, status) && status.Major == 1) {
+            http10_ = status.Minor == 0;
             if (http10_ && ComponentOptions.Has(wsoNoHttp10Tunnel)) {
                 answerText_ = "Proxy server must support HTTP/1.1";
                 TunnelError(21002);
@@ -346,15 +351,7 @@ bool TCustomHttpTunnelNetSocket::ParseLine(const std::string& Line) {
             }
             keepAlive_ = !http10_;
             answerText_ = Line;
-            size_t i = 8;
-            while (i < Line.size() && Line[i] == ' ') ++i;
-            int code = 0;
-            size_t digits = 0;
-            while (i < Line.size() && Line[i] >= '0' && Line[i] <= '9' && digits < 3) {
-                code = code * 10 + (Line[i++] - '0');
-                ++digits;
-            }
-            if (code >= 100) status_ = code;
+            status_ = status.Code;
         }
         if (status_ == 21000) {
             answerText_ = Line;
@@ -363,23 +360,33 @@ bool TCustomHttpTunnelNetSocket::ParseLine(const std::string& Line) {
         }
         return true;
     }
-    if (Line.size() > 25 && InetStartsText(Line, "Transfer-Encoding:")) {
-        chunked_ = InetStartsText(AfterPrefix(Line, 18), "chunked");
-    } else if (Line.size() > 22 && InetStartsText(Line, "Proxy-Connection:")) {
-        const std::string v = AfterPrefix(Line, 17);
-        if (InetStartsText(v, "keep-alive")) keepAlive_ = true;
-        else if (InetStartsText(v, "close")) keepAlive_ = false;
-    } else if (Line.size() > 15 && InetStartsText(Line, "Content-Length:")) {
-        // A length beyond a 64-bit count is a broken answer, not a body to wait for.
-        contentLength_ = HttpParseContentLength(AfterPrefix(Line, 15));
-        if (contentLength_ < 0) {
+    std::string name, value;
+    const THttpHeadLine kind = HttpSplitFieldLine(Line, name, value);
+    if (kind == THttpHeadLine::hhlBad) {
+        answerText_ = Line;
+        TunnelError(21000);
+        return false;
+    }
+    // Folded values are not needed for any field read here.
+    if (kind == THttpHeadLine::hhlContinuation) return true;
+    if (name == "transfer-encoding") {
+        HttpAddTransferCodings(value, transferCodings_);
+    } else if (name == "proxy-connection") {
+        if (InetStartsText(value, "keep-alive")) keepAlive_ = true;
+        else if (InetStartsText(value, "close")) keepAlive_ = false;
+    } else if (name == "content-length") {
+        // A length beyond a 64-bit count, or a second one that differs, is a broken
+        // answer, not a body to wait for.
+        const int64_t length = HttpParseContentLength(value);
+        if (length < 0 || (contentLength_ >= 0 && length != contentLength_)) {
             answerText_ = Line;
             TunnelError(21000);
             return false;
         }
-    } else if (status_ == 407 && Line.size() > 23 && InetStartsText(Line, "Proxy-Authenticate:")) {
-        const std::string v = AfterPrefix(Line, 19);
-        if (InetStartsText(v, "Digest") && Line.size() >= 20 + 6) {
+        contentLength_ = length;
+    } else if (status_ == 407 && name == "proxy-authenticate") {
+        const std::string& v = value;
+        if (InetStartsText(v, "Digest")) {
             DigestParseChallenge(InetTrimBlanks(v.substr(6)), digest_);
             digestSupported_ = DigestAlgorithmSupported(digest_);
             offered_ |= HttpTunnelOffered(htsatDigest);

@@ -127,7 +127,9 @@ private:
     bool failed_ = false;
     bool keepAlive_ = true, http10_ = false, chunked_ = false, inBody_ = false, proxyClosed_ = false;
     bool answerCut_ = false;
-    int64_t contentLength_ = 0;
+    int64_t contentLength_ = -1;
+    // The answer's transfer codings, in order; how they frame its body is decided at its end.
+    std::vector<std::string> transferCodings_;
     THttpChunkDecoder chunks_;
     std::string answerText_;
     THttpTunnelServerAuthTypes offered_ = 0;

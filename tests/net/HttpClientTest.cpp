@@ -16,6 +16,8 @@
 #include "net/HttpClient.h"
 #include "support/Pump.h"
 #include "SocketTestUtil.h"
+#include "HttpRawAnswers.h"
+#include "NetTestUtil.h"
 
 using testsupport::PumpUntil;
 
@@ -602,6 +604,17 @@ TEST(HttpClientInside, RelocationTargets) {
         {"https", true, "https://other.test/y", 0, true, "/y"},
         {"http", false, "/b c#top", 0, true, "/b%20c"},
         {"http", false, "rel?q=1", 0, true, "/dir/rel?q=1"},
+        // A UTF-8 target goes out percent-encoded, never as raw bytes in the request line.
+        {"http", false, "/b\xc3\xbc c?q=\xe2\x82\xac", 0, true, "/b%C3%BC%20c?q=%E2%82%AC"},
+        {"http", false, "http://other.test/\xc3\xbc", 0, true, "/%C3%BC"},
+        {"http", false, "HTTPS://other.test/y", 0, true, "/y"},
+        // Nothing named, or nothing this client fetches: not a path on this server.
+        {"http", false, "", 0, false, nullptr},
+        {"http", false, "file:///C:/x", httpErrInsecureRelocation, false, nullptr},
+        {"http", false, "data:text/plain,hi", httpErrInsecureRelocation, false, nullptr},
+        {"http", false, "javascript:alert(1)", httpErrInsecureRelocation, false, nullptr},
+        {"http", false, "http:/x", httpErrInsecureRelocation, false, nullptr},
+        {"http", false, "./a:b", 0, true, "/dir/./a:b"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.value);
@@ -616,9 +629,7 @@ TEST(HttpClientInside, RelocationTargets) {
         cl.HandleLocation(c.value);
         EXPECT_EQ(cl.RequestError(), c.err);
         EXPECT_EQ(cl.RelocationPending(), c.pending);
-        if (c.path) {
-            EXPECT_EQ(cl.RequestPath(), c.path);
-        }
+        EXPECT_EQ(cl.RequestPath(), c.path ? c.path : "/dir/page");
     }
 }
 
@@ -895,6 +906,101 @@ TEST(HttpClient, ThroughSocks) {
             EXPECT_EQ(cl.http->StatusCode(), 200);
             EXPECT_EQ(cl.Body().substr(cl.Body().find(' ')), " 1");
         }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+using nettest::Hex;
+
+// Each raw answer on a connection of its own, sent byte for byte: the code the request ends
+// with, the status and the document the client keeps.
+TEST(HttpClient, RawAnswersEndAsTheyMust) {
+    REQUIRE_HTTP_PEER();
+    for (const rawanswers::RawAnswer& a : rawanswers::Answers()) {
+        SCOPED_TRACE(a.name);
+        Client cl;
+        cl.http->SetRequestVer("1.1");
+        ASSERT_TRUE(cl.Run(Base() + "/raw?a=" + Hex(a.wire)));
+        EXPECT_EQ(cl.done, 1);
+        EXPECT_EQ(cl.err, a.err) << cl.http->ReasonPhrase();
+        if (a.status >= 0) {
+            EXPECT_EQ(cl.http->StatusCode(), a.status);
+        }
+        if (a.body) {
+            EXPECT_EQ(cl.Body(), a.body);
+        }
+        // Nothing was followed.
+        EXPECT_EQ(cl.http->LocationChangeCurCount, 0);
+        EXPECT_EQ(cl.http->State(), hcsReady);
+    }
+}
+
+// The peer keeps Wire as a proxy's answer; the host name to CONNECT to for it.
+std::string StoreProxyAnswer(const std::string& Wire) {
+    Client store;
+    if (!store.Run(Base() + "/store?a=" + Hex(Wire)) || store.err != 0) return std::string();
+    return "r" + store.Body() + ".raw";
+}
+
+// A proxy's answer to CONNECT is read by the same grammar as any answer, in the client's own
+// CONNECT and in the socket's tunnel layer: nothing outside it opens the tunnel or passes for
+// a refusal with a status of its own.
+TEST(HttpClient, ProxyAnswersOutsideTheGrammar) {
+    REQUIRE_HTTP_PEER();
+    using namespace std::string_literals;
+    struct Case {
+        const char* name;
+        std::string wire;
+        // The plain client (a granted tunnel ends with WSAEPROTONOSUPPORT; a 407 is read as
+        // an answer, which the client cannot undo when gzip is under its chunks).
+        uint16_t clientErr;
+        int tunnelErr;       // the tunnel layer, without credentials (0: granted)
+    } cases[] = {
+        {"granted", "HTTP/1.1 200 Connection established\r\n\r\n", WSAEPROTONOSUPPORT, 0},
+        {"granted, folded field", "HTTP/1.1 200 OK\r\nX-A: 1\r\n 2\r\n\r\n", WSAEPROTONOSUPPORT, 0},
+        {"NUL in the status line", "HTTP/1.1 200 OK\0\r\n\r\n"s, httpErrBadResponse, 21000},
+        {"field line without a colon", "HTTP/1.1 200 OK\r\nServer fake\r\n\r\n", httpErrBadResponse, 21000},
+        {"status code of 100 digits", "HTTP/1.1 " + std::string(100, '2') + " OK\r\n\r\n", httpErrBadResponse,
+         21000},
+        {"refused", "HTTP/1.1 403 Forbidden\r\nContent-Length: 2\r\n\r\nno", httpErrProxyRefused, 21403},
+        {"407 with gzip under the chunks", "HTTP/1.1 407 Auth\r\nTransfer-Encoding: gzip, chunked\r\n\r\n"
+                                           "2\r\nno\r\n0\r\n\r\n",
+         httpErrBadResponse, 21407},
+        {"407 with chunked before gzip", "HTTP/1.1 407 Auth\r\nTransfer-Encoding: chunked, gzip\r\n\r\n"
+                                         "0\r\n\r\n",
+         httpErrBadResponse, 21000},
+        {"407 with two Content-Lengths", "HTTP/1.1 407 Auth\r\nContent-Length: 2\r\nContent-Length: 5\r\n\r\nno",
+         httpErrBadResponse, 21000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string host = StoreProxyAnswer(c.wire);
+        ASSERT_FALSE(host.empty());
+
+        Client cl;
+        cl.http->Proxy = "127.0.0.1:" + PeerPort();
+        ASSERT_TRUE(cl.Run("https://" + host + "/file"));
+        EXPECT_EQ(cl.done, 1);
+        EXPECT_EQ(cl.err, c.clientErr) << cl.http->ReasonPhrase();
+        EXPECT_EQ(cl.Body(), "");
+
+        TNetSocket sock(nullptr);
+        int connectErr = -1, tunnelErr = 0;
+        sock.OnSessionConnected = [&](framework::TComponent*, uint16_t e) { connectErr = e; };
+        sock.OnHttpTunnelError = [&](framework::TComponent*, uint16_t e, THttpTunnelServerAuthTypes,
+                                     const std::string&) { tunnelErr = e; };
+        sock.SetHttpTunnelServer("127.0.0.1");
+        sock.SetHttpTunnelPort(PeerPort());
+        sock.SetAddr(host);
+        sock.SetPort("443");
+        sock.Connect();
+        ASSERT_TRUE(PumpUntil([&] { return connectErr >= 0; }, 10000));
+        EXPECT_EQ(connectErr, c.tunnelErr);
+        EXPECT_EQ(tunnelErr, c.tunnelErr);
+        sock.Abort();
     }
 }
 

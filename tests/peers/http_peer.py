@@ -7,7 +7,9 @@
 
 Every answer is written by hand, so that malformed and hostile ones can be sent as they are.
 Connections are numbered; "/conn" answers "<connection> <request on it>", "/echo" answers
-with the request exactly as it arrived (header and body).
+with the request exactly as it arrived (header and body). "/raw?a=<hex>" sends the bytes given
+in hex as the whole answer and closes; "/store?a=<hex>" keeps them and answers a number N,
+and a CONNECT to "rN.raw" gets them as the proxy's answer.
 """
 import gzip
 import signal
@@ -22,6 +24,7 @@ import peer_daemon
 
 conn_lock = threading.Lock()
 conn_count = [0]
+stored_answers = []
 
 
 class Server(socketserver.ThreadingTCPServer):
@@ -107,6 +110,12 @@ class Handler(socketserver.BaseRequestHandler):
         b.test accepted, with the first bytes of the tunnel right behind the answer."""
         others = {"forge.test": b"201 Created", "forbidden.test": b"403 Forbidden", "badgw.test": b"502 Bad Gateway"}
         host = target.split(":")[0]
+        if host.startswith("r") and host.endswith(".raw"):
+            with conn_lock:
+                data = stored_answers[int(host[1:-4])]
+            self.send(data)
+            time.sleep(0.5)
+            return
         if target.startswith("a.test"):
             data = (b"HTTP/1.1 407 Proxy Authentication Required\r\n"
                     b"Proxy-Authenticate: Basic realm=\"p\"\r\nContent-Length: 6\r\n\r\ndenied")
@@ -129,6 +138,14 @@ class Handler(socketserver.BaseRequestHandler):
         s = self.send
         if path == "/conn":
             s(response("200 OK", b"%d %d" % (self.conn, number)))
+        elif path == "/raw":
+            s(bytes.fromhex(query["a"]))
+            return False
+        elif path == "/store":
+            with conn_lock:
+                stored_answers.append(bytes.fromhex(query["a"]))
+                n = len(stored_answers) - 1
+            s(response("200 OK", b"%d" % n))
         elif path == "/echo":
             s(response("200 OK", head + body, ["Content-Type: application/octet-stream"]))
         elif path == "/chunked":

@@ -1,0 +1,95 @@
+// Server answers as they go over the wire, good ones and broken ones, with what a reader
+// must make of each: HttpFramingTest feeds them to the framing parsers directly,
+// HttpClientTest has the http peer send them to the client byte for byte.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "net/HttpClient.h"
+
+namespace rawanswers {
+
+using namespace std::string_literals;
+
+struct RawAnswer {
+    const char* name;
+    std::string wire;
+    // The framing parsers read the head and the body to its end (and then find Body).
+    bool framed;
+    // What the client ends with, its StatusCode (-1: not checked) and the document it
+    // stores (nullptr: not checked; for a framed answer also what the parsers find).
+    uint16_t err;
+    int status;
+    const char* body;
+};
+
+inline std::string Head(const std::string& StatusLine, const std::string& Fields) {
+    return StatusLine + "\r\n" + Fields + "\r\n";
+}
+
+inline std::vector<RawAnswer> Answers() {
+    const std::string ok = "HTTP/1.1 200 OK";
+    const std::string len2 = "Content-Length: 2\r\n";
+    const std::string chunked = "Transfer-Encoding: chunked\r\n";
+    const std::string moved = "HTTP/1.1 302 Found";
+    return {
+        // Sound answers at the edges of the grammar.
+        {"length", Head(ok, len2) + "ok", true, 0, 200, "ok"},
+        {"no reason phrase", Head("HTTP/1.1 200", len2) + "ok", true, 0, 200, "ok"},
+        {"folded field", Head(ok, "X-Folded: a\r\n  b\r\n" + len2) + "ok", true, 0, 200, "ok"},
+        {"chunk size with blanks and an extension", Head(ok, chunked) + "3 ;x=1\r\nabc\r\n0\r\n\r\n", true, 0, 200,
+         "abc"},
+        {"chunked in upper case among other fields", Head(ok, "Transfer-Encoding: Chunked\r\nX-A: 1\r\n") +
+                                                          "2\r\nok\r\n0\r\n\r\n",
+         true, 0, 200, "ok"},
+        // NUL bytes in the head.
+        {"NUL after the reason", Head(ok + "\0"s, len2) + "ok", false, httpErrBadResponse, -1, nullptr},
+        {"NUL in Date", Head(ok, "Date: Tue, 01 Dec 2026 10:00:00 GMT\0\r\n"s + len2) + "ok", false,
+         httpErrBadResponse, -1, nullptr},
+        {"NUL in ETag", Head(ok, "ETag: \"v1\"\0\r\n"s + len2) + "ok", false, httpErrBadResponse, -1, nullptr},
+        // Status lines outside the grammar.
+        {"status code of 100 digits", Head("HTTP/1.1 " + std::string(100, '2') + " OK", len2) + "ok", false,
+         httpErrBadResponse, -1, nullptr},
+        {"minor version of 100 digits", Head("HTTP/1." + std::string(100, '1') + " 200 OK", len2) + "ok", false,
+         httpErrBadResponse, -1, nullptr},
+        {"status code of 4 digits", Head("HTTP/1.1 2000 OK", len2) + "ok", false, httpErrBadResponse, -1, nullptr},
+        {"status code glued to the reason", Head("HTTP/1.1 200OK", len2) + "ok", false, httpErrBadResponse, -1,
+         nullptr},
+        {"no status line", Head("Server: x", len2) + "ok", false, httpErrBadResponse, -1, nullptr},
+        // Lines of the head that are not field lines.
+        {"field line without a colon", Head(ok, "Server test-server/fake\r\n" + len2) + "ok", false,
+         httpErrBadResponse, -1, nullptr},
+        {"blank inside the field name", Head(ok, "Content Length: 2\r\n" + len2) + "ok", false, httpErrBadResponse,
+         -1, nullptr},
+        {"folded line right after the status line", Head(ok, " X-A: 1\r\n" + len2) + "ok", false,
+         httpErrBadResponse, -1, nullptr},
+        // Relocations that are not followed.
+        {"empty Location", Head(moved, "Location: \r\nConnection: close\r\nContent-Length: 5\r\n") + "moved", true,
+         0, 302, "moved"},
+        {"Location to file:", Head(moved, "Location: file:///C:/x\r\nContent-Length: 5\r\n") + "moved", true,
+         httpErrInsecureRelocation, 302, nullptr},
+        {"Location to data:", Head(moved, "Location: data:text/plain,hi\r\nContent-Length: 5\r\n") + "moved", true,
+         httpErrInsecureRelocation, 302, nullptr},
+        // Transfer codings.
+        {"unknown transfer coding", Head(ok, "Transfer-Encoding: identityx\r\nContent-Length: 6\r\n") + "abcdef",
+         false, httpErrBadResponse, -1, nullptr},
+        {"chunked before another coding", Head(ok, "Transfer-Encoding: chunked, gzip\r\n") + "2\r\nok\r\n0\r\n\r\n",
+         false, httpErrBadResponse, -1, nullptr},
+        {"chunked twice", Head(ok, chunked + chunked) + "2\r\nok\r\n0\r\n\r\n", false, httpErrBadResponse, -1,
+         nullptr},
+        // Framed, but by a coding under the chunks that the client cannot undo.
+        {"gzip under the chunks", Head(ok, "Transfer-Encoding: gzip, chunked\r\n") + "2\r\nok\r\n0\r\n\r\n", true,
+         httpErrBadResponse, -1, nullptr},
+        // Broken chunk framing.
+        {"chunk longer than its size", Head(ok, chunked) + "3\r\nabcXYZ\r\n0\r\n\r\n", false, httpErrBadResponse,
+         200, nullptr},
+        {"chunk size followed by a letter", Head(ok, chunked) + "5x\r\nabcde\r\n0\r\n\r\n", false,
+         httpErrBadResponse, 200, nullptr},
+        {"chunk size of 5,000 leading zeros", Head(ok, chunked) + std::string(5000, '0') + "5\r\nabcde\r\n0\r\n\r\n",
+         false, httpErrBadResponse, 200, nullptr},
+    };
+}
+
+}  // namespace rawanswers
