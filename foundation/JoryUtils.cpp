@@ -773,7 +773,7 @@ void DeleteProductSettingsKey(const std::string& Name) {
     reg.DeleteKey(ProductKey(Name));
 }
 
-void WriteCompanyValue(const std::string& Name, const std::string& Data) {
+void WriteCompanyValue(const std::string& Name, const std::wstring& Data) {
     try {
         TRegistry reg(HKEY_CURRENT_USER, KEY_ALL_ACCESS);
         if (reg.OpenKey(kCompanyKey, true)) reg.WriteString(Name, Data);
