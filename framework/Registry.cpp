@@ -108,7 +108,9 @@ void TRegistry::SetRootKey(HKEY root) {
     root_ = root;
 }
 
-bool TRegistry::OpenKey(const std::string& key, bool canCreate) { return OpenKey(AnsiToWide(key), canCreate); }
+bool TRegistry::OpenKey(const std::string& key, bool canCreate) {
+    return OpenKey(AnsiToWide(key), canCreate);
+}
 
 bool TRegistry::OpenKey(const std::wstring& key, bool canCreate) {
     CloseKey();
@@ -221,7 +223,9 @@ void TRegistry::Write(const std::string& name, DWORD type, const void* data, DWO
     if (rc != ERROR_SUCCESS) Fail("Failed to set data for", name);
 }
 
-void TRegistry::WriteString(const std::string& name, const std::string& value) { WriteString(name, AnsiToWide(value)); }
+void TRegistry::WriteString(const std::string& name, const std::string& value) {
+    WriteString(name, AnsiToWide(value));
+}
 
 void TRegistry::WriteString(const std::string& name, const std::wstring& value) {
     Write(name, REG_SZ, value.c_str(), static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));

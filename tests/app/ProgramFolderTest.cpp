@@ -40,9 +40,9 @@ std::string Utf8(const std::wstring& text) {
 std::wstring CompanyValue() {
     wchar_t value[1024] = {};
     DWORD size = sizeof value - sizeof(wchar_t);
-    if (RegGetValueW(HKEY_CURRENT_USER, L"SOFTWARE\\Quillmark", L"VoltAtlas", RRF_RT_REG_SZ, nullptr, value, &size) !=
-        ERROR_SUCCESS)
-        return {};
+    const LONG rc =
+        RegGetValueW(HKEY_CURRENT_USER, L"SOFTWARE\\Quillmark", L"VoltAtlas", RRF_RT_REG_SZ, nullptr, value, &size);
+    if (rc != ERROR_SUCCESS) return {};
     return value;
 }
 
@@ -126,7 +126,11 @@ std::map<std::string, std::string> RunCopyIn(const std::wstring& folder, const s
     SetEnvironmentVariableA(kReportVariable, nullptr);
     EXPECT_TRUE(started) << GetLastError();
     if (!started) return {};
-    EXPECT_EQ(WaitForSingleObject(pi.hProcess, 120000), WAIT_OBJECT_0);
+    if (WaitForSingleObject(pi.hProcess, 120000) != WAIT_OBJECT_0) {
+        ADD_FAILURE() << "the child did not end";
+        TerminateProcess(pi.hProcess, 1);
+        WaitForSingleObject(pi.hProcess, INFINITE);
+    }
     DWORD code = 1;
     GetExitCodeProcess(pi.hProcess, &code);
     EXPECT_EQ(code, 0u) << "the child test failed";
@@ -148,9 +152,9 @@ TEST(ProgramFolder, NamesAndVersionsItselfAsFromAnAsciiFolder) {
     EXPECT_EQ(ascii.at("pathline"), WideToAnsi(base + L"\\Programs\\VoltAtlas.exe"));
 
     const std::wstring folders[] = {
-        L"\u041f\u0440\u043e\u0433\u0440\u0430\u043c\u043c\u044b",                  // Cyrillic
-        L"\u03a0\u03c1\u03bf\u03b3\u03c1\u03ac\u03bc\u03bc\u03b1\u03c4\u03b1",      // Greek
-        L"\u30d7\u30ed\u30b0\u30e9\u30e0",                                          // Japanese
+        L"\u041f\u0440\u043e\u0433\u0440\u0430\u043c\u043c\u044b",              // Cyrillic
+        L"\u03a0\u03c1\u03bf\u03b3\u03c1\u03ac\u03bc\u03bc\u03b1\u03c4\u03b1",  // Greek
+        L"\u30d7\u30ed\u30b0\u30e9\u30e0",                                      // Japanese
     };
     int n = 0;
     for (const std::wstring& name : folders) {
