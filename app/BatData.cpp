@@ -92,8 +92,10 @@ int32_t TBatEnum::Enumerate() {
     Paths.clear();
     if (!Loaded) return 0;
 
-    HANDLE set = GetClassDevs(&GUID_DEVCLASS_BATTERY, nullptr, nullptr, kDigcfPresentInterface);
+    const HANDLE set = GetClassDevs(&GUID_DEVCLASS_BATTERY, nullptr, nullptr, kDigcfPresentInterface);
     if (set == INVALID_HANDLE_VALUE) return 0;
+    // Freed however the loop ends: a path that cannot be stored throws out of it.
+    const std::unique_ptr<void, TDestroyDeviceInfoList> owner(set, DestroyDeviceInfoList);
 
     using Fixed = SP_DEVICE_INTERFACE_DETAIL_DATA_A;
     for (DWORD i = 0;; ++i) {
@@ -113,7 +115,6 @@ int32_t TBatEnum::Enumerate() {
         const char* path = buffer.data() + pathAt;
         Paths.emplace_back(path, strnlen(path, buffer.size() - pathAt));
     }
-    DestroyDeviceInfoList(set);
     return Count();
 }
 

@@ -265,7 +265,7 @@ void TMainDlg::FormCreate(TComponent*) {
 void TMainDlg::AppEvtActivate(TComponent*) {
     AppEvt->OnActivate = nullptr;  // once per run
 
-    WriteCompanyValue(kTitle, exePath_);
+    WriteCompanyValue(kTitle, GetModuleFileNameWide());
     SetCaption(std::string(kTitle) + " v" + WideToAnsi(GetFixedFileVersion(AnsiToWide(exePath_))));
     top_pnl->ParentBackground = true;
     top_pnl->ParentBackground = false;

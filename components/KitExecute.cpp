@@ -82,18 +82,19 @@ bool OpenOverlappedPipe(HANDLE* ReadHandle, HANDLE* WriteHandle, SECURITY_ATTRIB
         readAttr = *SecAttr;
         readAttr.bInheritHandle = FALSE;
     }
-    HANDLE read = CreateNamedPipeA(name, PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED, 0, 1, BufferSize, BufferSize,
-                                   120000, SecAttr ? &readAttr : nullptr);
-    if (read == INVALID_HANDLE_VALUE) return false;
-    HANDLE write = CreateFileA(name, GENERIC_WRITE, 0, SecAttr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (write == INVALID_HANDLE_VALUE) {
+    framework::UniqueHandle read(CreateNamedPipeA(name, PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED, 0, 1, BufferSize,
+                                                  BufferSize, 120000, SecAttr ? &readAttr : nullptr));
+    if (!read) return false;
+    framework::UniqueHandle write(
+        CreateFileA(name, GENERIC_WRITE, 0, SecAttr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!write) {
         const DWORD error = GetLastError();
-        CloseHandle(read);
+        read.reset();
         SetLastError(error);
         return false;
     }
-    *ReadHandle = read;
-    *WriteHandle = write;
+    *ReadHandle = read.release();
+    *WriteHandle = write.release();
     return true;
 }
 
@@ -152,8 +153,7 @@ void DeliverBytes(TPipeInfo& P, const char* Data, DWORD Count) {
 }
 
 void CloseRead(TPipeInfo& P) {
-    if (P.PipeRead) CloseHandle(P.PipeRead);
-    P.PipeRead = nullptr;
+    P.PipeRead.reset();
     P.ReadPending = false;
 }
 
@@ -162,7 +162,7 @@ bool IsEndOfStream(DWORD Error) { return Error == ERROR_BROKEN_PIPE || Error == 
 
 void StartRead(TPipeInfo& P) {
     P.ReadPending = false;
-    if (ReadFile(P.PipeRead, P.Buffer, sizeof P.Buffer - 1, nullptr, &P.Overlapped) ||
+    if (ReadFile(P.PipeRead.get(), P.Buffer, sizeof P.Buffer - 1, nullptr, &P.Overlapped) ||
         GetLastError() == ERROR_IO_PENDING) {
         P.ReadPending = true;
         return;
@@ -178,7 +178,7 @@ void StartRead(TPipeInfo& P) {
 void ReadCompleted(TPipeInfo& P) {
     if (!P.PipeRead || !P.ReadPending) return;
     DWORD count = 0;
-    if (GetOverlappedResult(P.PipeRead, &P.Overlapped, &count, FALSE)) {
+    if (GetOverlappedResult(P.PipeRead.get(), &P.Overlapped, &count, FALSE)) {
         P.ReadPending = false;
         P.Buffer[count] = '\0';
         DeliverBytes(P, P.Buffer, count);
@@ -197,11 +197,11 @@ void ReadCompleted(TPipeInfo& P) {
 // One synchronous read on the overlapped handle; false at the end of the stream.
 bool ReadNow(TPipeInfo& P, DWORD Count) {
     DWORD got = 0;
-    if (!ReadFile(P.PipeRead, P.Buffer, Count, nullptr, &P.Overlapped) && GetLastError() != ERROR_IO_PENDING) {
+    if (!ReadFile(P.PipeRead.get(), P.Buffer, Count, nullptr, &P.Overlapped) && GetLastError() != ERROR_IO_PENDING) {
         if (IsEndOfStream(GetLastError())) return false;
         framework::RaiseLastOSError();
     }
-    if (!GetOverlappedResult(P.PipeRead, &P.Overlapped, &got, TRUE)) {
+    if (!GetOverlappedResult(P.PipeRead.get(), &P.Overlapped, &got, TRUE)) {
         if (IsEndOfStream(GetLastError())) return false;
         framework::RaiseLastOSError();
     }
@@ -216,9 +216,9 @@ bool ReadNow(TPipeInfo& P, DWORD Count) {
 void FinalDrain(TPipeInfo& P, const std::function<bool()>& Aborted) {
     if (!P.PipeRead) return;
     if (P.ReadPending) {
-        KitCancelIo(P.PipeRead);
+        KitCancelIo(P.PipeRead.get());
         DWORD count = 0;
-        const BOOL ok = GetOverlappedResult(P.PipeRead, &P.Overlapped, &count, TRUE);
+        const BOOL ok = GetOverlappedResult(P.PipeRead.get(), &P.Overlapped, &count, TRUE);
         P.ReadPending = false;
         if (ok) {
             P.Buffer[count] = '\0';
@@ -231,24 +231,28 @@ void FinalDrain(TPipeInfo& P, const std::function<bool()>& Aborted) {
         }
     }
     DWORD available = 0;
-    while (!Aborted() && PeekNamedPipe(P.PipeRead, nullptr, 0, nullptr, &available, nullptr) && available > 0)
+    while (!Aborted() && PeekNamedPipe(P.PipeRead.get(), nullptr, 0, nullptr, &available, nullptr) && available > 0)
         if (!ReadNow(P, std::min<DWORD>(available, sizeof P.Buffer - 1))) break;
 }
 
-void ClosePipeWrite(TPipeInfo& P) {
-    if (P.PipeWrite) CloseHandle(P.PipeWrite);
-    P.PipeWrite = nullptr;
+// A new pipe for the stream, owned by it from here on.
+bool OpenPipe(TPipeInfo& P, SECURITY_ATTRIBUTES* SecAttr) {
+    HANDLE read = nullptr, write = nullptr;
+    if (!OpenOverlappedPipe(&read, &write, SecAttr, 0)) return false;
+    P.PipeRead.reset(read);
+    P.PipeWrite.reset(write);
+    return true;
 }
 
 // Clean-up: a read still in flight is cancelled and waited for before its buffer goes.
 void ClosePipe(TPipeInfo& P) {
     if (P.PipeRead && P.ReadPending) {
-        KitCancelIo(P.PipeRead);
+        KitCancelIo(P.PipeRead.get());
         DWORD count = 0;
-        GetOverlappedResult(P.PipeRead, &P.Overlapped, &count, TRUE);
+        GetOverlappedResult(P.PipeRead.get(), &P.Overlapped, &count, TRUE);
     }
     CloseRead(P);
-    ClosePipeWrite(P);
+    P.PipeWrite.reset();
 }
 
 // What one run holds, released however it ends and in this order: the pipes first (a read
@@ -308,11 +312,11 @@ uint32_t ExecuteCommand(const std::string& CommandLine, std::atomic<bool>* Abort
     err.Raw = RawError;
     {
         TRunResources run(out, err);
-        if (!OpenOverlappedPipe(&out.PipeRead, &out.PipeWrite, &sa, 0)) return GetLastError();
+        if (!OpenPipe(out, &sa)) return GetLastError();
         run.outEvent = std::make_unique<TKitEvent>(nullptr, false, false, std::string());
         out.Overlapped.hEvent = run.outEvent->Handle();
         if (!MergeError) {
-            if (!OpenOverlappedPipe(&err.PipeRead, &err.PipeWrite, &sa, 0)) return GetLastError();
+            if (!OpenPipe(err, &sa)) return GetLastError();
             run.errEvent = std::make_unique<TKitEvent>(nullptr, false, false, std::string());
             err.Overlapped.hEvent = run.errEvent->Handle();
         }
@@ -322,8 +326,8 @@ uint32_t ExecuteCommand(const std::string& CommandLine, std::atomic<bool>* Abort
         si.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
         si.wShowWindow = SW_HIDE;
         si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-        si.hStdOutput = out.PipeWrite;
-        si.hStdError = MergeError ? out.PipeWrite : err.PipeWrite;
+        si.hStdOutput = out.PipeWrite.get();
+        si.hStdError = MergeError ? out.PipeWrite.get() : err.PipeWrite.get();
 
         std::string commandCopy = CommandLine;  // CreateProcessA may write into it
         commandCopy.push_back('\0');
@@ -335,8 +339,8 @@ uint32_t ExecuteCommand(const std::string& CommandLine, std::atomic<bool>* Abort
             try {
                 // The child holds its own copies of the write ends now; ours would keep the
                 // pipes open after it ends.
-                ClosePipeWrite(out);
-                ClosePipeWrite(err);
+                out.PipeWrite.reset();
+                err.PipeWrite.reset();
 
                 std::atomic<bool> localAbort{false};
                 std::atomic<bool>& abort = AbortFlag ? *AbortFlag : localAbort;

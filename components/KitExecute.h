@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "components/KitSysUtils.h"
+#include "framework/Handles.h"
 
 // How a wait ended (WAIT_OBJECT_0 -> signalled, WAIT_ABANDONED -> abandoned,
 // WAIT_IO_COMPLETION -> I/O completion, WAIT_TIMEOUT -> timeout, anything else -> error).
@@ -72,8 +73,8 @@ using TKitTextHandler = std::function<void(const std::string& Line)>;
 
 // A captured stream. Reads go through Overlapped (its event is the stream's event).
 struct TPipeInfo {
-    HANDLE PipeRead = nullptr;
-    HANDLE PipeWrite = nullptr;  // this process's copy, closed once the child has started
+    framework::UniqueKernelHandle PipeRead;
+    framework::UniqueKernelHandle PipeWrite;  // this process's copy, closed once the child has started
     char Buffer[256] = {};       // at most 255 bytes a read, a zero behind the data
     std::string PendingText;     // read and not yet delivered
     TKitTextHandler OnLine;

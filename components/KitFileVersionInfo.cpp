@@ -14,11 +14,7 @@ bool FileIsPresent(const std::string& Path) {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-std::string ModuleFullPath(HMODULE Module) {
-    char buffer[261];
-    const DWORD count = GetModuleFileNameA(Module, buffer, sizeof buffer);
-    return std::string(buffer, count);
-}
+std::string ModuleFullPath(HMODULE Module) { return framework::GetModuleFileNameText(Module); }
 
 bool ReadFixedFileInfo(const std::string& Path, VS_FIXEDFILEINFO& Info) {
     DWORD handle = 0;

@@ -19,7 +19,8 @@
 
 // GetFileAttributesA succeeds and the path is not a folder; an empty path gives false.
 bool FileIsPresent(const std::string& Path);
-// GetModuleFileNameA of the module (nullptr: the running executable), up to 260 characters.
+// The module's file (nullptr: the running executable) as the ANSI calls reach it
+// (framework::GetModuleFileNameText).
 std::string ModuleFullPath(HMODULE Module);
 // The 52-byte fixed part of the file's version resource; false when there is none.
 bool ReadFixedFileInfo(const std::string& Path, VS_FIXEDFILEINFO& Info);

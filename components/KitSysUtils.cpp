@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "framework/Handles.h"
+#include "framework/Registry.h"
 #include "framework/SysUtils.h"
 
 using framework::AnsiToWide;
@@ -237,19 +238,19 @@ class RegReader {
 public:
     RegReader(HKEY root, const std::string& keyPath, const std::string& valueName, bool raise)
         : root_(root), key_(RelativeKey(root, keyPath)), value_(valueName), raise_(raise) {}
-    ~RegReader() {
-        if (handle_) RegCloseKey(handle_);
-    }
 
     bool Open() {
         const REGSAM access = KEY_READ | ((KEY_READ & 0x300) ? 0 : RegistryViewFlag());
+        HKEY opened = nullptr;
         LONG rc;
         if (IsWinNT())
-            rc = RegOpenKeyExW(root_, AnsiToWide(key_).c_str(), 0, access, &handle_);
+            rc = RegOpenKeyExW(root_, AnsiToWide(key_).c_str(), 0, access, &opened);
         else
-            rc = RegOpenKeyExA(root_, key_.c_str(), 0, access, &handle_);
-        if (rc == ERROR_SUCCESS) return true;
-        handle_ = nullptr;
+            rc = RegOpenKeyExA(root_, key_.c_str(), 0, access, &opened);
+        if (rc == ERROR_SUCCESS) {
+            handle_.reset(opened);
+            return true;
+        }
         return Fail("Unable to open key \"" + RootName(root_) + "\\" + key_ + "\" for read");
     }
 
@@ -267,10 +268,10 @@ public:
             DWORD size = static_cast<DWORD>(data.size());
             LONG rc;
             if (IsWinNT())
-                rc = RegQueryValueExW(handle_, AnsiToWide(value_).c_str(), nullptr, &type,
+                rc = RegQueryValueExW(handle_.get(), AnsiToWide(value_).c_str(), nullptr, &type,
                                       data.empty() ? nullptr : data.data(), &size);
             else
-                rc = RegQueryValueExA(handle_, value_.c_str(), nullptr, &type,
+                rc = RegQueryValueExA(handle_.get(), value_.c_str(), nullptr, &type,
                                       data.empty() ? nullptr : data.data(), &size);
             if (rc == ERROR_MORE_DATA || (rc == ERROR_SUCCESS && data.empty() && size > 0)) {
                 data.resize(size);
@@ -282,20 +283,15 @@ public:
         }
     }
 
-    // String data as text, without its trailing NULs.
+    // String data as text, up to its first NUL.
     static std::string Text(const std::vector<BYTE>& data) {
-        if (IsWinNT()) {
-            std::wstring w(data.size() / sizeof(wchar_t), L'\0');
-            if (!w.empty()) std::memcpy(w.data(), data.data(), w.size() * sizeof(wchar_t));
-            while (!w.empty() && w.back() == L'\0') w.pop_back();
-            return WideToAnsi(w);
-        }
+        if (IsWinNT()) return framework::RegStringDataText(data);
         std::string a(data.begin(), data.end());
-        while (!a.empty() && a.back() == '\0') a.pop_back();
+        StrResetLength(a);
         return a;
     }
 
-    HKEY handle() const { return handle_; }
+    HKEY handle() const { return handle_.get(); }
     const std::string& value() const { return value_; }
 
 private:
@@ -308,7 +304,7 @@ private:
     std::string key_;
     std::string value_;
     bool raise_;
-    HKEY handle_ = nullptr;
+    framework::UniqueHKey handle_;
 };
 
 }  // namespace

@@ -279,11 +279,13 @@ void ScanHive(HKEY hive, const std::string& view, const char* required, const TE
     TRegistry reg(hive, LookupAccess());
     const std::string path = UninstallPath(view);
     if (!reg.OpenKey(path, false)) return;
-    TStringList names;
+    // Entry names as stored: the ANSI spelling of a name outside the code page names no key.
+    std::vector<std::wstring> names;
     reg.GetKeyNames(names);
-    for (int i = 0; i < names.Count(); ++i) {
+    const std::wstring pathW = framework::AnsiToWide(path);
+    for (const std::wstring& name : names) {
         reg.CloseKey();
-        if (!reg.OpenKey(path + names[i] + "\\", false)) continue;
+        if (!reg.OpenKey(pathW + name + L"\\", false)) continue;
         if (!IsStrValue(reg, required)) continue;
         const std::string value = StrValue(reg, required);
         fn(reg, value);
@@ -399,15 +401,16 @@ void ListInstalledSoftware(TStringList& Names, TStringList& Errors) {
             if (errorWhenMissing) Errors.Add("Unable to open " + hiveName + "\\" + path);
             return;
         }
-        TStringList keys;
+        std::vector<std::wstring> keys;
         reg.GetKeyNames(keys);
-        for (int i = 0; i < keys.Count(); ++i) {
+        const std::wstring pathW = framework::AnsiToWide(path);
+        for (const std::wstring& key : keys) {
             reg.CloseKey();
-            if (!reg.OpenKey(path + keys[i] + "\\", false)) {
-                Errors.Add("Unable to open " + hiveName + "\\" + path + keys[i]);
+            if (!reg.OpenKey(pathW + key + L"\\", false)) {
+                Errors.Add("Unable to open " + hiveName + "\\" + path + framework::WideToAnsi(key));
                 continue;
             }
-            Names.Add(IsStrValue(reg, "DisplayName") ? StrValue(reg, "DisplayName") : keys[i]);
+            Names.Add(IsStrValue(reg, "DisplayName") ? StrValue(reg, "DisplayName") : framework::WideToAnsi(key));
         }
     };
 
@@ -780,7 +783,7 @@ void DeleteProductSettingsKey(const std::string& Name) {
     reg.DeleteKey(ProductKey(Name));
 }
 
-void WriteCompanyValue(const std::string& Name, const std::string& Data) {
+void WriteCompanyValue(const std::string& Name, const std::wstring& Data) {
     try {
         TRegistry reg(HKEY_CURRENT_USER, KEY_ALL_ACCESS);
         if (reg.OpenKey(kCompanyKey, true)) reg.WriteString(Name, Data);

@@ -105,7 +105,8 @@ void ImportIniSettings(const std::string& Name, const std::string& IniFileName,
 // around it is written in quotes, so that it reads back as stored.
 bool ExportIniSettings(const std::string& Name, const std::string& IniFileName, TKLog* Log = nullptr);
 void DeleteProductSettingsKey(const std::string& Name);
-void WriteCompanyValue(const std::string& Name, const std::string& Data);
+// Data is stored as given: a path the ANSI code page cannot spell stays the path it is.
+void WriteCompanyValue(const std::string& Name, const std::wstring& Data);
 void DeleteCompanyValue(const std::string& Name);
 // Deletes HKCU\SOFTWARE\Quillmark when it holds neither subkeys nor values.
 void DeleteCompanyKeyIfEmpty();

@@ -15,6 +15,19 @@ std::string FormatLogTimeStamp(const SYSTEMTIME& t) {
     return stamp;
 }
 
+namespace {
+
+void AppendLogMessage(std::string& Line, const std::string& Msg) {
+    size_t from = 0;
+    for (size_t at = Msg.find_first_of("\r\n"); at != std::string::npos; at = Msg.find_first_of("\r\n", from)) {
+        Line.append(Msg, from, at - from).append(Msg[at] == '\r' ? "\\r" : "\\n");
+        from = at + 1;
+    }
+    Line.append(Msg, from, std::string::npos);
+}
+
+}  // namespace
+
 TKLog::TKLog(const std::string& FileName, bool Verbose, int32_t MaxLines, bool LoadExisting)
     : Lines(std::make_unique<framework::TStringList>()),
       FileName(FileName),
@@ -55,7 +68,8 @@ void TKLog::Add(const std::string& Msg, int32_t Level) {
     const char* const level = kLevelNames[Level];
     std::string line;
     line.reserve(std::char_traits<char>::length(level) + stamp.size() + Msg.size() + 2);
-    line.append(level).append(1, '\t').append(stamp).append(1, '\t').append(Msg);
+    line.append(level).append(1, '\t').append(stamp).append(1, '\t');
+    AppendLogMessage(line, Msg);
     Lines->Insert(0, std::move(line));
     if (Lines->Count() > MaxLines && Lines->Count() > 0) Lines->Delete(Lines->Count() - 1);
     if (Verbose) Save();

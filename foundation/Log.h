@@ -19,6 +19,9 @@ public:
     TKLog& operator=(const TKLog&) = delete;
 
     // Level 0 "Verbose" (dropped unless Verbose), 1 "Info", 2 "Error" (above 2 counts as 2).
+    // A line break inside Msg would start a line of its own in the file, one that could pass
+    // for an entry of the program: each CR and LF is written as the two characters \r or \n,
+    // so every message stays one line.
     void Add(const std::string& Msg, int32_t Level);
     // Writes the lines to FileName when its folder exists; every failure is silent.
     void Save();

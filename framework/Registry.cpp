@@ -11,21 +11,15 @@ namespace {
 
 constexpr REGSAM kViewBits = KEY_WOW64_64KEY | KEY_WOW64_32KEY;
 
-std::wstring KeyPathW(const std::string& key) {
+std::wstring KeyPathW(const std::wstring& key) {
     size_t start = 0;
-    while (start < key.size() && key[start] == '\\') ++start;
-    std::string path = key.substr(start);
-    while (!path.empty() && path.back() == '\\') path.pop_back();
-    return AnsiToWide(path);
+    while (start < key.size() && key[start] == L'\\') ++start;
+    std::wstring path = key.substr(start);
+    while (!path.empty() && path.back() == L'\\') path.pop_back();
+    return path;
 }
 
-// The text of string data of `bytes` bytes, without its trailing NULs.
-std::string WideDataToAnsi(const std::vector<BYTE>& data) {
-    std::wstring text(data.size() / sizeof(wchar_t), L'\0');
-    if (!text.empty()) memcpy(text.data(), data.data(), text.size() * sizeof(wchar_t));
-    while (!text.empty() && text.back() == L'\0') text.pop_back();
-    return WideToAnsi(text);
-}
+std::wstring KeyPathW(const std::string& key) { return KeyPathW(AnsiToWide(key)); }
 
 LONG QueryValue(HKEY key, const std::wstring& name, DWORD& type, std::vector<BYTE>& data) {
     for (;;) {
@@ -43,30 +37,47 @@ LONG QueryValue(HKEY key, const std::wstring& name, DWORD& type, std::vector<BYT
 
 // Deletes the subtree under `parent\name` and then the key itself.
 LONG DeleteTree(HKEY parent, const std::wstring& name, REGSAM view) {
-    HKEY key = nullptr;
+    HKEY opened = nullptr;
     LONG rc = RegOpenKeyExW(parent, name.c_str(), 0,
-                            KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | DELETE | view, &key);
+                            KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | DELETE | view, &opened);
     if (rc != ERROR_SUCCESS) return rc;
+    UniqueHKey key(opened);
     // Collect the names first: deleting while enumerating shifts the indexes.
     std::vector<std::wstring> children;
     for (DWORD i = 0;; ++i) {
         wchar_t child[256];
         DWORD len = 256;
-        const LONG e = RegEnumKeyExW(key, i, child, &len, nullptr, nullptr, nullptr, nullptr);
+        const LONG e = RegEnumKeyExW(key.get(), i, child, &len, nullptr, nullptr, nullptr, nullptr);
         if (e != ERROR_SUCCESS) break;
         children.emplace_back(child, len);
     }
     LONG result = ERROR_SUCCESS;
     for (const std::wstring& child : children) {
-        const LONG e = DeleteTree(key, child, view);
+        const LONG e = DeleteTree(key.get(), child, view);
         if (e != ERROR_SUCCESS) result = e;
     }
-    RegCloseKey(key);
+    key.reset();
     if (result != ERROR_SUCCESS) return result;
     return RegDeleteKeyExW(parent, name.c_str(), view, 0);
 }
 
+// Registry paths ignore case.
+std::wstring LowerW(std::wstring s) {
+    if (!s.empty()) CharLowerBuffW(s.data(), static_cast<DWORD>(s.size()));
+    return s;
+}
+
 }  // namespace
+
+std::string RegStringDataText(const std::vector<BYTE>& data) {
+    std::wstring text(data.size() / sizeof(wchar_t), L'\0');
+    if (!text.empty()) memcpy(text.data(), data.data(), text.size() * sizeof(wchar_t));
+    // The system's own readers of a string stop at its first NUL: whatever was stored behind
+    // one is not part of the text.
+    const size_t nul = text.find(L'\0');
+    if (nul != std::wstring::npos) text.resize(nul);
+    return WideToAnsi(text);
+}
 
 std::string RootKeyName(HKEY root) {
     static const struct {
@@ -98,6 +109,10 @@ void TRegistry::SetRootKey(HKEY root) {
 }
 
 bool TRegistry::OpenKey(const std::string& key, bool canCreate) {
+    return OpenKey(AnsiToWide(key), canCreate);
+}
+
+bool TRegistry::OpenKey(const std::wstring& key, bool canCreate) {
     CloseKey();
     const std::wstring path = KeyPathW(key);
     HKEY opened = nullptr;
@@ -109,14 +124,15 @@ bool TRegistry::OpenKey(const std::string& key, bool canCreate) {
         rc = RegOpenKeyExW(root_, path.c_str(), 0, access_, &opened);
     lastError_ = rc;
     if (rc != ERROR_SUCCESS) return false;
-    key_ = opened;
-    path_ = WideToAnsi(path);
+    key_.reset(opened);
+    path_ = path;
     return true;
 }
 
+std::string TRegistry::CurrentPath() const { return WideToAnsi(path_); }
+
 void TRegistry::CloseKey() {
-    if (key_) RegCloseKey(key_);
-    key_ = nullptr;
+    key_.reset();
     path_.clear();
 }
 
@@ -124,10 +140,8 @@ bool TRegistry::KeyExists(const std::string& key) const {
     HKEY opened = nullptr;
     const LONG rc = RegOpenKeyExW(root_, KeyPathW(key).c_str(), 0,
                                   KEY_QUERY_VALUE | (access_ & kViewBits), &opened);
-    if (rc == ERROR_SUCCESS) {
-        RegCloseKey(opened);
-        return true;
-    }
+    const UniqueHKey owned(rc == ERROR_SUCCESS ? opened : nullptr);
+    if (owned) return true;
     // A key we may not query still exists.
     return rc == ERROR_ACCESS_DENIED;
 }
@@ -150,7 +164,7 @@ bool TRegistry::GetDataInfo(const std::string& name, TRegDataInfo& info) const {
     if (!key_) return false;
     DWORD type = REG_NONE;
     DWORD size = 0;
-    if (RegQueryValueExW(key_, AnsiToWide(name).c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+    if (RegQueryValueExW(key_.get(), AnsiToWide(name).c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
         return false;
     info.RegType = type;
     info.DataSize = size;
@@ -173,18 +187,18 @@ std::string TRegistry::ReadString(const std::string& name) const {
     Require("read");
     DWORD type = REG_NONE;
     std::vector<BYTE> data;
-    const LONG rc = QueryValue(key_, AnsiToWide(name), type, data);
+    const LONG rc = QueryValue(key_.get(), AnsiToWide(name), type, data);
     if (rc == ERROR_FILE_NOT_FOUND) return std::string();
     if (rc != ERROR_SUCCESS) Fail("Failed to get data for", name);
     if (type != REG_SZ && type != REG_EXPAND_SZ) Fail("Invalid data type for", name);
-    return WideDataToAnsi(data);
+    return RegStringDataText(data);
 }
 
 int32_t TRegistry::ReadInteger(const std::string& name) const {
     Require("read");
     DWORD type = REG_NONE;
     std::vector<BYTE> data;
-    if (QueryValue(key_, AnsiToWide(name), type, data) != ERROR_SUCCESS)
+    if (QueryValue(key_.get(), AnsiToWide(name), type, data) != ERROR_SUCCESS)
         Fail("Failed to get data for", name);
     if (type != REG_DWORD || data.size() != sizeof(DWORD)) Fail("Invalid data type for", name);
     int32_t value;
@@ -196,22 +210,25 @@ std::string TRegistry::ReadBinaryData(const std::string& name) const {
     Require("read");
     DWORD type = REG_NONE;
     std::vector<BYTE> data;
-    if (QueryValue(key_, AnsiToWide(name), type, data) != ERROR_SUCCESS)
+    if (QueryValue(key_.get(), AnsiToWide(name), type, data) != ERROR_SUCCESS)
         Fail("Failed to get data for", name);
     return std::string(data.begin(), data.end());
 }
 
 void TRegistry::Write(const std::string& name, DWORD type, const void* data, DWORD size) {
     Require("write");
-    const LONG rc = RegSetValueExW(key_, AnsiToWide(name).c_str(), 0, type,
+    const LONG rc = RegSetValueExW(key_.get(), AnsiToWide(name).c_str(), 0, type,
                                    static_cast<const BYTE*>(data), size);
     lastError_ = rc;
     if (rc != ERROR_SUCCESS) Fail("Failed to set data for", name);
 }
 
 void TRegistry::WriteString(const std::string& name, const std::string& value) {
-    const std::wstring w = AnsiToWide(value);
-    Write(name, REG_SZ, w.c_str(), static_cast<DWORD>((w.size() + 1) * sizeof(wchar_t)));
+    WriteString(name, AnsiToWide(value));
+}
+
+void TRegistry::WriteString(const std::string& name, const std::wstring& value) {
+    Write(name, REG_SZ, value.c_str(), static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
 }
 
 void TRegistry::WriteExpandString(const std::string& name, const std::string& value) {
@@ -233,17 +250,25 @@ void TRegistry::WriteRawData(const std::string& name, DWORD type, const void* da
 
 bool TRegistry::GetKeyNames(TStringList& list) const {
     list.Clear();
+    std::vector<std::wstring> names;
+    if (!GetKeyNames(names)) return false;
+    for (const std::wstring& name : names) list.Add(WideToAnsi(name));
+    return true;
+}
+
+bool TRegistry::GetKeyNames(std::vector<std::wstring>& names) const {
+    names.clear();
     if (!key_) return false;
     for (DWORD i = 0;; ++i) {
         wchar_t name[256];
         DWORD len = 256;
-        const LONG rc = RegEnumKeyExW(key_, i, name, &len, nullptr, nullptr, nullptr, nullptr);
+        const LONG rc = RegEnumKeyExW(key_.get(), i, name, &len, nullptr, nullptr, nullptr, nullptr);
         if (rc == ERROR_NO_MORE_ITEMS) return true;
         if (rc != ERROR_SUCCESS) {
-            list.Clear();
+            names.clear();
             return false;
         }
-        list.Add(WideToAnsi(std::wstring(name, len)));
+        names.emplace_back(name, len);
     }
 }
 
@@ -251,13 +276,13 @@ bool TRegistry::GetValueNames(TStringList& list) const {
     list.Clear();
     if (!key_) return false;
     DWORD maxLen = 0;
-    if (RegQueryInfoKeyW(key_, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &maxLen,
+    if (RegQueryInfoKeyW(key_.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &maxLen,
                          nullptr, nullptr, nullptr) != ERROR_SUCCESS)
         return false;
     std::vector<wchar_t> name(maxLen + 1);
     for (DWORD i = 0;; ++i) {
         DWORD len = static_cast<DWORD>(name.size());
-        const LONG rc = RegEnumValueW(key_, i, name.data(), &len, nullptr, nullptr, nullptr, nullptr);
+        const LONG rc = RegEnumValueW(key_.get(), i, name.data(), &len, nullptr, nullptr, nullptr, nullptr);
         if (rc == ERROR_NO_MORE_ITEMS) return true;
         if (rc != ERROR_SUCCESS) {
             list.Clear();
@@ -270,7 +295,7 @@ bool TRegistry::GetValueNames(TStringList& list) const {
 bool TRegistry::HasSubKeys() const {
     if (!key_) return false;
     DWORD subKeys = 0;
-    if (RegQueryInfoKeyW(key_, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, nullptr, nullptr,
+    if (RegQueryInfoKeyW(key_.get(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, nullptr, nullptr,
                          nullptr, nullptr, nullptr) != ERROR_SUCCESS)
         return false;
     return subKeys > 0;
@@ -281,32 +306,32 @@ bool TRegistry::DeleteKey(const std::string& key) {
     if (path.empty()) return false;  // never the root itself
     if (key_) {
         // Close the current key when it is the one deleted or lies inside it.
-        const std::string target = AnsiLowerCase(WideToAnsi(path));
-        const std::string current = AnsiLowerCase(path_);
-        if (current == target || current.rfind(target + "\\", 0) == 0) CloseKey();
+        const std::wstring target = LowerW(path);
+        const std::wstring current = LowerW(path_);
+        if (current == target || current.rfind(target + L"\\", 0) == 0) CloseKey();
     }
     const size_t slash = path.rfind(L'\\');
     const std::wstring parentPath = slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
     const std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
-    HKEY parent = root_;
-    bool closeParent = false;
+    UniqueHKey opened;
     if (!parentPath.empty()) {
+        HKEY parent = nullptr;
         const LONG rc = RegOpenKeyExW(root_, parentPath.c_str(), 0,
                                       KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | (access_ & kViewBits),
                                       &parent);
         lastError_ = rc;
         if (rc != ERROR_SUCCESS) return false;
-        closeParent = true;
+        opened.reset(parent);
     }
-    const LONG rc = DeleteTree(parent, name, access_ & kViewBits);
-    if (closeParent) RegCloseKey(parent);
+    const LONG rc = DeleteTree(opened ? opened.get() : root_, name, access_ & kViewBits);
+    opened.reset();
     lastError_ = rc;
     return rc == ERROR_SUCCESS;
 }
 
 bool TRegistry::DeleteValue(const std::string& name) {
     if (!key_) return false;
-    const LONG rc = RegDeleteValueW(key_, AnsiToWide(name).c_str());
+    const LONG rc = RegDeleteValueW(key_.get(), AnsiToWide(name).c_str());
     lastError_ = rc;
     return rc == ERROR_SUCCESS;
 }

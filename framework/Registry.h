@@ -3,18 +3,21 @@
 // every key the object opens, creates, enumerates or deletes).
 //
 // Key paths are always taken from the root key (a leading backslash is allowed). Names and
-// texts are ANSI; the object talks to the wide registry API and converts, so what it reads
-// is exactly what was stored: a string value loses only its trailing NULs, a value stored
-// without a terminator keeps its last character. Readers and writers of values raise
-// ERegistryException on failure; the openers and the enumerations return false.
+// texts are ANSI; the object talks to the wide registry API and converts. A string value
+// reads up to its first NUL, as the system's own readers take it; a value stored without a
+// terminator keeps its last character. Key names the ANSI code page cannot spell are
+// enumerated and opened wide. Readers and writers of values raise ERegistryException on
+// failure; the openers and the enumerations return false.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "framework/Exception.h"
+#include "framework/Handles.h"
 #include "framework/StringList.h"
 
 namespace framework {
@@ -45,13 +48,14 @@ public:
     void SetRootKey(HKEY root);
     REGSAM Access() const { return access_; }
     void SetAccess(REGSAM access) { access_ = access; }
-    HKEY CurrentKey() const { return key_; }
-    const std::string& CurrentPath() const { return path_; }
+    HKEY CurrentKey() const { return key_.get(); }
+    std::string CurrentPath() const;
 
     // Closes the current key and opens Key with Access; CanCreate creates it (and its
     // missing parents) when absent. False when it cannot be opened; the system's error
     // code is then in LastError().
     bool OpenKey(const std::string& key, bool canCreate);
+    bool OpenKey(const std::wstring& key, bool canCreate);
     void CloseKey();
     LONG LastError() const { return lastError_; }
 
@@ -73,6 +77,8 @@ public:
     std::string ReadBinaryData(const std::string& name) const;
 
     void WriteString(const std::string& name, const std::string& value);
+    // A text the ANSI code page cannot spell (a path, say), stored as it is.
+    void WriteString(const std::string& name, const std::wstring& value);
     void WriteExpandString(const std::string& name, const std::string& value);
     void WriteInteger(const std::string& name, int32_t value);
     void WriteBinaryData(const std::string& name, const std::string& bytes);
@@ -82,6 +88,8 @@ public:
     // Replace List's contents with the names under the current key; false when none is open
     // or the enumeration fails (List then empty).
     bool GetKeyNames(TStringList& list) const;
+    // The names as stored, for reopening a key whose name the ANSI code page cannot spell.
+    bool GetKeyNames(std::vector<std::wstring>& names) const;
     bool GetValueNames(TStringList& list) const;
     bool HasSubKeys() const;
 
@@ -98,10 +106,13 @@ private:
 
     HKEY root_ = HKEY_CURRENT_USER;
     REGSAM access_ = KEY_ALL_ACCESS;
-    HKEY key_ = nullptr;
-    std::string path_;
+    UniqueHKey key_;
+    std::wstring path_;
     LONG lastError_ = ERROR_SUCCESS;
 };
+
+// The text of string data as RegQueryValueExW returned it: up to its first NUL.
+std::string RegStringDataText(const std::vector<BYTE>& data);
 
 // The root key's long name ("HKEY_CURRENT_USER"), or "$%.8x" of an unknown handle.
 std::string RootKeyName(HKEY root);

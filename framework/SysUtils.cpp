@@ -123,17 +123,60 @@ void RaiseLastOSError() {
                    code);
 }
 
-std::string GetModuleFileNameText(HMODULE module) {
-    std::string buffer(MAX_PATH, '\0');
+std::wstring GetModuleFileNameWide(HMODULE module) {
+    std::wstring buffer(MAX_PATH, L'\0');
     for (;;) {
-        const DWORD n = GetModuleFileNameA(module, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (n == 0) return std::string();
+        const DWORD n = GetModuleFileNameW(module, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n == 0) return std::wstring();
         if (n < buffer.size()) {
             buffer.resize(n);
             return buffer;
         }
+        // Beyond the longest path there is: cut, as the system did.
+        if (buffer.size() >= 32768) return buffer;
         buffer.resize(buffer.size() * 2);
     }
+}
+
+std::string GetModuleFileNameText(HMODULE module) { return PathForAnsiApi(GetModuleFileNameWide(module)); }
+
+namespace {
+
+std::vector<std::wstring> PathParts(const std::wstring& path) {
+    std::vector<std::wstring> parts(1);
+    for (const wchar_t c : path) {
+        if (c == L'\\')
+            parts.emplace_back();
+        else
+            parts.back().push_back(c);
+    }
+    return parts;
+}
+
+bool AnsiCanSpell(const std::wstring& text) { return AnsiToWide(WideToAnsi(text)) == text; }
+
+}  // namespace
+
+std::string PathForAnsiApi(const std::wstring& path) {
+    if (AnsiCanSpell(path)) return WideToAnsi(path);
+    // A name the code page cannot spell comes back with '?' (or a look-alike) in its place,
+    // which names no file. Its short name can be spelled, where the volume keeps short names;
+    // every name that can be spelled stays long, so file and folder names read as before.
+    const DWORD n = GetShortPathNameW(path.c_str(), nullptr, 0);
+    if (n == 0) return WideToAnsi(path);
+    std::wstring shortPath(n, L'\0');
+    const DWORD m = GetShortPathNameW(path.c_str(), shortPath.data(), n);
+    if (m == 0 || m >= n) return WideToAnsi(path);
+    shortPath.resize(m);
+    const std::vector<std::wstring> longParts = PathParts(path);
+    const std::vector<std::wstring> shortParts = PathParts(shortPath);
+    if (longParts.size() != shortParts.size()) return WideToAnsi(shortPath);
+    std::wstring mixed;
+    for (size_t i = 0; i < longParts.size(); ++i) {
+        if (i > 0) mixed.push_back(L'\\');
+        mixed += AnsiCanSpell(longParts[i]) ? longParts[i] : shortParts[i];
+    }
+    return WideToAnsi(mixed);
 }
 
 std::string ExpandFileName(const std::string& fileName) {

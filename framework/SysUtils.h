@@ -49,7 +49,14 @@ bool ReadFileBytes(const std::string& fileName, std::string& data);
 bool WriteFileBytes(const std::string& fileName, const std::string& data);
 
 // The full path of a module's file; nullptr gives the running executable.
+std::wstring GetModuleFileNameWide(HMODULE module = nullptr);
+// The same path as the ANSI calls reach it (PathForAnsiApi).
 std::string GetModuleFileNameText(HMODULE module = nullptr);
+// A path of an existing file or folder in the ANSI code page, such that the ANSI calls reach
+// it: the path itself when the code page spells it, else with the short (8.3) name of each
+// file or folder name that the code page cannot spell. A path that does not exist, or a
+// volume without short names, gives the plain conversion.
+std::string PathForAnsiApi(const std::wstring& path);
 // The full form of a path relative to the current folder (unchanged when that fails).
 std::string ExpandFileName(const std::string& fileName);
 

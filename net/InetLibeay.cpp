@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "framework/Handles.h"
+#include "framework/SysUtils.h"
 #include "net/InetSsleay.h"
 
 namespace ossl {
@@ -150,19 +151,7 @@ void InetBindImportTable(HMODULE Handle, const TOpenSslImport* Table, int HighIn
 
 void InetClearCryptoProcs() { ClearCryptoProcs(); }
 
-std::string InetPathForAnsiApi(const std::wstring& Path) {
-    const std::string ansi = InetWideToAnsi(Path);
-    if (InetAnsiToWide(ansi) == Path) return ansi;
-    // A name the ANSI code page cannot spell: its short form can be spelled, where the
-    // volume keeps short names.
-    const DWORD n = GetShortPathNameW(Path.c_str(), nullptr, 0);
-    if (n == 0) return ansi;
-    std::wstring shortPath(n, L'\0');
-    const DWORD m = GetShortPathNameW(Path.c_str(), shortPath.data(), n);
-    if (m == 0 || m >= n) return ansi;
-    shortPath.resize(m);
-    return InetWideToAnsi(shortPath);
-}
+std::string InetPathForAnsiApi(const std::wstring& Path) { return framework::PathForAnsiApi(Path); }
 
 std::wstring InetLibCryptoFolderW() { return LibCryptoHandle ? FolderOf(ModuleFileNameW(LibCryptoHandle)) : std::wstring(); }
 

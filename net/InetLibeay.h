@@ -156,8 +156,8 @@ void InetClearSslProcs();
 void InetClearCryptoProcs();
 // The loaded libcrypto's folder with a trailing "\" (empty when none is loaded).
 std::wstring InetLibCryptoFolderW();
-// A file name for the ANSI-only helpers: the name itself when the ANSI code page spells it,
-// else its short form.
+// A file name for the ANSI-only helpers (framework::PathForAnsiApi): the name itself when the
+// ANSI code page spells it, else with short names where it cannot.
 std::string InetPathForAnsiApi(const std::wstring& Path);
 void InetAcquireOpenSsl();
 // One more acquisition of an OpenSSL already loaded; false (nothing acquired) when none is.

@@ -68,12 +68,14 @@ TEST_F(KitRegistryReaders, DWordReaderTakesDecimalTextAndUpToEightBytes) {
     EXPECT_EQ(ReadRegDWordOrDefault(HKEY_CURRENT_USER, std::string(kBase) + "\\Missing", "text12", 777), 777u);
 }
 
-TEST_F(KitRegistryReaders, StringReaderKeepsTheLastCharacterOfAnUnterminatedValue) {
+TEST_F(KitRegistryReaders, StringReaderKeepsTheLastCharacterAndStopsAtTheFirstNul) {
     PutW("terminated", REG_SZ, std::wstring(L"abc\0", 4), 8);
     PutW("unterminated", REG_SZ, L"abc", 6);
     PutW("empty", REG_SZ, L"", 0);
     PutW("expand", REG_EXPAND_SZ, std::wstring(L"%TEMP%\0", 7), 14);
     PutW("binary", REG_BINARY, std::wstring(L"bin\0", 4), 8);
+    PutW("hidden", REG_SZ, std::wstring(L"ProbeBeta\0Hidden 9.9\0", 21), 42);
+    PutW("hiddenexpand", REG_EXPAND_SZ, std::wstring(L"%TEMP%\0x", 8), 16);
     const DWORD dword = 1;
     Put("dword", REG_DWORD, &dword, 4);
 
@@ -82,6 +84,8 @@ TEST_F(KitRegistryReaders, StringReaderKeepsTheLastCharacterOfAnUnterminatedValu
     EXPECT_EQ(ReadRegStringOrDefault(HKEY_CURRENT_USER, kBase, "empty", "d"), "");
     EXPECT_EQ(ReadRegStringOrDefault(HKEY_CURRENT_USER, kBase, "expand", "d"), "%TEMP%");
     EXPECT_EQ(ReadRegStringOrDefault(HKEY_CURRENT_USER, kBase, "binary", "d"), "bin");
+    EXPECT_EQ(ReadRegStringOrDefault(HKEY_CURRENT_USER, kBase, "hidden", "d"), "ProbeBeta");
+    EXPECT_EQ(ReadRegStringOrDefault(HKEY_CURRENT_USER, kBase, "hiddenexpand", "d"), "%TEMP%");
     EXPECT_EQ(ReadRegStringOrDefault(HKEY_CURRENT_USER, kBase, "dword", "d"), "d");
     EXPECT_EQ(ReadRegStringOrDefault(HKEY_CURRENT_USER, kBase, "missing", "d"), "d");
 }

@@ -101,6 +101,31 @@ TEST(Log, SaveWritesNewestFirstAndDestructionSaves) {
     EXPECT_EQ(raw.find('\n'), raw.find('\r') + 1) << "lines end with CR LF";
 }
 
+// A message may carry line breaks (a server's reply, an exception text): none of them may start
+// a line of the file, least of all one shaped like the program's own entries.
+TEST(Log, LineBreaksInsideAMessageStayOnItsLine) {
+    const struct {
+        std::string msg, shown;
+    } cases[] = {
+        {"reply\r\nError\t[26-01-01 00:00:00]\tPlanted", "reply\\r\\nError\t[26-01-01 00:00:00]\tPlanted"},
+        {"a\nb", "a\\nb"},
+        {"a\rb", "a\\rb"},
+        {"\n\nlead and trail\r", "\\n\\nlead and trail\\r"},
+        {"C:\\new\\path", "C:\\new\\path"},
+    };
+    TempDir dir;
+    {
+        TKLog log(dir.File("b.log"), false, 100, false);
+        for (const auto& c : cases) log.Add(c.msg, 1);
+    }
+    const auto lines = FileLines(dir.File("b.log"));
+    ASSERT_EQ(lines.size(), std::size(cases));
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const auto& c = cases[std::size(cases) - 1 - i];  // newest first
+        EXPECT_EQ(Split(lines[i]), std::make_pair(std::string("Info"), c.shown)) << lines[i];
+    }
+}
+
 TEST(Log, SaveIntoAMissingFolderWritesNothingAndRaisesNothing) {
     TempDir dir;
     const std::string file = dir.File("gone\\deeper\\x.log");

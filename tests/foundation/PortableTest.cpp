@@ -357,7 +357,7 @@ TEST_F(PortableSettings, ExportToAFileThatCannotBeWrittenFails) {
 }
 
 TEST_F(PortableSettings, CompanyKeyGoesOnlyWhenEmpty) {
-    WriteCompanyValue(kProduct, "C:\\Apps\\VoltAtlas.exe");
+    WriteCompanyValue(kProduct, L"C:\\Apps\\VoltAtlas.exe");
     {
         TRegistry reg(HKEY_CURRENT_USER, KEY_READ);
         ASSERT_TRUE(reg.OpenKey(kCompanyKey, false));
@@ -367,7 +367,7 @@ TEST_F(PortableSettings, CompanyKeyGoesOnlyWhenEmpty) {
     EXPECT_TRUE(TRegistry().KeyExists(kCompanyKey));
 
     // Another product's value keeps the key.
-    WriteCompanyValue("VoltAtlasTestOther", "C:\\Other\\o.exe");
+    WriteCompanyValue("VoltAtlasTestOther", L"C:\\Other\\o.exe");
     DeleteCompanyValue(kProduct);
     DeleteCompanyKeyIfEmpty();
     ASSERT_TRUE(TRegistry().KeyExists(kCompanyKey));

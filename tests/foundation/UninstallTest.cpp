@@ -6,6 +6,7 @@
 
 #include "foundation/JoryUtils.h"
 #include "framework/Registry.h"
+#include "framework/SysUtils.h"
 
 namespace {
 
@@ -31,6 +32,7 @@ protected:
             TRegistry reg(root, KEY_ALL_ACCESS | KEY_WOW64_64KEY);
             reg.DeleteKey(path);
         }
+        for (const std::wstring& path : madeWide_) RegDeleteTreeW(HKEY_CURRENT_USER, path.c_str());
     }
 
     void Entry(Hive hive, const std::string& subkey, const std::vector<Value>& values) {
@@ -56,6 +58,7 @@ protected:
     }
 
     std::vector<std::pair<HKEY, std::string>> made_;
+    std::vector<std::wstring> madeWide_;  // HKCU entries whose names ANSI cannot spell
 };
 
 TEST_F(Uninstall, ListShowsEveryKeyWithDisplayNamesOrSubkeyNames) {
@@ -86,6 +89,43 @@ TEST_F(Uninstall, ListShowsEveryKeyWithDisplayNamesOrSubkeyNames) {
     EXPECT_EQ(IndexOf(names, "Zorblat Expand"), -1);
     EXPECT_TRUE(under("Zorblat Machine", machine, machine32)) << names.Text();
     EXPECT_TRUE(under("Zorblat Thirty-Two", machine32, -1)) << names.Text();
+}
+
+// An entry whose key name holds characters outside the ANSI code page (two Greek omicrons) is
+// read like any other: its ANSI spelling "Pr??beOmicron" names no key.
+TEST_F(Uninstall, EntriesWhoseKeyNamesAnsiCannotSpell) {
+    const std::wstring path = framework::AnsiToWide(kNative) + L"Pr\u03bf\u03bfbeOmicron";
+    TRegistry reg(HKEY_CURRENT_USER, KEY_ALL_ACCESS);
+    ASSERT_TRUE(reg.OpenKey(path, true));
+    madeWide_.push_back(path);
+    reg.WriteString("DisplayName", "Zorblat Omicron");
+    reg.WriteString("DisplayVersion", "4.2.1");
+    reg.CloseKey();
+
+    TStringList names, errors;
+    ListInstalledSoftware(names, errors);
+    EXPECT_EQ(errors.Count(), 0) << errors.Text();
+    EXPECT_GE(IndexOf(names, "Zorblat Omicron"), 0) << names.Text();
+    EXPECT_TRUE(IsSoftwareInstalled("Zorblat Omicron"));
+    EXPECT_EQ(GetUninstallVersion("Zorblat Omicron"), "4.2.1");
+    EXPECT_EQ(GetUninstallVersionInFolder("Zorblat Omicron", ""), "4.2.1");
+}
+
+// A display name stored with a NUL inside reads up to that NUL, as Windows shows it: what
+// hides behind it is matched by no lookup.
+TEST_F(Uninstall, DisplayNamesEndAtTheirFirstNul) {
+    Entry(Hive::User, "VaTestHiddenTail", {{"DisplayVersion", "9.9"}});
+    {
+        TRegistry reg(HKEY_CURRENT_USER, KEY_ALL_ACCESS | KEY_WOW64_64KEY);
+        ASSERT_TRUE(reg.OpenKey(std::string(kNative) + "VaTestHiddenTail", false));
+        const std::wstring name(L"ProbeBeta\0Hidden 9.9\0", 21);
+        reg.WriteRawData("DisplayName", REG_SZ, name.data(), static_cast<DWORD>(name.size() * sizeof(wchar_t)));
+    }
+    TStringList names, errors;
+    ListInstalledSoftware(names, errors);
+    EXPECT_GE(IndexOf(names, "ProbeBeta"), 0) << names.Text();
+    EXPECT_EQ(GetUninstallVersion("Hidden"), "");
+    EXPECT_EQ(GetUninstallVersion("ProbeBeta"), "9.9");
 }
 
 TEST_F(Uninstall, InstalledOrPortableDecision) {

@@ -6,8 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "framework/SysUtils.h"
+
 namespace {
 
+using framework::AnsiToWide;
 using framework::ERegistryException;
 using framework::TRegDataType;
 using framework::TRegistry;
@@ -37,7 +40,7 @@ protected:
     }
 };
 
-TEST_F(RegistryTest, StringValuesLoseOnlyTheirTrailingNuls) {
+TEST_F(RegistryTest, StringValuesReadUpToTheirFirstNul) {
     struct Case {
         const char* name;
         std::wstring data;
@@ -50,7 +53,10 @@ TEST_F(RegistryTest, StringValuesLoseOnlyTheirTrailingNuls) {
         {"two nuls", std::wstring(L"ab\0\0", 4), 8, "ab"},
         {"empty no bytes", L"", 0, ""},
         {"empty just nul", std::wstring(L"\0", 1), 2, ""},
-        {"inner nul kept", std::wstring(L"a\0b", 3), 6, std::string("a\0b", 3)},
+        // What follows a NUL is not part of the text, as for the system's own readers.
+        {"inner nul", std::wstring(L"a\0b", 3), 6, "a"},
+        {"hidden tail", std::wstring(L"ProbeBeta\0Hidden 9.9\0", 21), 42, "ProbeBeta"},
+        {"leading nul", std::wstring(L"\0tail", 5), 10, ""},
         {"western text", L"caf\u00e9", 8, "caf\xe9"},
     };
     for (const Case& c : cases) PutRaw(Key("s"), c.name, REG_SZ, c.data, c.bytes);
@@ -59,6 +65,8 @@ TEST_F(RegistryTest, StringValuesLoseOnlyTheirTrailingNuls) {
     ASSERT_TRUE(reg.OpenKey(Key("s"), false));
     for (const Case& c : cases) EXPECT_EQ(reg.ReadString(c.name), c.expected) << c.name;
     EXPECT_EQ(reg.ReadString("missing"), "");
+    PutRaw(Key("s"), "expand", REG_EXPAND_SZ, std::wstring(L"%TEMP%\0x", 8), 16);
+    EXPECT_EQ(reg.ReadString("expand"), "%TEMP%");
 }
 
 TEST_F(RegistryTest, TypesAreToldApartAndReadersRefuseTheWrongOne) {
@@ -160,6 +168,32 @@ TEST_F(RegistryTest, EnumeratesKeysAndValues) {
     reg.CloseKey();
     EXPECT_FALSE(reg.GetKeyNames(keys));
     EXPECT_EQ(keys.Count(), 0);
+}
+
+// A key name outside the ANSI code page: listed as stored and opened by that name; its ANSI
+// spelling ("Pr??be") names no key. Deleting its parent closes it when it is the open one.
+TEST_F(RegistryTest, KeyNamesOutsideTheCodePageAreListedAndOpenedWide) {
+    const std::wstring parent = AnsiToWide(Key("w"));
+    const std::wstring name = L"Pr\u03bf\u03bfbe";
+    TRegistry reg;
+    ASSERT_TRUE(reg.OpenKey(parent + L"\\" + name, true));
+    reg.WriteString("DisplayName", "omicrons");
+
+    ASSERT_TRUE(reg.OpenKey(Key("w"), false));
+    std::vector<std::wstring> names{L"stale"};
+    ASSERT_TRUE(reg.GetKeyNames(names));
+    ASSERT_EQ(names, std::vector<std::wstring>{name});
+    TStringList ansi;
+    ASSERT_TRUE(reg.GetKeyNames(ansi));
+    EXPECT_EQ(ansi.Text(), "Pr??be\r\n");
+
+    ASSERT_TRUE(reg.OpenKey(parent + L"\\" + names[0] + L"\\", false));
+    EXPECT_EQ(reg.ReadString("DisplayName"), "omicrons");
+    EXPECT_FALSE(TRegistry().OpenKey(Key("w") + "\\" + ansi[0], false));
+
+    EXPECT_TRUE(reg.DeleteKey(Key("w")));
+    EXPECT_EQ(reg.CurrentKey(), nullptr);
+    EXPECT_FALSE(reg.KeyExists(Key("w")));
 }
 
 TEST_F(RegistryTest, DeleteKeyRemovesTheWholeTree) {
