@@ -95,7 +95,8 @@ TCustomSslNetSocket::~TCustomSslNetSocket() {
     }
     insideCallback_ = 0;
     tlsState_ = tlsNone;
-    ResetSSL();
+    // Nothing is swept from the queue while the socket is being destroyed: no handler runs.
+    (void)ResetSSL();
     tlsFlushTimer_.reset();
     if (sslAcquired_) {
         sslAcquired_ = false;
@@ -151,7 +152,7 @@ void TCustomSslNetSocket::WndProc(TMessage& Msg) {
             HandleTlsEvent(Msg);
         } else if (Msg.Msg == idReset_ && idReset_) {
             // Only for the connection that asked for it, never the next one.
-            if (uint32_t(Msg.WParam) == tlsGeneration_) ResetSSL();
+            if (uint32_t(Msg.WParam) == tlsGeneration_) (void)ResetSSL();
         } else if (Msg.Msg == idStartShutdown_ && idStartShutdown_) {
             if (TlsActive() && !ShutdownStarted()) {
                 if (Msg.LParam == 0)
@@ -199,16 +200,6 @@ void TCustomSslNetSocket::HandleTlsEvent(TMessage& Msg) {
     }
 }
 
-void TCustomSslNetSocket::PurgeTlsEvents() {
-    postedEvents_ = 0;
-    deferredEvents_ = 0;
-    HWND wnd = WindowHandle();
-    if (!wnd || !idTlsEvent_) return;
-    MSG m;
-    while (PeekMessageA(&m, wnd, idTlsEvent_, idTlsEvent_, PM_REMOVE | PM_NOYIELD | PM_QS_POSTMESSAGE)) {
-    }
-}
-
 void TCustomSslNetSocket::AttachToThread() {
     const uint8_t pending = uint8_t(postedEvents_ | deferredEvents_);
     TCustomSocksNetSocket::AttachToThread();
@@ -246,17 +237,18 @@ void TCustomSslNetSocket::BeginServerHandshake() { BeginHandshake(sslModeServer)
 
 void TCustomSslNetSocket::BeginHandshake(TSslMode Mode) {
     if (!SslEnable) return;
+    auto alive = AliveToken();
     try {
         if (!sslContext_) throw ESslContextException("SSL requires a context object");
-        if (ssl_) ResetSSL();
+        if (ssl_ && !ResetSSL()) return;
         tlsState_ = tlsHandshakeRequested;
         SslMode = Mode;
         handshakeReported_ = false;
         if (!sslContext_->IsCtxInitialized()) sslContext_->BuildSslCtx();
         InitSSLConnection(Mode == sslModeClient, sslContext_->SslCtx());
     } catch (...) {
+        if (!*alive) return;
         tlsState_ = tlsNone;
-        auto alive = AliveToken();
         ReportHandshakeFailedOnce(1);
         if (!*alive) return;
         throw;
@@ -284,6 +276,7 @@ void TCustomSslNetSocket::RecordSslErrors() {
 void TCustomSslNetSocket::InitSSLConnection(bool ClientMode, SSL_CTX* SslCtx) {
     if (!SslEnable) return;
     ++tlsGeneration_;
+    auto alive = AliveToken();
     try {
         peerChain_.Clear();
         peerChain_.LastVerifyResult = 0;
@@ -359,7 +352,6 @@ void TCustomSslNetSocket::InitSSLConnection(bool ClientMode, SSL_CTX* SslCtx) {
         ossl::SSL_set_info_callback(ssl_, TSslCallbacks::Info);
         ossl::ERR_clear_error();
         if (ossl::BIO_ctrl(sslBio_, BIO_C_SET_SSL, BIO_NOCLOSE, ssl_) != 1) RaiseSslError(0, "Unable to set BIO as SSL");
-        auto alive = AliveToken();
         const int driven = DriveSsl();
         if (!*alive) return;
         if (driven == kDriveError)
@@ -370,8 +362,10 @@ void TCustomSslNetSocket::InitSSLConnection(bool ClientMode, SSL_CTX* SslCtx) {
         }
         tlsState_ = tlsReady;
     } catch (...) {
+        if (!*alive) return;
         tlsState_ = tlsFailed;
-        ResetSSL();
+        // A handler run by the reset took the socket over: the failure was its old connection's.
+        if (!ResetSSL()) return;
         tlsState_ = tlsFailed;
         throw;
     }
@@ -390,17 +384,18 @@ void TCustomSslNetSocket::TriggerSessionConnected(uint16_t ErrCode) {
     } catch (const std::exception& e) {
         if (!*alive) return;
         SslEnable = false;
-        ResetSSL();
+        if (!ResetSSL()) return;
         ShutdownAndClose(false, WSAECONNABORTED);
         if (*alive) HandleBgException(e, "TCustomSslNetSocket.TriggerSessionConnected");
     }
 }
 
 void TCustomSslNetSocket::Dup(SOCKET NewHandle) {
-    TCustomSocksNetSocket::Dup(NewHandle);
-    ChangeState(wsConnected);
-    if (!SslEnable) return;
     auto alive = AliveToken();
+    TCustomSocksNetSocket::Dup(NewHandle);
+    if (!*alive || hSocket_ != NewHandle) return;
+    ChangeState(wsConnected);
+    if (!*alive || !SslEnable) return;
     try {
         if (SslMode == sslModeClient)
             BeginClientHandshake();
@@ -411,7 +406,7 @@ void TCustomSslNetSocket::Dup(SOCKET NewHandle) {
     } catch (const std::exception& e) {
         if (!*alive) return;
         SslEnable = false;
-        ResetSSL();
+        if (!ResetSSL()) return;
         ShutdownAndClose(false, WSAECONNABORTED);
         if (*alive) HandleBgException(e, "TCustomSslNetSocket.Dup");
     }
@@ -1126,7 +1121,7 @@ bool TCustomSslNetSocket::ShutdownFinished(int How) {
     auto alive = AliveToken();
     if (!SslEnable || !ssl_) {
         ShutdownStateChange(tlsShutFinished);
-        ResetSSL();
+        if (!ResetSSL()) return true;
         TriggerSslShutDownComplete(pendingCloseError_);
         if (*alive && state_ != wsClosed) TCustomSocksNetSocket::ShutdownAndClose(true, 0);
         return true;
@@ -1147,7 +1142,7 @@ bool TCustomSslNetSocket::ShutdownFinished(int How) {
     const bool bidi = Bidirectional();
     if (bidi) {
         SslEnable = false;
-        ResetSSL();
+        if (!ResetSSL()) return true;
     }
     TriggerSslShutDownComplete(pendingCloseError_);
     if (!*alive) return true;
@@ -1247,7 +1242,7 @@ void TCustomSslNetSocket::ShutdownAndClose(bool Shut, uint16_t Error) {
 void TCustomSslNetSocket::HardAbort(uint16_t Error) {
     StopTlsFlushTimer();
     SslEnable = false;
-    ResetSSL();
+    if (!ResetSSL()) return;
     TCustomSocksNetSocket::HardAbort(Error);
 }
 
@@ -1281,21 +1276,19 @@ void TCustomSslNetSocket::HandleFdClose(TMessage& Msg, uint16_t Error) {
         if (hSocket_ == INVALID_SOCKET) return;
     }
     if (!*alive) return;
-    const bool fire = !Disposing() && !ClosedFired();
     SslEnable = false;
-    ResetSSL();
+    if (!ResetSSL()) return;
     // The core reports the close once (OnSessionClosed) as it closes the handle.
     if (state_ != wsClosed) TCustomSocksNetSocket::ShutdownAndClose(shutdownState_ != tlsShutFinished, Error);
-    (void)fire;
 }
 
 // ---- Reset ---------------------------------------------------------------------------------
 
-void TCustomSslNetSocket::ResetSSL() {
-    if (insideCallback_ || tlsState_ == tlsHandshakeRequested) return;
+bool TCustomSslNetSocket::ResetSSL() {
+    if (insideCallback_ || tlsState_ == tlsHandshakeRequested) return true;
     StopTlsFlushTimer();
+    auto alive = AliveToken();
     try {
-        PurgeTlsEvents();
         {
             const auto held = framework::LockScope(plainQueue_);
             plainQueue_.RecycleAll();
@@ -1325,11 +1318,16 @@ void TCustomSslNetSocket::ResetSSL() {
         tlsState_ = tlsNone;
     } catch (const std::exception& e) {
         HandleBgException(e, "Fatal exception in ResetSSL");
+        if (!*alive) return false;
     }
+    // Last, with the connection's TLS state already gone: sweeping the queue may run what
+    // other threads sent to this thread, and a handler there may free the socket.
+    postedEvents_ = deferredEvents_ = 0;
+    return PurgeQueuedEvents(idTlsEvent_);
 }
 
 void TCustomSslNetSocket::SetDefaults() {
-    ResetSSL();
+    if (!ResetSSL()) return;
     unread_.clear();
     TCustomSocksNetSocket::SetDefaults();
 }

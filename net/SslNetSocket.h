@@ -176,7 +176,9 @@ protected:
     virtual void TriggerAlpnSelect(const framework::TStringList& ProtoList, std::string& SelProto, int& ErrCode);
 
     void InitSSLConnection(bool ClientMode, SSL_CTX* SslCtx);
-    void ResetSSL();
+    // Ends the TLS connection's state and drops its queued TLS events; false when a handler
+    // that ran meanwhile freed the socket or changed its connection (the caller stops then).
+    bool ResetSSL();
 
 private:
     enum : uint8_t { evRead = 1, evWrite = 2, evClose = 32 };
@@ -185,7 +187,6 @@ private:
     void BeginHandshake(TSslMode Mode);
     void PostTlsEvent(uint8_t Kind, uint16_t Error = 0);
     void HandleTlsEvent(framework::TMessage& Msg);
-    void PurgeTlsEvents();
     void RecordSslErrors();
     enum { kDriveOk, kDriveRetry, kDriveClosed, kDriveError };
     int DriveSsl();
