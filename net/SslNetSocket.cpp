@@ -288,7 +288,7 @@ void TCustomSslNetSocket::InitSSLConnection(bool ClientMode, SSL_CTX* SslCtx) {
         ShutdownStateChange(tlsShutNone);
         pendingCloseError_ = 0;
         lastPeekError_ = 0;
-        FlagsChange(0, tfBidirectional | tfCloseRequested | tfCloseAfterSend);
+        FlagsChange(0, tfBidirectional | tfCloseRequested | tfCloseAfterSend | tfOwnerClose);
         handshakeMessage_.clear();
         tlsErrorCode_ = 0;
         cipherDescription_.clear();
@@ -458,7 +458,7 @@ void TCustomSslNetSocket::SetPendingClose(int Err) {
 }
 
 void TCustomSslNetSocket::HandleFdConnect(TMessage& Msg, uint16_t Error) {
-    FlagsChange(0, tfCloseRequested);
+    FlagsChange(0, tfCloseRequested | tfOwnerClose);
     ShutdownStateChange(tlsShutNone);
     TCustomSocksNetSocket::HandleFdConnect(Msg, Error);
 }
@@ -466,6 +466,8 @@ void TCustomSslNetSocket::HandleFdConnect(TMessage& Msg, uint16_t Error) {
 void TCustomSslNetSocket::HandleFdRead(TMessage& Msg, uint16_t Error) {
     if (!TlsActive() || ProxyNegotiating() || state_ != wsConnected)
         return TCustomSocksNetSocket::HandleFdRead(Msg, Error);
+    // The owner closed: nothing more is read for it (its close_notify needs no answer).
+    if (OwnerClosing() && HandshakeFinished()) return;
     auto alive = AliveToken();
     const SOCKET handle = hSocket_;
     auto same = [&] { return *alive && hSocket_ == handle && ssl_; };
@@ -582,6 +584,10 @@ void TCustomSslNetSocket::HandleFdRead(TMessage& Msg, uint16_t Error) {
     if (same()) FlushTls();
 }
 
+bool TCustomSslNetSocket::CloseWaitsForOwner() const {
+    return !OwnerClosing() && HandshakeFinished() && ossl::SSL_pending(ssl_) > 0;
+}
+
 bool TCustomSslNetSocket::RecordsWaiting() const {
     // Ciphertext in the pair that OpenSSL has not read yet (the network side's own buffer).
     if (!netBio_) return false;
@@ -612,6 +618,7 @@ TCustomSslNetSocket::TTaken TCustomSslNetSocket::TakeBufferedRecords(uint16_t Er
             const int64_t takenBefore = BytesReceived();
             TriggerDataAvailable(0);
             if (!same()) return kTakenGone;
+            if (OwnerClosing()) return kTakenEnded;
             const int after = ossl::SSL_pending(ssl_);
             // Nothing or only a part read: the rest waits for the owner, who gets the event
             // again once it has read some.
@@ -962,7 +969,7 @@ void TCustomSslNetSocket::FlushTls() {
         FlagsChange(0, tfNetBioFull);
         PostTlsEvent(evRead);
     }
-    if (finished && ossl::SSL_pending(ssl_) == 0 &&
+    if (finished && !CloseWaitsForOwner() &&
         ((CloseRequested() && !ShutdownStarted() && !CloseAfterSend()) ||
          (shutdownState_ == tlsShutFinished && !Bidirectional())))
         PostTlsEvent(evClose);
@@ -1203,16 +1210,10 @@ void TCustomSslNetSocket::StopTlsFlushTimer() {
 void TCustomSslNetSocket::Close() {
     if (!TlsActive() || ProxyNegotiating() || hSocket_ == INVALID_SOCKET || state_ != wsConnected)
         return TCustomSocksNetSocket::Close();
-    // The peer's close_notify comes in through network read events, also when the owner
-    // closes without reading what it was told about (a step that it again leaves holds them).
-    if (readEventsHeld_) ReleaseHeldReadEvents();
-    FlagsChange(tfCloseRequested, tfBidirectional);
+    // What the owner left unread is dropped, as a plain socket drops it: the close_notify
+    // leaves at once (after what the owner sent).
+    FlagsChange(tfCloseRequested | tfOwnerClose, tfBidirectional);
     StartTlsFlushTimer();
-    if (HandshakeFinished() && ossl::SSL_pending(ssl_) > 0) {
-        // The application reads what arrived first; the close follows.
-        FlushTls();
-        return;
-    }
     if (!ShutdownStarted() && tlsState_ >= tlsReady && tlsState_ != tlsFailed && !AllSentOut()) {
         // Everything written before Close goes out first, then the close_notify.
         FlagsChange(tfCloseAfterSend | tfWriteWanted);
@@ -1252,12 +1253,13 @@ void TCustomSslNetSocket::HandleFdClose(TMessage& Msg, uint16_t Error) {
     auto alive = AliveToken();
     FlagsChange(tfCloseRequested);
     if (pendingCloseError_ == 0) {
-        if (HandshakeFinished() && ossl::SSL_pending(ssl_) > 0) {
+        if (CloseWaitsForOwner()) {
             FlushTls();
             return;
         }
         u_long avail = 0;
-        if (!unread_.empty() || (Winsock::ioctlsocket(hSocket_, FIONREAD, &avail) == 0 && avail > 0)) {
+        if (!OwnerClosing() &&
+            (!unread_.empty() || (Winsock::ioctlsocket(hSocket_, FIONREAD, &avail) == 0 && avail > 0))) {
             PostTlsEvent(evRead);
             PostTlsEvent(evClose, Error);
             return;

@@ -262,6 +262,9 @@ private:
         tfSslBioRetry = 0x20,
         tfSendRetry = 0x40,
         tfRetries = tfNetBioFull | tfWriteWanted | tfSslBioRetry | tfSendRetry,
+        // The owner asked for the close: what it left unread is dropped, nothing waits for
+        // it to read (a close from the network leaves the owner its data first).
+        tfOwnerClose = 0x80,
     };
     uint8_t tlsFlags_ = tfRetries;
     void FlagsChange(uint8_t Set, uint8_t Clear = 0) { tlsFlags_ = uint8_t((tlsFlags_ & ~Clear) | Set); }
@@ -275,6 +278,9 @@ private:
     bool Bidirectional() const { return Flag(tfBidirectional); }
     bool CloseRequested() const { return Flag(tfCloseRequested); }
     bool CloseAfterSend() const { return Flag(tfCloseAfterSend); }
+    bool OwnerClosing() const { return Flag(tfOwnerClose); }
+    // Plaintext the owner has yet to read holds the close back (never after its own Close).
+    bool CloseWaitsForOwner() const;
     int shutdownHow_ = 1;
     int pendingCloseError_ = 0;
     bool handshakeReported_ = false;

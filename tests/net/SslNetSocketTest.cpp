@@ -967,6 +967,64 @@ TEST(SslSocket, HandlerThatClosesOrFreesItsSocketBeforeTheWaitingCloseNotify) {
     EXPECT_EQ(next.received, LastDataBody(300));
 }
 
+// The owner closes while plaintext it has not read waits (the peer keeps the connection open):
+// the close_notify leaves at once and the close ends cleanly; what was left unread is dropped,
+// as a plain socket drops it, and never announced after the close.
+TEST(SslSocket, CloseWithPlaintextUnreadSendsCloseNotifyAtOnce) {
+    REQUIRE_TLS_PEERS();
+    struct Case {
+        const char* name;
+        bool tls12;
+        size_t count;
+        int readFirst;  // bytes read in the first data event
+        bool inEvent;   // Close from inside the first data event
+    } cases[] = {
+        {"TLS 1.2, nothing read", true, 40000, 0, false},
+        {"TLS 1.3, nothing read", false, 40000, 0, false},
+        {"TLS 1.2, a part read", true, 40000, 1000, false},
+        {"one record, nothing read", false, 300, 0, false},
+        {"closed inside the data event", true, 40000, 0, true},
+        {"closed inside the data event after a part", false, 40000, 7, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const size_t before = LastDataLines().size();
+        Client cl;
+        // Waiting on the owner would end the close here, with 10060 and no close_notify.
+        cl.sock->FlushTimeout = 3;
+        if (c.tls12) cl.ctx.SslMaxVersion = sslVerTLS1_2;
+        int events = 0, eventsAtClose = -1;
+        cl.sock->OnDataAvailable = [&](framework::TComponent*, uint16_t) {
+            ++events;
+            if (events == 1 && c.readFirst > 0) {
+                std::vector<char> buf(size_t(c.readFirst));
+                const int n = cl.sock->ReceiveData(buf.data(), int(buf.size()));
+                if (n > 0) cl.received.append(buf.data(), size_t(n));
+            }
+            if (events == 1 && c.inEvent) {
+                eventsAtClose = events;
+                cl.sock->Close();
+            }
+        };
+        cl.Connect(TlsPeerPort("lastdata"));
+        ASSERT_TRUE(cl.WaitHandshake());
+        ASSERT_EQ(cl.handshakes, std::vector<uint16_t>{0}) << cl.handshakeText;
+        cl.sock->SendText(std::to_string(c.count) + " hold\n");
+        ASSERT_TRUE(PumpUntil([&] { return events > 0; }, 20000));
+        if (!c.inEvent) {
+            eventsAtClose = events;
+            cl.sock->Close();
+        }
+        ASSERT_TRUE(cl.WaitClosed());
+        EXPECT_EQ(cl.closed, std::vector<uint16_t>{0});
+        EXPECT_EQ(cl.shutdowns, (std::vector<std::pair<bool, int>>{{false, 0}}));
+        EXPECT_EQ(events, eventsAtClose);
+        EXPECT_EQ(cl.received, LastDataBody(c.count).substr(0, cl.received.size()));
+        ASSERT_TRUE(PumpUntil([&] { return LastDataLines().size() > before; }, 20000));
+        EXPECT_EQ("answered", LastDataLines().back());
+    }
+}
+
 namespace {
 
 // A socket whose system send takes at most Limit bytes at a time, as a full send buffer does.
