@@ -97,7 +97,7 @@ public:
     // record of the connection, read-only outside it.
     std::string TlsServerName;
     TX509Base* PeerCertificate() const { return peerCert_.get(); }
-    TX509List& PeerChain() { return peerChain_; }
+    const TX509List& PeerChain() const { return peerChain_; }
     const std::string& TlsVersionText() const { return tlsVersionText_; }
     int TlsVersionNumber() const { return tlsVersionNumber_; }
     const std::string& TlsCipherName() const { return tlsCipherName_; }
@@ -121,8 +121,9 @@ public:
     TTlsSocketState TlsState() const { return tlsState_; }
     int HandshakeCount() const { return handshakeCount_; }
     SSL* Ssl() const { return ssl_; }
-    // For the OpenSSL callbacks: the depth of callbacks running, and the deferred reset.
-    int& InsideCallbackCount() { return insideCallback_; }
+    // The depth of OpenSSL callbacks running (the callbacks count it themselves), and the
+    // deferred reset they ask for.
+    int InsideCallbackCount() const { return insideCallback_; }
     void PostResetLater() {
         if (WindowHandle()) PostMessageA(WindowHandle(), idReset_, WPARAM(tlsGeneration_), 0);
     }
