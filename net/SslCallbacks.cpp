@@ -371,7 +371,7 @@ int TSslCallbacks::OcspStatusBody(SSL* Ssl, void*) {
         SslSetOcspResponse(Ssl, copy, long(s->OcspStaple.size()));
         return SSL_TLSEXT_ERR_OK;
     }
-    s->ocspStapleStatus_ = -1;
+    s->conn_.OcspStapleStatus = -1;
     s->OcspStaple.clear();
     const unsigned char* resp = nullptr;
     const long len = SslGetOcspResponse(Ssl, resp);
@@ -379,9 +379,9 @@ int TSslCallbacks::OcspStatusBody(SSL* Ssl, void*) {
         s->OcspStaple = Bytes(resp, size_t(len));
         const unsigned char* p = resp;
         if (OCSP_RESPONSE* r = ossl::d2i_OCSP_RESPONSE(nullptr, &p, len)) {
-            s->ocspStapleStatus_ = ossl::OCSP_response_status(r);
+            s->conn_.OcspStapleStatus = ossl::OCSP_response_status(r);
             ossl::OCSP_RESPONSE_free(r);
-            if (s->ocspStapleStatus_ != OCSP_RESPONSE_STATUS_SUCCESSFUL) s->OcspStaple.clear();
+            if (s->conn_.OcspStapleStatus != OCSP_RESPONSE_STATUS_SUCCESSFUL) s->OcspStaple.clear();
         }
     }
     return 1;

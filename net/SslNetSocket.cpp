@@ -256,19 +256,19 @@ void TCustomSslNetSocket::BeginHandshake(TSslMode Mode) {
 }
 
 void TCustomSslNetSocket::RaiseSslError(int ExceptionKind, const std::string& Msg) {
-    lastPeekError_ = ossl::ERR_peek_error();
+    conn_.LastPeekError = ossl::ERR_peek_error();
     const std::string errors = QueuedSslErrors();
-    handshakeMessage_ = Msg.empty() ? errors : Msg + " - " + errors;
-    const std::string text = "\r\n" + handshakeMessage_ + "\r\n";
+    conn_.HandshakeMessage = Msg.empty() ? errors : Msg + " - " + errors;
+    const std::string text = "\r\n" + conn_.HandshakeMessage + "\r\n";
     if (ExceptionKind == 1) throw EOpenSslError(text);
     throw ESslContextException(text);
 }
 
 void TCustomSslNetSocket::RecordSslErrors() {
-    lastPeekError_ = ossl::ERR_peek_error();
-    if (lastPeekError_ != 0) {
-        tlsErrorCode_ = lastPeekError_;
-        handshakeMessage_ = QueuedSslErrors();
+    conn_.LastPeekError = ossl::ERR_peek_error();
+    if (conn_.LastPeekError != 0) {
+        conn_.TlsErrorCode = conn_.LastPeekError;
+        conn_.HandshakeMessage = QueuedSslErrors();
     }
     ossl::ERR_clear_error();
 }
@@ -287,21 +287,11 @@ void TCustomSslNetSocket::InitSSLConnection(bool ClientMode, SSL_CTX* SslCtx) {
         shutdownHow_ = 1;
         ShutdownStateChange(tlsShutNone);
         pendingCloseError_ = 0;
-        lastPeekError_ = 0;
+        conn_ = TTlsConnectionRecord();
         FlagsChange(0, tfBidirectional | tfCloseRequested | tfCloseAfterSend | tfOwnerClose);
-        handshakeMessage_.clear();
-        tlsErrorCode_ = 0;
-        cipherDescription_.clear();
-        cipherEncryption_.clear();
-        cipherKeyExchange_.clear();
-        cipherMessageAuth_.clear();
-        cipherKeyAuth_.clear();
-        alpnSelected_.clear();
-        peerCertName_.clear();
         // A server's staple is its own to send; only a client's received one is reset.
         if (ClientMode) OcspStaple.clear();
         firstVerifyResult_ = -1;
-        ocspStapleStatus_ = -1;
         postedEvents_ = deferredEvents_ = 0;
         readEventsHeld_ = false;
         FlagsChange(tfRetries);
@@ -984,17 +974,17 @@ void TCustomSslNetSocket::TriggerSslHandshakeDone(uint16_t ErrCode) {
     // leaf fails (expired, wrong name).
     const bool verifying = sslContext_ && sslContext_->SslVerifyPeer();
     const long verifyResult = ssl_ && verifying ? ossl::SSL_get_verify_result(ssl_) : X509_V_OK;
-    if (tlsErrorCode_ > 0) {
+    if (conn_.TlsErrorCode > 0) {
         if (firstVerifyResult_ == 0 && verifyResult == X509_V_OK) {
-            tlsErrorCode_ = 0;
-            handshakeMessage_.clear();
+            conn_.TlsErrorCode = 0;
+            conn_.HandshakeMessage.clear();
         } else {
-            ErrCode = uint16_t(SslErrGetReason(tlsErrorCode_));
-            switch (SslErrGetReason(tlsErrorCode_)) {
-                case 155: handshakeMessage_ = "Error, HTTPS proxy request, no SSL handshake"; break;
-                case 156: handshakeMessage_ = "Error, HTTP request, no SSL handshake"; break;
-                case 252: handshakeMessage_ = "Error, unknown SSL protocol"; break;
-                case 267: handshakeMessage_ = "Error, wrong SSL version"; break;
+            ErrCode = uint16_t(SslErrGetReason(conn_.TlsErrorCode));
+            switch (SslErrGetReason(conn_.TlsErrorCode)) {
+                case 155: conn_.HandshakeMessage = "Error, HTTPS proxy request, no SSL handshake"; break;
+                case 156: conn_.HandshakeMessage = "Error, HTTP request, no SSL handshake"; break;
+                case 252: conn_.HandshakeMessage = "Error, unknown SSL protocol"; break;
+                case 267: conn_.HandshakeMessage = "Error, wrong SSL version"; break;
                 default: break;
             }
         }
@@ -1002,48 +992,48 @@ void TCustomSslNetSocket::TriggerSslHandshakeDone(uint16_t ErrCode) {
     tlsState_ = (ErrCode != 0 || !ssl_) ? tlsFailed : tlsEstablished;
     X509* peer = nullptr;
     if (tlsState_ == tlsEstablished) {
-        sessionWasReused_ = SslSessionReused(ssl_) == 1;
-        tlsVersionText_ = ossl::SSL_get_version(ssl_);
-        tlsVersionNumber_ = ossl::SSL_version(ssl_);
+        conn_.SessionWasReused = SslSessionReused(ssl_) == 1;
+        conn_.Protocol.VersionText = ossl::SSL_get_version(ssl_);
+        conn_.Protocol.VersionNumber = ossl::SSL_version(ssl_);
         const unsigned char* alpn = nullptr;
         unsigned alpnLen = 0;
         ossl::SSL_get0_alpn_selected(ssl_, &alpn, &alpnLen);
-        alpnSelected_ = alpn ? std::string(reinterpret_cast<const char*>(alpn), alpnLen) : std::string();
+        conn_.AlpnSelected = alpn ? std::string(reinterpret_cast<const char*>(alpn), alpnLen) : std::string();
         if (const SSL_CIPHER* c = ossl::SSL_get_current_cipher(ssl_)) {
-            tlsCipherName_ = ossl::SSL_CIPHER_get_name(c);
-            cipherBits_ = ossl::SSL_CIPHER_get_bits(c, &cipherAlgBits_);
+            conn_.Protocol.CipherName = ossl::SSL_CIPHER_get_name(c);
+            conn_.Protocol.CipherBits = ossl::SSL_CIPHER_get_bits(c, &conn_.Protocol.CipherAlgBits);
             char desc[129] = {};
             ossl::SSL_CIPHER_description(c, desc, 128);
-            cipherDescription_ = desc;
-            while (!cipherDescription_.empty() &&
-                   (cipherDescription_.back() == '\n' || cipherDescription_.back() == '\r'))
-                cipherDescription_.pop_back();
-            cipherEncryption_ = DescriptionField(cipherDescription_, "Enc=");
-            cipherKeyExchange_ = DescriptionField(cipherDescription_, "Kx=");
-            cipherMessageAuth_ = DescriptionField(cipherDescription_, "Mac=");
-            cipherKeyAuth_ = DescriptionField(cipherDescription_, "Au=");
+            conn_.CipherDescription = desc;
+            while (!conn_.CipherDescription.empty() &&
+                   (conn_.CipherDescription.back() == '\n' || conn_.CipherDescription.back() == '\r'))
+                conn_.CipherDescription.pop_back();
+            conn_.CipherEncryption = DescriptionField(conn_.CipherDescription, "Enc=");
+            conn_.CipherKeyExchange = DescriptionField(conn_.CipherDescription, "Kx=");
+            conn_.CipherMessageAuth = DescriptionField(conn_.CipherDescription, "Mac=");
+            conn_.CipherKeyAuth = DescriptionField(conn_.CipherDescription, "Au=");
         }
         if (sslContext_ && sslContext_->SslVerifyPeer()) {
             peer = ossl::SSL_get1_peer_certificate(ssl_);
-            if (const char* pn = ossl::X509_VERIFY_PARAM_get0_peername(ossl::SSL_get0_param(ssl_))) peerCertName_ = pn;
+            if (const char* pn = ossl::X509_VERIFY_PARAM_get0_peername(ossl::SSL_get0_param(ssl_))) conn_.PeerCertName = pn;
         }
-        if (cipherKeyAuth_ == "any")
-            handshakeMessage_ = "SSL Connected OK with " + tlsVersionText_ + ", cipher " + tlsCipherName_ +
-                               ", encryption " + cipherEncryption_ + ", message auth " + cipherMessageAuth_;
+        if (conn_.CipherKeyAuth == "any")
+            conn_.HandshakeMessage = "SSL Connected OK with " + conn_.Protocol.VersionText + ", cipher " + conn_.Protocol.CipherName +
+                               ", encryption " + conn_.CipherEncryption + ", message auth " + conn_.CipherMessageAuth;
         else
-            handshakeMessage_ = "SSL Connected OK with " + tlsVersionText_ + ", cipher " + tlsCipherName_ +
-                               ", key auth " + cipherKeyAuth_ + ", key exchange " + cipherKeyExchange_ +
-                               ", encryption " + cipherEncryption_ + ", message auth " + cipherMessageAuth_;
+            conn_.HandshakeMessage = "SSL Connected OK with " + conn_.Protocol.VersionText + ", cipher " + conn_.Protocol.CipherName +
+                               ", key auth " + conn_.CipherKeyAuth + ", key exchange " + conn_.CipherKeyExchange +
+                               ", encryption " + conn_.CipherEncryption + ", message auth " + conn_.CipherMessageAuth;
     } else {
-        if (handshakeMessage_.empty())
-            handshakeMessage_ = tlsErrorCode_ ? InetOpenSslErrorText(tlsErrorCode_) : QueuedSslErrors();
+        if (conn_.HandshakeMessage.empty())
+            conn_.HandshakeMessage = conn_.TlsErrorCode ? InetOpenSslErrorText(conn_.TlsErrorCode) : QueuedSslErrors();
         if (verifyResult != X509_V_OK) {
             const char* why = ossl::X509_verify_cert_error_string(verifyResult);
-            handshakeMessage_ += std::string(handshakeMessage_.empty() ? "" : ", ") + "certificate verify result " +
+            conn_.HandshakeMessage += std::string(conn_.HandshakeMessage.empty() ? "" : ", ") + "certificate verify result " +
                                 std::to_string(verifyResult) + ": " + (why ? why : "");
         }
-        if (ssl_) handshakeMessage_ += std::string(", State: ") + ossl::SSL_state_string_long(ssl_);
-        if (ErrCode == 1) handshakeMessage_ += ", connection closed unexpectedly";
+        if (ssl_) conn_.HandshakeMessage += std::string(", State: ") + ossl::SSL_state_string_long(ssl_);
+        if (ErrCode == 1) conn_.HandshakeMessage += ", connection closed unexpectedly";
     }
     if (!peerCert_) peerCert_ = std::make_unique<TX509Base>(nullptr);
     if (peer) {
@@ -1295,10 +1285,7 @@ bool TCustomSslNetSocket::ResetSSL() {
             const auto held = framework::LockScope(plainQueue_);
             plainQueue_.RecycleAll();
         }
-        tlsVersionText_ = "Unknown";
-        tlsCipherName_ = "Unknown";
-        cipherBits_ = cipherAlgBits_ = 0;
-        tlsVersionNumber_ = 0;
+        conn_.Protocol = TTlsConnectionRecord::TProtocol();
         retryWriteLen_ = -1;
         pendingCloseError_ = 0;
         // The connection may go on in plain text: the core reads it again.

@@ -98,25 +98,25 @@ public:
     std::string TlsServerName;
     TX509Base* PeerCertificate() const { return peerCert_.get(); }
     const TX509List& PeerChain() const { return peerChain_; }
-    const std::string& TlsVersionText() const { return tlsVersionText_; }
-    int TlsVersionNumber() const { return tlsVersionNumber_; }
-    const std::string& TlsCipherName() const { return tlsCipherName_; }
-    int CipherAlgBits() const { return cipherAlgBits_; }
-    int CipherBits() const { return cipherBits_; }
-    const std::string& CipherDescription() const { return cipherDescription_; }
-    const std::string& CipherEncryption() const { return cipherEncryption_; }
-    const std::string& CipherKeyExchange() const { return cipherKeyExchange_; }
-    const std::string& CipherMessageAuth() const { return cipherMessageAuth_; }
-    const std::string& CipherKeyAuth() const { return cipherKeyAuth_; }
-    bool SessionWasReused() const { return sessionWasReused_; }
-    const std::string& AlpnSelected() const { return alpnSelected_; }
-    const std::string& PeerCertName() const { return peerCertName_; }
-    const std::string& HandshakeMessage() const { return handshakeMessage_; }
-    unsigned long TlsErrorCode() const { return tlsErrorCode_; }
-    unsigned long LastPeekError() const { return lastPeekError_; }
+    const std::string& TlsVersionText() const { return conn_.Protocol.VersionText; }
+    int TlsVersionNumber() const { return conn_.Protocol.VersionNumber; }
+    const std::string& TlsCipherName() const { return conn_.Protocol.CipherName; }
+    int CipherAlgBits() const { return conn_.Protocol.CipherAlgBits; }
+    int CipherBits() const { return conn_.Protocol.CipherBits; }
+    const std::string& CipherDescription() const { return conn_.CipherDescription; }
+    const std::string& CipherEncryption() const { return conn_.CipherEncryption; }
+    const std::string& CipherKeyExchange() const { return conn_.CipherKeyExchange; }
+    const std::string& CipherMessageAuth() const { return conn_.CipherMessageAuth; }
+    const std::string& CipherKeyAuth() const { return conn_.CipherKeyAuth; }
+    bool SessionWasReused() const { return conn_.SessionWasReused; }
+    const std::string& AlpnSelected() const { return conn_.AlpnSelected; }
+    const std::string& PeerCertName() const { return conn_.PeerCertName; }
+    const std::string& HandshakeMessage() const { return conn_.HandshakeMessage; }
+    unsigned long TlsErrorCode() const { return conn_.TlsErrorCode; }
+    unsigned long LastPeekError() const { return conn_.LastPeekError; }
     // A server sets its own staple to send; a client finds the one it received here.
     std::string OcspStaple;
-    int OcspStapleStatus() const { return ocspStapleStatus_; }
+    int OcspStapleStatus() const { return conn_.OcspStapleStatus; }
     const TClientHelloData& ClientHello() const { return hello_; }
     TTlsSocketState TlsState() const { return tlsState_; }
     int HandshakeCount() const { return handshakeCount_; }
@@ -211,24 +211,27 @@ private:
     // byte reaches it).
     bool CoreQueueEmpty() const { return sendQueue_.IsEmpty(); }
 
-    // What the current connection negotiated and met (see the getters of the same names).
-    std::string tlsVersionText_ = "Unknown";
-    int tlsVersionNumber_ = 0;
-    std::string tlsCipherName_ = "Unknown";
-    int cipherAlgBits_ = 0;
-    int cipherBits_ = 0;
-    std::string cipherDescription_;
-    std::string cipherEncryption_;
-    std::string cipherKeyExchange_;
-    std::string cipherMessageAuth_;
-    std::string cipherKeyAuth_;
-    bool sessionWasReused_ = false;
-    std::string alpnSelected_;
-    std::string peerCertName_;
-    std::string handshakeMessage_;
-    unsigned long tlsErrorCode_ = 0;
-    unsigned long lastPeekError_ = 0;
-    int ocspStapleStatus_ = -1;
+    // What the current connection negotiated and met (see the getters of the same names),
+    // reset as a whole when a connection starts. The protocol and cipher in use go back to
+    // "Unknown" at the TLS reset; the rest stays readable until the next connection.
+    struct TTlsConnectionRecord {
+        struct TProtocol {
+            std::string VersionText = "Unknown";
+            int VersionNumber = 0;
+            std::string CipherName = "Unknown";
+            int CipherAlgBits = 0;
+            int CipherBits = 0;
+        } Protocol;
+        std::string CipherDescription, CipherEncryption, CipherKeyExchange, CipherMessageAuth, CipherKeyAuth;
+        bool SessionWasReused = false;
+        std::string AlpnSelected;
+        std::string PeerCertName;
+        std::string HandshakeMessage;
+        unsigned long TlsErrorCode = 0;
+        unsigned long LastPeekError = 0;
+        int OcspStapleStatus = -1;
+    };
+    TTlsConnectionRecord conn_;
     TSslContext* sslContext_ = nullptr;
     std::unique_ptr<TX509Base> peerCert_;
     TX509List peerChain_;
