@@ -284,11 +284,10 @@ void TCustomSslNetSocket::InitSSLConnection(bool ClientMode, SSL_CTX* SslCtx) {
             peerCert_ = std::make_unique<TX509Base>(nullptr);
         else
             peerCert_->FreeX509();
-        shutdownHow_ = 1;
         ShutdownStateChange(tlsShutNone);
         pendingCloseError_ = 0;
         conn_ = TTlsConnectionRecord();
-        FlagsChange(0, tfBidirectional | tfCloseRequested | tfCloseAfterSend | tfOwnerClose);
+        FlagsChange(0, tfBidirectional | tfCloseAfterSend);
         // A server's staple is its own to send; only a client's received one is reset.
         if (ClientMode) OcspStaple.clear();
         firstVerifyResult_ = -1;
@@ -448,7 +447,6 @@ void TCustomSslNetSocket::SetPendingClose(int Err) {
 }
 
 void TCustomSslNetSocket::HandleFdConnect(TMessage& Msg, uint16_t Error) {
-    FlagsChange(0, tfCloseRequested | tfOwnerClose);
     ShutdownStateChange(tlsShutNone);
     TCustomSocksNetSocket::HandleFdConnect(Msg, Error);
 }
@@ -635,9 +633,9 @@ TCustomSslNetSocket::TTaken TCustomSslNetSocket::TakeBufferedRecords(uint16_t Er
 
 void TCustomSslNetSocket::PeerSentCloseNotify(uint16_t Error) {
     auto alive = AliveToken();
-    if (tlsState_ < tlsShuttingDown) tlsState_ = tlsShuttingDown;
+    if (!TlsClosing()) tlsState_ = tlsShuttingDown;
     if (!Bidirectional()) PostMessageA(WindowHandle(), idStartShutdown_, 1, 1);
-    if (shutdownState_ == tlsShutFinished) PostTlsEvent(evClose, Error);
+    if (ShutdownOver()) PostTlsEvent(evClose, Error);
     // A bidirectional shutdown waited for exactly this.
     if (Bidirectional() && ShutdownProgress()) return;
     if (*alive && ssl_) FlushTls();
@@ -689,7 +687,7 @@ int TCustomSslNetSocket::Receive(void* Buffer, int Size, int Flags) {
             WinsockSetLastError(pendingCloseError_);
             return -1;
         }
-    } else if (shutdownState_ == tlsShutNotifySent) {
+    } else if (ShutdownUnderWay()) {
         WinsockSetLastError(WSAESHUTDOWN);
         return -1;
     }
@@ -961,7 +959,7 @@ void TCustomSslNetSocket::FlushTls() {
     }
     if (finished && !CloseWaitsForOwner() &&
         ((CloseRequested() && !ShutdownStarted() && !CloseAfterSend()) ||
-         (shutdownState_ == tlsShutFinished && !Bidirectional())))
+         (ShutdownOver() && !Bidirectional())))
         PostTlsEvent(evClose);
 }
 
@@ -1093,24 +1091,33 @@ void TCustomSslNetSocket::TriggerAlpnSelect(const framework::TStringList& ProtoL
 void TCustomSslNetSocket::StartTlsShutdown(int How) {
     if (hSocket_ == INVALID_SOCKET || !SslEnable || !ssl_ || tlsState_ == tlsShutDown) return;
     shutdownHow_ = How;
-    if (!ShutdownStarted()) {
-        ShutdownStateChange(tlsShutNotifySent);
-        int r = 1;
-        // Also after the peer's close_notify: it is answered with ours before TCP goes.
-        if (!(ossl::SSL_get_shutdown(ssl_) & SSL_SENT_SHUTDOWN)) {
-            r = ossl::SSL_shutdown(ssl_);
-            if (r == 0) {
-                tlsState_ = tlsShuttingDown;
-                r = ossl::SSL_shutdown(ssl_);
-            }
-        }
-        (void)r;
-        ossl::ERR_clear_error();
-    }
+    if (!ShutdownStarted()) ShutdownStateChange(tlsShutNotifySent);
     if (!ShutdownFinished(How)) {
         FlushTls();
         PostTlsEvent(evWrite);
         WinsockSetLastError(WSAEWOULDBLOCK);
+    }
+}
+
+void TCustomSslNetSocket::ShutdownStateChange(TTlsShutdownState NewState) {
+    shutdownState_ = NewState;
+    switch (NewState) {
+        case tlsShutNone:
+            // A new connection: nothing has asked to close it yet.
+            shutdownHow_ = 1;
+            FlagsChange(0, tfCloseRequested | tfOwnerClose);
+            break;
+        case tlsShutNotifySent:
+            // Also after the peer's close_notify: it is answered with ours before TCP goes.
+            if (!(ossl::SSL_get_shutdown(ssl_) & SSL_SENT_SHUTDOWN) && ossl::SSL_shutdown(ssl_) == 0) {
+                tlsState_ = tlsShuttingDown;
+                ossl::SSL_shutdown(ssl_);
+            }
+            ossl::ERR_clear_error();
+            break;
+        case tlsShutFinished:
+            if (ssl_) tlsState_ = tlsShutDown;
+            break;
     }
 }
 
@@ -1123,7 +1130,7 @@ bool TCustomSslNetSocket::ShutdownFinished(int How) {
         if (*alive && state_ != wsClosed) TCustomSocksNetSocket::ShutdownAndClose(true, 0);
         return true;
     }
-    if (shutdownState_ == tlsShutFinished) return true;
+    if (ShutdownOver()) return true;
     if (pendingCloseError_ == 0 && !ShutdownStarted()) return false;
     if (Bidirectional() && pendingCloseError_ == 0 &&
         (ossl::SSL_get_shutdown(ssl_) & (SSL_SENT_SHUTDOWN | SSL_RECEIVED_SHUTDOWN)) !=
@@ -1135,7 +1142,6 @@ bool TCustomSslNetSocket::ShutdownFinished(int How) {
     // Every byte of the close_notify must have left, not only the network BIO.
     if (pendingCloseError_ == 0 && (ossl::BIO_ctrl_pending(netBio_) > 0 || !CoreQueueEmpty())) return false;
     ShutdownStateChange(tlsShutFinished);
-    tlsState_ = tlsShutDown;
     const bool bidi = Bidirectional();
     if (bidi) {
         SslEnable = false;
@@ -1204,7 +1210,7 @@ void TCustomSslNetSocket::Close() {
     // leaves at once (after what the owner sent).
     FlagsChange(tfCloseRequested | tfOwnerClose, tfBidirectional);
     StartTlsFlushTimer();
-    if (!ShutdownStarted() && tlsState_ >= tlsReady && tlsState_ != tlsFailed && !AllSentOut()) {
+    if (!ShutdownStarted() && ConnectionInitialised() && !AllSentOut()) {
         // Everything written before Close goes out first, then the close_notify.
         FlagsChange(tfCloseAfterSend | tfWriteWanted);
         FlushTls();
@@ -1255,7 +1261,7 @@ void TCustomSslNetSocket::HandleFdClose(TMessage& Msg, uint16_t Error) {
             return;
         }
         if (Error > 10000) pendingCloseError_ = Error;
-        if (pendingCloseError_ == 0 && HandshakeFinished() && shutdownState_ != tlsShutFinished && tlsState_ != tlsFailed) {
+        if (pendingCloseError_ == 0 && HandshakeFinished() && !ShutdownOver() && tlsState_ != tlsFailed) {
             FlagsChange(0, tfBidirectional);
             StartTlsShutdown(1);
             return;
@@ -1271,7 +1277,7 @@ void TCustomSslNetSocket::HandleFdClose(TMessage& Msg, uint16_t Error) {
     SslEnable = false;
     if (!ResetSSL()) return;
     // The core reports the close once (OnSessionClosed) as it closes the handle.
-    if (state_ != wsClosed) TCustomSocksNetSocket::ShutdownAndClose(shutdownState_ != tlsShutFinished, Error);
+    if (state_ != wsClosed) TCustomSocksNetSocket::ShutdownAndClose(!ShutdownOver(), Error);
 }
 
 // ---- Reset ---------------------------------------------------------------------------------

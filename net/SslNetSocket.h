@@ -245,11 +245,21 @@ private:
     TInetBufferHandler plainQueue_{nullptr};
     TTlsSocketState tlsState_ = tlsNone;
     // The TLS shutdown: not started, our close_notify sent, finished. Changed only through
-    // ShutdownStateChange; ShutdownStarted asks whether one is under way or over.
+    // ShutdownStateChange, which does the work of entering the new state; the predicates
+    // below ask where it is.
     enum TTlsShutdownState : uint8_t { tlsShutNone = 0, tlsShutNotifySent = 1, tlsShutFinished = 2 };
     TTlsShutdownState shutdownState_ = tlsShutNone;
-    void ShutdownStateChange(TTlsShutdownState NewState) { shutdownState_ = NewState; }
+    void ShutdownStateChange(TTlsShutdownState NewState);
     bool ShutdownStarted() const { return shutdownState_ != tlsShutNone; }
+    // Our close_notify is out and the shutdown not over.
+    bool ShutdownUnderWay() const { return shutdownState_ == tlsShutNotifySent; }
+    bool ShutdownOver() const { return shutdownState_ == tlsShutFinished; }
+    // The TLS state by what it allows: an SSL object set up for the connection (from the
+    // handshake on, unless it failed), and a close_notify sent or received.
+    bool ConnectionInitialised() const {
+        return tlsState_ == tlsReady || tlsState_ == tlsEstablished || TlsClosing();
+    }
+    bool TlsClosing() const { return tlsState_ == tlsShuttingDown || tlsState_ == tlsShutDown; }
     // How the connection is to close and what waits to be retried, as bits of one value
     // changed only through FlagsChange and read through the predicates below.
     enum TTlsFlag : uint8_t {
