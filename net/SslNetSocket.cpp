@@ -451,60 +451,57 @@ void TCustomSslNetSocket::HandleFdConnect(TMessage& Msg, uint16_t Error) {
     TCustomSocksNetSocket::HandleFdConnect(Msg, Error);
 }
 
+TCustomSslNetSocket::TReadStep::TReadStep(TCustomSslNetSocket& S)
+    : s_(S), alive_(S.AliveToken()), handle_(S.hSocket_) {
+    ++s_.readSteps_;
+    try {
+        s_.SelectEvents(s_.eventMask_ & ~long(FD_READ));
+        off_ = true;
+    } catch (const std::exception&) {
+    }
+}
+
+TCustomSslNetSocket::TReadStep::~TReadStep() {
+    if (!*alive_) return;
+    --s_.readSteps_;
+    if (!off_ || s_.hSocket_ != handle_ || s_.hSocket_ == INVALID_SOCKET) return;
+    if (hold_ && s_.TlsActive()) {
+        s_.readEventsHeld_ = true;
+        return;
+    }
+    try {
+        s_.SelectEvents(s_.eventMask_);
+    } catch (const std::exception&) {
+    }
+}
+
+bool TCustomSslNetSocket::TReadStep::Same() const { return *alive_ && s_.hSocket_ == handle_ && s_.ssl_; }
+
 void TCustomSslNetSocket::HandleFdRead(TMessage& Msg, uint16_t Error) {
     if (!TlsActive() || ProxyNegotiating() || state_ != wsConnected)
         return TCustomSocksNetSocket::HandleFdRead(Msg, Error);
     // The owner closed: nothing more is read for it (its close_notify needs no answer).
     if (OwnerClosing() && HandshakeFinished()) return;
-    auto alive = AliveToken();
-    const SOCKET handle = hSocket_;
-    auto same = [&] { return *alive && hSocket_ == handle && ssl_; };
-    // No network read events while this step (and the owner's handler inside it) runs;
-    // asking for them again afterwards re-posts one when bytes came meanwhile.
-    // When the owner left the plaintext it was told about unread, they stay off until it
-    // reads (Receive): asked again now, Winsock would post one at once for the ciphertext
-    // still on the socket, the owner would be told again and read nothing again, for ever.
-    struct ReadEventsOff {
-        TCustomSslNetSocket& s;
-        std::shared_ptr<const bool> alive;
-        SOCKET handle;
-        bool off = false;
-        bool hold = false;
-        ReadEventsOff(TCustomSslNetSocket& S, std::shared_ptr<const bool> A, SOCKET H) : s(S), alive(std::move(A)), handle(H) {
-            ++s.readSteps_;
-            try {
-                s.SelectEvents(s.eventMask_ & ~long(FD_READ));
-                off = true;
-            } catch (const std::exception&) {
-            }
-        }
-        ~ReadEventsOff() {
-            if (!*alive) return;
-            --s.readSteps_;
-            if (!off || s.hSocket_ != handle || s.hSocket_ == INVALID_SOCKET) return;
-            if (hold && s.TlsActive()) {
-                s.readEventsHeld_ = true;
-                return;
-            }
-            try {
-                s.SelectEvents(s.eventMask_);
-            } catch (const std::exception&) {
-            }
-        }
-    } readEventsOff(*this, alive, handle);
+    TReadStep step(*this);
     if (pendingCloseError_ != 0) return;
-    if (HandshakeFinished() && (ossl::SSL_pending(ssl_) > 0 || RecordsWaiting())) {
-        // What came earlier first: the owner reads it before the network is asked again.
-        const int64_t receivedBefore = BytesReceived();
-        const TTaken taken = TakeBufferedRecords(Error);
-        if (taken == kTakenGone || taken == kTakenEnded) return;
-        if (taken == kTakenOwnerReads) {
-            readEventsOff.hold = BytesReceived() == receivedBefore;
-            if (same()) FlushTls();
-            return;
-        }
-        if (pendingCloseError_ != 0) return;
+    if (TakeWhatWaits(step, Error) && ReadIntoPair(step, Error) && DriveReceived(step, Error)) HandOver(step, Error);
+}
+
+bool TCustomSslNetSocket::TakeWhatWaits(TReadStep& Step, uint16_t Error) {
+    // What came earlier first: the owner reads it before the network is asked again.
+    if (!HandshakeFinished() || (ossl::SSL_pending(ssl_) == 0 && !RecordsWaiting())) return true;
+    const int64_t receivedBefore = BytesReceived();
+    const TTaken taken = TakeBufferedRecords(Error);
+    if (taken == kTakenGone || taken == kTakenEnded) return false;
+    if (taken == kTakenOwnerReads) {
+        Step.HoldEvents(BytesReceived() == receivedBefore);
+        if (Step.Same()) FlushTls();
+        return false;
     }
+    return pendingCloseError_ == 0;
+}
+
+bool TCustomSslNetSocket::ReadIntoPair(TReadStep& Step, uint16_t Error) {
     size_t n = ossl::BIO_ctrl(netBio_, BIO_C_GET_READ_REQUEST, 0, nullptr);
     if (n == 0) n = ossl::BIO_ctrl(netBio_, BIO_C_GET_WRITE_GUARANTEE, 0, nullptr);
     if (n == 0) {
@@ -513,14 +510,14 @@ void TCustomSslNetSocket::HandleFdRead(TMessage& Msg, uint16_t Error) {
         FlagsChange(tfNetBioFull);
         if (HandshakeFinished()) {
             const int r = DriveSsl();
-            if (!same()) return;
+            if (!Step.Same()) return false;
             if (r == kDriveOk && ossl::SSL_pending(ssl_) > 0) {
                 TriggerDataAvailable(0);
-                if (!same()) return;
+                if (!Step.Same()) return false;
             }
         }
         FlushTls();
-        return;
+        return false;
     }
     // Never more than the pair can take now: OpenSSL's read request may be larger than the
     // room left, and bytes BIO_write refused would be lost from the stream.
@@ -529,47 +526,53 @@ void TCustomSslNetSocket::HandleFdRead(TMessage& Msg, uint16_t Error) {
     if (n == 0) {
         FlagsChange(tfNetBioFull);
         FlushTls();
-        return;
+        return false;
     }
     char buf[kMaxChunk];
     const int got = unread_.empty() ? TCustomSocksNetSocket::Receive(buf, int(n), 0) : TakeUnread(buf, int(n), false);
     if (got < 0) {
         const int err = WinsockGetLastError();
         if (err > 10000 && err != WSAEWOULDBLOCK && err != WSAECONNABORTED && err != WSAENOTCONN) SetPendingClose(err);
-        return;
+        return false;
     }
     if (got == 0) {
         if (state_ == wsConnected) PostTlsEvent(evClose, Error);
-        return;
+        return false;
     }
     if (ossl::BIO_write(netBio_, buf, got) != got) {
         // Received but not taken: the stream would go on with a hole in it.
         RecordSslErrors();
         SetPendingClose(WSAECONNABORTED);
-        return;
+        return false;
     }
     ossl::BIO_ctrl(netBio_, BIO_CTRL_FLUSH, 0, nullptr);
-    {
-        // Also while a plaintext write waits for room: the echo of what we send must be
-        // read, or both directions stall.
-        const int r = DriveSsl();
-        if (!same()) return;
-        if (r == kDriveError) {
-            FailOnSslError();
-            if (!same()) return;
-        }
-        if (r == kDriveRetry) FlagsChange(tfSslBioRetry);
-        if (r == kDriveClosed && ossl::SSL_version(ssl_) >= TLS1_VERSION) {
-            PeerSentCloseNotify(Error);
-            return;
-        }
+    return true;
+}
+
+bool TCustomSslNetSocket::DriveReceived(TReadStep& Step, uint16_t Error) {
+    // Also while a plaintext write waits for room: the echo of what we send must be read, or
+    // both directions stall.
+    const int r = DriveSsl();
+    if (!Step.Same()) return false;
+    if (r == kDriveError) {
+        FailOnSslError();
+        if (!Step.Same()) return false;
     }
+    if (r == kDriveRetry) FlagsChange(tfSslBioRetry);
+    if (r == kDriveClosed && ossl::SSL_version(ssl_) >= TLS1_VERSION) {
+        PeerSentCloseNotify(Error);
+        return false;
+    }
+    return true;
+}
+
+void TCustomSslNetSocket::HandOver(TReadStep& Step, uint16_t Error) {
     if (HandshakeFinished()) {
         const TTaken taken = TakeBufferedRecords(Error);
         if (taken == kTakenGone || taken == kTakenEnded) return;
     }
     if (ShutdownProgress()) return;
-    if (same()) FlushTls();
+    if (Step.Same()) FlushTls();
 }
 
 bool TCustomSslNetSocket::CloseWaitsForOwner() const {

@@ -4,6 +4,41 @@
 // and the layer drives itself with TLS read, write and close events it posts to its own
 // window (the network says nothing when OpenSSL merely has more to do).
 //
+// Event x state -> action, with TLS on (SslEnable and an SSL object; otherwise, and while a
+// proxy negotiates, every event goes to the layer below). States: hs = handshake under way
+// (tlsReady), up = handshake finished (tlsEstablished), closing = a close_notify sent or
+// received (tlsShuttingDown), down = the shutdown over (tlsShutDown).
+//
+//   event                  hs                       up                          closing / down
+//   ---------------------  -----------------------  --------------------------  ------------------------
+//   network read           read into the pair,      take what waits, read into  as up; the peer's close_
+//   (FD_READ, TLS read)    drive the handshake      the pair, drive, hand over  notify ends a two-way
+//                                                   (OnDataAvailable); after    shutdown
+//                                                   the owner's Close: nothing
+//   network write          ciphertext out           ciphertext out, queued      ciphertext out; the
+//   (FD_WRITE, TLS write)                           plaintext in, OnDataSent;   shutdown ends once the
+//                                                   close after send: start     close_notify has left
+//                                                   the close_notify
+//   close (FD_CLOSE,       handshake failed (1),    plaintext the owner has     down: TCP shut down and
+//   TLS close)             close                    not read first (a close     closed, OnSessionClosed
+//                                                   from the network only),
+//                                                   then the close_notify
+//   peer's close_notify    -                        closing; ours answers it    two-way: plain text from
+//                                                   (one-way shutdown)          here on
+//   Receive                10035                    plaintext                   10058 while our close_
+//                                                                               notify waits
+//   Send                   queued until up          queued, encrypted, out      10058
+//   Close (owner)          queued plaintext waits   queued plaintext out, then  nothing more
+//                          for the handshake (then  the close_notify at once,
+//                          as up), else plain close unread plaintext dropped;
+//                                                   ends with 0 (FlushTimeout
+//                                                   bounds it: 10060)
+//   Abort                  TLS reset, plain abort   TLS reset, plain abort      TLS reset, plain abort
+//
+// Every step that calls the owner (or OpenSSL, which calls the owner's handlers) checks
+// afterwards that the socket lives and still has the same connection; the TLS reset drops
+// the queued TLS events through the core's purge and reports the same.
+//
 // OpenSSL calls back into the socket (net/SslCallbacks) while it runs; a reset asked for
 // during such a callback is deferred to a message, and while the socket is paused (a
 // handler showing a modal box) its TLS events wait instead of re-entering the SSL object.
@@ -193,6 +228,39 @@ private:
     int DriveSsl();
     bool RecordsWaiting() const;
     enum TTaken { kTakenNeedMore, kTakenOwnerReads, kTakenEnded, kTakenGone };
+    // One network read step (HandleFdRead) keeps Winsock's read events off for its length
+    // (the owner's handler runs inside it); asking for them again at its end re-posts one
+    // when bytes came meanwhile. When the owner left the plaintext it was told about unread,
+    // they stay off until it reads (Receive): asked for again, Winsock would post one at once
+    // for the ciphertext still on the socket, and the owner would be told again and read
+    // nothing again, for ever.
+    class TReadStep {
+    public:
+        explicit TReadStep(TCustomSslNetSocket& S);
+        ~TReadStep();
+        TReadStep(const TReadStep&) = delete;
+        TReadStep& operator=(const TReadStep&) = delete;
+        // The socket lives, on the same connection, with its SSL object.
+        bool Same() const;
+        // The read events stay off at the end: the owner has read nothing it was told about.
+        void HoldEvents(bool Hold) { hold_ = Hold; }
+
+    private:
+        TCustomSslNetSocket& s_;
+        std::shared_ptr<const bool> alive_;
+        SOCKET handle_;
+        bool off_ = false;
+        bool hold_ = false;
+    };
+    // The steps of a network read; each but the last tells whether the read goes on.
+    // What waits (plaintext, whole records in the pair) goes to the owner first.
+    bool TakeWhatWaits(TReadStep& Step, uint16_t Error);
+    // Network bytes into the pair, never more than it can take.
+    bool ReadIntoPair(TReadStep& Step, uint16_t Error);
+    // OpenSSL works on them: the handshake, the next record, the peer's close_notify.
+    bool DriveReceived(TReadStep& Step, uint16_t Error);
+    // The plaintext to the owner, then the shutdown's progress or the retries.
+    void HandOver(TReadStep& Step, uint16_t Error);
     TTaken TakeBufferedRecords(uint16_t Error);
     void PeerSentCloseNotify(uint16_t Error);
     void FailOnSslError();
@@ -319,7 +387,7 @@ private:
     std::string unread_;
     int64_t unreadTaken_ = 0;
     int TakeUnread(void* Buffer, int Size, bool Peek);
-    // Network read steps running (HandleFdRead), and whether network read events were left
+    // Network read steps running (TReadStep), and whether network read events were left
     // off because the owner has not read the plaintext it was told about.
     int readSteps_ = 0;
     bool readEventsHeld_ = false;
