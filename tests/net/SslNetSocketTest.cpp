@@ -1125,12 +1125,7 @@ struct FreedBySentMessage {
     }
     HWND wnd = nullptr;
     FreedBySentMessage() {
-        WNDCLASSA wc{};
-        wc.lpfnWndProc = Proc;
-        wc.hInstance = GetModuleHandleA(nullptr);
-        wc.lpszClassName = "VaFreedBySentMessage";
-        RegisterClassA(&wc);
-        wnd = CreateWindowA(wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+        wnd = sockettest::MessageWindow(Proc, "VaFreedBySentMessage");
         freed = ranInsideDestructor = destroying = false;
     }
     ~FreedBySentMessage() {
