@@ -456,16 +456,19 @@ void TCustomNetSocket::SelectEvents(long Mask) {
     if (Winsock::WSAAsyncSelect(hSocket_, WindowHandle(), idSocketEvent_, Mask) != 0) RaiseLastSocketError("WSAAsyncSelect");
 }
 
-bool TCustomNetSocket::PurgeSocketEvents() {
+bool TCustomNetSocket::PurgeSocketEvents() { return PurgeQueuedEvents(idSocketEvent_); }
+
+bool TCustomNetSocket::PurgeQueuedEvents(UINT Id) {
     // PeekMessage first runs every message another thread sent to this thread, whatever the
-    // filter: any handler may run here, free this socket or change its handle.
+    // filter: any handler may run here, free this socket or change its handle. None may run
+    // inside the destructor: there the ids go with the window, and their messages with them.
     HWND wnd = WindowHandle();
-    if (!wnd || !idSocketEvent_) return true;
+    if (!wnd || !Id || disposing_) return true;
     auto alive = AliveToken();
     const SOCKET handle = hSocket_;
     const uint32_t gen = connGen_;
     MSG m;
-    while (PeekMessageA(&m, wnd, idSocketEvent_, idSocketEvent_, PM_REMOVE | PM_NOYIELD | PM_QS_POSTMESSAGE)) {
+    while (PeekMessageA(&m, wnd, Id, Id, PM_REMOVE | PM_NOYIELD | PM_QS_POSTMESSAGE)) {
         if (!*alive) return false;
     }
     return *alive && hSocket_ == handle && connGen_ == gen;
@@ -1467,6 +1470,8 @@ void TCustomNetSocket::ShutdownAndClose(bool Shut, uint16_t Error) {
             SetDefaults();
         } catch (...) {
         }
+        // A layer's defaults drop its own queued events (a handler may run there too).
+        if (!*alive) return;
         state_ = oldState;  // SetDefaults reset it silently; the change is announced
         ChangeState(wsClosed);
         if (!*alive) return;
@@ -1483,6 +1488,7 @@ void TCustomNetSocket::ShutdownAndClose(bool Shut, uint16_t Error) {
             SetDefaults();
         } catch (...) {
         }
+        if (!*alive) return;
         state_ = oldState;
         ChangeState(wsClosed);
     }

@@ -278,6 +278,10 @@ protected:
     void SetBytesReceived(int64_t Value) { bytesReceived_ = Value; }
     void SetBytesSent(int64_t Value) { bytesSent_ = Value; }
     void SetLookupResult(const std::string& Value) { lookupResult_ = Value; }
+    // Drops the messages still queued for one of the socket's ids (its socket events, a
+    // layer's own events); false when a handler run meanwhile freed the socket or changed
+    // its connection. Every layer purges through this one.
+    bool PurgeQueuedEvents(UINT Id);
 
     UINT idSocketEvent_ = 0, idLookupDone_ = 0, idReverseDone_ = 0, idCloseLater_ = 0, idTestException_ = 0,
          idDataRetrigger_ = 0, idSendFailed_ = 0;

@@ -122,13 +122,17 @@ void TCustomHttpTunnelNetSocket::ConnectThroughProxy(const std::string& Server, 
     }
     if (Steps.Begin) Steps.Begin();
     ReplaceEndpoint(proxyAddr, ServerPort);
+    // A handler that runs inside Connect (one another thread sent) may free the socket.
+    auto alive = AliveToken();
     try {
         TCustomNetSocket::Connect();
     } catch (...) {
+        if (!*alive) throw;
         if (Steps.Undo) Steps.Undo();
         ReplaceEndpoint(target, targetPortText);
         throw;
     }
+    if (!*alive) return;
     ReplaceEndpoint(target, targetPortText);
     if (State() == wsClosed && Steps.Undo) Steps.Undo();
 }

@@ -40,22 +40,22 @@ std::string Bytes(const unsigned char* P, size_t N) { return std::string(reinter
 
 std::string HostFromAscii(const std::string& Ascii) { return InetWideToAnsi(InetHostToUnicode(Ascii)); }
 
+}  // namespace
+
 // The frame of a socket callback: the socket may not be reset inside OpenSSL; a reset it
 // asked for (its handle closed in a handler) is posted for later.
 // A handler may free the socket: the frame then leaves it alone.
-struct InsideCallback {
-    explicit InsideCallback(TCustomSslNetSocket* S) : s(S), alive(S->AliveToken()) { ++s->InsideCallbackCount(); }
+struct TSslCallbacks::InsideCallback {
+    explicit InsideCallback(TCustomSslNetSocket* S) : s(S), alive(S->AliveToken()) { ++s->insideCallback_; }
     ~InsideCallback() {
         if (!*alive) return;
-        if (--s->InsideCallbackCount() == 0 && s->HSocket() == INVALID_SOCKET) s->PostResetLater();
+        if (--s->insideCallback_ == 0 && s->HSocket() == INVALID_SOCKET) s->PostResetLater();
     }
     InsideCallback(const InsideCallback&) = delete;
     InsideCallback& operator=(const InsideCallback&) = delete;
     TCustomSslNetSocket* s;
     std::shared_ptr<const bool> alive;
 };
-
-}  // namespace
 
 TSslCallbacks::Lock::Lock(TKind Kind) : kind_(Kind) { EnterCriticalSection(&Locks()[kind_]); }
 TSslCallbacks::Lock::~Lock() { LeaveCriticalSection(&Locks()[kind_]); }
@@ -371,7 +371,7 @@ int TSslCallbacks::OcspStatusBody(SSL* Ssl, void*) {
         SslSetOcspResponse(Ssl, copy, long(s->OcspStaple.size()));
         return SSL_TLSEXT_ERR_OK;
     }
-    s->ocspStapleStatus_ = -1;
+    s->conn_.OcspStapleStatus = -1;
     s->OcspStaple.clear();
     const unsigned char* resp = nullptr;
     const long len = SslGetOcspResponse(Ssl, resp);
@@ -379,9 +379,9 @@ int TSslCallbacks::OcspStatusBody(SSL* Ssl, void*) {
         s->OcspStaple = Bytes(resp, size_t(len));
         const unsigned char* p = resp;
         if (OCSP_RESPONSE* r = ossl::d2i_OCSP_RESPONSE(nullptr, &p, len)) {
-            s->ocspStapleStatus_ = ossl::OCSP_response_status(r);
+            s->conn_.OcspStapleStatus = ossl::OCSP_response_status(r);
             ossl::OCSP_RESPONSE_free(r);
-            if (s->ocspStapleStatus_ != OCSP_RESPONSE_STATUS_SUCCESSFUL) s->OcspStaple.clear();
+            if (s->conn_.OcspStapleStatus != OCSP_RESPONSE_STATUS_SUCCESSFUL) s->OcspStaple.clear();
         }
     }
     return 1;

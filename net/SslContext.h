@@ -17,6 +17,7 @@
 #include "framework/Component.h"
 #include "framework/StringList.h"
 #include "net/InetSsleay.h"
+#include "net/SslWindowsRoot.h"
 
 class TX509Base;
 
@@ -335,20 +336,3 @@ BIO* SslOpenFileBio(const std::string& FileName, const char* Mode);
 // Reads a whole BIO into text.
 std::string SslReadBioText(BIO* Bio);
 
-// ---- The Windows ROOT certificates -------------------------------------------------------------
-// Reading the system's certificate stores can take far longer than a TLS handshake (Wine
-// imports the host's certificates at each open), so a requester on a window's thread asks
-// first and lets the stores be read on a thread of their own.
-
-// True when contexts can take the Windows ROOT certificates without reading the stores.
-// Otherwise the stores are being read on another thread and Msg (with WParam) is posted to
-// Wnd once they have been; Key names that wait for InetCancelWindowsRootWait (one wait per
-// key: a second replaces the first).
-bool InetWindowsRootStoreReady(HWND Wnd, UINT Msg, WPARAM WParam, const void* Key);
-// Nothing is posted for Key from now on.
-void InetCancelWindowsRootWait(const void* Key);
-// Reads the certificates (DER) of the stores; the default reads ROOT and the Root registry
-// stores through crypt32. Setting another (tests) or none (back to the default) forgets what
-// was read.
-using TWindowsRootReader = std::function<std::vector<std::string>()>;
-void InetSetWindowsRootReader(TWindowsRootReader Reader);

@@ -95,7 +95,8 @@ TCustomSslNetSocket::~TCustomSslNetSocket() {
     }
     insideCallback_ = 0;
     tlsState_ = tlsNone;
-    ResetSSL();
+    // Nothing is swept from the queue while the socket is being destroyed: no handler runs.
+    (void)ResetSSL();
     tlsFlushTimer_.reset();
     if (sslAcquired_) {
         sslAcquired_ = false;
@@ -151,7 +152,7 @@ void TCustomSslNetSocket::WndProc(TMessage& Msg) {
             HandleTlsEvent(Msg);
         } else if (Msg.Msg == idReset_ && idReset_) {
             // Only for the connection that asked for it, never the next one.
-            if (uint32_t(Msg.WParam) == tlsGeneration_) ResetSSL();
+            if (uint32_t(Msg.WParam) == tlsGeneration_) (void)ResetSSL();
         } else if (Msg.Msg == idStartShutdown_ && idStartShutdown_) {
             if (TlsActive() && !ShutdownStarted()) {
                 if (Msg.LParam == 0)
@@ -199,16 +200,6 @@ void TCustomSslNetSocket::HandleTlsEvent(TMessage& Msg) {
     }
 }
 
-void TCustomSslNetSocket::PurgeTlsEvents() {
-    postedEvents_ = 0;
-    deferredEvents_ = 0;
-    HWND wnd = WindowHandle();
-    if (!wnd || !idTlsEvent_) return;
-    MSG m;
-    while (PeekMessageA(&m, wnd, idTlsEvent_, idTlsEvent_, PM_REMOVE | PM_NOYIELD | PM_QS_POSTMESSAGE)) {
-    }
-}
-
 void TCustomSslNetSocket::AttachToThread() {
     const uint8_t pending = uint8_t(postedEvents_ | deferredEvents_);
     TCustomSocksNetSocket::AttachToThread();
@@ -246,17 +237,18 @@ void TCustomSslNetSocket::BeginServerHandshake() { BeginHandshake(sslModeServer)
 
 void TCustomSslNetSocket::BeginHandshake(TSslMode Mode) {
     if (!SslEnable) return;
+    auto alive = AliveToken();
     try {
         if (!sslContext_) throw ESslContextException("SSL requires a context object");
-        if (ssl_) ResetSSL();
+        if (ssl_ && !ResetSSL()) return;
         tlsState_ = tlsHandshakeRequested;
         SslMode = Mode;
         handshakeReported_ = false;
         if (!sslContext_->IsCtxInitialized()) sslContext_->BuildSslCtx();
         InitSSLConnection(Mode == sslModeClient, sslContext_->SslCtx());
     } catch (...) {
+        if (!*alive) return;
         tlsState_ = tlsNone;
-        auto alive = AliveToken();
         ReportHandshakeFailedOnce(1);
         if (!*alive) return;
         throw;
@@ -264,19 +256,19 @@ void TCustomSslNetSocket::BeginHandshake(TSslMode Mode) {
 }
 
 void TCustomSslNetSocket::RaiseSslError(int ExceptionKind, const std::string& Msg) {
-    lastPeekError_ = ossl::ERR_peek_error();
+    conn_.LastPeekError = ossl::ERR_peek_error();
     const std::string errors = QueuedSslErrors();
-    handshakeMessage_ = Msg.empty() ? errors : Msg + " - " + errors;
-    const std::string text = "\r\n" + handshakeMessage_ + "\r\n";
+    conn_.HandshakeMessage = Msg.empty() ? errors : Msg + " - " + errors;
+    const std::string text = "\r\n" + conn_.HandshakeMessage + "\r\n";
     if (ExceptionKind == 1) throw EOpenSslError(text);
     throw ESslContextException(text);
 }
 
 void TCustomSslNetSocket::RecordSslErrors() {
-    lastPeekError_ = ossl::ERR_peek_error();
-    if (lastPeekError_ != 0) {
-        tlsErrorCode_ = lastPeekError_;
-        handshakeMessage_ = QueuedSslErrors();
+    conn_.LastPeekError = ossl::ERR_peek_error();
+    if (conn_.LastPeekError != 0) {
+        conn_.TlsErrorCode = conn_.LastPeekError;
+        conn_.HandshakeMessage = QueuedSslErrors();
     }
     ossl::ERR_clear_error();
 }
@@ -284,6 +276,7 @@ void TCustomSslNetSocket::RecordSslErrors() {
 void TCustomSslNetSocket::InitSSLConnection(bool ClientMode, SSL_CTX* SslCtx) {
     if (!SslEnable) return;
     ++tlsGeneration_;
+    auto alive = AliveToken();
     try {
         peerChain_.Clear();
         peerChain_.LastVerifyResult = 0;
@@ -291,24 +284,13 @@ void TCustomSslNetSocket::InitSSLConnection(bool ClientMode, SSL_CTX* SslCtx) {
             peerCert_ = std::make_unique<TX509Base>(nullptr);
         else
             peerCert_->FreeX509();
-        shutdownHow_ = 1;
         ShutdownStateChange(tlsShutNone);
         pendingCloseError_ = 0;
-        lastPeekError_ = 0;
-        FlagsChange(0, tfBidirectional | tfCloseRequested | tfCloseAfterSend);
-        handshakeMessage_.clear();
-        tlsErrorCode_ = 0;
-        cipherDescription_.clear();
-        cipherEncryption_.clear();
-        cipherKeyExchange_.clear();
-        cipherMessageAuth_.clear();
-        cipherKeyAuth_.clear();
-        alpnSelected_.clear();
-        peerCertName_.clear();
+        conn_ = TTlsConnectionRecord();
+        FlagsChange(0, tfBidirectional | tfCloseAfterSend);
         // A server's staple is its own to send; only a client's received one is reset.
         if (ClientMode) OcspStaple.clear();
         firstVerifyResult_ = -1;
-        ocspStapleStatus_ = -1;
         postedEvents_ = deferredEvents_ = 0;
         readEventsHeld_ = false;
         FlagsChange(tfRetries);
@@ -359,7 +341,6 @@ void TCustomSslNetSocket::InitSSLConnection(bool ClientMode, SSL_CTX* SslCtx) {
         ossl::SSL_set_info_callback(ssl_, TSslCallbacks::Info);
         ossl::ERR_clear_error();
         if (ossl::BIO_ctrl(sslBio_, BIO_C_SET_SSL, BIO_NOCLOSE, ssl_) != 1) RaiseSslError(0, "Unable to set BIO as SSL");
-        auto alive = AliveToken();
         const int driven = DriveSsl();
         if (!*alive) return;
         if (driven == kDriveError)
@@ -370,8 +351,10 @@ void TCustomSslNetSocket::InitSSLConnection(bool ClientMode, SSL_CTX* SslCtx) {
         }
         tlsState_ = tlsReady;
     } catch (...) {
+        if (!*alive) return;
         tlsState_ = tlsFailed;
-        ResetSSL();
+        // A handler run by the reset took the socket over: the failure was its old connection's.
+        if (!ResetSSL()) return;
         tlsState_ = tlsFailed;
         throw;
     }
@@ -390,17 +373,18 @@ void TCustomSslNetSocket::TriggerSessionConnected(uint16_t ErrCode) {
     } catch (const std::exception& e) {
         if (!*alive) return;
         SslEnable = false;
-        ResetSSL();
+        if (!ResetSSL()) return;
         ShutdownAndClose(false, WSAECONNABORTED);
         if (*alive) HandleBgException(e, "TCustomSslNetSocket.TriggerSessionConnected");
     }
 }
 
 void TCustomSslNetSocket::Dup(SOCKET NewHandle) {
-    TCustomSocksNetSocket::Dup(NewHandle);
-    ChangeState(wsConnected);
-    if (!SslEnable) return;
     auto alive = AliveToken();
+    TCustomSocksNetSocket::Dup(NewHandle);
+    if (!*alive || hSocket_ != NewHandle) return;
+    ChangeState(wsConnected);
+    if (!*alive || !SslEnable) return;
     try {
         if (SslMode == sslModeClient)
             BeginClientHandshake();
@@ -411,7 +395,7 @@ void TCustomSslNetSocket::Dup(SOCKET NewHandle) {
     } catch (const std::exception& e) {
         if (!*alive) return;
         SslEnable = false;
-        ResetSSL();
+        if (!ResetSSL()) return;
         ShutdownAndClose(false, WSAECONNABORTED);
         if (*alive) HandleBgException(e, "TCustomSslNetSocket.Dup");
     }
@@ -463,63 +447,61 @@ void TCustomSslNetSocket::SetPendingClose(int Err) {
 }
 
 void TCustomSslNetSocket::HandleFdConnect(TMessage& Msg, uint16_t Error) {
-    FlagsChange(0, tfCloseRequested);
     ShutdownStateChange(tlsShutNone);
     TCustomSocksNetSocket::HandleFdConnect(Msg, Error);
 }
 
+TCustomSslNetSocket::TReadStep::TReadStep(TCustomSslNetSocket& S)
+    : s_(S), alive_(S.AliveToken()), handle_(S.hSocket_) {
+    ++s_.readSteps_;
+    try {
+        s_.SelectEvents(s_.eventMask_ & ~long(FD_READ));
+        off_ = true;
+    } catch (const std::exception&) {
+    }
+}
+
+TCustomSslNetSocket::TReadStep::~TReadStep() {
+    if (!*alive_) return;
+    --s_.readSteps_;
+    if (!off_ || s_.hSocket_ != handle_ || s_.hSocket_ == INVALID_SOCKET) return;
+    if (hold_ && s_.TlsActive()) {
+        s_.readEventsHeld_ = true;
+        return;
+    }
+    try {
+        s_.SelectEvents(s_.eventMask_);
+    } catch (const std::exception&) {
+    }
+}
+
+bool TCustomSslNetSocket::TReadStep::Same() const { return *alive_ && s_.hSocket_ == handle_ && s_.ssl_; }
+
 void TCustomSslNetSocket::HandleFdRead(TMessage& Msg, uint16_t Error) {
     if (!TlsActive() || ProxyNegotiating() || state_ != wsConnected)
         return TCustomSocksNetSocket::HandleFdRead(Msg, Error);
-    auto alive = AliveToken();
-    const SOCKET handle = hSocket_;
-    auto same = [&] { return *alive && hSocket_ == handle && ssl_; };
-    // No network read events while this step (and the owner's handler inside it) runs;
-    // asking for them again afterwards re-posts one when bytes came meanwhile.
-    // When the owner left the plaintext it was told about unread, they stay off until it
-    // reads (Receive): asked again now, Winsock would post one at once for the ciphertext
-    // still on the socket, the owner would be told again and read nothing again, for ever.
-    struct ReadEventsOff {
-        TCustomSslNetSocket& s;
-        std::shared_ptr<const bool> alive;
-        SOCKET handle;
-        bool off = false;
-        bool hold = false;
-        ReadEventsOff(TCustomSslNetSocket& S, std::shared_ptr<const bool> A, SOCKET H) : s(S), alive(std::move(A)), handle(H) {
-            ++s.readSteps_;
-            try {
-                s.SelectEvents(s.eventMask_ & ~long(FD_READ));
-                off = true;
-            } catch (const std::exception&) {
-            }
-        }
-        ~ReadEventsOff() {
-            if (!*alive) return;
-            --s.readSteps_;
-            if (!off || s.hSocket_ != handle || s.hSocket_ == INVALID_SOCKET) return;
-            if (hold && s.TlsActive()) {
-                s.readEventsHeld_ = true;
-                return;
-            }
-            try {
-                s.SelectEvents(s.eventMask_);
-            } catch (const std::exception&) {
-            }
-        }
-    } readEventsOff(*this, alive, handle);
+    // The owner closed: nothing more is read for it (its close_notify needs no answer).
+    if (OwnerClosing() && HandshakeFinished()) return;
+    TReadStep step(*this);
     if (pendingCloseError_ != 0) return;
-    if (HandshakeFinished() && (ossl::SSL_pending(ssl_) > 0 || RecordsWaiting())) {
-        // What came earlier first: the owner reads it before the network is asked again.
-        const int64_t receivedBefore = BytesReceived();
-        const TTaken taken = TakeBufferedRecords(Error);
-        if (taken == kTakenGone || taken == kTakenEnded) return;
-        if (taken == kTakenOwnerReads) {
-            readEventsOff.hold = BytesReceived() == receivedBefore;
-            if (same()) FlushTls();
-            return;
-        }
-        if (pendingCloseError_ != 0) return;
+    if (TakeWhatWaits(step, Error) && ReadIntoPair(step, Error) && DriveReceived(step, Error)) HandOver(step, Error);
+}
+
+bool TCustomSslNetSocket::TakeWhatWaits(TReadStep& Step, uint16_t Error) {
+    // What came earlier first: the owner reads it before the network is asked again.
+    if (!HandshakeFinished() || (ossl::SSL_pending(ssl_) == 0 && !RecordsWaiting())) return true;
+    const int64_t receivedBefore = BytesReceived();
+    const TTaken taken = TakeBufferedRecords(Error);
+    if (taken == kTakenGone || taken == kTakenEnded) return false;
+    if (taken == kTakenOwnerReads) {
+        Step.HoldEvents(BytesReceived() == receivedBefore);
+        if (Step.Same()) FlushTls();
+        return false;
     }
+    return pendingCloseError_ == 0;
+}
+
+bool TCustomSslNetSocket::ReadIntoPair(TReadStep& Step, uint16_t Error) {
     size_t n = ossl::BIO_ctrl(netBio_, BIO_C_GET_READ_REQUEST, 0, nullptr);
     if (n == 0) n = ossl::BIO_ctrl(netBio_, BIO_C_GET_WRITE_GUARANTEE, 0, nullptr);
     if (n == 0) {
@@ -528,14 +510,14 @@ void TCustomSslNetSocket::HandleFdRead(TMessage& Msg, uint16_t Error) {
         FlagsChange(tfNetBioFull);
         if (HandshakeFinished()) {
             const int r = DriveSsl();
-            if (!same()) return;
+            if (!Step.Same()) return false;
             if (r == kDriveOk && ossl::SSL_pending(ssl_) > 0) {
                 TriggerDataAvailable(0);
-                if (!same()) return;
+                if (!Step.Same()) return false;
             }
         }
         FlushTls();
-        return;
+        return false;
     }
     // Never more than the pair can take now: OpenSSL's read request may be larger than the
     // room left, and bytes BIO_write refused would be lost from the stream.
@@ -544,47 +526,57 @@ void TCustomSslNetSocket::HandleFdRead(TMessage& Msg, uint16_t Error) {
     if (n == 0) {
         FlagsChange(tfNetBioFull);
         FlushTls();
-        return;
+        return false;
     }
     char buf[kMaxChunk];
     const int got = unread_.empty() ? TCustomSocksNetSocket::Receive(buf, int(n), 0) : TakeUnread(buf, int(n), false);
     if (got < 0) {
         const int err = WinsockGetLastError();
         if (err > 10000 && err != WSAEWOULDBLOCK && err != WSAECONNABORTED && err != WSAENOTCONN) SetPendingClose(err);
-        return;
+        return false;
     }
     if (got == 0) {
         if (state_ == wsConnected) PostTlsEvent(evClose, Error);
-        return;
+        return false;
     }
     if (ossl::BIO_write(netBio_, buf, got) != got) {
         // Received but not taken: the stream would go on with a hole in it.
         RecordSslErrors();
         SetPendingClose(WSAECONNABORTED);
-        return;
+        return false;
     }
     ossl::BIO_ctrl(netBio_, BIO_CTRL_FLUSH, 0, nullptr);
-    {
-        // Also while a plaintext write waits for room: the echo of what we send must be
-        // read, or both directions stall.
-        const int r = DriveSsl();
-        if (!same()) return;
-        if (r == kDriveError) {
-            FailOnSslError();
-            if (!same()) return;
-        }
-        if (r == kDriveRetry) FlagsChange(tfSslBioRetry);
-        if (r == kDriveClosed && ossl::SSL_version(ssl_) >= TLS1_VERSION) {
-            PeerSentCloseNotify(Error);
-            return;
-        }
+    return true;
+}
+
+bool TCustomSslNetSocket::DriveReceived(TReadStep& Step, uint16_t Error) {
+    // Also while a plaintext write waits for room: the echo of what we send must be read, or
+    // both directions stall.
+    const int r = DriveSsl();
+    if (!Step.Same()) return false;
+    if (r == kDriveError) {
+        FailOnSslError();
+        if (!Step.Same()) return false;
     }
+    if (r == kDriveRetry) FlagsChange(tfSslBioRetry);
+    if (r == kDriveClosed && ossl::SSL_version(ssl_) >= TLS1_VERSION) {
+        PeerSentCloseNotify(Error);
+        return false;
+    }
+    return true;
+}
+
+void TCustomSslNetSocket::HandOver(TReadStep& Step, uint16_t Error) {
     if (HandshakeFinished()) {
         const TTaken taken = TakeBufferedRecords(Error);
         if (taken == kTakenGone || taken == kTakenEnded) return;
     }
     if (ShutdownProgress()) return;
-    if (same()) FlushTls();
+    if (Step.Same()) FlushTls();
+}
+
+bool TCustomSslNetSocket::CloseWaitsForOwner() const {
+    return !OwnerClosing() && HandshakeFinished() && ossl::SSL_pending(ssl_) > 0;
 }
 
 bool TCustomSslNetSocket::RecordsWaiting() const {
@@ -617,6 +609,7 @@ TCustomSslNetSocket::TTaken TCustomSslNetSocket::TakeBufferedRecords(uint16_t Er
             const int64_t takenBefore = BytesReceived();
             TriggerDataAvailable(0);
             if (!same()) return kTakenGone;
+            if (OwnerClosing()) return kTakenEnded;
             const int after = ossl::SSL_pending(ssl_);
             // Nothing or only a part read: the rest waits for the owner, who gets the event
             // again once it has read some.
@@ -643,9 +636,9 @@ TCustomSslNetSocket::TTaken TCustomSslNetSocket::TakeBufferedRecords(uint16_t Er
 
 void TCustomSslNetSocket::PeerSentCloseNotify(uint16_t Error) {
     auto alive = AliveToken();
-    if (tlsState_ < tlsShuttingDown) tlsState_ = tlsShuttingDown;
+    if (!TlsClosing()) tlsState_ = tlsShuttingDown;
     if (!Bidirectional()) PostMessageA(WindowHandle(), idStartShutdown_, 1, 1);
-    if (shutdownState_ == tlsShutFinished) PostTlsEvent(evClose, Error);
+    if (ShutdownOver()) PostTlsEvent(evClose, Error);
     // A bidirectional shutdown waited for exactly this.
     if (Bidirectional() && ShutdownProgress()) return;
     if (*alive && ssl_) FlushTls();
@@ -697,7 +690,7 @@ int TCustomSslNetSocket::Receive(void* Buffer, int Size, int Flags) {
             WinsockSetLastError(pendingCloseError_);
             return -1;
         }
-    } else if (shutdownState_ == tlsShutNotifySent) {
+    } else if (ShutdownUnderWay()) {
         WinsockSetLastError(WSAESHUTDOWN);
         return -1;
     }
@@ -967,9 +960,9 @@ void TCustomSslNetSocket::FlushTls() {
         FlagsChange(0, tfNetBioFull);
         PostTlsEvent(evRead);
     }
-    if (finished && ossl::SSL_pending(ssl_) == 0 &&
+    if (finished && !CloseWaitsForOwner() &&
         ((CloseRequested() && !ShutdownStarted() && !CloseAfterSend()) ||
-         (shutdownState_ == tlsShutFinished && !Bidirectional())))
+         (ShutdownOver() && !Bidirectional())))
         PostTlsEvent(evClose);
 }
 
@@ -982,17 +975,17 @@ void TCustomSslNetSocket::TriggerSslHandshakeDone(uint16_t ErrCode) {
     // leaf fails (expired, wrong name).
     const bool verifying = sslContext_ && sslContext_->SslVerifyPeer();
     const long verifyResult = ssl_ && verifying ? ossl::SSL_get_verify_result(ssl_) : X509_V_OK;
-    if (tlsErrorCode_ > 0) {
+    if (conn_.TlsErrorCode > 0) {
         if (firstVerifyResult_ == 0 && verifyResult == X509_V_OK) {
-            tlsErrorCode_ = 0;
-            handshakeMessage_.clear();
+            conn_.TlsErrorCode = 0;
+            conn_.HandshakeMessage.clear();
         } else {
-            ErrCode = uint16_t(SslErrGetReason(tlsErrorCode_));
-            switch (SslErrGetReason(tlsErrorCode_)) {
-                case 155: handshakeMessage_ = "Error, HTTPS proxy request, no SSL handshake"; break;
-                case 156: handshakeMessage_ = "Error, HTTP request, no SSL handshake"; break;
-                case 252: handshakeMessage_ = "Error, unknown SSL protocol"; break;
-                case 267: handshakeMessage_ = "Error, wrong SSL version"; break;
+            ErrCode = uint16_t(SslErrGetReason(conn_.TlsErrorCode));
+            switch (SslErrGetReason(conn_.TlsErrorCode)) {
+                case 155: conn_.HandshakeMessage = "Error, HTTPS proxy request, no SSL handshake"; break;
+                case 156: conn_.HandshakeMessage = "Error, HTTP request, no SSL handshake"; break;
+                case 252: conn_.HandshakeMessage = "Error, unknown SSL protocol"; break;
+                case 267: conn_.HandshakeMessage = "Error, wrong SSL version"; break;
                 default: break;
             }
         }
@@ -1000,48 +993,48 @@ void TCustomSslNetSocket::TriggerSslHandshakeDone(uint16_t ErrCode) {
     tlsState_ = (ErrCode != 0 || !ssl_) ? tlsFailed : tlsEstablished;
     X509* peer = nullptr;
     if (tlsState_ == tlsEstablished) {
-        sessionWasReused_ = SslSessionReused(ssl_) == 1;
-        tlsVersionText_ = ossl::SSL_get_version(ssl_);
-        tlsVersionNumber_ = ossl::SSL_version(ssl_);
+        conn_.SessionWasReused = SslSessionReused(ssl_) == 1;
+        conn_.Protocol.VersionText = ossl::SSL_get_version(ssl_);
+        conn_.Protocol.VersionNumber = ossl::SSL_version(ssl_);
         const unsigned char* alpn = nullptr;
         unsigned alpnLen = 0;
         ossl::SSL_get0_alpn_selected(ssl_, &alpn, &alpnLen);
-        alpnSelected_ = alpn ? std::string(reinterpret_cast<const char*>(alpn), alpnLen) : std::string();
+        conn_.AlpnSelected = alpn ? std::string(reinterpret_cast<const char*>(alpn), alpnLen) : std::string();
         if (const SSL_CIPHER* c = ossl::SSL_get_current_cipher(ssl_)) {
-            tlsCipherName_ = ossl::SSL_CIPHER_get_name(c);
-            cipherBits_ = ossl::SSL_CIPHER_get_bits(c, &cipherAlgBits_);
+            conn_.Protocol.CipherName = ossl::SSL_CIPHER_get_name(c);
+            conn_.Protocol.CipherBits = ossl::SSL_CIPHER_get_bits(c, &conn_.Protocol.CipherAlgBits);
             char desc[129] = {};
             ossl::SSL_CIPHER_description(c, desc, 128);
-            cipherDescription_ = desc;
-            while (!cipherDescription_.empty() &&
-                   (cipherDescription_.back() == '\n' || cipherDescription_.back() == '\r'))
-                cipherDescription_.pop_back();
-            cipherEncryption_ = DescriptionField(cipherDescription_, "Enc=");
-            cipherKeyExchange_ = DescriptionField(cipherDescription_, "Kx=");
-            cipherMessageAuth_ = DescriptionField(cipherDescription_, "Mac=");
-            cipherKeyAuth_ = DescriptionField(cipherDescription_, "Au=");
+            conn_.CipherDescription = desc;
+            while (!conn_.CipherDescription.empty() &&
+                   (conn_.CipherDescription.back() == '\n' || conn_.CipherDescription.back() == '\r'))
+                conn_.CipherDescription.pop_back();
+            conn_.CipherEncryption = DescriptionField(conn_.CipherDescription, "Enc=");
+            conn_.CipherKeyExchange = DescriptionField(conn_.CipherDescription, "Kx=");
+            conn_.CipherMessageAuth = DescriptionField(conn_.CipherDescription, "Mac=");
+            conn_.CipherKeyAuth = DescriptionField(conn_.CipherDescription, "Au=");
         }
         if (sslContext_ && sslContext_->SslVerifyPeer()) {
             peer = ossl::SSL_get1_peer_certificate(ssl_);
-            if (const char* pn = ossl::X509_VERIFY_PARAM_get0_peername(ossl::SSL_get0_param(ssl_))) peerCertName_ = pn;
+            if (const char* pn = ossl::X509_VERIFY_PARAM_get0_peername(ossl::SSL_get0_param(ssl_))) conn_.PeerCertName = pn;
         }
-        if (cipherKeyAuth_ == "any")
-            handshakeMessage_ = "SSL Connected OK with " + tlsVersionText_ + ", cipher " + tlsCipherName_ +
-                               ", encryption " + cipherEncryption_ + ", message auth " + cipherMessageAuth_;
+        if (conn_.CipherKeyAuth == "any")
+            conn_.HandshakeMessage = "SSL Connected OK with " + conn_.Protocol.VersionText + ", cipher " + conn_.Protocol.CipherName +
+                               ", encryption " + conn_.CipherEncryption + ", message auth " + conn_.CipherMessageAuth;
         else
-            handshakeMessage_ = "SSL Connected OK with " + tlsVersionText_ + ", cipher " + tlsCipherName_ +
-                               ", key auth " + cipherKeyAuth_ + ", key exchange " + cipherKeyExchange_ +
-                               ", encryption " + cipherEncryption_ + ", message auth " + cipherMessageAuth_;
+            conn_.HandshakeMessage = "SSL Connected OK with " + conn_.Protocol.VersionText + ", cipher " + conn_.Protocol.CipherName +
+                               ", key auth " + conn_.CipherKeyAuth + ", key exchange " + conn_.CipherKeyExchange +
+                               ", encryption " + conn_.CipherEncryption + ", message auth " + conn_.CipherMessageAuth;
     } else {
-        if (handshakeMessage_.empty())
-            handshakeMessage_ = tlsErrorCode_ ? InetOpenSslErrorText(tlsErrorCode_) : QueuedSslErrors();
+        if (conn_.HandshakeMessage.empty())
+            conn_.HandshakeMessage = conn_.TlsErrorCode ? InetOpenSslErrorText(conn_.TlsErrorCode) : QueuedSslErrors();
         if (verifyResult != X509_V_OK) {
             const char* why = ossl::X509_verify_cert_error_string(verifyResult);
-            handshakeMessage_ += std::string(handshakeMessage_.empty() ? "" : ", ") + "certificate verify result " +
+            conn_.HandshakeMessage += std::string(conn_.HandshakeMessage.empty() ? "" : ", ") + "certificate verify result " +
                                 std::to_string(verifyResult) + ": " + (why ? why : "");
         }
-        if (ssl_) handshakeMessage_ += std::string(", State: ") + ossl::SSL_state_string_long(ssl_);
-        if (ErrCode == 1) handshakeMessage_ += ", connection closed unexpectedly";
+        if (ssl_) conn_.HandshakeMessage += std::string(", State: ") + ossl::SSL_state_string_long(ssl_);
+        if (ErrCode == 1) conn_.HandshakeMessage += ", connection closed unexpectedly";
     }
     if (!peerCert_) peerCert_ = std::make_unique<TX509Base>(nullptr);
     if (peer) {
@@ -1101,20 +1094,7 @@ void TCustomSslNetSocket::TriggerAlpnSelect(const framework::TStringList& ProtoL
 void TCustomSslNetSocket::StartTlsShutdown(int How) {
     if (hSocket_ == INVALID_SOCKET || !SslEnable || !ssl_ || tlsState_ == tlsShutDown) return;
     shutdownHow_ = How;
-    if (!ShutdownStarted()) {
-        ShutdownStateChange(tlsShutNotifySent);
-        int r = 1;
-        // Also after the peer's close_notify: it is answered with ours before TCP goes.
-        if (!(ossl::SSL_get_shutdown(ssl_) & SSL_SENT_SHUTDOWN)) {
-            r = ossl::SSL_shutdown(ssl_);
-            if (r == 0) {
-                tlsState_ = tlsShuttingDown;
-                r = ossl::SSL_shutdown(ssl_);
-            }
-        }
-        (void)r;
-        ossl::ERR_clear_error();
-    }
+    if (!ShutdownStarted()) ShutdownStateChange(tlsShutNotifySent);
     if (!ShutdownFinished(How)) {
         FlushTls();
         PostTlsEvent(evWrite);
@@ -1122,16 +1102,38 @@ void TCustomSslNetSocket::StartTlsShutdown(int How) {
     }
 }
 
+void TCustomSslNetSocket::ShutdownStateChange(TTlsShutdownState NewState) {
+    shutdownState_ = NewState;
+    switch (NewState) {
+        case tlsShutNone:
+            // A new connection: nothing has asked to close it yet.
+            shutdownHow_ = 1;
+            FlagsChange(0, tfCloseRequested | tfOwnerClose);
+            break;
+        case tlsShutNotifySent:
+            // Also after the peer's close_notify: it is answered with ours before TCP goes.
+            if (!(ossl::SSL_get_shutdown(ssl_) & SSL_SENT_SHUTDOWN) && ossl::SSL_shutdown(ssl_) == 0) {
+                tlsState_ = tlsShuttingDown;
+                ossl::SSL_shutdown(ssl_);
+            }
+            ossl::ERR_clear_error();
+            break;
+        case tlsShutFinished:
+            if (ssl_) tlsState_ = tlsShutDown;
+            break;
+    }
+}
+
 bool TCustomSslNetSocket::ShutdownFinished(int How) {
     auto alive = AliveToken();
     if (!SslEnable || !ssl_) {
         ShutdownStateChange(tlsShutFinished);
-        ResetSSL();
+        if (!ResetSSL()) return true;
         TriggerSslShutDownComplete(pendingCloseError_);
         if (*alive && state_ != wsClosed) TCustomSocksNetSocket::ShutdownAndClose(true, 0);
         return true;
     }
-    if (shutdownState_ == tlsShutFinished) return true;
+    if (ShutdownOver()) return true;
     if (pendingCloseError_ == 0 && !ShutdownStarted()) return false;
     if (Bidirectional() && pendingCloseError_ == 0 &&
         (ossl::SSL_get_shutdown(ssl_) & (SSL_SENT_SHUTDOWN | SSL_RECEIVED_SHUTDOWN)) !=
@@ -1143,11 +1145,10 @@ bool TCustomSslNetSocket::ShutdownFinished(int How) {
     // Every byte of the close_notify must have left, not only the network BIO.
     if (pendingCloseError_ == 0 && (ossl::BIO_ctrl_pending(netBio_) > 0 || !CoreQueueEmpty())) return false;
     ShutdownStateChange(tlsShutFinished);
-    tlsState_ = tlsShutDown;
     const bool bidi = Bidirectional();
     if (bidi) {
         SslEnable = false;
-        ResetSSL();
+        if (!ResetSSL()) return true;
     }
     TriggerSslShutDownComplete(pendingCloseError_);
     if (!*alive) return true;
@@ -1208,17 +1209,11 @@ void TCustomSslNetSocket::StopTlsFlushTimer() {
 void TCustomSslNetSocket::Close() {
     if (!TlsActive() || ProxyNegotiating() || hSocket_ == INVALID_SOCKET || state_ != wsConnected)
         return TCustomSocksNetSocket::Close();
-    // The peer's close_notify comes in through network read events, also when the owner
-    // closes without reading what it was told about (a step that it again leaves holds them).
-    if (readEventsHeld_) ReleaseHeldReadEvents();
-    FlagsChange(tfCloseRequested, tfBidirectional);
+    // What the owner left unread is dropped, as a plain socket drops it: the close_notify
+    // leaves at once (after what the owner sent).
+    FlagsChange(tfCloseRequested | tfOwnerClose, tfBidirectional);
     StartTlsFlushTimer();
-    if (HandshakeFinished() && ossl::SSL_pending(ssl_) > 0) {
-        // The application reads what arrived first; the close follows.
-        FlushTls();
-        return;
-    }
-    if (!ShutdownStarted() && tlsState_ >= tlsReady && tlsState_ != tlsFailed && !AllSentOut()) {
+    if (!ShutdownStarted() && ConnectionInitialised() && !AllSentOut()) {
         // Everything written before Close goes out first, then the close_notify.
         FlagsChange(tfCloseAfterSend | tfWriteWanted);
         FlushTls();
@@ -1247,7 +1242,7 @@ void TCustomSslNetSocket::ShutdownAndClose(bool Shut, uint16_t Error) {
 void TCustomSslNetSocket::HardAbort(uint16_t Error) {
     StopTlsFlushTimer();
     SslEnable = false;
-    ResetSSL();
+    if (!ResetSSL()) return;
     TCustomSocksNetSocket::HardAbort(Error);
 }
 
@@ -1257,18 +1252,19 @@ void TCustomSslNetSocket::HandleFdClose(TMessage& Msg, uint16_t Error) {
     auto alive = AliveToken();
     FlagsChange(tfCloseRequested);
     if (pendingCloseError_ == 0) {
-        if (HandshakeFinished() && ossl::SSL_pending(ssl_) > 0) {
+        if (CloseWaitsForOwner()) {
             FlushTls();
             return;
         }
         u_long avail = 0;
-        if (!unread_.empty() || (Winsock::ioctlsocket(hSocket_, FIONREAD, &avail) == 0 && avail > 0)) {
+        if (!OwnerClosing() &&
+            (!unread_.empty() || (Winsock::ioctlsocket(hSocket_, FIONREAD, &avail) == 0 && avail > 0))) {
             PostTlsEvent(evRead);
             PostTlsEvent(evClose, Error);
             return;
         }
         if (Error > 10000) pendingCloseError_ = Error;
-        if (pendingCloseError_ == 0 && HandshakeFinished() && shutdownState_ != tlsShutFinished && tlsState_ != tlsFailed) {
+        if (pendingCloseError_ == 0 && HandshakeFinished() && !ShutdownOver() && tlsState_ != tlsFailed) {
             FlagsChange(0, tfBidirectional);
             StartTlsShutdown(1);
             return;
@@ -1281,29 +1277,24 @@ void TCustomSslNetSocket::HandleFdClose(TMessage& Msg, uint16_t Error) {
         if (hSocket_ == INVALID_SOCKET) return;
     }
     if (!*alive) return;
-    const bool fire = !Disposing() && !ClosedFired();
     SslEnable = false;
-    ResetSSL();
+    if (!ResetSSL()) return;
     // The core reports the close once (OnSessionClosed) as it closes the handle.
-    if (state_ != wsClosed) TCustomSocksNetSocket::ShutdownAndClose(shutdownState_ != tlsShutFinished, Error);
-    (void)fire;
+    if (state_ != wsClosed) TCustomSocksNetSocket::ShutdownAndClose(!ShutdownOver(), Error);
 }
 
 // ---- Reset ---------------------------------------------------------------------------------
 
-void TCustomSslNetSocket::ResetSSL() {
-    if (insideCallback_ || tlsState_ == tlsHandshakeRequested) return;
+bool TCustomSslNetSocket::ResetSSL() {
+    if (insideCallback_ || tlsState_ == tlsHandshakeRequested) return true;
     StopTlsFlushTimer();
+    auto alive = AliveToken();
     try {
-        PurgeTlsEvents();
         {
             const auto held = framework::LockScope(plainQueue_);
             plainQueue_.RecycleAll();
         }
-        tlsVersionText_ = "Unknown";
-        tlsCipherName_ = "Unknown";
-        cipherBits_ = cipherAlgBits_ = 0;
-        tlsVersionNumber_ = 0;
+        conn_.Protocol = TTlsConnectionRecord::TProtocol();
         retryWriteLen_ = -1;
         pendingCloseError_ = 0;
         // The connection may go on in plain text: the core reads it again.
@@ -1325,11 +1316,16 @@ void TCustomSslNetSocket::ResetSSL() {
         tlsState_ = tlsNone;
     } catch (const std::exception& e) {
         HandleBgException(e, "Fatal exception in ResetSSL");
+        if (!*alive) return false;
     }
+    // Last, with the connection's TLS state already gone: sweeping the queue may run what
+    // other threads sent to this thread, and a handler there may free the socket.
+    postedEvents_ = deferredEvents_ = 0;
+    return PurgeQueuedEvents(idTlsEvent_);
 }
 
 void TCustomSslNetSocket::SetDefaults() {
-    ResetSSL();
+    if (!ResetSSL()) return;
     unread_.clear();
     TCustomSocksNetSocket::SetDefaults();
 }

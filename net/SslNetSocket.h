@@ -4,6 +4,41 @@
 // and the layer drives itself with TLS read, write and close events it posts to its own
 // window (the network says nothing when OpenSSL merely has more to do).
 //
+// Event x state -> action, with TLS on (SslEnable and an SSL object; otherwise, and while a
+// proxy negotiates, every event goes to the layer below). States: hs = handshake under way
+// (tlsReady), up = handshake finished (tlsEstablished), closing = a close_notify sent or
+// received (tlsShuttingDown), down = the shutdown over (tlsShutDown).
+//
+//   event                  hs                       up                          closing / down
+//   ---------------------  -----------------------  --------------------------  ------------------------
+//   network read           read into the pair,      take what waits, read into  as up; the peer's close_
+//   (FD_READ, TLS read)    drive the handshake      the pair, drive, hand over  notify ends a two-way
+//                                                   (OnDataAvailable); after    shutdown
+//                                                   the owner's Close: nothing
+//   network write          ciphertext out           ciphertext out, queued      ciphertext out; the
+//   (FD_WRITE, TLS write)                           plaintext in, OnDataSent;   shutdown ends once the
+//                                                   close after send: start     close_notify has left
+//                                                   the close_notify
+//   close (FD_CLOSE,       handshake failed (1),    plaintext the owner has     down: TCP shut down and
+//   TLS close)             close                    not read first (a close     closed, OnSessionClosed
+//                                                   from the network only),
+//                                                   then the close_notify
+//   peer's close_notify    -                        closing; ours answers it    two-way: plain text from
+//                                                   (one-way shutdown)          here on
+//   Receive                10035                    plaintext                   10058 while our close_
+//                                                                               notify waits
+//   Send                   queued until up          queued, encrypted, out      10058
+//   Close (owner)          queued plaintext waits   queued plaintext out, then  nothing more
+//                          for the handshake (then  the close_notify at once,
+//                          as up), else plain close unread plaintext dropped;
+//                                                   ends with 0 (FlushTimeout
+//                                                   bounds it: 10060)
+//   Abort                  TLS reset, plain abort   TLS reset, plain abort      TLS reset, plain abort
+//
+// Every step that calls the owner (or OpenSSL, which calls the owner's handlers) checks
+// afterwards that the socket lives and still has the same connection; the TLS reset drops
+// the queued TLS events through the core's purge and reports the same.
+//
 // OpenSSL calls back into the socket (net/SslCallbacks) while it runs; a reset asked for
 // during such a callback is deferred to a message, and while the socket is paused (a
 // handler showing a modal box) its TLS events wait instead of re-entering the SSL object.
@@ -97,32 +132,33 @@ public:
     // record of the connection, read-only outside it.
     std::string TlsServerName;
     TX509Base* PeerCertificate() const { return peerCert_.get(); }
-    TX509List& PeerChain() { return peerChain_; }
-    const std::string& TlsVersionText() const { return tlsVersionText_; }
-    int TlsVersionNumber() const { return tlsVersionNumber_; }
-    const std::string& TlsCipherName() const { return tlsCipherName_; }
-    int CipherAlgBits() const { return cipherAlgBits_; }
-    int CipherBits() const { return cipherBits_; }
-    const std::string& CipherDescription() const { return cipherDescription_; }
-    const std::string& CipherEncryption() const { return cipherEncryption_; }
-    const std::string& CipherKeyExchange() const { return cipherKeyExchange_; }
-    const std::string& CipherMessageAuth() const { return cipherMessageAuth_; }
-    const std::string& CipherKeyAuth() const { return cipherKeyAuth_; }
-    bool SessionWasReused() const { return sessionWasReused_; }
-    const std::string& AlpnSelected() const { return alpnSelected_; }
-    const std::string& PeerCertName() const { return peerCertName_; }
-    const std::string& HandshakeMessage() const { return handshakeMessage_; }
-    unsigned long TlsErrorCode() const { return tlsErrorCode_; }
-    unsigned long LastPeekError() const { return lastPeekError_; }
+    const TX509List& PeerChain() const { return peerChain_; }
+    const std::string& TlsVersionText() const { return conn_.Protocol.VersionText; }
+    int TlsVersionNumber() const { return conn_.Protocol.VersionNumber; }
+    const std::string& TlsCipherName() const { return conn_.Protocol.CipherName; }
+    int CipherAlgBits() const { return conn_.Protocol.CipherAlgBits; }
+    int CipherBits() const { return conn_.Protocol.CipherBits; }
+    const std::string& CipherDescription() const { return conn_.CipherDescription; }
+    const std::string& CipherEncryption() const { return conn_.CipherEncryption; }
+    const std::string& CipherKeyExchange() const { return conn_.CipherKeyExchange; }
+    const std::string& CipherMessageAuth() const { return conn_.CipherMessageAuth; }
+    const std::string& CipherKeyAuth() const { return conn_.CipherKeyAuth; }
+    bool SessionWasReused() const { return conn_.SessionWasReused; }
+    const std::string& AlpnSelected() const { return conn_.AlpnSelected; }
+    const std::string& PeerCertName() const { return conn_.PeerCertName; }
+    const std::string& HandshakeMessage() const { return conn_.HandshakeMessage; }
+    unsigned long TlsErrorCode() const { return conn_.TlsErrorCode; }
+    unsigned long LastPeekError() const { return conn_.LastPeekError; }
     // A server sets its own staple to send; a client finds the one it received here.
     std::string OcspStaple;
-    int OcspStapleStatus() const { return ocspStapleStatus_; }
+    int OcspStapleStatus() const { return conn_.OcspStapleStatus; }
     const TClientHelloData& ClientHello() const { return hello_; }
     TTlsSocketState TlsState() const { return tlsState_; }
     int HandshakeCount() const { return handshakeCount_; }
     SSL* Ssl() const { return ssl_; }
-    // For the OpenSSL callbacks: the depth of callbacks running, and the deferred reset.
-    int& InsideCallbackCount() { return insideCallback_; }
+    // The depth of OpenSSL callbacks running (the callbacks count it themselves), and the
+    // deferred reset they ask for.
+    int InsideCallbackCount() const { return insideCallback_; }
     void PostResetLater() {
         if (WindowHandle()) PostMessageA(WindowHandle(), idReset_, WPARAM(tlsGeneration_), 0);
     }
@@ -176,7 +212,9 @@ protected:
     virtual void TriggerAlpnSelect(const framework::TStringList& ProtoList, std::string& SelProto, int& ErrCode);
 
     void InitSSLConnection(bool ClientMode, SSL_CTX* SslCtx);
-    void ResetSSL();
+    // Ends the TLS connection's state and drops its queued TLS events; false when a handler
+    // that ran meanwhile freed the socket or changed its connection (the caller stops then).
+    bool ResetSSL();
 
 private:
     enum : uint8_t { evRead = 1, evWrite = 2, evClose = 32 };
@@ -185,12 +223,44 @@ private:
     void BeginHandshake(TSslMode Mode);
     void PostTlsEvent(uint8_t Kind, uint16_t Error = 0);
     void HandleTlsEvent(framework::TMessage& Msg);
-    void PurgeTlsEvents();
     void RecordSslErrors();
     enum { kDriveOk, kDriveRetry, kDriveClosed, kDriveError };
     int DriveSsl();
     bool RecordsWaiting() const;
     enum TTaken { kTakenNeedMore, kTakenOwnerReads, kTakenEnded, kTakenGone };
+    // One network read step (HandleFdRead) keeps Winsock's read events off for its length
+    // (the owner's handler runs inside it); asking for them again at its end re-posts one
+    // when bytes came meanwhile. When the owner left the plaintext it was told about unread,
+    // they stay off until it reads (Receive): asked for again, Winsock would post one at once
+    // for the ciphertext still on the socket, and the owner would be told again and read
+    // nothing again, for ever.
+    class TReadStep {
+    public:
+        explicit TReadStep(TCustomSslNetSocket& S);
+        ~TReadStep();
+        TReadStep(const TReadStep&) = delete;
+        TReadStep& operator=(const TReadStep&) = delete;
+        // The socket lives, on the same connection, with its SSL object.
+        bool Same() const;
+        // The read events stay off at the end: the owner has read nothing it was told about.
+        void HoldEvents(bool Hold) { hold_ = Hold; }
+
+    private:
+        TCustomSslNetSocket& s_;
+        std::shared_ptr<const bool> alive_;
+        SOCKET handle_;
+        bool off_ = false;
+        bool hold_ = false;
+    };
+    // The steps of a network read; each but the last tells whether the read goes on.
+    // What waits (plaintext, whole records in the pair) goes to the owner first.
+    bool TakeWhatWaits(TReadStep& Step, uint16_t Error);
+    // Network bytes into the pair, never more than it can take.
+    bool ReadIntoPair(TReadStep& Step, uint16_t Error);
+    // OpenSSL works on them: the handshake, the next record, the peer's close_notify.
+    bool DriveReceived(TReadStep& Step, uint16_t Error);
+    // The plaintext to the owner, then the shutdown's progress or the retries.
+    void HandOver(TReadStep& Step, uint16_t Error);
     TTaken TakeBufferedRecords(uint16_t Error);
     void PeerSentCloseNotify(uint16_t Error);
     void FailOnSslError();
@@ -209,24 +279,27 @@ private:
     // byte reaches it).
     bool CoreQueueEmpty() const { return sendQueue_.IsEmpty(); }
 
-    // What the current connection negotiated and met (see the getters of the same names).
-    std::string tlsVersionText_ = "Unknown";
-    int tlsVersionNumber_ = 0;
-    std::string tlsCipherName_ = "Unknown";
-    int cipherAlgBits_ = 0;
-    int cipherBits_ = 0;
-    std::string cipherDescription_;
-    std::string cipherEncryption_;
-    std::string cipherKeyExchange_;
-    std::string cipherMessageAuth_;
-    std::string cipherKeyAuth_;
-    bool sessionWasReused_ = false;
-    std::string alpnSelected_;
-    std::string peerCertName_;
-    std::string handshakeMessage_;
-    unsigned long tlsErrorCode_ = 0;
-    unsigned long lastPeekError_ = 0;
-    int ocspStapleStatus_ = -1;
+    // What the current connection negotiated and met (see the getters of the same names),
+    // reset as a whole when a connection starts. The protocol and cipher in use go back to
+    // "Unknown" at the TLS reset; the rest stays readable until the next connection.
+    struct TTlsConnectionRecord {
+        struct TProtocol {
+            std::string VersionText = "Unknown";
+            int VersionNumber = 0;
+            std::string CipherName = "Unknown";
+            int CipherAlgBits = 0;
+            int CipherBits = 0;
+        } Protocol;
+        std::string CipherDescription, CipherEncryption, CipherKeyExchange, CipherMessageAuth, CipherKeyAuth;
+        bool SessionWasReused = false;
+        std::string AlpnSelected;
+        std::string PeerCertName;
+        std::string HandshakeMessage;
+        unsigned long TlsErrorCode = 0;
+        unsigned long LastPeekError = 0;
+        int OcspStapleStatus = -1;
+    };
+    TTlsConnectionRecord conn_;
     TSslContext* sslContext_ = nullptr;
     std::unique_ptr<TX509Base> peerCert_;
     TX509List peerChain_;
@@ -240,11 +313,21 @@ private:
     TInetBufferHandler plainQueue_{nullptr};
     TTlsSocketState tlsState_ = tlsNone;
     // The TLS shutdown: not started, our close_notify sent, finished. Changed only through
-    // ShutdownStateChange; ShutdownStarted asks whether one is under way or over.
+    // ShutdownStateChange, which does the work of entering the new state; the predicates
+    // below ask where it is.
     enum TTlsShutdownState : uint8_t { tlsShutNone = 0, tlsShutNotifySent = 1, tlsShutFinished = 2 };
     TTlsShutdownState shutdownState_ = tlsShutNone;
-    void ShutdownStateChange(TTlsShutdownState NewState) { shutdownState_ = NewState; }
+    void ShutdownStateChange(TTlsShutdownState NewState);
     bool ShutdownStarted() const { return shutdownState_ != tlsShutNone; }
+    // Our close_notify is out and the shutdown not over.
+    bool ShutdownUnderWay() const { return shutdownState_ == tlsShutNotifySent; }
+    bool ShutdownOver() const { return shutdownState_ == tlsShutFinished; }
+    // The TLS state by what it allows: an SSL object set up for the connection (from the
+    // handshake on, unless it failed), and a close_notify sent or received.
+    bool ConnectionInitialised() const {
+        return tlsState_ == tlsReady || tlsState_ == tlsEstablished || TlsClosing();
+    }
+    bool TlsClosing() const { return tlsState_ == tlsShuttingDown || tlsState_ == tlsShutDown; }
     // How the connection is to close and what waits to be retried, as bits of one value
     // changed only through FlagsChange and read through the predicates below.
     enum TTlsFlag : uint8_t {
@@ -261,6 +344,9 @@ private:
         tfSslBioRetry = 0x20,
         tfSendRetry = 0x40,
         tfRetries = tfNetBioFull | tfWriteWanted | tfSslBioRetry | tfSendRetry,
+        // The owner asked for the close: what it left unread is dropped, nothing waits for
+        // it to read (a close from the network leaves the owner its data first).
+        tfOwnerClose = 0x80,
     };
     uint8_t tlsFlags_ = tfRetries;
     void FlagsChange(uint8_t Set, uint8_t Clear = 0) { tlsFlags_ = uint8_t((tlsFlags_ & ~Clear) | Set); }
@@ -274,6 +360,9 @@ private:
     bool Bidirectional() const { return Flag(tfBidirectional); }
     bool CloseRequested() const { return Flag(tfCloseRequested); }
     bool CloseAfterSend() const { return Flag(tfCloseAfterSend); }
+    bool OwnerClosing() const { return Flag(tfOwnerClose); }
+    // Plaintext the owner has yet to read holds the close back (never after its own Close).
+    bool CloseWaitsForOwner() const;
     int shutdownHow_ = 1;
     int pendingCloseError_ = 0;
     bool handshakeReported_ = false;
@@ -298,7 +387,7 @@ private:
     std::string unread_;
     int64_t unreadTaken_ = 0;
     int TakeUnread(void* Buffer, int Size, bool Peek);
-    // Network read steps running (HandleFdRead), and whether network read events were left
+    // Network read steps running (TReadStep), and whether network read events were left
     // off because the owner has not read the plaintext it was told about.
     int readSteps_ = 0;
     bool readEventsHeld_ = false;

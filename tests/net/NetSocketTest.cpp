@@ -761,14 +761,7 @@ struct SentMessageKiller {
         return DefWindowProcA(w, m, wp, lp);
     }
     HWND wnd = nullptr;
-    SentMessageKiller() {
-        WNDCLASSA wc{};
-        wc.lpfnWndProc = Proc;
-        wc.hInstance = GetModuleHandleA(nullptr);
-        wc.lpszClassName = "VaSentMessageKiller";
-        RegisterClassA(&wc);
-        wnd = CreateWindowA("VaSentMessageKiller", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
-    }
+    SentMessageKiller() { wnd = sockettest::MessageWindow(Proc, "VaSentMessageKiller"); }
     ~SentMessageKiller() { DestroyWindow(wnd); }
     TCustomNetSocket* Make() {
         pages = VirtualAlloc(nullptr, sizeof(TCustomNetSocket), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);

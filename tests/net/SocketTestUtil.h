@@ -107,4 +107,15 @@ inline std::string Pattern(size_t n, uint32_t seed = 1) {
     return s;
 }
 
+// A message-only window of the calling thread with its own window procedure (a handler
+// another thread's SendMessage reaches at the thread's next look at its queue).
+inline HWND MessageWindow(WNDPROC Proc, const char* ClassName) {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = Proc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = ClassName;
+    RegisterClassA(&wc);
+    return CreateWindowA(ClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+}
+
 }  // namespace sockettest

@@ -4,8 +4,10 @@
 // client hellos sent by the peers' driver.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "net/SslCallbacks.h"
@@ -965,6 +967,64 @@ TEST(SslSocket, HandlerThatClosesOrFreesItsSocketBeforeTheWaitingCloseNotify) {
     EXPECT_EQ(next.received, LastDataBody(300));
 }
 
+// The owner closes while plaintext it has not read waits (the peer keeps the connection open):
+// the close_notify leaves at once and the close ends cleanly; what was left unread is dropped,
+// as a plain socket drops it, and never announced after the close.
+TEST(SslSocket, CloseWithPlaintextUnreadSendsCloseNotifyAtOnce) {
+    REQUIRE_TLS_PEERS();
+    struct Case {
+        const char* name;
+        bool tls12;
+        size_t count;
+        int readFirst;  // bytes read in the first data event
+        bool inEvent;   // Close from inside the first data event
+    } cases[] = {
+        {"TLS 1.2, nothing read", true, 40000, 0, false},
+        {"TLS 1.3, nothing read", false, 40000, 0, false},
+        {"TLS 1.2, a part read", true, 40000, 1000, false},
+        {"one record, nothing read", false, 300, 0, false},
+        {"closed inside the data event", true, 40000, 0, true},
+        {"closed inside the data event after a part", false, 40000, 7, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const size_t before = LastDataLines().size();
+        Client cl;
+        // Waiting on the owner would end the close here, with 10060 and no close_notify.
+        cl.sock->FlushTimeout = 3;
+        if (c.tls12) cl.ctx.SslMaxVersion = sslVerTLS1_2;
+        int events = 0, eventsAtClose = -1;
+        cl.sock->OnDataAvailable = [&](framework::TComponent*, uint16_t) {
+            ++events;
+            if (events == 1 && c.readFirst > 0) {
+                std::vector<char> buf(size_t(c.readFirst));
+                const int n = cl.sock->ReceiveData(buf.data(), int(buf.size()));
+                if (n > 0) cl.received.append(buf.data(), size_t(n));
+            }
+            if (events == 1 && c.inEvent) {
+                eventsAtClose = events;
+                cl.sock->Close();
+            }
+        };
+        cl.Connect(TlsPeerPort("lastdata"));
+        ASSERT_TRUE(cl.WaitHandshake());
+        ASSERT_EQ(cl.handshakes, std::vector<uint16_t>{0}) << cl.handshakeText;
+        cl.sock->SendText(std::to_string(c.count) + " hold\n");
+        ASSERT_TRUE(PumpUntil([&] { return events > 0; }, 20000));
+        if (!c.inEvent) {
+            eventsAtClose = events;
+            cl.sock->Close();
+        }
+        ASSERT_TRUE(cl.WaitClosed());
+        EXPECT_EQ(cl.closed, std::vector<uint16_t>{0});
+        EXPECT_EQ(cl.shutdowns, (std::vector<std::pair<bool, int>>{{false, 0}}));
+        EXPECT_EQ(events, eventsAtClose);
+        EXPECT_EQ(cl.received, LastDataBody(c.count).substr(0, cl.received.size()));
+        ASSERT_TRUE(PumpUntil([&] { return LastDataLines().size() > before; }, 20000));
+        EXPECT_EQ("answered", LastDataLines().back());
+    }
+}
+
 namespace {
 
 // A socket whose system send takes at most Limit bytes at a time, as a full send buffer does.
@@ -1035,4 +1095,185 @@ TEST(SslSocket, LateDeferredResetLeavesTheNextConnectionAlone) {
     EXPECT_EQ(cl.received, "ping");
     EXPECT_TRUE(cl.closed.empty());
     cl.sock->Abort();
+}
+
+namespace {
+
+// A window of the test thread whose handler frees a socket when another thread sends it a
+// message. The socket lives in pages of its own, released with it: touching it afterwards
+// faults at once instead of reading freed heap.
+struct FreedBySentMessage {
+    static inline TNetSocket* victim = nullptr;
+    static inline void* pages = nullptr;
+    static inline bool freed = false;
+    // The test runs the destructor itself: no handler may run inside it.
+    static inline bool destroying = false;
+    static inline bool ranInsideDestructor = false;
+    static LRESULT CALLBACK Proc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+        if (m != WM_APP) return DefWindowProcA(w, m, wp, lp);
+        if (destroying)
+            ranInsideDestructor = true;
+        else if (victim)
+            Free();
+        return 1;
+    }
+    static void Free() {
+        victim->~TNetSocket();
+        VirtualFree(pages, 0, MEM_RELEASE);
+        victim = nullptr;
+        freed = true;
+    }
+    HWND wnd = nullptr;
+    FreedBySentMessage() {
+        wnd = sockettest::MessageWindow(Proc, "VaFreedBySentMessage");
+        freed = ranInsideDestructor = destroying = false;
+    }
+    ~FreedBySentMessage() {
+        if (victim) Free();
+        DestroyWindow(wnd);
+    }
+    TNetSocket* Make() {
+        pages = VirtualAlloc(nullptr, sizeof(TNetSocket), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+        victim = new (pages) TNetSocket(nullptr);
+        return victim;
+    }
+    void Destroy() {
+        destroying = true;
+        victim->~TNetSocket();
+        destroying = false;
+        VirtualFree(pages, 0, MEM_RELEASE);
+        victim = nullptr;
+    }
+};
+
+}  // namespace
+
+// Dropping queued events runs, as a side effect of PeekMessage, every message another
+// thread sent to this thread; one of them frees the socket in the middle of an operation.
+// Every layer of the finished socket reaches the TLS reset (TLS on or off), and the reset
+// drops the TLS events: the operation stops there, and the destructor runs no handler.
+TEST(SslSocket, SocketFreedByASentMessageDuringAnOperation) {
+    REQUIRE_TLS_PEERS();
+    REQUIRE_PEERS();
+    if (sockettest::ProxyPeerPort("http").empty()) GTEST_SKIP() << "proxy peers not started";
+    enum Layer { plain, line, throttled, socks, tunnel, tls };
+    enum Op { abort, close, connect, dup, destroy };
+    const std::pair<Layer, const char*> layers[] = {{plain, "plain"},     {line, "line"},     {throttled, "throttled"},
+                                                    {socks, "SOCKS"},     {tunnel, "tunnel"}, {tls, "TLS"}};
+    const std::pair<Op, const char*> ops[] = {
+        {abort, "Abort"}, {close, "Close"}, {connect, "Connect"}, {dup, "Dup"}, {destroy, "destructor"}};
+    ssltest::OpenSslScope ssl;
+    TSslContext ctx(nullptr);
+    // Dup adopts a handle this server accepted.
+    TNetSocket server(nullptr), client(nullptr);
+    SOCKET accepted = INVALID_SOCKET;
+    server.SetAddr("127.0.0.1");
+    server.SetPort("0");
+    server.OnSessionAvailable = [&](framework::TComponent*, uint16_t) { accepted = server.Accept(); };
+    server.Listen();
+    for (const auto& [layer, layerName] : layers) {
+        for (const auto& [op, opName] : ops) {
+            SCOPED_TRACE(std::string(layerName) + ", " + opName);
+            FreedBySentMessage killer;
+            TNetSocket* s = killer.Make();
+            bool up = false;
+            s->OnSessionConnected = [&](framework::TComponent*, uint16_t e) { up = e == 0; };
+            s->OnSslHandshakeDone = [&](TCustomSslNetSocket*, uint16_t e, TX509Base*, bool&) { up = e == 0; };
+            auto target = [&] {
+                switch (layer) {
+                    case socks:
+                        s->SetSocksServer("127.0.0.1");
+                        s->SetSocksPort(sockettest::ProxyPeerPort("socks5"));
+                        s->SetAddr("target.test");
+                        s->SetPort("4321");
+                        return;
+                    case tunnel:
+                        s->SetHttpTunnelServer("127.0.0.1");
+                        s->SetHttpTunnelPort(sockettest::ProxyPeerPort("http"));
+                        s->SetAddr("open.test");
+                        s->SetPort("443");
+                        return;
+                    case tls:
+                        s->SslEnable = true;
+                        s->SetSslContext(&ctx);
+                        s->SetAddr("127.0.0.1");
+                        s->SetPort(TlsPeerPort("echo13"));
+                        return;
+                    default:
+                        if (layer == line) s->SetLineMode(true);
+                        if (layer == throttled) s->SetBandwidthLimit(1000000);
+                        s->SetAddr("127.0.0.1");
+                        s->SetPort(sockettest::PeerPort("echo"));
+                        return;
+                }
+            };
+            if (op == dup) {
+                accepted = INVALID_SOCKET;
+                client.SetAddr("127.0.0.1");
+                client.SetPort(server.LocalPortText());
+                client.Connect();
+                ASSERT_TRUE(PumpUntil([&] { return accepted != INVALID_SOCKET; }, 10000));
+                target();
+            } else if (op != connect) {
+                target();
+                s->Connect();
+                // A TLS socket is up once its handshake is done.
+                ASSERT_TRUE(PumpUntil([&] { return up && (layer != tls || s->TlsState() == tlsEstablished); }, 20000));
+            }
+            // Another thread sends; its message waits until this thread looks at its queue.
+            std::atomic<bool> sent{false};
+            std::thread sender([&] {
+                SendMessageA(killer.wnd, WM_APP, 0, 0);
+                sent = true;
+            });
+            while (!(HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE)) Sleep(1);
+            switch (op) {
+                case abort: s->Abort(); break;
+                case close: s->Close(); break;
+                case connect:
+                    target();
+                    s->Connect();
+                    break;
+                case dup: s->Dup(accepted); break;
+                case destroy: killer.Destroy(); break;
+            }
+            // The handler runs here at the latest, and finds the socket freed or still alive.
+            EXPECT_TRUE(PumpUntil([&] { return sent.load(); }, 10000));
+            sender.join();
+            EXPECT_FALSE(FreedBySentMessage::ranInsideDestructor);
+            EXPECT_EQ(FreedBySentMessage::freed, op != destroy);
+            // What was still queued for the freed socket runs out harmlessly.
+            testsupport::PumpFor(50);
+            client.Abort();
+        }
+    }
+}
+
+// The library's own road: a look-up result that the pool sends for one socket frees
+// another socket that is aborting.
+TEST(SslSocket, LookupResultOfAnotherSocketFreesTheAbortingOne) {
+    REQUIRE_PEERS();
+    FreedBySentMessage killer;
+    TNetSocket* y = killer.Make();
+    bool up = false;
+    y->OnSessionConnected = [&](framework::TComponent*, uint16_t e) { up = e == 0; };
+    y->SetAddr("127.0.0.1");
+    y->SetPort(sockettest::PeerPort("echo"));
+    y->Connect();
+    ASSERT_TRUE(PumpUntil([&] { return up; }, 10000));
+    TNetSocket x(nullptr);
+    x.ComponentOptions.Include(wsoInetDnsLookup);
+    bool done = false;
+    x.OnDnsLookupDone = [&](framework::TComponent*, uint16_t) {
+        done = true;
+        if (FreedBySentMessage::victim) FreedBySentMessage::Free();
+    };
+    x.DnsLookupTcp("localhost");
+    // The pool's worker sends the result; it waits until this thread looks at its queue.
+    for (int i = 0; i < 10000 && !(HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE); ++i) Sleep(1);
+    ASSERT_TRUE(HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE);
+    y->Abort();
+    EXPECT_TRUE(PumpUntil([&] { return done; }, 10000));
+    EXPECT_TRUE(FreedBySentMessage::freed);
+    testsupport::PumpFor(50);
 }

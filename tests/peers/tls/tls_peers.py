@@ -16,11 +16,12 @@ Peers (certificates from the net test's certificate fixture in <certs>):
             <dir>/notify.txt "answered" when the client's close_notify came back, else
             "error <what>"
   deaf      python TLS server that completes the handshake and then never reads
-  lastdata  python TLS server (TCP_NODELAY) that reads one line "<count> fin|wait|split", then
-            sends <count> bytes of data and its close_notify in one send; "fin" sends its FIN
-            right after them, "wait" only once the client's close_notify came; "split" sends
+  lastdata  python TLS server (TCP_NODELAY) that reads one line "<count> fin|wait|split|hold",
+            then sends <count> bytes of data and its close_notify in one send; "fin" sends its
+            FIN right after them, "wait" only once the client's close_notify came; "split" sends
             the data alone and its close_notify only after one more line from the client
-            (its FIN once the client's close_notify came). It appends to
+            (its FIN once the client's close_notify came); "hold" sends the data alone and
+            waits for the client's close_notify, sending nothing more. It appends to
             <dir>/lastdata.txt "answered" when the client's close_notify came, else
             "error <what>"
   driver    runs clients against the test's own TLS server: one request line
@@ -115,20 +116,27 @@ class LastData(socketserver.BaseRequestHandler):
             count = int(count)
             if count:
                 tls.write(bytes(48 + (i * 7) % 75 for i in range(count)))
-            if fin == b"split":
+            if fin == b"hold":
+                # The connection stays open with the data unread until the client ends it.
+                sock.sendall(outgoing.read())
+                # A read ended by the close_notify gives nothing.
+                if step(lambda: tls.read(65536)):
+                    raise ValueError("more data instead of the close_notify")
+            elif fin == b"split":
                 # The data leaves first; the close_notify follows the client's next line.
                 sock.sendall(outgoing.read())
                 line = rest
                 while b"\n" not in line:
                     line += step(lambda: tls.read(65536))
-            try:
-                tls.unwrap()
-            except ssl.SSLWantReadError:
-                pass
-            sock.sendall(outgoing.read())
-            if fin == b"fin":
-                sock.shutdown(socket.SHUT_WR)
-            step(tls.unwrap)
+            if fin != b"hold":
+                try:
+                    tls.unwrap()
+                except ssl.SSLWantReadError:
+                    pass
+                sock.sendall(outgoing.read())
+                if fin == b"fin":
+                    sock.shutdown(socket.SHUT_WR)
+                step(tls.unwrap)
             result = "answered"
         except Exception as e:  # the test reads what went wrong
             result = "error %s %s" % (type(e).__name__, e)
