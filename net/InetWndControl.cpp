@@ -38,6 +38,8 @@ TimerRegistry& Timers() {
     return *r;
 }
 std::atomic<UINT_PTR> gNextTimerId{0x4E455400};
+// Serials of id claims: never reused, so a claim names one owner's hold of an id.
+std::atomic<uint64_t> gNextClaim{0};
 
 thread_local uint8_t tReportMode = 0;
 
@@ -76,6 +78,15 @@ uint8_t& InetBgExceptionReportMode() { return tReportMode; }
 UINT InetIdFreedMessage() {
     static const UINT msg = [] {
         UINT m = RegisterWindowMessageA("InetWndControlIdFreed");
+        if (!m) throw EInetException(framework::SysErrorMessage(GetLastError()));
+        return m;
+    }();
+    return msg;
+}
+
+UINT InetSentResultMessage() {
+    static const UINT msg = [] {
+        UINT m = RegisterWindowMessageA("InetWndControlSentResult");
         if (!m) throw EInetException(framework::SysErrorMessage(GetLastError()));
         return m;
     }();
@@ -152,6 +163,7 @@ UINT TInetWndHandler::ClaimMessageId(TInetWndControl* Control) {
     for (int i = 0; i < MessageIdsPerHandler; ++i)
         if (!Owners[i]) {
             Owners[i] = Control;
+            claims_[i] = ++gNextClaim;
             ++OwnersUsed;
             return MsgLow + UINT(i);
         }
@@ -165,6 +177,7 @@ void TInetWndHandler::FreeMessageId(UINT& Id) {
     const int index = int(Id - MsgLow);
     if (!Owners[index]) throw EInetException("Msg not registered");
     Owners[index] = nullptr;
+    claims_[index] = 0;
     --OwnersUsed;
     if (Wnd && OwnersUsed > 0) {
         // A message posted before the id was freed must not reach the id's next owner. It
@@ -177,6 +190,11 @@ void TInetWndHandler::FreeMessageId(UINT& Id) {
     }
     Id = 0;
     if (OwnersUsed == 0) DestroyHiddenWnd();
+}
+
+uint64_t TInetWndHandler::IdClaim(UINT Id) const {
+    if (Id < MsgLow || Id >= MsgLow + MessageIdsPerHandler || !Owners[Id - MsgLow]) return 0;
+    return claims_[Id - MsgLow];
 }
 
 void TInetWndHandler::FreeIdsOf(TInetWndControl* Control) {
@@ -215,6 +233,7 @@ void TInetWndHandler::DestroyHiddenWnd() {
     if (!Wnd) return;
     std::fill(std::begin(Owners), std::end(Owners), nullptr);
     std::fill(std::begin(staleMarkers_), std::end(staleMarkers_), 0);
+    std::fill(std::begin(claims_), std::end(claims_), 0);
     OwnersUsed = 0;
     HWND wnd = Wnd;
     Wnd = nullptr;
@@ -227,6 +246,16 @@ void TInetWndHandler::DestroyHiddenWnd() {
 void TInetWndHandler::Dispatch(HWND wnd, framework::TMessage& Msg) {
     if (Msg.Msg == InetIdFreedMessage() && Msg.WParam < WPARAM(MessageIdsPerHandler)) {
         if (staleMarkers_[Msg.WParam] > 0) --staleMarkers_[Msg.WParam];
+        return;
+    }
+    if (Msg.Msg == InetSentResultMessage()) {
+        // Only sent (the target lives while the sender waits), and only for the claim it
+        // names: the id may have a new owner since the request was made.
+        const auto* target = reinterpret_cast<const TInetSentTarget*>(Msg.WParam);
+        if (!target || !InSendMessage() || IdClaim(target->Id) == 0 || IdClaim(target->Id) != target->Claim) return;
+        framework::TMessage m{target->Id, Msg.WParam, Msg.LParam, 0};
+        Owners[target->Id - MsgLow]->WndProc(m);
+        Msg.Result = m.Result;
         return;
     }
     if (Msg.Msg >= MsgLow && Msg.Msg < MsgLow + MessageIdsPerHandler) {
@@ -465,7 +494,7 @@ bool TInetWndControl::PumpOneMessage() {
     MSG msg;
     if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) return false;
     if (msg.message == WM_QUIT) {
-        terminated_ = true;
+        SetTerminated(true);
         return true;
     }
     TranslateMessage(&msg);
