@@ -1085,10 +1085,9 @@ void TCustomNetSocket::ASyncReceive(uint16_t ErrCode, bool NoReceiveLoop, bool B
             if (!BeforeClose && InetTickCount() - start >= kReceiveSliceMs) break;
             // A read that filled its buffer leaves more behind: no need to ask.
             if (lastReceiveFilled_) continue;
-            // Otherwise that read re-enabled FD_READ: bytes still there or arriving later
-            // bring a new event, so asking the system after every short read (a second call
-            // per read) buys nothing. Only after FD_CLOSE no event follows.
-            if (!BeforeClose) break;
+            // After a short read, bytes that came meanwhile are taken in this pass: asking
+            // costs one call, a new event a posted message and a trip through the queue.
+            // After FD_CLOSE no event follows at all.
             u_long pending = 0;
             if (Winsock::ioctlsocket(hSocket_, FIONREAD, &pending) != 0) {
                 lastError_ = WinsockGetLastError();
