@@ -75,30 +75,28 @@ int InetHiddenWindowCount() {
 
 uint8_t& InetBgExceptionReportMode() { return tReportMode; }
 
+namespace {
+// A registered message, raising E with the system's text when the name cannot be registered.
+template <typename E>
+UINT RegisteredMessage(const char* Name) {
+    const UINT m = RegisterWindowMessageA(Name);
+    if (!m) throw E(framework::SysErrorMessage(GetLastError()));
+    return m;
+}
+}  // namespace
+
 UINT InetIdFreedMessage() {
-    static const UINT msg = [] {
-        UINT m = RegisterWindowMessageA("InetWndControlIdFreed");
-        if (!m) throw EInetException(framework::SysErrorMessage(GetLastError()));
-        return m;
-    }();
+    static const UINT msg = RegisteredMessage<EInetException>("InetWndControlIdFreed");
     return msg;
 }
 
 UINT InetSentResultMessage() {
-    static const UINT msg = [] {
-        UINT m = RegisterWindowMessageA("InetWndControlSentResult");
-        if (!m) throw EInetException(framework::SysErrorMessage(GetLastError()));
-        return m;
-    }();
+    static const UINT msg = RegisteredMessage<EInetException>("InetWndControlSentResult");
     return msg;
 }
 
 UINT InetThreadTimerMessage() {
-    static const UINT msg = [] {
-        UINT m = RegisterWindowMessageA("QUARLINE_INET_THREAD_TIMER");
-        if (!m) throw EInetTimerException(framework::SysErrorMessage(GetLastError()));
-        return m;
-    }();
+    static const UINT msg = RegisteredMessage<EInetTimerException>("QUARLINE_INET_THREAD_TIMER");
     return msg;
 }
 

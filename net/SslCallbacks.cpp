@@ -40,22 +40,22 @@ std::string Bytes(const unsigned char* P, size_t N) { return std::string(reinter
 
 std::string HostFromAscii(const std::string& Ascii) { return InetWideToAnsi(InetHostToUnicode(Ascii)); }
 
+}  // namespace
+
 // The frame of a socket callback: the socket may not be reset inside OpenSSL; a reset it
 // asked for (its handle closed in a handler) is posted for later.
 // A handler may free the socket: the frame then leaves it alone.
-struct InsideCallback {
-    explicit InsideCallback(TCustomSslNetSocket* S) : s(S), alive(S->AliveToken()) { ++s->InsideCallbackCount(); }
+struct TSslCallbacks::InsideCallback {
+    explicit InsideCallback(TCustomSslNetSocket* S) : s(S), alive(S->AliveToken()) { ++s->insideCallback_; }
     ~InsideCallback() {
         if (!*alive) return;
-        if (--s->InsideCallbackCount() == 0 && s->HSocket() == INVALID_SOCKET) s->PostResetLater();
+        if (--s->insideCallback_ == 0 && s->HSocket() == INVALID_SOCKET) s->PostResetLater();
     }
     InsideCallback(const InsideCallback&) = delete;
     InsideCallback& operator=(const InsideCallback&) = delete;
     TCustomSslNetSocket* s;
     std::shared_ptr<const bool> alive;
 };
-
-}  // namespace
 
 TSslCallbacks::Lock::Lock(TKind Kind) : kind_(Kind) { EnterCriticalSection(&Locks()[kind_]); }
 TSslCallbacks::Lock::~Lock() { LeaveCriticalSection(&Locks()[kind_]); }

@@ -46,6 +46,8 @@ struct TSslCallbacks {
     static int ServerName(SSL* Ssl, int* Alert, void* Arg);
 
 private:
+    // The frame of a socket callback (it counts the socket's callback depth).
+    struct InsideCallback;
     static int ClientHelloBody(SSL* Ssl, int* Alert, void* Arg);
     static int OcspStatusBody(SSL* Ssl, void* Arg);
 };

@@ -121,8 +121,9 @@ public:
     TTlsSocketState TlsState() const { return tlsState_; }
     int HandshakeCount() const { return handshakeCount_; }
     SSL* Ssl() const { return ssl_; }
-    // For the OpenSSL callbacks: the depth of callbacks running, and the deferred reset.
-    int& InsideCallbackCount() { return insideCallback_; }
+    // The depth of OpenSSL callbacks running (the callbacks count it, as friends), and the
+    // deferred reset they ask for.
+    int InsideCallbackCount() const { return insideCallback_; }
     void PostResetLater() {
         if (WindowHandle()) PostMessageA(WindowHandle(), idReset_, WPARAM(tlsGeneration_), 0);
     }

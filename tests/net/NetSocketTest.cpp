@@ -113,7 +113,10 @@ concept WritableTicks = requires(C& c) { c.StartTick = 0u; } || requires(C& c) {
                         requires(C& c) { c.RecvTick = 0u; } || requires(C& c) { c.StartDate = 0.0; } ||
                         requires(C& c) { c.StartTick() = 0u; } || requires(C& c) { c.SendTick() = 0u; } ||
                         requires(C& c) { c.RecvTick() = 0u; };
+template <typename S>
+concept WritableCallbackDepth = requires(S& s) { s.InsideCallbackCount() = 0; };
 static_assert(!WritableBufSizes<TNetSocket> && !WritableLookupResults<TNetSocket> && !WritableTicks<TNetSocketCounter>);
+static_assert(!WritableCallbackDepth<TNetSocket>);
 
 }  // namespace
 
