@@ -60,9 +60,9 @@ bool IsAnyAddress(const std::string& A) { return A.empty() || A == "0.0.0.0" || 
 // ---- Counter --------------------------------------------------------------------------------
 
 void TNetSocketCounter::SetConnected() {
-    SendTick = RecvTick = 0;
-    StartTick = InetTickCount();
-    StartDate = InetNow();
+    sendTick_ = recvTick_ = 0;
+    startTick_ = InetTickCount();
+    startDate_ = InetNow();
 }
 
 uint32_t TNetSocketCounter::LatestActivityTick() const { return LatestActivityTick(InetTickCount()); }
@@ -70,8 +70,8 @@ uint32_t TNetSocketCounter::LatestActivityTick() const { return LatestActivityTi
 uint32_t TNetSocketCounter::LatestActivityTick(uint32_t Now) const {
     // The tick counter wraps every 49.7 days: the latest tick is the one least far behind
     // Now, not the largest value. A tick of 0 means "none yet".
-    uint32_t best = StartTick;
-    for (uint32_t t : {SendTick, RecvTick}) {
+    uint32_t best = startTick_;
+    for (uint32_t t : {sendTick_, recvTick_}) {
         if (t == 0) continue;
         if (best == 0 || InetTickDiff(t, Now) < InetTickDiff(best, Now)) best = t;
     }
@@ -272,14 +272,14 @@ void TCustomNetSocket::SetSocketRcvBufSize(int Size) {
     if (hSocket_ != INVALID_SOCKET &&
         WinsockSetSockOpt(hSocket_, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&Size), sizeof(Size)) != 0)
         return RaiseLastSocketError("setsockopt(SO_RCVBUF)");
-    SystemRecvBufSize = Size;
+    systemRecvBufSize_ = Size;
 }
 
 void TCustomNetSocket::SetSocketSndBufSize(int Size) {
     if (hSocket_ != INVALID_SOCKET &&
         WinsockSetSockOpt(hSocket_, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&Size), sizeof(Size)) != 0)
         return RaiseLastSocketError("setsockopt(SO_SNDBUF)");
-    SystemSendBufSize = Size;
+    systemSendBufSize_ = Size;
 }
 
 // ---- Errors ---------------------------------------------------------------------------------
@@ -441,9 +441,15 @@ void TCustomNetSocket::TriggerDNSLookupDone(uint16_t ErrCode) {
         addrKnown_ = true;
         Connect();
     } catch (const std::exception& e) {
-        if (*alive) {
-            OnError = savedOnError;
-            HandleBgException(e, "TCustomNetSocket.TriggerDNSLookupDone");
+        if (!*alive) return;
+        OnError = savedOnError;
+        // Without a handle the abort that follows reports nothing: the owner, who asked for
+        // a connection, hears that it failed, as after a failed look-up.
+        const bool opened = hSocket_ != INVALID_SOCKET;
+        HandleBgException(e, "TCustomNetSocket.TriggerDNSLookupDone");
+        if (*alive && !opened && hSocket_ == INVALID_SOCKET && state_ != wsConnected) {
+            if (state_ != wsClosed) ChangeState(wsClosed);
+            if (*alive) TriggerSessionConnected(uint16_t(lastError_ != 0 ? lastError_ : WSAEINVAL));
         }
         return;
     }
@@ -472,6 +478,18 @@ bool TCustomNetSocket::PurgeQueuedEvents(UINT Id) {
         if (!*alive) return false;
     }
     return *alive && hSocket_ == handle && connGen_ == gen;
+}
+
+const char* TCustomNetSocket::ReadSystemBufSizes() {
+    int size = 0, len = sizeof(size);
+    if (WinsockGetSockOpt(hSocket_, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<char*>(&size), &len) != 0)
+        return "getsockopt(SO_SNDBUF)";
+    systemSendBufSize_ = size;
+    len = sizeof(size);
+    if (WinsockGetSockOpt(hSocket_, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&size), &len) != 0)
+        return "getsockopt(SO_RCVBUF)";
+    systemRecvBufSize_ = size;
+    return nullptr;
 }
 
 void TCustomNetSocket::ApplyLinger(bool ForAbort) {
@@ -537,7 +555,11 @@ bool TCustomNetSocket::ConnectResolve() {
         return false;
     }
     if (addrKnown_) return true;
-    if (ComponentOptions.Has(wsoAsyncDnsLookup) && !IsDottedIPv4(addr_)) {
+    // A literal address needs nobody's answer: only names are looked up (a proxy layer
+    // puts its proxy's literal here and must not meet its own Connect again).
+    TSocketFamily literalKind;
+    const bool literal = IsDottedIPv4(addr_) || IPLiteralKind(InetTrimBlanks(addr_), literalKind);
+    if (ComponentOptions.Has(wsoAsyncDnsLookup) && !literal) {
         auto savedOnError = OnError;
         OnError = nullptr;
         try {
@@ -599,19 +621,7 @@ bool TCustomNetSocket::ConnectOpen() {
     closeReportPosted_ = false;
     // A connection made from the close handler of the previous one has its own close.
     closedFired_ = false;
-    int size = 0, len = sizeof(size);
-    const char* failed = nullptr;
-    if (WinsockGetSockOpt(hSocket_, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<char*>(&size), &len) != 0) {
-        failed = "getsockopt(SO_SNDBUF)";
-    } else {
-        SystemSendBufSize = size;
-        len = sizeof(size);
-        if (WinsockGetSockOpt(hSocket_, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&size), &len) != 0)
-            failed = "getsockopt(SO_RCVBUF)";
-        else
-            SystemRecvBufSize = size;
-    }
-    if (failed) {
+    if (const char* failed = ReadSystemBufSizes()) {
         // Still closed as far as Close knows: the handle would outlive the component.
         const int err = WinsockGetLastError();
         Winsock::closesocket(hSocket_);
@@ -827,10 +837,7 @@ void TCustomNetSocket::Listen() {
         if (*alive) TransportConnected(0);
         if (!*alive) return;
     }
-    int size = 0, len = sizeof(size);
-    if (WinsockGetSockOpt(hSocket_, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<char*>(&size), &len) == 0) SystemSendBufSize = size;
-    len = sizeof(size);
-    if (WinsockGetSockOpt(hSocket_, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&size), &len) == 0) SystemRecvBufSize = size;
+    ReadSystemBufSizes();
     eventMask_ = sockKind_ == SOCK_STREAM ? (FD_ACCEPT | FD_CLOSE) : (FD_READ | FD_WRITE);
     if (ComponentOptions.Has(wsoNotifyAddressListChange)) eventMask_ |= FD_ADDRESS_LIST_CHANGE;
     if (ComponentOptions.Has(wsoNotifyRoutingInterfaceChange)) eventMask_ |= FD_ROUTING_INTERFACE_CHANGE;
@@ -906,10 +913,7 @@ void TCustomNetSocket::Dup(SOCKET NewHandle) {
     ++connGen_;
     closeReportPosted_ = false;
     closedFired_ = false;
-    int size = 0, len = sizeof(size);
-    if (WinsockGetSockOpt(hSocket_, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<char*>(&size), &len) == 0) SystemSendBufSize = size;
-    len = sizeof(size);
-    if (WinsockGetSockOpt(hSocket_, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&size), &len) == 0) SystemRecvBufSize = size;
+    ReadSystemBufSizes();
     const BOOL on = TRUE;
     if (ComponentOptions.Has(wsoTcpNoDelay))
         WinsockSetSockOpt(hSocket_, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof(on));
@@ -1047,6 +1051,16 @@ void TCustomNetSocket::ASyncReceive(uint16_t ErrCode, bool NoReceiveLoop, bool B
     auto alive = AliveToken();
     const SOCKET handle = hSocket_;
     const uint32_t start = InetTickCount();
+    const bool outerClosePass = inClosePass_;
+    inClosePass_ = BeforeClose;
+    struct ClosePassEnd {
+        TCustomNetSocket* s;
+        const std::shared_ptr<const bool>& alive;
+        bool outer;
+        ~ClosePassEnd() {
+            if (*alive) s->inClosePass_ = outer;
+        }
+    } closePassEnd{this, alive, outerClosePass};
     try {
         for (;;) {
             lastError_ = 0;
@@ -1074,10 +1088,9 @@ void TCustomNetSocket::ASyncReceive(uint16_t ErrCode, bool NoReceiveLoop, bool B
             if (!BeforeClose && InetTickCount() - start >= kReceiveSliceMs) break;
             // A read that filled its buffer leaves more behind: no need to ask.
             if (lastReceiveFilled_) continue;
-            // Otherwise that read re-enabled FD_READ: bytes still there or arriving later
-            // bring a new event, so asking the system after every short read (a second call
-            // per read) buys nothing. Only after FD_CLOSE no event follows.
-            if (!BeforeClose) break;
+            // After a short read, bytes that came meanwhile are taken in this pass: asking
+            // costs one call, a new event a posted message and a trip through the queue.
+            // After FD_CLOSE no event follows at all.
             u_long pending = 0;
             if (Winsock::ioctlsocket(hSocket_, FIONREAD, &pending) != 0) {
                 lastError_ = WinsockGetLastError();
@@ -1100,7 +1113,7 @@ int TCustomNetSocket::Receive(void* Buffer, int Size, int Flags) {
     lastReceiveFilled_ = n == Size;
     if (n > 0) {
         if (!(Flags & MSG_PEEK)) bytesReceived_ += n;
-        if (counter_) counter_->RecvTick = InetTickCount();
+        if (counter_) counter_->Received(InetTickCount());
     }
     return n;
 }
@@ -1113,7 +1126,7 @@ int TCustomNetSocket::ReceiveFrom(void* Buffer, int Size, int Flags, sockaddr* F
     const int n = Winsock::recvfrom(hSocket_, static_cast<char*>(Buffer), Size, Flags, From, &FromLen);
     if (n > 0) {
         bytesReceived_ += n;
-        if (counter_) counter_->RecvTick = InetTickCount();
+        if (counter_) counter_->Received(InetTickCount());
     }
     return n;
 }
@@ -1243,7 +1256,7 @@ int TCustomNetSocket::SendRaw(const void* Data, int Len) {
     else
         n = Winsock::send(hSocket_, static_cast<const char*>(Data), Len, sendFlags_ == wsSendUrgent ? MSG_OOB : 0);
     if (n > 0) {
-        if (counter_) counter_->SendTick = InetTickCount();
+        if (counter_) counter_->Sent(InetTickCount());
     } else if (n < 0) {
         sendError_ = WinsockGetLastError();
     }
@@ -1349,7 +1362,7 @@ int TCustomNetSocket::SendToRaw(const sockaddr* Dest, int DestLen, const void* D
         return n;
     }
     bytesSent_ += n;
-    if (counter_) counter_->SendTick = InetTickCount();
+    if (counter_) counter_->Sent(InetTickCount());
     auto alive = AliveToken();
     TriggerSendData(n);
     if (*alive && sockKind_ == SOCK_DGRAM && sendQueueEmpty_)
@@ -1623,7 +1636,7 @@ void TCustomNetSocket::DnsLookup(const std::string& Host, int Protocol) {
     CancelLookup(false);
     connectDnsPending_ = forConnect;
     lookupResult_.clear();
-    LookupResults.Clear();
+    lookupResults_.Clear();
     const std::string host = InetTrimBlanks(Host);
     in6_addr a6;
     uint32_t scope;
@@ -1632,7 +1645,7 @@ void TCustomNetSocket::DnsLookup(const std::string& Host, int Protocol) {
         // The scope picks the interface of a link-local address: without it the connect fails.
         lookupResult_ = IPv6ToText(a6);
         if (scope != 0) lookupResult_ += "%" + std::to_string(scope);
-        LookupResults.Add(lookupResult_);
+        lookupResults_.Add(lookupResult_);
         TriggerDNSLookupDone(0);
         return;
     }
@@ -1649,7 +1662,7 @@ void TCustomNetSocket::DnsLookup(const std::string& Host, int Protocol) {
     }
     if (socketFamily_ != sfIPv6 && IsDottedIPv4(hostAscii_) && InetTrimBlanks(hostAscii_) != "255.255.255.255") {
         lookupResult_ = IPv4ToText(Winsock::inet_addr(InetTrimBlanks(hostAscii_).c_str()));
-        LookupResults.Add(lookupResult_);
+        lookupResults_.Add(lookupResult_);
         TriggerDNSLookupDone(0);
         return;
     }
@@ -1658,7 +1671,8 @@ void TCustomNetSocket::DnsLookup(const std::string& Host, int Protocol) {
         return;
     }
     if (socketFamily_ != sfIPv4 || ComponentOptions.Has(wsoInetDnsLookup)) {
-        pendingLookup_ = DnsPool()->QueueRequest(WindowHandle(), idLookupDone_, Protocol, false, hostAscii_, socketFamily_);
+        pendingLookup_ = DnsPool()->QueueRequest(WindowHandle(), idLookupDone_, Protocol, false, hostAscii_, socketFamily_,
+                                                 IdClaim(idLookupDone_));
         pendingIsPool_ = true;
     } else {
         auto buffer = std::make_unique<char[]>(kHostEntrySize);
@@ -1688,11 +1702,11 @@ void TCustomNetSocket::ReverseLookup(const std::string& Addr, int Protocol) {
     }
     CancelLookup(false);
     lookupResult_.clear();
-    LookupResults.Clear();
+    lookupResults_.Clear();
     if (!WindowHandle()) return RaiseSocketErrorMsg("Reverse DNS Lookup: Window not assigned");
     if (socketFamily_ != sfIPv4 || ComponentOptions.Has(wsoInetDnsLookup)) {
         pendingLookup_ = DnsPool()->QueueRequest(WindowHandle(), idReverseDone_, Protocol, true, InetTrimBlanks(Addr),
-                                                 socketFamily_);
+                                                 socketFamily_, IdClaim(idReverseDone_));
         pendingIsPool_ = true;
     } else {
         const unsigned long a = Winsock::inet_addr(InetTrimBlanks(Addr).c_str());
@@ -1718,24 +1732,27 @@ void TCustomNetSocket::ReverseLookupSync(const std::string& Addr, int Protocol) 
     }
     CancelLookup(false);
     lookupResult_.clear();
-    LookupResults.Clear();
+    lookupResults_.Clear();
     if (socketFamily_ == sfIPv4) {
         const unsigned long a = Winsock::inet_addr(InetTrimBlanks(Addr).c_str());
         hostent* h = Winsock::gethostbyaddr(reinterpret_cast<const char*>(&a), 4, AF_INET);
         if (!h) return TriggerDNSLookupDone(uint16_t(WinsockGetLastError()));
         lookupResult_ = InetWideToAnsi(InetHostToUnicode(h->h_name ? h->h_name : ""));
-        LookupResults.Add(lookupResult_);
-        for (char** p = h->h_aliases; p && *p; ++p) LookupResults.Add(*p);
+        lookupResults_.Add(lookupResult_);
+        for (char** p = h->h_aliases; p && *p; ++p) lookupResults_.Add(*p);
         return TriggerDNSLookupDone(0);
     }
-    const int rc = ResolveBlocking(InetTrimBlanks(Addr), true, socketFamily_, Protocol, LookupResults);
+    const int rc = ResolveBlocking(InetTrimBlanks(Addr), true, socketFamily_, Protocol, lookupResults_);
     if (rc != 0) return TriggerDNSLookupDone(uint16_t(rc));
-    if (LookupResults.Count() > 0) lookupResult_ = LookupResults[0];
+    if (lookupResults_.Count() > 0) lookupResult_ = lookupResults_[0];
     TriggerDNSLookupDone(0);
 }
 
 void TCustomNetSocket::HandleLookupDone(TMessage& Msg, bool Reverse) {
-    void* req = reinterpret_cast<void*>(Msg.WParam);
+    // A pool result names its request through the sent target (see QueueRequest).
+    void* req = pendingIsPool_ ? static_cast<void*>(static_cast<TInetAsyncDnsLookupRequest*>(
+                                     reinterpret_cast<TInetSentTarget*>(Msg.WParam)))
+                               : reinterpret_cast<void*>(Msg.WParam);
     const uint16_t error = HIWORD(Msg.LParam);
     std::unique_ptr<char[]> buffer;
     if (!pendingIsPool_ || req != pendingLookup_) {
@@ -1751,25 +1768,25 @@ void TCustomNetSocket::HandleLookupDone(TMessage& Msg, bool Reverse) {
     if (!pendingLookup_ || req != pendingLookup_ || pendingIsReverse_ != Reverse) return;
     pendingLookup_ = nullptr;
     if (error == 0) {
-        LookupResults.Clear();
+        lookupResults_.Clear();
         if (pendingIsPool_) {
             auto* r = static_cast<TInetAsyncDnsLookupRequest*>(req);
             if (r->Results)
-                for (int i = 0; i < r->Results->Count(); ++i) LookupResults.Add((*r->Results)[i]);
+                for (int i = 0; i < r->Results->Count(); ++i) lookupResults_.Add((*r->Results)[i]);
         } else if (buffer) {
             const hostent* h = reinterpret_cast<const hostent*>(buffer.get());
             if (Reverse) {
-                if (h->h_name) LookupResults.Add(InetWideToAnsi(InetHostToUnicode(h->h_name)));
-                for (char** p = h->h_aliases; p && *p; ++p) LookupResults.Add(*p);
+                if (h->h_name) lookupResults_.Add(InetWideToAnsi(InetHostToUnicode(h->h_name)));
+                for (char** p = h->h_aliases; p && *p; ++p) lookupResults_.Add(*p);
             } else if (h->h_length == 4) {
                 for (char** p = h->h_addr_list; p && *p; ++p) {
                     uint32_t a;
                     std::memcpy(&a, *p, 4);
-                    LookupResults.Add(IPv4ToText(a));
+                    lookupResults_.Add(IPv4ToText(a));
                 }
             }
         }
-        if (LookupResults.Count() > 0) lookupResult_ = LookupResults[0];
+        if (lookupResults_.Count() > 0) lookupResult_ = lookupResults_[0];
     }
     TriggerDNSLookupDone(error);
 }

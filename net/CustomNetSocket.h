@@ -37,14 +37,24 @@ class TInetAsyncDnsLookup;
 class TNetSocketCounter {
 public:
     virtual ~TNetSocketCounter() = default;
+    // A connection came up now: the send and receive ticks start again.
     virtual void SetConnected();
+    // Bytes went out or came in at Tick.
+    void Sent(uint32_t Tick) { sendTick_ = Tick; }
+    void Received(uint32_t Tick) { recvTick_ = Tick; }
     uint32_t LatestActivityTick() const;
     // The most recent of the three ticks as seen at Now (across the counter's wrap).
     uint32_t LatestActivityTick(uint32_t Now) const;
-    uint32_t StartTick = 0;
-    uint32_t SendTick = 0;
-    uint32_t RecvTick = 0;
-    TDateTime StartDate = 0;
+    uint32_t StartTick() const { return startTick_; }
+    uint32_t SendTick() const { return sendTick_; }
+    uint32_t RecvTick() const { return recvTick_; }
+    TDateTime StartDate() const { return startDate_; }
+
+protected:
+    uint32_t startTick_ = 0;
+    uint32_t sendTick_ = 0;
+    uint32_t recvTick_ = 0;
+    TDateTime startDate_ = 0;
 };
 using TNetSocketCounterClass = std::function<std::unique_ptr<TNetSocketCounter>()>;
 
@@ -127,11 +137,13 @@ public:
     bool SendQueueEmpty() const { return sendQueueEmpty_; }
     bool ClosedFired() const { return closedFired_; }
     int32_t QueuedBytes() const { return queuedBytes_; }
-    int SystemSendBufSize = 0;
-    int SystemRecvBufSize = 0;
+    // The system's buffer sizes, read when the handle is made or set through the setters.
+    int SystemSendBufSize() const { return systemSendBufSize_; }
+    int SystemRecvBufSize() const { return systemRecvBufSize_; }
     const std::string& HostAscii() const { return hostAscii_; }
     const std::string& PeerAddrText() const { return peerAddrText_; }
-    framework::TStringList LookupResults;
+    // Every address (or name) the last look-up found.
+    const framework::TStringList& LookupResults() const { return lookupResults_; }
     TNetSocketCounter* ActivityCounter() const { return counter_.get(); }
     // A Close waits for the send queue to drain.
     bool ClosePending() const { return closePending_; }
@@ -263,6 +275,9 @@ protected:
     // Receive loop: announce, then again while the system holds unread bytes and the last
     // pass consumed some. Outside a close it gives the thread back after a time slice.
     void ASyncReceive(uint16_t ErrCode, bool NoReceiveLoop, bool BeforeClose = false);
+    // The receive pass that hands over what arrived before the peer's close is running: the
+    // connection is over, so nothing read now is worth pacing.
+    bool InClosePass() const { return inClosePass_; }
     // Grows whenever received data is consumed; a receive pass that leaves it unchanged
     // ends the loop. Layers that buffer add what was taken from their buffers.
     virtual int64_t ConsumedMark() { return bytesReceived_; }
@@ -282,6 +297,8 @@ protected:
     // layer's own events); false when a handler run meanwhile freed the socket or changed
     // its connection. Every layer purges through this one.
     bool PurgeQueuedEvents(UINT Id);
+    // Reads SO_SNDBUF and SO_RCVBUF into the system sizes; the failed call's name, or nullptr.
+    const char* ReadSystemBufSizes();
 
     UINT idSocketEvent_ = 0, idLookupDone_ = 0, idReverseDone_ = 0, idCloseLater_ = 0, idTestException_ = 0,
          idDataRetrigger_ = 0, idSendFailed_ = 0;
@@ -337,6 +354,8 @@ private:
     int lastError_ = 0;
     int64_t bytesReceived_ = 0, bytesSent_ = 0;
     std::string lookupResult_;
+    framework::TStringList lookupResults_;
+    int systemSendBufSize_ = 0, systemRecvBufSize_ = 0;
     // The last receive filled the caller's buffer (more is probably waiting).
     bool lastReceiveFilled_ = false;
     std::unique_ptr<TNetSocketCounter> counter_;
@@ -355,6 +374,7 @@ private:
     int sendDepth_ = 0;
     // TryToSend is running: a nested call only leaves its bytes queued.
     bool inTryToSend_ = false;
+    bool inClosePass_ = false;
     bool closeReportPosted_ = false;
     // How sending found the connection lost, for a close event that does not say.
     int sendFailure_ = 0;

@@ -332,7 +332,7 @@ void THttpClient::StartRequest(THttpRequest Kind) {
         if (CanReuseConnection()) {
             StateChange(hcsStarting);
             // The time-out clock of the socket runs from the new request on.
-            if (socket_->ActivityCounter()) socket_->ActivityCounter()->SendTick = InetTickCount();
+            if (socket_->ActivityCounter()) socket_->ActivityCounter()->Sent(InetTickCount());
             HandleSocketConnected(0);
             return;
         }
@@ -391,7 +391,7 @@ void THttpClient::StartConnection() {
 void THttpClient::HandleSocketDnsDone(uint16_t Error) {
     if (state_ == hcsAborting || state_ == hcsReady) return;
     const bool socks = !SocksServer.empty() && SocksLevel != "4";
-    if (Error == 0 && !socks && socket_->LookupResults.Count() == 0) Error = WSAHOST_NOT_FOUND;
+    if (Error == 0 && !socks && socket_->LookupResults().Count() == 0) Error = WSAHOST_NOT_FOUND;
     if (Error) {
         resp_.RequestError = Error;
         resp_.StatusCode = 404;
@@ -403,19 +403,21 @@ void THttpClient::HandleSocketDnsDone(uint16_t Error) {
     if (socks) {
         addr = connectHost_;
     } else if (OnSelectDns) {
-        addr = socket_->LookupResults[0];
+        addr = socket_->LookupResults()[0];
         auto h = OnSelectDns;
-        h(this, socket_->LookupResults, addr);
-    } else if (socket_->LookupResults.Count() == 1) {
-        addr = socket_->LookupResults[0];
+        // The handler picks from its own copy: the socket's results are the socket's.
+        framework::TStringList found = socket_->LookupResults();
+        h(this, found, addr);
+    } else if (socket_->LookupResults().Count() == 1) {
+        addr = socket_->LookupResults()[0];
         lastAddressIndex_ = 0;
     } else {
-        const int n = socket_->LookupResults.Count();
+        const int n = socket_->LookupResults().Count();
         int found = -1;
         for (int i = 0; i < n; ++i)
-            if (!lastAddress_.empty() && socket_->LookupResults[i] == lastAddress_) found = i;
+            if (!lastAddress_.empty() && socket_->LookupResults()[i] == lastAddress_) found = i;
         lastAddressIndex_ = found >= 0 ? found : (lastAddressIndex_ + 1 >= n || lastAddressIndex_ < 0 ? 0 : lastAddressIndex_ + 1);
-        addr = socket_->LookupResults[lastAddressIndex_];
+        addr = socket_->LookupResults()[lastAddressIndex_];
     }
     StateChange(hcsResolved);
     socket_->SetAddr(addr);

@@ -88,8 +88,11 @@ void TInetAsyncDnsLookupThread::Loop() {
             }
         }
         // No lock is held here: the owner thread may take any of them while it handles this.
-        if (deliver)
-            SendMessageA(req->NotifyWindow, req->NotifyMsg, WPARAM(req), LPARAM(MAKELONG(0, uint16_t(code))));
+        const LPARAM result = LPARAM(MAKELONG(0, uint16_t(code)));
+        if (deliver && req->Claim != 0)
+            SendMessageA(req->NotifyWindow, InetSentResultMessage(), WPARAM(static_cast<TInetSentTarget*>(req)), result);
+        else if (deliver)
+            SendMessageA(req->NotifyWindow, req->Id, WPARAM(req), result);
         DeliveringTo = 0;
         pool->Finish(req);
     }
@@ -152,7 +155,7 @@ int TInetAsyncDnsLookup::PendingCount() {
 
 TInetAsyncDnsLookupRequest* TInetAsyncDnsLookup::QueueRequest(HWND NotifyWindow, UINT NotifyMsg, int IpProtocol,
                                                               bool IsReverse, const std::string& HostText,
-                                                              TSocketFamily Family) {
+                                                              TSocketFamily Family, uint64_t Claim) {
     auto* req = new TInetAsyncDnsLookupRequest;
     {
         TInetLock lock(pendingLock_);
@@ -162,7 +165,8 @@ TInetAsyncDnsLookupRequest* TInetAsyncDnsLookup::QueueRequest(HWND NotifyWindow,
             return nullptr;
         }
         req->NotifyWindow = NotifyWindow;
-        req->NotifyMsg = NotifyMsg;
+        req->Id = NotifyMsg;
+        req->Claim = Claim;
         req->IpProtocol = IpProtocol;
         req->IsReverse = IsReverse;
         req->HostText = HostText;

@@ -15,11 +15,14 @@
 #include "framework/StringList.h"
 #include "net/InetAvlTree.h"
 #include "net/InetUtils.h"
+#include "net/InetWndControl.h"
 #include "net/NetSocketTypes.h"
 
-struct TInetAsyncDnsLookupRequest {
+// The target (Id, Claim) names who asked: with a claim the result goes out as the window
+// control's sent result, reaching the claim's owner only (see TInetSentTarget); without one
+// (a plain window) it is message Id itself.
+struct TInetAsyncDnsLookupRequest : TInetSentTarget {
     HWND NotifyWindow = nullptr;
-    UINT NotifyMsg = 0;
     int IpProtocol = 0;
     uint8_t Progress = 0;  // 0 queued, 1 running, 2 result being delivered
     bool IsReverse = false;
@@ -46,9 +49,11 @@ public:
 
     // The queued request, or nullptr with the last socket error set (10092: no IPv6).
     // The result arrives as NotifyMsg with wParam = the request and the error in the high
-    // word of lParam.
+    // word of lParam; with a Claim of NotifyMsg (a window control's id) it is sent as
+    // InetSentResultMessage(), wParam the request's TInetSentTarget.
     TInetAsyncDnsLookupRequest* QueueRequest(HWND NotifyWindow, UINT NotifyMsg, int IpProtocol, bool IsReverse,
-                                             const std::string& HostText, TSocketFamily Family);
+                                             const std::string& HostText, TSocketFamily Family,
+                                             uint64_t Claim = 0);
     // 0, or -1 with the last socket error (10022 unknown, 10092 no IPv6 for an IPv6
     // request, 10037 being delivered).
     int CancelRequest(TInetAsyncDnsLookupRequest* Request);

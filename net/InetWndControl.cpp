@@ -38,6 +38,8 @@ TimerRegistry& Timers() {
     return *r;
 }
 std::atomic<UINT_PTR> gNextTimerId{0x4E455400};
+// Serials of id claims: never reused, so a claim names one owner's hold of an id.
+std::atomic<uint64_t> gNextClaim{0};
 
 thread_local uint8_t tReportMode = 0;
 
@@ -73,21 +75,28 @@ int InetHiddenWindowCount() {
 
 uint8_t& InetBgExceptionReportMode() { return tReportMode; }
 
+namespace {
+// A registered message, raising E with the system's text when the name cannot be registered.
+template <typename E>
+UINT RegisteredMessage(const char* Name) {
+    const UINT m = RegisterWindowMessageA(Name);
+    if (!m) throw E(framework::SysErrorMessage(GetLastError()));
+    return m;
+}
+}  // namespace
+
 UINT InetIdFreedMessage() {
-    static const UINT msg = [] {
-        UINT m = RegisterWindowMessageA("InetWndControlIdFreed");
-        if (!m) throw EInetException(framework::SysErrorMessage(GetLastError()));
-        return m;
-    }();
+    static const UINT msg = RegisteredMessage<EInetException>("InetWndControlIdFreed");
+    return msg;
+}
+
+UINT InetSentResultMessage() {
+    static const UINT msg = RegisteredMessage<EInetException>("InetWndControlSentResult");
     return msg;
 }
 
 UINT InetThreadTimerMessage() {
-    static const UINT msg = [] {
-        UINT m = RegisterWindowMessageA("QUARLINE_INET_THREAD_TIMER");
-        if (!m) throw EInetTimerException(framework::SysErrorMessage(GetLastError()));
-        return m;
-    }();
+    static const UINT msg = RegisteredMessage<EInetTimerException>("QUARLINE_INET_THREAD_TIMER");
     return msg;
 }
 
@@ -152,6 +161,7 @@ UINT TInetWndHandler::ClaimMessageId(TInetWndControl* Control) {
     for (int i = 0; i < MessageIdsPerHandler; ++i)
         if (!Owners[i]) {
             Owners[i] = Control;
+            claims_[i] = ++gNextClaim;
             ++OwnersUsed;
             return MsgLow + UINT(i);
         }
@@ -165,6 +175,7 @@ void TInetWndHandler::FreeMessageId(UINT& Id) {
     const int index = int(Id - MsgLow);
     if (!Owners[index]) throw EInetException("Msg not registered");
     Owners[index] = nullptr;
+    claims_[index] = 0;
     --OwnersUsed;
     if (Wnd && OwnersUsed > 0) {
         // A message posted before the id was freed must not reach the id's next owner. It
@@ -177,6 +188,11 @@ void TInetWndHandler::FreeMessageId(UINT& Id) {
     }
     Id = 0;
     if (OwnersUsed == 0) DestroyHiddenWnd();
+}
+
+uint64_t TInetWndHandler::IdClaim(UINT Id) const {
+    if (Id < MsgLow || Id >= MsgLow + MessageIdsPerHandler || !Owners[Id - MsgLow]) return 0;
+    return claims_[Id - MsgLow];
 }
 
 void TInetWndHandler::FreeIdsOf(TInetWndControl* Control) {
@@ -215,6 +231,7 @@ void TInetWndHandler::DestroyHiddenWnd() {
     if (!Wnd) return;
     std::fill(std::begin(Owners), std::end(Owners), nullptr);
     std::fill(std::begin(staleMarkers_), std::end(staleMarkers_), 0);
+    std::fill(std::begin(claims_), std::end(claims_), 0);
     OwnersUsed = 0;
     HWND wnd = Wnd;
     Wnd = nullptr;
@@ -227,6 +244,16 @@ void TInetWndHandler::DestroyHiddenWnd() {
 void TInetWndHandler::Dispatch(HWND wnd, framework::TMessage& Msg) {
     if (Msg.Msg == InetIdFreedMessage() && Msg.WParam < WPARAM(MessageIdsPerHandler)) {
         if (staleMarkers_[Msg.WParam] > 0) --staleMarkers_[Msg.WParam];
+        return;
+    }
+    if (Msg.Msg == InetSentResultMessage()) {
+        // Only sent (the target lives while the sender waits), and only for the claim it
+        // names: the id may have a new owner since the request was made.
+        const auto* target = reinterpret_cast<const TInetSentTarget*>(Msg.WParam);
+        if (!target || !InSendMessage() || IdClaim(target->Id) == 0 || IdClaim(target->Id) != target->Claim) return;
+        framework::TMessage m{target->Id, Msg.WParam, Msg.LParam, 0};
+        Owners[target->Id - MsgLow]->WndProc(m);
+        Msg.Result = m.Result;
         return;
     }
     if (Msg.Msg >= MsgLow && Msg.Msg < MsgLow + MessageIdsPerHandler) {
@@ -465,7 +492,7 @@ bool TInetWndControl::PumpOneMessage() {
     MSG msg;
     if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) return false;
     if (msg.message == WM_QUIT) {
-        terminated_ = true;
+        SetTerminated(true);
         return true;
     }
     TranslateMessage(&msg);

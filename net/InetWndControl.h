@@ -10,6 +10,9 @@
 //  - an id freed by a component has its queued messages dropped, so a later owner of the
 //    same id never receives them (a marker posted at the free ends the drop: sweeping the
 //    queue there would run messages other threads sent, user code, inside the release);
+//  - a result another thread sends names the claim of the id it was asked under (each claim
+//    of an id gets a serial never reused): it reaches that claim's owner or nobody, never
+//    a component that took the id after the asker let it go;
 //  - a handler whose window procedure is running is freed only when that procedure returns;
 //  - window timers are found through a registry of live timers keyed by an id that is never
 //    reused, so a WM_TIMER still queued after KillTimer or after the timer was freed is
@@ -82,6 +85,8 @@ public:
     // goes with the last id. Raises "MsgLow not defined", "Msg value out of bound" or
     // "Msg not registered".
     void FreeMessageId(UINT& Id);
+    // The serial of the current claim of Id, 0 when it is free or not this window's.
+    uint64_t IdClaim(UINT Id) const;
     void CreateHiddenWnd();
     void DestroyHiddenWnd();
     int FreeIdCount() const { return MessageIdsPerHandler - OwnersUsed; }
@@ -98,6 +103,8 @@ private:
     // Per id: markers posted when it was freed that have not come through yet; posted
     // messages of the id are stale until then.
     uint32_t staleMarkers_[MessageIdsPerHandler] = {};
+    // Per id: the serial of its current claim (0 when free).
+    uint64_t claims_[MessageIdsPerHandler] = {};
     int dispatchDepth_ = 0;
     bool deletePending_ = false;
 };
@@ -139,6 +146,16 @@ UINT InetIdFreedMessage();
 // The registered message the clock threads of thread timers post ("QUARLINE_INET_THREAD_TIMER").
 UINT InetThreadTimerMessage();
 
+// What a result sent from another thread is for: an id and the claim of it the request was
+// made under. The sender sends InetSentResultMessage() with wParam pointing at it (it lives
+// while the send lasts); the window hands it on as message Id with the same wParam and
+// lParam only while that claim still holds.
+struct TInetSentTarget {
+    UINT Id = 0;
+    uint64_t Claim = 0;
+};
+UINT InetSentResultMessage();
+
 // Base of every asynchronous internet component.
 class TInetWndControl : public framework::TComponent {
 public:
@@ -150,6 +167,9 @@ public:
     bool WindowGone() const { return windowGone_; }
     TInetWndHandler* HandlerRef() const { return handlerRef_; }
     UINT IdRelease() const { return idRelease_; }
+    // The serial of this component's claim of Id (0 when it holds none): what a result sent
+    // from another thread names (TInetSentTarget).
+    uint64_t IdClaim(UINT Id) const { return handlerRef_ ? handlerRef_->IdClaim(Id) : 0; }
     // The window, allocated in the calling thread on first use.
     HWND GetHandle();
 

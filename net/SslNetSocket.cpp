@@ -705,7 +705,7 @@ int TCustomSslNetSocket::Receive(void* Buffer, int Size, int Flags) {
             // step, which nothing on the network would bring when this read came after the event.
             if (ssl_ && ossl::SSL_pending(ssl_) == 0 && RecordsWaiting()) PostTlsEvent(evRead);
             SetBytesReceived(BytesReceived() + r);
-            if (ActivityCounter()) ActivityCounter()->RecvTick = InetTickCount();
+            if (ActivityCounter()) ActivityCounter()->Received(InetTickCount());
             return r;
         }
         if (r < 0 && !SslBioShouldRetry(sslBio_)) {

@@ -84,7 +84,9 @@ int TCustomThrottledNetSocket::SendRaw(const void* Data, int Len) {
 }
 
 int TCustomThrottledNetSocket::ReceiveData(void* Buffer, int Size) {
-    if (!throttleOn_ || !ComponentOptions.Has(wsoNoReceiveLoop)) return TCustomTimeoutNetSocket::ReceiveData(Buffer, Size);
+    // The close pass reads whole: paced, a long tail held the thread for minutes.
+    if (!throttleOn_ || !ComponentOptions.Has(wsoNoReceiveLoop) || InClosePass())
+        return TCustomTimeoutNetSocket::ReceiveData(Buffer, Size);
     const int n = TCustomTimeoutNetSocket::ReceiveData(Buffer, Allowed(Size));
     Count(n);
     return n;

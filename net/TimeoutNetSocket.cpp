@@ -10,7 +10,7 @@ void TCustomTimeoutNetSocket::StartTimeoutTimer() {
         timer_->SetOnTimer([this](framework::TComponent*) { Tick(); });
     }
     if (ActivityCounter())
-        ActivityCounter()->SendTick = InetTickCount();
+        ActivityCounter()->Sent(InetTickCount());
     else
         CreateCounter();
     timer_->SetInterval(LimitCheckMs);

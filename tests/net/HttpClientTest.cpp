@@ -560,9 +560,8 @@ struct InsideClient : THttpClient {
     bool emptyLookup = false;
     void StartConnection() override {
         if (!emptyLookup) return THttpClient::StartConnection();
-        // A look-up that succeeds with no address at all.
+        // A look-up that succeeds with no address at all (this socket has looked nothing up).
         StateChange(hcsResolving);
-        socket_->LookupResults.Clear();
         HandleSocketDnsDone(0);
     }
     using THttpClient::HandleLocation;

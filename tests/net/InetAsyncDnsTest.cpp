@@ -62,7 +62,7 @@ TEST(InetAsyncDns, ForwardLookupThroughLibraryAndPool) {
         ASSERT_TRUE(PumpUntil([&] { return !l.done.empty(); }, 20000)) << pool;
         EXPECT_EQ(l.done, std::vector<uint16_t>{0}) << pool;
         EXPECT_EQ(l.sock->LookupResult(), "127.0.0.1") << pool;
-        EXPECT_GE(l.sock->LookupResults.Count(), 1);
+        EXPECT_GE(l.sock->LookupResults().Count(), 1);
         EXPECT_FALSE(l.sock->LookupPending());
     }
 }
@@ -141,7 +141,7 @@ TEST(InetAsyncDns, ReverseLookups) {
     ASSERT_EQ(sync.done, std::vector<uint16_t>{0});
     const std::string name = sync.sock->LookupResult();
     ASSERT_FALSE(name.empty());
-    EXPECT_EQ(sync.sock->LookupResults[0], name);
+    EXPECT_EQ(sync.sock->LookupResults()[0], name);
 
     struct Case {
         bool pool;
@@ -162,8 +162,8 @@ TEST(InetAsyncDns, ReverseLookups) {
             EXPECT_EQ(l.done, std::vector<uint16_t>{0}) << c.pool << c.family;
         }
         EXPECT_EQ(l.sock->LookupResult(), name) << c.pool << c.family;
-        ASSERT_GE(l.sock->LookupResults.Count(), 1);
-        EXPECT_EQ(l.sock->LookupResults[0], name);
+        ASSERT_GE(l.sock->LookupResults().Count(), 1);
+        EXPECT_EQ(l.sock->LookupResults()[0], name);
         EXPECT_FALSE(l.sock->LookupPending());
     }
 
@@ -263,4 +263,125 @@ TEST(InetAsyncDns, BlockingResolverAndThreadStore) {
     EXPECT_EQ(store.Release(7), &store);
     EXPECT_EQ(store.Count(), 0);
     EXPECT_EQ(store.Release(7), nullptr);
+}
+
+namespace {
+// Components that write down a release they never asked for instead of going.
+struct FreeWatch {
+    bool freedByMessage = false;
+};
+class WatchedControl : public TInetWndControl {
+public:
+    explicit WatchedControl(FreeWatch& W) : TInetWndControl(nullptr), w_(W) {}
+    ~WatchedControl() override { BeginDestroy(); }
+
+protected:
+    void FreeSelf() override { w_.freedByMessage = true; }
+
+private:
+    FreeWatch& w_;
+};
+class WatchedSocket : public TNetSocket {
+public:
+    explicit WatchedSocket(FreeWatch& W) : TNetSocket(nullptr), w_(W) {}
+    UINT LookupId() const { return idLookupDone_; }
+
+protected:
+    void FreeSelf() override { w_.freedByMessage = true; }
+
+private:
+    FreeWatch& w_;
+};
+}  // namespace
+
+// A pool result the worker sends after its socket went (past the cancel: the worker already
+// waits inside SendMessage) must not reach the component that took the socket's look-up id
+// next: as that component's release message it would destroy it.
+TEST(InetAsyncDns, ResultOfAFreedSocketNeverReachesTheNextOwnerOfItsId) {
+    for (bool nextIsSocket : {false, true}) {
+        // C keeps the thread's pool alive across A's end.
+        Lookup c(true);
+        c.sock->DnsLookupTcp(kName);
+        ASSERT_TRUE(PumpUntil([&] { return !c.done.empty(); }, 20000));
+
+        FreeWatch watch;
+        auto a = std::make_unique<WatchedSocket>(watch);
+        a->ComponentOptions.Include(wsoInetDnsLookup);
+        std::vector<uint16_t> aDone;
+        a->OnDnsLookupDone = [&](framework::TComponent*, uint16_t e) { aDone.push_back(e); };
+        a->DnsLookupTcp(kName);
+        const UINT lookupId = a->LookupId();
+        const HWND wnd = a->WindowHandle();
+        ASSERT_EQ(wnd, c.sock->WindowHandle());
+        Sleep(500);  // not pumping: the worker is done and waits inside SendMessage
+        a.reset();
+
+        // Ids below A's look-up id are taken, so the next component gets it first.
+        std::vector<std::unique_ptr<WatchedControl>> fillers;
+        FreeWatch fillerWatch;
+        for (;;) {
+            auto f = std::make_unique<WatchedControl>(fillerWatch);
+            f->GetHandle();
+            ASSERT_EQ(f->WindowHandle(), wnd);
+            if (f->IdRelease() == lookupId) break;  // f goes: its id is the next free one
+            ASSERT_LT(f->IdRelease(), lookupId);
+            fillers.push_back(std::move(f));
+        }
+        std::unique_ptr<TInetWndControl> b;
+        if (nextIsSocket)
+            b = std::make_unique<WatchedSocket>(watch);
+        else
+            b = std::make_unique<WatchedControl>(watch);
+        b->GetHandle();
+        ASSERT_EQ(b->IdRelease(), lookupId) << nextIsSocket;
+
+        // Pump until the worker's result is through.
+        void** slot = InetDnsPoolStore().Acquire(GetCurrentThreadId());
+        auto* pool = static_cast<TInetAsyncDnsLookup*>(*slot);
+        EXPECT_TRUE(PumpUntil([&] { return pool->PendingCount() == 0; }, 20000));
+        InetDnsPoolStore().Release(GetCurrentThreadId());
+        testsupport::PumpFor(50);
+        EXPECT_FALSE(watch.freedByMessage) << nextIsSocket;
+        EXPECT_FALSE(fillerWatch.freedByMessage) << nextIsSocket;
+        EXPECT_TRUE(aDone.empty());
+        EXPECT_EQ(c.done, std::vector<uint16_t>{0});
+    }
+}
+
+namespace {
+// A layer whose Connect raises when the look-up's continuation calls it again.
+class RaisingOnContinue : public TNetSocket {
+public:
+    RaisingOnContinue() : TNetSocket(nullptr) {}
+    int calls = 0;
+    void Connect() override {
+        if (++calls == 2) throw ESocketException("refused by the layer");
+        TNetSocket::Connect();
+    }
+};
+}  // namespace
+
+// A connect by name that fails after the look-up, before any handle exists: the owner
+// hears it as a failed connect, not only through the background exception.
+TEST(InetAsyncDns, ConnectFailingAfterTheLookupEndsInAnEvent) {
+    for (bool pool : {false, true}) {
+        RaisingOnContinue s;
+        if (pool) s.ComponentOptions.Include(wsoInetDnsLookup);
+        s.ComponentOptions.Include(wsoAsyncDnsLookup);
+        std::vector<uint16_t> connected, closed;
+        std::vector<std::string> bg;
+        s.OnSessionConnected = [&](framework::TComponent*, uint16_t e) { connected.push_back(e); };
+        s.OnSessionClosed = [&](framework::TComponent*, uint16_t e) { closed.push_back(e); };
+        s.SetOnBgException([&](framework::TComponent*, const std::exception& e, bool&) { bg.push_back(e.what()); });
+        s.SetAddr(kName);
+        s.SetPort("9");
+        s.Connect();
+        EXPECT_EQ(s.State(), wsDnsLookup);
+        ASSERT_TRUE(PumpUntil([&] { return !bg.empty(); }, 20000)) << pool;
+        testsupport::PumpFor(50);
+        EXPECT_EQ(s.calls, 2);
+        EXPECT_EQ(connected, std::vector<uint16_t>{WSAEINVAL}) << pool;
+        EXPECT_TRUE(closed.empty());
+        EXPECT_EQ(s.State(), wsClosed);
+    }
 }

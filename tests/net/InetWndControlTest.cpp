@@ -304,8 +304,19 @@ TEST(HiddenWindow, BackgroundExceptions) {
     EXPECT_EQ(p.aborts, 2);
 }
 
+// Records what the pumps tell it about WM_QUIT.
+class QuitProbe : public Probe {
+public:
+    QuitProbe() : Probe(1) {}
+    std::vector<bool> told;
+    void SetTerminated(bool Value) override {
+        told.push_back(Value);
+        Probe::SetTerminated(Value);
+    }
+};
+
 TEST(HiddenWindow, PumpsAndQuit) {
-    Probe p(1);
+    QuitProbe p;
     p.GetHandle();
     p.SetMultiThreaded(true);
     PostMessageA(p.WindowHandle(), p.ids[0], 5, 0);
@@ -324,6 +335,8 @@ TEST(HiddenWindow, PumpsAndQuit) {
     PostQuitMessage(0);
     EXPECT_TRUE(p.PumpOneMessage());
     EXPECT_TRUE(p.GetTerminated());
+    // Through the virtual setter, as the message loop does: a layer that overrides it hears.
+    EXPECT_EQ(p.told, std::vector<bool>{true});
 }
 
 // ---- timers ----

@@ -102,6 +102,21 @@ static_assert(!WritableBytesReceived<TNetSocket> && !WritableBytesReceived<TCust
 static_assert(!WritableBytesSent<TNetSocket> && !WritableBytesSent<TCustomNetSocket>);
 static_assert(!WritableLookupResult<TNetSocket> && !WritableLookupResult<TCustomNetSocket>);
 static_assert(ReadableOutputs<TNetSocket>);
+// Likewise the system buffer sizes, the look-up's list and the activity ticks.
+template <typename S>
+concept WritableBufSizes = requires(S& s) { s.SystemSendBufSize = 0; } || requires(S& s) { s.SystemSendBufSize() = 0; } ||
+                           requires(S& s) { s.SystemRecvBufSize = 0; } || requires(S& s) { s.SystemRecvBufSize() = 0; };
+template <typename S>
+concept WritableLookupResults = requires(S& s) { s.LookupResults.Clear(); } || requires(S& s) { s.LookupResults().Clear(); };
+template <typename C>
+concept WritableTicks = requires(C& c) { c.StartTick = 0u; } || requires(C& c) { c.SendTick = 0u; } ||
+                        requires(C& c) { c.RecvTick = 0u; } || requires(C& c) { c.StartDate = 0.0; } ||
+                        requires(C& c) { c.StartTick() = 0u; } || requires(C& c) { c.SendTick() = 0u; } ||
+                        requires(C& c) { c.RecvTick() = 0u; };
+template <typename S>
+concept WritableCallbackDepth = requires(S& s) { s.InsideCallbackCount() = 0; };
+static_assert(!WritableBufSizes<TNetSocket> && !WritableLookupResults<TNetSocket> && !WritableTicks<TNetSocketCounter>);
+static_assert(!WritableCallbackDepth<TNetSocket>);
 
 }  // namespace
 

@@ -563,3 +563,38 @@ TEST(HttpTunnelLayer, SquidAuthenticatesAndForwards) {
         p.sock->Abort();
     }
 }
+
+// A proxy given as an IPv6 literal: the literal is never looked up, with or without the
+// asynchronous look-up, and the connection goes through (it used to end at once, closed,
+// with only a background exception saying why).
+TEST(ProxyLayers, IPv6LiteralProxyWithAndWithoutAsyncLookup) {
+    REQUIRE_PROXIES();
+    if (ProxyPort("socks5v6").empty()) GTEST_SKIP() << "no IPv6 loopback for the proxy peers";
+    for (bool socks : {true, false}) {
+        for (bool async : {false, true}) {
+            const std::string name = std::string(socks ? "SOCKS 5" : "HTTP tunnel") + (async ? " async" : "");
+            Probe p;
+            std::vector<std::string> bg;
+            p.sock->SetOnBgException([&](framework::TComponent*, const std::exception& e, bool&) {
+                bg.push_back(e.what());
+            });
+            if (async) p.sock->ComponentOptions.Include(wsoAsyncDnsLookup);
+            if (socks) {
+                p.sock->SetSocksServer("::1");
+                p.sock->SetSocksPort(ProxyPort("socks5v6"));
+                p.sock->SetSocksLevel("5");
+            } else {
+                p.sock->SetHttpTunnelServer("::1");
+                p.sock->SetHttpTunnelPort(ProxyPort("httpv6"));
+            }
+            ASSERT_TRUE(p.Run("open.test", "443")) << name << " state " << p.sock->State() << " "
+                                                   << (bg.empty() ? "" : bg[0]);
+            EXPECT_EQ(p.connectErr, 0) << name << " " << p.errMsg;
+            EXPECT_TRUE(bg.empty()) << name << ": " << bg[0];
+            ASSERT_TRUE(p.RoundTrip("ping")) << name;
+            EXPECT_EQ(p.got.substr(p.got.size() - 5), "\nping") << name;
+            EXPECT_EQ(p.sock->Addr(), "open.test") << name;
+            p.sock->Abort();
+        }
+    }
+}

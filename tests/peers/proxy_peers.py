@@ -13,6 +13,7 @@ grant) and then echoing. What it does is chosen by the target host name:
     refuse.test       refused (SOCKS 5 code 5, SOCKS 4 code 91)
   port socks5pushy picks user/password whatever was offered and takes any credentials
     badatyp.test      a SOCKS 5 reply with address type 9
+  socks5v6, httpv6  the socks5 and http proxies again, on ::1
   HTTP CONNECT (port http; user "user", password "pass")
     open.test, [::1]  200
     basic.test        407 offering Basic with Proxy-Connection: close, then 200 for Basic
@@ -44,6 +45,7 @@ import base64
 import shutil
 import hashlib
 import os
+import socket
 import socketserver
 import struct
 import subprocess
@@ -58,6 +60,10 @@ USER, PASSWORD = b"user", b"pass"
 class Server(socketserver.ThreadingTCPServer):
     daemon_threads = True
     allow_reuse_address = True
+
+
+class Server6(Server):
+    address_family = socket.AF_INET6
 
 
 def read_exact(sock, n):
@@ -421,6 +427,14 @@ def serve(folder):
     lines = []
     for name, handler in servers.items():
         server = Server(("127.0.0.1", 0), handler)
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+        lines.append("%s %d\n" % (name, server.server_address[1]))
+    # The same SOCKS 5 and CONNECT proxies on ::1, for proxies given as IPv6 literals.
+    for name, handler in (("socks5v6", Socks5), ("httpv6", HttpProxy)):
+        try:
+            server = Server6(("::1", 0), handler)
+        except OSError:
+            continue  # no IPv6 loopback here: the tests that need it skip
         threading.Thread(target=server.serve_forever, daemon=True).start()
         lines.append("%s %d\n" % (name, server.server_address[1]))
     start_references(folder, lines, children)
