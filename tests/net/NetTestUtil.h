@@ -1,4 +1,5 @@
-// Helpers the net tests share: the output folder the CTest checks read, and hex text.
+// Helpers the net tests share: the output folder the CTest checks read, hex text, and one
+// HTTP request run to its end.
 #pragma once
 
 #include <windows.h>
@@ -6,7 +7,10 @@
 #include <cstdint>
 #include <string>
 
+#include "framework/Streams.h"
 #include "framework/SysUtils.h"
+#include "net/HttpClient.h"
+#include "support/Pump.h"
 
 namespace nettest {
 
@@ -35,6 +39,21 @@ inline std::string Unhex(const std::string& h) {
     std::string r;
     for (size_t i = 0; i + 1 < h.size(); i += 2) r += char(std::stoi(h.substr(i, 2), nullptr, 16));
     return r;
+}
+
+// Starts Kind on Url (a GET through StartGet) with Body emptied, and pumps until Done, the
+// owner's count of OnRequestDone calls, moves past its value at the start; false when the
+// request did not end within WaitMs.
+inline bool RunHttpRequest(THttpClient& Http, framework::TMemoryStream& Body, const int& Done, const std::string& Url,
+                           THttpRequest Kind, unsigned WaitMs) {
+    Body.Clear();
+    const int before = Done;
+    Http.URL = Url;
+    if (Kind == httpGET)
+        Http.StartGet();
+    else
+        Http.StartRequest(Kind);
+    return testsupport::PumpUntil([&] { return Done > before; }, WaitMs);
 }
 
 }  // namespace nettest
