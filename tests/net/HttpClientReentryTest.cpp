@@ -4,7 +4,6 @@
 // fails later with a code that has nothing to do with it.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -13,18 +12,14 @@
 
 #include "net/HttpClient.h"
 #include "support/Pump.h"
+#include "NetTestUtil.h"
 #include "SocketTestUtil.h"
 
 using testsupport::PumpUntil;
 
 namespace {
 
-std::string HttpPeerPort() {
-    std::ifstream f("net-http-peer\\port");
-    std::string p;
-    f >> p;
-    return p;
-}
+using nettest::HttpPeerPort;
 
 std::string AuthPeerPort() { return sockettest::PortIn("net-auth-peer\\ports.txt", "plain"); }
 

@@ -22,15 +22,7 @@ using testsupport::PumpUntil;
 
 namespace {
 
-std::string PeerPort() {
-    static std::string port = [] {
-        std::ifstream f("net-http-peer\\port");
-        std::string p;
-        f >> p;
-        return p;
-    }();
-    return port;
-}
+std::string PeerPort() { return nettest::HttpPeerPort(); }
 
 #define REQUIRE_HTTP_PEER() \
     if (PeerPort().empty()) GTEST_SKIP() << "http peer not started"

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <fstream>
 #include <string>
 
 #include "framework/Streams.h"
@@ -39,6 +40,18 @@ inline std::string Unhex(const std::string& h) {
     std::string r;
     for (size_t i = 0; i + 1 < h.size(); i += 2) r += char(std::stoi(h.substr(i, 2), nullptr, 16));
     return r;
+}
+
+// The port of the HTTP client's byte-exact peer (tests/peers/http_peer.py), "" when it was
+// not started.
+inline std::string HttpPeerPort() {
+    static const std::string port = [] {
+        std::ifstream f("net-http-peer\\port");
+        std::string p;
+        f >> p;
+        return p;
+    }();
+    return port;
 }
 
 // Starts Kind on Url (a GET through StartGet) with Body emptied, and pumps until Done, the
