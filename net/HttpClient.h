@@ -154,7 +154,9 @@ public:
     void SetRequestVer(const std::string& Value);
     bool FollowRelocation = true;
     int32_t LocationChangeMaxCount = 5;
-    int32_t LocationChangeCurCount = 0;
+    // Relocations followed by the current request (StartGet starts it over); counted by the
+    // client.
+    int32_t LocationChangeCurCount() const { return locationChangeCurCount_; }
     TLocationChangeExceeded OnLocationChangeExceeded;
     THttpAuthType ServerAuth = httpAuthNone;
     THttpAuthType ProxyAuth = httpAuthNone;
@@ -257,6 +259,9 @@ public:
     const std::string& SspiFailure() const { return sspiFailure_; }
 
     // ---- Operations ----
+    // A new request starts from OnRequestDone or from outside the client's events; inside
+    // any other of its events (after an Abort there too) the start is refused at once with
+    // EHttpException code 1, as the code that fired the event still works on the request.
     void StartGet();
     void StartPost() { StartRequest(httpPOST); }
     void StartHead() { StartRequest(httpHEAD); }
@@ -321,6 +326,38 @@ protected:
     virtual void TriggerHeaderData();
     virtual void TriggerLocationChange();
 
+    // Counts the client's events under way (OnRequestDone excepted) while one runs; the
+    // count survives a handler that frees the client.
+    class TEventScope {
+    public:
+        explicit TEventScope(THttpClient& Client) : client_(Client), alive_(Client.AliveToken()) { ++client_.eventDepth_; }
+        ~TEventScope() {
+            if (*alive_) --client_.eventDepth_;
+        }
+        TEventScope(const TEventScope&) = delete;
+        TEventScope& operator=(const TEventScope&) = delete;
+
+    private:
+        THttpClient& client_;
+        std::shared_ptr<const bool> alive_;
+    };
+    int eventDepth_ = 0;
+    // Whether the request under way when it was made was aborted or replaced since, or the
+    // client freed: code that fired an event goes no further with it then.
+    class TRequestWatch {
+    public:
+        explicit TRequestWatch(const THttpClient& Client)
+            : client_(Client), alive_(Client.AliveToken()), id_(Client.requestId_), aborts_(Client.aborts_) {}
+        bool Ended() const { return !*alive_ || client_.requestId_ != id_ || client_.aborts_ != aborts_; }
+
+    private:
+        const THttpClient& client_;
+        std::shared_ptr<const bool> alive_;
+        uint32_t id_, aborts_;
+    };
+    // Counts the calls of Abort (the owner's and the client's own).
+    uint32_t aborts_ = 0;
+
     // The outputs of the current exchange, all reset at once by ResetResponse.
     struct TResponseInfo {
         int32_t StatusCode = 0;
@@ -350,6 +387,25 @@ protected:
     void TakeMessageIds() override;
     void ReturnMessageIds() override;
     void AbortAfterException(const std::exception& E) override;
+
+    // ---- The steps of StartRequest ----
+    // Raises EHttpException for a start that cannot be taken now (busy, inside an event,
+    // nothing to upload).
+    void RefuseStartIfBusy(THttpRequest Kind);
+    // A new request number, and the whole-request time limit armed.
+    void BeginRequestCount(THttpRequest Kind);
+    // httpCLOSE: the connection closes (later, when open), then the client is ready.
+    void CloseOnRequest();
+    // The kind, the response reset, the credentials and connection values of the
+    // properties, and the proxy of ProxyURL.
+    void TakeRequestSettings(THttpRequest Kind);
+    // URL split into what is asked of whom: request host, port and path, the host and port
+    // to connect to (the proxy's when one is set), the document name.
+    void TakeRequestTarget();
+    // The authentication states cleared and preset for the request.
+    void PrepareAuthForRequest();
+    // The kept connection when it leads to the same place, else a new one.
+    void ReuseOrConnect();
 
     // ---- Shared between the client's sources ----
     // Ends the request with Code and Reason: the connection is dropped, ready is posted.
@@ -409,6 +465,11 @@ protected:
     // Runs when a response has ended: true when a retry was started or the request was
     // ended by the steps (request-done already posted).
     bool HandleAuthentication();
+    // A POST, PUT or PATCH whose last request was an NTLM negotiate step, sent without its
+    // body.
+    bool BodyWithheldForNtlm() const;
+    // Sends the withheld body again without NTLM after an answer that asked for nothing.
+    bool ResendWithBody();
     void ParseChallenges();
     const TWWWAuthInfo* FindChallenge(THttpAuthType Type) const;
     bool DoNtlmAuth();
@@ -501,6 +562,9 @@ protected:
     TWWWAuthInfos authInfos_;
     uint16_t authTypesPresent_ = 0;  // one bit per THttpAuthType in authInfos_
     bool authRetry_ = false;
+    // The request went again with its body after its negotiate step was not challenged.
+    bool bodyResent_ = false;
+    int32_t locationChangeCurCount_ = 0;
     // The logged-on user's session for a proxy that asks for NTLM while no proxy
     // credentials are set, and whether the current exchange goes through it.
     std::unique_ptr<TNtlmAuthSession> sspiProxy_;

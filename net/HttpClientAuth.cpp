@@ -16,19 +16,6 @@
 
 namespace {
 
-// The text between Key=" and the next double quote, when Key=" starts at From or later
-// (found ignoring case).
-bool QuotedKey(const std::string& Value, const std::string& Lower, const std::string& Key, size_t From,
-               std::string& Out) {
-    const std::string k = Key + "=\"";
-    const size_t p = Lower.find(k, From);
-    if (p == std::string::npos) return false;
-    const size_t start = p + k.size();
-    const size_t end = Value.find('"', start);
-    Out = Value.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    return true;
-}
-
 // The path of a request path that may be an absolute URI (requests through a proxy).
 std::string PathPart(const std::string& RequestPath) {
     if (!InetStartsText(RequestPath, "http://") && !InetStartsText(RequestPath, "https://")) return RequestPath;
@@ -97,9 +84,16 @@ void THttpClient::ParseChallenges() {
             info.AuthType = lower.find("-256", 1) != std::string::npos ? httpAuthDigest2 : httpAuthDigest;
         else if (lower.compare(0, 4, "ntlm") == 0)
             info.AuthType = httpAuthNtlm;
-        if (!QuotedKey(value, lower, "realm", 1, info.Realm)) info.Realm = URL;
-        QuotedKey(value, lower, "charset", 0, info.Charset);
-        if (!QuotedKey(value, lower, "uri", 1, info.Uri)) info.Uri = URL;
+        // The same parameter grammar as Digest's own parsing: one reading of a challenge.
+        const size_t blank = value.find_first_of(" \t");
+        const auto params = HttpAuthParams(blank == std::string::npos ? std::string() : value.substr(blank));
+        auto param = [&](const char* Name, const std::string& Default) {
+            const auto it = params.find(Name);
+            return it == params.end() ? Default : it->second;
+        };
+        info.Realm = param("realm", URL);
+        info.Charset = param("charset", "");
+        info.Uri = param("uri", URL);
         authInfos_.push_back(info);
         authTypesPresent_ |= uint16_t(1u << info.AuthType);
     }
@@ -115,7 +109,13 @@ bool THttpClient::AskBeforeAuth(THttpAuthType Type, bool Proxy, const std::strin
     bool allow = true;
     if (OnBeforeAuth) {
         auto h = OnBeforeAuth;
-        h(this, Type, Proxy, Header, allow);
+        const TRequestWatch watch(*this);
+        {
+            TEventScope scope(*this);
+            h(this, Type, Proxy, Header, allow);
+        }
+        // Aborted from the handler: nothing is retried.
+        if (watch.Ended()) return false;
     }
     return allow;
 }
@@ -153,11 +153,20 @@ bool THttpClient::HandleAuthentication() {
     else if (proxyAuth_.Basic == basicAuthDone && status == 407)
         AuthStateChange(proxyAuth_.Basic, basicAuthNone);
 
+    if (!challenged && resp_.RequestError == 0 && BodyWithheldForNtlm()) return ResendWithBody();
+
     // A failed exchange (aborted, broken answer) is never retried, nor a 407 from a server
     // reached directly: it is no proxy.
     if (!challenged || resp_.RequestError != 0) return false;
     if (status == 407 && !ProxyUsed()) return false;
+    const TRequestWatch watch(*this);
     if (!DoNtlmAuth() && !DoDigestAuth() && !DoBasicAuth()) return false;
+    if (watch.Ended()) {
+        // Aborted from OnBeforeAuth, which reported the end: no retry starts afterwards.
+        startConnectionPosted_ = false;
+        authRetry_ = false;
+        return true;
+    }
 
     if (status == 401) {
         // The retry is a new request to the proxy: Basic and Digest go with every one, NTLM
@@ -176,6 +185,31 @@ bool THttpClient::HandleAuthentication() {
         rcvCount_ = 0;
         ResetResponse(true);
     }
+    return true;
+}
+
+bool THttpClient::BodyWithheldForNtlm() const {
+    const bool hasBody = requestKind_ == httpPOST || requestKind_ == httpPUT || requestKind_ == httpPATCH;
+    return hasBody && (serverAuth_.Ntlm == ntlmAuthNegotiate || proxyAuth_.Ntlm == ntlmAuthNegotiate);
+}
+
+bool THttpClient::ResendWithBody() {
+    // The answer was to the negotiate step, which went without the body: the request itself
+    // has not been made. Nobody asked for NTLM, so it goes again without it, once; a peer
+    // that answers that with a challenge and the next negotiate without one again ends the
+    // request with an error rather than a success nobody received the body for.
+    if (bodyResent_) {
+        resp_.RequestError = httpErrAuthState;
+        resp_.ReasonPhrase = "NTLM negotiate answered without a challenge, the body was not sent";
+        return false;
+    }
+    bodyResent_ = true;
+    if (serverAuth_.Ntlm == ntlmAuthNegotiate) AuthStateChange(serverAuth_.Ntlm, ntlmAuthNone);
+    if (proxyAuth_.Ntlm == ntlmAuthNegotiate) AuthStateChange(proxyAuth_.Ntlm, ntlmAuthNone);
+    RestartForAuth();
+    Rewind();
+    rcvCount_ = 0;
+    ResetResponse(true);
     return true;
 }
 

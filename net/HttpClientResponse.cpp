@@ -642,14 +642,16 @@ void THttpClient::ChangeMethodForRelocation() {
 }
 
 bool THttpClient::RelocationAllowed() {
-    ++LocationChangeCurCount;
-    if (LocationChangeCurCount <= LocationChangeMaxCount) return true;
+    ++locationChangeCurCount_;
+    if (locationChangeCurCount_ <= LocationChangeMaxCount) return true;
     bool allow = false;
+    const TRequestWatch watch(*this);
     if (OnLocationChangeExceeded) {
         auto h = OnLocationChangeExceeded;
-        h(this, LocationChangeCurCount, allow);
+        TEventScope scope(*this);
+        h(this, locationChangeCurCount_, allow);
     }
-    return allow;
+    return allow && !watch.Ended();
 }
 
 void THttpClient::Rewind() {
@@ -684,7 +686,9 @@ void THttpClient::ConnectOrReuse() {
         PostSetReady();
         return;
     }
+    const TRequestWatch watch(*this);
     TriggerLocationChange();
+    if (watch.Ended()) return;
     ChangeMethodForRelocation();
     // Both the document already written and the body already sent go back before the
     // counters are reset: afterwards nobody knows how far to go back.
@@ -721,7 +725,9 @@ void THttpClient::RestartAfterRelocation(uint16_t) {
         return;
     }
     ChangeMethodForRelocation();
+    const TRequestWatch watch(*this);
     TriggerLocationChange();
+    if (watch.Ended()) return;
     resp_.ContentEncoding.clear();
     responseVersion_.clear();
     if (ProxyUsed()) {

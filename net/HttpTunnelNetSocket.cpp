@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "net/InetAddress.h"
 #include "net/InetNtlmMsgs.h"
@@ -83,12 +84,6 @@ void TCustomHttpTunnelNetSocket::Connect() {
         const std::string target = Addr();
         TSocketFamily targetKind;
         targetAddr_ = IPLiteralKind(target, targetKind) && targetKind == sfIPv6 ? "[" + target + "]" : target;
-        proxyClosed_ = false;
-        failed_ = false;
-        buffer_.clear();
-        offset_ = 0;
-        answerText_.clear();
-        status_ = 21000;
         TunnelStateChange(htsConnecting);
     };
     steps.Undo = [this] { TunnelStateChange(htsOff); };
@@ -139,14 +134,11 @@ void TCustomHttpTunnelNetSocket::ConnectThroughProxy(const std::string& Server, 
 
 void TCustomHttpTunnelNetSocket::SetDefaults() {
     // A reconnect after a 407 keeps what the exchange learned.
-    if (pendingReconnect_ == 0) {
+    if (pendingReconnect_ == TTunnelReconnect::None) {
         // The core resets the state before it reports the close: remember that the
         // connection ended while the proxy was still answering.
-        answerCut_ = tunnelState_ >= htsTcpUp;
+        answerCut_ = ProxyExchangeOpen();
         TunnelStateChange(htsOff);
-        failed_ = false;
-        buffer_.clear();
-        offset_ = 0;
     }
     TCustomNetSocket::SetDefaults();
 }
@@ -161,17 +153,15 @@ void TCustomHttpTunnelNetSocket::TransportConnected(uint16_t ErrCode) {
     }
     if (ErrCode != 0) {
         TunnelStateChange(htsOff);
-        pendingReconnect_ = 0;
         return TCustomNetSocket::TransportConnected(ErrCode);
     }
+    const TTunnelReconnect reconnect = std::exchange(pendingReconnect_, TTunnelReconnect::None);
     TunnelStateChange(htsTcpUp);
-    const uint8_t reconnect = pendingReconnect_;
-    pendingReconnect_ = 0;
     switch (reconnect) {
-        case 1: curAuth_ = htatBasic; return SendBasic();
-        case 2: curAuth_ = htatDigest; return SendDigest();
-        case 3: curAuth_ = htatNtlm; return SendNtlm1();
-        default: break;
+        case TTunnelReconnect::Basic: curAuth_ = htatBasic; return SendBasic();
+        case TTunnelReconnect::Digest: curAuth_ = htatDigest; return SendDigest();
+        case TTunnelReconnect::Ntlm: curAuth_ = htatNtlm; return SendNtlm1();
+        case TTunnelReconnect::None: break;
     }
     StartRequest();
 }
@@ -190,7 +180,7 @@ void TCustomHttpTunnelNetSocket::StartRequest() {
 }
 
 void TCustomHttpTunnelNetSocket::ResetAnswer() {
-    status_ = 21000;
+    status_.reset();
     keepAlive_ = true;
     contentLength_ = -1;
     chunked_ = false;
@@ -200,20 +190,16 @@ void TCustomHttpTunnelNetSocket::ResetAnswer() {
     buffer_.clear();
     offset_ = 0;
     answerText_.clear();
-    pendingReconnect_ = 0;
+    pendingReconnect_ = TTunnelReconnect::None;
     chunks_.Reset();
 }
 
 void TCustomHttpTunnelNetSocket::SendRequest(const std::string& Auth, THttpTunnelState NewState, bool KeepAlive) {
-    ResetAnswer();
-    const bool wasAccepted = digestAccepted_;
-    digestAccepted_ = false;
-    (void)wasAccepted;
+    TunnelStateChange(NewState);
     std::string r = "CONNECT " + targetAddr_ + ":" + std::to_string(targetPort_) + " HTTP/1.1\r\n";
     if (!Auth.empty()) r += "Proxy-Authorization: " + Auth + "\r\n";
     if (KeepAlive) r += "Proxy-Connection: Keep-Alive\r\n";
     r += "\r\n";
-    TunnelStateChange(NewState);
     try {
         Send(r.data(), int(r.size()));
     } catch (...) {
@@ -221,7 +207,49 @@ void TCustomHttpTunnelNetSocket::SendRequest(const std::string& Auth, THttpTunne
     }
 }
 
-void TCustomHttpTunnelNetSocket::TunnelStateChange(THttpTunnelState NewState) { tunnelState_ = NewState; }
+void TCustomHttpTunnelNetSocket::TunnelStateChange(THttpTunnelState NewState, TTunnelEnd End) {
+    tunnelState_ = NewState;
+    switch (NewState) {
+        case htsOff:
+            switch (End) {
+                case TTunnelEnd::Granted:
+                    // What followed the answer stays in the buffer: it is the target's.
+                    digestAccepted_ = curAuth_ == htatDigest;
+                    return;
+                case TTunnelEnd::Reconnect:
+                    // pendingReconnect_ is set: the exchange goes on on a new connection.
+                    status_.reset();
+                    break;
+                case TTunnelEnd::Failed:
+                    failed_ = true;
+                    pendingReconnect_ = TTunnelReconnect::None;
+                    break;
+                case TTunnelEnd::Reset:
+                    failed_ = false;
+                    pendingReconnect_ = TTunnelReconnect::None;
+                    break;
+            }
+            buffer_.clear();
+            offset_ = 0;
+            return;
+        case htsConnecting:
+            proxyClosed_ = false;
+            failed_ = false;
+            buffer_.clear();
+            offset_ = 0;
+            answerText_.clear();
+            status_.reset();
+            return;
+        case htsTcpUp: return;
+        case htsPlainSent:
+        case htsFirstSent:
+        case htsSecondSent:
+            // Each request starts a new answer; only its 200 says Digest was accepted.
+            ResetAnswer();
+            digestAccepted_ = false;
+            return;
+    }
+}
 
 void TCustomHttpTunnelNetSocket::SendPlain() { SendRequest("", htsPlainSent, true); }
 
@@ -251,7 +279,7 @@ void TCustomHttpTunnelNetSocket::SendNtlm1() {
                 !ComponentOptions.Has(wsoNoHttp10Tunnel));
 }
 
-void TCustomHttpTunnelNetSocket::SendNtlm3() {
+bool TCustomHttpTunnelNetSocket::SendNtlm3() {
     char host[256] = {};
     if (Winsock::gethostname(host, sizeof(host)) != 0) host[0] = 0;
     const TNTLM_Msg2_Info challenge = NtlmParseChallengeMessage(ntlmChallenge_);
@@ -262,11 +290,15 @@ void TCustomHttpTunnelNetSocket::SendNtlm3() {
         for (wchar_t c : challenge.TargetName) target += c < 0x80 ? char(c) : '?';
         domain = target;
     }
+    // A challenge that does not decode, or one too big for an answer (a target info the
+    // NTLMv2 response cannot hold in its 16-bit length), gets none rather than an empty one.
     const std::string msg =
         challenge.Valid ? NtlmBuildAuthenticateMessage(domain, host, user, tunnelPassword_, challenge, 0,
                                                        HttpTunnelNtlmLevel)
                         : std::string();
+    if (msg.empty()) return false;
     SendRequest("NTLM " + msg, htsSecondSent, false);
+    return true;
 }
 
 // ---- The proxy's answer ---------------------------------------------------------------------
@@ -280,9 +312,9 @@ bool TCustomHttpTunnelNetSocket::TriggerDataAvailable(uint16_t ErrCode) {
     }
     if (tunnelState_ == htsOff) return TCustomNetSocket::TriggerDataAvailable(ErrCode);
     auto alive = AliveToken();
-    if (tunnelState_ < htsPlainSent) {
+    if (!AnswerAwaited()) {
         answerText_ = "THttpTunnelNetSocket - Fatal: Invalid state in TriggerDataAvailable";
-        TunnelError(status_);
+        TunnelError(StatusOrProtocolError());
         return true;
     }
     try {
@@ -301,7 +333,7 @@ bool TCustomHttpTunnelNetSocket::TriggerDataAvailable(uint16_t ErrCode) {
             return true;
         }
         const SOCKET handle = HSocket();
-        while (*alive && tunnelState_ >= htsPlainSent && HSocket() == handle) {
+        while (*alive && AnswerAwaited() && HSocket() == handle) {
             if (inBody_) {
                 if (!SkipBody()) break;
                 continue;
@@ -324,7 +356,7 @@ bool TCustomHttpTunnelNetSocket::TriggerDataAvailable(uint16_t ErrCode) {
     } catch (const std::exception&) {
         if (!*alive) return true;
         answerText_ = "THttpTunnelNetSocket - DataAvailable error";
-        TunnelError(status_);
+        TunnelError(StatusOrProtocolError());
     }
     return true;
 }
@@ -344,7 +376,7 @@ bool TCustomHttpTunnelNetSocket::ParseLine(const std::string& Line) {
         if (!inBody_) Decide();
         return true;
     }
-    if (status_ == 21000) {
+    if (!status_) {
         THttpStatusLine status;
         if (HttpParseStatusLine(Line, status) && status.Major == 1) {
             http10_ = status.Minor == 0;
@@ -357,7 +389,7 @@ bool TCustomHttpTunnelNetSocket::ParseLine(const std::string& Line) {
             answerText_ = Line;
             status_ = status.Code;
         }
-        if (status_ == 21000) {
+        if (!status_) {
             answerText_ = Line;
             TunnelError(21000);
             return false;
@@ -375,7 +407,8 @@ bool TCustomHttpTunnelNetSocket::ParseLine(const std::string& Line) {
     if (kind == THttpHeadLine::hhlContinuation) return true;
     if (name == "transfer-encoding") {
         HttpAddTransferCodings(value, transferCodings_);
-    } else if (name == "proxy-connection") {
+    } else if (name == "proxy-connection" || name == "connection") {
+        // Either field says whether the proxy keeps the connection; most send the second.
         if (InetStartsText(value, "keep-alive")) keepAlive_ = true;
         else if (InetStartsText(value, "close")) keepAlive_ = false;
     } else if (name == "content-length") {
@@ -443,8 +476,7 @@ bool TCustomHttpTunnelNetSocket::SkipBody() {
 void TCustomHttpTunnelNetSocket::Decide() {
     auto alive = AliveToken();
     if (status_ == 200) {
-        TunnelStateChange(htsOff);
-        digestAccepted_ = curAuth_ == htatDigest;
+        TunnelStateChange(htsOff, TTunnelEnd::Granted);
         return Granted();
     }
     const bool digestOk = (offered_ & HttpTunnelOffered(htsatDigest)) && digestSupported_;
@@ -453,17 +485,17 @@ void TCustomHttpTunnelNetSocket::Decide() {
     if (status_ == 407 && !tunnelUser_.empty() &&
         (curAuth_ == htatDetect || curAuth_ == htatDigest || curAuth_ == htatNtlm)) {
         if (!keepAlive_ || proxyClosed_) {
-            uint8_t reconnect = 0;
+            TTunnelReconnect reconnect = TTunnelReconnect::None;
             if (tunnelState_ == htsPlainSent && curAuth_ == htatDetect)
-                reconnect = basicOk ? 1 : digestOk ? 2 : ntlmOk ? 3 : 0;
+                reconnect = basicOk    ? TTunnelReconnect::Basic
+                            : digestOk ? TTunnelReconnect::Digest
+                            : ntlmOk   ? TTunnelReconnect::Ntlm
+                                       : TTunnelReconnect::None;
             else if (tunnelState_ == htsPlainSent && curAuth_ == htatDigest && digestOk)
-                reconnect = 2;
-            if (reconnect != 0) {
-                TunnelStateChange(htsOff);
-                status_ = 21000;
+                reconnect = TTunnelReconnect::Digest;
+            if (reconnect != TTunnelReconnect::None) {
                 pendingReconnect_ = reconnect;
-                buffer_.clear();
-                offset_ = 0;
+                TunnelStateChange(htsOff, TTunnelEnd::Reconnect);
                 // The close (ours, or the proxy's already under way) posts the reconnect.
                 if (!proxyClosed_) Close();
                 return;
@@ -483,9 +515,8 @@ void TCustomHttpTunnelNetSocket::Decide() {
                     return SendNtlm1();
                 }
             } else if (curAuth_ == htatNtlm && tunnelState_ == htsFirstSent && ntlmOk) {
-                // A challenge that does not decode gets no answer: the exchange ends with
-                // the proxy's 407 instead of an empty message.
-                if (NtlmParseChallengeMessage(ntlmChallenge_).Valid) return SendNtlm3();
+                // A challenge that cannot be answered ends the exchange with the proxy's 407.
+                if (SendNtlm3()) return;
             } else if (curAuth_ == htatDigest && digestOk &&
                        (tunnelState_ == htsPlainSent || tunnelState_ == htsFirstSent)) {
                 return SendDigest();
@@ -493,7 +524,7 @@ void TCustomHttpTunnelNetSocket::Decide() {
         }
     }
     (void)alive;
-    TunnelError(status_);
+    TunnelError(StatusOrProtocolError());
 }
 
 void TCustomHttpTunnelNetSocket::Granted() {
@@ -510,11 +541,7 @@ void TCustomHttpTunnelNetSocket::Granted() {
 
 void TCustomHttpTunnelNetSocket::TunnelError(int Code) {
     if (Code < 599) Code += 21000;
-    TunnelStateChange(htsOff);
-    failed_ = true;
-    pendingReconnect_ = 0;
-    buffer_.clear();
-    offset_ = 0;
+    TunnelStateChange(htsOff, TTunnelEnd::Failed);
     const THttpTunnelServerAuthTypes offered = offered_;
     offered_ = 0;
     curAuth_ = authType_;
@@ -534,13 +561,13 @@ void TCustomHttpTunnelNetSocket::HandleFdClose(framework::TMessage& Msg, uint16_
 }
 
 void TCustomHttpTunnelNetSocket::TriggerSessionClosed(uint16_t ErrCode) {
-    if (pendingReconnect_ != 0) {
+    if (pendingReconnect_ != TTunnelReconnect::None) {
         // The closed session is the proxy's, not the owner's: connect again once the close
         // is over.
         if (WindowHandle()) PostMessageA(WindowHandle(), idHttpTunnelReconnect_, 0, 0);
         return;
     }
-    if (tunnelState_ >= htsTcpUp || answerCut_) {
+    if (ProxyExchangeOpen() || answerCut_) {
         answerCut_ = false;
         auto alive = AliveToken();
         answerText_ = HttpTunnelErrorText(21001);
@@ -581,7 +608,7 @@ void TCustomHttpTunnelNetSocket::RaiseSocketError(const std::string& Msg, int Er
 }
 
 void TCustomHttpTunnelNetSocket::Reconnect() {
-    if (pendingReconnect_ == 0 || State() != wsClosed || HSocket() != INVALID_SOCKET) return;
+    if (pendingReconnect_ == TTunnelReconnect::None || State() != wsClosed || HSocket() != INVALID_SOCKET) return;
     Connect();
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -102,13 +103,25 @@ private:
     enum THttpTunnelState : uint8_t {
         htsOff = 0, htsConnecting = 1, htsTcpUp = 2, htsPlainSent = 3, htsFirstSent = 4, htsSecondSent = 5
     };
-    void TunnelStateChange(THttpTunnelState NewState);
+    // Why the tunnel goes off: reset (a new start, a failed connect, the socket's defaults),
+    // granted (the buffer keeps what followed the answer), a reconnect with
+    // pendingReconnect_'s method, or the proxy's refusal.
+    enum class TTunnelEnd : uint8_t { Reset, Granted, Reconnect, Failed };
+    // Enters NewState and does what entering it means; End says why the tunnel goes off.
+    void TunnelStateChange(THttpTunnelState NewState, TTunnelEnd End = TTunnelEnd::Reset);
+    // The proxy's connection is up and the tunnel not granted yet.
+    bool ProxyExchangeOpen() const { return tunnelState_ >= htsTcpUp; }
+    // A CONNECT is out: what arrives is the proxy's answer.
+    bool AnswerAwaited() const { return tunnelState_ >= htsPlainSent; }
+    // The proxy's status, or 21000 (its protocol error) while no status line was read.
+    int StatusOrProtocolError() const { return status_.value_or(21000); }
     void SendRequest(const std::string& Auth, THttpTunnelState NewState, bool KeepAlive);
     void SendPlain();
     void SendBasic();
     void SendDigest();
     void SendNtlm1();
-    void SendNtlm3();
+    // False (nothing sent) when the challenge cannot be answered.
+    bool SendNtlm3();
     void StartRequest();
     // false once the tunnel is done or failed: the rest of the buffer is not the proxy's.
     bool ParseLine(const std::string& Line);
@@ -121,8 +134,11 @@ private:
     std::string tunnelServer_, tunnelPort_, tunnelUser_, tunnelPassword_;
     THttpTunnelAuthType authType_ = htatDetect, curAuth_ = htatDetect;
     THttpTunnelState tunnelState_ = htsOff;
-    uint8_t pendingReconnect_ = 0;
-    int status_ = 21000;
+    // The method the reconnect after a closing 407 starts with.
+    enum class TTunnelReconnect : uint8_t { None, Basic, Digest, Ntlm };
+    TTunnelReconnect pendingReconnect_ = TTunnelReconnect::None;
+    // The proxy's status; none until a status line is read.
+    std::optional<int> status_;
     // The proxy refused: the connection carries no target data.
     bool failed_ = false;
     bool keepAlive_ = true, http10_ = false, chunked_ = false, inBody_ = false, proxyClosed_ = false;

@@ -1,32 +1,59 @@
 #include "net/InetDigestAuth.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "net/InetUtils.h"
 
 namespace {
 
-// The text after K="..." up to the closing quote; false when the key is absent.
-bool QuotedKey(const std::string& text, const std::string& key, std::string& value) {
-    const std::string lead = key + "=\"";
-    size_t p = text.find(lead);
-    if (p == std::string::npos) return false;
-    p += lead.size();
-    size_t end = text.find('"', p);
-    value = text.substr(p, end == std::string::npos ? std::string::npos : end - p);
-    return true;
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+bool IsTokenChar(char c) {
+    if (c <= ' ' || c >= 0x7F) return false;
+    return std::strchr("()<>@,;:\\\"/[]?={}", c) == nullptr;
 }
 
-// The text after K= up to the next ","; false when the key is absent.
-bool BareKey(const std::string& text, const std::string& key, std::string& value) {
-    const std::string lead = key + "=";
-    size_t p = text.find(lead);
-    if (p == std::string::npos) return false;
-    p += lead.size();
-    size_t end = text.find(',', p);
-    value = InetTrimBlanks(text.substr(p, end == std::string::npos ? std::string::npos : end - p));
-    return true;
+}  // namespace
+
+std::map<std::string, std::string> HttpAuthParams(const std::string& Text) {
+    std::map<std::string, std::string> params;
+    const size_t n = Text.size();
+    size_t i = 0;
+    while (i < n) {
+        while (i < n && (IsBlank(Text[i]) || Text[i] == ',')) ++i;
+        const size_t nameStart = i;
+        while (i < n && IsTokenChar(Text[i])) ++i;
+        std::string name = InetAsciiLower(Text.substr(nameStart, i - nameStart));
+        while (i < n && IsBlank(Text[i])) ++i;
+        if (name.empty() || i >= n || Text[i] != '=') {
+            // Not a parameter (a token68, or garbage): skip to the next comma.
+            while (i < n && Text[i] != ',') ++i;
+            continue;
+        }
+        ++i;
+        while (i < n && IsBlank(Text[i])) ++i;
+        std::string value;
+        if (i < n && Text[i] == '"') {
+            for (++i; i < n && Text[i] != '"'; ++i) {
+                if (Text[i] == '\\' && i + 1 < n) ++i;
+                value += Text[i];
+            }
+            if (i < n) ++i;
+        } else {
+            // A token; servers also send base64 nonces bare, '=' and '/' included.
+            const size_t valueStart = i;
+            while (i < n && Text[i] != ',') ++i;
+            value = InetTrimBlanks(Text.substr(valueStart, i - valueStart));
+        }
+        // The first of a repeated parameter counts.
+        params.emplace(std::move(name), std::move(value));
+        while (i < n && Text[i] != ',') ++i;
+    }
+    return params;
 }
+
+namespace {
 
 std::string Hex(TEvpDigest hash, const std::string& data) {
     return InetAsciiLower(InetBytesToHex(InetHashDigest(data, hash)));
@@ -53,24 +80,19 @@ std::string Quoted(const char* name, const std::string& value) { return std::str
 }  // namespace
 
 void DigestParseChallenge(const std::string& Text, TDigestAuthInfo& Info) {
+    const std::map<std::string, std::string> params = HttpAuthParams(Text);
+    auto param = [&](const char* Name) {
+        const auto it = params.find(Name);
+        return it == params.end() ? std::string() : it->second;
+    };
     Info.NonceCount = 0;
-    Info.Realm.clear();
-    Info.Domain.clear();
-    Info.Nonce.clear();
-    Info.Opaque.clear();
-    QuotedKey(Text, "realm", Info.Realm);
-    QuotedKey(Text, "domain", Info.Domain);
-    QuotedKey(Text, "nonce", Info.Nonce);
-    QuotedKey(Text, "opaque", Info.Opaque);
-    // RFC 2617 writes stale as a bare token; quoted is read too.
-    std::string stale;
-    Info.Stale = (QuotedKey(Text, "stale", stale) || BareKey(Text, "stale", stale)) &&
-                 InetTextCompare(stale, "true") == 0;
-    std::string algorithm;
-    if (!QuotedKey(Text, "algorithm", algorithm) && !BareKey(Text, "algorithm", algorithm)) algorithm = "MD5";
-    Info.Algorithm = InetAsciiUpper(algorithm);
-    Info.Qop.clear();
-    if (!QuotedKey(Text, "qop", Info.Qop)) BareKey(Text, "qop", Info.Qop);
+    Info.Realm = param("realm");
+    Info.Domain = param("domain");
+    Info.Nonce = param("nonce");
+    Info.Opaque = param("opaque");
+    Info.Stale = InetTextCompare(param("stale"), "true") == 0;
+    Info.Algorithm = params.count("algorithm") ? InetAsciiUpper(param("algorithm")) : std::string("MD5");
+    Info.Qop = param("qop");
 }
 
 bool DigestAlgorithmSupported(const TDigestAuthInfo& Info) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 
 #include "net/InetLibeay.h"
@@ -20,9 +21,13 @@ struct TDigestAuthInfo {
     bool Stale = false;
 };
 
-// Fills Info from the text after "Digest " of a challenge. Keys are searched case-
-// sensitively from the start: realm, domain, nonce, opaque and stale quoted; algorithm and
-// qop quoted or bare (up to the next ","). NonceCount becomes 0.
+// The parameters of a challenge's text after its scheme name (name=token or
+// name="quoted string", comma-separated): names in lower case, quoted values unescaped, the
+// first of a repeated name kept. What is not a parameter is skipped.
+std::map<std::string, std::string> HttpAuthParams(const std::string& Text);
+
+// Fills Info from the text after "Digest " of a challenge, by HttpAuthParams: realm, domain,
+// nonce, opaque, stale, algorithm and qop, each quoted or as a token. NonceCount becomes 0.
 void DigestParseChallenge(const std::string& Text, TDigestAuthInfo& Info);
 // The algorithm is exactly "MD5" or "SHA-256"; other challenges are not answered.
 bool DigestAlgorithmSupported(const TDigestAuthInfo& Info);

@@ -110,11 +110,6 @@ void TCustomSocksNetSocket::Connect() {
     steps.Begin = [this, &target] {
         targetAddr_ = target;
         SocksStateChange(socksGreeting);
-        fill_ = 0;
-        after_.clear();
-        afterOffset_ = 0;
-        boundAddr_.clear();
-        boundPort_.clear();
     };
     steps.Undo = [this] { SocksStateChange(socksIdle); };
     ConnectThroughProxy(socksServer_, socksPort_, targetPort_, steps);
@@ -157,7 +152,6 @@ void TCustomSocksNetSocket::SocksDoAuthenticate() {
 
 void TCustomSocksNetSocket::SocksDoConnect() {
     SocksStateChange(socksRequestSent);
-    fill_ = 0;
     std::string m;
     const char port[2] = {char(targetPort_ >> 8), char(targetPort_ & 0xFF)};
     if (socksLevel_ == "5") {
@@ -342,13 +336,33 @@ bool TCustomSocksNetSocket::HandleReply() {
     }
 }
 
-void TCustomSocksNetSocket::SocksStateChange(TSocksState NewState) { socksState_ = NewState; }
+void TCustomSocksNetSocket::SocksStateChange(TSocksState NewState) {
+    socksState_ = NewState;
+    switch (NewState) {
+        case socksGreeting:
+            // A new negotiation: nothing of an earlier one's reply or grant is left.
+            fill_ = 0;
+            after_.clear();
+            afterOffset_ = 0;
+            boundAddr_.clear();
+            boundPort_.clear();
+            return;
+        case socksAuthSent: return;
+        case socksRequestSent:
+            // The reply to the request starts the buffer.
+            fill_ = 0;
+            return;
+        case socksIdle:
+            // Granted (what followed the reply was taken before) or ended: the reply is done.
+            fill_ = 0;
+            return;
+    }
+}
 
 void TCustomSocksNetSocket::SocksGranted(size_t ReplyLen) {
-    SocksStateChange(socksIdle);
     after_.assign(reinterpret_cast<const char*>(reply_) + ReplyLen, fill_ - ReplyLen);
     afterOffset_ = 0;
-    fill_ = 0;
+    SocksStateChange(socksIdle);
     auto alive = AliveToken();
     // Through every layer above: for them and the owner the session starts now.
     TransportConnected(0);
@@ -362,7 +376,6 @@ void TCustomSocksNetSocket::SocksError(int Code, const std::string& Msg) {
     TriggerSocksError(uint16_t(Code), Msg);
     if (!*alive) return;
     SocksStateChange(socksIdle);
-    fill_ = 0;
     TransportConnected(uint16_t(Code));
     if (!*alive || inClosed_) return;
     if (HSocket() != INVALID_SOCKET) ShutdownAndClose(true, uint16_t(Code));

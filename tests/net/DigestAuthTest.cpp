@@ -78,6 +78,34 @@ TEST(DigestChallenge, ParsesKeysQuotedAndBare) {
     EXPECT_EQ(info.Domain, "/a /b");
 }
 
+// Values as tokens or quoted strings, repeated parameters (the first counts), names in any
+// case, quotes holding commas and escapes, and names that end in another name.
+TEST(DigestChallenge, ParametersAsTheGrammarHasThem) {
+    struct Case {
+        const char* text;
+        const char* realm;
+        const char* nonce;
+        const char* opaque;
+        const char* algorithm;
+    } cases[] = {
+        {"realm=\"testrealm\", algorithm=MD5, algorithm=MD5, nonce=1, nonce=2", "testrealm", "1", "", "MD5"},
+        {"nonce=\"q\", nonce=t, realm=a, realm=\"b\"", "a", "q", "", "MD5"},
+        {"Realm=\"R\", NONCE=\"N\", Opaque=o, ALGORITHM=sha-256", "R", "N", "o", "SHA-256"},
+        {"realm=\"a, b\", nonce=\"x\\\"y\", opaque=\"\"", "a, b", "x\"y", "", "MD5"},
+        {"cnonce=\"c\", xrealm=\"no\", realm=r, nonce=n", "r", "n", "", "MD5"},
+        {"realm = \"sp\" ,nonce= abc+/== , algorithm=md5", "sp", "abc+/==", "", "MD5"},
+        {"garbage, realm=r, =x, nonce", "r", "", "", "MD5"},
+    };
+    for (const Case& c : cases) {
+        TDigestAuthInfo info;
+        DigestParseChallenge(c.text, info);
+        EXPECT_EQ(info.Realm, c.realm) << c.text;
+        EXPECT_EQ(info.Nonce, c.nonce) << c.text;
+        EXPECT_EQ(info.Opaque, c.opaque) << c.text;
+        EXPECT_EQ(info.Algorithm, c.algorithm) << c.text;
+    }
+}
+
 TEST(DigestChallenge, SupportedAlgorithmsAndHashKind) {
     struct Case {
         const char* algorithm;

@@ -15,6 +15,7 @@
 
 #include "net/HttpClient.h"
 #include "support/Pump.h"
+#include "NetTestUtil.h"
 #include "SocketTestUtil.h"
 #include "HttpRawAnswers.h"
 #include "NetTestUtil.h"
@@ -23,15 +24,7 @@ using testsupport::PumpUntil;
 
 namespace {
 
-std::string PeerPort() {
-    static std::string port = [] {
-        std::ifstream f("net-http-peer\\port");
-        std::string p;
-        f >> p;
-        return p;
-    }();
-    return port;
-}
+std::string PeerPort() { return nettest::HttpPeerPort(); }
 
 #define REQUIRE_HTTP_PEER() \
     if (PeerPort().empty()) GTEST_SKIP() << "http peer not started"
@@ -57,14 +50,7 @@ struct Client {
     }
     // Starts Kind on Url and waits for its end; false when it did not end.
     bool Run(const std::string& Url, THttpRequest Kind = httpGET) {
-        body.Clear();
-        const int before = done;
-        http->URL = Url;
-        if (Kind == httpGET)
-            http->StartGet();
-        else
-            http->StartRequest(Kind);
-        return PumpUntil([&] { return done > before; }, 20000);
+        return nettest::RunHttpRequest(*http, body, done, Url, Kind, 20000);
     }
     std::string Body() const { return body.Bytes(); }
 };
@@ -363,7 +349,7 @@ TEST(HttpClient, RelocationKeepsOrChangesTheMethod) {
             }
             // The relocation's own answer ("moved") is not in the document.
             EXPECT_EQ(echo.find("moved"), std::string::npos);
-            EXPECT_EQ(cl.http->LocationChangeCurCount, 1);
+            EXPECT_EQ(cl.http->LocationChangeCurCount(), 1);
         }
     }
 }
@@ -375,7 +361,7 @@ TEST(HttpClient, RelocationChainLimit) {
     ASSERT_TRUE(cl.Run(Base() + "/chain/7"));
     EXPECT_EQ(cl.err, 0);
     EXPECT_EQ(cl.http->StatusCode(), 302);
-    EXPECT_EQ(cl.http->LocationChangeCurCount, 6);
+    EXPECT_EQ(cl.http->LocationChangeCurCount(), 6);
 
     int asked = 0;
     cl.http->OnLocationChangeExceeded = [&](framework::TComponent*, int32_t count, bool& allow) {
@@ -652,7 +638,7 @@ TEST(HttpClient, RelocationWithCloseDelimitedBody) {
         EXPECT_EQ(cl.http->StatusCode(), 200);
         EXPECT_EQ(cl.Body().rfind("GET /echo HTTP/1.1\r\n", 0), 0u) << cl.Body();
         EXPECT_EQ(cl.Body().find("moved away"), std::string::npos);
-        EXPECT_EQ(cl.http->LocationChangeCurCount, 1);
+        EXPECT_EQ(cl.http->LocationChangeCurCount(), 1);
     }
 }
 
@@ -932,7 +918,7 @@ TEST(HttpClient, RawAnswersEndAsTheyMust) {
             EXPECT_EQ(cl.Body(), a.body);
         }
         // Nothing was followed.
-        EXPECT_EQ(cl.http->LocationChangeCurCount, 0);
+        EXPECT_EQ(cl.http->LocationChangeCurCount(), 0);
         EXPECT_EQ(cl.http->State(), hcsReady);
     }
 }

@@ -153,7 +153,7 @@ TEST(HttpNginx, RelocationsAndTheirLimit) {
     ASSERT_TRUE(loop.Run("/loop"));
     EXPECT_EQ(loop.err, 0);
     EXPECT_EQ(loop.http->StatusCode(), 302);
-    EXPECT_EQ(loop.http->LocationChangeCurCount, loop.http->LocationChangeMaxCount + 1);
+    EXPECT_EQ(loop.http->LocationChangeCurCount(), loop.http->LocationChangeMaxCount + 1);
     loop.Save("loop");
 }
 

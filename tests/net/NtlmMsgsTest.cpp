@@ -334,6 +334,11 @@ TEST_F(NtlmFixedClock, NtlmV2AndLmV2) {
 // A field longer than a 16-bit length can say is not sent with a wrapped length.
 TEST_F(NtlmFixedClock, OversizedFieldsGiveNoMessage) {
     TNTLM_Msg2_Info challenge = NtlmParseChallengeMessage(InetBase64Encode(ChallengeV2()));
+    // The NTLMv2 response is 48 bytes beside the target info: 65,487 bytes of it still fit.
+    challenge.TargetInfo.assign(65487, '\0');
+    EXPECT_NE(NtlmBuildAuthenticateMessage("D", "H", "U", "P", challenge, 1252, 3), "");
+    challenge.TargetInfo.assign(65488, '\0');
+    EXPECT_EQ(NtlmBuildAuthenticateMessage("D", "H", "U", "P", challenge, 1252, 3), "");
     challenge.TargetInfo.assign(0xFFF0, '\0');
     EXPECT_EQ(NtlmBuildAuthenticateMessage("D", "H", "U", "P", challenge, 1252, 3), "");
     EXPECT_NE(NtlmBuildAuthenticateMessage("D", "H", "U", "P", challenge, 1252, 0), "");

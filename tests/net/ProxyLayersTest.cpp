@@ -351,6 +351,7 @@ TEST(HttpTunnelLayer, AuthenticatedAndOpenTunnels) {
         {"IPv6 literal target in brackets", "::1", htatDetect, ""},
         {"Basic after a 407 that closes", "basic.test", htatDetect, "Basic dXNlcjpwYXNz"},
         {"Basic after a chunked 407", "chunked.test", htatDetect, "Basic dXNlcjpwYXNz"},
+        {"Basic after a 407 with Connection: close", "connclose.test", htatDetect, "Basic dXNlcjpwYXNz"},
         {"Digest for CONNECT host:port", "digest.test", htatDigest, "Digest "},
         {"Digest detected", "digest.test", htatDetect, "Digest "},
         {"NTLM", "ntlm.test", htatNtlm, "NTLM TlRMTVNTUAADAAAA"},
@@ -411,6 +412,32 @@ TEST(HttpTunnelLayer, FailedAnswersAreReportedWithTheirCodes) {
         p.sock->Abort();
     }
     EXPECT_EQ(NetSocketErrorText(21403), "HTTP Proxy - Forbidden");
+}
+
+// NTLMv2 answers carry the challenge's target info inside a 16-bit length: up to 65,487
+// bytes of it the answer fits and the tunnel opens; one more, and the exchange ends with the
+// proxy's 407 instead of an empty answer.
+TEST(HttpTunnelLayer, NtlmChallengeAtAndOverTheAnswersLimit) {
+    REQUIRE_PROXIES();
+    const struct {
+        int infoSize;
+        int code;
+    } cases[] = {{65487, 0}, {65488, 21407}, {65535, 21407}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.infoSize);
+        Probe p;
+        p.sock->HttpTunnelBufferSize = 256 * 1024;
+        p.sock->HttpTunnelNtlmLevel = NtlmLevelV2;
+        p.sock->SetHttpTunnelServer("127.0.0.1");
+        p.sock->SetHttpTunnelPort(ProxyPort("http"));
+        p.sock->SetHttpTunnelUsercode("user");
+        p.sock->SetHttpTunnelPassword("pass");
+        p.sock->SetHttpTunnelAuthType(htatNtlm);
+        ASSERT_TRUE(p.Run("ntlmbig" + std::to_string(c.infoSize) + ".test", "443"));
+        EXPECT_EQ(p.connectErr, c.code) << p.errMsg;
+        EXPECT_EQ(p.tunnelErr, c.code) << p.errMsg;
+        p.sock->Abort();
+    }
 }
 
 TEST(HttpTunnelLayer, HttpTenAnswerWithHeadersIsAccepted) {

@@ -20,6 +20,10 @@ authenticated request and see which server answered.
   /digest256      Digest SHA-256, qop "auth"
   /digest-sess    Digest with the algorithm MD5-sess, which the client does not answer
   /digest-int     Digest MD5 offering qop "auth-int" alone: the response covers the body
+  /digest-tokens  Digest MD5 whose parameters are bare tokens and repeat (the first counts):
+                  realm=peer, algorithm=MD5 twice, nonce=<hex> then nonce=2, qop=auth
+  /open           needs no credentials: 200 with the request's body as the answer's body
+  /moved          302 to /open, setting a cookie
   /ntlm           NTLM only: a type-1 message gets a type-2 challenge 0123456789abcdef on the
                   same connection; a type-3 message on it is granted when its NT response is
                   the known one for "Password" and its user is "User"
@@ -49,6 +53,7 @@ import peer_daemon
 USER, PASSWORD = "user", "pass"
 REALM = "peer"
 NONCE = base64.b64encode(os.urandom(12)).decode()
+TOKEN_NONCE = os.urandom(12).hex()
 OPAQUE = "0pq"
 # [MS-NLMP] 4.2.2: the NTLMv1 NT response of the password "Password" to this challenge.
 NTLM_CHALLENGE = bytes.fromhex("0123456789abcdef")
@@ -178,6 +183,10 @@ class Handler(socketserver.BaseRequestHandler):
                              close=not keep)
         if path == "/echo":
             return self.send("200 OK", head)
+        if path == "/open":
+            return self.send("200 OK", self.body)
+        if path == "/moved":
+            return self.send("302 Found", b"", ["Location: /open", "Set-Cookie: seen=1"], close=not keep)
         if path == "/zeros":
             size = int(target.partition("mb=")[2] or "1") << 20
             self.request.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % size)
@@ -190,6 +199,12 @@ class Handler(socketserver.BaseRequestHandler):
                 return self.granted(number) and keep
             return self.send("401 Unauthorized", denied_body, ['WWW-Authenticate: Basic realm="peer"'],
                              close=path == "/basic-close" or not keep)
+        if path == "/digest-tokens":
+            if auth.startswith("Digest ") and self.digest_ok(auth[7:], method, target, "MD5", nonce=TOKEN_NONCE):
+                return self.granted(number) and keep
+            return self.send("401 Unauthorized", denied_body,
+                             ["WWW-Authenticate: Digest realm=%s, algorithm=MD5, algorithm=MD5, nonce=%s, nonce=2, "
+                              "opaque=%s, qop=auth" % (REALM, TOKEN_NONCE, OPAQUE)], close=not keep)
         if path in ("/digest", "/digest256", "/digest-sess", "/digest-int"):
             algorithm = {"/digest-sess": "MD5-sess", "/digest256": "SHA-256"}.get(path, "MD5")
             qop = {"/digest": "auth,auth-int", "/digest-int": "auth-int"}.get(path, "auth")
@@ -222,7 +237,7 @@ class Handler(socketserver.BaseRequestHandler):
         return self.send("404 Not Found", b"no such page", close=not keep)
 
     @staticmethod
-    def digest_ok(value, method, target, algorithm, body=None):
+    def digest_ok(value, method, target, algorithm, body=None, nonce=NONCE):
         fields = {}
         for part in value.split(","):
             k, _, v = part.strip().partition("=")
@@ -230,7 +245,7 @@ class Handler(socketserver.BaseRequestHandler):
         if algorithm == "MD5-sess":
             return False
         qop = "auth" if body is None else "auth-int"
-        if fields.get("uri") != target or fields.get("qop") != qop or fields.get("nonce") != NONCE:
+        if fields.get("uri") != target or fields.get("qop") != qop or fields.get("nonce") != nonce:
             return False
         if fields.get("opaque") != OPAQUE or fields.get("username") != USER:
             return False
@@ -241,7 +256,7 @@ class Handler(socketserver.BaseRequestHandler):
         if body is not None:
             a2 += ":" + hashlib.md5(body).hexdigest()
         ha2 = h(a2)
-        want = h(":".join([ha1, NONCE, fields.get("nc", ""), fields.get("cnonce", ""), qop, ha2]))
+        want = h(":".join([ha1, nonce, fields.get("nc", ""), fields.get("cnonce", ""), qop, ha2]))
         return fields.get("response") == want
 
 

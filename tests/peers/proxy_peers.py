@@ -17,9 +17,13 @@ grant) and then echoing. What it does is chosen by the target host name:
   HTTP CONNECT (port http; user "user", password "pass")
     open.test, [::1]  200
     basic.test        407 offering Basic with Proxy-Connection: close, then 200 for Basic
+    connclose.test    407 offering Basic with Connection: close (and no Proxy-Connection),
+                      closing 0.3 s later without reading more, then 200 for Basic
     digest.test       407 offering Digest (qop "auth,auth-int") kept alive, then 200 for a
                       response checked with the method CONNECT and the uri host:port
     ntlm.test         407 NTLM, a type-2 challenge for a type-1 message, 200 for a type 3
+    ntlmbigN.test     the same with a challenge whose target info is N bytes; an empty
+                      type-3 answer ("NTLM" and nothing) gets 400
     chunked.test      407 offering Basic with a chunked body kept alive, then 200
     forbidden.test    403
     cut.test          closes in the middle of its answer
@@ -232,6 +236,16 @@ class Socks4(socketserver.BaseRequestHandler):
             pass
 
 
+def ntlm_type2_with_info(size):
+    """A type-2 challenge whose target info is size bytes: one pair, the end pair and, for an
+    odd size, a byte after it (pairs of a Unicode challenge have even lengths)."""
+    value = size - 8 - size % 2
+    info = struct.pack("<HH", 3, value) + b"\x00\x01" * (value // 2) + b"\x00" * 4 + b"\x00" * (size % 2)
+    return base64.b64encode(
+        b"NTLMSSP\x00\x02\x00\x00\x00" + struct.pack("<HHI", 0, 0, 48) + struct.pack("<I", 0x00828233) +
+        bytes(range(1, 9)) + b"\x00" * 8 + struct.pack("<HHI", len(info), len(info), 48) + info).decode()
+
+
 NTLM_TYPE2 = base64.b64encode(
     b"NTLMSSP\x00\x02\x00\x00\x00" + struct.pack("<HHI", 12, 12, 48) + struct.pack("<I", 0x00028233) +
     bytes(range(1, 9)) + b"\x00" * 8 + struct.pack("<HHI", 0, 0, 60) + "PROXY\x00".encode("utf-16-le")
@@ -333,12 +347,26 @@ class HttpProxy(socketserver.BaseRequestHandler):
                               b"Proxy-Authenticate: Digest realm=\"peer\", nonce=\"abc123\", "
                               b"qop=\"auth,auth-int\", algorithm=MD5\r\nContent-Length: 4\r\n\r\nnope")
                     continue
-                if host == "ntlm.test":
+                if host == "connclose.test":
+                    good = "Basic " + base64.b64encode(USER + b":" + PASSWORD).decode()
+                    if auth == good:
+                        return play_target(s, ok200, request)
+                    s.sendall(b"HTTP/1.1 407 Proxy Authentication Required\r\n"
+                              b"Proxy-Authenticate: Basic realm=\"peer\"\r\n"
+                              b"Connection: close\r\nContent-Length: 5\r\n\r\nnope!")
+                    time.sleep(0.3)
+                    return
+                if host == "ntlm.test" or (host.startswith("ntlmbig") and host.endswith(".test")):
+                    if host != "ntlm.test" and auth == "NTLM":
+                        s.sendall(b"HTTP/1.1 400 Empty NTLM answer\r\nContent-Length: 0\r\n\r\n")
+                        continue
                     if auth.startswith("NTLM "):
                         msg = base64.b64decode(auth[5:])
                         if msg[8] == 1:
+                            challenge = NTLM_TYPE2 if host == "ntlm.test" else \
+                                ntlm_type2_with_info(int(host[len("ntlmbig"):-len(".test")]))
                             s.sendall(("HTTP/1.1 407 Proxy Authentication Required\r\n"
-                                       "Proxy-Authenticate: NTLM " + NTLM_TYPE2 +
+                                       "Proxy-Authenticate: NTLM " + challenge +
                                        "\r\nContent-Length: 0\r\n\r\n").encode())
                             continue
                         if msg[8] == 3 and ("user".encode("utf-16-le") in msg.lower() or b"user" in msg.lower()):
