@@ -373,7 +373,9 @@ TEST(ExecuteCommand, AFloodingGrandchildNeitherHoldsTheRunNorOutlivesIt) {
     TKitDispatcherObject timer(CreateWaitableTimerA(nullptr, TRUE, nullptr));
     ASSERT_NE(timer.Handle(), nullptr);
     LARGE_INTEGER due;
-    due.QuadPart = -5000000;  // 500 ms, relative
+    // Well after the child's end (300 ms after its start) even on a loaded machine: the exit
+    // code must be the child's, not the abort's.
+    due.QuadPart = -20000000;  // 2 s, relative
     ASSERT_TRUE(SetWaitableTimer(timer.Handle(), &due, 0, nullptr, nullptr, FALSE));
     std::atomic<bool> aborted{false};
     Watchdog watchdog(aborted);
