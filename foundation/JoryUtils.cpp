@@ -672,44 +672,6 @@ bool ToAnsiExactly(const std::wstring& wide, std::string& ansi) {
     return AnsiToWide(ansi) == wide;
 }
 
-// Every value of an open key with its type and data, one registry call each (asked by name
-// it would be three: the type, the size, the data). False when the listing fails.
-bool ForEachValue(HKEY key, const std::function<void(const std::wstring& name, DWORD type,
-                                                     const std::vector<BYTE>& data)>& visit) {
-    DWORD maxName = 0;
-    DWORD maxData = 0;
-    if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &maxName, &maxData,
-                         nullptr, nullptr) != ERROR_SUCCESS)
-        return false;
-    std::vector<wchar_t> name(maxName + 1);
-    std::vector<BYTE> data(maxData + sizeof(wchar_t));
-    for (DWORD i = 0;;) {
-        DWORD nameLen = static_cast<DWORD>(name.size());
-        DWORD dataLen = static_cast<DWORD>(data.size());
-        DWORD type = REG_NONE;
-        const LONG rc = RegEnumValueW(key, i, name.data(), &nameLen, nullptr, &type, data.data(), &dataLen);
-        if (rc == ERROR_NO_MORE_ITEMS) return true;
-        if (rc == ERROR_MORE_DATA) {
-            // Grown since the key was asked: ask again with room for it.
-            name.resize(std::max<size_t>(name.size() * 2, 16384 + 1));
-            data.resize(std::max<size_t>(data.size() * 2, dataLen + sizeof(wchar_t)));
-            continue;
-        }
-        if (rc != ERROR_SUCCESS) return false;
-        visit(std::wstring(name.data(), nameLen), type, std::vector<BYTE>(data.begin(), data.begin() + dataLen));
-        ++i;
-    }
-}
-
-// REG_SZ data as text: up to its first NUL.
-std::wstring StringData(const std::vector<BYTE>& data) {
-    std::wstring text(data.size() / sizeof(wchar_t), L'\0');
-    if (!text.empty()) std::memcpy(text.data(), data.data(), text.size() * sizeof(wchar_t));
-    const size_t nul = text.find(L'\0');
-    if (nul != std::wstring::npos) text.resize(nul);
-    return text;
-}
-
 }  // namespace
 
 void ImportIniSettings(const std::string& Name, const std::string& IniFileName, TStringList* Errors) {
@@ -743,13 +705,13 @@ bool ExportIniSettings(const std::string& Name, const std::string& IniFileName, 
             error("the value \"" + NameForLog(name) + "\" " + why + "; left out");
             complete = false;
         };
-        const bool listed = ForEachValue(reg.CurrentKey(), [&](const std::wstring& wideName, DWORD type,
+        const bool listed = reg.ForEachValue([&](const std::wstring& wideName, DWORD type,
                                                               const std::vector<BYTE>& data) {
             if (wideName.empty()) return;  // the key's default value has no entry name
             if (type != REG_SZ && type != REG_DWORD) return;
             std::string name;
             std::string text;
-            if (!ToAnsiExactly(wideName, name) || (type == REG_SZ && !ToAnsiExactly(StringData(data), text)))
+            if (!ToAnsiExactly(wideName, name) || (type == REG_SZ && !ToAnsiExactly(framework::RegStringDataWide(data), text)))
                 return leaveOut(name, "holds characters the file cannot keep");
             if (type == REG_DWORD) {
                 if (data.size() != sizeof(DWORD)) return leaveOut(name, "is no 32-bit number");

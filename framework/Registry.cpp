@@ -1,5 +1,6 @@
 #include "framework/Registry.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -69,15 +70,17 @@ std::wstring LowerW(std::wstring s) {
 
 }  // namespace
 
-std::string RegStringDataText(const std::vector<BYTE>& data) {
+std::wstring RegStringDataWide(const std::vector<BYTE>& data) {
     std::wstring text(data.size() / sizeof(wchar_t), L'\0');
     if (!text.empty()) memcpy(text.data(), data.data(), text.size() * sizeof(wchar_t));
     // The system's own readers of a string stop at its first NUL: whatever was stored behind
     // one is not part of the text.
     const size_t nul = text.find(L'\0');
     if (nul != std::wstring::npos) text.resize(nul);
-    return WideToAnsi(text);
+    return text;
 }
+
+std::string RegStringDataText(const std::vector<BYTE>& data) { return WideToAnsi(RegStringDataWide(data)); }
 
 std::string RootKeyName(HKEY root) {
     static const struct {
@@ -289,6 +292,34 @@ bool TRegistry::GetValueNames(TStringList& list) const {
             return false;
         }
         list.Add(WideToAnsi(std::wstring(name.data(), len)));
+    }
+}
+
+bool TRegistry::ForEachValue(const std::function<void(const std::wstring& name, DWORD type,
+                                                        const std::vector<BYTE>& data)>& visit) const {
+    if (!key_) return false;
+    DWORD maxName = 0;
+    DWORD maxData = 0;
+    if (RegQueryInfoKeyW(key_.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &maxName,
+                         &maxData, nullptr, nullptr) != ERROR_SUCCESS)
+        return false;
+    std::vector<wchar_t> name(maxName + 1);
+    std::vector<BYTE> data(maxData + sizeof(wchar_t));
+    for (DWORD i = 0;;) {
+        DWORD nameLen = static_cast<DWORD>(name.size());
+        DWORD dataLen = static_cast<DWORD>(data.size());
+        DWORD type = REG_NONE;
+        const LONG rc = RegEnumValueW(key_.get(), i, name.data(), &nameLen, nullptr, &type, data.data(), &dataLen);
+        if (rc == ERROR_NO_MORE_ITEMS) return true;
+        if (rc == ERROR_MORE_DATA) {
+            // Grown since the key was asked: ask again with room for it.
+            name.resize(std::max<size_t>(name.size() * 2, 16384 + 1));
+            data.resize(std::max<size_t>(data.size() * 2, dataLen + sizeof(wchar_t)));
+            continue;
+        }
+        if (rc != ERROR_SUCCESS) return false;
+        visit(std::wstring(name.data(), nameLen), type, std::vector<BYTE>(data.begin(), data.begin() + dataLen));
+        ++i;
     }
 }
 

@@ -13,6 +13,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -91,6 +92,11 @@ public:
     // The names as stored, for reopening a key whose name the ANSI code page cannot spell.
     bool GetKeyNames(std::vector<std::wstring>& names) const;
     bool GetValueNames(TStringList& list) const;
+    // Every value of the current key with its name, type and data, one registry call each
+    // (asked by name it would be three: the type, the size, the data). False when none is
+    // open or the enumeration fails.
+    bool ForEachValue(const std::function<void(const std::wstring& name, DWORD type,
+                                               const std::vector<BYTE>& data)>& visit) const;
     bool HasSubKeys() const;
 
     // Deletes Key with every subkey and value under it (from the root; the current key is
@@ -112,6 +118,8 @@ private:
 };
 
 // The text of string data as RegQueryValueExW returned it: up to its first NUL.
+std::wstring RegStringDataWide(const std::vector<BYTE>& data);
+// The same in the ANSI code page.
 std::string RegStringDataText(const std::vector<BYTE>& data);
 
 // The root key's long name ("HKEY_CURRENT_USER"), or "$%.8x" of an unknown handle.
