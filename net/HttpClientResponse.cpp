@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "net/InetUrl.h"
+#include "net/InetUtils.h"
 
 using framework::TComponent;
 
@@ -24,17 +25,13 @@ std::string CleanRelocation(const std::string& Value) {
     std::string v = Value;
     const size_t hash = v.find('#');
     if (hash != std::string::npos && hash > 0) v.erase(hash);
-    static const char* hex = "0123456789ABCDEF";
     std::string out;
     for (char ch : v) {
         const uint8_t c = uint8_t(ch);
-        if (c <= 0x20 || c >= 0x7F) {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        } else {
+        if (c <= 0x20 || c >= 0x7F)
+            out += '%' + InetBytesToHex(&c, 1);
+        else
             out += ch;
-        }
     }
     return out;
 }
