@@ -447,12 +447,16 @@ void THttpClient::EndOfHeader() {
     const bool chunked = framing == THttpTransferFraming::htfChunked;
     // A chunked body is framed by its chunks, whatever a Content-Length says.
     if (chunked) resp_.ContentLength = -1;
+    // A 301 or 302 without a length is taken to carry nothing when its relocation is followed;
+    // one that is not followed (no target, or not following) is the document, so its body,
+    // up to the close, is read like any other.
+    const bool followedMove = relocationPending_ && (resp_.StatusCode == 301 || resp_.StatusCode == 302);
     const bool noBody = requestKind_ == httpHEAD || resp_.StatusCode == 204 || resp_.StatusCode == 304 ||
                         (!chunked && resp_.ContentLength == 0) ||
-                        (!chunked && resp_.ContentLength == -1 && (resp_.StatusCode < 200 || resp_.StatusCode == 301 || resp_.StatusCode == 302));
+                        (!chunked && resp_.ContentLength == -1 && (resp_.StatusCode < 200 || followedMove));
     // Chunks are the one transfer coding this client decodes: any other would be stored
     // as if it were the document.
-    if (!noBody && !transferCodings_.empty() && (!chunked || transferCodings_.size() != 1)) {
+    if (!noBody && !transferCodings_.empty() && !HttpOnlyChunked(transferCodings_)) {
         FailRequest(httpErrBadResponse, "HTTP transfer coding not supported: " + resp_.TransferEncoding);
         return;
     }

@@ -5,17 +5,44 @@
 
 #include "net/InetUtils.h"
 
-int64_t HttpParseContentLength(const std::string& Text) {
-    size_t b = 0, e = Text.size();
-    while (b < e && (Text[b] == ' ' || Text[b] == '\t')) ++b;
-    while (e > b && (Text[e - 1] == ' ' || Text[e - 1] == '\t')) --e;
-    if (b == e || e - b > 18) return -1;
-    int64_t v = 0;
-    for (size_t i = b; i < e; ++i) {
+namespace {
+
+// One member of a Content-Length list: decimal digits only, blanks around them allowed.
+// Leading zeros do not count towards the 18 digits a 64-bit count takes.
+int64_t ParseLengthMember(const std::string& Text, size_t B, size_t E) {
+    while (B < E && (Text[B] == ' ' || Text[B] == '\t')) ++B;
+    while (E > B && (Text[E - 1] == ' ' || Text[E - 1] == '\t')) --E;
+    if (B == E) return -1;
+    for (size_t i = B; i < E; ++i)
         if (Text[i] < '0' || Text[i] > '9') return -1;
-        v = v * 10 + (Text[i] - '0');
-    }
+    while (E - B > 1 && Text[B] == '0') ++B;
+    if (E - B > 18) return -1;
+    int64_t v = 0;
+    for (size_t i = B; i < E; ++i) v = v * 10 + (Text[i] - '0');
     return v;
+}
+
+}  // namespace
+
+int64_t HttpParseContentLength(const std::string& Text) {
+    // Some servers and proxies repeat the length as a list ("6, 6"): members that all name
+    // the same number are that number; members that differ leave the body's end unknown.
+    int64_t value = -1;
+    size_t b = 0;
+    while (b <= Text.size()) {
+        size_t e = Text.find(',', b);
+        if (e == std::string::npos) e = Text.size();
+        size_t nb = b;
+        while (nb < e && (Text[nb] == ' ' || Text[nb] == '\t')) ++nb;
+        // Empty members of a list carry nothing.
+        if (nb < e) {
+            const int64_t member = ParseLengthMember(Text, b, e);
+            if (member < 0 || (value >= 0 && member != value)) return -1;
+            value = member;
+        }
+        b = e + 1;
+    }
+    return value;
 }
 
 namespace {
@@ -93,16 +120,26 @@ void HttpAddTransferCodings(const std::string& Value, std::vector<std::string>& 
         if (e == std::string::npos) e = Value.size();
         std::string coding = Value.substr(b, e - b);
         coding = InetAsciiLower(TrimBlanks(coding.substr(0, coding.find(';'))));
-        if (!coding.empty()) Codings.push_back(std::move(coding));
+        // identity is the coding that changes nothing, wherever it stands.
+        if (!coding.empty() && coding != "identity") Codings.push_back(std::move(coding));
         b = e + 1;
     }
 }
 
 THttpTransferFraming HttpTransferFraming(const std::vector<std::string>& Codings) {
     if (Codings.empty()) return THttpTransferFraming::htfNone;
-    if (Codings.back() != "chunked" || std::count(Codings.begin(), Codings.end(), "chunked") != 1)
+    // "chunked, chunked" is what servers send that chunk once and name it twice: the run of
+    // chunked at the end frames the body as one chunked layer. A chunked before any other
+    // coding leaves the body's end unknown.
+    size_t run = Codings.size();
+    while (run > 0 && Codings[run - 1] == "chunked") --run;
+    if (run == Codings.size() || std::find(Codings.begin(), Codings.begin() + run, "chunked") != Codings.begin() + run)
         return THttpTransferFraming::htfBroken;
     return THttpTransferFraming::htfChunked;
+}
+
+bool HttpOnlyChunked(const std::vector<std::string>& Codings) {
+    return !Codings.empty() && std::all_of(Codings.begin(), Codings.end(), [](const std::string& C) { return C == "chunked"; });
 }
 
 void THttpChunkDecoder::Reset() {

@@ -33,16 +33,20 @@ enum class THttpHeadLine : uint8_t {
 THttpHeadLine HttpSplitFieldLine(const std::string& Line, std::string& Name, std::string& Value);
 
 // How the transfer codings frame a body: not at all (none named), by chunks (chunked is the
-// last coding, named once), or in no way a reader can follow (chunked missing, before another
-// coding or twice: the end of the body cannot be found).
+// last coding; named several times at the end it is still one chunked layer), or in no way a
+// reader can follow (chunked missing at the end, or before another coding: the end of the body
+// cannot be found).
 enum class THttpTransferFraming : uint8_t { htfNone, htfChunked, htfBroken };
 // Adds the codings of one Transfer-Encoding value (a comma list) to Codings, in lower case,
-// without parameters; empty elements are skipped.
+// without parameters; empty elements and "identity" (which changes nothing) are skipped.
 void HttpAddTransferCodings(const std::string& Value, std::vector<std::string>& Codings);
 THttpTransferFraming HttpTransferFraming(const std::vector<std::string>& Codings);
+// True when the codings are chunked and nothing else: the chunks are all there is to undo.
+bool HttpOnlyChunked(const std::vector<std::string>& Codings);
 
-// A Content-Length value: decimal digits only (blanks around them allowed), at most 18 of
-// them; -1 when the text is not one.
+// A Content-Length value: decimal digits (blanks around them allowed; leading zeros aside, at
+// most 18 of them), or a comma list of such members that all name the same number; -1 when
+// the text is neither.
 int64_t HttpParseContentLength(const std::string& Text);
 
 struct THttpChunkLimits {

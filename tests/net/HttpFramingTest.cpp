@@ -108,7 +108,16 @@ TEST(HttpFraming, TransferCodings) {
         {{"chunked;x=1"}, THttpTransferFraming::htfChunked},
         {{"chunked, gzip"}, THttpTransferFraming::htfBroken},
         {{"chunked", "gzip"}, THttpTransferFraming::htfBroken},
-        {{"chunked", "chunked"}, THttpTransferFraming::htfBroken},
+        {{"chunked", "chunked"}, THttpTransferFraming::htfChunked},
+        {{"chunked, chunked"}, THttpTransferFraming::htfChunked},
+        {{"gzip, chunked, chunked"}, THttpTransferFraming::htfChunked},
+        {{"chunked, gzip, chunked"}, THttpTransferFraming::htfBroken},
+        {{"identity, chunked"}, THttpTransferFraming::htfChunked},
+        {{"chunked, identity"}, THttpTransferFraming::htfChunked},
+        {{"identity"}, THttpTransferFraming::htfNone},
+        {{"identity, identity"}, THttpTransferFraming::htfNone},
+        {{"Identity;q=1", "identity"}, THttpTransferFraming::htfNone},
+        {{"identity, gzip"}, THttpTransferFraming::htfBroken},
         {{"identityx"}, THttpTransferFraming::htfBroken},
         {{"gzip"}, THttpTransferFraming::htfBroken},
         {{"chunkedx"}, THttpTransferFraming::htfBroken},
@@ -128,6 +137,11 @@ TEST(HttpFraming, ContentLength) {
         {"0", 0}, {"42", 42}, {"  42 ", 42}, {"\t7", 7}, {"999999999999999999", 999999999999999999},
         {"1000000000000000000", -1}, {"", -1}, {" ", -1}, {"-5", -1}, {"+5", -1}, {"12abc", -1}, {"1 2", -1},
         {"0x10", -1},
+        // Lists: members that all name one number are that number.
+        {"6,06,6", 6}, {"6,    6", 6}, {" 6 , 6 ", 6}, {"6,,6", 6}, {"6,", 6}, {"6, 7", -1}, {"6,6,7", -1},
+        {",", -1}, {"6, x", -1}, {"6;6", -1},
+        // Leading zeros do not count towards the digits.
+        {"0000000000000000000000042", 42}, {"00", 0}, {"0999999999999999999", 999999999999999999},
     };
     for (const auto& [text, value] : cases) EXPECT_EQ(HttpParseContentLength(text), value) << '"' << text << '"';
 }
@@ -252,13 +266,22 @@ bool ReadAnswer(const std::string& Wire, size_t Step, std::string& Body) {
         if (kind == THttpHeadLine::hhlBad || (kind == THttpHeadLine::hhlContinuation && !field)) return false;
         field = true;
         if (name == "transfer-encoding") HttpAddTransferCodings(value, codings);
-        if (name == "content-length" && (length = HttpParseContentLength(value)) < 0) return false;
+        if (name == "content-length") {
+            const int64_t l = HttpParseContentLength(value);
+            if (l < 0 || (length >= 0 && l != length)) return false;
+            length = l;
+        }
     }
     const std::string rest = Wire.substr(pos);
     switch (HttpTransferFraming(codings)) {
         case THttpTransferFraming::htfBroken: return false;
         case THttpTransferFraming::htfNone:
-            if (length < 0 || rest.size() < size_t(length)) return false;
+            // Without a length the body runs to the close: here, the end of the wire.
+            if (length < 0) {
+                Body = rest;
+                return true;
+            }
+            if (rest.size() < size_t(length)) return false;
             Body = rest.substr(0, size_t(length));
             return true;
         case THttpTransferFraming::htfChunked: break;

@@ -34,6 +34,7 @@ inline std::vector<RawAnswer> Answers() {
     const std::string len2 = "Content-Length: 2\r\n";
     const std::string chunked = "Transfer-Encoding: chunked\r\n";
     const std::string moved = "HTTP/1.1 302 Found";
+    static const std::string testing = "This server reply is for testing";
     return {
         // Sound answers at the edges of the grammar.
         {"length", Head(ok, len2) + "ok", true, 0, 200, "ok"},
@@ -68,17 +69,46 @@ inline std::vector<RawAnswer> Answers() {
         // Relocations that are not followed.
         {"empty Location", Head(moved, "Location: \r\nConnection: close\r\nContent-Length: 5\r\n") + "moved", true,
          0, 302, "moved"},
+        {"empty Location, body up to the close", Head(moved, "Connection: close\r\nLocation: \r\n") + testing, true,
+         0, 302, testing.c_str()},
+        {"empty Location, chunked body", Head(moved, "Location: \r\n" + chunked) + "20\r\n" + testing + "\r\n0\r\n\r\n",
+         true, 0, 302, testing.c_str()},
+        {"301 without Location, body up to the close", Head("HTTP/1.1 301 Moved", "Connection: close\r\n") + testing,
+         true, 0, 301, testing.c_str()},
         {"Location to file:", Head(moved, "Location: file:///C:/x\r\nContent-Length: 5\r\n") + "moved", true,
          httpErrInsecureRelocation, 302, nullptr},
         {"Location to data:", Head(moved, "Location: data:text/plain,hi\r\nContent-Length: 5\r\n") + "moved", true,
          httpErrInsecureRelocation, 302, nullptr},
+        // Content-Length lists.
+        {"Content-Length 6,06,6", Head(ok, "Content-Length: 6,06,6\r\n") + "abcdef", true, 0, 200, "abcdef"},
+        {"Content-Length 6,    6", Head(ok, "Content-Length: 6,    6\r\n") + "abcdef", true, 0, 200, "abcdef"},
+        {"Content-Length 6, 7", Head(ok, "Content-Length: 6, 7\r\n") + "abcdefg", false, httpErrBadResponse, -1,
+         nullptr},
+        {"Content-Length 2 and 2,2 on two lines", Head(ok, len2 + "Content-Length: 2,2\r\n") + "ok", true, 0, 200,
+         "ok"},
+        {"Content-Length 2 and 2,3 on two lines", Head(ok, len2 + "Content-Length: 2,3\r\n") + "ok", false,
+         httpErrBadResponse, -1, nullptr},
         // Transfer codings.
         {"unknown transfer coding", Head(ok, "Transfer-Encoding: identityx\r\nContent-Length: 6\r\n") + "abcdef",
          false, httpErrBadResponse, -1, nullptr},
         {"chunked before another coding", Head(ok, "Transfer-Encoding: chunked, gzip\r\n") + "2\r\nok\r\n0\r\n\r\n",
          false, httpErrBadResponse, -1, nullptr},
-        {"chunked twice", Head(ok, chunked + chunked) + "2\r\nok\r\n0\r\n\r\n", false, httpErrBadResponse, -1,
-         nullptr},
+        {"chunked on two lines", Head(ok, chunked + chunked) + "2\r\nok\r\n0\r\n\r\n", true, 0, 200, "ok"},
+        {"chunked, chunked", Head(ok, "Transfer-Encoding: chunked, chunked\r\n") + "2\r\nok\r\n0\r\n\r\n", true, 0,
+         200, "ok"},
+        {"chunked, chunked on a body that is not chunked", Head(ok, "Transfer-Encoding: chunked, chunked\r\n") + "ok",
+         false, httpErrBadResponse, 200, nullptr},
+        {"identity, chunked", Head(ok, "Transfer-Encoding: identity, chunked\r\n") + "2\r\nok\r\n0\r\n\r\n", true,
+         0, 200, "ok"},
+        {"chunked, identity", Head(ok, "Transfer-Encoding: chunked, identity\r\n") + "2\r\nok\r\n0\r\n\r\n", true,
+         0, 200, "ok"},
+        {"identity, identity up to the close",
+         Head(ok, "Transfer-Encoding: identity, identity\r\nConnection: close\r\n") + "abcdef", true, 0, 200,
+         "abcdef"},
+        {"identity with a length", Head(ok, "Transfer-Encoding: identity\r\nContent-Length: 2\r\n") + "ok", true, 0,
+         200, "ok"},
+        {"chunked, gzip, chunked", Head(ok, "Transfer-Encoding: chunked, gzip, chunked\r\n") + "2\r\nok\r\n0\r\n\r\n",
+         false, httpErrBadResponse, -1, nullptr},
         // Framed, but by a coding under the chunks that the client cannot undo.
         {"gzip under the chunks", Head(ok, "Transfer-Encoding: gzip, chunked\r\n") + "2\r\nok\r\n0\r\n\r\n", true,
          httpErrBadResponse, -1, nullptr},
