@@ -56,6 +56,14 @@ bool IsPreVista();
 // True: switch this thread's WOW64 file-system redirection off; false: back on. Not
 // counted: one "on" undoes any number of "off". Does nothing where the switches are missing.
 bool DisableWow64Redirection(bool Disable);
+// The redirection off for the life of a scope, back on however the scope is left.
+class TWow64RedirectionOff {
+public:
+    TWow64RedirectionOff() { DisableWow64Redirection(true); }
+    ~TWow64RedirectionOff() { DisableWow64Redirection(false); }
+    TWow64RedirectionOff(const TWow64RedirectionOff&) = delete;
+    TWow64RedirectionOff& operator=(const TWow64RedirectionOff&) = delete;
+};
 
 // ---------------------------------------------------------------------------------------------
 // Installed-software lookups (Uninstall keys of HKLM, its Wow6432Node twin, and HKCU)

@@ -325,41 +325,42 @@ enum class Walk { ExtTree, NameTree, Name, Files, SubFolders };
 void WalkFolder(const std::string& folder, Walk kind, const std::string& key, framework::TStringList& list) {
     const std::string base = framework::IncludeTrailingPathDelimiter(folder);
     std::vector<std::string> subFolders;
-    DisableWow64Redirection(true);
-    WIN32_FIND_DATAW data;
-    HANDLE h = FindFirstFileWide(AnsiToWide(base + "*"), data);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring nameW = data.cFileName;
-            if (nameW == L"." || nameW == L"..") continue;
-            const std::string name = WideToAnsi(nameW);
-            const std::string full = base + name;
-            const bool isDir = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-            switch (kind) {
-                case Walk::ExtTree:
-                    if (!isDir && SameText(framework::ExtractFileExt(name), key)) list.Add(full);
-                    break;
-                case Walk::NameTree:
-                    if (!isDir && SameText(name, key)) list.Add(full);
-                    break;
-                case Walk::Name:
-                    if (framework::FileExists(full) && SameText(name, key)) list.Add(full);
-                    break;
-                case Walk::Files:
-                    if (FileExistsWide(AnsiToWide(full))) list.Add(full);
-                    break;
-                case Walk::SubFolders:
-                    if (DirectoryExistsWide(AnsiToWide(full))) list.Add(full);
-                    break;
-            }
-            // A link may lead back up the tree: walk real folders only.
-            if ((kind == Walk::ExtTree || kind == Walk::NameTree) &&
-                !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && DirectoryExistsWide(AnsiToWide(full)))
-                subFolders.push_back(full);
-        } while (FindNextFileWide(h, data));
-        FindClose(h);
+    {
+        // Both are undone however the loop is left: a list that refuses an entry throws.
+        const TWow64RedirectionOff redirectionOff;
+        WIN32_FIND_DATAW data;
+        const framework::UniqueFindHandle h(FindFirstFileWide(AnsiToWide(base + "*"), data));
+        if (h) {
+            do {
+                const std::wstring nameW = data.cFileName;
+                if (nameW == L"." || nameW == L"..") continue;
+                const std::string name = WideToAnsi(nameW);
+                const std::string full = base + name;
+                const bool isDir = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+                switch (kind) {
+                    case Walk::ExtTree:
+                        if (!isDir && SameText(framework::ExtractFileExt(name), key)) list.Add(full);
+                        break;
+                    case Walk::NameTree:
+                        if (!isDir && SameText(name, key)) list.Add(full);
+                        break;
+                    case Walk::Name:
+                        if (framework::FileExists(full) && SameText(name, key)) list.Add(full);
+                        break;
+                    case Walk::Files:
+                        if (FileExistsWide(AnsiToWide(full))) list.Add(full);
+                        break;
+                    case Walk::SubFolders:
+                        if (DirectoryExistsWide(AnsiToWide(full))) list.Add(full);
+                        break;
+                }
+                // A link may lead back up the tree: walk real folders only.
+                if ((kind == Walk::ExtTree || kind == Walk::NameTree) &&
+                    !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && DirectoryExistsWide(AnsiToWide(full)))
+                    subFolders.push_back(full);
+            } while (FindNextFileWide(h.get(), data));
+        }
     }
-    DisableWow64Redirection(false);
     for (const std::string& sub : subFolders) WalkFolder(sub, kind, key, list);
 }
 

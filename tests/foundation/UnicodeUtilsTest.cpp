@@ -310,6 +310,19 @@ TEST_F(UnicodeWalkers, EverySearchRunsWithTheRedirectionOff) {
     EXPECT_EQ(os.enables, 6);
 }
 
+// A list that refuses an entry throws out of the walk: the redirection is back on and the
+// folder's search closed.
+TEST_F(UnicodeWalkers, AThrowingListLeavesNothingBehind) {
+    footest::FakeOs os;
+    framework::TStringList list;
+    list.SetSorted(true);
+    list.SetDuplicates(framework::TDuplicates::dupError);
+    list.Add(P("sub\\b.exe"));
+    EXPECT_THROW(FindFilesByExtTree(dir_.Path(), ".exe", list), framework::Exception);
+    EXPECT_GT(os.disables, 0);
+    EXPECT_EQ(os.enables, os.disables);
+}
+
 TEST_F(UnicodeWalkers, ALinkBackUpTheTreeIsNotFollowed) {
     if (!footest::MakeUnixSymlink(dir_.Path(), P("sub\\loop"))) GTEST_SKIP() << "no Unix symbolic links here";
     framework::TStringList list;
