@@ -23,11 +23,6 @@ std::string PathPart(const std::string& RequestPath) {
     return slash == std::string::npos ? std::string("/") : RequestPath.substr(slash);
 }
 
-// The token after the scheme name of a challenge ("NTLM <token>").
-std::string AfterScheme(const std::string& Header, size_t SchemeLen) {
-    return Header.size() > SchemeLen ? InetTrimBlanks(Header.substr(SchemeLen)) : std::string();
-}
-
 bool IsDigestType(THttpAuthType T) { return T == httpAuthDigest || T == httpAuthDigest2; }
 
 }  // namespace
@@ -75,22 +70,22 @@ void THttpClient::ParseChallenges() {
     authTypesPresent_ = 0;
     for (int i = 0; i < challenges_.Count(); ++i) {
         const std::string& value = challenges_[i];
-        const std::string lower = InetAsciiLower(value);
         TWWWAuthInfo info;
         info.Header = value;
-        if (lower.compare(0, 5, "basic") == 0)
-            info.AuthType = httpAuthBasic;
-        else if (lower.compare(0, 6, "digest") == 0)
-            info.AuthType = lower.find("-256", 1) != std::string::npos ? httpAuthDigest2 : httpAuthDigest;
-        else if (lower.compare(0, 4, "ntlm") == 0)
-            info.AuthType = httpAuthNtlm;
-        // The same parameter grammar as Digest's own parsing: one reading of a challenge.
-        const size_t blank = value.find_first_of(" \t");
-        const auto params = HttpAuthParams(blank == std::string::npos ? std::string() : value.substr(blank));
+        // The same grammar as Digest's own parsing: one reading of a challenge, its scheme
+        // token and its algorithm parameter matched whole.
+        const std::string scheme = HttpAuthScheme(value);
+        const auto params = HttpAuthParams(HttpAuthAfterScheme(value));
         auto param = [&](const char* Name, const std::string& Default) {
             const auto it = params.find(Name);
             return it == params.end() ? Default : it->second;
         };
+        if (scheme == "basic")
+            info.AuthType = httpAuthBasic;
+        else if (scheme == "digest")
+            info.AuthType = InetAsciiUpper(param("algorithm", "")) == "SHA-256" ? httpAuthDigest2 : httpAuthDigest;
+        else if (scheme == "ntlm")
+            info.AuthType = httpAuthNtlm;
         info.Realm = param("realm", URL);
         info.Charset = param("charset", "");
         info.Uri = param("uri", URL);
@@ -268,7 +263,7 @@ bool THttpClient::DoDigestAuth() {
     if (status == 401 && serverAuth_.Ntlm == ntlmAuthNone && serverAuth_.Basic == basicAuthNone && !curUser_.empty() && !curPassword_.empty()) {
         const TWWWAuthInfo* entry = IsDigestType(ServerAuth) ? FindChallenge(ServerAuth) : nullptr;
         if (!entry || !AskBeforeAuth(entry->AuthType, false, entry->Header)) return false;
-        DigestParseChallenge(entry->Header.size() > 7 ? entry->Header.substr(7) : std::string(), serverAuth_.DigestInfo);
+        DigestParseChallenge(HttpAuthAfterScheme(entry->Header), serverAuth_.DigestInfo);
         if (!DigestAlgorithmSupported(serverAuth_.DigestInfo)) return false;
         StepDigestAuth();
         return true;
@@ -277,7 +272,7 @@ bool THttpClient::DoDigestAuth() {
         !ProxyPassword.empty()) {
         const TWWWAuthInfo* entry = IsDigestType(ProxyAuth) ? FindChallenge(ProxyAuth) : nullptr;
         if (!entry || !AskBeforeAuth(entry->AuthType, true, entry->Header)) return false;
-        DigestParseChallenge(entry->Header.size() > 7 ? entry->Header.substr(7) : std::string(), proxyAuth_.DigestInfo);
+        DigestParseChallenge(HttpAuthAfterScheme(entry->Header), proxyAuth_.DigestInfo);
         if (!DigestAlgorithmSupported(proxyAuth_.DigestInfo)) return false;
         StepProxyDigestAuth();
         return true;
@@ -339,7 +334,7 @@ void THttpClient::StepNtlmAuth() {
                 // A challenge that does not fully decode (proxies' test helpers send target
                 // names outside the message) is still answered from what it held; the
                 // server's next 401 ends the exchange if that was not enough.
-                serverAuth_.NtlmInfo = NtlmParseChallengeMessage(AfterScheme(entry->Header, 4));
+                serverAuth_.NtlmInfo = NtlmParseChallengeMessage(HttpAuthAfterScheme(entry->Header));
                 std::string domain, user;
                 NtlmSplitUserDomain(curUser_, domain, user);
                 token = NtlmBuildAuthenticateMessage(domain, WinsockGetHostName(), user, curPassword_, serverAuth_.NtlmInfo, 0,
@@ -385,10 +380,10 @@ void THttpClient::StepProxyNtlmAuth() {
             const TWWWAuthInfo* entry = FindChallenge(httpAuthNtlm);
             std::string token;
             if (entry && proxyUsesSspi_ && sspiProxy_) {
-                sspiProxy_->Challenge = InetBase64Decode(AfterScheme(entry->Header, 4));
+                sspiProxy_->Challenge = InetBase64Decode(HttpAuthAfterScheme(entry->Header));
                 token = sspiProxy_->NextToken();
             } else if (entry) {
-                proxyAuth_.NtlmInfo = NtlmParseChallengeMessage(AfterScheme(entry->Header, 4));
+                proxyAuth_.NtlmInfo = NtlmParseChallengeMessage(HttpAuthAfterScheme(entry->Header));
                 std::string domain, user;
                 NtlmSplitUserDomain(ProxyUsername, domain, user);
                 token = NtlmBuildAuthenticateMessage(domain, WinsockGetHostName(), user, ProxyPassword, proxyAuth_.NtlmInfo,

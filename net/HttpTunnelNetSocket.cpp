@@ -422,18 +422,19 @@ bool TCustomHttpTunnelNetSocket::ParseLine(const std::string& Line) {
         }
         contentLength_ = length;
     } else if (status_ == 407 && name == "proxy-authenticate") {
-        const std::string& v = value;
-        if (InetStartsText(v, "Digest")) {
-            DigestParseChallenge(InetTrimBlanks(v.substr(6)), digest_);
+        const std::string scheme = HttpAuthScheme(value);
+        if (scheme == "digest") {
+            DigestParseChallenge(HttpAuthAfterScheme(value), digest_);
             digestSupported_ = DigestAlgorithmSupported(digest_);
             offered_ |= HttpTunnelOffered(htsatDigest);
-        } else if (InetStartsText(v, "Basic")) {
+        } else if (scheme == "basic") {
             offered_ |= HttpTunnelOffered(htsatBasic);
-        } else if (InetStartsText(v, "NTLM")) {
+        } else if (scheme == "ntlm") {
             offered_ |= HttpTunnelOffered(htsatNtlm);
             // Any length: a challenge without target information is short, and the
             // decoder checks every field anyway.
-            if (tunnelState_ == htsFirstSent && v.size() > 5) ntlmChallenge_ = InetTrimBlanks(v.substr(5));
+            const std::string token = HttpAuthAfterScheme(value);
+            if (tunnelState_ == htsFirstSent && !token.empty()) ntlmChallenge_ = token;
         }
     }
     return true;

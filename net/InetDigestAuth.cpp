@@ -55,6 +55,24 @@ std::map<std::string, std::string> HttpAuthParams(const std::string& Text) {
 
 namespace {
 
+size_t SchemeEnd(const std::string& Challenge) {
+    size_t e = 0;
+    while (e < Challenge.size() && IsTokenChar(Challenge[e])) ++e;
+    return e;
+}
+
+}  // namespace
+
+std::string HttpAuthScheme(const std::string& Challenge) {
+    return InetAsciiLower(Challenge.substr(0, SchemeEnd(Challenge)));
+}
+
+std::string HttpAuthAfterScheme(const std::string& Challenge) {
+    return InetTrimBlanks(Challenge.substr(SchemeEnd(Challenge)));
+}
+
+namespace {
+
 std::string Hex(TEvpDigest hash, const std::string& data) {
     return InetAsciiLower(InetBytesToHex(InetHashDigest(data, hash)));
 }
@@ -75,7 +93,16 @@ public:
     DigestLibrary& operator=(const DigestLibrary&) = delete;
 };
 
-std::string Quoted(const char* name, const std::string& value) { return std::string(name) + "=\"" + value + "\""; }
+// name="value" with the value's backslashes and quotes escaped, so that the server reads
+// back the very text it sent (and the hash was made of).
+std::string Quoted(const char* name, const std::string& value) {
+    std::string out = std::string(name) + "=\"";
+    for (char c : value) {
+        if (c == '\\' || c == '"') out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
 
 }  // namespace
 

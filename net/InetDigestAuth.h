@@ -25,6 +25,11 @@ struct TDigestAuthInfo {
 // name="quoted string", comma-separated): names in lower case, quoted values unescaped, the
 // first of a repeated name kept. What is not a parameter is skipped.
 std::map<std::string, std::string> HttpAuthParams(const std::string& Text);
+// The scheme of a challenge, in lower case: its first token, up to a blank, a comma or its
+// end ("Digest realm=..." gives "digest", "Digestive x" gives "digestive").
+std::string HttpAuthScheme(const std::string& Challenge);
+// The text after a challenge's scheme token, blanks around it removed.
+std::string HttpAuthAfterScheme(const std::string& Challenge);
 
 // Fills Info from the text after "Digest " of a challenge, by HttpAuthParams: realm, domain,
 // nonce, opaque, stale, algorithm and qop, each quoted or as a token. NonceCount becomes 0.

@@ -3,6 +3,9 @@
 // show (no qop, auth-int, a proxy's CONNECT).
 #include <gtest/gtest.h>
 
+#include <map>
+#include <tuple>
+
 #include "net/InetDigestAuth.h"
 #include "support/TempDir.h"
 
@@ -216,6 +219,43 @@ TEST(DigestAuthorization, WithoutQopAuthIntAndConnect) {
         EXPECT_EQ(Get(value, "response"), std::string("\"") + response + "\"") << algorithm;
         EXPECT_EQ(Get(value, "nc"), "00000002");
         EXPECT_EQ(Get(value, "opaque"), "<absent>");
+    }
+}
+
+// Quoted values come back as the server sent them: its escapes unescaped when read, and
+// backslashes and quotes escaped again when quoted in the answer.
+TEST(DigestAuthorization, EscapedValuesGoBackEscaped) {
+    TDigestAuthInfo info;
+    DigestParseChallenge("realm=\"a\\\\b\", nonce=\"n\\\\2\", opaque=\"o\\\"p\", qop=auth", info);
+    EXPECT_EQ(info.Realm, "a\\b");
+    EXPECT_EQ(info.Nonce, "n\\2");
+    EXPECT_EQ(info.Opaque, "o\"p");
+    const std::string value = DigestBuildAuthorizationWithNonce("us\"er", "pw", "GET", "/x\"y", info, "", "0a4f113b");
+    EXPECT_NE(value.find("nonce=\"n\\\\2\""), std::string::npos) << value;
+    EXPECT_NE(value.find("opaque=\"o\\\"p\""), std::string::npos) << value;
+    const std::map<std::string, std::string> back = HttpAuthParams(value);
+    for (const auto& [name, want] : {std::pair<const char*, const char*>{"realm", "a\\b"}, {"nonce", "n\\2"},
+                                     {"opaque", "o\"p"}, {"username", "us\"er"}, {"uri", "/x\"y"},
+                                     {"qop", "auth"}, {"cnonce", "0a4f113b"}}) {
+        ASSERT_TRUE(back.count(name)) << name << " in " << value;
+        EXPECT_EQ(back.at(name), want) << name;
+    }
+}
+
+// A challenge's scheme is its whole first token, whatever follows it.
+TEST(DigestChallenge, SchemeIsTheWholeFirstToken) {
+    const std::tuple<const char*, const char*, const char*> cases[] = {
+        {"Digest realm=\"r\"", "digest", "realm=\"r\""},
+        {"DIGEST\trealm=r", "digest", "realm=r"},
+        {"Digestive realm=r", "digestive", "realm=r"},
+        {"NTLM TlRMTVNTUAACAAAA==", "ntlm", "TlRMTVNTUAACAAAA=="},
+        {"NTLM", "ntlm", ""},
+        {"Basic, Digest realm=r", "basic", ", Digest realm=r"},
+        {"", "", ""},
+    };
+    for (const auto& [challenge, scheme, rest] : cases) {
+        EXPECT_EQ(HttpAuthScheme(challenge), scheme) << challenge;
+        EXPECT_EQ(HttpAuthAfterScheme(challenge), rest) << challenge;
     }
 }
 

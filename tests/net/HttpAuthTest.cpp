@@ -143,6 +143,12 @@ TEST(HttpAuth, ServerChallengesAnsweredOrNot) {
         {"digest parameters as tokens, repeated", "/digest-tokens", "user", "pass", httpAuthDigest, none, "1.1", 200,
          "2"},
         {"digest unknown algorithm", "/digest-sess", "user", "pass", httpAuthDigest, none, "1.1", 401, nullptr},
+        // Escaped quotes and backslashes go back escaped; "-256" in the realm names no algorithm.
+        {"digest with escapes in realm, nonce and opaque", "/digest-escapes", "user", "pass", httpAuthDigest, none,
+         "1.1", 200, "2"},
+        // A scheme is its whole token: "Basicx" is not Basic.
+        {"scheme that only begins like basic", "/basic-lookalike", "user", "pass", httpAuthNone, none, "1.1", 401,
+         nullptr},
         {"ntlm after 401", "/ntlm", "User", "Password", httpAuthNone, none, "1.1", 200, "3 ntlm"},
         {"ntlm negotiate first", "/ntlm", "User", "Password", httpAuthNtlm, none, "1.1", 200, "2 ntlm"},
         {"ntlm kept alive on HTTP/1.0", "/ntlm", "User", "Password", httpAuthNtlm, none, "1.0", 200, "2 ntlm"},

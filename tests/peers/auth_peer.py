@@ -22,6 +22,11 @@ authenticated request and see which server answered.
   /digest-int     Digest MD5 offering qop "auth-int" alone: the response covers the body
   /digest-tokens  Digest MD5 whose parameters are bare tokens and repeat (the first counts):
                   realm=peer, algorithm=MD5 twice, nonce=<hex> then nonce=2, qop=auth
+  /digest-escapes Digest MD5 whose realm, nonce and opaque hold escaped backslashes and
+                  quotes (realm "pe\\er-256", nonce "n\\2", opaque "o\"p"); the answer must quote
+                  them escaped again, and the realm's "-256" names no algorithm
+  /basic-lookalike offers only the scheme "Basicx", which no client knows: a Basic
+                  answer is not granted
   /open           needs no credentials: 200 with the request's body as the answer's body
   /moved          302 to /open, setting a cookie
   /ntlm           NTLM only: a type-1 message gets a type-2 challenge 0123456789abcdef on the
@@ -205,6 +210,24 @@ class Handler(socketserver.BaseRequestHandler):
             return self.send("401 Unauthorized", denied_body,
                              ["WWW-Authenticate: Digest realm=%s, algorithm=MD5, algorithm=MD5, nonce=%s, nonce=2, "
                               "opaque=%s, qop=auth" % (REALM, TOKEN_NONCE, OPAQUE)], close=not keep)
+        if path == "/digest-escapes":
+            fields = auth_params(auth[7:]) if auth.startswith("Digest ") else {}
+            realm, nonce, opaque = 'pe\\er-256', 'n\\2', 'o"p'
+            ha1 = hashlib.md5(("%s:%s:%s" % (USER, realm, PASSWORD)).encode()).hexdigest()
+            ha2 = hashlib.md5(("%s:%s" % (method, target)).encode()).hexdigest()
+            want = hashlib.md5(":".join([ha1, nonce, fields.get("nc", ""), fields.get("cnonce", ""), "auth",
+                                         ha2]).encode()).hexdigest()
+            if (fields.get("realm") == realm and fields.get("nonce") == nonce and fields.get("opaque") == opaque
+                    and fields.get("username") == USER and fields.get("response") == want):
+                return self.granted(number) and keep
+            return self.send("401 Unauthorized", denied_body,
+                             ['WWW-Authenticate: Digest realm="pe\\\\er-256", nonce="n\\\\2", opaque="o\\"p", '
+                              'qop="auth", algorithm=MD5'], close=not keep)
+        if path == "/basic-lookalike":
+            if auth == "Basic " + base64.b64encode(b"user:pass").decode():
+                return self.granted(number) and keep
+            return self.send("401 Unauthorized", denied_body, ['WWW-Authenticate: Basicx realm="peer"'],
+                             close=not keep)
         if path in ("/digest", "/digest256", "/digest-sess", "/digest-int"):
             algorithm = {"/digest-sess": "MD5-sess", "/digest256": "SHA-256"}.get(path, "MD5")
             qop = {"/digest": "auth,auth-int", "/digest-int": "auth-int"}.get(path, "auth")
@@ -258,6 +281,43 @@ class Handler(socketserver.BaseRequestHandler):
         ha2 = h(a2)
         want = h(":".join([ha1, nonce, fields.get("nc", ""), fields.get("cnonce", ""), qop, ha2]))
         return fields.get("response") == want
+
+
+def auth_params(text):
+    """name=token or name="quoted string" pairs, quoted values unescaped (RFC 9110 5.6.4)."""
+    fields, i, n = {}, 0, len(text)
+    while i < n:
+        while i < n and text[i] in " \t,":
+            i += 1
+        start = i
+        while i < n and text[i] not in "= \t,":
+            i += 1
+        name = text[start:i].lower()
+        while i < n and text[i] in " \t":
+            i += 1
+        if i >= n or text[i] != "=":
+            while i < n and text[i] != ",":
+                i += 1
+            continue
+        i += 1
+        while i < n and text[i] in " \t":
+            i += 1
+        value = ""
+        if i < n and text[i] == '"':
+            i += 1
+            while i < n and text[i] != '"':
+                if text[i] == "\\" and i + 1 < n:
+                    i += 1
+                value += text[i]
+                i += 1
+            i += 1
+        else:
+            start = i
+            while i < n and text[i] != ",":
+                i += 1
+            value = text[start:i].strip()
+        fields.setdefault(name, value)
+    return fields
 
 
 def serve(folder, certs):
