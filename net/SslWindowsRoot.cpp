@@ -140,15 +140,17 @@ private:
 
     // A reader that fails leaves the copy empty: nothing is trusted through it then. Each
     // certificate is kept once (Wine's machine store holds a copy of all of ROOT).
-    static std::vector<std::string> ReadWith(const TWindowsRootReader& Reader) {
+    // Never throws: a read that ended without ReadDone would leave reading_ set, and every
+    // later AddTo waiting for ever.
+    static std::vector<std::string> ReadWith(const TWindowsRootReader& Reader) noexcept {
         std::vector<std::string> ders;
         try {
             ders = Reader ? Reader() : ReadWindowsRootDer();
+            std::sort(ders.begin(), ders.end());
+            ders.erase(std::unique(ders.begin(), ders.end()), ders.end());
         } catch (...) {
-            return {};
+            ders.clear();
         }
-        std::sort(ders.begin(), ders.end());
-        ders.erase(std::unique(ders.begin(), ders.end()), ders.end());
         return ders;
     }
     void ReadHere(std::unique_lock<std::mutex>& l) {
@@ -168,8 +170,16 @@ private:
                 // Decoded here too when OpenSSL is loaded (it stays so while held): decoding
                 // costs a good part of the read.
                 std::vector<X509*> decoded;
-                const bool held = InetTryAcquireOpenSsl();
-                if (held) decoded = DecodeAll(ders);
+                bool held = InetTryAcquireOpenSsl();
+                if (held) {
+                    try {
+                        decoded = DecodeAll(ders);
+                    } catch (...) {
+                        // Decoded later by the next user instead; the read itself still ends.
+                        InetReleaseOpenSsl();
+                        held = false;
+                    }
+                }
                 {
                     std::lock_guard<std::mutex> l(lock_);
                     ReadDone(std::move(ders));
