@@ -5,7 +5,8 @@
 
 std::string ReadSetting(const std::string& Name) {
     framework::TRegistry reg(HKEY_CURRENT_USER, Is64BitWindows() ? KEY_READ | KEY_WOW64_64KEY : KEY_ALL_ACCESS);
-    if (!reg.OpenKey(kSettingsKey, true)) return std::string();
+    // A read never makes the key: after the portable close it must stay gone.
+    if (!reg.OpenKey(kSettingsKey, false)) return std::string();
     // A value of another type (a settings.ini may carry it as a number) reads as absent, that
     // is as its default; the settings dialog then writes it back as text.
     const framework::TRegDataType type = reg.GetDataType(Name);

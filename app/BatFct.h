@@ -7,8 +7,8 @@
 // The settings key, below HKEY_CURRENT_USER.
 inline constexpr const char* kSettingsKey = "SOFTWARE\\Quillmark\\VoltAtlas";
 
-// The value's text; empty when the value is absent or of another type than a string (its
-// default then holds). Opens the key with creation, so the key exists afterwards.
+// The value's text; empty when the key or the value is absent or the value is of another
+// type than a string (its default then holds). A missing key is not created.
 std::string ReadSetting(const std::string& Name);
 // Writes a REG_SZ value; false when the key could not be opened or created. A refused
 // write raises framework::ERegistryException.

@@ -264,6 +264,8 @@ void TMainDlg::FormCreate(TComponent*) {
 
 void TMainDlg::AppEvtActivate(TComponent*) {
     AppEvt->OnActivate = nullptr;  // once per run
+    // Closed before it was ever activated: the company value and the data folder would come back.
+    if (closed_) return;
 
     WriteCompanyValue(kTitle, GetModuleFileNameWide());
     SetCaption(std::string(kTitle) + " v" + WideToAnsi(GetFixedFileVersion(AnsiToWide(exePath_))));
@@ -318,7 +320,11 @@ void TMainDlg::AppEvtActivate(TComponent*) {
     CheckforUpdate1Click(CheckforUpdate1.get());
 }
 
-void TMainDlg::ApplyTraySetting() { tray->SetActive(ReadSetting("MinSysTray") == "1"); }
+void TMainDlg::ApplyTraySetting() {
+    // After the close the settings may be gone with the portable close: nothing reads them.
+    if (closed_) return;
+    tray->SetActive(ReadSetting("MinSysTray") == "1");
+}
 
 void TMainDlg::TmrTimer(TComponent*) {
     // The timer runs from creation, but the enumerator and the log come with the first
@@ -335,6 +341,9 @@ void TMainDlg::TmrTimer(TComponent*) {
 void TMainDlg::FormClose(TComponent*, TCloseAction&) {
     if (closed_) return;
     closed_ = true;
+    // The close may run inside the settings dialog's modal loop (the session ends, WM_CLOSE
+    // arrives): the dialog ends and stores nothing after it.
+    if (SettingsDlg) SettingsDlg->ProgramClosed();
     const std::string virtualStore = CleanVirtualStore(ExeFolder());
     if (!virtualStore.empty() && Log) Log->Add("Cleaning VirtualStore : " + virtualStore, 0);
 
@@ -387,6 +396,7 @@ void TMainDlg::About1Click(TComponent*) {
 }
 
 void TMainDlg::Settings1Click(TComponent*) {
+    if (closed_) return;
     if (SettingsDlg) SettingsDlg->Execute();
     ApplyTraySetting();
 }

@@ -53,7 +53,14 @@ int TSettingsDlg::Execute() {
     return ShowModal();
 }
 
+void TSettingsDlg::ProgramClosed() { programClosed_ = true; }
+
 void TSettingsDlg::ok_btnClick(TComponent*) {
+    // A store now would make the settings key or the Run value again after the close.
+    if (programClosed_) {
+        SetModalResult(mrCancel);
+        return;
+    }
     WriteBoolSetting("MinSysTray", minsystray_chk->Checked());
     TRegistry reg;
     if (reg.OpenKey(kRunKey, true)) {

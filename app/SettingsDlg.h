@@ -22,6 +22,9 @@ public:
     // Loads the check boxes from the settings and the Run key (Execute's first step).
     void LoadSettings();
     void ok_btnClick(framework::TComponent* Sender);
+    // The program has closed, and the portable close may have taken the settings away: OK
+    // stores nothing from now on (an open dialog's loop ends with the application).
+    void ProgramClosed();
 
     // What the Run value holds for this executable: its path and " /minimized".
     static std::string AutostartCommand();
@@ -30,4 +33,7 @@ public:
     std::unique_ptr<framework::TCheckBox> startup_chk;
     std::unique_ptr<framework::TButton> ok_btn;
     std::unique_ptr<framework::TButton> close_btn;
+
+private:
+    bool programClosed_ = false;
 };

@@ -81,6 +81,7 @@ protected:
     }
     static void Clean() {
         RegDeleteTreeA(HKEY_CURRENT_USER, "SOFTWARE\\Quillmark");
+        RegDeleteKeyValueA(HKEY_CURRENT_USER, kRunKey, kRunValueName);
         DeleteFileA((IncludeTrailingPathDelimiter(ExtractFileDir(GetModuleFileNameText())) + "settings.ini").c_str());
         DeleteDataFolder(GetModuleFileNameText(), kTitle);
         RemoveCompanyDataFolderIfEmpty();
@@ -248,19 +249,35 @@ bool CompanyValueExists() {
            ERROR_SUCCESS;
 }
 
+bool RunValueExists() {
+    return RegGetValueA(HKEY_CURRENT_USER, kRunKey, kRunValueName, RRF_RT_ANY, nullptr, nullptr, nullptr) ==
+           ERROR_SUCCESS;
+}
+
 // Every way the program is closed runs the portable close: settings.ini gets the settings,
 // and nothing of the program stays on the computer. At the end of the session the system
 // ends the process once the windows have answered, so all of it is done by then: nothing
-// is pumped or destroyed before the checks.
+// is pumped or destroyed before the checks. With the settings dialog open the close runs
+// inside the dialog's modal loop and the checks come once the loop and the command have
+// returned; an OK pressed after the close stores nothing (no key, no Run value), and the
+// command applies no setting (the tray icon stays as it was).
 TEST_F(MainDlgCommands, EveryWayOfClosingRunsThePortableClose) {
+    enum class Dialog { none, open, okAfterTheClose };
+    const auto wmClose = [](TMainDlg& d) { SendMessageA(d.Handle(), WM_CLOSE, 0, 0); };
+    const auto sessionEnd = [](TMainDlg&) { EXPECT_TRUE(EndSession(TRUE)); };
     const struct {
         const char* way;
         std::function<void(TMainDlg&)> close;
+        Dialog dialog;
     } ways[] = {
-        {"WM_CLOSE to the window", [](TMainDlg& d) { SendMessageA(d.Handle(), WM_CLOSE, 0, 0); }},
+        {"WM_CLOSE to the window", wmClose, Dialog::none},
         {"WM_CLOSE to the application window (taskkill)",
-         [](TMainDlg&) { SendMessageA(Application().Handle(), WM_CLOSE, 0, 0); }},
-        {"end of the session", [](TMainDlg&) { EXPECT_TRUE(EndSession(TRUE)); }},
+         [](TMainDlg&) { SendMessageA(Application().Handle(), WM_CLOSE, 0, 0); }, Dialog::none},
+        {"end of the session", sessionEnd, Dialog::none},
+        {"WM_CLOSE to the window, settings dialog open", wmClose, Dialog::open},
+        {"WM_CLOSE to the window, then OK in the settings dialog", wmClose, Dialog::okAfterTheClose},
+        {"end of the session, settings dialog open", sessionEnd, Dialog::open},
+        {"end of the session, then OK in the settings dialog", sessionEnd, Dialog::okAfterTheClose},
     };
     for (const auto& w : ways) {
         SCOPED_TRACE(w.way);
@@ -269,15 +286,91 @@ TEST_F(MainDlgCommands, EveryWayOfClosingRunsThePortableClose) {
         Application().SetMainForm(&d);
         d.Show();
         WriteSetting("MinSysTray", "1");
+        d.ApplyTraySetting();
+        ASSERT_TRUE(d.tray->Active());
         const std::string dataFolder = GetDataFolder(GetModuleFileNameText(), kTitle);
         ASSERT_TRUE(CompanyValueExists());
 
-        w.close(d);
+        if (w.dialog == Dialog::none) {
+            w.close(d);
+        } else {
+            settings = std::make_unique<TSettingsDlg>(nullptr);
+            d.SettingsDlg = settings.get();
+            // Runs from a timer inside the dialog's modal loop.
+            static std::function<void()> inTheLoop;
+            bool closedInTheLoop = false;
+            inTheLoop = [&] {
+                TSettingsDlg& s = *settings;
+                if (!s.Modal()) return;
+                if (w.dialog == Dialog::okAfterTheClose) SendMessageA(s.startup_chk->Handle(), BM_CLICK, 0, 0);
+                w.close(d);
+                closedInTheLoop = true;
+                if (w.dialog == Dialog::okAfterTheClose) SendMessageA(s.ok_btn->Handle(), BM_CLICK, 0, 0);
+            };
+            SetTimer(nullptr, 0, 100, [](HWND, UINT, UINT_PTR id, DWORD) {
+                KillTimer(nullptr, id);
+                inTheLoop();
+            });
+            Choose(*d.Settings1);
+            inTheLoop = nullptr;
+            EXPECT_TRUE(closedInTheLoop);
+            EXPECT_FALSE(settings->Modal()) << "the dialog ended with the close";
+            EXPECT_EQ(settings->ModalResult(), mrCancel) << "nothing stored";
+        }
         EXPECT_TRUE(Application().Terminated());
         EXPECT_EQ(TIniFile(IniFileName()).ReadString("Settings", "MinSysTray", "?"), "1") << "written back";
         EXPECT_FALSE(SettingsKeyExists());
         EXPECT_FALSE(CompanyValueExists());
         EXPECT_FALSE(DirectoryExists(dataFolder));
+        EXPECT_FALSE(RunValueExists()) << "no autostart stored after the close";
+        EXPECT_TRUE(d.tray->Active()) << "no setting applied after the close";
+        TearDown();
+    }
+}
+
+// Once the close has run nothing brings back what it removed: neither a first activation
+// that only comes after it, nor the Settings command, whose dialog does not open.
+TEST_F(MainDlgCommands, NothingAfterTheCloseBringsTheSettingsBack) {
+    static bool dialogShown;
+    const struct {
+        const char* what;
+        bool activatedBefore;
+        std::function<void(TMainDlg&)> after;
+    } rows[] = {
+        {"first activation after the close", false,
+         [](TMainDlg&) { SendMessageA(Application().Handle(), WM_ACTIVATEAPP, TRUE, 0); }},
+        {"Settings command after the close", true,
+         [this](TMainDlg& d) {
+             settings = std::make_unique<TSettingsDlg>(nullptr);
+             settings->OnShow = [](TComponent*) { dialogShown = true; };
+             d.SettingsDlg = settings.get();
+             Choose(*d.Settings1);
+         }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        dialogShown = false;
+        const std::string dataFolder = GetDataFolder(GetModuleFileNameText(), kTitle);
+        if (row.activatedBefore) {
+            Activated("current");
+            ASSERT_TRUE(CompanyValueExists());
+        } else {
+            dlg = std::make_unique<TMainDlg>(nullptr, std::vector<std::string>{});
+            dlg->Tmr->SetEnabled(false);
+        }
+        TMainDlg& d = *dlg;
+        Application().SetMainForm(&d);
+        SendMessageA(d.Handle(), WM_CLOSE, 0, 0);
+        ASSERT_TRUE(Application().Terminated());
+        ASSERT_FALSE(DirectoryExists(dataFolder));
+
+        row.after(d);
+        PumpFor(100);
+        EXPECT_FALSE(dialogShown);
+        EXPECT_FALSE(SettingsKeyExists());
+        EXPECT_FALSE(CompanyValueExists());
+        EXPECT_FALSE(DirectoryExists(dataFolder));
+        EXPECT_FALSE(RunValueExists());
         TearDown();
     }
 }

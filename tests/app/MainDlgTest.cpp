@@ -607,6 +607,7 @@ TEST_F(MainDlgTest, InstalledReadsNoIniAndDeletesNothing) {
     TMainDlg& d = Activated();
     EXPECT_NE(ReadSetting("MinSysTray"), "1") << "no import when installed";
     EXPECT_EQ(CountOf(Messages(*d.Log), "Portable : No"), 1);
+    ASSERT_TRUE(WriteSetting("MinSysTray", "0"));  // a read makes no key: the one the close must keep
     const std::string logFile = d.Log->FileName;
     TCloseAction action = TCloseAction::caHide;
     d.FormClose(&d, action);
