@@ -26,14 +26,13 @@ for arg in sys.argv[1:]:
         data = f.read()
     if encoding == "utf-16":
         ok = data.startswith(codecs.BOM_UTF16_LE)
-        text = data[2:].decode("utf-16-le")
     else:
         ok = not data.startswith((codecs.BOM_UTF8, codecs.BOM_UTF16_LE, codecs.BOM_UTF16_BE))
-        text = data.decode(encoding)
     if not ok:
         print(path, "does not start as", encoding, "does:", data[:4])
         failed = True
         continue
+    text = data[2:].decode("utf-16-le") if encoding == "utf-16" else data.decode(encoding)
     parser = configparser.ConfigParser(interpolation=None, strict=True)
     parser.optionxform = str  # keep the names' case
     parser.read_string(text)
