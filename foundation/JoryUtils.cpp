@@ -664,32 +664,33 @@ std::string NameForLog(const std::string& name) {
     return name.size() <= kShown ? name : name.substr(0, kShown) + "... (" + std::to_string(name.size()) + " characters)";
 }
 
-// The text of a value name or REG_SZ data in the ANSI code page, when it survives the trip
-// there and back: the file holds ANSI text, and a character it cannot hold would come back
-// as another one.
-bool ToAnsiExactly(const std::wstring& wide, std::string& ansi) {
-    ansi = WideToAnsi(wide);
-    return AnsiToWide(ansi) == wide;
-}
-
 }  // namespace
 
 void ImportIniSettings(const std::string& Name, const std::string& IniFileName, TStringList* Errors) {
     TRegistry reg(HKEY_CURRENT_USER, KEY_ALL_ACCESS);
     if (!reg.OpenKey(ProductKey(Name), true)) return;
     const framework::TMemIniFile ini(IniFileName);
+    const auto report = [&](const std::string& text) {
+        if (Errors) Errors->Add("settings.ini: " + text);
+    };
+    if (!ini.Readable()) return report("cannot read " + ini.FileName() + "; nothing imported");
     // One entry the registry refuses (a name beyond its limits...) is left out alone.
     const auto import = [&](const std::string& name, const std::function<void()>& write) {
         try {
             write();
         } catch (const framework::Exception&) {
-            if (Errors) Errors->Add("settings.ini: the entry \"" + NameForLog(name) + "\" cannot be imported; left out");
+            report("the entry \"" + NameForLog(name) + "\" cannot be imported; left out");
         }
     };
-    for (const auto& [name, value] : ini.ReadSectionEntries(kStringSection))
+    std::vector<std::string> notAnsi;
+    for (const auto& [name, value] : ini.ReadSectionEntries(kStringSection, &notAnsi))
         import(name, [&] { reg.WriteString(name, value); });
-    for (const auto& [name, value] : ini.ReadSectionEntries(kDWordSection))
+    for (const auto& [name, value] : ini.ReadSectionEntries(kDWordSection, &notAnsi))
         import(name, [&] { reg.WriteInteger(name, framework::StrToIntDef(value, 0)); });
+    // The settings are ANSI text: such an entry would arrive as another text, and the export
+    // would then write that over the file's own.
+    for (const std::string& name : notAnsi)
+        report("the entry \"" + NameForLog(name) + "\" holds characters the program cannot keep; left out");
 }
 
 bool ExportIniSettings(const std::string& Name, const std::string& IniFileName, TKLog* Log) {
@@ -700,6 +701,10 @@ bool ExportIniSettings(const std::string& Name, const std::string& IniFileName, 
         TRegistry reg(HKEY_CURRENT_USER, KEY_READ | (Is64BitWindows() ? KEY_WOW64_64KEY : 0));
         if (!reg.OpenKey(ProductKey(Name), true)) return false;
         framework::TMemIniFile ini(IniFileName);
+        if (!ini.Readable()) {
+            error("cannot read " + ini.FileName() + "; left as it is");
+            return false;
+        }
         bool complete = true;
         const auto leaveOut = [&](const std::string& name, const char* why) {
             error("the value \"" + NameForLog(name) + "\" " + why + "; left out");
@@ -711,7 +716,10 @@ bool ExportIniSettings(const std::string& Name, const std::string& IniFileName, 
             if (type != REG_SZ && type != REG_DWORD) return;
             std::string name;
             std::string text;
-            if (!ToAnsiExactly(wideName, name) || (type == REG_SZ && !ToAnsiExactly(framework::RegStringDataWide(data), text)))
+            // The program's settings are ANSI text: a character the code page cannot hold
+            // would come back as another one.
+            if (!framework::WideToAnsiExactly(wideName, name) ||
+                (type == REG_SZ && !framework::WideToAnsiExactly(framework::RegStringDataWide(data), text)))
                 return leaveOut(name, "holds characters the file cannot keep");
             if (type == REG_DWORD) {
                 if (data.size() != sizeof(DWORD)) return leaveOut(name, "is no 32-bit number");

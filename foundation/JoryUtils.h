@@ -101,16 +101,20 @@ std::string GetYamicsoftManagerVersion();
 // Portable settings, company key and data folder
 
 // Copies "settings.ini" ([Settings] strings, [Settings_DWORD] integers) into
-// HKCU\SOFTWARE\Quillmark\<Name>. Silent on every failure, except that an entry the
-// registry refuses is left out alone, with a line for it in Errors when given.
+// HKCU\SOFTWARE\Quillmark\<Name>; the file may be ANSI, UTF-8 or UTF-16 LE (see
+// TMemIniFile). Silent on every failure, except these, each with a line in Errors when
+// given: a file that exists but cannot be read imports nothing; an entry the registry
+// refuses, or whose name or value the ANSI code page cannot hold, is left out alone.
 void ImportIniSettings(const std::string& Name, const std::string& IniFileName,
                        framework::TStringList* Errors = nullptr);
-// Copies the key's REG_SZ and REG_DWORD values into the file, writing it once; entries of
-// the file that the key does not hold stay. True when every one of them reached the file:
-// false for a read-only, locked or unwritable file, and when a value was left out because
-// its name or text cannot stand as one entry line (a line break, "=" in the name...); each
-// of those gets an Error line in Log. A value that keeps blanks at its ends or quotes
-// around it is written in quotes, so that it reads back as stored.
+// Copies the key's REG_SZ and REG_DWORD values into the file, writing it once, in the
+// file's own encoding, through a temporary file (a write cut short leaves the old file);
+// entries of the file that the key does not hold stay. True when every one of them reached
+// the file: false for a read-only, locked or unwritable file, for a file that cannot be
+// read (it is left as it is), and when a value was left out because its name or text cannot
+// stand as one entry line (a line break, "=" in the name...) or is not ANSI text; each of
+// those gets an Error line in Log. A value that keeps blanks at its ends or quotes around
+// it is written in quotes, so that it reads back as stored.
 bool ExportIniSettings(const std::string& Name, const std::string& IniFileName, TKLog* Log = nullptr);
 void DeleteProductSettingsKey(const std::string& Name);
 // Data is stored as given: a path the ANSI code page cannot spell stays the path it is.

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "framework/Handles.h"
@@ -149,28 +150,38 @@ std::string ProfileUnquote(const std::string& raw) {
     return raw;
 }
 
+bool HasBlankEnds(const std::string& name) {
+    return !name.empty() && (IsProfileBlank(name.front()) || IsProfileBlank(name.back()));
+}
+
 // A name that a profile file keeps as one entry of that name.
 bool IsProfileEntryName(const std::string& name) {
     return !name.empty() && !HasLineBreak(name) && name.find('=') == std::string::npos && name.front() != '[' &&
-           name.front() != ';' && !IsProfileBlank(name.front()) && !IsProfileBlank(name.back());
+           name.front() != ';' && !HasBlankEnds(name);
+}
+
+// A name that a header line "[name]" gives back as it stands: the reader trims the blanks
+// inside the brackets and ends the name at the last "]".
+bool IsProfileSectionName(const std::string& name) {
+    return !name.empty() && !HasLineBreak(name) && name.find(']') == std::string::npos && !HasBlankEnds(name);
 }
 
 // What a line is to the profile service. A comment, a blank line and a line without "="
-// name no entry; they are kept as they are.
+// name no entry; they are kept as they are. A "[" line is a header only when a "]" closes
+// it; without one it is read like any other line.
 enum class TLineKind { Other, Header, Entry };
 
 TLineKind KindOf(const std::string& line, size_t& start) {
     start = 0;
     while (start < line.size() && IsProfileBlank(line[start])) ++start;
     if (start == line.size() || line[start] == ';') return TLineKind::Other;
-    if (line[start] == '[') return TLineKind::Header;
+    if (line[start] == '[' && line.find(']', start) != std::string::npos) return TLineKind::Header;
     return line.find('=', start) != std::string::npos ? TLineKind::Entry : TLineKind::Other;
 }
 
-// The section name of a header line: between "[" and the last "]" (or the line's end).
+// The section name of a header line: between "[" and the last "]".
 std::string HeaderName(const std::string& line, size_t start) {
-    const size_t close = line.rfind(']');
-    return TrimBlanks(line, start + 1, close != std::string::npos && close > start ? close : line.size());
+    return TrimBlanks(line, start + 1, line.rfind(']'));
 }
 
 std::string EntryName(const std::string& line) {
@@ -179,14 +190,90 @@ std::string EntryName(const std::string& line) {
 
 std::string EntryValue(const std::string& line) { return ProfileUnquote(TrimBlanks(line, line.find('=') + 1)); }
 
-std::string Key(const std::string& name) { return AnsiLowerCase(name); }
-
 // The value in the form that reads back as the same string: blanks around a value and one
 // pair of quotes are not part of it when read, so such a value is quoted.
 std::string QuotedIfNeeded(const std::string& value) {
     if (value.empty()) return value;
     const bool blanks = IsProfileBlank(value.front()) || IsProfileBlank(value.back());
     return blanks || ProfileUnquote(value) != value ? '"' + value + '"' : value;
+}
+
+// ---- Encodings. A Unicode file is held as UTF-8 in memory: the characters the reader looks
+// for are ASCII, and every character of the file survives until it is written back.
+
+constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
+constexpr char kUtf16LeBom[] = "\xFF\xFE";
+
+bool StartsWith(const std::string& s, const char* prefix, size_t n) { return s.compare(0, n, prefix, n) == 0; }
+
+// UTF-8 -> UTF-16; false for bytes that are no UTF-8.
+bool Utf8ToWide(const char* p, size_t n, std::wstring& wide) {
+    wide.clear();
+    if (n == 0) return true;
+    const int size = static_cast<int>(n);
+    const int m = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, p, size, nullptr, 0);
+    if (m <= 0) return false;
+    wide.resize(static_cast<size_t>(m));
+    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, p, size, wide.data(), m) == m;
+}
+
+std::wstring Utf8ToWide(const std::string& s) {
+    std::wstring wide;
+    Utf8ToWide(s.data(), s.size(), wide);
+    return wide;
+}
+
+// UTF-16 (its surrogates paired) -> UTF-8.
+std::string WideToUtf8(const std::wstring& w) {
+    if (w.empty()) return std::string();
+    const int size = static_cast<int>(w.size());
+    const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), size, nullptr, 0, nullptr, nullptr);
+    std::string s(static_cast<size_t>(n > 0 ? n : 0), '\0');
+    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, w.data(), size, s.data(), n, nullptr, nullptr);
+    return s;
+}
+
+// Little-endian UTF-16 -> UTF-8; false for an odd byte count or a surrogate without its pair.
+bool Utf16LeToUtf8(const char* p, size_t n, std::string& text) {
+    if (n % 2 != 0) return false;
+    std::wstring wide(n / 2, L'\0');
+    std::memcpy(wide.data(), p, n);
+    for (size_t i = 0; i < wide.size(); ++i) {
+        const wchar_t c = wide[i];
+        if (c >= 0xDC00 && c <= 0xDFFF) return false;
+        if (c >= 0xD800 && c <= 0xDBFF) {
+            if (i + 1 == wide.size() || wide[i + 1] < 0xDC00 || wide[i + 1] > 0xDFFF) return false;
+            ++i;
+        }
+    }
+    text = WideToUtf8(wide);
+    return true;
+}
+
+// The file's bytes -> its encoding and its text as held in memory; false for a file this
+// class cannot read, which is then never written: a byte order mark of an encoding other
+// than UTF-8 or UTF-16 LE, UTF-16 that is cut or has a lone surrogate, bytes after a UTF-8
+// mark that are no UTF-8, and NUL bytes in a file without a mark (UTF-16 that lost its mark;
+// written back as ANSI it would be mangled).
+bool DecodeFile(const std::string& bytes, TIniEncoding& encoding, std::string& text) {
+    if (StartsWith(bytes, kUtf8Bom, 3)) {
+        encoding = TIniEncoding::Utf8;
+        std::wstring wide;
+        if (!Utf8ToWide(bytes.data() + 3, bytes.size() - 3, wide)) return false;
+        text = bytes.substr(3);
+        return true;
+    }
+    if (StartsWith(bytes, "\xFF\xFE\0\0", 4) || StartsWith(bytes, "\0\0\xFE\xFF", 4) ||
+        StartsWith(bytes, "\xFE\xFF", 2))
+        return false;  // UTF-32 LE, UTF-32 BE, UTF-16 BE
+    if (StartsWith(bytes, kUtf16LeBom, 2)) {
+        encoding = TIniEncoding::Utf16LE;
+        return Utf16LeToUtf8(bytes.data() + 2, bytes.size() - 2, text);
+    }
+    encoding = TIniEncoding::Ansi;
+    if (bytes.find('\0') != std::string::npos) return false;
+    text = bytes;
+    return true;
 }
 
 }  // namespace
@@ -201,15 +288,37 @@ TMemIniFile::TMemIniFile(const std::string& fileName) : fileName_(ExpandFileName
         return;
     }
     LARGE_INTEGER size{};
-    std::string text;
+    std::string bytes;
     DWORD read = 0;
     readFailed_ = !GetFileSizeEx(file.get(), &size) || size.QuadPart > 0x7FFFFFFF;
     if (!readFailed_ && size.QuadPart > 0) {
-        text.resize(static_cast<size_t>(size.QuadPart));
-        readFailed_ = !::ReadFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &read, nullptr) ||
-                      read != text.size();
+        bytes.resize(static_cast<size_t>(size.QuadPart));
+        readFailed_ = !::ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) ||
+                      read != bytes.size();
     }
+    if (readFailed_) return;
+    std::string text;
+    readFailed_ = !DecodeFile(bytes, encoding_, text);
     if (!readFailed_) Parse(text);
+}
+
+std::string TMemIniFile::ToHeld(const std::string& ansi) const {
+    return encoding_ == TIniEncoding::Ansi ? ansi : WideToUtf8(AnsiToWide(ansi));
+}
+
+bool TMemIniFile::ToAnsi(const std::string& held, std::string& ansi) const {
+    if (encoding_ == TIniEncoding::Ansi) {
+        ansi = held;
+        return true;
+    }
+    return WideToAnsiExactly(Utf8ToWide(held), ansi);
+}
+
+std::string TMemIniFile::Key(const std::string& held) const {
+    if (encoding_ == TIniEncoding::Ansi) return AnsiLowerCase(held);
+    std::wstring wide = Utf8ToWide(held);
+    if (!wide.empty()) CharLowerBuffW(wide.data(), static_cast<DWORD>(wide.size()));
+    return WideToUtf8(wide);
 }
 
 void TMemIniFile::Parse(const std::string& text) {
@@ -247,7 +356,7 @@ void TMemIniFile::Parse(const std::string& text) {
 }
 
 const TMemIniFile::TSection* TMemIniFile::FindSection(const std::string& name) const {
-    const auto it = sectionIndex_.find(Key(name));
+    const auto it = sectionIndex_.find(Key(ToHeld(name)));
     return it == sectionIndex_.end() ? nullptr : &sections_[it->second];
 }
 
@@ -263,42 +372,52 @@ std::string TMemIniFile::ReadString(const std::string& section, const std::strin
                                     const std::string& def) const {
     const TSection* s = FindSection(section);
     if (!s) return def;
-    const auto it = s->index.find(Key(ident));
-    return it == s->index.end() ? def : EntryValue(LineAt(*s, it->second));
+    const auto it = s->index.find(Key(ToHeld(ident)));
+    std::string value;
+    return it != s->index.end() && ToAnsi(EntryValue(LineAt(*s, it->second)), value) ? value : def;
 }
 
-TMemIniFile::TEntries TMemIniFile::ReadSectionEntries(const std::string& section) const {
+TMemIniFile::TEntries TMemIniFile::ReadSectionEntries(const std::string& section,
+                                                      std::vector<std::string>* leftOut) const {
     TEntries entries;
     const TSection* s = FindSection(section);
     if (!s) return entries;
     entries.reserve(s->names.size());
-    for (const std::string& name : s->names)
-        entries.emplace_back(name, EntryValue(LineAt(*s, s->index.at(Key(name)))));
+    for (const std::string& name : s->names) {
+        std::string ansiName;
+        std::string value;
+        const bool nameFits = ToAnsi(name, ansiName);
+        if (nameFits && ToAnsi(EntryValue(LineAt(*s, s->index.at(Key(name)))), value))
+            entries.emplace_back(std::move(ansiName), std::move(value));
+        else if (leftOut)
+            leftOut->push_back(nameFits ? ansiName : WideToAnsi(Utf8ToWide(name)));
+    }
     return entries;
 }
 
 bool TMemIniFile::WriteString(const std::string& section, const std::string& ident, const std::string& value) {
-    if (!IsProfileEntryName(ident) || HasLineBreak(value) || section.empty() || HasLineBreak(section) ||
-        section.find(']') != std::string::npos)
-        return false;
-    auto found = sectionIndex_.find(Key(section));
+    if (!IsProfileEntryName(ident) || HasLineBreak(value) || !IsProfileSectionName(section)) return false;
+    const std::string heldSection = ToHeld(section);
+    auto found = sectionIndex_.find(Key(heldSection));
     if (found == sectionIndex_.end()) {
-        found = sectionIndex_.emplace(Key(section), sections_.size()).first;
+        found = sectionIndex_.emplace(Key(heldSection), sections_.size()).first;
         sections_.emplace_back();
-        sections_.back().header = "[" + section + "]";
+        sections_.back().header = "[" + heldSection + "]";
     }
     TSection& s = sections_[found->second];
-    const std::string key = Key(ident);
+    const std::string heldIdent = ToHeld(ident);
+    const std::string key = Key(heldIdent);
+    const std::string heldValue = QuotedIfNeeded(ToHeld(value));
     const auto at = s.index.find(key);
     if (at != s.index.end()) {
         // The entry keeps its place and the file's spelling of its name.
         std::string& line = LineAt(s, at->second);
-        line = EntryName(line) + "=" + QuotedIfNeeded(value);
+        line = EntryName(line) + "=" + heldValue;
         return true;
     }
     s.index.emplace(key, TLocation{s.added.size(), true});
-    s.names.push_back(ident);
-    s.added.push_back(ident + "=" + QuotedIfNeeded(value));
+    s.names.push_back(heldIdent);
+    s.added.push_back(heldIdent + "=" + heldValue);
     return true;
 }
 
@@ -325,37 +444,32 @@ std::string TMemIniFile::Text() const {
         for (const std::string& line : s.added) put(line);
         for (size_t i = s.lastEntry; i < s.lines.size(); ++i) put(s.lines[i]);
     }
+    switch (encoding_) {
+        case TIniEncoding::Ansi:
+            return text;
+        case TIniEncoding::Utf8:
+            return kUtf8Bom + text;
+        case TIniEncoding::Utf16LE: {
+            const std::wstring wide = Utf8ToWide(text);
+            std::string bytes(kUtf16LeBom, 2);
+            bytes.append(reinterpret_cast<const char*>(wide.data()), wide.size() * sizeof(wchar_t));
+            return bytes;
+        }
+    }
     return text;
 }
 
 bool TMemIniFile::UpdateFile() const {
     if (readFailed_) return false;
-    const std::wstring path = AnsiToWide(fileName_);
-    const DWORD attr = GetFileAttributesW(path.c_str());
-    // Checked here, so the answer does not depend on how strictly the file system enforces
-    // the attribute.
-    if (attr != INVALID_FILE_ATTRIBUTES && (attr & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) return false;
-    const std::string text = Text();
-    if (text.size() > 0x7FFFFFFF) return false;
-    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return false;
-    DWORD written = 0;
-    if ((!text.empty() && (!WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
-                           written != text.size())) ||
-        !SetEndOfFile(file.get()) || !FlushFileBuffers(file.get()))
-        return false;
+    const std::string bytes = Text();
+    if (bytes.size() > 0x7FFFFFFF) return false;
+    // Through a file beside it and a rename: a write cut short (a full disk, the power gone)
+    // leaves the old file whole.
+    std::string error;
+    if (!ReplaceFileContents(fileName_, bytes, error)) return false;
     // What reached the file is what counts.
-    LARGE_INTEGER size{};
-    if (!GetFileSizeEx(file.get(), &size) || static_cast<uint64_t>(size.QuadPart) != text.size()) return false;
-    LARGE_INTEGER zero{};
-    if (!SetFilePointerEx(file.get(), zero, nullptr, FILE_BEGIN)) return false;
-    std::string back(text.size(), '\0');
-    DWORD read = 0;
-    if (!back.empty() &&
-        (!::ReadFile(file.get(), back.data(), static_cast<DWORD>(back.size()), &read, nullptr) || read != back.size()))
-        return false;
-    return back == text;
+    std::string back;
+    return ReadFileBytes(fileName_, back) && back == bytes;
 }
 
 }  // namespace framework

@@ -54,16 +54,30 @@ private:
     std::string fileName_;
 };
 
+// The text encodings TMemIniFile reads and writes back: ANSI (the system code page, no byte
+// order mark), UTF-8 and little-endian UTF-16, each of the last two with its byte order mark.
+enum class TIniEncoding { Ansi, Utf8, Utf16LE };
+
 // TMemIniFile: a profile file read once into memory and written back once. The profile
 // service rewrites the whole file at every entry it writes (a file of n entries costs n
 // squared) and cuts long values short while still reporting success; this class does
 // neither, for files that carry many or long values.
 //
-// It reads entries as the profile service does: a "[" line starts a section, an entry line
-// is "name=value" (a ";" line and a line without "=" are kept but name no entry);
-// names of sections and entries ignore case and the first of a name counts; blanks around
-// names and values do not count, and ReadString removes one pair of matching quotes around
-// a value. Lines end at CR, LF or CR LF.
+// It reads entries as the profile service does: a "[" line that holds a "]" starts a
+// section (its name lies between the "[" and the last "]"), an entry line is "name=value"
+// (a ";" line and a line without "=" are kept but name no entry; a "[" line without "]" is
+// one of those, or an entry when it holds "="); names of sections and entries ignore case
+// and the first of a name counts; blanks around names and values do not count, and
+// ReadString removes one pair of matching quotes around a value. Lines end at CR, LF or CR LF.
+//
+// A file that starts with the UTF-8 or the UTF-16 LE byte order mark is read as such and
+// written back in the same encoding; any other file as ANSI, and a new file is ANSI. Names
+// and values pass in and out in ANSI: an entry of a Unicode file that the code page cannot
+// hold exactly is not given out (ReadString gives the default), and stays in the file as it
+// was. A file it cannot read is never written (UpdateFile is false): one that could not be
+// opened or read, a byte order mark of another encoding (UTF-16 BE, UTF-32), UTF-16 cut in
+// the middle of a character or with a lone surrogate, bytes after a UTF-8 mark that are no
+// UTF-8, and NUL bytes in a file without a mark (UTF-16 that lost its mark).
 class TMemIniFile {
 public:
     using TEntries = std::vector<std::pair<std::string, std::string>>;
@@ -72,28 +86,34 @@ public:
     explicit TMemIniFile(const std::string& fileName);
 
     const std::string& FileName() const { return fileName_; }
+    // False when the file exists but could not be read (see above); it then reads as empty.
+    bool Readable() const { return !readFailed_; }
+    TIniEncoding Encoding() const { return encoding_; }
 
     std::string ReadString(const std::string& section, const std::string& ident,
                            const std::string& def) const;
     // The entries of Section in file order, each name once, with their values as ReadString
-    // gives them.
-    TEntries ReadSectionEntries(const std::string& section) const;
+    // gives them. An entry whose name or value the ANSI code page cannot hold is left out;
+    // its name (with the code page's stand-ins) is added to LeftOut when given.
+    TEntries ReadSectionEntries(const std::string& section, std::vector<std::string>* leftOut = nullptr) const;
 
     // Sets the entry (the first of its name) or adds it at the end of its section, the
     // section at the end of the file. The value is written so that ReadString gives it back
     // as it stands (quoted when blanks or quotes at its ends would be lost). False, and
     // nothing changed, when the name or the value cannot stand as one entry line: a line
     // break in either, "=" in the name, a name that is empty, starts with "[" or ";", or
-    // has blanks at its ends.
+    // has blanks at its ends; and for a section name that a header would not give back:
+    // empty, a line break or "]" in it, blanks at its ends.
     bool WriteString(const std::string& section, const std::string& ident, const std::string& value);
     // Signed decimal.
     bool WriteInteger(const std::string& section, const std::string& ident, int32_t value);
 
-    // The whole file as it is to be written: the lines read, changed where entries were
-    // set, with CR LF after each.
+    // The whole file as it is to be written, in its encoding: the lines read, changed where
+    // entries were set, with CR LF after each.
     std::string Text() const;
-    // Writes Text to the file in one go and reads the file back: true only when it holds
-    // exactly that text. False for a read-only or locked file, a missing folder, and a file
+    // Writes Text to a new file beside it and puts that in the file's place (ReplaceFileContents),
+    // then reads the file back: true only when it holds exactly that text. False, and the
+    // file as it was, for a read-only file, a missing folder, a write cut short, and a file
     // that existed but could not be read (writing would lose what it held).
     bool UpdateFile() const;
 
@@ -112,12 +132,18 @@ private:
     };
 
     void Parse(const std::string& text);
+    // Text as held in memory (the file's ANSI, or UTF-8 for a Unicode file) <-> ANSI.
+    std::string ToHeld(const std::string& ansi) const;
+    bool ToAnsi(const std::string& held, std::string& ansi) const;
+    // The lower-case form of a held name, for looking it up.
+    std::string Key(const std::string& held) const;
     const TSection* FindSection(const std::string& name) const;
     std::string& LineAt(TSection& section, const TLocation& at);
     const std::string& LineAt(const TSection& section, const TLocation& at) const;
 
     std::string fileName_;
     bool readFailed_ = false;
+    TIniEncoding encoding_ = TIniEncoding::Ansi;
     std::vector<TSection> sections_;  // [0]: the lines before the first header
     std::unordered_map<std::string, size_t> sectionIndex_;
 };

@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <algorithm>
+
 #include "framework/Handles.h"
 
 namespace framework {
@@ -101,6 +103,51 @@ bool WriteFileBytes(const std::string& fileName, const std::string& data) {
     return true;
 }
 
+bool ReplaceFileContents(const std::string& FileName, const std::string& Data, std::string& Error) {
+    // A read-only file is not replaced, whether or not the rename would be refused.
+    const DWORD attr = GetFileAttributesA(FileName.c_str());
+    if (attr != INVALID_FILE_ATTRIBUTES && (attr & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) {
+        Error = SysErrorMessage(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    std::string folder = ExtractFilePath(FileName);
+    if (folder.empty()) folder = ".\\";
+    char temp[MAX_PATH + 1] = {};
+    if (!GetTempFileNameA(folder.c_str(), "va", 0, temp)) {
+        Error = SysErrorMessage(GetLastError());
+        return false;
+    }
+    bool ok = false;
+    {
+        UniqueHandle file(CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file) {
+            ok = true;
+            size_t done = 0;
+            while (ok && done < Data.size()) {
+                const DWORD piece = static_cast<DWORD>(std::min<size_t>(Data.size() - done, 1u << 20));
+                DWORD written = 0;
+                ok = ::WriteFile(file.get(), Data.data() + done, piece, &written, nullptr) && written == piece;
+                done += written;
+            }
+            ok = ok && FlushFileBuffers(file.get());
+        }
+        if (!ok) Error = SysErrorMessage(GetLastError());
+    }
+    // The rename is the only step that touches FileName: before it the old file is whole.
+    if (ok && !MoveFileExA(temp, FileName.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        Error = SysErrorMessage(GetLastError());
+        ok = false;
+    }
+    if (!ok) {
+        DeleteFileA(temp);
+        return false;
+    }
+    // The new file keeps the old one's hidden, system and archive attributes.
+    if (attr != INVALID_FILE_ATTRIBUTES && attr != FILE_ATTRIBUTE_ARCHIVE && attr != FILE_ATTRIBUTE_NORMAL)
+        SetFileAttributesA(FileName.c_str(), attr);
+    return true;
+}
+
 }  // namespace framework
 
 namespace framework {
@@ -153,7 +200,10 @@ std::vector<std::wstring> PathParts(const std::wstring& path) {
     return parts;
 }
 
-bool AnsiCanSpell(const std::wstring& text) { return AnsiToWide(WideToAnsi(text)) == text; }
+bool AnsiCanSpell(const std::wstring& text) {
+    std::string ansi;
+    return WideToAnsiExactly(text, ansi);
+}
 
 }  // namespace
 
@@ -292,6 +342,11 @@ std::string WideToAnsi(const std::wstring& s) {
         WideCharToMultiByte(CP_ACP, 0, s.data(), static_cast<int>(s.size()), a.data(), n, nullptr,
                             nullptr);
     return a;
+}
+
+bool WideToAnsiExactly(const std::wstring& wide, std::string& ansi) {
+    ansi = WideToAnsi(wide);
+    return AnsiToWide(ansi) == wide;
 }
 
 std::vector<std::string> CommandLineParams(const wchar_t* commandLine) {

@@ -47,6 +47,10 @@ bool ForceDirectories(const std::string& dir);
 bool ReadFileBytes(const std::string& fileName, std::string& data);
 // Creates or replaces the file with the bytes; false when any step fails.
 bool WriteFileBytes(const std::string& fileName, const std::string& data);
+// Writes Data to FileName as a whole: a temporary file in the same folder, then a rename over
+// FileName. On any failure FileName is untouched, the temporary file is gone and Error holds
+// the cause.
+bool ReplaceFileContents(const std::string& FileName, const std::string& Data, std::string& Error);
 
 // The full path of a module's file; nullptr gives the running executable.
 std::wstring GetModuleFileNameWide(HMODULE module = nullptr);
@@ -77,6 +81,9 @@ int32_t StrToIntDef(const std::string& s, int32_t def);
 // ANSI (system code page) <-> UTF-16.
 std::wstring AnsiToWide(const std::string& s);
 std::string WideToAnsi(const std::wstring& s);
+// Wide in the code page when it comes back from there as it was: false (Ansi then holds the
+// code page's stand-ins) for a character the code page cannot hold.
+bool WideToAnsiExactly(const std::wstring& wide, std::string& ansi);
 
 // The parameters after the program name in a command line (GetCommandLineW's), split as
 // CommandLineToArgvW splits them, in the ANSI code page.

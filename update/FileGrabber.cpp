@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <exception>
 
 #include "foundation/Log.h"
@@ -14,39 +13,6 @@
 #include "update/HttpCusto.h"
 
 using framework::UniqueHandle;
-
-bool ReplaceFileContents(const std::string& FileName, const std::string& Data, std::string& Error) {
-    std::string folder = framework::ExtractFilePath(FileName);
-    if (folder.empty()) folder = ".\\";
-    char temp[MAX_PATH + 1] = {};
-    if (!GetTempFileNameA(folder.c_str(), "va", 0, temp)) {
-        Error = framework::SysErrorMessage(GetLastError());
-        return false;
-    }
-    bool ok = false;
-    {
-        UniqueHandle file(CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (file) {
-            ok = true;
-            size_t done = 0;
-            while (ok && done < Data.size()) {
-                const DWORD piece = static_cast<DWORD>(std::min<size_t>(Data.size() - done, 1u << 20));
-                DWORD written = 0;
-                ok = WriteFile(file.get(), Data.data() + done, piece, &written, nullptr) && written == piece;
-                done += written;
-            }
-            ok = ok && FlushFileBuffers(file.get());
-        }
-        if (!ok) Error = framework::SysErrorMessage(GetLastError());
-    }
-    // The rename is the only step that touches FileName: before it the old file is whole.
-    if (ok && !MoveFileExA(temp, FileName.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        Error = framework::SysErrorMessage(GetLastError());
-        ok = false;
-    }
-    if (!ok) DeleteFileA(temp);
-    return ok;
-}
 
 TFileGrabber::TFileGrabber(TKLog* Log) : Log(Log) {
     Stream = std::make_unique<TReplyStream>();
@@ -133,7 +99,7 @@ void TFileGrabber::RequestDone(framework::TComponent* Sender, THttpRequest RqTyp
 
 bool TFileGrabber::SaveReplacing() {
     std::string error;
-    if (ReplaceFileContents(FileName, Stream->Bytes(), error)) return true;
+    if (framework::ReplaceFileContents(FileName, Stream->Bytes(), error)) return true;
     if (Log) Log->Add("File download : Cannot write " + FileName + " (" + error + ")", 2);
     return false;
 }

@@ -64,8 +64,3 @@ private:
     bool requestOpen_ = false;
     bool saved_ = false;
 };
-
-// Writes Data to FileName as a whole: a temporary file in the same folder, then a rename over
-// FileName. On any failure FileName is untouched, the temporary file is gone and Error holds
-// the cause.
-bool ReplaceFileContents(const std::string& FileName, const std::string& Data, std::string& Error);

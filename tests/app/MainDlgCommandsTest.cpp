@@ -21,6 +21,7 @@
 #include "framework/StringList.h"
 #include "framework/SysUtils.h"
 #include "net/InetLibeay.h"
+#include "support/FileBytes.h"
 #include "support/Pump.h"
 #include "support/TempDir.h"
 #include "update/UpdatePeerUtil.h"
@@ -422,6 +423,51 @@ TEST_F(MainDlgCommands, WhatTheExportLeavesOutKeepsTheKeyTheFolderAndTheLog) {
         for (int i = 0; i < log.Count(); ++i)
             errors += log[i].rfind("Error", 0) == 0 && log[i].find("\"Odd=Name\"") != std::string::npos;
         EXPECT_EQ(errors, 1) << log.Text();
+        TearDown();
+    }
+}
+
+// A settings.ini saved as UTF-16 LE (a Notepad "Unicode" file) is imported and written back
+// as UTF-16 by the close, which then removes the key; one that cannot be read is neither:
+// the close leaves it byte for byte and keeps the key, the company value and the data folder
+// with the log, which says so in Error lines (at the start and at the close).
+TEST_F(MainDlgCommands, ASettingsIniInUnicodeIsUsedAndOneThatCannotBeReadIsKept) {
+    const std::string utf16 = testsupport::Utf16LeBytes(L"[Settings]\r\nMinSysTray=1\r\n");
+    for (const bool readable : {true, false}) {
+        SCOPED_TRACE(readable ? "UTF-16 LE" : "UTF-16 LE cut in a character");
+        const std::string bytes = readable ? utf16 : utf16 + "x";
+        ASSERT_TRUE(WriteFileBytes(IniFileName(), bytes));
+        TMainDlg& d = Activated("current");
+        Application().SetMainForm(&d);
+        d.Show();
+        EXPECT_EQ(d.tray->Active(), readable);
+        EXPECT_EQ(ReadSetting("MinSysTray") == "1", readable);
+        const std::string logFile = d.Log->FileName;
+        Choose(*d.Quit1);
+        EXPECT_TRUE(Application().Terminated());
+        std::string text;
+        ASSERT_TRUE(ReadFileBytes(IniFileName(), text));
+        if (readable) {
+            const TMemIniFile ini(IniFileName());
+            EXPECT_EQ(ini.Encoding(), TIniEncoding::Utf16LE);
+            EXPECT_EQ(ini.ReadString("Settings", "MinSysTray", "?"), "1");
+            EXPECT_EQ(text.find("[Settings]"), std::string::npos) << "no ANSI text in the file";
+            EXPECT_FALSE(SettingsKeyExists());
+            EXPECT_FALSE(CompanyValueExists());
+            TearDown();
+            continue;
+        }
+        EXPECT_TRUE(text == bytes);
+        EXPECT_TRUE(SettingsKeyExists());
+        EXPECT_TRUE(CompanyValueExists());
+        Application().SetMainForm(nullptr);
+        dlg.reset();  // the log is saved as the window goes
+        TStringList log;
+        ASSERT_TRUE(log.LoadFromFile(logFile)) << "the data folder and the log stay";
+        int errors = 0;
+        for (int i = 0; i < log.Count(); ++i)
+            errors += log[i].rfind("Error", 0) == 0 && log[i].find("cannot read") != std::string::npos;
+        EXPECT_EQ(errors, 2) << log.Text();
         TearDown();
     }
 }

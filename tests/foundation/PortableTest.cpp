@@ -15,6 +15,7 @@
 #include "framework/Handles.h"
 #include "framework/Registry.h"
 #include "framework/SysUtils.h"
+#include "support/FileBytes.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -104,7 +105,7 @@ TEST_F(PortableSettings, ImportOfAMissingFileChangesNothing) {
     EXPECT_FALSE(Exists(dir.File("settings.ini")));
 }
 
-// The file is read back by python's configparser in the CTest step foundation_settings_ini.
+// The files are read back by python's configparser in the CTest step foundation_settings_ini.
 TEST_F(PortableSettings, ExportWritesStringsAndDWordsAndReimportsTheSame) {
     const std::string ini = footest::OutputFolder() + "settings.ini";
     SetFileAttributesA(ini.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -122,6 +123,11 @@ TEST_F(PortableSettings, ExportWritesStringsAndDWordsAndReimportsTheSame) {
         ASSERT_TRUE(reg.OpenKey(kProductKey, false));
         EXPECT_EQ(reg.ReadString("Exp"), "%TEMP%");
     }
+    // The same into a file saved as UTF-16 LE, which the check reads as such.
+    const std::string utf16 = footest::OutputFolder() + "settings-utf16.ini";
+    SetFileAttributesA(utf16.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ASSERT_TRUE(framework::WriteFileBytes(utf16, testsupport::Utf16LeBytes(L"[Settings]\r\nOther=kept\r\n")));
+    ASSERT_TRUE(ExportIniSettings(kProduct, utf16));
 
     DeleteProductSettingsKey(kProduct);
     ImportIniSettings(kProduct, ini);
@@ -308,6 +314,102 @@ TEST_F(PortableSettings, ImportReadsEntriesAsTheProfileServiceDoes) {
     for (const char* name : {"Hex", "Dec", "Bad"})
         EXPECT_EQ(reg.ReadInteger(name), ini.ReadInteger("Settings_DWORD", name, 0)) << name;
     EXPECT_EQ(reg.ReadInteger("Hex"), 32);
+}
+
+// settings.ini as an editor may save it: UTF-16 LE or UTF-8 with their byte order marks, or
+// ANSI, with a note in brackets that opens no section. The entries are imported as the
+// profile service imports them, and the file is written back in its own encoding, each entry
+// in its place and the lines that name none kept. An entry the program's ANSI settings cannot
+// hold is left out of the import with a line saying so, and stays in the file as it was.
+TEST_F(PortableSettings, EveryEncodingIsImportedAndWrittenBackInIt) {
+    const std::wstring greek = L"Greek=\x03b1\x03b2\r\n";
+    const std::wstring head = L"[Settings]\r\n[my note: the tray\r\n";
+    const std::wstring tail = L"[Settings_DWORD]\r\nCount=5\r\n";
+    const struct {
+        const char* name;
+        std::string (*bytes)(const std::wstring&);
+        bool unicode;
+    } cases[] = {
+        {"UTF-16 LE", testsupport::Utf16LeBytes, true},
+        {"UTF-8", testsupport::Utf8Bytes, true},
+        {"ANSI", testsupport::AnsiBytes, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        DeleteProductSettingsKey(kProduct);
+        const std::wstring other = c.unicode ? greek : L"";
+        TempDir dir;
+        const std::string file = dir.File("settings.ini");
+        ASSERT_TRUE(framework::WriteFileBytes(
+            file, c.bytes(head + L"MinSysTray=1\r\nWestern=caf\x00e9\r\n" + other + tail)));
+        framework::TStringList errors;
+        ImportIniSettings(kProduct, file, &errors);
+        {
+            TRegistry reg;
+            ASSERT_TRUE(reg.OpenKey(kProductKey, false));
+            EXPECT_EQ(reg.ReadString("MinSysTray"), "1");
+            EXPECT_EQ(reg.ReadString("Western"), "caf\xE9");
+            EXPECT_EQ(reg.ReadInteger("Count"), 5);
+            framework::TStringList names;
+            reg.GetValueNames(names);
+            EXPECT_EQ(names.Count(), 3) << names.Text();
+            ASSERT_EQ(errors.Count(), c.unicode ? 1 : 0) << errors.Text();
+            if (c.unicode) {
+                EXPECT_NE(errors[0].find("\"Greek\""), std::string::npos) << errors[0];
+            }
+            reg.WriteString("MinSysTray", "0");
+            reg.WriteString("Added", "na\xEFve");
+        }
+        TKLog log(dir.File("export.log"), false, 100, false);
+        EXPECT_TRUE(ExportIniSettings(kProduct, file, &log));
+        EXPECT_EQ(log.ErrorCount, 0);
+        std::string text;
+        ASSERT_TRUE(framework::ReadFileBytes(file, text));
+        EXPECT_TRUE(text == c.bytes(head + L"MinSysTray=0\r\nWestern=caf\x00e9\r\n" + other + L"Added=na\x00efve\r\n" +
+                                    tail))
+            << text;
+    }
+}
+
+// A settings.ini that cannot be read as text is neither imported nor written: the export
+// says so in an Error line and fails, so the close keeps the key; the file stays byte for byte.
+TEST_F(PortableSettings, AFileThatCannotBeReadIsLeftAsItWas) {
+    const std::string utf16 = testsupport::Utf16LeBytes(L"[Settings]\r\nMinSysTray=0\r\n");
+    const struct {
+        const char* name;
+        std::string bytes;
+    } cases[] = {
+        {"UTF-16 LE cut in a character", utf16 + "x"},
+        {"UTF-16 BE", std::string("\xFE\xFF\0[\0S\0]\0\r\0\n", 12)},
+        {"no UTF-8 after its mark", "\xEF\xBB\xBF[Settings]\r\nMinSysTray=\xFF\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        DeleteProductSettingsKey(kProduct);
+        TempDir dir;
+        const std::string file = dir.File("settings.ini");
+        ASSERT_TRUE(framework::WriteFileBytes(file, c.bytes));
+        framework::TStringList errors;
+        ImportIniSettings(kProduct, file, &errors);
+        EXPECT_EQ(errors.Count(), 1) << errors.Text();
+        {
+            TRegistry reg;
+            ASSERT_TRUE(reg.OpenKey(kProductKey, false));
+            framework::TStringList names;
+            reg.GetValueNames(names);
+            EXPECT_EQ(names.Count(), 0) << names.Text();
+        }
+        FillKey();
+        TKLog log(dir.File("export.log"), false, 100, false);
+        EXPECT_FALSE(ExportIniSettings(kProduct, file, &log));
+        EXPECT_EQ(log.ErrorCount, 1);
+        std::string text;
+        ASSERT_TRUE(framework::ReadFileBytes(file, text));
+        EXPECT_TRUE(text == c.bytes) << text;
+        TRegistry reg(HKEY_CURRENT_USER, KEY_READ);
+        ASSERT_TRUE(reg.OpenKey(kProductKey, false));
+        EXPECT_EQ(reg.ReadString("MinSysTray"), "1");
+    }
 }
 
 TEST_F(PortableSettings, ExportOfOnlyOtherKindsWritesNoSection) {

@@ -4,17 +4,23 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "framework/Handles.h"
 #include "framework/SysUtils.h"
+#include "support/FileBytes.h"
 #include "support/TempDir.h"
 
 namespace {
 
 using framework::TIniFile;
 using framework::TStringList;
+using testsupport::AnsiBytes;
 using testsupport::TempDir;
+using testsupport::Utf16LeBytes;
+using testsupport::Utf8Bytes;
 
 std::string FileText(const std::string& fileName) {
     std::string data;
@@ -255,6 +261,185 @@ TEST(MemIniFile, AFileThatCannotBeWrittenOrReadIsNotWritten) {
     EXPECT_FALSE(setAndUpdate(dir.File("nowhere\\x.ini")));
     ASSERT_TRUE(CreateDirectoryA(dir.File("folder.ini").c_str(), nullptr));
     EXPECT_FALSE(setAndUpdate(dir.File("folder.ini")));
+}
+
+// ---- Encodings, headers and section names
+
+// A Unicode file is read as such (the first section's header after the byte order mark
+// included) and written back in its own encoding, every line it held kept as it was, a
+// character the code page cannot hold among them. An entry the code page cannot hold is not
+// given out as another text.
+TEST(MemIniFile, UnicodeFilesAreReadAndWrittenBackInTheirEncoding) {
+    const std::wstring before =
+        L"[Settings]\r\nMinSysTray=1\r\nWestern=caf\x00e9\r\nGreek=\x03b1\x03b2\r\n"
+        L"; \x03ba\x03cc\x03c3\x03bc\x03bf\x03c2 \xD83D\xDE00\r\n";
+    const std::wstring after =
+        L"[Settings]\r\nMinSysTray=0\r\nWestern=caf\x00e9\r\nGreek=\x03b1\x03b2\r\nNew=na\x00efve\r\n"
+        L"; \x03ba\x03cc\x03c3\x03bc\x03bf\x03c2 \xD83D\xDE00\r\n[Settings_DWORD]\r\nCount=-3\r\n";
+    const struct {
+        const char* name;
+        std::string (*bytes)(const std::wstring&);
+        framework::TIniEncoding encoding;
+    } cases[] = {
+        {"UTF-16 LE", Utf16LeBytes, framework::TIniEncoding::Utf16LE},
+        {"UTF-8", Utf8Bytes, framework::TIniEncoding::Utf8},
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string file = dir.File(std::string(c.name) + ".ini");
+        ASSERT_TRUE(framework::WriteFileBytes(file, c.bytes(before)));
+        TMemIniFile ini(file);
+        EXPECT_TRUE(ini.Readable());
+        EXPECT_EQ(ini.Encoding(), c.encoding);
+        EXPECT_EQ(ini.ReadString("settings", "MinSysTray", "?"), "1");
+        EXPECT_EQ(ini.ReadString("Settings", "Western", "?"), "caf\xE9");
+        EXPECT_EQ(ini.ReadString("Settings", "Greek", "?"), "?");
+        std::vector<std::string> leftOut;
+        const TMemIniFile::TEntries entries{{"MinSysTray", "1"}, {"Western", "caf\xE9"}};
+        EXPECT_EQ(ini.ReadSectionEntries("Settings", &leftOut), entries);
+        EXPECT_EQ(leftOut, std::vector<std::string>{"Greek"});
+
+        ASSERT_TRUE(ini.WriteString("Settings", "MinSysTray", "0"));
+        ASSERT_TRUE(ini.WriteString("Settings", "New", "na\xEFve"));
+        ASSERT_TRUE(ini.WriteInteger("Settings_DWORD", "Count", -3));
+        ASSERT_TRUE(ini.UpdateFile());
+        EXPECT_TRUE(FileText(file) == c.bytes(after)) << FileText(file);
+        EXPECT_EQ(TMemIniFile(file).ReadString("Settings", "New", "?"), "na\xEFve");
+    }
+    // A file without a byte order mark stays ANSI, a new file is ANSI.
+    ASSERT_TRUE(framework::WriteFileBytes(dir.File("ansi.ini"), AnsiBytes(L"[Settings]\r\nWestern=caf\x00e9\r\n")));
+    TMemIniFile ansi(dir.File("ansi.ini"));
+    EXPECT_EQ(ansi.Encoding(), framework::TIniEncoding::Ansi);
+    EXPECT_EQ(ansi.ReadString("Settings", "Western", "?"), "caf\xE9");
+    ASSERT_TRUE(ansi.WriteString("Settings", "New", "na\xEFve"));
+    ASSERT_TRUE(ansi.UpdateFile());
+    EXPECT_EQ(FileText(dir.File("ansi.ini")), "[Settings]\r\nWestern=caf\xE9\r\nNew=na\xEFve\r\n");
+    TMemIniFile fresh(dir.File("new.ini"));
+    ASSERT_TRUE(fresh.WriteString("S", "k", "caf\xE9"));
+    ASSERT_TRUE(fresh.UpdateFile());
+    EXPECT_EQ(FileText(dir.File("new.ini")), "[S]\r\nk=caf\xE9\r\n");
+}
+
+// A file that is no text this class can read is never written: written from what could be
+// read (nothing) it would lose what it holds, or mix two encodings.
+TEST(MemIniFile, AFileItCannotReadIsLeftByteForByte) {
+    const std::string utf16 = Utf16LeBytes(L"[Settings]\r\nMinSysTray=1\r\n");
+    const struct {
+        const char* name;
+        std::string bytes;
+    } cases[] = {
+        {"UTF-16 LE cut in a character", utf16 + "x"},
+        {"UTF-16 LE with a lone high surrogate", utf16 + std::string("A\0\x3D\xD8=\0", 6)},
+        {"UTF-16 LE with a lone low surrogate", utf16 + std::string("\x00\xDC", 2)},
+        {"UTF-16 BE", std::string("\xFE\xFF\0[\0S\0]\0\r\0\n", 12)},
+        {"UTF-32 LE", std::string("\xFF\xFE\0\0[\0\0\0]\0\0\0", 12)},
+        {"no UTF-8 after its mark", "\xEF\xBB\xBF[Settings]\r\nWestern=caf\xE9\r\n"},
+        {"UTF-16 LE without its mark", utf16.substr(2)},
+    };
+    TempDir dir;
+    int i = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string file = dir.File("bad" + std::to_string(i++) + ".ini");
+        ASSERT_TRUE(framework::WriteFileBytes(file, c.bytes));
+        TMemIniFile ini(file);
+        EXPECT_FALSE(ini.Readable());
+        EXPECT_EQ(ini.ReadString("Settings", "MinSysTray", "?"), "?");
+        EXPECT_TRUE(ini.WriteString("Settings", "Marker", "x"));
+        EXPECT_FALSE(ini.UpdateFile());
+        EXPECT_TRUE(FileText(file) == c.bytes);
+    }
+}
+
+// A "[" line is a header only when a "]" closes it, as the profile service reads it: the
+// entries after a note such as "[my note" belong to the section above it.
+TEST(MemIniFile, OnlyAClosedBracketLineStartsASection) {
+    TempDir dir;
+    const std::string file = dir.File("h.ini");
+    ASSERT_TRUE(framework::WriteFileBytes(file,
+                                          "[Settings]\r\n[my note: the tray\r\nMinSysTray=1\r\n  [half=open\r\n"
+                                          "[Other] after\r\nk=v\r\n"));
+    const TIniFile service(file);
+    TStringList names;
+    service.ReadSection("Settings", names);
+    const TMemIniFile ini(file);
+    const auto entries = ini.ReadSectionEntries("Settings");
+    ASSERT_EQ(static_cast<int>(entries.size()), names.Count()) << names.Text();
+    for (size_t i = 0; i < entries.size(); ++i) {
+        EXPECT_EQ(entries[i].first, names[static_cast<int>(i)]);
+        EXPECT_EQ(entries[i].second, service.ReadString("Settings", entries[i].first, "?"));
+    }
+    EXPECT_EQ(ini.ReadString("Settings", "MinSysTray", "?"), "1");
+    EXPECT_EQ(ini.ReadString("my note: the tray", "MinSysTray", "?"), "?");
+    EXPECT_EQ(ini.ReadString("Other", "k", "?"), "v");
+    EXPECT_EQ(service.ReadString("Other", "k", "?"), "v");
+}
+
+// A section name is written only when its header gives it back as it stands.
+TEST(MemIniFile, SectionNamesTheHeaderWouldChangeAreRefused) {
+    const struct {
+        std::string name;
+        bool accepted;
+    } cases[] = {
+        {"two words", true}, {"[inner", true}, {"a[b", true}, {"x=y", true},
+        {" two ", false},    {"two ", false},  {"\ttab", false}, {"a]b", false},
+        {"", false},         {"x\r\ny", false}, {"x\ny", false},
+    };
+    TempDir dir;
+    const std::string file = dir.File("s.ini");
+    {
+        TMemIniFile ini(file);
+        for (const auto& c : cases) EXPECT_EQ(ini.WriteString(c.name, "k", "v"), c.accepted) << c.name;
+        ASSERT_TRUE(ini.UpdateFile());
+    }
+    const TMemIniFile back(file);
+    const TIniFile service(file);
+    TStringList sections;
+    service.ReadSections(sections);
+    int accepted = 0;
+    for (const auto& c : cases) {
+        if (!c.accepted) continue;
+        ++accepted;
+        EXPECT_EQ(back.ReadString(c.name, "k", "?"), "v") << c.name;
+        EXPECT_GE(sections.IndexOf(c.name), 0) << c.name << "\n" << sections.Text();
+    }
+    EXPECT_EQ(sections.Count(), accepted) << sections.Text();
+}
+
+// The names of the files in a folder.
+std::vector<std::string> FolderFiles(const std::string& folder) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA data;
+    HANDLE h = FindFirstFileA((folder + "*").c_str(), &data);
+    if (h == INVALID_HANDLE_VALUE) return names;
+    do
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(data.cFileName);
+    while (FindNextFileA(h, &data));
+    FindClose(h);
+    return names;
+}
+
+// Run by the CTest step framework_full_disk with a file-size limit (the host's, set with
+// ulimit) that stands for a full disk: a write past it fails part way. The old file must
+// come through whole, and nothing else stays beside it.
+TEST(MemIniFileOnAFullDisk, AWriteCutShortLeavesTheOldFileWhole) {
+    const char* limitText = std::getenv("VA_FILE_SIZE_LIMIT");
+    if (!limitText) GTEST_SKIP() << "VA_FILE_SIZE_LIMIT not set";
+    const size_t limit = std::strtoul(limitText, nullptr, 10);
+    TempDir dir;
+    ASSERT_FALSE(framework::WriteFileBytes(dir.File("probe.bin"), std::string(limit + 1, 'p')))
+        << "the limit is not in force";
+    DeleteFileA(dir.File("probe.bin").c_str());
+
+    const std::string original = "[Settings]\r\nMinSysTray=1\r\n" + std::string(limit / 2, ';') + "\r\n";
+    const std::string file = dir.File("settings.ini");
+    ASSERT_TRUE(framework::WriteFileBytes(file, original));
+    TMemIniFile ini(file);
+    ASSERT_TRUE(ini.WriteString("Settings", "Long", std::string(limit, 'v')));
+    EXPECT_FALSE(ini.UpdateFile());
+    EXPECT_TRUE(FileText(file) == original) << FileText(file).size() << " bytes";
+    EXPECT_EQ(FolderFiles(dir.Path()), std::vector<std::string>{"settings.ini"});
 }
 
 }  // namespace
