@@ -191,9 +191,12 @@ std::string QuotedIfNeeded(const std::string& value) {
 
 }  // namespace
 
-TMemIniFile::TMemIniFile(const std::string& fileName) : fileName_(ExpandFileName(fileName)) {
+TMemIniFile::TMemIniFile(const std::string& fileName) : TMemIniFile(AnsiToWide(fileName)) {}
+
+TMemIniFile::TMemIniFile(const std::wstring& fileName)
+    : path_(ExpandFileNameWide(fileName)), fileName_(PathForAnsiApi(path_)) {
     sections_.emplace_back();
-    const std::wstring path = AnsiToWide(fileName_);
+    const std::wstring& path = path_;
     UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
@@ -330,7 +333,7 @@ std::string TMemIniFile::Text() const {
 
 bool TMemIniFile::UpdateFile() const {
     if (readFailed_) return false;
-    const std::wstring path = AnsiToWide(fileName_);
+    const std::wstring& path = path_;
     const DWORD attr = GetFileAttributesW(path.c_str());
     // Checked here, so the answer does not depend on how strictly the file system enforces
     // the attribute.

@@ -157,26 +157,43 @@ bool AnsiCanSpell(const std::wstring& text) { return AnsiToWide(WideToAnsi(text)
 
 }  // namespace
 
-std::string PathForAnsiApi(const std::wstring& path) {
-    if (AnsiCanSpell(path)) return WideToAnsi(path);
+TShortPathApi& ShortPathApi() {
+    static TShortPathApi api{&::GetShortPathNameW};
+    return api;
+}
+
+bool TryPathForAnsiApi(const std::wstring& path, std::string& ansi) {
+    ansi = WideToAnsi(path);
+    if (AnsiCanSpell(path)) return true;
     // A name the code page cannot spell comes back with '?' (or a look-alike) in its place,
-    // which names no file. Its short name can be spelled, where the volume keeps short names;
-    // every name that can be spelled stays long, so file and folder names read as before.
-    const DWORD n = GetShortPathNameW(path.c_str(), nullptr, 0);
-    if (n == 0) return WideToAnsi(path);
+    // which names no file. Its short name can be spelled, where the volume keeps short names
+    // (exFAT and NTFS with 8.3 names off keep none: the long name comes back); every name
+    // that can be spelled stays long, so file and folder names read as before.
+    const DWORD n = ShortPathApi().GetShortPathNameW(path.c_str(), nullptr, 0);
+    if (n == 0) return false;
     std::wstring shortPath(n, L'\0');
-    const DWORD m = GetShortPathNameW(path.c_str(), shortPath.data(), n);
-    if (m == 0 || m >= n) return WideToAnsi(path);
+    const DWORD m = ShortPathApi().GetShortPathNameW(path.c_str(), shortPath.data(), n);
+    if (m == 0 || m >= n) return false;
     shortPath.resize(m);
     const std::vector<std::wstring> longParts = PathParts(path);
     const std::vector<std::wstring> shortParts = PathParts(shortPath);
-    if (longParts.size() != shortParts.size()) return WideToAnsi(shortPath);
-    std::wstring mixed;
-    for (size_t i = 0; i < longParts.size(); ++i) {
-        if (i > 0) mixed.push_back(L'\\');
-        mixed += AnsiCanSpell(longParts[i]) ? longParts[i] : shortParts[i];
+    std::wstring mixed = shortPath;
+    if (longParts.size() == shortParts.size()) {
+        mixed.clear();
+        for (size_t i = 0; i < longParts.size(); ++i) {
+            if (i > 0) mixed.push_back(L'\\');
+            mixed += AnsiCanSpell(longParts[i]) ? longParts[i] : shortParts[i];
+        }
     }
-    return WideToAnsi(mixed);
+    if (!AnsiCanSpell(mixed)) return false;
+    ansi = WideToAnsi(mixed);
+    return true;
+}
+
+std::string PathForAnsiApi(const std::wstring& path) {
+    std::string ansi;
+    TryPathForAnsiApi(path, ansi);
+    return ansi;
 }
 
 std::string ExpandFileName(const std::string& fileName) {
@@ -185,6 +202,17 @@ std::string ExpandFileName(const std::string& fileName) {
     if (needed == 0) return fileName;
     std::string full(needed, '\0');
     const DWORD n = GetFullPathNameA(fileName.c_str(), needed, full.data(), nullptr);
+    if (n == 0 || n >= needed) return fileName;
+    full.resize(n);
+    return full;
+}
+
+std::wstring ExpandFileNameWide(const std::wstring& fileName) {
+    if (fileName.empty()) return fileName;
+    const DWORD needed = GetFullPathNameW(fileName.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) return fileName;
+    std::wstring full(needed, L'\0');
+    const DWORD n = GetFullPathNameW(fileName.c_str(), needed, full.data(), nullptr);
     if (n == 0 || n >= needed) return fileName;
     full.resize(n);
     return full;
