@@ -675,6 +675,14 @@ bool ToAnsiExactly(const std::wstring& wide, std::string& ansi) {
 }  // namespace
 
 void ImportIniSettings(const std::string& Name, const std::string& IniFileName, TStringList* Errors) {
+    ImportIniSettings(Name, AnsiToWide(IniFileName), Errors);
+}
+
+bool ExportIniSettings(const std::string& Name, const std::string& IniFileName, TKLog* Log) {
+    return ExportIniSettings(Name, AnsiToWide(IniFileName), Log);
+}
+
+void ImportIniSettings(const std::string& Name, const std::wstring& IniFileName, TStringList* Errors) {
     TRegistry reg(HKEY_CURRENT_USER, KEY_ALL_ACCESS);
     if (!reg.OpenKey(ProductKey(Name), true)) return;
     const framework::TMemIniFile ini(IniFileName);
@@ -692,7 +700,7 @@ void ImportIniSettings(const std::string& Name, const std::string& IniFileName, 
         import(name, [&] { reg.WriteInteger(name, framework::StrToIntDef(value, 0)); });
 }
 
-bool ExportIniSettings(const std::string& Name, const std::string& IniFileName, TKLog* Log) {
+bool ExportIniSettings(const std::string& Name, const std::wstring& IniFileName, TKLog* Log) {
     const auto error = [&](const std::string& text) {
         if (Log) Log->Add("settings.ini: " + text, 2);
     };

@@ -94,7 +94,10 @@ std::string GetYamicsoftManagerVersion();
 
 // Copies "settings.ini" ([Settings] strings, [Settings_DWORD] integers) into
 // HKCU\SOFTWARE\Quillmark\<Name>. Silent on every failure, except that an entry the
-// registry refuses is left out alone, with a line for it in Errors when given.
+// registry refuses is left out alone, with a line for it in Errors when given. The file is
+// read by its wide name (the program's folder may have no ANSI spelling).
+void ImportIniSettings(const std::string& Name, const std::wstring& IniFileName,
+                       framework::TStringList* Errors = nullptr);
 void ImportIniSettings(const std::string& Name, const std::string& IniFileName,
                        framework::TStringList* Errors = nullptr);
 // Copies the key's REG_SZ and REG_DWORD values into the file, writing it once; entries of
@@ -103,6 +106,7 @@ void ImportIniSettings(const std::string& Name, const std::string& IniFileName,
 // its name or text cannot stand as one entry line (a line break, "=" in the name...); each
 // of those gets an Error line in Log. A value that keeps blanks at its ends or quotes
 // around it is written in quotes, so that it reads back as stored.
+bool ExportIniSettings(const std::string& Name, const std::wstring& IniFileName, TKLog* Log = nullptr);
 bool ExportIniSettings(const std::string& Name, const std::string& IniFileName, TKLog* Log = nullptr);
 void DeleteProductSettingsKey(const std::string& Name);
 // Data is stored as given: a path the ANSI code page cannot spell stays the path it is.
