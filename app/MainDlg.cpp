@@ -277,7 +277,8 @@ void TMainDlg::AppEvtActivate(TComponent*) {
     top_pnl->ParentBackground = true;
     top_pnl->ParentBackground = false;
 
-    const std::string dataFolder = GetDataFolder(exePath_, kTitle);
+    std::string dataFolderProblem;
+    const std::string dataFolder = GetDataFolder(exePath_, kTitle, &dataFolderProblem);
     Log = std::make_unique<TKLog>(dataFolder + kTitle + ".log", false, 10000, false);
 
     Log->Add("Starting", 1);
@@ -291,6 +292,7 @@ void TMainDlg::AppEvtActivate(TComponent*) {
     if (!params_.empty()) Log->Add(params_[0], 1);
     // The first attempt to load OpenSSL.
     Log->Add("OpenSSL : " + GetOpenSslVersionText(), 1);
+    if (!dataFolderProblem.empty()) Log->Add(dataFolderProblem + "; using " + dataFolder, 2);
     for (int i = 0; i < importErrors_.Count(); ++i) Log->Add(importErrors_[i], 2);
     importErrors_.Clear();
 

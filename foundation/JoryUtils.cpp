@@ -783,16 +783,24 @@ std::string GetUserDataFolder(const std::string& Name) {
     return appData + "\\" + kCompanyFolder + Name + "\\";
 }
 
-std::string GetDataFolder(const std::string& ExeFileName, const std::string& Name) {
+std::string GetDataFolder(const std::string& ExeFileName, const std::string& Name, std::string* Problem) {
     std::string result = IncludeTrailingPathDelimiter(framework::ExtractFilePath(ExeFileName));
-    const std::string appData = SpecialFolderDirectory(CSIDL_APPDATA);
+    // Read wide: a profile folder the code page cannot spell is still the user's.
+    const std::wstring appData = SpecialFolderDirectoryWide(CSIDL_APPDATA);
     if (appData.empty()) return result;
     SECURITY_ATTRIBUTES security{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
-    const std::string company = appData + "\\" + kCompanyFolder;
-    const std::string product = company + Name;
-    CreateDirectoryWide(AnsiToWide(company), &security);
-    CreateDirectoryWide(AnsiToWide(product), &security);
-    if (DirectoryExistsWide(AnsiToWide(product))) result = IncludeTrailingPathDelimiter(product);
+    const std::wstring company = appData + L"\\" + AnsiToWide(kCompanyFolder);
+    const std::wstring product = company + AnsiToWide(Name);
+    CreateDirectoryWide(company, &security);
+    CreateDirectoryWide(product, &security);
+    if (!DirectoryExistsWide(product)) return result;
+    // The log and the link file are opened by ANSI names: only text that reaches the folder
+    // will do (its short form, which exists once the folder does).
+    std::string text;
+    if (framework::TryPathForAnsiApi(product, text))
+        result = IncludeTrailingPathDelimiter(text);
+    else if (Problem)
+        *Problem = "The data folder " + text + " has no name the ANSI code page can spell (no short names on its volume)";
     return result;
 }
 

@@ -115,8 +115,11 @@ void DeleteCompanyValue(const std::string& Name);
 // Deletes HKCU\SOFTWARE\Quillmark when it holds neither subkeys nor values.
 void DeleteCompanyKeyIfEmpty();
 
-// <AppData>\Quillmark\<Name>\ (created on demand), else the executable's folder.
-std::string GetDataFolder(const std::string& ExeFileName, const std::string& Name);
+// <AppData>\Quillmark\<Name>\ (created on demand, by its wide name), else the executable's
+// folder. The result is ANSI text that reaches the folder (short names where the code page
+// cannot spell one); where there is none (a profile outside the code page on a volume without
+// short names) the executable's folder stands in and Problem, when given, says why.
+std::string GetDataFolder(const std::string& ExeFileName, const std::string& Name, std::string* Problem = nullptr);
 // <AppData>\Quillmark\<Name>\ as it would be, without creating anything; empty when the
 // application-data folder is unknown.
 std::string GetUserDataFolder(const std::string& Name);
