@@ -75,10 +75,13 @@ bool IsSoftwareInstalled(const std::string& Prefix);
 // UninstallString); an empty Folder matches every entry.
 std::string GetUninstallVersion(const std::string& Name);
 std::string GetUninstallVersionInFolder(const std::string& Name, const std::string& Folder);
+std::string GetUninstallVersionInFolder(const std::string& Name, const std::wstring& Folder);
 // The DisplayName (or its Inno Setup icon group) / the Publisher of the last entry lying in
 // Folder (InstallLocation, else the folder of DisPlayIcon): HKLM, then HKCU.
 std::string GetUninstallDisplayNameForFolder(const std::string& Folder);
+std::string GetUninstallDisplayNameForFolder(const std::wstring& Folder);
 std::string GetUninstallPublisherForFolder(const std::string& Folder);
+std::string GetUninstallPublisherForFolder(const std::wstring& Folder);
 // HKLM only. Words are tokens split at blanks and hyphens.
 std::string UninstallVersionByNameContains(const std::string& Name);
 std::string UninstallVersionByFirstWord(const std::string& Name);

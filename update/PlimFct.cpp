@@ -1130,7 +1130,7 @@ std::string GetFileCompanyName(const std::string& FileName, const std::string& P
     if (rec.CompanyName != ", LLC") R = rec.CompanyName;
     const std::string LC = Trim(rec.LegalCopyright);
     if (StrContainsText("NW.JS", rec.CompanyName) && StrContainsText("NWJS", rec.ProductName)) {
-        const std::string p = GetUninstallPublisherForFolder(ExtractFilePath(path));
+        const std::string p = GetUninstallPublisherForFolder(plim::WideFileName(ExtractFilePath(path)));
         if (!p.empty()) R = p;
     }
 
