@@ -89,7 +89,7 @@ void TAboutDlg::FillLabels() {
     SetCaption(TS_about->GetText("About") + " " + title);
     appname_lbl->SetCaption(TS_about->GetText("Application Name :") + " " + title);
     version_lbl->SetCaption(TS_about->GetText("Version :") + " " +
-                            WideToAnsi(GetFixedFileVersion(AnsiToWide(GetModuleFileNameText()))));
+                            WideToAnsi(GetFixedFileVersion(GetModuleFileNameWide())));
 }
 
 bool TAboutDlg::Execute() {

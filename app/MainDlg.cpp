@@ -85,7 +85,10 @@ void LoadIcons(TImageList& list, int firstId, int count, int size) {
 }  // namespace
 
 TMainDlg::TMainDlg(TComponent* owner, std::vector<std::string> Params)
-    : TForm(owner), params_(std::move(Params)), exePath_(GetModuleFileNameText()) {
+    : TForm(owner),
+      params_(std::move(Params)),
+      exePathWide_(GetModuleFileNameWide()),
+      exePath_(PathForAnsiApi(exePathWide_)) {
     SetName("MainDlg");
     BuildComponents();
     BuildMenus();
@@ -256,10 +259,14 @@ void TMainDlg::BuildMenus() {
 
 std::string TMainDlg::ExeFolder() const { return IncludeTrailingPathDelimiter(ExtractFileDir(exePath_)); }
 
+std::wstring TMainDlg::IniFileName() const {
+    return exePathWide_.substr(0, exePathWide_.rfind(L'\\') + 1) + L"settings.ini";
+}
+
 bool TMainDlg::Portable() const { return !IsSoftwareInstalled(kInstalledName); }
 
 void TMainDlg::FormCreate(TComponent*) {
-    if (Portable()) ImportIniSettings(kTitle, ExeFolder() + "settings.ini", &importErrors_);
+    if (Portable()) ImportIniSettings(kTitle, IniFileName(), &importErrors_);
 }
 
 void TMainDlg::AppEvtActivate(TComponent*) {
@@ -267,12 +274,13 @@ void TMainDlg::AppEvtActivate(TComponent*) {
     // Closed before it was ever activated: the company value and the data folder would come back.
     if (closed_) return;
 
-    WriteCompanyValue(kTitle, GetModuleFileNameWide());
-    SetCaption(std::string(kTitle) + " v" + WideToAnsi(GetFixedFileVersion(AnsiToWide(exePath_))));
+    WriteCompanyValue(kTitle, exePathWide_);
+    SetCaption(std::string(kTitle) + " v" + WideToAnsi(GetFixedFileVersion(exePathWide_)));
     top_pnl->ParentBackground = true;
     top_pnl->ParentBackground = false;
 
-    const std::string dataFolder = GetDataFolder(exePath_, kTitle);
+    std::string dataFolderProblem;
+    const std::string dataFolder = GetDataFolder(exePath_, kTitle, &dataFolderProblem);
     Log = std::make_unique<TKLog>(dataFolder + kTitle + ".log", false, 10000, false);
 
     Log->Add("Starting", 1);
@@ -286,6 +294,7 @@ void TMainDlg::AppEvtActivate(TComponent*) {
     if (!params_.empty()) Log->Add(params_[0], 1);
     // The first attempt to load OpenSSL.
     Log->Add("OpenSSL : " + GetOpenSslVersionText(), 1);
+    if (!dataFolderProblem.empty()) Log->Add(dataFolderProblem + "; using " + dataFolder, 2);
     for (int i = 0; i < importErrors_.Count(); ++i) Log->Add(importErrors_[i], 2);
     importErrors_.Clear();
 
@@ -351,7 +360,7 @@ void TMainDlg::FormClose(TComponent*, TCloseAction&) {
         // The settings go back to the file first. Only when every one of them arrived is
         // what the program left on the computer removed; otherwise the key, the company value
         // and the data folder stay, and with the folder the log that says what went wrong.
-        if (ExportIniSettings(kTitle, ExeFolder() + "settings.ini", Log.get())) {
+        if (ExportIniSettings(kTitle, IniFileName(), Log.get())) {
             // Only the per-user data folder goes, never the executable's own folder.
             DeleteDataFolder(exePath_, kTitle);
             RemoveCompanyDataFolderIfEmpty();
@@ -414,7 +423,7 @@ void TMainDlg::CheckforUpdate1Click(TComponent*) {
     CheckforUpdate1->SetEnabled(false);
     Log->Add("Self update check...", 1);
     // Every check ends in UpdateCheckDone, one that cannot start included.
-    Lite->CheckUpdate(exePath_, this, [this](TPlimLite* sender) { UpdateCheckDone(sender); });
+    Lite->CheckUpdate(exePathWide_, this, [this](TPlimLite* sender) { UpdateCheckDone(sender); });
 }
 
 void TMainDlg::UpdateCheckDone(TPlimLite*) {

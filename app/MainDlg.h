@@ -141,9 +141,13 @@ private:
     void BuildMenus();
     bool Portable() const;
     std::string ExeFolder() const;
+    // settings.ini beside the executable, by its wide name.
+    std::wstring IniFileName() const;
     void LogDetails(const TBatData& Data);
 
     std::vector<std::string> params_;
+    // The executable: wide for every read of it, ANSI text for the log.
+    std::wstring exePathWide_;
     std::string exePath_;
     // What the import of settings.ini left out, for the log once it exists.
     framework::TStringList importErrors_;

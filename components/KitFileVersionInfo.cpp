@@ -8,26 +8,32 @@
 
 using framework::TStringList;
 
-bool FileIsPresent(const std::string& Path) {
+bool FileIsPresent(const std::wstring& Path) {
     if (Path.empty()) return false;
-    const DWORD attributes = GetFileAttributesA(Path.c_str());
+    const DWORD attributes = GetFileAttributesW(Path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool FileIsPresent(const std::string& Path) { return FileIsPresent(framework::AnsiToWide(Path)); }
+
 std::string ModuleFullPath(HMODULE Module) { return framework::GetModuleFileNameText(Module); }
 
-bool ReadFixedFileInfo(const std::string& Path, VS_FIXEDFILEINFO& Info) {
+bool ReadFixedFileInfo(const std::wstring& Path, VS_FIXEDFILEINFO& Info) {
     DWORD handle = 0;
-    const DWORD size = GetFileVersionInfoSizeA(Path.c_str(), &handle);
+    const DWORD size = GetFileVersionInfoSizeW(Path.c_str(), &handle);
     if (size == 0) return false;
     std::string data(size, '\0');
-    if (!GetFileVersionInfoA(Path.c_str(), 0, size, data.data())) return false;
+    if (!GetFileVersionInfoW(Path.c_str(), 0, size, data.data())) return false;
     void* value = nullptr;
     UINT length = 0;
-    if (!VerQueryValueA(data.data(), "\\", &value, &length) || !value || length != sizeof(VS_FIXEDFILEINFO))
+    if (!VerQueryValueW(data.data(), L"\\", &value, &length) || !value || length != sizeof(VS_FIXEDFILEINFO))
         return false;
     std::memcpy(&Info, value, sizeof Info);
     return true;
+}
+
+bool ReadFixedFileInfo(const std::string& Path, VS_FIXEDFILEINFO& Info) {
+    return ReadFixedFileInfo(framework::AnsiToWide(Path), Info);
 }
 
 namespace {
@@ -167,16 +173,19 @@ uint32_t FromObject(void* p) { return static_cast<uint32_t>(reinterpret_cast<uin
 
 }  // namespace
 
-TKitFileVersionInfo::TKitFileVersionInfo(const std::string& FileName) {
+TKitFileVersionInfo::TKitFileVersionInfo(const std::wstring& FileName) {
     if (!FileIsPresent(FileName))
-        throw EKitFileVersionInfoError("The file " + FileName + " does not exist");
+        throw EKitFileVersionInfoError("The file " + framework::WideToAnsi(FileName) + " does not exist");
     DWORD handle = 0;
-    const DWORD size = GetFileVersionInfoSizeA(FileName.c_str(), &handle);
+    const DWORD size = GetFileVersionInfoSizeW(FileName.c_str(), &handle);
     if (size == 0) throw EKitFileVersionInfoError(kNoVersionInfo);
     buffer_.assign(size, '\0');
-    if (!GetFileVersionInfoA(FileName.c_str(), handle, size, buffer_.data())) framework::RaiseLastOSError();
+    if (!GetFileVersionInfoW(FileName.c_str(), handle, size, buffer_.data())) framework::RaiseLastOSError();
     Parse();
 }
+
+TKitFileVersionInfo::TKitFileVersionInfo(const std::string& FileName)
+    : TKitFileVersionInfo(framework::AnsiToWide(FileName)) {}
 
 std::unique_ptr<TKitFileVersionInfo> TKitFileVersionInfo::FromBuffer(std::string Data) {
     std::unique_ptr<TKitFileVersionInfo> info(new TKitFileVersionInfo());

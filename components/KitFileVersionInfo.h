@@ -17,12 +17,15 @@
 #include "components/KitSysUtils.h"
 #include "framework/StringList.h"
 
-// GetFileAttributesA succeeds and the path is not a folder; an empty path gives false.
+// The file's attributes can be read and the path is not a folder; an empty path gives false.
+// Files are reached by their wide names; the ANSI forms are the same call on the converted text.
+bool FileIsPresent(const std::wstring& Path);
 bool FileIsPresent(const std::string& Path);
 // The module's file (nullptr: the running executable) as the ANSI calls reach it
 // (framework::GetModuleFileNameText).
 std::string ModuleFullPath(HMODULE Module);
 // The 52-byte fixed part of the file's version resource; false when there is none.
+bool ReadFixedFileInfo(const std::wstring& Path, VS_FIXEDFILEINFO& Info);
 bool ReadFixedFileInfo(const std::string& Path, VS_FIXEDFILEINFO& Info);
 
 enum class TKitFileFlag { ffDebug, ffInfoInferred, ffPatched, ffPreRelease, ffPrivateBuild, ffSpecialBuild };
@@ -31,7 +34,8 @@ class TKitFileVersionInfo {
 public:
     // Reads the file's resource. Raises EKitFileVersionInfoError "The file %s does not
     // exist" or "File contains no version information", and framework::EOSError when
-    // GetFileVersionInfoA fails.
+    // GetFileVersionInfoW fails.
+    explicit TKitFileVersionInfo(const std::wstring& FileName);
     explicit TKitFileVersionInfo(const std::string& FileName);
     // Parses a resource held in memory (as GetFileVersionInfoA returns it); raises
     // "File contains no version information" when it is invalid.

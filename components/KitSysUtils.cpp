@@ -37,20 +37,36 @@ TKitShellApi& KitShellApi() {
 // ---------------------------------------------------------------------------------------------
 // Shell
 
-std::string ItemIdListToPath(PCIDLIST_ABSOLUTE IdList) {
-    char path[MAX_PATH + 1] = {};
-    if (!IdList || !SHGetPathFromIDListA(IdList, path)) return std::string();
-    path[MAX_PATH] = '\0';
-    return std::string(path, strnlen(path, MAX_PATH));
+std::wstring ItemIdListToPathWide(PCIDLIST_ABSOLUTE IdList) {
+    wchar_t path[MAX_PATH + 1] = {};
+    if (!IdList || !SHGetPathFromIDListW(IdList, path)) return std::wstring();
+    path[MAX_PATH] = L'\0';
+    return std::wstring(path, wcsnlen(path, MAX_PATH));
 }
 
-std::string SpecialFolderDirectory(int CSIDL) {
+namespace {
+
+// The ANSI text that reaches Path; empty when there is none (the plain conversion of a name
+// the code page cannot spell names no folder).
+std::string Reachable(const std::wstring& Path) {
+    std::string text;
+    if (Path.empty() || !framework::TryPathForAnsiApi(Path, text)) return std::string();
+    return text;
+}
+
+}  // namespace
+
+std::string ItemIdListToPath(PCIDLIST_ABSOLUTE IdList) { return Reachable(ItemIdListToPathWide(IdList)); }
+
+std::wstring SpecialFolderDirectoryWide(int CSIDL) {
     PIDLIST_ABSOLUTE list = nullptr;
-    if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL, &list)) || !list) return std::string();
-    std::string path = ItemIdListToPath(list);
+    if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL, &list)) || !list) return std::wstring();
+    std::wstring path = ItemIdListToPathWide(list);
     CoTaskMemFree(list);
     return path;
 }
+
+std::string SpecialFolderDirectory(int CSIDL) { return Reachable(SpecialFolderDirectoryWide(CSIDL)); }
 
 bool ShellRun(const std::string& FileName, const std::string& Parameters, const std::string& Verb,
               int ShowCmd) {

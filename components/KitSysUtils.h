@@ -59,8 +59,14 @@ TKitShellApi& KitShellApi();
 TKitShellApi RealKitShellApi();
 
 // The path of a shell special folder (CSIDL_...), empty on any failure.
+std::wstring SpecialFolderDirectoryWide(int CSIDL);
+// The same as the ANSI calls reach it (framework::TryPathForAnsiApi: short names where the
+// code page cannot spell a name); empty on any failure, a folder without such a spelling
+// (a profile outside the code page on a volume without short names) included.
 std::string SpecialFolderDirectory(int CSIDL);
 // The file-system path of an item-id list, empty on failure.
+std::wstring ItemIdListToPathWide(PCIDLIST_ABSOLUTE IdList);
+// The same as the ANSI calls reach it, empty also when no ANSI text reaches it.
 std::string ItemIdListToPath(PCIDLIST_ABSOLUTE IdList);
 
 // ShellExecuteExA with environment substitution and no error UI; an empty Parameters or

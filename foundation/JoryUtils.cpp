@@ -345,27 +345,59 @@ std::string VersionCandidate(const TRegistry& entry, const std::string&) {
     return TrimVersionPrefix(DisplayVersion(entry));
 }
 
-bool SameFolder(const std::string& a, const std::string& b) {
-    return SameText(IncludeTrailingPathDelimiter(a), IncludeTrailingPathDelimiter(b));
+// A REG_SZ value as stored: a folder the code page cannot spell reads as itself.
+std::wstring StrValueWide(const TRegistry& reg, const char* name) {
+    if (!IsStrValue(reg, name)) return std::wstring();
+    try {
+        const std::string bytes = reg.ReadBinaryData(name);
+        return framework::RegStringDataWide(std::vector<BYTE>(bytes.begin(), bytes.end()));
+    } catch (const framework::Exception&) {
+        return std::wstring();
+    }
+}
+
+std::wstring WithTrailingDelimiter(std::wstring path) {
+    if (!path.empty() && path.back() != L'\\') path.push_back(L'\\');
+    return path;
+}
+
+// A folder as compared: with its trailing "\\", short names (of an existing folder) long.
+std::wstring ComparedFolder(const std::wstring& folder) {
+    std::wstring path = WithTrailingDelimiter(folder);
+    if (path.find(L'~') == std::wstring::npos) return path;  // every generated short name has one
+    const DWORD n = GetLongPathNameW(path.c_str(), nullptr, 0);
+    if (n == 0) return path;
+    std::wstring full(n, L'\0');
+    const DWORD m = GetLongPathNameW(path.c_str(), full.data(), n);
+    if (m == 0 || m >= n) return path;
+    full.resize(m);
+    return WithTrailingDelimiter(full);
+}
+
+bool SameFolder(const std::wstring& stored, const std::wstring& folder) {
+    const std::wstring a = ComparedFolder(stored);
+    return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), folder.data(), static_cast<int>(folder.size()),
+                                TRUE) == CSTR_EQUAL;
 }
 
 // Up to and including the last backslash; quotes and icon indexes stay.
-std::string FolderPart(const std::string& path) {
-    const size_t at = path.rfind('\\');
-    return at == std::string::npos ? std::string() : path.substr(0, at + 1);
+std::wstring FolderPart(const std::wstring& path) {
+    const size_t at = path.rfind(L'\\');
+    return at == std::wstring::npos ? std::wstring() : path.substr(0, at + 1);
 }
 
-bool InFolderForVersion(const TRegistry& entry, const std::string& folder) {
-    if (IsStrValue(entry, "InstallLocation")) return SameFolder(StrValue(entry, "InstallLocation"), folder);
-    if (IsStrValue(entry, "DisPlayIcon") && SameFolder(FolderPart(StrValue(entry, "DisPlayIcon")), folder))
+// Folder as ComparedFolder gives it: the stored paths are compared as they are stored.
+bool InFolderForVersion(const TRegistry& entry, const std::wstring& folder) {
+    if (IsStrValue(entry, "InstallLocation")) return SameFolder(StrValueWide(entry, "InstallLocation"), folder);
+    if (IsStrValue(entry, "DisPlayIcon") && SameFolder(FolderPart(StrValueWide(entry, "DisPlayIcon")), folder))
         return true;
     return IsStrValue(entry, "UninstallString") &&
-           SameFolder(FolderPart(StrValue(entry, "UninstallString")), folder);
+           SameFolder(FolderPart(StrValueWide(entry, "UninstallString")), folder);
 }
 
-bool InFolderForName(const TRegistry& entry, const std::string& folder) {
-    if (IsStrValue(entry, "InstallLocation")) return SameFolder(StrValue(entry, "InstallLocation"), folder);
-    return IsStrValue(entry, "DisPlayIcon") && SameFolder(FolderPart(StrValue(entry, "DisPlayIcon")), folder);
+bool InFolderForName(const TRegistry& entry, const std::wstring& folder) {
+    if (IsStrValue(entry, "InstallLocation")) return SameFolder(StrValueWide(entry, "InstallLocation"), folder);
+    return IsStrValue(entry, "DisPlayIcon") && SameFolder(FolderPart(StrValueWide(entry, "DisPlayIcon")), folder);
 }
 
 // The last run of digits and dots of a display name ("Foo 2.5.1 Beta" -> "2.5.1").
@@ -444,8 +476,13 @@ std::string GetUninstallVersion(const std::string& Name) {
 }
 
 std::string GetUninstallVersionInFolder(const std::string& Name, const std::string& Folder) {
+    return GetUninstallVersionInFolder(Name, AnsiToWide(Folder));
+}
+
+std::string GetUninstallVersionInFolder(const std::string& Name, const std::wstring& Folder) {
+    const std::wstring folder = Folder.empty() ? std::wstring() : ComparedFolder(Folder);
     const TMatchFn match = [&](const TRegistry& entry, const std::string& dn) {
-        return StrContainsText(Name, dn) && (Folder.empty() || InFolderForVersion(entry, Folder));
+        return StrContainsText(Name, dn) && (folder.empty() || InFolderForVersion(entry, folder));
     };
     std::string result = MachineScan(match, VersionCandidate, Keep::Highest);
     if (result.empty()) result = ScanFor(HKEY_CURRENT_USER, "", match, VersionCandidate, Keep::Highest);
@@ -453,7 +490,12 @@ std::string GetUninstallVersionInFolder(const std::string& Name, const std::stri
 }
 
 std::string GetUninstallDisplayNameForFolder(const std::string& Folder) {
-    return FolderScan([&](const TRegistry& entry, const std::string&) { return InFolderForName(entry, Folder); },
+    return GetUninstallDisplayNameForFolder(AnsiToWide(Folder));
+}
+
+std::string GetUninstallDisplayNameForFolder(const std::wstring& Folder) {
+    const std::wstring folder = ComparedFolder(Folder);
+    return FolderScan([&](const TRegistry& entry, const std::string&) { return InFolderForName(entry, folder); },
                       [](const TRegistry& entry, const std::string& dn) {
                           const std::string group = StrValue(entry, "Inno Setup: Icon Group");
                           if (!group.empty() && StrStartsText(dn, group)) return group;
@@ -463,7 +505,12 @@ std::string GetUninstallDisplayNameForFolder(const std::string& Folder) {
 }
 
 std::string GetUninstallPublisherForFolder(const std::string& Folder) {
-    return FolderScan([&](const TRegistry& entry, const std::string&) { return InFolderForName(entry, Folder); },
+    return GetUninstallPublisherForFolder(AnsiToWide(Folder));
+}
+
+std::string GetUninstallPublisherForFolder(const std::wstring& Folder) {
+    const std::wstring folder = ComparedFolder(Folder);
+    return FolderScan([&](const TRegistry& entry, const std::string&) { return InFolderForName(entry, folder); },
                       [](const TRegistry&, const std::string& publisher) { return publisher; }, "Publisher");
 }
 
@@ -667,6 +714,14 @@ std::string NameForLog(const std::string& name) {
 }  // namespace
 
 void ImportIniSettings(const std::string& Name, const std::string& IniFileName, TStringList* Errors) {
+    ImportIniSettings(Name, AnsiToWide(IniFileName), Errors);
+}
+
+bool ExportIniSettings(const std::string& Name, const std::string& IniFileName, TKLog* Log) {
+    return ExportIniSettings(Name, AnsiToWide(IniFileName), Log);
+}
+
+void ImportIniSettings(const std::string& Name, const std::wstring& IniFileName, TStringList* Errors) {
     TRegistry reg(HKEY_CURRENT_USER, KEY_ALL_ACCESS);
     if (!reg.OpenKey(ProductKey(Name), true)) return;
     const framework::TMemIniFile ini(IniFileName);
@@ -693,7 +748,7 @@ void ImportIniSettings(const std::string& Name, const std::string& IniFileName, 
         report("the entry \"" + NameForLog(name) + "\" holds characters the program cannot keep; left out");
 }
 
-bool ExportIniSettings(const std::string& Name, const std::string& IniFileName, TKLog* Log) {
+bool ExportIniSettings(const std::string& Name, const std::wstring& IniFileName, TKLog* Log) {
     const auto error = [&](const std::string& text) {
         if (Log) Log->Add("settings.ini: " + text, 2);
     };
@@ -783,16 +838,24 @@ std::string GetUserDataFolder(const std::string& Name) {
     return appData + "\\" + kCompanyFolder + Name + "\\";
 }
 
-std::string GetDataFolder(const std::string& ExeFileName, const std::string& Name) {
+std::string GetDataFolder(const std::string& ExeFileName, const std::string& Name, std::string* Problem) {
     std::string result = IncludeTrailingPathDelimiter(framework::ExtractFilePath(ExeFileName));
-    const std::string appData = SpecialFolderDirectory(CSIDL_APPDATA);
+    // Read wide: a profile folder the code page cannot spell is still the user's.
+    const std::wstring appData = SpecialFolderDirectoryWide(CSIDL_APPDATA);
     if (appData.empty()) return result;
     SECURITY_ATTRIBUTES security{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
-    const std::string company = appData + "\\" + kCompanyFolder;
-    const std::string product = company + Name;
-    CreateDirectoryWide(AnsiToWide(company), &security);
-    CreateDirectoryWide(AnsiToWide(product), &security);
-    if (DirectoryExistsWide(AnsiToWide(product))) result = IncludeTrailingPathDelimiter(product);
+    const std::wstring company = appData + L"\\" + AnsiToWide(kCompanyFolder);
+    const std::wstring product = company + AnsiToWide(Name);
+    CreateDirectoryWide(company, &security);
+    CreateDirectoryWide(product, &security);
+    if (!DirectoryExistsWide(product)) return result;
+    // The log and the link file are opened by ANSI names: only text that reaches the folder
+    // will do (its short form, which exists once the folder does).
+    std::string text;
+    if (framework::TryPathForAnsiApi(product, text))
+        result = IncludeTrailingPathDelimiter(text);
+    else if (Problem)
+        *Problem = "The data folder " + text + " has no name the ANSI code page can spell (no short names on its volume)";
     return result;
 }
 

@@ -83,10 +83,13 @@ bool IsSoftwareInstalled(const std::string& Prefix);
 // UninstallString); an empty Folder matches every entry.
 std::string GetUninstallVersion(const std::string& Name);
 std::string GetUninstallVersionInFolder(const std::string& Name, const std::string& Folder);
+std::string GetUninstallVersionInFolder(const std::string& Name, const std::wstring& Folder);
 // The DisplayName (or its Inno Setup icon group) / the Publisher of the last entry lying in
 // Folder (InstallLocation, else the folder of DisPlayIcon): HKLM, then HKCU.
 std::string GetUninstallDisplayNameForFolder(const std::string& Folder);
+std::string GetUninstallDisplayNameForFolder(const std::wstring& Folder);
 std::string GetUninstallPublisherForFolder(const std::string& Folder);
+std::string GetUninstallPublisherForFolder(const std::wstring& Folder);
 // HKLM only. Words are tokens split at blanks and hyphens.
 std::string UninstallVersionByNameContains(const std::string& Name);
 std::string UninstallVersionByFirstWord(const std::string& Name);
@@ -102,9 +105,12 @@ std::string GetYamicsoftManagerVersion();
 
 // Copies "settings.ini" ([Settings] strings, [Settings_DWORD] integers) into
 // HKCU\SOFTWARE\Quillmark\<Name>; the file may be ANSI, UTF-8 or UTF-16 LE (see
-// TMemIniFile). Silent on every failure, except these, each with a line in Errors when
-// given: a file that exists but cannot be read imports nothing; an entry the registry
-// refuses, or whose name or value the ANSI code page cannot hold, is left out alone.
+// TMemIniFile) and is read by its wide name (the program's folder may have no ANSI
+// spelling). Silent on every failure, except these, each with a line in Errors when given: a
+// file that exists but cannot be read imports nothing; an entry the registry refuses, or
+// whose name or value the ANSI code page cannot hold, is left out alone.
+void ImportIniSettings(const std::string& Name, const std::wstring& IniFileName,
+                       framework::TStringList* Errors = nullptr);
 void ImportIniSettings(const std::string& Name, const std::string& IniFileName,
                        framework::TStringList* Errors = nullptr);
 // Copies the key's REG_SZ and REG_DWORD values into the file, writing it once, in the
@@ -115,6 +121,7 @@ void ImportIniSettings(const std::string& Name, const std::string& IniFileName,
 // stand as one entry line (a line break, "=" in the name...) or is not ANSI text; each of
 // those gets an Error line in Log. A value that keeps blanks at its ends or quotes around
 // it is written in quotes, so that it reads back as stored.
+bool ExportIniSettings(const std::string& Name, const std::wstring& IniFileName, TKLog* Log = nullptr);
 bool ExportIniSettings(const std::string& Name, const std::string& IniFileName, TKLog* Log = nullptr);
 void DeleteProductSettingsKey(const std::string& Name);
 // Data is stored as given: a path the ANSI code page cannot spell stays the path it is.
@@ -123,8 +130,11 @@ void DeleteCompanyValue(const std::string& Name);
 // Deletes HKCU\SOFTWARE\Quillmark when it holds neither subkeys nor values.
 void DeleteCompanyKeyIfEmpty();
 
-// <AppData>\Quillmark\<Name>\ (created on demand), else the executable's folder.
-std::string GetDataFolder(const std::string& ExeFileName, const std::string& Name);
+// <AppData>\Quillmark\<Name>\ (created on demand, by its wide name), else the executable's
+// folder. The result is ANSI text that reaches the folder (short names where the code page
+// cannot spell one); where there is none (a profile outside the code page on a volume without
+// short names) the executable's folder stands in and Problem, when given, says why.
+std::string GetDataFolder(const std::string& ExeFileName, const std::string& Name, std::string* Problem = nullptr);
 // <AppData>\Quillmark\<Name>\ as it would be, without creating anything; empty when the
 // application-data folder is unknown.
 std::string GetUserDataFolder(const std::string& Name);

@@ -278,9 +278,12 @@ bool DecodeFile(const std::string& bytes, TIniEncoding& encoding, std::string& t
 
 }  // namespace
 
-TMemIniFile::TMemIniFile(const std::string& fileName) : fileName_(ExpandFileName(fileName)) {
+TMemIniFile::TMemIniFile(const std::string& fileName) : TMemIniFile(AnsiToWide(fileName)) {}
+
+TMemIniFile::TMemIniFile(const std::wstring& fileName)
+    : path_(ExpandFileNameWide(fileName)), fileName_(PathForAnsiApi(path_)) {
     sections_.emplace_back();
-    const std::wstring path = AnsiToWide(fileName_);
+    const std::wstring& path = path_;
     UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
@@ -466,10 +469,10 @@ bool TMemIniFile::UpdateFile() const {
     // Through a file beside it and a rename: a write cut short (a full disk, the power gone)
     // leaves the old file whole.
     std::string error;
-    if (!ReplaceFileContents(fileName_, bytes, error)) return false;
+    if (!ReplaceFileContents(path_, bytes, error)) return false;
     // What reached the file is what counts.
     std::string back;
-    return ReadFileBytes(fileName_, back) && back == bytes;
+    return ReadFileBytes(path_, back) && back == bytes;
 }
 
 }  // namespace framework

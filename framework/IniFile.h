@@ -82,9 +82,12 @@ class TMemIniFile {
 public:
     using TEntries = std::vector<std::pair<std::string, std::string>>;
 
-    // Reads FileName (made absolute); a missing file is an empty one.
+    // Reads FileName (made absolute); a missing file is an empty one. The file is read and
+    // written by its wide name: a folder the code page cannot spell may have no short name.
     explicit TMemIniFile(const std::string& fileName);
+    explicit TMemIniFile(const std::wstring& fileName);
 
+    // The name as text for messages.
     const std::string& FileName() const { return fileName_; }
     // False when the file exists but could not be read (see above); it then reads as empty.
     bool Readable() const { return !readFailed_; }
@@ -141,6 +144,7 @@ private:
     std::string& LineAt(TSection& section, const TLocation& at);
     const std::string& LineAt(const TSection& section, const TLocation& at) const;
 
+    std::wstring path_;
     std::string fileName_;
     bool readFailed_ = false;
     TIniEncoding encoding_ = TIniEncoding::Ansi;

@@ -1,5 +1,8 @@
 #include "framework/SysUtils.h"
 
+#include <atomic>
+#include <cwchar>
+
 #include <windows.h>
 #include <shellapi.h>
 
@@ -75,8 +78,8 @@ bool ForceDirectories(const std::string& dir) {
     return CreateDirectoryA(d.c_str(), nullptr) || DirectoryExists(d);
 }
 
-bool ReadFileBytes(const std::string& fileName, std::string& data) {
-    UniqueHandle file(CreateFileA(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+bool ReadFileBytes(const std::wstring& fileName, std::string& data) {
+    UniqueHandle file(CreateFileW(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return false;
     LARGE_INTEGER size{};
@@ -91,6 +94,8 @@ bool ReadFileBytes(const std::string& fileName, std::string& data) {
     return true;
 }
 
+bool ReadFileBytes(const std::string& fileName, std::string& data) { return ReadFileBytes(AnsiToWide(fileName), data); }
+
 bool WriteFileBytes(const std::string& fileName, const std::string& data) {
     UniqueHandle file(CreateFileA(fileName.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -103,49 +108,64 @@ bool WriteFileBytes(const std::string& fileName, const std::string& data) {
     return true;
 }
 
-bool ReplaceFileContents(const std::string& FileName, const std::string& Data, std::string& Error) {
+bool ReplaceFileContents(const std::wstring& FileName, const std::string& Data, std::string& Error) {
     // A read-only file is not replaced, whether or not the rename would be refused.
-    const DWORD attr = GetFileAttributesA(FileName.c_str());
+    const DWORD attr = GetFileAttributesW(FileName.c_str());
     if (attr != INVALID_FILE_ATTRIBUTES && (attr & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) {
         Error = SysErrorMessage(ERROR_ACCESS_DENIED);
         return false;
     }
-    std::string folder = ExtractFilePath(FileName);
-    if (folder.empty()) folder = ".\\";
-    char temp[MAX_PATH + 1] = {};
-    if (!GetTempFileNameA(folder.c_str(), "va", 0, temp)) {
-        Error = SysErrorMessage(GetLastError());
+    const size_t cut = FileName.find_last_of(L"\\/:");
+    const std::wstring folder = cut == std::wstring::npos ? std::wstring() : FileName.substr(0, cut + 1);
+    // A name of its own beside the file (GetTempFileName would limit the folder to 246
+    // characters); CREATE_NEW never takes over another file.
+    static std::atomic<unsigned> serial{0};
+    std::wstring temp;
+    UniqueHandle file;
+    DWORD lastError = ERROR_FILE_EXISTS;
+    for (int attempt = 0; attempt < 100 && !file; ++attempt) {
+        wchar_t name[40];
+        swprintf(name, 40, L"~va%08lX%04X.tmp", static_cast<unsigned long>(GetCurrentProcessId()),
+                 (serial.fetch_add(1) + GetTickCount()) & 0xFFFF);
+        temp = folder + name;
+        file.reset(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) {
+            lastError = GetLastError();
+            if (lastError != ERROR_FILE_EXISTS && lastError != ERROR_ALREADY_EXISTS) break;
+        }
+    }
+    if (!file) {
+        Error = SysErrorMessage(lastError);
         return false;
     }
-    bool ok = false;
-    {
-        UniqueHandle file(CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (file) {
-            ok = true;
-            size_t done = 0;
-            while (ok && done < Data.size()) {
-                const DWORD piece = static_cast<DWORD>(std::min<size_t>(Data.size() - done, 1u << 20));
-                DWORD written = 0;
-                ok = ::WriteFile(file.get(), Data.data() + done, piece, &written, nullptr) && written == piece;
-                done += written;
-            }
-            ok = ok && FlushFileBuffers(file.get());
-        }
-        if (!ok) Error = SysErrorMessage(GetLastError());
+    bool ok = true;
+    size_t done = 0;
+    while (ok && done < Data.size()) {
+        const DWORD piece = static_cast<DWORD>(std::min<size_t>(Data.size() - done, 1u << 20));
+        DWORD written = 0;
+        ok = ::WriteFile(file.get(), Data.data() + done, piece, &written, nullptr) && written == piece;
+        done += written;
     }
+    ok = ok && FlushFileBuffers(file.get());
+    if (!ok) Error = SysErrorMessage(GetLastError());
+    file.reset();
     // The rename is the only step that touches FileName: before it the old file is whole.
-    if (ok && !MoveFileExA(temp, FileName.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (ok && !MoveFileExW(temp.c_str(), FileName.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         Error = SysErrorMessage(GetLastError());
         ok = false;
     }
     if (!ok) {
-        DeleteFileA(temp);
+        DeleteFileW(temp.c_str());
         return false;
     }
     // The new file keeps the old one's hidden, system and archive attributes.
     if (attr != INVALID_FILE_ATTRIBUTES && attr != FILE_ATTRIBUTE_ARCHIVE && attr != FILE_ATTRIBUTE_NORMAL)
-        SetFileAttributesA(FileName.c_str(), attr);
+        SetFileAttributesW(FileName.c_str(), attr);
     return true;
+}
+
+bool ReplaceFileContents(const std::string& FileName, const std::string& Data, std::string& Error) {
+    return ReplaceFileContents(AnsiToWide(FileName), Data, Error);
 }
 
 }  // namespace framework
@@ -207,26 +227,43 @@ bool AnsiCanSpell(const std::wstring& text) {
 
 }  // namespace
 
-std::string PathForAnsiApi(const std::wstring& path) {
-    if (AnsiCanSpell(path)) return WideToAnsi(path);
+TShortPathApi& ShortPathApi() {
+    static TShortPathApi api{&::GetShortPathNameW};
+    return api;
+}
+
+bool TryPathForAnsiApi(const std::wstring& path, std::string& ansi) {
+    ansi = WideToAnsi(path);
+    if (AnsiCanSpell(path)) return true;
     // A name the code page cannot spell comes back with '?' (or a look-alike) in its place,
-    // which names no file. Its short name can be spelled, where the volume keeps short names;
-    // every name that can be spelled stays long, so file and folder names read as before.
-    const DWORD n = GetShortPathNameW(path.c_str(), nullptr, 0);
-    if (n == 0) return WideToAnsi(path);
+    // which names no file. Its short name can be spelled, where the volume keeps short names
+    // (exFAT and NTFS with 8.3 names off keep none: the long name comes back); every name
+    // that can be spelled stays long, so file and folder names read as before.
+    const DWORD n = ShortPathApi().GetShortPathNameW(path.c_str(), nullptr, 0);
+    if (n == 0) return false;
     std::wstring shortPath(n, L'\0');
-    const DWORD m = GetShortPathNameW(path.c_str(), shortPath.data(), n);
-    if (m == 0 || m >= n) return WideToAnsi(path);
+    const DWORD m = ShortPathApi().GetShortPathNameW(path.c_str(), shortPath.data(), n);
+    if (m == 0 || m >= n) return false;
     shortPath.resize(m);
     const std::vector<std::wstring> longParts = PathParts(path);
     const std::vector<std::wstring> shortParts = PathParts(shortPath);
-    if (longParts.size() != shortParts.size()) return WideToAnsi(shortPath);
-    std::wstring mixed;
-    for (size_t i = 0; i < longParts.size(); ++i) {
-        if (i > 0) mixed.push_back(L'\\');
-        mixed += AnsiCanSpell(longParts[i]) ? longParts[i] : shortParts[i];
+    std::wstring mixed = shortPath;
+    if (longParts.size() == shortParts.size()) {
+        mixed.clear();
+        for (size_t i = 0; i < longParts.size(); ++i) {
+            if (i > 0) mixed.push_back(L'\\');
+            mixed += AnsiCanSpell(longParts[i]) ? longParts[i] : shortParts[i];
+        }
     }
-    return WideToAnsi(mixed);
+    if (!AnsiCanSpell(mixed)) return false;
+    ansi = WideToAnsi(mixed);
+    return true;
+}
+
+std::string PathForAnsiApi(const std::wstring& path) {
+    std::string ansi;
+    TryPathForAnsiApi(path, ansi);
+    return ansi;
 }
 
 std::string ExpandFileName(const std::string& fileName) {
@@ -235,6 +272,17 @@ std::string ExpandFileName(const std::string& fileName) {
     if (needed == 0) return fileName;
     std::string full(needed, '\0');
     const DWORD n = GetFullPathNameA(fileName.c_str(), needed, full.data(), nullptr);
+    if (n == 0 || n >= needed) return fileName;
+    full.resize(n);
+    return full;
+}
+
+std::wstring ExpandFileNameWide(const std::wstring& fileName) {
+    if (fileName.empty()) return fileName;
+    const DWORD needed = GetFullPathNameW(fileName.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) return fileName;
+    std::wstring full(needed, L'\0');
+    const DWORD n = GetFullPathNameW(fileName.c_str(), needed, full.data(), nullptr);
     if (n == 0 || n >= needed) return fileName;
     full.resize(n);
     return full;

@@ -45,24 +45,37 @@ bool ForceDirectories(const std::string& dir);
 
 // Reads the whole file; false (and data untouched) when it cannot be opened or read.
 bool ReadFileBytes(const std::string& fileName, std::string& data);
+bool ReadFileBytes(const std::wstring& fileName, std::string& data);
 // Creates or replaces the file with the bytes; false when any step fails.
 bool WriteFileBytes(const std::string& fileName, const std::string& data);
 // Writes Data to FileName as a whole: a temporary file in the same folder, then a rename over
 // FileName. On any failure FileName is untouched, the temporary file is gone and Error holds
 // the cause.
 bool ReplaceFileContents(const std::string& FileName, const std::string& Data, std::string& Error);
+bool ReplaceFileContents(const std::wstring& FileName, const std::string& Data, std::string& Error);
 
 // The full path of a module's file; nullptr gives the running executable.
 std::wstring GetModuleFileNameWide(HMODULE module = nullptr);
-// The same path as the ANSI calls reach it (PathForAnsiApi).
+// The same path as text for the log and the title (PathForAnsiApi). Files are read by the
+// wide path (GetModuleFileNameWide): on a volume without short names this text may not
+// reach the file.
 std::string GetModuleFileNameText(HMODULE module = nullptr);
 // A path of an existing file or folder in the ANSI code page, such that the ANSI calls reach
 // it: the path itself when the code page spells it, else with the short (8.3) name of each
-// file or folder name that the code page cannot spell. A path that does not exist, or a
-// volume without short names, gives the plain conversion.
+// file or folder name that the code page cannot spell. False when there is no such spelling
+// (the path does not exist, or its volume keeps no short names: exFAT, NTFS with 8.3 names
+// off); Ansi is then the plain conversion, fit for display only.
+bool TryPathForAnsiApi(const std::wstring& path, std::string& ansi);
+// TryPathForAnsiApi's text, whether or not it reaches the file: for display and the log.
 std::string PathForAnsiApi(const std::wstring& path);
+// The short-name lookup PathForAnsiApi uses; tests answer as a volume without short names.
+struct TShortPathApi {
+    DWORD(WINAPI* GetShortPathNameW)(LPCWSTR longPath, LPWSTR shortPath, DWORD size);
+};
+TShortPathApi& ShortPathApi();
 // The full form of a path relative to the current folder (unchanged when that fails).
 std::string ExpandFileName(const std::string& fileName);
+std::wstring ExpandFileNameWide(const std::wstring& fileName);
 
 // Text helpers (ANSI code page). Trim removes blanks and control characters (<= ' ').
 std::string Trim(const std::string& s);

@@ -151,7 +151,13 @@ void InetBindImportTable(HMODULE Handle, const TOpenSslImport* Table, int HighIn
 
 void InetClearCryptoProcs() { ClearCryptoProcs(); }
 
-std::string InetPathForAnsiApi(const std::wstring& Path) { return framework::PathForAnsiApi(Path); }
+std::string InetPathForAnsiApi(const std::wstring& Path) {
+    std::string text;
+    if (!framework::TryPathForAnsiApi(Path, text))
+        throw EInetSsleayException("Failed to load " + text +
+                                   " - the ANSI code page cannot spell its path, and its volume has no short names");
+    return text;
+}
 
 std::wstring InetLibCryptoFolderW() { return LibCryptoHandle ? FolderOf(ModuleFileNameW(LibCryptoHandle)) : std::wstring(); }
 

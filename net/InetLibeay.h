@@ -156,8 +156,9 @@ void InetClearSslProcs();
 void InetClearCryptoProcs();
 // The loaded libcrypto's folder with a trailing "\" (empty when none is loaded).
 std::wstring InetLibCryptoFolderW();
-// A file name for the ANSI-only helpers (framework::PathForAnsiApi): the name itself when the
-// ANSI code page spells it, else with short names where it cannot.
+// A file name for the ANSI-only helpers (framework::TryPathForAnsiApi): the name itself when
+// the ANSI code page spells it, else with short names where it cannot. Raises
+// EInetSsleayException when no ANSI text reaches the file (no short names on its volume).
 std::string InetPathForAnsiApi(const std::wstring& Path);
 void InetAcquireOpenSsl();
 // One more acquisition of an OpenSSL already loaded; false (nothing acquired) when none is.

@@ -62,11 +62,10 @@ bool InetLoadLibSsl() {
     framework::UniqueHModule held(h);
     try {
         LibSslPath = InetModuleFileName(h);
-        const std::string ansiPath = InetPathForAnsiApi(path);
         LibSslFileVersion.clear();
         LibSslFileDescription.clear();
-        InetFileVersionStrings(ansiPath, LibSslFileVersion, LibSslFileDescription);
-        if (OpenSslCheckSignature) InetCheckDllSignature(ansiPath);
+        InetFileVersionStrings(path, LibSslFileVersion, LibSslFileDescription);
+        if (OpenSslCheckSignature) InetCheckDllSignature(InetPathForAnsiApi(path));
         std::string missing, optional;
         InetBindImportTable(h, SslMainTable, static_cast<int>(std::size(SslMainTable)) - 1, missing, optional);
         OpenSslMissingOptional += optional;

@@ -573,13 +573,17 @@ int64_t InetFileSizeOf(const std::string& Name) {
 }
 
 bool InetFileVersionStrings(const std::string& FileName, std::string& Version, std::string& Description) {
+    return InetFileVersionStrings(framework::AnsiToWide(FileName), Version, Description);
+}
+
+bool InetFileVersionStrings(const std::wstring& FileName, std::string& Version, std::string& Description) {
     Version.clear();
     Description.clear();
     DWORD handle = 0;
-    DWORD size = GetFileVersionInfoSizeA(FileName.c_str(), &handle);
+    DWORD size = GetFileVersionInfoSizeW(FileName.c_str(), &handle);
     if (size == 0) return false;
     std::vector<char> data(size);
-    if (!GetFileVersionInfoA(FileName.c_str(), 0, size, data.data())) return false;
+    if (!GetFileVersionInfoW(FileName.c_str(), 0, size, data.data())) return false;
     std::string key = "040904E4";
     void* p = nullptr;
     UINT len = 0;

@@ -199,6 +199,8 @@ int64_t InetFileSizeOf(const std::string& Name);
 // "FileVersion" and "FileDescription" of the file's version resource; true when the version
 // string was found.
 bool InetFileVersionStrings(const std::string& FileName, std::string& Version, std::string& Description);
+// The same for a file named by its wide path.
+bool InetFileVersionStrings(const std::wstring& FileName, std::string& Version, std::string& Description);
 // The WinVerifyTrust result for the file and its text ("Trusted Code", "Unsigned Code", ...).
 LONG InetVerifyTrust(const std::string& FileName, bool HashOnly, bool Lifetime, std::string& Text);
 // The text of a WinVerifyTrust result.

@@ -27,24 +27,31 @@ struct TKept {
 
 std::mutex keptLock;
 std::condition_variable keptChanged;
-std::map<std::string, TKept> kept;  // by upper-case path: Windows names ignore case
-std::set<std::string> computing;    // files being identified now
+std::map<std::wstring, TKept> kept;  // by upper-case path: Windows names ignore case
+std::set<std::wstring> computing;   // files being identified now
 std::atomic<unsigned> computations{0};
 
-TFileStamp StampOf(const std::string& path) {
+TFileStamp StampOf(const std::wstring& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
     TFileStamp stamp;
-    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return stamp;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return stamp;
     stamp.exists = true;
     stamp.size = (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     stamp.written = (uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
     return stamp;
 }
 
+std::wstring UpperCase(std::wstring text) {
+    if (!text.empty()) CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
+    return text;
+}
+
 }  // namespace
 
-TCheckIdentity GetCheckIdentity(const std::string& ExePath) {
-    const std::string key = framework::AnsiUpperCase(ExePath);
+TCheckIdentity GetCheckIdentity(const std::string& ExePath) { return GetCheckIdentity(framework::AnsiToWide(ExePath)); }
+
+TCheckIdentity GetCheckIdentity(const std::wstring& ExePath) {
+    const std::wstring key = UpperCase(ExePath);
     const TFileStamp stamp = StampOf(ExePath);
     {
         std::unique_lock<std::mutex> l(keptLock);
@@ -71,8 +78,7 @@ TCheckIdentity GetCheckIdentity(const std::string& ExePath) {
         GetDisplayedFileInfo(ExePath, info);
         identity.ProductName = info.ProductName;
         identity.CompanyName = info.CompanyName;
-        std::string file = ExePath;
-        GetFileVersionText(file, "", "", identity.VersionText, false);
+        GetFileVersionText(ExePath, "", "", identity.VersionText, false);
     } catch (...) {
         done(nullptr);
         throw;

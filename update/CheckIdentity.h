@@ -16,6 +16,9 @@ struct TCheckIdentity {
 // The identity of the executable ExePath; thread-safe. A caller that finds the same file being
 // identified on another thread waits for that answer. Exceptions of the identification
 // reach the caller and nothing is kept for that file.
+// The file is read by its wide path (a folder the code page cannot spell may have no short
+// name); the ANSI form is the same call on the converted text.
+TCheckIdentity GetCheckIdentity(const std::wstring& ExePath);
 TCheckIdentity GetCheckIdentity(const std::string& ExePath);
 // Forgets every kept identity (tests).
 void ClearCheckIdentities();

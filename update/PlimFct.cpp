@@ -95,6 +95,48 @@ void TIdentGuard::CacheBlock(const std::string& FileName, const std::string& Blo
     if (guardState.depth > 0) guardState.blocks[AnsiLowerCase(FileName)] = Block;
 }
 
+namespace {
+
+// What a TWidePath stands for: a file (Text without a trailing "\\") or its folder.
+struct TWideSpelling {
+    std::string text;
+    std::wstring wide;
+};
+thread_local std::vector<TWideSpelling> wideSpellings;
+
+std::wstring FolderOf(const std::wstring& path) {
+    const size_t at = path.rfind(L'\\');
+    return at == std::wstring::npos ? std::wstring() : path.substr(0, at + 1);
+}
+
+}  // namespace
+
+TWidePath::TWidePath(const std::wstring& FileName) {
+    if (framework::TryPathForAnsiApi(FileName, text_)) return;
+    // No text reaches the file: its own and its folder's plain conversions stand for them.
+    wideSpellings.push_back({text_, FileName});
+    ++registered_;
+    const std::wstring folder = FolderOf(FileName);
+    std::string folderText;
+    if (!folder.empty() && !framework::TryPathForAnsiApi(folder, folderText)) {
+        wideSpellings.push_back({framework::IncludeTrailingPathDelimiter(folderText), folder});
+        ++registered_;
+    }
+}
+
+TWidePath::~TWidePath() { wideSpellings.resize(wideSpellings.size() - registered_); }
+
+std::wstring WideFileName(const std::string& FileName) {
+    // The innermost scope first.
+    for (auto it = wideSpellings.rbegin(); it != wideSpellings.rend(); ++it) {
+        if (framework::SameText(FileName, it->text)) return it->wide;
+        if (!it->text.empty() && it->text.back() == '\\' && FileName.size() > it->text.size() &&
+            framework::SameText(FileName.substr(0, it->text.size()), it->text))
+            return it->wide + AnsiToWide(FileName.substr(it->text.size()));
+    }
+    return AnsiToWide(FileName);
+}
+
 int TIdentGuard::VersionDepth() { return guardState.versionDepth; }
 
 }  // namespace plim
@@ -107,8 +149,8 @@ bool IsPEImage(const std::string& FileName, bool& Is64) {
     const std::string path = RedirectSystem32Path(FileName);
     if (path.empty()) return false;
 
-    framework::UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                             FILE_ATTRIBUTE_NORMAL, nullptr));
+    framework::UniqueHandle file(CreateFileW(plim::WideFileName(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return false;
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(file.get(), &size) || size.QuadPart <= 0) return false;
@@ -211,12 +253,13 @@ std::string ReplaceAll(std::string s, const std::string& from, const std::string
 std::string plim::VersionBlock(const std::string& FileName) {
     if (const std::string* cached = TIdentGuard::CachedBlock(FileName)) return *cached;
     std::string block;
-    if (FileIsPresent(FileName)) {
+    const std::wstring path = WideFileName(FileName);
+    if (FileIsPresent(path)) {
         DWORD handle = 0;
-        const DWORD size = GetFileVersionInfoSizeA(FileName.c_str(), &handle);
+        const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &handle);
         if (size > 0) {
             block.assign(size, '\0');
-            if (!GetFileVersionInfoA(FileName.c_str(), handle, size, block.data())) block.clear();
+            if (!GetFileVersionInfoW(path.c_str(), handle, size, block.data())) block.clear();
         }
     }
     TIdentGuard::CacheBlock(FileName, block);
@@ -224,7 +267,7 @@ std::string plim::VersionBlock(const std::string& FileName) {
 }
 
 std::string plim::FixedVersionText(const std::string& FileName) {
-    if (!FileIsPresent(FileName)) return "File not found";
+    if (!FileIsPresent(WideFileName(FileName))) return "File not found";
     const std::string block = VersionBlock(FileName);
     return block.empty() ? std::string() : WideToAnsi(FixedVersionOfBlock(block.data()));
 }
@@ -237,7 +280,7 @@ void ReadFileVersionInfo(const std::string& FileName, FileVersionInfoRec& Rec) {
         return;
     }
     bool failed = true;
-    if (FileIsPresent(path)) {
+    if (FileIsPresent(plim::WideFileName(path))) {
         try {
             std::string block = plim::VersionBlock(path);
             if (block.empty()) throw std::runtime_error("no version information");
@@ -267,6 +310,11 @@ void ReadFileVersionInfo(const std::string& FileName, FileVersionInfoRec& Rec) {
     Rec.FileVersion = ReplaceAll(Rec.FileVersion, ", ", ".");
     Rec.ProductVersion = ReplaceAll(Rec.ProductVersion, ", ", ".");
     plim::TIdentGuard::CacheRecord(path, Rec);
+}
+
+void ReadFileVersionInfo(const std::wstring& FileName, FileVersionInfoRec& Rec) {
+    const plim::TWidePath path(FileName);
+    ReadFileVersionInfo(path.Text(), Rec);
 }
 
 void ReadVersionStrings(const std::string& FileName, TStringList& List) {
@@ -344,7 +392,7 @@ std::string MalwarebytesVersion(const std::string& SecondName, const std::string
     if (r.empty()) r = FirstWord(GetUninstallVersion(SecondName));
     if (!r.empty()) return r;
     const std::string changes = Folder + "changes.txt";
-    if (!FileExistsNotEmpty(AnsiToWide(changes))) return r;
+    if (!FileExistsNotEmpty(plim::WideFileName(changes))) return r;
     TStringList lines;
     // A changes file without a line names no version.
     if (!lines.LoadFromFile(changes) || lines.Count() == 0) return r;
@@ -503,7 +551,7 @@ void plim::Reconcile(plim::TVersionWork& W) {
     if (W.FileName.find("LimeWire") != std::string::npos && !R.empty() && R[0] == '1') {
         std::string uninstaller = W.Folder + "uninstall.exe";
         // The uninstaller itself never asks itself.
-        if (!framework::SameText(uninstaller, W.FileName) && FileExistsNotEmpty(AnsiToWide(uninstaller))) {
+        if (!framework::SameText(uninstaller, W.FileName) && FileExistsNotEmpty(plim::WideFileName(uninstaller))) {
             std::string v;
             GetFileVersionText(uninstaller, W.Product, W.Company, v, false);
             R = v;
@@ -549,7 +597,7 @@ void ResolveFileVersion(std::string& FileName, std::string Product, std::string 
         FileName = w.FileName;
     };
 
-    if (FileExistsNotEmpty(AnsiToWide(FileName))) {
+    if (FileExistsNotEmpty(plim::WideFileName(FileName))) {
         for (const auto& probe : plim::kBaseNameProbes)
             if (probe.Trigger(w)) probe.Action(w);
         if (!w.R.empty()) return finish();
@@ -569,7 +617,7 @@ void ResolveFileVersion(std::string& FileName, std::string Product, std::string 
 
     if (w.R.empty() && plim::VersionBlock(FileName).empty()) {
         const std::string descriptor = AirDescriptorPath(w.Folder);
-        if (FileExistsNotEmpty(AnsiToWide(descriptor))) {
+        if (FileExistsNotEmpty(plim::WideFileName(descriptor))) {
             TStringList lines;
             if (lines.LoadFromFile(descriptor)) FindXmlTagValue("versionNumber", lines, w.R);
             return finish();
@@ -601,6 +649,13 @@ void GetFileVersionText(std::string& FileName, std::string Product, std::string 
         return;
     }
     if (IsValidVersion(Version) && !KeepRaw) Version = TPlimVersion(Version).AsText();
+}
+
+void GetFileVersionText(const std::wstring& FileName, std::string Product, std::string Company, std::string& Version,
+                        bool KeepRaw) {
+    const plim::TWidePath path(FileName);
+    std::string file = path.Text();
+    GetFileVersionText(file, std::move(Product), std::move(Company), Version, KeepRaw);
 }
 
 // =============================================================================================
@@ -761,7 +816,7 @@ void StripDecorations(TProductWork& W) {
     if (R.empty()) {
         const std::string descriptor = AirDescriptorPath(W.Dir);
         TStringList lines;
-        if (FileExistsNotEmpty(AnsiToWide(descriptor)) && lines.LoadFromFile(descriptor)) {
+        if (FileExistsNotEmpty(plim::WideFileName(descriptor)) && lines.LoadFromFile(descriptor)) {
             FindXmlTagValue("name", lines, R);
             if (R.empty()) FindXmlTagValue("filename", lines, R);
         }
@@ -1026,7 +1081,7 @@ std::string NormalizeWithProduct(const std::string& Text, const std::string& Fil
     if (R.empty()) {
         const std::string descriptor = AirDescriptorPath(w.Dir);
         TStringList lines;
-        if (FileExistsNotEmpty(AnsiToWide(descriptor)) && lines.LoadFromFile(descriptor))
+        if (FileExistsNotEmpty(plim::WideFileName(descriptor)) && lines.LoadFromFile(descriptor))
             FindXmlTagValue("copyright", lines, R);
     }
 
@@ -1075,7 +1130,7 @@ std::string GetFileCompanyName(const std::string& FileName, const std::string& P
     if (rec.CompanyName != ", LLC") R = rec.CompanyName;
     const std::string LC = Trim(rec.LegalCopyright);
     if (StrContainsText("NW.JS", rec.CompanyName) && StrContainsText("NWJS", rec.ProductName)) {
-        const std::string p = GetUninstallPublisherForFolder(ExtractFilePath(path));
+        const std::string p = GetUninstallPublisherForFolder(plim::WideFileName(ExtractFilePath(path)));
         if (!p.empty()) R = p;
     }
 
@@ -1105,4 +1160,9 @@ void GetDisplayedFileInfo(const std::string& FileName, TDisplayedFileInfo& Info)
         // As for the version: no names rather than an exception into the caller.
         Info = TDisplayedFileInfo{};
     }
+}
+
+void GetDisplayedFileInfo(const std::wstring& FileName, TDisplayedFileInfo& Info) {
+    const plim::TWidePath path(FileName);
+    GetDisplayedFileInfo(path.Text(), Info);
 }

@@ -12,6 +12,35 @@
 
 #include "framework/StringList.h"
 
+namespace plim {
+
+// The identification names files by ANSI text: its rules match names and folders, and the
+// code page spells most paths, or their short forms. A file on a volume without short names
+// (exFAT, NTFS with 8.3 names off) in a folder the code page cannot spell has no such text;
+// while a TWidePath lives, the identification on this thread reads that file, and the files
+// beside it, by their wide names. Nested scopes stack.
+class TWidePath {
+public:
+    explicit TWidePath(const std::wstring& FileName);
+    ~TWidePath();
+    TWidePath(const TWidePath&) = delete;
+    TWidePath& operator=(const TWidePath&) = delete;
+
+    // The file's ANSI text: the path, or its short form, as the ANSI calls reach it; else
+    // the plain conversion, which the wide names stand behind.
+    const std::string& Text() const { return text_; }
+
+private:
+    std::string text_;
+    size_t registered_ = 0;
+};
+
+// The wide name by which the identification reads the file of this ANSI text: a TWidePath's
+// file or a file in its folder, else the plain conversion.
+std::wstring WideFileName(const std::string& FileName);
+
+}  // namespace plim
+
 // A program's product name and publisher as shown to the user.
 struct TDisplayedFileInfo {
     std::string ProductName;
@@ -55,6 +84,8 @@ std::string AirDescriptorPath(const std::string& Dir);
 // All eight fields; the resource's own walker first, Windows' VerQueryValueA as the fall-back.
 // ", " in FileVersion and ProductVersion becomes ".". Never raises.
 void ReadFileVersionInfo(const std::string& FileName, FileVersionInfoRec& Rec);
+// The same for a file named by its wide path (plim::TWidePath).
+void ReadFileVersionInfo(const std::wstring& FileName, FileVersionInfoRec& Rec);
 // "Key=value" lines for the keys VerQueryValueA finds under the first translation.
 void ReadVersionStrings(const std::string& FileName, framework::TStringList& List);
 
@@ -105,6 +136,9 @@ std::string GetPaintNetVersion();
 // FileName comes back redirected, or as the sibling whose version was taken.
 void GetFileVersionText(std::string& FileName, std::string Product, std::string Company, std::string& Version,
                         bool KeepRaw);
+// The same for a file named by its wide path (plim::TWidePath).
+void GetFileVersionText(const std::wstring& FileName, std::string Product, std::string Company, std::string& Version,
+                        bool KeepRaw);
 // The resolution chain itself; empty when nothing is found.
 void ResolveFileVersion(std::string& FileName, std::string Product, std::string Company, std::string& Version);
 
@@ -122,3 +156,5 @@ std::string StripCopyrightNotice(const std::string& Text);
 
 // Product name and publisher of the file (or of a package pseudo-key such as "QTA").
 void GetDisplayedFileInfo(const std::string& FileName, TDisplayedFileInfo& Info);
+// The same for a file named by its wide path (plim::TWidePath).
+void GetDisplayedFileInfo(const std::wstring& FileName, TDisplayedFileInfo& Info);

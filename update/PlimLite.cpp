@@ -8,6 +8,7 @@
 #include "foundation/UnicodeUtils.h"
 #include "foundation/Version.h"
 #include "framework/StringList.h"
+#include "framework/SysUtils.h"
 #include "net/HttpClient.h"
 #include "net/InetLibeay.h"
 #include "net/SslContext.h"
@@ -53,6 +54,10 @@ void TPlimLite::FreeClient() {
 }
 
 void TPlimLite::CheckUpdate(const std::string& ExePath, framework::TComponent* Owner, TDoneEvent OnDone) {
+    CheckUpdate(framework::AnsiToWide(ExePath), Owner, std::move(OnDone));
+}
+
+void TPlimLite::CheckUpdate(const std::wstring& ExePath, framework::TComponent* Owner, TDoneEvent OnDone) {
     // The client of the check before goes once the new one is made: the last client of a
     // thread takes the thread's socket window with it, and making that again costs about as
     // much as the request itself.

@@ -32,6 +32,8 @@ public:
     // while Busy. OnDone follows every check: from the message loop, or, for a check that
     // could not start (an Error line says why), with Busy already false before CheckUpdate
     // returns. Owner owns the check's client (its freeing stays with this object).
+    // The executable is read by its wide path; the ANSI form converts.
+    void CheckUpdate(const std::wstring& ExePath, framework::TComponent* Owner, TDoneEvent OnDone);
     void CheckUpdate(const std::string& ExePath, framework::TComponent* Owner, TDoneEvent OnDone);
     // The client's completion: evaluates the reply, clears Busy, calls back.
     void RequestDone(framework::TComponent* Sender, THttpRequest RqType, uint16_t ErrCode);

@@ -458,18 +458,18 @@ void FlashPlayerActiveX(TProductWork& W) {
 void TrimName(TProductWork& W) { W.R = Trim(W.R); }
 
 void SsdDashboard(TProductWork& W) {
-    if (!GetUninstallVersionInFolder("Dashboard", W.Dir).empty()) W.R = "SSD Dashboard";
+    if (!GetUninstallVersionInFolder("Dashboard", plim::WideFileName(W.Dir)).empty()) W.R = "SSD Dashboard";
 }
 void PartitionWizard(TProductWork& W) {
     if (!UninstallLastWordByNamePrefix("MiniTool Partition Wizard").empty()) W.R = "MiniTool Partition Wizard";
 }
 void NwjsApplication(TProductWork& W) {
-    const std::string name = GetUninstallDisplayNameForFolder(W.Dir);
+    const std::string name = GetUninstallDisplayNameForFolder(plim::WideFileName(W.Dir));
     if (!name.empty()) W.R = name;
 }
 void NovaPdf(TProductWork& W) { W.R = IsSoftwareInstalled("doPDF") ? "doPDF" : "novaPDF"; }
 void WaterfoxGeneration(TProductWork& W) {
-    const std::string v = GetUninstallVersionInFolder("Waterfox", W.Dir);
+    const std::string v = GetUninstallVersionInFolder("Waterfox", plim::WideFileName(W.Dir));
     const size_t dot = v.find('.');
     if (StrStartsText(v, "G") && dot != std::string::npos) W.R += " " + v.substr(0, dot + 1);
 }
@@ -482,17 +482,17 @@ void MacriumEdition(TProductWork& W) {
         W.R = "Macrium Reflect Free";
 }
 void AshampooPdfPro(TProductWork& W) {
-    if (!GetUninstallVersionInFolder("Ashampoo PDF PRO", W.Dir).empty()) W.R = "Ashampoo PDF Pro";
+    if (!GetUninstallVersionInFolder("Ashampoo PDF PRO", plim::WideFileName(W.Dir)).empty()) W.R = "Ashampoo PDF Pro";
 }
 void SandraLite(TProductWork& W) {
     if (StrContainsText(" Lite", W.Dir) || !GetUninstallVersion("SiSoftware Sandra Lite").empty())
         W.R = "SiSoftware Sandra Lite" + W.R.substr(std::string("SiSoftware Sandra").size());
 }
 void ChromeCanaryByEntry(TProductWork& W) {
-    if (StrContainsText("Canary", GetUninstallDisplayNameForFolder(W.Dir))) W.R = "Google Chrome Canary";
+    if (StrContainsText("Canary", GetUninstallDisplayNameForFolder(plim::WideFileName(W.Dir)))) W.R = "Google Chrome Canary";
 }
 void UnlockerInstalled(TProductWork& W) {
-    if (!GetUninstallVersionInFolder("Unlocker", W.Dir).empty()) W.R = "Unlocker";
+    if (!GetUninstallVersionInFolder("Unlocker", plim::WideFileName(W.Dir)).empty()) W.R = "Unlocker";
 }
 void IobitUnlocker(TProductWork& W) {
     if (StrContainsText("IObitUnlocker", W.Base) || StrContainsText("IOBit", W.Rec.CompanyName)) W.R = "IOBit Unlocker";

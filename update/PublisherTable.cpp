@@ -58,7 +58,7 @@ void MiniToolRow(TCompanyWork& W) {
 }
 void WesternDigitalRow(TCompanyWork& W) {
     if (W.R.empty() && SameText(W.Base, "dashboard") && StrContainsText("SSD Dashboard", W.Dir) &&
-        !GetUninstallVersionInFolder("Dashboard", W.Dir).empty())
+        !GetUninstallVersionInFolder("Dashboard", plim::WideFileName(W.Dir)).empty())
         W.R = "Western Digital";
 }
 void ArtMoneyRow(TCompanyWork& W) {

@@ -110,7 +110,7 @@ TAction Uninstall(std::string Name) {
 }
 // ... restricted to entries that lie in the program's folder.
 TAction UninstallInFolder(std::string Name) {
-    return [Name](TVersionWork& W) { W.R = GetUninstallVersionInFolder(Name, W.Folder); };
+    return [Name](TVersionWork& W) { W.R = GetUninstallVersionInFolder(Name, plim::WideFileName(W.Folder)); };
 }
 // ... the version number that ends the entry's display name.
 TAction UninstallTrailing(std::string Name) {
@@ -166,7 +166,7 @@ TAction Settles(TAction Action) {
 const std::vector<TVersionRule> kBaseNameProbes = {
     {"unlocker", [](const TVersionWork& W) { return SameText(W.Base, "unlocker"); },
      [](TVersionWork& W) {
-         const std::string v = GetUninstallVersionInFolder("Unlocker", W.Folder);
+         const std::string v = GetUninstallVersionInFolder("Unlocker", plim::WideFileName(W.Folder));
          if (IsVersionString(v)) W.R = v;
      }},
     {"gimp", [](const TVersionWork& W) { return StrStartsText(W.Base, "gimp"); },
@@ -236,7 +236,7 @@ const std::vector<TVersionRule> kVersionRulesBeforeDefault = {
     {"OWASP Zed Attack Proxy", ProductStartsWith("OWASP Zed Attack Proxy"), UninstallTrailing("OWASP ZAP")},
     {"Waterfox G", ProductStartsWith("Waterfox G"), Uninstall("Waterfox G")},
     {"Abelssoft", CompanyContains("Abelssoft"),
-     [](TVersionWork& W) { W.R = GetUninstallVersionInFolder(W.Product, W.Folder); }},
+     [](TVersionWork& W) { W.R = GetUninstallVersionInFolder(W.Product, plim::WideFileName(W.Folder)); }},
     {"Ashampoo Undeleter", ProductStartsWith("Ashampoo Undeleter"),
      [](TVersionWork& W) { W.R = GetAshampooUndeleterVersion(); }},
     {"Plex", ProductEquals("Plex"), Uninstall("Plex")},
@@ -504,7 +504,7 @@ const std::vector<TVersionRule> kVersionRulesAfterReconciliation = {
          W.R = Printed(v);
      }},
     {"Wondershare Filmora", ProductStartsWith("Wondershare Filmora"), IfFound(UninstallInFolder("Wondershare Filmora"))},
-    {"EaseUS", ProductStartsWith("EaseUS"), IfFound([](TVersionWork& W) { W.R = GetUninstallVersionInFolder(W.Product, W.Folder); })},
+    {"EaseUS", ProductStartsWith("EaseUS"), IfFound([](TVersionWork& W) { W.R = GetUninstallVersionInFolder(W.Product, plim::WideFileName(W.Folder)); })},
     {"Ultimate TagScanner", ProductStartsWith("Ultimate TagScanner"), LeadingProductVersion()},
     {"reader_sl", BaseEquals("reader_sl"), IfFound(Sibling({"AcroRd32.exe"}))},
     {"siw", [](const TVersionWork& W) {

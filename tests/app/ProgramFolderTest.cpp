@@ -2,8 +2,10 @@
 // it must name and version itself exactly as from an ASCII folder. The test executable
 // carries the program's resources, so a copy of it named VoltAtlas.exe is the program's file;
 // each copy runs the main window's first activation (ProgramFolderChild, only when started
-// with a report file) and reports what the update check asked, the title, the log's path line
-// and the company value.
+// with a report file) and reports what the update check asked, the title, the log's path line,
+// the company value and what it imported from the settings.ini beside it. A copy may be told
+// to answer for a volume without short names (exFAT, NTFS with 8.3 names off), where no ANSI
+// spelling reaches a folder the code page cannot spell.
 #include <windows.h>
 #include <gtest/gtest.h>
 
@@ -27,6 +29,15 @@ namespace {
 using namespace framework;
 
 constexpr const char* kReportVariable = "VA_PROGRAM_FOLDER_REPORT";
+constexpr const char* kNoShortNamesVariable = "VA_PROGRAM_FOLDER_NO_SHORT_NAMES";
+
+// Such a volume gives the long name back.
+DWORD WINAPI LongNameBack(LPCWSTR longPath, LPWSTR shortPath, DWORD size) {
+    const DWORD n = static_cast<DWORD>(wcslen(longPath));
+    if (size <= n) return n + 1;
+    wcscpy(shortPath, longPath);
+    return n;
+}
 
 std::string Utf8(const std::wstring& text) {
     if (text.empty()) return {};
@@ -37,19 +48,21 @@ std::string Utf8(const std::wstring& text) {
     return out;
 }
 
-std::wstring CompanyValue() {
+std::wstring StringValue(const wchar_t* key, const wchar_t* name) {
     wchar_t value[1024] = {};
     DWORD size = sizeof value - sizeof(wchar_t);
-    const LONG rc =
-        RegGetValueW(HKEY_CURRENT_USER, L"SOFTWARE\\Quillmark", L"VoltAtlas", RRF_RT_REG_SZ, nullptr, value, &size);
+    const LONG rc = RegGetValueW(HKEY_CURRENT_USER, key, name, RRF_RT_REG_SZ, nullptr, value, &size);
     if (rc != ERROR_SUCCESS) return {};
     return value;
 }
+
+std::wstring CompanyValue() { return StringValue(L"SOFTWARE\\Quillmark", L"VoltAtlas"); }
 
 // The child: the main window as the program makes it, activated once.
 TEST(ProgramFolderChild, Report) {
     char report[MAX_PATH] = {};
     if (!GetEnvironmentVariableA(kReportVariable, report, sizeof report)) GTEST_SKIP() << "run by ProgramFolder";
+    if (GetEnvironmentVariableA(kNoShortNamesVariable, nullptr, 0)) ShortPathApi().GetShortPathNameW = &LongNameBack;
     RegDeleteTreeA(HKEY_CURRENT_USER, "SOFTWARE\\Quillmark");
     testsupport::FakeBatteryDriver driver;
     testsupport::MessageBoxCloser boxes;  // a wrong verdict asks whether to download
@@ -58,6 +71,7 @@ TEST(ProgramFolderChild, Report) {
     {
         auto owned = std::make_unique<TMainDlg>(nullptr, std::vector<std::string>{});
         TMainDlg& dlg = *owned;
+        facts["imported"] = Utf8(StringValue(L"SOFTWARE\\Quillmark\\VoltAtlas", L"Probe"));
         dlg.Tmr->SetEnabled(false);
         dlg.AppEvtActivate(&dlg);
         // The check's outcome is the last thing the activation logs.
@@ -105,25 +119,39 @@ std::map<std::string, std::string> ReadReport(const std::string& file) {
 // Copies this executable into Folder as VoltAtlas.exe and runs its child test there (with the
 // maker peer of the current folder); what it reported, or an empty map. The copy and its
 // folder go afterwards (the temporary folder's own clean-up cannot spell their names).
-std::map<std::string, std::string> RunCopyIn(const std::wstring& folder, const std::string& report) {
+// The copy finds a settings.ini beside it (its portable settings).
+std::map<std::string, std::string> RunCopyIn(const std::wstring& folder, const std::string& report,
+                                             bool shortNames = true) {
     EXPECT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
     const std::wstring exe = folder + L"\\VoltAtlas.exe";
+    const std::wstring ini = folder + L"\\settings.ini";
     struct Remove {
-        const std::wstring &exe, &folder;
+        const std::wstring &exe, &ini, &folder;
         ~Remove() {
             DeleteFileW(exe.c_str());
+            DeleteFileW(ini.c_str());
             RemoveDirectoryW(folder.c_str());
         }
-    } remove{exe, folder};
+    } remove{exe, ini, folder};
     EXPECT_TRUE(CopyFileW(GetModuleFileNameWide().c_str(), exe.c_str(), FALSE));
+    {
+        const std::string text = "[Settings]\r\nProbe=beside the program\r\n";
+        HANDLE h = CreateFileW(ini.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        EXPECT_NE(h, INVALID_HANDLE_VALUE);
+        DWORD written = 0;
+        WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        CloseHandle(h);
+    }
     std::wstring command = L"\"" + exe + L"\" --gtest_filter=ProgramFolderChild.Report";
     SetEnvironmentVariableA(kReportVariable, report.c_str());
+    SetEnvironmentVariableA(kNoShortNamesVariable, shortNames ? nullptr : "1");
     STARTUPINFOW si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
     const BOOL started =
         CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
     SetEnvironmentVariableA(kReportVariable, nullptr);
+    SetEnvironmentVariableA(kNoShortNamesVariable, nullptr);
     EXPECT_TRUE(started) << GetLastError();
     if (!started) return {};
     if (WaitForSingleObject(pi.hProcess, 120000) != WAIT_OBJECT_0) {
@@ -150,28 +178,41 @@ TEST(ProgramFolder, NamesAndVersionsItselfAsFromAnAsciiFolder) {
     EXPECT_EQ(ascii.at("verdict"), "current");
     EXPECT_EQ(ascii.at("company"), Utf8(base + L"\\Programs\\VoltAtlas.exe"));
     EXPECT_EQ(ascii.at("pathline"), WideToAnsi(base + L"\\Programs\\VoltAtlas.exe"));
+    EXPECT_EQ(ascii.at("imported"), "beside the program");
 
-    const std::wstring folders[] = {
-        L"\u041f\u0440\u043e\u0433\u0440\u0430\u043c\u043c\u044b",              // Cyrillic
-        L"\u03a0\u03c1\u03bf\u03b3\u03c1\u03ac\u03bc\u03bc\u03b1\u03c4\u03b1",  // Greek
-        L"\u30d7\u30ed\u30b0\u30e9\u30e0",                                      // Japanese
+    struct Row {
+        std::wstring name;
+        bool shortNames;
+    };
+    const Row rows[] = {
+        {L"\u041f\u0440\u043e\u0433\u0440\u0430\u043c\u043c\u044b", true},              // Cyrillic
+        {L"\u03a0\u03c1\u03bf\u03b3\u03c1\u03ac\u03bc\u03bc\u03b1\u03c4\u03b1", true},  // Greek
+        {L"\u30d7\u30ed\u30b0\u30e9\u30e0", true},                                      // Japanese
+        // A stick formatted exFAT: no short names at all.
+        {L"\u041f\u043e\u0440\u0442\u0430\u0442\u0438\u0432", false},
     };
     int n = 0;
-    for (const std::wstring& name : folders) {
-        SCOPED_TRACE(Utf8(name));
-        const std::wstring folder = base + L"\\" + name;
-        const auto facts = RunCopyIn(folder, dir.File("report" + std::to_string(++n) + ".txt"));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(Utf8(row.name) + (row.shortNames ? "" : " without short names"));
+        const std::wstring folder = base + L"\\" + row.name;
+        const auto facts = RunCopyIn(folder, dir.File("report" + std::to_string(++n) + ".txt"), row.shortNames);
         ASSERT_EQ(facts.count("query"), 1u);
         EXPECT_EQ(facts.at("query"), ascii.at("query"));
         EXPECT_EQ(facts.at("caption"), ascii.at("caption"));
         EXPECT_EQ(facts.at("verdict"), ascii.at("verdict"));
         // The company value is the file's true path, not its ANSI spelling.
         EXPECT_EQ(facts.at("company"), Utf8(folder + L"\\VoltAtlas.exe"));
+        EXPECT_EQ(facts.at("imported"), ascii.at("imported"));
+        const std::string& pathLine = facts.at("pathline");
+        EXPECT_EQ(ExtractFileName(pathLine), "VoltAtlas.exe") << pathLine;
+        if (!row.shortNames) {
+            // No ANSI text reaches the folder: the log shows the name as the code page can.
+            EXPECT_EQ(pathLine, WideToAnsi(folder + L"\\VoltAtlas.exe"));
+            continue;
+        }
         // The log (an ANSI file) names the file by a path that reaches it: the folder by its
         // short name, the file by its own.
-        const std::string& pathLine = facts.at("pathline");
         EXPECT_EQ(pathLine.find('?'), std::string::npos) << pathLine;
-        EXPECT_EQ(ExtractFileName(pathLine), "VoltAtlas.exe") << pathLine;
         EXPECT_EQ(ExtractFilePath(ExcludeTrailingPathDelimiter(ExtractFilePath(pathLine))), dir.Path())
             << "only the folder the code page cannot spell is shortened";
         EXPECT_EQ(facts.count("spelled") ? facts.at("spelled") : "does not reach the file",

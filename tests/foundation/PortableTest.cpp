@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -582,6 +583,75 @@ TEST_F(DataFolder, CompanyFolderGoesWithItsLastSubfolder) {
     RemoveCompanyDataFolderIfEmpty();
     if (othersThere) GTEST_SKIP() << "the company folder holds other entries";
     EXPECT_FALSE(Exists(company_));
+}
+
+// A user profile whose name the code page cannot spell: the data stays in the user's
+// application data, named by its short form; a volume without short names leaves the
+// executable's folder standing in, and says why.
+DWORD WINAPI LongNameBack(LPCWSTR longPath, LPWSTR shortPath, DWORD size) {
+    const DWORD n = static_cast<DWORD>(wcslen(longPath));
+    if (size <= n) return n + 1;
+    wcscpy(shortPath, longPath);
+    return n;
+}
+
+TEST(DataFolderOutsideTheCodePage, LandsInTheUsersApplicationData) {
+    TempDir dir;
+    const std::wstring appData = framework::AnsiToWide(dir.Path()) + L"\u0414\u0430\u043d\u043d\u044b\u0435";
+    ASSERT_TRUE(CreateDirectoryW(appData.c_str(), nullptr));
+    // Beside, not above, the data folder: the clean-up never deletes inside the program's folder.
+    const std::string exeFolder = dir.File("bin\\");
+    ASSERT_TRUE(CreateDirectoryA(exeFolder.c_str(), nullptr));
+    const std::string exe = exeFolder + "VoltAtlas.exe";
+    ASSERT_TRUE(framework::WriteFileBytes(exe, "MZ"));
+    // The shell reads the user's folders from these values.
+    const wchar_t* kFolders = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+    wchar_t saved[MAX_PATH] = {};
+    DWORD savedSize = sizeof saved;
+    const bool hadValue = RegGetValueW(HKEY_CURRENT_USER, kFolders, L"AppData", RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ |
+                                       RRF_NOEXPAND, nullptr, saved, &savedSize) == ERROR_SUCCESS;
+    const auto setAppData = [&](const std::wstring& value, DWORD type) {
+        return RegSetKeyValueW(HKEY_CURRENT_USER, kFolders, L"AppData", type, value.c_str(),
+                               static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    };
+    ASSERT_EQ(setAppData(appData, REG_SZ), ERROR_SUCCESS);
+    struct Restore {
+        std::function<void()> undo;
+        ~Restore() { undo(); }
+    } restore{[&] {
+        if (hadValue)
+            setAppData(saved, REG_EXPAND_SZ);
+        else
+            RegDeleteKeyValueW(HKEY_CURRENT_USER, kFolders, L"AppData");
+        const std::wstring company = appData + L"\\Quillmark";
+        RemoveDirectoryW((company + L"\\VaTestWide").c_str());
+        RemoveDirectoryW(company.c_str());
+        RemoveDirectoryW(appData.c_str());
+    }};
+    wchar_t shellFolder[MAX_PATH] = {};
+    ASSERT_EQ(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, shellFolder), S_OK);
+    ASSERT_TRUE(shellFolder == appData) << "the shell does not read the value";
+
+    std::string problem;
+    const std::string folder = GetDataFolder(exe, "VaTestWide", &problem);
+    EXPECT_EQ(problem, "");
+    EXPECT_EQ(folder.find('?'), std::string::npos) << folder;
+    wchar_t longPath[MAX_PATH] = {};
+    ASSERT_GT(GetLongPathNameW(framework::AnsiToWide(folder).c_str(), longPath, MAX_PATH), 0u) << folder;
+    EXPECT_TRUE(longPath == appData + L"\\Quillmark\\VaTestWide\\") << folder;
+    ASSERT_TRUE(framework::WriteFileBytes(folder + "VaTestWide.log", "log"));
+    EXPECT_TRUE(DeleteDataFolder(exe, "VaTestWide"));
+    EXPECT_FALSE(Exists(folder));
+
+    const framework::TShortPathApi real = framework::ShortPathApi();
+    framework::ShortPathApi().GetShortPathNameW = &LongNameBack;
+    const std::string fallBack = GetDataFolder(exe, "VaTestWide", &problem);
+    const bool deleted = DeleteDataFolder(exe, "VaTestWide");
+    framework::ShortPathApi() = real;
+    EXPECT_EQ(fallBack, exeFolder);
+    EXPECT_NE(problem.find("has no name the ANSI code page can spell"), std::string::npos) << problem;
+    EXPECT_FALSE(deleted) << "nothing the ANSI calls cannot reach is deleted";
+    EXPECT_TRUE(FileExists(exe));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -51,6 +51,13 @@ protected:
         }
     }
 
+    // A value the ANSI code page cannot spell, stored as it is.
+    void WideValue(Hive hive, const std::string& subkey, const std::string& name, const std::wstring& text) {
+        const HKEY root = hive == Hive::User ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+        TRegistry reg(root, KEY_ALL_ACCESS | KEY_WOW64_64KEY);
+        ASSERT_TRUE(reg.OpenKey(std::string(hive == Hive::Machine32 ? kWow : kNative) + subkey, false));
+        reg.WriteString(name, text);
+    }
     static int IndexOf(const TStringList& list, const std::string& s) {
         for (int i = 0; i < list.Count(); ++i)
             if (list[i] == s) return i;
@@ -275,6 +282,54 @@ TEST_F(Uninstall, YamicsoftManagerVersionFromTheUsersEntries) {
     EXPECT_EQ(TrimVersionPrefix("V 1.2"), "1.2");
     EXPECT_EQ(TrimVersionPrefix("v1.2 "), "1.2");
     EXPECT_EQ(TrimVersionPrefix(" v 2.0"), "v 2.0");  // only a leading v counts
+}
+
+// Folders the code page cannot spell: the stored path and the folder asked for are compared
+// as they are, whether the folder is asked for by its wide name or by its short form; two
+// such folders, whose plain ANSI spellings may well be alike, stay apart.
+TEST_F(Uninstall, EntriesFoundByAFolderOutsideTheCodePage) {
+    wchar_t temp[MAX_PATH] = {};
+    ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
+    const std::wstring cyrillic = std::wstring(temp) + L"\u0411\u043b\u0438\u043f";  // four letters
+    const std::wstring greek = std::wstring(temp) + L"\u03b2\u03bb\u03b9\u03c0";     // four others
+    ASSERT_TRUE(CreateDirectoryW(cyrillic.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+    ASSERT_TRUE(CreateDirectoryW(greek.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+    struct Remove {
+        const std::wstring &a, &b;
+        ~Remove() {
+            RemoveDirectoryW(a.c_str());
+            RemoveDirectoryW(b.c_str());
+        }
+    } remove{cyrillic, greek};
+    Entry(Hive::Machine, "VaTestWideLoc", {{"DisplayName", "Wideblip"}, {"DisplayVersion", "4.1"}, {"Publisher", "Wide Inc"}});
+    WideValue(Hive::Machine, "VaTestWideLoc", "InstallLocation", cyrillic + L"\\");
+    Entry(Hive::User, "VaTestWideIcon", {{"DisplayName", "Wideblop"}, {"DisplayVersion", "5.1"}, {"Publisher", "Wide Ltd"}});
+    WideValue(Hive::User, "VaTestWideIcon", "DisPlayIcon", greek + L"\\blop.exe,0");
+
+    const std::string cyrillicShort = framework::PathForAnsiApi(cyrillic);
+    ASSERT_EQ(cyrillicShort.find('?'), std::string::npos) << "no short name: " << cyrillicShort;
+    const struct {
+        const char* name;
+        std::wstring folder;
+        const char* version;
+        const char* displayName;
+        const char* publisher;
+    } rows[] = {
+        {"wideblip", cyrillic, "4.1", "Wideblip", "Wide Inc"},
+        {"wideblip", framework::AnsiToWide(cyrillicShort), "4.1", "Wideblip", "Wide Inc"},  // its short form
+        {"wideblop", greek + L"\\", "5.1", "Wideblop", "Wide Ltd"},
+        {"wideblip", greek, "", "Wideblop", "Wide Ltd"},
+        {"wideblop", cyrillic, "", "Wideblip", "Wide Inc"},
+    };
+    for (const auto& r : rows) {
+        const std::string shown = framework::WideToAnsi(r.folder);
+        EXPECT_EQ(GetUninstallVersionInFolder(r.name, r.folder), r.version) << r.name << " in " << shown;
+        EXPECT_EQ(GetUninstallDisplayNameForFolder(r.folder), r.displayName) << shown;
+        EXPECT_EQ(GetUninstallPublisherForFolder(r.folder), r.publisher) << shown;
+    }
+    // The short form as ANSI text reaches the same entries.
+    EXPECT_EQ(GetUninstallVersionInFolder("wideblip", cyrillicShort), "4.1");
+    EXPECT_EQ(GetUninstallPublisherForFolder(cyrillicShort), "Wide Inc");
 }
 
 }  // namespace

@@ -41,9 +41,41 @@ TEST(PathForAnsiApi, ShortensOnlyTheNamesTheCodePageCannotSpell) {
     EXPECT_EQ(PathForAnsiApi(base + L"caf\u00e9.txt"), dir.Path() + "caf\xe9.txt");
     EXPECT_EQ(PathForAnsiApi(folder + L"\\missing.txt"), WideToAnsi(folder + L"\\missing.txt"));
 
+    std::string reached;
+    EXPECT_TRUE(TryPathForAnsiApi(file, reached));
+    EXPECT_EQ(reached, spelled);
+
     DeleteFileW(file.c_str());
     DeleteFileW(greek.c_str());
     RemoveDirectoryW(folder.c_str());
+}
+
+// A volume without short names (exFAT, NTFS with 8.3 names off) answers with the long name.
+DWORD WINAPI NoShortName(LPCWSTR longPath, LPWSTR shortPath, DWORD size) {
+    const DWORD n = static_cast<DWORD>(wcslen(longPath));
+    if (size <= n) return n + 1;
+    wcscpy(shortPath, longPath);
+    return n;
+}
+
+TEST(PathForAnsiApi, ReportsAVolumeWithoutShortNames) {
+    testsupport::TempDir dir;
+    const std::wstring folder = AnsiToWide(dir.Path()) + L"\u30d7\u30ed\u30b0\u30e9\u30e0";  // Japanese
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    const TShortPathApi real = ShortPathApi();
+    ShortPathApi().GetShortPathNameW = &NoShortName;
+    std::string ansi = "before";
+    const bool reached = TryPathForAnsiApi(folder, ansi);
+    const std::string shown = PathForAnsiApi(folder);
+    std::string ascii;
+    const bool asciiReached = TryPathForAnsiApi(AnsiToWide(dir.Path()), ascii);
+    ShortPathApi() = real;
+    RemoveDirectoryW(folder.c_str());
+    EXPECT_FALSE(reached) << "no spelling reaches the folder: " << ansi;
+    EXPECT_EQ(ansi, WideToAnsi(folder)) << "the plain conversion, for display";
+    EXPECT_EQ(shown, ansi);
+    EXPECT_TRUE(asciiReached) << "a path the code page spells needs no short name";
+    EXPECT_EQ(ascii, dir.Path());
 }
 
 }  // namespace

@@ -591,4 +591,49 @@ TEST_F(OpenSslReal, CipherNumbers) {
     EXPECT_EQ(ossl::EVP_enc_null(), SslEvpCipherByIndex(35));
 }
 
+// The signature check reaches the DLL by an ANSI name. A folder the code page cannot spell
+// is reached by its short name; on a volume without short names the load is refused with a
+// reason, never checked under a name of '?'s that reaches no file.
+DWORD WINAPI LongNameBack(LPCWSTR longPath, LPWSTR shortPath, DWORD size) {
+    const DWORD n = static_cast<DWORD>(wcslen(longPath));
+    if (size <= n) return n + 1;
+    wcscpy(shortPath, longPath);
+    return n;
+}
+
+TEST(InetPathForAnsiApi, ShortNameOrAReportedFailure) {
+    wchar_t temp[MAX_PATH] = {};
+    ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
+    const std::wstring folder = std::wstring(temp) + L"\u30d7\u30ed\u30b0\u30e9\u30e0";
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+    const std::wstring dll = folder + L"\\libcrypto-3-x64.dll";
+    HANDLE h = CreateFileW(dll.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    CloseHandle(h);
+
+    std::string reached;
+    std::string refusal;
+    try {
+        reached = InetPathForAnsiApi(dll);
+    } catch (const EInetSsleayException& e) {
+        ADD_FAILURE() << e.what();
+    }
+    const bool reaches = GetFileAttributesA(reached.c_str()) != INVALID_FILE_ATTRIBUTES;
+    const framework::TShortPathApi real = framework::ShortPathApi();
+    framework::ShortPathApi().GetShortPathNameW = &LongNameBack;
+    try {
+        InetPathForAnsiApi(dll);
+    } catch (const EInetSsleayException& e) {
+        refusal = e.what();
+    }
+    framework::ShortPathApi() = real;
+    DeleteFileW(dll.c_str());
+    RemoveDirectoryW(folder.c_str());
+
+    EXPECT_TRUE(reaches) << reached;
+    EXPECT_EQ(framework::ExtractFileName(reached), "libcrypto-3-x64.dll");
+    EXPECT_EQ(refusal.rfind("Failed to load ", 0), 0u) << refusal;
+    EXPECT_NE(refusal.find("no short names"), std::string::npos) << refusal;
+}
+
 }  // namespace
