@@ -419,6 +419,55 @@ std::vector<std::string> FolderFiles(const std::string& folder) {
     FindClose(h);
     return names;
 }
+DWORD WINAPI LongNameBack(LPCWSTR longPath, LPWSTR shortPath, DWORD size) {
+    const DWORD n = static_cast<DWORD>(wcslen(longPath));
+    if (size <= n) return n + 1;
+    wcscpy(shortPath, longPath);
+    return n;
+}
+
+// A folder the code page cannot spell, on a volume without short names (a stick formatted
+// exFAT): the file is read, written and read back by its wide name alone.
+TEST(MemIniFile, AFolderWithoutShortNamesIsReachedByItsWideName) {
+    TempDir dir;
+    const std::wstring folder = framework::AnsiToWide(dir.Path()) + L"\u041f\u043e\u0440\u0442\u0430\u0442\u0438\u0432";
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    const std::wstring file = folder + L"\\settings.ini";
+    const std::string before = "[Settings]\r\nMinSysTray=1\r\n";
+    {
+        framework::UniqueHandle h(CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+        ASSERT_TRUE(h);
+        DWORD written = 0;
+        ASSERT_TRUE(WriteFile(h.get(), before.data(), DWORD(before.size()), &written, nullptr));
+    }
+    const framework::TShortPathApi real = framework::ShortPathApi();
+    framework::ShortPathApi().GetShortPathNameW = &LongNameBack;
+    TMemIniFile ini(file);
+    const bool readable = ini.Readable();
+    const std::string tray = ini.ReadString("Settings", "MinSysTray", "?");
+    const bool set = ini.WriteString("Settings", "Marker", "m");
+    const bool updated = ini.UpdateFile();
+    const std::string marker = TMemIniFile(file).ReadString("Settings", "Marker", "?");
+    framework::ShortPathApi() = real;
+    EXPECT_TRUE(readable);
+    EXPECT_EQ(tray, "1");
+    EXPECT_TRUE(set);
+    EXPECT_TRUE(updated);
+    EXPECT_EQ(marker, "m");
+    // Nothing is left beside it.
+    WIN32_FIND_DATAW found;
+    int entries = 0;
+    const framework::UniqueFindHandle search(FindFirstFileW((folder + L"\\*").c_str(), &found));
+    if (search) {
+        do {
+            if (wcscmp(found.cFileName, L".") && wcscmp(found.cFileName, L"..")) ++entries;
+        } while (FindNextFileW(search.get(), &found));
+    }
+    EXPECT_EQ(entries, 1);
+    DeleteFileW(file.c_str());
+    RemoveDirectoryW(folder.c_str());
+}
+
 
 // Run by the CTest step framework_full_disk with a file-size limit (the host's, set with
 // ulimit) that stands for a full disk: a write past it fails part way. The old file must
