@@ -31,7 +31,9 @@ TSettingsDlg::TSettingsDlg(TComponent* owner) : TForm(owner) {
 
 TSettingsDlg::~TSettingsDlg() = default;
 
-std::string TSettingsDlg::AutostartCommand() { return GetModuleFileNameText() + " /minimized"; }
+// The path as it is: a folder the ANSI code page cannot spell, on a volume without short
+// names, would otherwise be stored with "?" in it and never start.
+std::wstring TSettingsDlg::AutostartCommand() { return GetModuleFileNameWide() + L" /minimized"; }
 
 void TSettingsDlg::LoadSettings() {
     bool autostart = false;
@@ -42,7 +44,7 @@ void TSettingsDlg::LoadSettings() {
         const TRegDataType type =
             reg.OpenKey(kRunKey, true) ? reg.GetDataType(kRunValueName) : TRegDataType::rdUnknown;
         if (type == TRegDataType::rdString || type == TRegDataType::rdExpandString)
-            autostart = reg.ReadString(kRunValueName) == AutostartCommand();  // exact, case-sensitive
+            autostart = reg.ReadStringWide(kRunValueName) == AutostartCommand();  // exact, case-sensitive
     }
     startup_chk->SetChecked(autostart);
     minsystray_chk->SetChecked(ReadSetting("MinSysTray") == "1");

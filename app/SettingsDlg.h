@@ -27,7 +27,7 @@ public:
     void ProgramClosed();
 
     // What the Run value holds for this executable: its path and " /minimized".
-    static std::string AutostartCommand();
+    static std::wstring AutostartCommand();
 
     std::unique_ptr<framework::TCheckBox> minsystray_chk;
     std::unique_ptr<framework::TCheckBox> startup_chk;

@@ -349,8 +349,7 @@ std::string VersionCandidate(const TRegistry& entry, const std::string&) {
 std::wstring StrValueWide(const TRegistry& reg, const char* name) {
     if (!IsStrValue(reg, name)) return std::wstring();
     try {
-        const std::string bytes = reg.ReadBinaryData(name);
-        return framework::RegStringDataWide(std::vector<BYTE>(bytes.begin(), bytes.end()));
+        return reg.ReadStringWide(name);
     } catch (const framework::Exception&) {
         return std::wstring();
     }

@@ -187,14 +187,18 @@ TRegDataType TRegistry::GetDataType(const std::string& name) const {
 }
 
 std::string TRegistry::ReadString(const std::string& name) const {
+    return WideToAnsi(ReadStringWide(name));
+}
+
+std::wstring TRegistry::ReadStringWide(const std::string& name) const {
     Require("read");
     DWORD type = REG_NONE;
     std::vector<BYTE> data;
     const LONG rc = QueryValue(key_.get(), AnsiToWide(name), type, data);
-    if (rc == ERROR_FILE_NOT_FOUND) return std::string();
+    if (rc == ERROR_FILE_NOT_FOUND) return std::wstring();
     if (rc != ERROR_SUCCESS) Fail("Failed to get data for", name);
     if (type != REG_SZ && type != REG_EXPAND_SZ) Fail("Invalid data type for", name);
-    return RegStringDataText(data);
+    return RegStringDataWide(data);
 }
 
 int32_t TRegistry::ReadInteger(const std::string& name) const {

@@ -72,6 +72,8 @@ public:
     // REG_SZ or REG_EXPAND_SZ (unexpanded). A missing value reads as the empty text;
     // another type raises.
     std::string ReadString(const std::string& name) const;
+    // The same text as stored (a path the ANSI code page cannot spell reads as itself).
+    std::wstring ReadStringWide(const std::string& name) const;
     // REG_DWORD only; a missing value or another type raises.
     int32_t ReadInteger(const std::string& name) const;
     // The raw bytes of a value of any type; a missing value raises.

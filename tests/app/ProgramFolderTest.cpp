@@ -18,7 +18,9 @@
 #include "MakerPeer.h"
 #include "MessageBoxCloser.h"
 #include "app/MainDlg.h"
+#include "app/SettingsDlg.h"
 #include "foundation/JoryUtils.h"
+#include "framework/Registry.h"
 #include "framework/StringList.h"
 #include "framework/SysUtils.h"
 #include "support/Pump.h"
@@ -99,6 +101,16 @@ TEST(ProgramFolderChild, Report) {
             facts["spelled"] = "reaches " + Utf8(longPath);
         facts["verdict"] = verdict();
         facts["company"] = Utf8(CompanyValue());
+        // "Start with Windows" ticked and stored: the command Windows will run.
+        TSettingsDlg settings(nullptr);
+        settings.LoadSettings();
+        settings.startup_chk->SetChecked(true);
+        settings.ok_btnClick(settings.ok_btn.get());
+        TRegistry run;
+        if (run.OpenKey(kRunKey, false)) {
+            facts["run"] = Utf8(run.ReadStringWide(kRunValueName));
+            run.DeleteValue(kRunValueName);
+        }
     }
     DeleteDataFolder(GetModuleFileNameText(), "VoltAtlas");
     RegDeleteTreeA(HKEY_CURRENT_USER, "SOFTWARE\\Quillmark");
@@ -179,6 +191,7 @@ TEST(ProgramFolder, NamesAndVersionsItselfAsFromAnAsciiFolder) {
     EXPECT_EQ(ascii.at("company"), Utf8(base + L"\\Programs\\VoltAtlas.exe"));
     EXPECT_EQ(ascii.at("pathline"), WideToAnsi(base + L"\\Programs\\VoltAtlas.exe"));
     EXPECT_EQ(ascii.at("imported"), "beside the program");
+    EXPECT_EQ(ascii.at("run"), Utf8(base + L"\\Programs\\VoltAtlas.exe /minimized"));
 
     struct Row {
         std::wstring name;
@@ -203,6 +216,8 @@ TEST(ProgramFolder, NamesAndVersionsItselfAsFromAnAsciiFolder) {
         // The company value is the file's true path, not its ANSI spelling.
         EXPECT_EQ(facts.at("company"), Utf8(folder + L"\\VoltAtlas.exe"));
         EXPECT_EQ(facts.at("imported"), ascii.at("imported"));
+        // Windows starts the program by the path stored, short names or not.
+        EXPECT_EQ(facts.count("run") ? facts.at("run") : "", Utf8(folder + L"\\VoltAtlas.exe /minimized"));
         const std::string& pathLine = facts.at("pathline");
         EXPECT_EQ(ExtractFileName(pathLine), "VoltAtlas.exe") << pathLine;
         if (!row.shortNames) {

@@ -22,20 +22,22 @@ protected:
         if (reg.OpenKey(kRunKey, false)) reg.DeleteValue(kRunValueName);
     }
     // nullptr: remove the value.
-    static void SetRun(const char* text, bool expandType = false) {
+    static void SetRun(const wchar_t* text, bool expandType = false) {
         TRegistry reg;
         ASSERT_TRUE(reg.OpenKey(kRunKey, true));
-        if (text && expandType) reg.WriteExpandString(kRunValueName, text);
-        else if (text) reg.WriteString(kRunValueName, text);
+        if (text && expandType)
+            reg.WriteRawData(kRunValueName, REG_EXPAND_SZ, text, DWORD((wcslen(text) + 1) * sizeof(wchar_t)));
+        else if (text) reg.WriteString(kRunValueName, std::wstring(text));
         else if (reg.ValueExists(kRunValueName)) reg.DeleteValue(kRunValueName);
     }
     static bool RunExists() {
         TRegistry reg(KEY_READ);
         return reg.OpenKey(kRunKey, false) && reg.ValueExists(kRunValueName);
     }
-    static std::string RunText() {
+    static std::wstring RunText() {
         TRegistry reg(KEY_READ);
-        return reg.OpenKey(kRunKey, false) && reg.ValueExists(kRunValueName) ? reg.ReadString(kRunValueName) : "";
+        return reg.OpenKey(kRunKey, false) && reg.ValueExists(kRunValueName) ? reg.ReadStringWide(kRunValueName)
+                                                                              : std::wstring();
     }
     static bool TrayValueExists() {
         TRegistry reg(KEY_READ);
@@ -69,26 +71,28 @@ TEST_F(SettingsDlgTest, EveryCaptionFitsItsBox) {
 }
 
 TEST_F(SettingsDlgTest, BoxesLoadFromTheSettingAndTheRunValue) {
-    const std::string own = TSettingsDlg::AutostartCommand();
-    const std::string quoted = "\"" + GetModuleFileNameText() + "\" /minimized";
+    const std::wstring own = TSettingsDlg::AutostartCommand();
+    const std::wstring quoted = L"\"" + GetModuleFileNameWide() + L"\" /minimized";
+    std::wstring upper = own;
+    CharUpperBuffW(upper.data(), DWORD(upper.size()));
     struct Row {
-        const char* tray;  // nullptr: absent
-        std::string run;   // "-": absent
+        const char* tray;   // nullptr: absent
+        std::wstring run;   // "-": absent
         bool trayChecked, startChecked;
     } rows[] = {
         {"1", own, true, true},
         {"0", own, false, true},
-        {nullptr, "-", false, false},
-        {"1", "C:\\Other copy\\VoltAtlas.exe /minimized", true, false},
+        {nullptr, L"-", false, false},
+        {"1", L"C:\\Other copy\\VoltAtlas.exe /minimized", true, false},
         {"1", quoted, true, false},
-        {"1", GetModuleFileNameText(), true, false},  // without the argument
-        {"true", AnsiUpperCase(own), false, false},   // exact and case-sensitive
+        {"1", GetModuleFileNameWide(), true, false},  // without the argument
+        {"true", upper, false, false},                // exact and case-sensitive
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.run);
+        SCOPED_TRACE(WideToAnsi(row.run));
         Clean();
         if (row.tray) WriteSetting("MinSysTray", row.tray);
-        SetRun(row.run == "-" ? nullptr : row.run.c_str());
+        SetRun(row.run == L"-" ? nullptr : row.run.c_str());
         TSettingsDlg dlg(nullptr);
         dlg.LoadSettings();
         EXPECT_EQ(dlg.minsystray_chk->Checked(), row.trayChecked);
@@ -98,18 +102,18 @@ TEST_F(SettingsDlgTest, BoxesLoadFromTheSettingAndTheRunValue) {
 
 TEST_F(SettingsDlgTest, OkStoresOneOrZeroAndWritesOrDeletesTheRunValue) {
     struct Row {
-        const char* before;  // Run value before; nullptr: absent
+        const wchar_t* before;  // Run value before; nullptr: absent
         bool tray, start;
         const char* stored;
         bool runAfter;
     } rows[] = {
         {nullptr, true, true, "1", true},
         {nullptr, false, false, "0", false},  // unchecked with no value: nothing to delete
-        {"C:\\Other copy\\VoltAtlas.exe /minimized", false, false, "0", false},  // another copy's value goes
-        {"\"quoted\" /minimized", true, true, "1", true},  // replaced by the exact command
+        {L"C:\\Other copy\\VoltAtlas.exe /minimized", false, false, "0", false},  // another copy's value goes
+        {L"\"quoted\" /minimized", true, true, "1", true},  // replaced by the exact command
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.before ? row.before : "(none)");
+        SCOPED_TRACE(row.before ? WideToAnsi(row.before) : "(none)");
         Clean();
         SetRun(row.before);
         TSettingsDlg dlg(nullptr);
@@ -130,13 +134,13 @@ TEST_F(SettingsDlgTest, OkStoresOneOrZeroAndWritesOrDeletesTheRunValue) {
 // Run values are often written as REG_EXPAND_SZ by hand or by other tools: with the exact
 // command the box shows checked, and OK keeps the user's autostart.
 TEST_F(SettingsDlgTest, AnExpandStringRunValueIsReadLikeAPlainOne) {
-    const std::string own = TSettingsDlg::AutostartCommand();
+    const std::wstring own = TSettingsDlg::AutostartCommand();
     const struct {
-        std::string run;
+        std::wstring run;
         bool checked;
-    } rows[] = {{own, true}, {"C:\\Other copy\\VoltAtlas.exe /minimized", false}};
+    } rows[] = {{own, true}, {L"C:\\Other copy\\VoltAtlas.exe /minimized", false}};
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.run);
+        SCOPED_TRACE(WideToAnsi(row.run));
         Clean();
         SetRun(row.run.c_str(), true);
         TSettingsDlg dlg(nullptr);
