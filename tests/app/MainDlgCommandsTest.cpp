@@ -139,6 +139,17 @@ protected:
     std::unique_ptr<TMainDlg> dlg;
 };
 
+// The saved log at LogFile holds Count Error lines that mention Text (the data folder and the
+// log must have stayed for it to be read).
+void ExpectErrorLines(const std::string& LogFile, const std::string& Text, int Count) {
+    framework::TStringList log;
+    ASSERT_TRUE(log.LoadFromFile(LogFile)) << "the data folder and the log stay";
+    int errors = 0;
+    for (int i = 0; i < log.Count(); ++i)
+        errors += log[i].rfind("Error", 0) == 0 && log[i].find(Text) != std::string::npos;
+    EXPECT_EQ(errors, Count) << log.Text();
+}
+
 TEST_F(MainDlgCommands, PagesAndTheLogOpenThroughTheirHelper) {
     TMainDlg& d = Activated("current");
     const std::string base = MakerPeerBase("current");
@@ -417,12 +428,7 @@ TEST_F(MainDlgCommands, WhatTheExportLeavesOutKeepsTheKeyTheFolderAndTheLog) {
             Application().SetMainForm(nullptr);
             dlg.reset();  // the log is saved as the window goes
         }
-        TStringList log;
-        ASSERT_TRUE(log.LoadFromFile(logFile)) << "the data folder and the log stay";
-        int errors = 0;
-        for (int i = 0; i < log.Count(); ++i)
-            errors += log[i].rfind("Error", 0) == 0 && log[i].find("\"Odd=Name\"") != std::string::npos;
-        EXPECT_EQ(errors, 1) << log.Text();
+        ExpectErrorLines(logFile, "\"Odd=Name\"", 1);
         TearDown();
     }
 }
@@ -462,12 +468,7 @@ TEST_F(MainDlgCommands, ASettingsIniInUnicodeIsUsedAndOneThatCannotBeReadIsKept)
         EXPECT_TRUE(CompanyValueExists());
         Application().SetMainForm(nullptr);
         dlg.reset();  // the log is saved as the window goes
-        TStringList log;
-        ASSERT_TRUE(log.LoadFromFile(logFile)) << "the data folder and the log stay";
-        int errors = 0;
-        for (int i = 0; i < log.Count(); ++i)
-            errors += log[i].rfind("Error", 0) == 0 && log[i].find("cannot read") != std::string::npos;
-        EXPECT_EQ(errors, 2) << log.Text();
+        ExpectErrorLines(logFile, "cannot read", 2);
         TearDown();
     }
 }

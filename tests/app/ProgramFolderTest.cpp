@@ -23,6 +23,7 @@
 #include "framework/Registry.h"
 #include "framework/StringList.h"
 #include "framework/SysUtils.h"
+#include "support/NoShortNames.h"
 #include "support/Pump.h"
 #include "support/TempDir.h"
 
@@ -34,13 +35,6 @@ constexpr const char* kReportVariable = "VA_PROGRAM_FOLDER_REPORT";
 constexpr const char* kNoShortNamesVariable = "VA_PROGRAM_FOLDER_NO_SHORT_NAMES";
 
 // Such a volume gives the long name back.
-DWORD WINAPI LongNameBack(LPCWSTR longPath, LPWSTR shortPath, DWORD size) {
-    const DWORD n = static_cast<DWORD>(wcslen(longPath));
-    if (size <= n) return n + 1;
-    wcscpy(shortPath, longPath);
-    return n;
-}
-
 std::string Utf8(const std::wstring& text) {
     if (text.empty()) return {};
     const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
@@ -64,7 +58,8 @@ std::wstring CompanyValue() { return StringValue(L"SOFTWARE\\Quillmark", L"VoltA
 TEST(ProgramFolderChild, Report) {
     char report[MAX_PATH] = {};
     if (!GetEnvironmentVariableA(kReportVariable, report, sizeof report)) GTEST_SKIP() << "run by ProgramFolder";
-    if (GetEnvironmentVariableA(kNoShortNamesVariable, nullptr, 0)) ShortPathApi().GetShortPathNameW = &LongNameBack;
+    if (GetEnvironmentVariableA(kNoShortNamesVariable, nullptr, 0))
+        ShortPathApi().GetShortPathNameW = &testsupport::LongNameBack;
     RegDeleteTreeA(HKEY_CURRENT_USER, "SOFTWARE\\Quillmark");
     testsupport::FakeBatteryDriver driver;
     testsupport::MessageBoxCloser boxes;  // a wrong verdict asks whether to download

@@ -17,6 +17,7 @@
 #include "framework/Registry.h"
 #include "framework/SysUtils.h"
 #include "support/FileBytes.h"
+#include "support/NoShortNames.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -588,13 +589,6 @@ TEST_F(DataFolder, CompanyFolderGoesWithItsLastSubfolder) {
 // A user profile whose name the code page cannot spell: the data stays in the user's
 // application data, named by its short form; a volume without short names leaves the
 // executable's folder standing in, and says why.
-DWORD WINAPI LongNameBack(LPCWSTR longPath, LPWSTR shortPath, DWORD size) {
-    const DWORD n = static_cast<DWORD>(wcslen(longPath));
-    if (size <= n) return n + 1;
-    wcscpy(shortPath, longPath);
-    return n;
-}
-
 TEST(DataFolderOutsideTheCodePage, LandsInTheUsersApplicationData) {
     TempDir dir;
     const std::wstring appData = framework::AnsiToWide(dir.Path()) + L"\u0414\u0430\u043d\u043d\u044b\u0435";
@@ -644,7 +638,7 @@ TEST(DataFolderOutsideTheCodePage, LandsInTheUsersApplicationData) {
     EXPECT_FALSE(Exists(folder));
 
     const framework::TShortPathApi real = framework::ShortPathApi();
-    framework::ShortPathApi().GetShortPathNameW = &LongNameBack;
+    framework::ShortPathApi().GetShortPathNameW = &testsupport::LongNameBack;
     const std::string fallBack = GetDataFolder(exe, "VaTestWide", &problem);
     const bool deleted = DeleteDataFolder(exe, "VaTestWide");
     framework::ShortPathApi() = real;

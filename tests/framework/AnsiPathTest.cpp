@@ -5,6 +5,7 @@
 #include <string>
 
 #include "framework/SysUtils.h"
+#include "support/NoShortNames.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -51,19 +52,12 @@ TEST(PathForAnsiApi, ShortensOnlyTheNamesTheCodePageCannotSpell) {
 }
 
 // A volume without short names (exFAT, NTFS with 8.3 names off) answers with the long name.
-DWORD WINAPI NoShortName(LPCWSTR longPath, LPWSTR shortPath, DWORD size) {
-    const DWORD n = static_cast<DWORD>(wcslen(longPath));
-    if (size <= n) return n + 1;
-    wcscpy(shortPath, longPath);
-    return n;
-}
-
 TEST(PathForAnsiApi, ReportsAVolumeWithoutShortNames) {
     testsupport::TempDir dir;
     const std::wstring folder = AnsiToWide(dir.Path()) + L"\u30d7\u30ed\u30b0\u30e9\u30e0";  // Japanese
     ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
     const TShortPathApi real = ShortPathApi();
-    ShortPathApi().GetShortPathNameW = &NoShortName;
+    ShortPathApi().GetShortPathNameW = &testsupport::LongNameBack;
     std::string ansi = "before";
     const bool reached = TryPathForAnsiApi(folder, ansi);
     const std::string shown = PathForAnsiApi(folder);

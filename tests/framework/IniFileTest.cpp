@@ -11,6 +11,7 @@
 #include "framework/Handles.h"
 #include "framework/SysUtils.h"
 #include "support/FileBytes.h"
+#include "support/NoShortNames.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -419,12 +420,6 @@ std::vector<std::string> FolderFiles(const std::string& folder) {
     FindClose(h);
     return names;
 }
-DWORD WINAPI LongNameBack(LPCWSTR longPath, LPWSTR shortPath, DWORD size) {
-    const DWORD n = static_cast<DWORD>(wcslen(longPath));
-    if (size <= n) return n + 1;
-    wcscpy(shortPath, longPath);
-    return n;
-}
 
 // A folder the code page cannot spell, on a volume without short names (a stick formatted
 // exFAT): the file is read, written and read back by its wide name alone.
@@ -441,7 +436,7 @@ TEST(MemIniFile, AFolderWithoutShortNamesIsReachedByItsWideName) {
         ASSERT_TRUE(WriteFile(h.get(), before.data(), DWORD(before.size()), &written, nullptr));
     }
     const framework::TShortPathApi real = framework::ShortPathApi();
-    framework::ShortPathApi().GetShortPathNameW = &LongNameBack;
+    framework::ShortPathApi().GetShortPathNameW = &testsupport::LongNameBack;
     TMemIniFile ini(file);
     const bool readable = ini.Readable();
     const std::string tray = ini.ReadString("Settings", "MinSysTray", "?");

@@ -13,6 +13,7 @@
 #include "NetTestUtil.h"
 #include "framework/SysUtils.h"
 #include "net/InetSsleay.h"
+#include "support/NoShortNames.h"
 
 namespace {
 
@@ -594,13 +595,6 @@ TEST_F(OpenSslReal, CipherNumbers) {
 // The signature check reaches the DLL by an ANSI name. A folder the code page cannot spell
 // is reached by its short name; on a volume without short names the load is refused with a
 // reason, never checked under a name of '?'s that reaches no file.
-DWORD WINAPI LongNameBack(LPCWSTR longPath, LPWSTR shortPath, DWORD size) {
-    const DWORD n = static_cast<DWORD>(wcslen(longPath));
-    if (size <= n) return n + 1;
-    wcscpy(shortPath, longPath);
-    return n;
-}
-
 TEST(InetPathForAnsiApi, ShortNameOrAReportedFailure) {
     wchar_t temp[MAX_PATH] = {};
     ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
@@ -620,7 +614,7 @@ TEST(InetPathForAnsiApi, ShortNameOrAReportedFailure) {
     }
     const bool reaches = GetFileAttributesA(reached.c_str()) != INVALID_FILE_ATTRIBUTES;
     const framework::TShortPathApi real = framework::ShortPathApi();
-    framework::ShortPathApi().GetShortPathNameW = &LongNameBack;
+    framework::ShortPathApi().GetShortPathNameW = &testsupport::LongNameBack;
     try {
         InetPathForAnsiApi(dll);
     } catch (const EInetSsleayException& e) {
