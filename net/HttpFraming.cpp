@@ -7,46 +7,6 @@
 
 namespace {
 
-// One member of a Content-Length list: decimal digits only, blanks around them allowed.
-// Leading zeros do not count towards the 18 digits a 64-bit count takes.
-int64_t ParseLengthMember(const std::string& Text, size_t B, size_t E) {
-    while (B < E && (Text[B] == ' ' || Text[B] == '\t')) ++B;
-    while (E > B && (Text[E - 1] == ' ' || Text[E - 1] == '\t')) --E;
-    if (B == E) return -1;
-    for (size_t i = B; i < E; ++i)
-        if (Text[i] < '0' || Text[i] > '9') return -1;
-    while (E - B > 1 && Text[B] == '0') ++B;
-    if (E - B > 18) return -1;
-    int64_t v = 0;
-    for (size_t i = B; i < E; ++i) v = v * 10 + (Text[i] - '0');
-    return v;
-}
-
-}  // namespace
-
-int64_t HttpParseContentLength(const std::string& Text) {
-    // Some servers and proxies repeat the length as a list ("6, 6"): members that all name
-    // the same number are that number; members that differ leave the body's end unknown.
-    int64_t value = -1;
-    size_t b = 0;
-    while (b <= Text.size()) {
-        size_t e = Text.find(',', b);
-        if (e == std::string::npos) e = Text.size();
-        size_t nb = b;
-        while (nb < e && (Text[nb] == ' ' || Text[nb] == '\t')) ++nb;
-        // Empty members of a list carry nothing.
-        if (nb < e) {
-            const int64_t member = ParseLengthMember(Text, b, e);
-            if (member < 0 || (value >= 0 && member != value)) return -1;
-            value = member;
-        }
-        b = e + 1;
-    }
-    return value;
-}
-
-namespace {
-
 int HexValue(uint8_t C) {
     if (C >= '0' && C <= '9') return C - '0';
     if (C >= 'a' && C <= 'f') return C - 'a' + 10;
@@ -68,6 +28,33 @@ std::string TrimBlanks(const std::string& S, size_t B = 0) {
     while (B < e && IsBlank(S[B])) ++B;
     while (e > B && IsBlank(S[e - 1])) --e;
     return S.substr(B, e - B);
+}
+
+// The members of a comma list, without the blanks around them; empty members carry nothing
+// and are skipped.
+std::vector<std::string> ListMembers(const std::string& Value) {
+    std::vector<std::string> members;
+    size_t b = 0;
+    while (b <= Value.size()) {
+        size_t e = Value.find(',', b);
+        if (e == std::string::npos) e = Value.size();
+        std::string member = TrimBlanks(Value.substr(b, e - b));
+        if (!member.empty()) members.push_back(std::move(member));
+        b = e + 1;
+    }
+    return members;
+}
+
+// One member of a Content-Length list: decimal digits only. Leading zeros do not count
+// towards the 18 digits a 64-bit count takes.
+int64_t ParseLengthMember(const std::string& Member) {
+    for (char c : Member)
+        if (!IsDigitChar(c)) return -1;
+    const size_t first = std::min(Member.find_first_not_of('0'), Member.size() - 1);
+    if (Member.size() - first > 18) return -1;
+    int64_t v = 0;
+    for (size_t i = first; i < Member.size(); ++i) v = v * 10 + (Member[i] - '0');
+    return v;
 }
 
 }  // namespace
@@ -114,16 +101,23 @@ THttpHeadLine HttpSplitFieldLine(const std::string& Line, std::string& Name, std
 }
 
 void HttpAddTransferCodings(const std::string& Value, std::vector<std::string>& Codings) {
-    size_t b = 0;
-    while (b <= Value.size()) {
-        size_t e = Value.find(',', b);
-        if (e == std::string::npos) e = Value.size();
-        std::string coding = Value.substr(b, e - b);
-        coding = InetAsciiLower(TrimBlanks(coding.substr(0, coding.find(';'))));
+    for (const std::string& member : ListMembers(Value)) {
+        std::string coding = InetAsciiLower(TrimBlanks(member.substr(0, member.find(';'))));
         // identity is the coding that changes nothing, wherever it stands.
         if (!coding.empty() && coding != "identity") Codings.push_back(std::move(coding));
-        b = e + 1;
     }
+}
+
+int64_t HttpParseContentLength(const std::string& Text) {
+    // Some servers and proxies repeat the length as a list ("6, 6"): members that all name
+    // the same number are that number; members that differ leave the body's end unknown.
+    int64_t value = -1;
+    for (const std::string& member : ListMembers(Text)) {
+        const int64_t v = ParseLengthMember(member);
+        if (v < 0 || (value >= 0 && v != value)) return -1;
+        value = v;
+    }
+    return value;
 }
 
 THttpTransferFraming HttpTransferFraming(const std::vector<std::string>& Codings) {
