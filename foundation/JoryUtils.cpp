@@ -256,15 +256,18 @@ bool IsStrValue(const TRegistry& reg, const char* name) {
     return reg.GetDataInfo(name, info) && info.RegType == REG_SZ;
 }
 
-// A REG_SZ value, else empty.
-std::string StrValue(const TRegistry& reg, const char* name) {
-    if (!IsStrValue(reg, name)) return std::string();
+// A REG_SZ value as stored (a folder the code page cannot spell reads as itself), else empty.
+std::wstring StrValueWide(const TRegistry& reg, const char* name) {
+    if (!IsStrValue(reg, name)) return std::wstring();
     try {
-        return reg.ReadString(name);
+        return reg.ReadStringWide(name);
     } catch (const framework::Exception&) {
-        return std::string();
+        return std::wstring();
     }
 }
+
+// The same in the ANSI code page.
+std::string StrValue(const TRegistry& reg, const char* name) { return WideToAnsi(StrValueWide(reg, name)); }
 
 // DisplayVersion as text; absent, or stored as anything but a string, it is empty.
 std::string DisplayVersion(const TRegistry& reg) {
@@ -343,16 +346,6 @@ std::string FolderScan(const TMatchFn& match, const TCandidateFn& candidate, con
 
 std::string VersionCandidate(const TRegistry& entry, const std::string&) {
     return TrimVersionPrefix(DisplayVersion(entry));
-}
-
-// A REG_SZ value as stored: a folder the code page cannot spell reads as itself.
-std::wstring StrValueWide(const TRegistry& reg, const char* name) {
-    if (!IsStrValue(reg, name)) return std::wstring();
-    try {
-        return reg.ReadStringWide(name);
-    } catch (const framework::Exception&) {
-        return std::wstring();
-    }
 }
 
 std::wstring WithTrailingDelimiter(std::wstring path) {
