@@ -283,23 +283,12 @@ TMemIniFile::TMemIniFile(const std::string& fileName) : TMemIniFile(AnsiToWide(f
 TMemIniFile::TMemIniFile(const std::wstring& fileName)
     : path_(ExpandFileNameWide(fileName)), fileName_(PathForAnsiApi(path_)) {
     sections_.emplace_back();
-    const std::wstring& path = path_;
-    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        readFailed_ = GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    std::string bytes;
+    // A missing file is an empty one; one that is there but cannot be read is never written.
+    if (!ReadFileBytes(path_, bytes)) {
+        readFailed_ = GetFileAttributesW(path_.c_str()) != INVALID_FILE_ATTRIBUTES;
         return;
     }
-    LARGE_INTEGER size{};
-    std::string bytes;
-    DWORD read = 0;
-    readFailed_ = !GetFileSizeEx(file.get(), &size) || size.QuadPart > 0x7FFFFFFF;
-    if (!readFailed_ && size.QuadPart > 0) {
-        bytes.resize(static_cast<size_t>(size.QuadPart));
-        readFailed_ = !::ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) ||
-                      read != bytes.size();
-    }
-    if (readFailed_) return;
     std::string text;
     readFailed_ = !DecodeFile(bytes, encoding_, text);
     if (!readFailed_) Parse(text);

@@ -266,17 +266,6 @@ std::string PathForAnsiApi(const std::wstring& path) {
     return ansi;
 }
 
-std::string ExpandFileName(const std::string& fileName) {
-    if (fileName.empty()) return fileName;
-    const DWORD needed = GetFullPathNameA(fileName.c_str(), 0, nullptr, nullptr);
-    if (needed == 0) return fileName;
-    std::string full(needed, '\0');
-    const DWORD n = GetFullPathNameA(fileName.c_str(), needed, full.data(), nullptr);
-    if (n == 0 || n >= needed) return fileName;
-    full.resize(n);
-    return full;
-}
-
 std::wstring ExpandFileNameWide(const std::wstring& fileName) {
     if (fileName.empty()) return fileName;
     const DWORD needed = GetFullPathNameW(fileName.c_str(), 0, nullptr, nullptr);
@@ -286,6 +275,10 @@ std::wstring ExpandFileNameWide(const std::wstring& fileName) {
     if (n == 0 || n >= needed) return fileName;
     full.resize(n);
     return full;
+}
+
+std::string ExpandFileName(const std::string& fileName) {
+    return fileName.empty() ? fileName : WideToAnsi(ExpandFileNameWide(AnsiToWide(fileName)));
 }
 
 std::string TrimLeft(const std::string& s) {
