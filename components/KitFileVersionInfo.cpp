@@ -19,11 +19,8 @@ bool FileIsPresent(const std::string& Path) { return FileIsPresent(framework::An
 std::string ModuleFullPath(HMODULE Module) { return framework::GetModuleFileNameText(Module); }
 
 bool ReadFixedFileInfo(const std::wstring& Path, VS_FIXEDFILEINFO& Info) {
-    DWORD handle = 0;
-    const DWORD size = GetFileVersionInfoSizeW(Path.c_str(), &handle);
-    if (size == 0) return false;
-    std::string data(size, '\0');
-    if (!GetFileVersionInfoW(Path.c_str(), 0, size, data.data())) return false;
+    std::string data;
+    if (!framework::ReadVersionResource(Path, data)) return false;
     void* value = nullptr;
     UINT length = 0;
     if (!VerQueryValueW(data.data(), L"\\", &value, &length) || !value || length != sizeof(VS_FIXEDFILEINFO))

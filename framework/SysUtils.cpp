@@ -164,6 +164,16 @@ bool ReplaceFileContents(const std::wstring& FileName, const std::string& Data, 
     return true;
 }
 
+bool ReadVersionResource(const std::wstring& FileName, std::string& Block) {
+    DWORD handle = 0;
+    const DWORD size = GetFileVersionInfoSizeW(FileName.c_str(), &handle);
+    if (size == 0) return false;
+    std::string data(size, '\0');
+    if (!GetFileVersionInfoW(FileName.c_str(), handle, size, data.data())) return false;
+    Block = std::move(data);
+    return true;
+}
+
 bool ReplaceFileContents(const std::string& FileName, const std::string& Data, std::string& Error) {
     return ReplaceFileContents(AnsiToWide(FileName), Data, Error);
 }

@@ -53,6 +53,9 @@ bool WriteFileBytes(const std::string& fileName, const std::string& data);
 // the cause.
 bool ReplaceFileContents(const std::string& FileName, const std::string& Data, std::string& Error);
 bool ReplaceFileContents(const std::wstring& FileName, const std::string& Data, std::string& Error);
+// The version resource of a file as GetFileVersionInfoW fills it, read by the file's wide
+// name; false (Block untouched) when the file has none or it cannot be read.
+bool ReadVersionResource(const std::wstring& FileName, std::string& Block);
 
 // The full path of a module's file; nullptr gives the running executable.
 std::wstring GetModuleFileNameWide(HMODULE module = nullptr);

@@ -579,11 +579,8 @@ bool InetFileVersionStrings(const std::string& FileName, std::string& Version, s
 bool InetFileVersionStrings(const std::wstring& FileName, std::string& Version, std::string& Description) {
     Version.clear();
     Description.clear();
-    DWORD handle = 0;
-    DWORD size = GetFileVersionInfoSizeW(FileName.c_str(), &handle);
-    if (size == 0) return false;
-    std::vector<char> data(size);
-    if (!GetFileVersionInfoW(FileName.c_str(), 0, size, data.data())) return false;
+    std::string data;
+    if (!framework::ReadVersionResource(FileName, data)) return false;
     std::string key = "040904E4";
     void* p = nullptr;
     UINT len = 0;

@@ -254,14 +254,7 @@ std::string plim::VersionBlock(const std::string& FileName) {
     if (const std::string* cached = TIdentGuard::CachedBlock(FileName)) return *cached;
     std::string block;
     const std::wstring path = WideFileName(FileName);
-    if (FileIsPresent(path)) {
-        DWORD handle = 0;
-        const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &handle);
-        if (size > 0) {
-            block.assign(size, '\0');
-            if (!GetFileVersionInfoW(path.c_str(), handle, size, block.data())) block.clear();
-        }
-    }
+    if (FileIsPresent(path)) framework::ReadVersionResource(path, block);
     TIdentGuard::CacheBlock(FileName, block);
     return block;
 }
