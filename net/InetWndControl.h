@@ -27,6 +27,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "framework/Component.h"
@@ -202,7 +203,40 @@ public:
 
     std::shared_ptr<const bool> AliveToken() const { return alive_; }
 
+    // What the component runs now (a connection, a request) has a serial that changes
+    // whenever that work begins, ends or is replaced. A watch taken before a handler runs
+    // tells afterwards whether the handler freed the component or changed its work.
+    class TFireWatch {
+    public:
+        explicit TFireWatch(const TInetWndControl& Control)
+            : control_(&Control), alive_(Control.alive_), work_(Control.workSerial_) {}
+        [[nodiscard]] bool Alive() const { return *alive_; }
+        // Alive and still at the same work.
+        [[nodiscard]] bool Holds() const { return *alive_ && control_->workSerial_ == work_; }
+
+    private:
+        const TInetWndControl* control_;
+        std::shared_ptr<const bool> alive_;
+        uint64_t work_;
+    };
+    uint64_t WorkSerial() const { return workSerial_; }
+
 protected:
+    // The component's work changed hands: watches taken before now no longer hold.
+    void NewWork() { ++workSerial_; }
+    // The one way a component calls an event handler. True when, after it, the component
+    // and its work are still those that fired the event; the caller goes on only then.
+    // The handler is copied first: it may reassign or clear the event it runs from.
+    template <class Handler, class... Args>
+    [[nodiscard]] bool FireEvent(const Handler& Event, Args&&... A) {
+        const TFireWatch watch(*this);
+        if (Event) {
+            auto h = Event;
+            h(std::forward<Args>(A)...);
+        }
+        return watch.Holds();
+    }
+
     // Releases the window the first time it is called. Derived destructors call it first,
     // so that their own ids are returned while their ReturnMessageIds still exists.
     virtual void ReleaseWindowOnce();
@@ -242,6 +276,7 @@ private:
     TInetBgExceptionEvent onBgException_;
     TInetPumpHook pumpHook_;
     std::shared_ptr<bool> alive_;
+    uint64_t workSerial_ = 0;
 };
 
 // A plain window timer on its owner's hidden window: OnTimer every Interval ms while
