@@ -236,6 +236,14 @@ protected:
         }
         return watch.Holds();
     }
+    // The same check around a step that fires an event through a layer's virtual trigger or
+    // relays another component's event: true when the component and its work held.
+    template <class Step>
+    [[nodiscard]] bool Fired(Step&& S) {
+        const TFireWatch watch(*this);
+        S();
+        return watch.Holds();
+    }
 
     // Releases the window the first time it is called. Derived destructors call it first,
     // so that their own ids are returned while their ReturnMessageIds still exists.
