@@ -669,11 +669,9 @@ void THttpClient::HandleSocketClosed(uint16_t Error) {
     tunnelTlsPending_ = false;
     if (receivingHeader_) {
         TriggerHeaderEnd();
-        if (relocationPending_) {
-            RestartAfterRelocation(Error);
-            return;
-        }
-        // A close in the middle of the header: the request must still end.
+        // A close in the middle of the header: the request must still end, and a head
+        // without its end names no relocation to follow.
+        relocationPending_ = false;
     } else if (inBody_) {
         inBody_ = false;
         receiveTarget_ = TReceiveTarget::None;

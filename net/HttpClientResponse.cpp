@@ -134,10 +134,8 @@ std::vector<std::string> HeadLines(const std::string& Head) {
 bool THttpClient::ReadTunnelAnswer() {
     if (!TunnelAnswerComplete()) return false;
     tunnelAnswered_ = true;
-    const std::string all(reinterpret_cast<const char*>(rcvBuf_.data()), rcvCount_);
-    size_t end = all.find("\r\n\r\n");
-    end = end == std::string::npos ? all.find("\n\n") + 2 : end + 4;
-    const std::vector<std::string> lines = HeadLines(all.substr(0, end));
+    const size_t end = HttpHeadLength(reinterpret_cast<const char*>(rcvBuf_.data()), rcvCount_);
+    const std::vector<std::string> lines = HeadLines(std::string(reinterpret_cast<const char*>(rcvBuf_.data()), end));
     THttpStatusLine status;
     if (lines.empty() || !HttpParseStatusLine(lines[0], status) || status.Major != 1) {
         FailRequest(httpErrBadResponse, "HTTP bad status line");
@@ -210,13 +208,16 @@ bool THttpClient::ReadHeaderLines() {
         const uint8_t* b = rcvBuf_.data() + off;
         const size_t avail = rcvCount_ - off;
         const uint8_t* lf = static_cast<const uint8_t*>(memchr(b, '\n', avail));
+        // The limit is on the line without its line end, CR LF or a bare LF alike; a CR
+        // may still wait for its LF.
         if (!lf) {
-            if (avail > MaxHeaderLineLength) FailRequest(httpErrBadResponse, "HTTP header line too long");
+            if (avail > MaxHeaderLineLength + 1 || (avail == MaxHeaderLineLength + 1 && b[avail - 1] != '\r'))
+                FailRequest(httpErrBadResponse, "HTTP header line too long");
             incomplete = true;
             break;
         }
         const size_t len = size_t(lf - b);
-        if (len > MaxHeaderLineLength) {
+        if (len - (len > 0 && b[len - 1] == '\r' ? 1 : 0) > MaxHeaderLineLength) {
             FailRequest(httpErrBadResponse, "HTTP header line too long");
             return false;
         }
@@ -238,8 +239,7 @@ bool THttpClient::ReadHeaderLines() {
 }
 
 bool THttpClient::TunnelAnswerComplete() {
-    const std::string all(reinterpret_cast<const char*>(rcvBuf_.data()), rcvCount_);
-    if (all.find("\r\n\r\n") != std::string::npos || all.find("\n\n") != std::string::npos) return true;
+    if (HttpHeadLength(reinterpret_cast<const char*>(rcvBuf_.data()), rcvCount_) > 0) return true;
     if (rcvCount_ > MaxHeaderBytes) FailRequest(httpErrBadResponse, "HTTP proxy answer too long");
     return false;
 }
@@ -388,10 +388,10 @@ void THttpClient::ApplyField(const std::string& Name, const std::string& Value) 
         bool accept = true;
         TriggerCookie(value, accept);
     } else if (name == "connection" || name == "proxy-connection") {
-        const std::string c = InetAsciiLower(value);
-        if (c == "close")
+        // A list of options: "close" among them ends the connection, whatever else is named.
+        if (HttpListHasToken(value, "close"))
             closeAfterResponse_ = true;
-        else if (c == "keep-alive")
+        else if (HttpListHasToken(value, "keep-alive"))
             closeAfterResponse_ = false;
     } else if (name == "date") {
         resp_.ResponseDate = InetParseRfc822Date(value, true);
@@ -451,16 +451,20 @@ void THttpClient::EndOfHeader() {
     // one that is not followed (no target, or not following) is the document, so its body,
     // up to the close, is read like any other.
     const bool followedMove = relocationPending_ && (resp_.StatusCode == 301 || resp_.StatusCode == 302);
-    const bool noBody = requestKind_ == httpHEAD || resp_.StatusCode == 204 || resp_.StatusCode == 304 ||
-                        (!chunked && resp_.ContentLength == 0) ||
-                        (!chunked && resp_.ContentLength == -1 && (resp_.StatusCode < 200 || followedMove));
+    const bool untilClose = !chunked && resp_.ContentLength == -1;
+    // No body by the method or the status; or one taken to carry nothing.
+    const bool bodyless = requestKind_ == httpHEAD || resp_.StatusCode == 204 || resp_.StatusCode == 304 ||
+                          (untilClose && (resp_.StatusCode < 200 || followedMove));
+    const bool noBody = bodyless || (!chunked && resp_.ContentLength == 0);
     // Chunks are the one transfer coding this client decodes: any other would be stored
-    // as if it were the document.
-    if (!noBody && !transferCodings_.empty() && !HttpOnlyChunked(transferCodings_)) {
+    // as if it were the document, an empty one included.
+    if (!bodyless && !transferCodings_.empty() && !HttpOnlyChunked(transferCodings_)) {
         FailRequest(httpErrBadResponse, "HTTP transfer coding not supported: " + resp_.TransferEncoding);
         return;
     }
     resp_.Chunked = chunked;
+    // A body that ends at the close, read or not: the connection cannot carry another request.
+    if (untilClose && (followedMove || !bodyless)) closeAfterResponse_ = true;
     if (noBody) {
         receiveTarget_ = TReceiveTarget::None;
         rcvCount_ = 0;
@@ -468,8 +472,6 @@ void THttpClient::EndOfHeader() {
         AfterDocument();
         return;
     }
-    // Read until close: the connection cannot carry another request.
-    if (!chunked && resp_.ContentLength < 0) closeAfterResponse_ = true;
     std::string ext;
     const size_t dot = documentName_.rfind('.');
     if (dot != std::string::npos) ext = InetAsciiLower(documentName_.substr(dot));

@@ -108,6 +108,26 @@ void HttpAddTransferCodings(const std::string& Value, std::vector<std::string>& 
     }
 }
 
+bool HttpListHasToken(const std::string& Value, const std::string& Token) {
+    for (const std::string& member : ListMembers(Value))
+        if (InetAsciiLower(member) == InetAsciiLower(Token)) return true;
+    return false;
+}
+
+size_t HttpHeadLength(const char* Data, size_t Len) {
+    // Line by line: "\r\n\r\n" and "\n\n" are not the only ways a head ends ("\n\r\n" is
+    // one as well), and the first empty line is the end whatever follows it.
+    size_t b = 0;
+    while (b < Len) {
+        const void* lf = std::memchr(Data + b, '\n', Len - b);
+        if (!lf) return 0;
+        const size_t e = size_t(static_cast<const char*>(lf) - Data);
+        if (e == b || (e == b + 1 && Data[b] == '\r')) return e + 1;
+        b = e + 1;
+    }
+    return 0;
+}
+
 int64_t HttpParseContentLength(const std::string& Text) {
     // Some servers and proxies repeat the length as a list ("6, 6"): members that all name
     // the same number are that number; members that differ leave the body's end unknown.

@@ -44,6 +44,14 @@ THttpTransferFraming HttpTransferFraming(const std::vector<std::string>& Codings
 // True when the codings are chunked and nothing else: the chunks are all there is to undo.
 bool HttpOnlyChunked(const std::vector<std::string>& Codings);
 
+// Whether a comma list of tokens (Connection, Proxy-Connection) names Token, compared
+// without regard to case; blanks around members and empty members do not count.
+bool HttpListHasToken(const std::string& Value, const std::string& Token);
+
+// The length of a head (status line, field lines and the empty line that ends it, each line
+// ending with CR LF or a bare LF) at the start of Data; 0 while its empty line has not come.
+size_t HttpHeadLength(const char* Data, size_t Len);
+
 // A Content-Length value: decimal digits (blanks around them allowed; leading zeros aside, at
 // most 18 of them), or a comma list of such members that all name the same number; -1 when
 // the text is neither.

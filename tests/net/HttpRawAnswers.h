@@ -23,6 +23,11 @@ struct RawAnswer {
     uint16_t err;
     int status;
     const char* body;
+    // Relocations the client follows; the target of each is the peer's /echo, whose echo of
+    // the request is then the document.
+    int relocations = 0;
+    // The client's peer sends the first split bytes on their own, the rest a moment later.
+    size_t split = 0;
 };
 
 inline std::string Head(const std::string& StatusLine, const std::string& Fields) {
@@ -35,6 +40,10 @@ inline std::vector<RawAnswer> Answers() {
     const std::string chunked = "Transfer-Encoding: chunked\r\n";
     const std::string moved = "HTTP/1.1 302 Found";
     static const std::string testing = "This server reply is for testing";
+    // What a relocation's body up to the close would pass for, read as the next answer.
+    const std::string forged = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nforge";
+    // A field line of exactly MaxHeaderLineLength bytes.
+    const std::string longField = "X-Long: " + std::string(THttpClient::MaxHeaderLineLength - 8, 'a');
     return {
         // Sound answers at the edges of the grammar.
         {"length", Head(ok, len2) + "ok", true, 0, 200, "ok"},
@@ -79,6 +88,30 @@ inline std::vector<RawAnswer> Answers() {
          httpErrInsecureRelocation, 302, nullptr},
         {"Location to data:", Head(moved, "Location: data:text/plain,hi\r\nContent-Length: 5\r\n") + "moved", true,
          httpErrInsecureRelocation, 302, nullptr},
+        // Relocations followed: an answer whose body ends at the close leaves a connection that
+        // cannot carry the next request, however its body is framed or said to end.
+        {"302 without a length, body with the head", Head(moved, "Location: /echo\r\n") + forged, true, 0, 200,
+         nullptr, 1},
+        {"302 without a length, body after the head", Head(moved, "Location: /echo\r\n") + forged, true, 0, 200,
+         nullptr, 1, Head(moved, "Location: /echo\r\n").size()},
+        {"301 with a coding that is not chunked", Head("HTTP/1.1 301 Moved", "Location: /echo\r\n"
+                                                                             "Transfer-Encoding: gzip\r\n") + forged,
+         false, 0, 200, nullptr, 1},
+        {"Connection: Upgrade, close", Head(moved, "Location: /echo\r\nConnection: Upgrade, close\r\n" + len2) + "ok",
+         true, 0, 200, nullptr, 1},
+        {"Connection: TE, Close", Head(moved, "Location: /echo\r\nConnection: TE, Close\r\n" + len2) + "ok", true,
+         0, 200, nullptr, 1},
+        // A head cut by the close names nothing to follow, however far it got.
+        {"head cut after Location", moved + "\r\nLocation: /echo\r\n", false, httpErrNoStatus, 302, nullptr},
+        {"head cut after Location and one more field", moved + "\r\nLocation: /echo\r\nX-A: 1\r\n", false,
+         httpErrNoStatus, 302, nullptr},
+        // The line limit is on a line without its line end, whichever it is.
+        {"field line at the limit, CR LF", Head(ok, longField + "\r\n" + len2) + "ok", true, 0, 200, "ok"},
+        {"field line at the limit, LF", ok + "\n" + longField + "\nContent-Length: 2\n\nok", true, 0, 200, "ok"},
+        {"field line over the limit, CR LF", Head(ok, longField + "a\r\n" + len2) + "ok", true, httpErrBadResponse,
+         -1, nullptr},
+        {"field line over the limit, LF", ok + "\n" + longField + "a\nContent-Length: 2\n\nok", true,
+         httpErrBadResponse, -1, nullptr},
         // Content-Length lists.
         {"Content-Length 6,06,6", Head(ok, "Content-Length: 6,06,6\r\n") + "abcdef", true, 0, 200, "abcdef"},
         {"Content-Length 6,    6", Head(ok, "Content-Length: 6,    6\r\n") + "abcdef", true, 0, 200, "abcdef"},
@@ -110,6 +143,8 @@ inline std::vector<RawAnswer> Answers() {
         {"chunked, gzip, chunked", Head(ok, "Transfer-Encoding: chunked, gzip, chunked\r\n") + "2\r\nok\r\n0\r\n\r\n",
          false, httpErrBadResponse, -1, nullptr},
         // Framed, but by a coding under the chunks that the client cannot undo.
+        {"gzip with Content-Length 0", Head(ok, "Transfer-Encoding: gzip\r\nContent-Length: 0\r\n"), false,
+         httpErrBadResponse, 200, nullptr},
         {"gzip under the chunks", Head(ok, "Transfer-Encoding: gzip, chunked\r\n") + "2\r\nok\r\n0\r\n\r\n", true,
          httpErrBadResponse, -1, nullptr},
         // Broken chunk framing.

@@ -8,7 +8,9 @@
 Every answer is written by hand, so that malformed and hostile ones can be sent as they are.
 Connections are numbered; "/conn" answers "<connection> <request on it>", "/echo" answers
 with the request exactly as it arrived (header and body). "/raw?a=<hex>" sends the bytes given
-in hex as the whole answer and closes; "/store?a=<hex>" keeps them and answers a number N,
+in hex as the whole answer and closes ("&split=N" sends its first N bytes on their own,
+"&hold=1" closes only a second later);
+"/store?a=<hex>" keeps them and answers a number N,
 and a CONNECT to "rN.raw" gets them as the proxy's answer.
 """
 import gzip
@@ -139,7 +141,18 @@ class Handler(socketserver.BaseRequestHandler):
         if path == "/conn":
             s(response("200 OK", b"%d %d" % (self.conn, number)))
         elif path == "/raw":
-            s(bytes.fromhex(query["a"]))
+            data = bytes.fromhex(query["a"])
+            # "split=N": the first N bytes in a segment of their own, the rest a moment later.
+            split = int(query.get("split", "0"))
+            if split:
+                s(data[:split])
+                time.sleep(0.3)
+                data = data[split:]
+            s(data)
+            # "hold=1": the connection stays open a while, as a server's whose body ends at the
+            # close it has not made yet; what arrives meanwhile is not answered.
+            if query.get("hold"):
+                time.sleep(1)
             return False
         elif path == "/store":
             with conn_lock:
