@@ -47,16 +47,6 @@ std::string SchemeOf(const std::string& Value) {
     return i < Value.size() && Value[i] == ':' ? InetAsciiLower(Value.substr(0, i)) : std::string();
 }
 
-// The directory part of a request path: up to and including the last "/" or ":" before
-// any "?".
-std::string DirectoryOf(const std::string& Path) {
-    const std::string p = Path.substr(0, Path.find('?'));
-    const size_t cut = p.find_last_of("/:");
-    return cut == std::string::npos ? std::string() : p.substr(0, cut + 1);
-}
-
-
-
 }  // namespace
 
 void THttpClient::ResetResponse(bool KeepLocation) {
@@ -578,21 +568,18 @@ void THttpClient::HandleLocation(std::string Value) {
     auto hostPort = [&](const std::string& Host, const std::string& Port, const std::string& Proto) {
         return Port.empty() || Port == DefaultPortOf(Proto) ? Host : Host + ":" + Port;
     };
-    if (!Value.empty() && Value[0] == '/') {
-        const std::string path = CleanRelocation(Value);
+    if (scheme.empty()) {
+        // A relative reference, resolved against the path (and query) of this request; through
+        // a proxy the request path is the whole URL.
+        std::string base = requestPath_;
+        if (InetStartsText(base, "http://") || InetStartsText(base, "https://")) {
+            const size_t slash = base.find('/', base.find("//") + 2);
+            base = slash == std::string::npos ? std::string("/") : base.substr(slash);
+        }
+        if (base.empty() || base[0] != '/') base = "/" + base;
+        const std::string path = ResolveRelativePath(base, CleanRelocation(Value));
         resp_.Location = proto0 + "://" + hostPort(requestHost_, requestPort_, proto0) + path;
         requestPath_ = ProxyUsed() && protocol_ != "https" ? resp_.Location : path;
-    } else if (scheme.empty()) {
-        std::string dir = DirectoryOf(requestPath_);
-        std::string path = CleanRelocation(dir + Value);
-        if (ProxyUsed() && protocol_ != "https") {
-            resp_.Location = path;
-            requestPath_ = path;
-        } else {
-            if (path.empty() || path[0] != '/') path = "/" + path;
-            resp_.Location = proto0 + "://" + hostPort(requestHost_, requestPort_, proto0) + path;
-            requestPath_ = path;
-        }
     } else {
         std::string proto, user, pass, host, port, path;
         SplitUrl(Value, proto, user, path, port, host, pass);

@@ -145,6 +145,50 @@ void SplitUrl(std::string Url, std::string& Proto, std::string& User, std::strin
     SplitUserPart(authority.substr(0, at), User, Password);
 }
 
+std::string RemoveDotSegments(const std::string& Path) {
+    std::string in = Path, out;
+    while (!in.empty()) {
+        if (in.compare(0, 3, "../") == 0) {
+            in.erase(0, 3);
+        } else if (in.compare(0, 2, "./") == 0) {
+            in.erase(0, 2);
+        } else if (in.compare(0, 3, "/./") == 0) {
+            in.erase(0, 2);
+        } else if (in == "/.") {
+            in = "/";
+        } else if (in.compare(0, 4, "/../") == 0 || in == "/..") {
+            in = in.size() == 3 ? std::string("/") : in.substr(3);
+            const size_t slash = out.rfind('/');
+            out.erase(slash == std::string::npos ? 0 : slash);
+        } else if (in == "." || in == "..") {
+            in.clear();
+        } else {
+            // The first segment, with its leading "/", moves to the output.
+            const size_t next = in.find('/', in[0] == '/' ? 1 : 0);
+            out += in.substr(0, next);
+            in.erase(0, next == std::string::npos ? in.size() : next);
+        }
+    }
+    return out;
+}
+
+std::string ResolveRelativePath(const std::string& Base, const std::string& Reference) {
+    const std::string base = Base.substr(0, Base.find('#'));
+    const size_t baseQuery = base.find('?');
+    const std::string basePath = base.substr(0, baseQuery);
+    const std::string ref = Reference.substr(0, Reference.find('#'));
+    if (ref.empty()) return base;
+    if (ref[0] == '?') return basePath + ref;
+    const size_t query = ref.find('?');
+    const std::string path = ref.substr(0, query);
+    const std::string rest = query == std::string::npos ? std::string() : ref.substr(query);
+    if (path[0] == '/') return RemoveDotSegments(path) + rest;
+    // Merged with the base's directory: up to and including its last "/".
+    const size_t slash = basePath.rfind('/');
+    const std::string dir = slash == std::string::npos ? std::string("/") : basePath.substr(0, slash + 1);
+    return RemoveDotSegments(dir + path) + rest;
+}
+
 size_t PosN(const std::string& Sub, const std::string& S, int N) {
     if (N == 0 || Sub.empty() || Sub.size() > S.size()) return 0;
     if (N > 0) {

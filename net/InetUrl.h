@@ -15,6 +15,16 @@
 void SplitUrl(std::string Url, std::string& Proto, std::string& User, std::string& Path, std::string& Port,
               std::string& Host, std::string& Password);
 
+// The dot segments "." and ".." of a path removed, as a reference is resolved: "/a/./b/../z"
+// gives "/a/z"; ".." above the root stays at the root.
+std::string RemoveDotSegments(const std::string& Path);
+
+// A relative reference (no scheme, no "//" authority; a fragment is dropped) resolved
+// against the path and query of the URL it came from: "?q=1" keeps Base's path, "/x" replaces
+// it, anything else is merged with Base's directory; dot segments go in every case.
+//   Base "/a/b/c?old=1": "?q=1" -> "/a/b/c?q=1", "../f" -> "/a/f", "" -> "/a/b/c?old=1"
+std::string ResolveRelativePath(const std::string& Base, const std::string& Reference);
+
 // 1-based position of the N-th occurrence of Sub in S, counted from the start for N > 0
 // and from the end for N < 0 (occurrences may overlap); 0 when S holds fewer, and for N = 0
 // or an empty Sub.

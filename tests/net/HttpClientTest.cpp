@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -30,6 +31,18 @@ std::string PeerPort() { return nettest::HttpPeerPort(); }
     if (PeerPort().empty()) GTEST_SKIP() << "http peer not started"
 
 std::string Base() { return "http://127.0.0.1:" + PeerPort(); }
+
+// Text as a query value: every byte but letters and digits percent-encoded.
+std::string QueryValue(const std::string& Text) {
+    std::string out;
+    for (const char c : Text) {
+        if (std::isalnum(static_cast<unsigned char>(c)))
+            out += c;
+        else
+            out += "%" + nettest::Hex(&c, 1);
+    }
+    return out;
+}
 
 // A client with its completion written down.
 struct Client {
@@ -599,7 +612,13 @@ TEST(HttpClientInside, RelocationTargets) {
         {"http", false, "data:text/plain,hi", httpErrInsecureRelocation, false, nullptr},
         {"http", false, "javascript:alert(1)", httpErrInsecureRelocation, false, nullptr},
         {"http", false, "http:/x", httpErrInsecureRelocation, false, nullptr},
-        {"http", false, "./a:b", 0, true, "/dir/./a:b"},
+        // Relative references resolved as URLs are, dot segments removed.
+        {"http", false, "./a:b", 0, true, "/dir/a:b"},
+        {"http", false, "?q=1", 0, true, "/dir/page?q=1"},
+        {"http", false, "../f", 0, true, "/f"},
+        {"http", false, "../../../f", 0, true, "/f"},
+        {"http", false, "/a/./b/../z", 0, true, "/a/z"},
+        {"http", false, ".", 0, true, "/dir/"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.value);
@@ -638,6 +657,25 @@ TEST(HttpClient, RelocationWithCloseDelimitedBody) {
         EXPECT_EQ(cl.http->StatusCode(), 200);
         EXPECT_EQ(cl.Body().rfind("GET /echo HTTP/1.1\r\n", 0), 0u) << cl.Body();
         EXPECT_EQ(cl.Body().find("moved away"), std::string::npos);
+        EXPECT_EQ(cl.http->LocationChangeCurCount(), 1);
+    }
+}
+
+// A relative relocation is resolved against the URL of the request it answers: the request
+// line the server then receives.
+TEST(HttpClient, RelativeRelocationsResolvedAgainstTheRequest) {
+    REQUIRE_HTTP_PEER();
+    const std::pair<const char*, const char*> cases[] = {
+        {"?q=1", "/rel/a/b/c?q=1"},   {"./e", "/rel/a/b/e"}, {"../f", "/rel/a/f"},
+        {"/rel/a/./b/../z", "/rel/a/z"}, {"g?x=1#frag", "/rel/a/b/g?x=1"}, {"../../../../rel/x", "/rel/x"},
+    };
+    for (const auto& [to, line] : cases) {
+        SCOPED_TRACE(to);
+        Client cl;
+        cl.http->SetRequestVer("1.1");
+        ASSERT_TRUE(cl.Run(Base() + "/rel/a/b/c?old=1&to=" + QueryValue(to)));
+        EXPECT_EQ(cl.err, 0) << cl.http->ReasonPhrase();
+        EXPECT_EQ(cl.Body(), std::string("GET ") + line + " HTTP/1.1");
         EXPECT_EQ(cl.http->LocationChangeCurCount(), 1);
     }
 }

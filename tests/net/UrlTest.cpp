@@ -1,6 +1,9 @@
 // The URL splitter as a table of URLs and their six parts, the relative forms against a
-// base path, and the N-th occurrence search.
+// base path, relative references resolved as a relocation's are, and the N-th occurrence
+// search.
 #include <gtest/gtest.h>
+
+#include <utility>
 
 #include "net/InetUrl.h"
 
@@ -132,4 +135,21 @@ TEST(PosN, CountsFromEitherEnd) {
         {"", "abc", 1, 0}, {"abcd", "abc", 1, 0}, {"x", "", -1, 0}, {"ab", "ab", -1, 1},
     };
     for (const auto& c : cases) EXPECT_EQ(PosN(c.sub, c.s, c.n), c.pos) << c.sub << " in " << c.s << " #" << c.n;
+}
+
+// A relocation's relative reference against the request's path and query: the examples of
+// the URI standard for a base of /b/c/d;p?q, and the forms servers send.
+TEST(ResolveRelativePath, AgainstTheRequestsPathAndQuery) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"g", "/b/c/g"},          {"./g", "/b/c/g"},        {"g/", "/b/c/g/"},      {"/g", "/g"},
+        {"?y", "/b/c/d;p?y"},     {"g?y", "/b/c/g?y"},      {"#s", "/b/c/d;p?q"},   {"g#s", "/b/c/g"},
+        {";x", "/b/c/;x"},        {"", "/b/c/d;p?q"},       {".", "/b/c/"},         {"./", "/b/c/"},
+        {"..", "/b/"},            {"../", "/b/"},           {"../g", "/b/g"},       {"../..", "/"},
+        {"../../g", "/g"},        {"../../../g", "/g"},     {"/./g", "/g"},         {"/../g", "/g"},
+        {"g.", "/b/c/g."},        {".g", "/b/c/.g"},        {"g..", "/b/c/g.."},    {"..g", "/b/c/..g"},
+        {"./../g", "/b/g"},       {"./g/.", "/b/c/g/"},     {"g/./h", "/b/c/g/h"},  {"g/../h", "/b/c/h"},
+        {"g?y/./x", "/b/c/g?y/./x"}, {"/a/./b/../z", "/a/z"},
+    };
+    for (const auto& [ref, want] : cases) EXPECT_EQ(ResolveRelativePath("/b/c/d;p?q", ref), want) << ref;
+    EXPECT_EQ(ResolveRelativePath("/a/b/c?old=1", "?q=1"), "/a/b/c?q=1");
 }

@@ -274,6 +274,13 @@ class Handler(socketserver.BaseRequestHandler):
                 s(response("200 OK", b"end of chain"))
             else:
                 s(response("302 Found", b"", ["Location: /chain/%d" % (n - 1)]))
+        elif path.startswith("/rel/"):
+            # "to" names the relocation (relative references as they are); without it the answer
+            # is the request line that arrived.
+            if "to" in query:
+                s(response("302 Found", b"", ["Location: " + query["to"]]))
+            else:
+                s(response("200 OK", head.split(b"\r\n", 1)[0]))
         elif path.startswith("/a/"):
             s(response("200 OK", b"<p>page</p>", ["Content-Type: text/html"]))
         elif path == "/described":
