@@ -319,6 +319,7 @@ void THttpClient::TakeRequestTarget() {
     credUser_ = curUser_;
     credPassword_ = curPassword_;
     serverCredsApply_ = true;
+    curCredOrigin_ = credOrigin_;
     if (ProxyUsed()) {
         const std::string ascii = AsciiHost(host);
         if (protocol_ == "https")

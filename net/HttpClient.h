@@ -589,6 +589,9 @@ protected:
     // elsewhere leaves them behind.
     std::string credOrigin_, credUser_, credPassword_;
     bool serverCredsApply_ = true;
+    // The origin the credentials in use (curUser_, curPassword_) belong to: the request's, or
+    // that of a relocation URL that named its own.
+    std::string curCredOrigin_;
     int32_t headerLineCount_ = 0;
     size_t headerBytes_ = 0;
     bool inBody_ = false;

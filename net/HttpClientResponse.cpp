@@ -590,25 +590,21 @@ void THttpClient::HandleLocation(std::string Value) {
         }
         path = path.empty() ? std::string("/") : CleanRelocation(path);
         if (host.empty()) host = requestHost_;
-        // The server's credentials were given for one scheme, host and port: they do not
-        // follow the relocation anywhere else (and come back with one to where they belong).
-        const bool home = InetAsciiLower(proto + "://" + host + ":" + (port.empty() ? DefaultPortOf(proto) : port)) ==
-                          credOrigin_;
-        if (home != serverCredsApply_) {
-            serverCredsApply_ = home;
-            curUser_ = home ? credUser_ : std::string();
-            curPassword_ = home ? credPassword_ : std::string();
-            AuthStateChange(serverAuth_.Basic, home && ServerAuth == httpAuthBasic && !curUser_.empty() && !curPassword_.empty()
-                                                  ? basicAuthSend
-                                                  : basicAuthNone);
+        // Credentials were given for one scheme, host and port: the user's for the request's
+        // URL, those inside a relocation URL for its target. They do not follow a relocation
+        // anywhere else, and the user's come back with one to where they belong.
+        const std::string origin = InetAsciiLower(proto + "://" + host + ":" + (port.empty() ? DefaultPortOf(proto) : port));
+        serverCredsApply_ = origin == credOrigin_;
+        const bool own = !user.empty() && !pass.empty();
+        if (own || origin != curCredOrigin_) {
+            curCredOrigin_ = own || serverCredsApply_ ? origin : std::string();
+            curUser_ = own ? user : serverCredsApply_ ? credUser_ : std::string();
+            curPassword_ = own ? pass : serverCredsApply_ ? credPassword_ : std::string();
+            AuthStateChange(serverAuth_.Basic, ServerAuth == httpAuthBasic && !curUser_.empty() && !curPassword_.empty()
+                                                   ? basicAuthSend
+                                                   : basicAuthNone);
             AuthStateChange(serverAuth_.Digest, digestAuthNone);
             AuthStateChange(serverAuth_.Ntlm, ntlmAuthNone);
-        }
-        // Those inside the relocation URL are for its target.
-        if (!user.empty() && !pass.empty()) {
-            curUser_ = user;
-            curPassword_ = pass;
-            if (ServerAuth == httpAuthBasic) AuthStateChange(serverAuth_.Basic, basicAuthSend);
         }
         protocol_ = proto;
         requestHost_ = host;
