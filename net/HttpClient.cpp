@@ -529,7 +529,7 @@ void THttpClient::HandleSocketConnected(uint16_t Error) {
     if (Error) {
         resp_.RequestError = Error;
         resp_.StatusCode = 404;
-        resp_.ReasonPhrase = SocketErrorText(Error) + " (Error #" + std::to_string(Error) + ") to " + peer + ":" + connectPort_;
+        resp_.ReasonPhrase = NetSocketErrorText(Error) + " (Error #" + std::to_string(Error) + ") to " + peer + ":" + connectPort_;
         lastAddress_.clear();
         TriggerSessionConnected();
         return;

@@ -906,13 +906,17 @@ TEST(HttpClient, ThroughSocks) {
         TSocksAuthentication auth;
         uint16_t err;
         std::vector<TSocksAuthState> states;
+        // How the request's end reads, up to the proxy's address.
+        const char* reason = "";
     } cases[] = {
         {"5", "socks5", "5", "fwd.test", "", "", socksNoAuthentication, 0, {}},
         {"empty level is 5", "socks5", "", "fwd.test", "", "", socksNoAuthentication, 0, {}},
         {"5 user and password", "socks5auth", "5", "fwd.test", "user", "pass", socksAuthenticateUsercode, 0,
          {socksAuthStart, socksAuthSuccess}},
         {"5 wrong password", "socks5auth", "5", "fwd.test", "user", "nope", socksAuthenticateUsercode, 20015,
-         {socksAuthStart, socksAuthFailure}},
+         {socksAuthStart, socksAuthFailure}, "SOCKS - Authentication Failed (Error #20015) to "},
+        {"5 no method in common", "socks5auth", "5", "fwd.test", "", "", socksNoAuthentication, 20003, {},
+         "SOCKS - Authentication Method Error (Error #20003) to "},
         {"4A", "socks4", "4A", "fwd.test", "", "", socksNoAuthentication, 0, {}},
         {"4", "socks4", "4", "127.0.0.2", "", "", socksNoAuthentication, 0, {}},
     };
@@ -943,6 +947,8 @@ TEST(HttpClient, ThroughSocks) {
         if (c.err == 0) {
             EXPECT_EQ(cl.http->StatusCode(), 200);
             EXPECT_EQ(cl.Body().substr(cl.Body().find(' ')), " 1");
+        } else {
+            EXPECT_EQ(cl.http->ReasonPhrase().rfind(c.reason, 0), 0u) << cl.http->ReasonPhrase();
         }
     }
 }
