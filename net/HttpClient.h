@@ -82,7 +82,7 @@ struct TWWWAuthInfo {
     std::string Realm;
     std::string Charset;
     std::string Uri;
-    std::string Header;  // the whole value
+    std::string Header;  // the challenge as it came (one of a field value's list)
 };
 using TWWWAuthInfos = std::vector<TWWWAuthInfo>;
 
@@ -556,6 +556,8 @@ protected:
         TNTLM_Msg2_Info NtlmInfo;
         TDigestAuthInfo DigestInfo;
         std::string NtlmAuthenticate;
+        // A stale nonce was answered once in this exchange.
+        bool StaleAnswered = false;
     };
     TAuthSide serverAuth_, proxyAuth_;
     framework::TStringList challenges_;

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "net/HttpChallenges.h"
 #include "net/InetSspiNtlm.h"
 #include "net/InetUtils.h"
 #include "net/InetWinsock.h"
@@ -69,28 +70,22 @@ void THttpClient::ParseChallenges() {
     if (!authInfos_.empty()) return;
     authTypesPresent_ = 0;
     for (int i = 0; i < challenges_.Count(); ++i) {
-        const std::string& value = challenges_[i];
-        TWWWAuthInfo info;
-        info.Header = value;
-        // The same grammar as Digest's own parsing: one reading of a challenge, its scheme
-        // token and its algorithm parameter matched whole.
-        const std::string scheme = HttpAuthScheme(value);
-        const auto params = HttpAuthParams(HttpAuthAfterScheme(value));
-        auto param = [&](const char* Name, const std::string& Default) {
-            const auto it = params.find(Name);
-            return it == params.end() ? Default : it->second;
-        };
-        if (scheme == "basic")
-            info.AuthType = httpAuthBasic;
-        else if (scheme == "digest")
-            info.AuthType = InetAsciiUpper(param("algorithm", "")) == "SHA-256" ? httpAuthDigest2 : httpAuthDigest;
-        else if (scheme == "ntlm")
-            info.AuthType = httpAuthNtlm;
-        info.Realm = param("realm", URL);
-        info.Charset = param("charset", "");
-        info.Uri = param("uri", URL);
-        authInfos_.push_back(info);
-        authTypesPresent_ |= uint16_t(1u << info.AuthType);
+        // A field value is a list of challenges: each counts, whatever stands before it.
+        for (const THttpChallenge& c : HttpParseChallenges(challenges_[i])) {
+            TWWWAuthInfo info;
+            info.Header = c.Text;
+            if (c.Scheme == "basic")
+                info.AuthType = httpAuthBasic;
+            else if (c.Scheme == "digest")
+                info.AuthType = InetAsciiUpper(c.Param("algorithm")) == "SHA-256" ? httpAuthDigest2 : httpAuthDigest;
+            else if (c.Scheme == "ntlm")
+                info.AuthType = httpAuthNtlm;
+            info.Realm = c.Param("realm", URL);
+            info.Charset = c.Param("charset");
+            info.Uri = c.Param("uri", URL);
+            authInfos_.push_back(info);
+            authTypesPresent_ |= uint16_t(1u << info.AuthType);
+        }
     }
 }
 
@@ -260,23 +255,32 @@ bool THttpClient::DoDigestAuth() {
         ((status == 401 && IsDigestType(ServerAuth)) || (status == 407 && IsDigestType(ProxyAuth))))
         return false;
     if (authInfos_.empty()) return false;
-    if (status == 401 && serverAuth_.Ntlm == ntlmAuthNone && serverAuth_.Basic == basicAuthNone && !curUser_.empty() && !curPassword_.empty()) {
-        const TWWWAuthInfo* entry = IsDigestType(ServerAuth) ? FindChallenge(ServerAuth) : nullptr;
-        if (!entry || !AskBeforeAuth(entry->AuthType, false, entry->Header)) return false;
-        DigestParseChallenge(HttpAuthAfterScheme(entry->Header), serverAuth_.DigestInfo);
-        if (!DigestAlgorithmSupported(serverAuth_.DigestInfo)) return false;
-        StepDigestAuth();
-        return true;
-    }
+    auto answer = [&](TAuthSide& Side, THttpAuthType Wanted, bool Proxy) {
+        if (!IsDigestType(Wanted)) return false;
+        // The first challenge of the chosen kind this client can answer; others are passed by.
+        for (const TWWWAuthInfo& entry : authInfos_) {
+            if (entry.AuthType != Wanted) continue;
+            TDigestAuthInfo info;
+            DigestParseChallenge(HttpAuthAfterScheme(entry.Header), info);
+            if (!DigestAlgorithmSupported(info)) continue;
+            // A stale nonce after an answer: the password was right, the server wants it again
+            // with its new nonce; nobody is asked a second time.
+            const bool stale = Side.Digest == digestAuthSend && info.Stale && !Side.StaleAnswered;
+            if (!stale && !AskBeforeAuth(entry.AuthType, Proxy, entry.Header)) return false;
+            Side.DigestInfo = info;
+            if (Proxy)
+                StepProxyDigestAuth();
+            else
+                StepDigestAuth();
+            return true;
+        }
+        return false;
+    };
+    if (status == 401 && serverAuth_.Ntlm == ntlmAuthNone && serverAuth_.Basic == basicAuthNone && !curUser_.empty() && !curPassword_.empty())
+        return answer(serverAuth_, ServerAuth, false);
     if (status == 407 && proxyAuth_.Ntlm == ntlmAuthNone && proxyAuth_.Basic == basicAuthNone && !ProxyUsername.empty() &&
-        !ProxyPassword.empty()) {
-        const TWWWAuthInfo* entry = IsDigestType(ProxyAuth) ? FindChallenge(ProxyAuth) : nullptr;
-        if (!entry || !AskBeforeAuth(entry->AuthType, true, entry->Header)) return false;
-        DigestParseChallenge(HttpAuthAfterScheme(entry->Header), proxyAuth_.DigestInfo);
-        if (!DigestAlgorithmSupported(proxyAuth_.DigestInfo)) return false;
-        StepProxyDigestAuth();
-        return true;
-    }
+        !ProxyPassword.empty())
+        return answer(proxyAuth_, ProxyAuth, true);
     return false;
 }
 
@@ -286,6 +290,8 @@ bool THttpClient::DoBasicAuth() {
     if ((Options() & HttpOpt(httpoNoBasicAuth)) &&
         ((status == 401 && ServerAuth == httpAuthBasic) || (status == 407 && ProxyAuth == httpAuthBasic)))
         return false;
+    // Digest chosen: the password never goes in clear, whatever else is offered.
+    if ((status == 401 && IsDigestType(ServerAuth)) || (status == 407 && IsDigestType(ProxyAuth))) return false;
     const TWWWAuthInfo* entry = FindChallenge(httpAuthBasic);
     if (status == 401 && serverAuth_.Ntlm == ntlmAuthNone && serverAuth_.Digest == digestAuthNone && !curUser_.empty() && !curPassword_.empty()) {
         if (!AskBeforeAuth(httpAuthBasic, false, entry->Header)) return false;
@@ -410,9 +416,18 @@ void THttpClient::StepDigestSide(TAuthSide& Side, const char* StateName) {
             AuthStateChange(Side.Digest, digestAuthSend);
             AuthStateChange(Side.Ntlm, ntlmAuthNone);
             AuthStateChange(Side.Basic, basicAuthNone);
+            Side.StaleAnswered = false;
             RestartForAuth();
             break;
-        case digestAuthSend: GiveUpAuth(Side.Digest); break;
+        case digestAuthSend:
+            // Refused again: only a nonce gone stale is worth one more answer.
+            if (Side.DigestInfo.Stale && !Side.StaleAnswered) {
+                Side.StaleAnswered = true;
+                RestartForAuth();
+                break;
+            }
+            GiveUpAuth(Side.Digest);
+            break;
         default: throw EHttpException(std::string("Unexpected ") + StateName, httpErrAuthState);
     }
 }

@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <string>
 #include <tuple>
+#include <vector>
 
+#include "net/HttpChallenges.h"
 #include "net/InetDigestAuth.h"
 #include "support/TempDir.h"
 
@@ -285,4 +288,44 @@ TEST(DigestAuthorization, NoOpenSslRaisesDigestException) {
     EXPECT_EQ(OpenSslRefCount, 0);
     // With the library found again, the same call works.
     EXPECT_NE(DigestBuildAuthorization("u", "p", "GET", "/", info, ""), "");
+}
+
+// A field value is a list of challenges: a scheme, then a token68 or parameters, whose quoted
+// values may hold commas; each challenge keeps its own text for the method's own reader.
+TEST(HttpChallenges, EveryChallengeOfAFieldValue) {
+    struct Case {
+        const char* value;
+        std::vector<std::tuple<std::string, std::string, std::string>> want;  // scheme, text, token68
+    } cases[] = {
+        {"Basic realm=\"b\", Digest realm=\"r1\", nonce=\"nc1\", qop=\"auth\"",
+         {{"basic", "Basic realm=\"b\"", ""}, {"digest", "Digest realm=\"r1\", nonce=\"nc1\", qop=\"auth\"", ""}}},
+        {"Newauth realm=\"apps\", type=1, title=\"Login, please\", Basic realm=\"simple\"",
+         {{"newauth", "Newauth realm=\"apps\", type=1, title=\"Login, please\"", ""},
+          {"basic", "Basic realm=\"simple\"", ""}}},
+        {"NTLM TlRMTVNTUAACAAAA+/8=, Negotiate", {{"ntlm", "NTLM TlRMTVNTUAACAAAA+/8=", "TlRMTVNTUAACAAAA+/8="},
+                                                 {"negotiate", "Negotiate", ""}}},
+        {"NTLM abc==, Basic realm=x", {{"ntlm", "NTLM abc==", "abc=="}, {"basic", "Basic realm=x", ""}}},
+        {" , NTLM ,, Basic  realm = \"a\\\"b\" ", {{"ntlm", "NTLM", ""}, {"basic", "Basic  realm = \"a\\\"b\"", ""}}},
+        {"Digest nonce=abc/def==, algorithm=MD5",
+         {{"digest", "Digest nonce=abc/def==, algorithm=MD5", ""}}},
+        {"realm=\"stray\", Basic realm=\"r\"", {{"basic", "Basic realm=\"r\"", ""}}},
+        {"", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value);
+        const std::vector<THttpChallenge> got = HttpParseChallenges(c.value);
+        ASSERT_EQ(got.size(), c.want.size());
+        for (size_t i = 0; i < got.size(); ++i) {
+            EXPECT_EQ(got[i].Scheme, std::get<0>(c.want[i]));
+            EXPECT_EQ(got[i].Text, std::get<1>(c.want[i]));
+            EXPECT_EQ(got[i].Token68, std::get<2>(c.want[i]));
+        }
+    }
+    const std::vector<THttpChallenge> got =
+        HttpParseChallenges("Basic realm=\"a\\\"b\", Digest nonce=abc/def==, NONCE=\"2\", Qop=\"auth, auth-int\"");
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].Param("realm"), "a\"b");
+    EXPECT_EQ(got[1].Param("nonce"), "abc/def==");
+    EXPECT_EQ(got[1].Param("qop"), "auth, auth-int");
+    EXPECT_EQ(got[1].Param("opaque", "none"), "none");
 }

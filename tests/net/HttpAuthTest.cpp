@@ -146,6 +146,21 @@ TEST(HttpAuth, ServerChallengesAnsweredOrNot) {
         // Escaped quotes and backslashes go back escaped; "-256" in the realm names no algorithm.
         {"digest with escapes in realm, nonce and opaque", "/digest-escapes", "user", "pass", httpAuthDigest, none,
          "1.1", 200, "2"},
+        // A field value is a list of challenges: each counts, and with Digest chosen no
+        // password goes out in clear.
+        {"combined field, digest chosen", "/combined", "user", "pass", httpAuthDigest, none, "1.1", 200, "2 digest"},
+        {"combined field, basic chosen", "/combined", "user", "pass", httpAuthBasic, none, "1.1", 200, "1 basic"},
+        {"combined field, nothing chosen", "/combined", "user", "pass", httpAuthNone, none, "1.1", 200, "2 basic"},
+        {"combined field, digest chosen but not answerable", "/combined-sess", "user", "pass", httpAuthDigest, none,
+         "1.1", 401, nullptr},
+        {"unknown scheme with parameters before basic", "/newauth", "user", "pass", httpAuthNone, none, "1.1", 200,
+         "2 basic"},
+        {"two digest challenges, the second answerable", "/digest-two", "user", "pass", httpAuthDigest, none, "1.1",
+         200, "2"},
+        // Stale: the password was right; answered again with the new nonce.
+        {"digest nonce gone stale", "/digest-stale", "user", "pass", httpAuthDigest, none, "1.1", 200, "3"},
+        {"digest nonce gone stale, wrong password", "/digest-stale", "user", "wrong", httpAuthDigest, none, "1.1", 401,
+         nullptr},
         // A scheme is its whole token: "Basicx" is not Basic.
         {"scheme that only begins like basic", "/basic-lookalike", "user", "pass", httpAuthNone, none, "1.1", 401,
          nullptr},

@@ -25,6 +25,14 @@ authenticated request and see which server answered.
   /digest-escapes Digest MD5 whose realm, nonce and opaque hold escaped backslashes and
                   quotes (realm "pe\\er-256", nonce "n\\2", opaque "o\"p"); the answer must quote
                   them escaped again, and the realm's "-256" names no algorithm
+  /combined       one field offering Basic and Digest MD5 (qop "auth"); says in the body
+                  which one was used
+  /combined-sess  the same with a Digest the client does not answer (MD5-sess)
+  /newauth        one field whose first challenge has an unknown scheme and parameters (one
+                  a quoted string holding a comma), then Basic; grants Basic
+  /digest-two     one field with two Digest challenges, SHA-512-256 first, then MD5
+  /digest-stale   Digest MD5 whose first nonce goes stale: a right answer to it gets a new
+                  nonce "st2" with stale=true, a right answer to that is granted
   /basic-lookalike offers only the scheme "Basicx", which no client knows: a Basic
                   answer is not granted
   /open           needs no credentials: 200 with the request's body as the answer's body
@@ -223,6 +231,36 @@ class Handler(socketserver.BaseRequestHandler):
             return self.send("401 Unauthorized", denied_body,
                              ['WWW-Authenticate: Digest realm="pe\\\\er-256", nonce="n\\\\2", opaque="o\\"p", '
                               'qop="auth", algorithm=MD5'], close=not keep)
+        if path in ("/combined", "/combined-sess"):
+            algorithm = "MD5-sess" if path == "/combined-sess" else "MD5"
+            if auth == "Basic " + base64.b64encode(b"user:pass").decode():
+                return self.granted(number, b" basic") and keep
+            if auth.startswith("Digest ") and self.digest_ok(auth[7:], method, target, algorithm):
+                return self.granted(number, b" digest") and keep
+            return self.send("401 Unauthorized", denied_body,
+                             ['WWW-Authenticate: Basic realm="%s", Digest realm="%s", nonce="%s", opaque="%s", '
+                              'qop="auth", algorithm=%s' % (REALM, REALM, NONCE, OPAQUE, algorithm)], close=not keep)
+        if path == "/newauth":
+            if auth == "Basic " + base64.b64encode(b"user:pass").decode():
+                return self.granted(number, b" basic") and keep
+            return self.send("401 Unauthorized", denied_body,
+                             ['WWW-Authenticate: Newauth realm="apps", type=1, title="Login, please", '
+                              'Basic realm="simple"'], close=not keep)
+        if path == "/digest-two":
+            if auth.startswith("Digest ") and self.digest_ok(auth[7:], method, target, "MD5"):
+                return self.granted(number) and keep
+            return self.send("401 Unauthorized", denied_body,
+                             ['WWW-Authenticate: Digest realm="%s", nonce="other", qop="auth", algorithm=SHA-512-256, '
+                              'Digest realm="%s", nonce="%s", opaque="%s", qop="auth", algorithm=MD5'
+                              % (REALM, REALM, NONCE, OPAQUE)], close=not keep)
+        if path == "/digest-stale":
+            if auth.startswith("Digest ") and self.digest_ok(auth[7:], method, target, "MD5", nonce="st2"):
+                return self.granted(number) and keep
+            stale = auth.startswith("Digest ") and self.digest_ok(auth[7:], method, target, "MD5")
+            return self.send("401 Unauthorized", denied_body,
+                             ['WWW-Authenticate: Digest realm="%s", nonce="%s", opaque="%s", qop="auth", '
+                              'algorithm=MD5%s' % (REALM, "st2" if stale else NONCE, OPAQUE,
+                                                   ", stale=true" if stale else "")], close=not keep)
         if path == "/basic-lookalike":
             if auth == "Basic " + base64.b64encode(b"user:pass").decode():
                 return self.granted(number) and keep
