@@ -290,12 +290,12 @@ bool TCustomHttpTunnelNetSocket::SendNtlm3() {
         for (wchar_t c : challenge.TargetName) target += c < 0x80 ? char(c) : '?';
         domain = target;
     }
-    // A challenge that does not decode, or one too big for an answer (a target info the
-    // NTLMv2 response cannot hold in its 16-bit length), gets none rather than an empty one.
+    // A challenge that does not fully decode (proxies' test helpers send target names outside
+    // the message) is still answered from what it held, as the HTTP client answers it; one too
+    // big for an answer (a target info the NTLMv2 response cannot hold in its 16-bit length)
+    // gets none rather than an empty one.
     const std::string msg =
-        challenge.Valid ? NtlmBuildAuthenticateMessage(domain, host, user, tunnelPassword_, challenge, 0,
-                                                       HttpTunnelNtlmLevel)
-                        : std::string();
+        NtlmBuildAuthenticateMessage(domain, host, user, tunnelPassword_, challenge, 0, HttpTunnelNtlmLevel);
     if (msg.empty()) return false;
     SendRequest("NTLM " + msg, htsSecondSent, false);
     return true;
@@ -422,19 +422,16 @@ bool TCustomHttpTunnelNetSocket::ParseLine(const std::string& Line) {
         }
         contentLength_ = length;
     } else if (status_ == 407 && name == "proxy-authenticate") {
-        const std::string scheme = HttpAuthScheme(value);
-        if (scheme == "digest") {
-            DigestParseChallenge(HttpAuthAfterScheme(value), digest_);
-            digestSupported_ = DigestAlgorithmSupported(digest_);
-            offered_ |= HttpTunnelOffered(htsatDigest);
-        } else if (scheme == "basic") {
-            offered_ |= HttpTunnelOffered(htsatBasic);
-        } else if (scheme == "ntlm") {
-            offered_ |= HttpTunnelOffered(htsatNtlm);
-            // Any length: a challenge without target information is short, and the
-            // decoder checks every field anyway.
-            const std::string token = HttpAuthAfterScheme(value);
-            if (tunnelState_ == htsFirstSent && !token.empty()) ntlmChallenge_ = token;
+        // Every challenge of the value counts; which one is answered is decided at the
+        // answer's end, once all are known.
+        for (THttpChallenge& c : HttpParseChallenges(value)) {
+            if (c.Scheme == "digest")
+                offered_ |= HttpTunnelOffered(htsatDigest);
+            else if (c.Scheme == "basic")
+                offered_ |= HttpTunnelOffered(htsatBasic);
+            else if (c.Scheme == "ntlm")
+                offered_ |= HttpTunnelOffered(htsatNtlm);
+            challenges_.push_back(std::move(c));
         }
     }
     return true;
@@ -480,6 +477,31 @@ void TCustomHttpTunnelNetSocket::Decide() {
         TunnelStateChange(htsOff, TTunnelEnd::Granted);
         return Granted();
     }
+    // The 407's challenges, chosen from as the HTTP client chooses: the first Digest
+    // challenge this layer can answer, and NTLM's message to the negotiate step.
+    const std::vector<THttpChallenge> challenges = std::exchange(challenges_, {});
+    if (status_ == 407) {
+        bool digestTaken = false;
+        for (const THttpChallenge& c : challenges) {
+            if (c.Scheme == "digest" && !digestTaken) {
+                TDigestAuthInfo info;
+                DigestParseChallenge(HttpAuthAfterScheme(c.Text), info);
+                if (DigestAlgorithmSupported(info)) {
+                    digest_ = info;
+                    digestTaken = true;
+                }
+            } else if (c.Scheme == "ntlm" && tunnelState_ == htsFirstSent && !c.Token68.empty()) {
+                // Any length: a challenge without target information is short, and the
+                // decoder checks every field anyway.
+                ntlmChallenge_ = c.Token68;
+            }
+        }
+        digestSupported_ = digestTaken;
+    }
+    // An answer refused for a stale nonce only: the password was right, once more with the new one.
+    const bool staleRetry = tunnelState_ == htsSecondSent && curAuth_ == htatDigest && digestSupported_ &&
+                            digest_.Stale && !staleAnswered_;
+    if (staleRetry) staleAnswered_ = true;
     const bool digestOk = (offered_ & HttpTunnelOffered(htsatDigest)) && digestSupported_;
     const bool basicOk = offered_ & HttpTunnelOffered(htsatBasic);
     const bool ntlmOk = offered_ & HttpTunnelOffered(htsatNtlm);
@@ -492,7 +514,7 @@ void TCustomHttpTunnelNetSocket::Decide() {
                             : digestOk ? TTunnelReconnect::Digest
                             : ntlmOk   ? TTunnelReconnect::Ntlm
                                        : TTunnelReconnect::None;
-            else if (tunnelState_ == htsPlainSent && curAuth_ == htatDigest && digestOk)
+            else if ((tunnelState_ == htsPlainSent || staleRetry) && curAuth_ == htatDigest && digestOk)
                 reconnect = TTunnelReconnect::Digest;
             if (reconnect != TTunnelReconnect::None) {
                 pendingReconnect_ = reconnect;
@@ -519,7 +541,7 @@ void TCustomHttpTunnelNetSocket::Decide() {
                 // A challenge that cannot be answered ends the exchange with the proxy's 407.
                 if (SendNtlm3()) return;
             } else if (curAuth_ == htatDigest && digestOk &&
-                       (tunnelState_ == htsPlainSent || tunnelState_ == htsFirstSent)) {
+                       (tunnelState_ == htsPlainSent || tunnelState_ == htsFirstSent || staleRetry)) {
                 return SendDigest();
             }
         }
@@ -532,6 +554,7 @@ void TCustomHttpTunnelNetSocket::Granted() {
     auto alive = AliveToken();
     offered_ = 0;
     ntlmChallenge_.clear();
+    staleAnswered_ = false;
     buffer_.erase(0, offset_);
     offset_ = 0;
     TransportConnected(0);
@@ -545,6 +568,8 @@ void TCustomHttpTunnelNetSocket::TunnelError(int Code) {
     TunnelStateChange(htsOff, TTunnelEnd::Failed);
     const THttpTunnelServerAuthTypes offered = offered_;
     offered_ = 0;
+    challenges_.clear();
+    staleAnswered_ = false;
     curAuth_ = authType_;
     auto alive = AliveToken();
     if (OnHttpTunnelError) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "net/CustomNetSocket.h"
+#include "net/HttpChallenges.h"
 #include "net/HttpFraming.h"
 #include "net/InetDigestAuth.h"
 
@@ -152,6 +153,9 @@ private:
     TDigestAuthInfo digest_;
     bool digestAccepted_ = false, digestSupported_ = false;
     std::string ntlmChallenge_;
+    // The challenges of the 407 being read; a stale nonce answered once in this exchange.
+    std::vector<THttpChallenge> challenges_;
+    bool staleAnswered_ = false;
     std::string buffer_;  // the answer as read; after it, target bytes
     size_t offset_ = 0;
     std::string targetAddr_;

@@ -21,6 +21,9 @@ grant) and then echoing. What it does is chosen by the target host name:
                       closing 0.3 s later without reading more, then 200 for Basic
     digest.test       407 offering Digest (qop "auth,auth-int") kept alive, then 200 for a
                       response checked with the method CONNECT and the uri host:port
+    digesttwo.test    407 offering Digest twice, MD5 first, then SHA-512-256 (not answerable)
+    digeststale.test  407 offering Digest nonce "st1"; a right answer with it is granted the first
+                      time (nc 1), afterwards it is stale: 407 with nonce "st2", stale=true
     ntlm.test         407 NTLM, a type-2 challenge for a type-1 message, 200 for a type 3
     ntlmbigN.test     the same with a challenge whose target info is N bytes; an empty
                       type-3 answer ("NTLM" and nothing) gets 400
@@ -346,6 +349,27 @@ class HttpProxy(socketserver.BaseRequestHandler):
                     s.sendall(b"HTTP/1.1 407 Proxy Authentication Required\r\n"
                               b"Proxy-Authenticate: Digest realm=\"peer\", nonce=\"abc123\", "
                               b"qop=\"auth,auth-int\", algorithm=MD5\r\nContent-Length: 4\r\n\r\nnope")
+                    continue
+                if host == "digesttwo.test":
+                    if auth.startswith("Digest ") and self.digest_ok(auth[7:], target):
+                        return play_target(s, ok200, request)
+                    s.sendall(b"HTTP/1.1 407 Proxy Authentication Required\r\n"
+                              b"Proxy-Authenticate: Digest realm=\"peer\", nonce=\"abc123\", qop=\"auth\", "
+                              b"algorithm=MD5\r\n"
+                              b"Proxy-Authenticate: Digest realm=\"peer\", nonce=\"def456\", qop=\"auth\", "
+                              b"algorithm=SHA-512-256\r\nContent-Length: 4\r\n\r\nnope")
+                    continue
+                if host == "digeststale.test":
+                    fields = dict(p.strip().partition("=")[::2] for p in auth[7:].split(","))
+                    right = auth.startswith("Digest ") and self.digest_ok(auth[7:], target)
+                    nonce, nc = fields.get("nonce", "").strip('"'), fields.get("nc", "")
+                    if right and (nonce == "st2" or (nonce == "st1" and nc == "00000001")):
+                        return play_target(s, ok200, request)
+                    stale = right and nonce == "st1"
+                    s.sendall(("HTTP/1.1 407 Proxy Authentication Required\r\n"
+                               "Proxy-Authenticate: Digest realm=\"peer\", nonce=\"%s\", qop=\"auth\", "
+                               "algorithm=MD5%s\r\nContent-Length: 4\r\n\r\nnope"
+                               % ("st2" if stale else "st1", ", stale=true" if stale else "")).encode())
                     continue
                 if host == "connclose.test":
                     good = "Basic " + base64.b64encode(USER + b":" + PASSWORD).decode()
