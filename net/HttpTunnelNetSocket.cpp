@@ -84,6 +84,8 @@ void TCustomHttpTunnelNetSocket::Connect() {
         const std::string target = Addr();
         TSocketFamily targetKind;
         targetAddr_ = IPLiteralKind(target, targetKind) && targetKind == sfIPv6 ? "[" + target + "]" : target;
+        // A new connection: nothing still running for the old one may act on it.
+        NewWork();
         TunnelStateChange(htsConnecting);
     };
     steps.Undo = [this] { TunnelStateChange(htsOff); };
@@ -118,21 +120,23 @@ void TCustomHttpTunnelNetSocket::ConnectThroughProxy(const std::string& Server, 
     if (Steps.Begin) Steps.Begin();
     ReplaceEndpoint(proxyAddr, ServerPort);
     // A handler that runs inside Connect (one another thread sent) may free the socket.
-    auto alive = AliveToken();
+    const TFireWatch watch(*this);
     try {
         TCustomNetSocket::Connect();
     } catch (...) {
-        if (!*alive) throw;
+        if (!watch.Alive()) throw;
         if (Steps.Undo) Steps.Undo();
         ReplaceEndpoint(target, targetPortText);
         throw;
     }
-    if (!*alive) return;
+    if (!watch.Alive()) return;
     ReplaceEndpoint(target, targetPortText);
     if (State() == wsClosed && Steps.Undo) Steps.Undo();
 }
 
 void TCustomHttpTunnelNetSocket::SetDefaults() {
+    // The connection is over (closed, aborted or given up for a reconnect).
+    NewWork();
     // A reconnect after a 407 keeps what the exchange learned.
     if (pendingReconnect_ == TTunnelReconnect::None) {
         // The core resets the state before it reports the close: remember that the
@@ -145,12 +149,7 @@ void TCustomHttpTunnelNetSocket::SetDefaults() {
 
 void TCustomHttpTunnelNetSocket::TransportConnected(uint16_t ErrCode) {
     if (tunnelState_ != htsConnecting) return TCustomNetSocket::TransportConnected(ErrCode);
-    auto alive = AliveToken();
-    if (OnHttpTunnelConnected) {
-        auto h = OnHttpTunnelConnected;
-        h(this, ErrCode);
-        if (!*alive) return;
-    }
+    if (!FireEvent(OnHttpTunnelConnected, this, ErrCode)) return;
     if (ErrCode != 0) {
         TunnelStateChange(htsOff);
         return TCustomNetSocket::TransportConnected(ErrCode);
@@ -311,7 +310,8 @@ bool TCustomHttpTunnelNetSocket::TriggerDataAvailable(uint16_t ErrCode) {
         return true;
     }
     if (tunnelState_ == htsOff) return TCustomNetSocket::TriggerDataAvailable(ErrCode);
-    auto alive = AliveToken();
+    // Each line may end the answer and fire events: reading goes on only while they held.
+    const TFireWatch watch(*this);
     if (!AnswerAwaited()) {
         answerText_ = "THttpTunnelNetSocket - Fatal: Invalid state in TriggerDataAvailable";
         TunnelError(StatusOrProtocolError());
@@ -333,7 +333,7 @@ bool TCustomHttpTunnelNetSocket::TriggerDataAvailable(uint16_t ErrCode) {
             return true;
         }
         const SOCKET handle = HSocket();
-        while (*alive && AnswerAwaited() && HSocket() == handle) {
+        while (watch.Holds() && AnswerAwaited() && HSocket() == handle) {
             if (inBody_) {
                 if (!SkipBody()) break;
                 continue;
@@ -354,7 +354,7 @@ bool TCustomHttpTunnelNetSocket::TriggerDataAvailable(uint16_t ErrCode) {
             if (!ParseLine(line)) break;
         }
     } catch (const std::exception&) {
-        if (!*alive) return true;
+        if (!watch.Holds()) return true;
         answerText_ = "THttpTunnelNetSocket - DataAvailable error";
         TunnelError(StatusOrProtocolError());
     }
@@ -529,13 +529,11 @@ void TCustomHttpTunnelNetSocket::Decide() {
 }
 
 void TCustomHttpTunnelNetSocket::Granted() {
-    auto alive = AliveToken();
     offered_ = 0;
     ntlmChallenge_.clear();
     buffer_.erase(0, offset_);
     offset_ = 0;
-    TransportConnected(0);
-    if (!*alive) return;
+    if (!Fired([&] { TransportConnected(0); })) return;
     if (!buffer_.empty() && HSocket() != INVALID_SOCKET && State() == wsConnected)
         PostMessageA(WindowHandle(), idSocketEvent_, WPARAM(HSocket()), MAKELONG(FD_READ, 0));
 }
@@ -546,12 +544,8 @@ void TCustomHttpTunnelNetSocket::TunnelError(int Code) {
     const THttpTunnelServerAuthTypes offered = offered_;
     offered_ = 0;
     curAuth_ = authType_;
-    auto alive = AliveToken();
-    if (OnHttpTunnelError) {
-        auto h = OnHttpTunnelError;
-        h(this, uint16_t(Code), offered, answerText_);
-        if (!*alive) return;
-    }
+    // A handler that aborted (and perhaps connected again) hears nothing more of this attempt.
+    if (!FireEvent(OnHttpTunnelError, this, uint16_t(Code), offered, answerText_)) return;
     // The owner's connection attempt ends with the proxy's answer, through every layer.
     TransportConnected(uint16_t(Code));
 }
@@ -570,10 +564,8 @@ void TCustomHttpTunnelNetSocket::TriggerSessionClosed(uint16_t ErrCode) {
     }
     if (ProxyExchangeOpen() || answerCut_) {
         answerCut_ = false;
-        auto alive = AliveToken();
         answerText_ = HttpTunnelErrorText(21001);
-        TunnelError(21001);
-        if (!*alive) return;
+        if (!Fired([&] { TunnelError(21001); })) return;
     }
     TCustomNetSocket::TriggerSessionClosed(ErrCode);
 }
@@ -590,11 +582,11 @@ void TCustomHttpTunnelNetSocket::ReturnMessageIds() {
 
 void TCustomHttpTunnelNetSocket::WndProc(framework::TMessage& Msg) {
     if (Msg.Msg != idHttpTunnelReconnect_ || !idHttpTunnelReconnect_) return TCustomNetSocket::WndProc(Msg);
-    auto alive = AliveToken();
+    const TFireWatch watch(*this);
     try {
         Reconnect();
     } catch (const std::exception& e) {
-        if (*alive) HandleBgException(e, "WMHttpTunnelReconnect");
+        if (watch.Alive()) HandleBgException(e, "WMHttpTunnelReconnect");
     }
 }
 

@@ -21,6 +21,9 @@ enum THttpTunnelServerAuthType { htsatBasic = 0, htsatNtlm = 1, htsatDigest = 2 
 using THttpTunnelServerAuthTypes = uint8_t;
 constexpr THttpTunnelServerAuthTypes HttpTunnelOffered(THttpTunnelServerAuthType T) { return uint8_t(1u << T); }
 
+// The events this layer fires itself; the session events it relays come from the core's list.
+#define VA_NET_HTTP_TUNNEL_EVENTS(X) X(OnHttpTunnelConnected) X(OnHttpTunnelError)
+
 using TSessionConnected = TSocketEvent;
 using THttpTunnelErrorEvent = std::function<void(framework::TComponent* Sender, uint16_t ErrCode,
                                                  THttpTunnelServerAuthTypes TunnelServerAuthTypes,

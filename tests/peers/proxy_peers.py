@@ -11,6 +11,7 @@ grant) and then echoing. What it does is chosen by the target host name:
     pieces.test       the reply is sent one byte at a time
     longbound.test    the reply names a bound domain of 255 bytes
     refuse.test       refused (SOCKS 5 code 5, SOCKS 4 code 91)
+    close.test        SOCKS 5: closed without a reply to the connect request
   port socks5pushy picks user/password whatever was offered and takes any credentials
     badatyp.test      a SOCKS 5 reply with address type 9
   socks5v6, httpv6  the socks5 and http proxies again, on ::1
@@ -160,6 +161,8 @@ class Socks5(socketserver.BaseRequestHandler):
             request = head + rest
             if name == b"refuse.test":
                 s.sendall(b"\x05\x05\x00\x01\x00\x00\x00\x00\x00\x00")
+                return
+            if name == b"close.test":
                 return
             if name == b"badatyp.test":
                 s.sendall(b"\x05\x00\x00\x09\x00\x00\x00\x00\x00\x00")
