@@ -363,6 +363,13 @@ bool TCustomHttpTunnelNetSocket::TriggerDataAvailable(uint16_t ErrCode) {
 
 bool TCustomHttpTunnelNetSocket::ParseLine(const std::string& Line) {
     if (Line.empty()) {
+        // A 2xx answer to CONNECT has no body, whatever its fields say: every byte after its
+        // empty line is the target's.
+        if (status_ && *status_ / 100 == 2) {
+            inBody_ = false;
+            Decide();
+            return true;
+        }
         // The end of a body that is not framed by its last coding cannot be found.
         const THttpTransferFraming framing = HttpTransferFraming(transferCodings_);
         if (framing == THttpTransferFraming::htfBroken) {

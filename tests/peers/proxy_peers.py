@@ -37,6 +37,9 @@ grant) and then echoing. What it does is chosen by the target host name:
     hugechunk.test    407 with a chunk size of 20 hex digits
     early.test        200 and, in the same write, a plain HTTP server's answer (a target that
                       speaks first); then waits up to 5 s for the client to close
+    lenok.test        200 with "Content-Length: 5", the target's bytes in the same write
+    chunkedok.test    200 with "Transfer-Encoding: chunked", the same
+    lenfwd.test, chunkedfwd.test   those two 200s, then joined to 127.0.0.1 at the asked port
 
 Reference proxies, started when installed (each on a free port; helpers stopped with them):
   squid        squid offering Basic (basic_fake_auth), Digest (digest_file_auth, which checks
@@ -283,6 +286,13 @@ class HttpProxy(socketserver.BaseRequestHandler):
                 ok200 = b"HTTP/1.1 200 Connection established\r\nProxy-Agent: peer\r\n\r\n"
                 if host in ("open.test", "[::1]"):
                     return play_target(s, ok200, request)
+                # A 2xx to CONNECT has no body, whatever its fields claim.
+                len200 = b"HTTP/1.1 200 Connection established\r\nContent-Length: 5\r\n\r\n"
+                chunked200 = b"HTTP/1.1 200 Connection established\r\nTransfer-Encoding: chunked\r\n\r\n"
+                if host in ("lenok.test", "chunkedok.test"):
+                    return play_target(s, len200 if host == "lenok.test" else chunked200, request)
+                if host in ("lenfwd.test", "chunkedfwd.test"):
+                    return forward(s, len200 if host == "lenfwd.test" else chunked200, int(target.rsplit(":", 1)[1]))
                 if host == "forbidden.test":
                     s.sendall(b"HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n")
                     continue
