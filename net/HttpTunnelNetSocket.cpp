@@ -86,6 +86,8 @@ void TCustomHttpTunnelNetSocket::Connect() {
         targetAddr_ = IPLiteralKind(target, targetKind) && targetKind == sfIPv6 ? "[" + target + "]" : target;
         // A new connection: nothing still running for the old one may act on it.
         NewWork();
+        // The owner's own connect starts a new attempt; a reconnect goes on with its own.
+        if (pendingReconnect_ == TTunnelReconnect::None) closeRetried_ = false;
         TunnelStateChange(htsConnecting);
     };
     steps.Undo = [this] { TunnelStateChange(htsOff); };
@@ -138,7 +140,7 @@ void TCustomHttpTunnelNetSocket::SetDefaults() {
     // The connection is over (closed, aborted or given up for a reconnect).
     NewWork();
     // A reconnect after a 407 keeps what the exchange learned.
-    if (pendingReconnect_ == TTunnelReconnect::None) {
+    if (pendingReconnect_ == TTunnelReconnect::None && !TakeCloseRetry()) {
         // The core resets the state before it reports the close: remember that the
         // connection ended while the proxy was still answering.
         answerCut_ = ProxyExchangeOpen();
@@ -194,16 +196,41 @@ void TCustomHttpTunnelNetSocket::ResetAnswer() {
 }
 
 void TCustomHttpTunnelNetSocket::SendRequest(const std::string& Auth, THttpTunnelState NewState, bool KeepAlive) {
+    // Only the first request of a connection goes out right after the connect.
+    reusedConnection_ = tunnelState_ != htsTcpUp;
     TunnelStateChange(NewState);
     std::string r = "CONNECT " + targetAddr_ + ":" + std::to_string(targetPort_) + " HTTP/1.1\r\n";
     if (!Auth.empty()) r += "Proxy-Authorization: " + Auth + "\r\n";
     if (KeepAlive) r += "Proxy-Connection: Keep-Alive\r\n";
     r += "\r\n";
+    sending_ = true;
     try {
         Send(r.data(), int(r.size()));
     } catch (...) {
         // A failed send shows as the connection's close.
     }
+    sending_ = false;
+}
+
+bool TCustomHttpTunnelNetSocket::TakeCloseRetry() {
+    // A proxy may close a kept-alive connection instead of answering the next request on it
+    // (after a 407 that did not say it would close): that request goes again, once per
+    // attempt, on a new connection, as an HTTP client retries an idempotent request.
+    if (closeRetried_ || !reusedConnection_ || !(proxyClosed_ || sending_)) return false;
+    if (status_ || !buffer_.empty()) return false;  // the proxy began to answer
+    if (tunnelState_ != htsFirstSent && tunnelState_ != htsSecondSent) return false;
+    TTunnelReconnect how;
+    switch (curAuth_) {
+        case htatBasic: how = TTunnelReconnect::Basic; break;
+        case htatDigest: how = TTunnelReconnect::Digest; break;
+        // The NTLM exchange belongs to its connection: a new one starts it again.
+        case htatNtlm: how = TTunnelReconnect::Ntlm; break;
+        default: return false;
+    }
+    closeRetried_ = true;
+    pendingReconnect_ = how;
+    TunnelStateChange(htsOff, TTunnelEnd::Reconnect);
+    return true;
 }
 
 void TCustomHttpTunnelNetSocket::TunnelStateChange(THttpTunnelState NewState, TTunnelEnd End) {
@@ -563,7 +590,9 @@ void TCustomHttpTunnelNetSocket::HandleFdClose(framework::TMessage& Msg, uint16_
 }
 
 void TCustomHttpTunnelNetSocket::TriggerSessionClosed(uint16_t ErrCode) {
-    if (pendingReconnect_ != TTunnelReconnect::None) {
+    // A close reported before the socket's defaults were set (a reset seen by a read) is
+    // judged here.
+    if (pendingReconnect_ != TTunnelReconnect::None || TakeCloseRetry()) {
         // The closed session is the proxy's, not the owner's: connect again once the close
         // is over.
         if (WindowHandle()) PostMessageA(WindowHandle(), idHttpTunnelReconnect_, 0, 0);

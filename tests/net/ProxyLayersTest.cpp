@@ -359,6 +359,8 @@ TEST(HttpTunnelLayer, AuthenticatedAndOpenTunnels) {
         // A 2xx to CONNECT has no body: what follows its head in the same segment is the target's.
         {"200 with a Content-Length", "lenok.test", htatDetect, ""},
         {"200 with Transfer-Encoding: chunked", "chunkedok.test", htatDetect, ""},
+        // The credentials go again on a new connection, where the proxy answers.
+        {"Basic after a 407 and a close without notice", "silent.test", htatDetect, "Basic dXNlcjpwYXNz"},
     };
     for (const Case& c : cases) {
         Probe p;

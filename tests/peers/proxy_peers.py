@@ -40,6 +40,9 @@ grant) and then echoing. What it does is chosen by the target host name:
     lenok.test        200 with "Content-Length: 5", the target's bytes in the same write
     chunkedok.test    200 with "Transfer-Encoding: chunked", the same
     lenfwd.test, chunkedfwd.test   those two 200s, then joined to 127.0.0.1 at the asked port
+    silent.test       407 offering Basic kept alive; the next request on that connection is
+                      read and the connection closed without an answer; 200 for Basic on a
+                      new connection
 
 Reference proxies, started when installed (each on a free port; helpers stopped with them):
   squid        squid offering Basic (basic_fake_auth), Digest (digest_file_auth, which checks
@@ -276,6 +279,7 @@ class HttpProxy(socketserver.BaseRequestHandler):
     def handle(self):
         s = self.request
         buf = b""
+        challenged = False
         try:
             while True:
                 line, headers, buf = self.read_request(buf)
@@ -293,6 +297,16 @@ class HttpProxy(socketserver.BaseRequestHandler):
                     return play_target(s, len200 if host == "lenok.test" else chunked200, request)
                 if host in ("lenfwd.test", "chunkedfwd.test"):
                     return forward(s, len200 if host == "lenfwd.test" else chunked200, int(target.rsplit(":", 1)[1]))
+                if host == "silent.test":
+                    good = "Basic " + base64.b64encode(USER + b":" + PASSWORD).decode()
+                    if challenged:
+                        return  # closes instead of answering, without having said so
+                    if auth == good:
+                        return play_target(s, ok200, request)
+                    s.sendall(b"HTTP/1.1 407 Proxy Authentication Required\r\n"
+                              b"Proxy-Authenticate: Basic realm=\"peer\"\r\nContent-Length: 5\r\n\r\nnope!")
+                    challenged = True
+                    continue
                 if host == "forbidden.test":
                     s.sendall(b"HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n")
                     continue
