@@ -84,6 +84,10 @@ void TCustomHttpTunnelNetSocket::Connect() {
         const std::string target = Addr();
         TSocketFamily targetKind;
         targetAddr_ = IPLiteralKind(target, targetKind) && targetKind == sfIPv6 ? "[" + target + "]" : target;
+        // A new connection: nothing still running for the old one may act on it.
+        NewWork();
+        // The owner's own connect starts a new attempt; a reconnect goes on with its own.
+        if (pendingReconnect_ == TTunnelReconnect::None) closeRetried_ = false;
         TunnelStateChange(htsConnecting);
     };
     steps.Undo = [this] { TunnelStateChange(htsOff); };
@@ -118,23 +122,25 @@ void TCustomHttpTunnelNetSocket::ConnectThroughProxy(const std::string& Server, 
     if (Steps.Begin) Steps.Begin();
     ReplaceEndpoint(proxyAddr, ServerPort);
     // A handler that runs inside Connect (one another thread sent) may free the socket.
-    auto alive = AliveToken();
+    const TFireWatch watch(*this);
     try {
         TCustomNetSocket::Connect();
     } catch (...) {
-        if (!*alive) throw;
+        if (!watch.Alive()) throw;
         if (Steps.Undo) Steps.Undo();
         ReplaceEndpoint(target, targetPortText);
         throw;
     }
-    if (!*alive) return;
+    if (!watch.Alive()) return;
     ReplaceEndpoint(target, targetPortText);
     if (State() == wsClosed && Steps.Undo) Steps.Undo();
 }
 
 void TCustomHttpTunnelNetSocket::SetDefaults() {
+    // The connection is over (closed, aborted or given up for a reconnect).
+    NewWork();
     // A reconnect after a 407 keeps what the exchange learned.
-    if (pendingReconnect_ == TTunnelReconnect::None) {
+    if (pendingReconnect_ == TTunnelReconnect::None && !TakeCloseRetry()) {
         // The core resets the state before it reports the close: remember that the
         // connection ended while the proxy was still answering.
         answerCut_ = ProxyExchangeOpen();
@@ -145,12 +151,7 @@ void TCustomHttpTunnelNetSocket::SetDefaults() {
 
 void TCustomHttpTunnelNetSocket::TransportConnected(uint16_t ErrCode) {
     if (tunnelState_ != htsConnecting) return TCustomNetSocket::TransportConnected(ErrCode);
-    auto alive = AliveToken();
-    if (OnHttpTunnelConnected) {
-        auto h = OnHttpTunnelConnected;
-        h(this, ErrCode);
-        if (!*alive) return;
-    }
+    if (!FireEvent(OnHttpTunnelConnected, this, ErrCode)) return;
     if (ErrCode != 0) {
         TunnelStateChange(htsOff);
         return TCustomNetSocket::TransportConnected(ErrCode);
@@ -195,16 +196,41 @@ void TCustomHttpTunnelNetSocket::ResetAnswer() {
 }
 
 void TCustomHttpTunnelNetSocket::SendRequest(const std::string& Auth, THttpTunnelState NewState, bool KeepAlive) {
+    // Only the first request of a connection goes out right after the connect.
+    reusedConnection_ = tunnelState_ != htsTcpUp;
     TunnelStateChange(NewState);
     std::string r = "CONNECT " + targetAddr_ + ":" + std::to_string(targetPort_) + " HTTP/1.1\r\n";
     if (!Auth.empty()) r += "Proxy-Authorization: " + Auth + "\r\n";
     if (KeepAlive) r += "Proxy-Connection: Keep-Alive\r\n";
     r += "\r\n";
+    sending_ = true;
     try {
         Send(r.data(), int(r.size()));
     } catch (...) {
         // A failed send shows as the connection's close.
     }
+    sending_ = false;
+}
+
+bool TCustomHttpTunnelNetSocket::TakeCloseRetry() {
+    // A proxy may close a kept-alive connection instead of answering the next request on it
+    // (after a 407 that did not say it would close): that request goes again, once per
+    // attempt, on a new connection, as an HTTP client retries an idempotent request.
+    if (closeRetried_ || !reusedConnection_ || !(proxyClosed_ || sending_)) return false;
+    if (status_ || !buffer_.empty()) return false;  // the proxy began to answer
+    if (tunnelState_ != htsFirstSent && tunnelState_ != htsSecondSent) return false;
+    TTunnelReconnect how;
+    switch (curAuth_) {
+        case htatBasic: how = TTunnelReconnect::Basic; break;
+        case htatDigest: how = TTunnelReconnect::Digest; break;
+        // The NTLM exchange belongs to its connection: a new one starts it again.
+        case htatNtlm: how = TTunnelReconnect::Ntlm; break;
+        default: return false;
+    }
+    closeRetried_ = true;
+    pendingReconnect_ = how;
+    TunnelStateChange(htsOff, TTunnelEnd::Reconnect);
+    return true;
 }
 
 void TCustomHttpTunnelNetSocket::TunnelStateChange(THttpTunnelState NewState, TTunnelEnd End) {
@@ -311,7 +337,8 @@ bool TCustomHttpTunnelNetSocket::TriggerDataAvailable(uint16_t ErrCode) {
         return true;
     }
     if (tunnelState_ == htsOff) return TCustomNetSocket::TriggerDataAvailable(ErrCode);
-    auto alive = AliveToken();
+    // Each line may end the answer and fire events: reading goes on only while they held.
+    const TFireWatch watch(*this);
     if (!AnswerAwaited()) {
         answerText_ = "THttpTunnelNetSocket - Fatal: Invalid state in TriggerDataAvailable";
         TunnelError(StatusOrProtocolError());
@@ -333,7 +360,7 @@ bool TCustomHttpTunnelNetSocket::TriggerDataAvailable(uint16_t ErrCode) {
             return true;
         }
         const SOCKET handle = HSocket();
-        while (*alive && AnswerAwaited() && HSocket() == handle) {
+        while (watch.Holds() && AnswerAwaited() && HSocket() == handle) {
             if (inBody_) {
                 if (!SkipBody()) break;
                 continue;
@@ -354,7 +381,7 @@ bool TCustomHttpTunnelNetSocket::TriggerDataAvailable(uint16_t ErrCode) {
             if (!ParseLine(line)) break;
         }
     } catch (const std::exception&) {
-        if (!*alive) return true;
+        if (!watch.Holds()) return true;
         answerText_ = "THttpTunnelNetSocket - DataAvailable error";
         TunnelError(StatusOrProtocolError());
     }
@@ -363,6 +390,13 @@ bool TCustomHttpTunnelNetSocket::TriggerDataAvailable(uint16_t ErrCode) {
 
 bool TCustomHttpTunnelNetSocket::ParseLine(const std::string& Line) {
     if (Line.empty()) {
+        // A 2xx answer to CONNECT has no body, whatever its fields say: every byte after its
+        // empty line is the target's.
+        if (status_ && *status_ / 100 == 2) {
+            inBody_ = false;
+            Decide();
+            return true;
+        }
         // The end of a body that is not framed by its last coding cannot be found.
         const THttpTransferFraming framing = HttpTransferFraming(transferCodings_);
         if (framing == THttpTransferFraming::htfBroken) {
@@ -551,14 +585,12 @@ void TCustomHttpTunnelNetSocket::Decide() {
 }
 
 void TCustomHttpTunnelNetSocket::Granted() {
-    auto alive = AliveToken();
     offered_ = 0;
     ntlmChallenge_.clear();
     staleAnswered_ = false;
     buffer_.erase(0, offset_);
     offset_ = 0;
-    TransportConnected(0);
-    if (!*alive) return;
+    if (!Fired([&] { TransportConnected(0); })) return;
     if (!buffer_.empty() && HSocket() != INVALID_SOCKET && State() == wsConnected)
         PostMessageA(WindowHandle(), idSocketEvent_, WPARAM(HSocket()), MAKELONG(FD_READ, 0));
 }
@@ -571,12 +603,8 @@ void TCustomHttpTunnelNetSocket::TunnelError(int Code) {
     challenges_.clear();
     staleAnswered_ = false;
     curAuth_ = authType_;
-    auto alive = AliveToken();
-    if (OnHttpTunnelError) {
-        auto h = OnHttpTunnelError;
-        h(this, uint16_t(Code), offered, answerText_);
-        if (!*alive) return;
-    }
+    // A handler that aborted (and perhaps connected again) hears nothing more of this attempt.
+    if (!FireEvent(OnHttpTunnelError, this, uint16_t(Code), offered, answerText_)) return;
     // The owner's connection attempt ends with the proxy's answer, through every layer.
     TransportConnected(uint16_t(Code));
 }
@@ -587,7 +615,9 @@ void TCustomHttpTunnelNetSocket::HandleFdClose(framework::TMessage& Msg, uint16_
 }
 
 void TCustomHttpTunnelNetSocket::TriggerSessionClosed(uint16_t ErrCode) {
-    if (pendingReconnect_ != TTunnelReconnect::None) {
+    // A close reported before the socket's defaults were set (a reset seen by a read) is
+    // judged here.
+    if (pendingReconnect_ != TTunnelReconnect::None || TakeCloseRetry()) {
         // The closed session is the proxy's, not the owner's: connect again once the close
         // is over.
         if (WindowHandle()) PostMessageA(WindowHandle(), idHttpTunnelReconnect_, 0, 0);
@@ -595,10 +625,8 @@ void TCustomHttpTunnelNetSocket::TriggerSessionClosed(uint16_t ErrCode) {
     }
     if (ProxyExchangeOpen() || answerCut_) {
         answerCut_ = false;
-        auto alive = AliveToken();
         answerText_ = HttpTunnelErrorText(21001);
-        TunnelError(21001);
-        if (!*alive) return;
+        if (!Fired([&] { TunnelError(21001); })) return;
     }
     TCustomNetSocket::TriggerSessionClosed(ErrCode);
 }
@@ -615,11 +643,11 @@ void TCustomHttpTunnelNetSocket::ReturnMessageIds() {
 
 void TCustomHttpTunnelNetSocket::WndProc(framework::TMessage& Msg) {
     if (Msg.Msg != idHttpTunnelReconnect_ || !idHttpTunnelReconnect_) return TCustomNetSocket::WndProc(Msg);
-    auto alive = AliveToken();
+    const TFireWatch watch(*this);
     try {
         Reconnect();
     } catch (const std::exception& e) {
-        if (*alive) HandleBgException(e, "WMHttpTunnelReconnect");
+        if (watch.Alive()) HandleBgException(e, "WMHttpTunnelReconnect");
     }
 }
 

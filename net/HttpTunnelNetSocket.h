@@ -22,6 +22,9 @@ enum THttpTunnelServerAuthType { htsatBasic = 0, htsatNtlm = 1, htsatDigest = 2 
 using THttpTunnelServerAuthTypes = uint8_t;
 constexpr THttpTunnelServerAuthTypes HttpTunnelOffered(THttpTunnelServerAuthType T) { return uint8_t(1u << T); }
 
+// The events this layer fires itself; the session events it relays come from the core's list.
+#define VA_NET_HTTP_TUNNEL_EVENTS(X) X(OnHttpTunnelConnected) X(OnHttpTunnelError)
+
 using TSessionConnected = TSocketEvent;
 using THttpTunnelErrorEvent = std::function<void(framework::TComponent* Sender, uint16_t ErrCode,
                                                  THttpTunnelServerAuthTypes TunnelServerAuthTypes,
@@ -131,6 +134,9 @@ private:
     void Granted();
     void TunnelError(int Code);
     void Reconnect();
+    // The proxy closed instead of answering a request on a kept-alive connection: sets up the
+    // reconnect that sends it again (false when that is not the case, or was done already).
+    bool TakeCloseRetry();
 
     std::string tunnelServer_, tunnelPort_, tunnelUser_, tunnelPassword_;
     THttpTunnelAuthType authType_ = htatDetect, curAuth_ = htatDetect;
@@ -144,6 +150,9 @@ private:
     bool failed_ = false;
     bool keepAlive_ = true, http10_ = false, chunked_ = false, inBody_ = false, proxyClosed_ = false;
     bool answerCut_ = false;
+    // The request out now followed an answer on the same connection; one retry after the
+    // proxy closed instead of answering was made in this attempt; a request is being sent.
+    bool reusedConnection_ = false, closeRetried_ = false, sending_ = false;
     int64_t contentLength_ = -1;
     // The answer's transfer codings, in order; how they frame its body is decided at its end.
     std::vector<std::string> transferCodings_;

@@ -108,6 +108,8 @@ void TCustomSocksNetSocket::Connect() {
     TProxyConnectSteps steps;
     if (!level5) steps.IPv6Refusal = "IPv6 not supported with current socks version";
     steps.Begin = [this, &target] {
+        // A new attempt: nothing still running for the old one may act on it.
+        NewWork();
         targetAddr_ = target;
         SocksStateChange(socksGreeting);
     };
@@ -117,9 +119,7 @@ void TCustomSocksNetSocket::Connect() {
 
 void TCustomSocksNetSocket::TransportConnected(uint16_t ErrCode) {
     if (socksState_ != socksGreeting) return TCustomHttpTunnelNetSocket::TransportConnected(ErrCode);
-    auto alive = AliveToken();
-    TriggerSocksConnected(ErrCode);
-    if (!*alive) return;
+    if (!TriggerSocksConnected(ErrCode)) return;
     if (ErrCode != 0) {
         SocksStateChange(socksIdle);
         return TCustomHttpTunnelNetSocket::TransportConnected(ErrCode);
@@ -138,10 +138,8 @@ void TCustomSocksNetSocket::SendNegotiation(const std::string& Bytes) {
 }
 
 void TCustomSocksNetSocket::SocksDoAuthenticate() {
-    auto alive = AliveToken();
     SocksStateChange(socksAuthSent);
-    TriggerSocksAuthState(socksAuthStart);
-    if (!*alive) return;
+    if (!TriggerSocksAuthState(socksAuthStart)) return;
     std::string m{'\x01'};
     m += char(uint8_t(SocksUsercode.size()));
     m += SocksUsercode;
@@ -204,7 +202,12 @@ bool TCustomSocksNetSocket::TriggerDataAvailable(uint16_t ErrCode) {
         // Bytes kept from the grant go first, announced as the socket's own.
         return TCustomHttpTunnelNetSocket::TriggerDataAvailable(ErrCode);
     }
-    auto alive = AliveToken();
+    if (socksState_ == socksFailed) {
+        // What a refusing server still sends is its own, never the target's data.
+        char drop[256];
+        if (TCustomHttpTunnelNetSocket::Receive(drop, sizeof(drop), 0) <= 0) SetLastError(-1);
+        return true;
+    }
     if (ErrCode != 0) {
         SocksError(ErrCode, "data receive error");
         return true;
@@ -216,16 +219,17 @@ bool TCustomSocksNetSocket::TriggerDataAvailable(uint16_t ErrCode) {
         return true;
     }
     fill_ += size_t(n);
-    while (*alive && socksState_ != socksIdle && fill_ > 0) {
+    // Each step may fire events: the loop goes on only while the attempt holds.
+    const TFireWatch watch(*this);
+    while (watch.Holds() && socksState_ != socksIdle && socksState_ != socksFailed && fill_ > 0) {
         const TSocksState before = socksState_;
         if (!HandleReply()) break;
-        if (!*alive || socksState_ == socksIdle || socksState_ == before) break;
+        if (!watch.Holds() || socksState_ == socksIdle || socksState_ == before) break;
     }
     return true;
 }
 
 bool TCustomSocksNetSocket::HandleReply() {
-    auto alive = AliveToken();
     const bool level5 = socksLevel_ == "5";
     switch (socksState_) {
         case socksGreeting: {
@@ -241,8 +245,8 @@ bool TCustomSocksNetSocket::HandleReply() {
             const uint8_t method = reply_[1];
             fill_ = 0;
             if (method == 0x00) {
-                if (method_ == 0x02) TriggerSocksAuthState(socksAuthNotRequired);
-                if (*alive) SocksDoConnect();
+                if (method_ == 0x02 && !TriggerSocksAuthState(socksAuthNotRequired)) return false;
+                SocksDoConnect();
             } else if (method == 0x02 && method_ == 0x02) {
                 // Only when offered: the credentials were checked against their length
                 // bytes when the connection started.
@@ -256,8 +260,7 @@ bool TCustomSocksNetSocket::HandleReply() {
         case socksAuthSent: {
             if (fill_ < 2) return false;
             if (reply_[0] != 1) {
-                TriggerSocksAuthState(socksAuthFailure);
-                if (*alive) SocksError(20015, "socks authentication failed");
+                if (TriggerSocksAuthState(socksAuthFailure)) SocksError(20015, "socks authentication failed");
                 return false;
             }
             if (fill_ > 2) {
@@ -266,12 +269,11 @@ bool TCustomSocksNetSocket::HandleReply() {
             }
             fill_ = 0;
             if (reply_[1] != 0) {
-                TriggerSocksAuthState(socksAuthFailure);
-                if (*alive) SocksError(20015, "socks authentication failed");
+                if (TriggerSocksAuthState(socksAuthFailure)) SocksError(20015, "socks authentication failed");
                 return false;
             }
-            TriggerSocksAuthState(socksAuthSuccess);
-            if (*alive) SocksDoConnect();
+            if (!TriggerSocksAuthState(socksAuthSuccess)) return false;
+            SocksDoConnect();
             return true;
         }
         case socksRequestSent: {
@@ -353,6 +355,7 @@ void TCustomSocksNetSocket::SocksStateChange(TSocksState NewState) {
             fill_ = 0;
             return;
         case socksIdle:
+        case socksFailed:
             // Granted (what followed the reply was taken before) or ended: the reply is done.
             fill_ = 0;
             return;
@@ -363,32 +366,38 @@ void TCustomSocksNetSocket::SocksGranted(size_t ReplyLen) {
     after_.assign(reinterpret_cast<const char*>(reply_) + ReplyLen, fill_ - ReplyLen);
     afterOffset_ = 0;
     SocksStateChange(socksIdle);
-    auto alive = AliveToken();
     // Through every layer above: for them and the owner the session starts now.
-    TransportConnected(0);
-    if (!*alive) return;
+    if (!Fired([&] { TransportConnected(0); })) return;
     if (afterOffset_ < after_.size() && HSocket() != INVALID_SOCKET && State() == wsConnected)
         PostMessageA(WindowHandle(), idSocketEvent_, WPARAM(HSocket()), MAKELONG(FD_READ, 0));
 }
 
 void TCustomSocksNetSocket::SocksError(int Code, const std::string& Msg) {
-    auto alive = AliveToken();
-    TriggerSocksError(uint16_t(Code), Msg);
-    if (!*alive) return;
-    SocksStateChange(socksIdle);
-    TransportConnected(uint16_t(Code));
-    if (!*alive || inClosed_) return;
+    // The attempt failed here, once: a close made while the owner hears of it (an Abort in
+    // the handler) is not reported as another failure of the same attempt.
+    SocksStateChange(socksFailed);
+    if (!TriggerSocksError(uint16_t(Code), Msg)) return;
+    if (!Fired([&] { TransportConnected(uint16_t(Code)); }) || inClosed_) return;
     if (HSocket() != INVALID_SOCKET) ShutdownAndClose(true, uint16_t(Code));
 }
 
+void TCustomSocksNetSocket::SetDefaults() {
+    // A refusal lasts as long as its connection.
+    if (socksState_ == socksFailed) SocksStateChange(socksIdle);
+    TCustomHttpTunnelNetSocket::SetDefaults();
+}
+
 void TCustomSocksNetSocket::TriggerSessionClosed(uint16_t ErrCode) {
-    if (socksState_ != socksIdle) {
-        auto alive = AliveToken();
+    if (socksState_ != socksIdle && socksState_ != socksFailed) {
+        // The server closed during the negotiation: the attempt fails with it.
+        const TFireWatch watch(*this);
         inClosed_ = true;
-        if (socksState_ == socksAuthSent) TriggerSocksAuthState(socksAuthFailure);
-        if (*alive) SocksError(20004, SocksErrorText(20004));
-        if (!*alive) return;
+        if (socksState_ != socksAuthSent || TriggerSocksAuthState(socksAuthFailure))
+            SocksError(20004, SocksErrorText(20004));
+        if (!watch.Alive()) return;
         inClosed_ = false;
+        if (!watch.Holds()) return;
+        if (socksState_ == socksFailed) SocksStateChange(socksIdle);
     }
     TCustomHttpTunnelNetSocket::TriggerSessionClosed(ErrCode);
 }
@@ -411,23 +420,14 @@ int TCustomSocksNetSocket::PendingReceiveCount() {
 
 // ---- Events ---------------------------------------------------------------------------------
 
-void TCustomSocksNetSocket::TriggerSocksConnected(uint16_t ErrCode) {
-    if (OnSocksConnected) {
-        auto h = OnSocksConnected;
-        h(this, ErrCode);
-    }
+bool TCustomSocksNetSocket::TriggerSocksConnected(uint16_t ErrCode) {
+    return FireEvent(OnSocksConnected, this, ErrCode);
 }
 
-void TCustomSocksNetSocket::TriggerSocksError(uint16_t ErrCode, const std::string& Msg) {
-    if (OnSocksError) {
-        auto h = OnSocksError;
-        h(this, ErrCode, Msg);
-    }
+bool TCustomSocksNetSocket::TriggerSocksError(uint16_t ErrCode, const std::string& Msg) {
+    return FireEvent(OnSocksError, this, ErrCode, Msg);
 }
 
-void TCustomSocksNetSocket::TriggerSocksAuthState(TSocksAuthState AuthState) {
-    if (OnSocksAuthState) {
-        auto h = OnSocksAuthState;
-        h(this, AuthState);
-    }
+bool TCustomSocksNetSocket::TriggerSocksAuthState(TSocksAuthState AuthState) {
+    return FireEvent(OnSocksAuthState, this, AuthState);
 }

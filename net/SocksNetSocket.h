@@ -16,6 +16,9 @@ enum TSocksAuthState { socksAuthStart = 0, socksAuthSuccess = 1, socksAuthFailur
 using TSocksErrorEvent = std::function<void(framework::TComponent* Sender, uint16_t ErrCode, const std::string& Msg)>;
 using TSocksAuthStateEvent = std::function<void(framework::TComponent* Sender, TSocksAuthState AuthState)>;
 
+// The events this layer fires itself; the session events it relays come from the core's list.
+#define VA_NET_SOCKS_EVENTS(X) X(OnSocksConnected) X(OnSocksError) X(OnSocksAuthState)
+
 class TCustomSocksNetSocket : public TCustomHttpTunnelNetSocket {
 public:
     explicit TCustomSocksNetSocket(framework::TComponent* Owner) : TCustomHttpTunnelNetSocket(Owner) {}
@@ -52,9 +55,11 @@ protected:
     void TriggerSessionClosed(uint16_t ErrCode) override;
     int Receive(void* Buffer, int Size, int Flags) override;
     int64_t ConsumedMark() override { return TCustomHttpTunnelNetSocket::ConsumedMark() + taken_; }
-    virtual void TriggerSocksConnected(uint16_t ErrCode);
-    virtual void TriggerSocksError(uint16_t ErrCode, const std::string& Msg);
-    virtual void TriggerSocksAuthState(TSocksAuthState AuthState);
+    void SetDefaults() override;
+    // Each fires its event; true when the socket and its connection attempt held.
+    [[nodiscard]] virtual bool TriggerSocksConnected(uint16_t ErrCode);
+    [[nodiscard]] virtual bool TriggerSocksError(uint16_t ErrCode, const std::string& Msg);
+    [[nodiscard]] virtual bool TriggerSocksAuthState(TSocksAuthState AuthState);
 
 private:
     void SendNegotiation(const std::string& Bytes);
@@ -70,8 +75,11 @@ private:
 
     std::string socksServer_, socksLevel_ = "5", socksPort_, proxyUrl_;
     // idle (or done), greeting sent (connecting to the server first), authentication sent,
-    // connect request sent
-    enum TSocksState : uint8_t { socksIdle = 0, socksGreeting = 1, socksAuthSent = 2, socksRequestSent = 3 };
+    // connect request sent, refused (until the connection ends: what the server still sends
+    // is its own, and its close is no second failure)
+    enum TSocksState : uint8_t {
+        socksIdle = 0, socksGreeting = 1, socksAuthSent = 2, socksRequestSent = 3, socksFailed = 4
+    };
     void SocksStateChange(TSocksState NewState);
     TSocksState socksState_ = socksIdle;
     uint8_t method_ = 0;

@@ -358,6 +358,11 @@ TEST(HttpTunnelLayer, AuthenticatedAndOpenTunnels) {
         {"Digest auth-int over the empty entity", "digestint.test", htatDigest, "Digest "},
         // Each challenge of a 407 counts: the one this layer can answer is answered.
         {"Digest, MD5 offered before SHA-512-256", "digesttwo.test", htatDigest, "Digest "},
+        // A 2xx to CONNECT has no body: what follows its head in the same segment is the target's.
+        {"200 with a Content-Length", "lenok.test", htatDetect, ""},
+        {"200 with Transfer-Encoding: chunked", "chunkedok.test", htatDetect, ""},
+        // The credentials go again on a new connection, where the proxy answers.
+        {"Basic after a 407 and a close without notice", "silent.test", htatDetect, "Basic dXNlcjpwYXNz"},
     };
     for (const Case& c : cases) {
         Probe p;
@@ -511,6 +516,39 @@ TEST(HttpTunnelLayer, TlsAboveTheTunnelReadsWhatFollowsTheGrant) {
     EXPECT_EQ(message.rfind("Error, wrong SSL version", 0), 0u) << message;
     EXPECT_EQ(p.got, "");
     p.sock->Abort();
+}
+
+// A TLS target speaks only after the client: a 200 whose fields announce a body must not
+// make the tunnel wait for bytes before it reports the session connected.
+TEST(HttpTunnelLayer, TlsTargetBehindA200WithBodyFields) {
+    REQUIRE_PROXIES();
+    std::string echoPort;
+    {
+        std::ifstream f("net-tls-peers\\ports.txt");
+        std::string n, port;
+        while (f >> n >> port)
+            if (n == "echo13") echoPort = port;
+    }
+    if (echoPort.empty()) GTEST_SKIP() << "TLS peers not started";
+    ssltest::OpenSslScope ssl;
+    for (const char* host : {"lenfwd.test", "chunkedfwd.test"}) {
+        SCOPED_TRACE(host);
+        TSslContext ctx(nullptr);
+        Probe p;
+        p.sock->SslEnable = true;
+        p.sock->SetSslContext(&ctx);
+        int handshakeErr = -1;
+        p.sock->OnSslHandshakeDone = [&](TCustomSslNetSocket*, uint16_t e, TX509Base*, bool&) { handshakeErr = e; };
+        p.sock->SetHttpTunnelServer("127.0.0.1");
+        p.sock->SetHttpTunnelPort(ProxyPort("http"));
+        ASSERT_TRUE(p.Run(host, echoPort));
+        ASSERT_EQ(p.connectErr, 0) << p.tunnelErr << " " << p.errMsg;
+        ASSERT_TRUE(PumpUntil([&] { return handshakeErr >= 0; }, 20000));
+        ASSERT_EQ(handshakeErr, 0);
+        p.sock->SendText("through the tunnel");
+        EXPECT_TRUE(PumpUntil([&] { return p.got == "through the tunnel"; }, 10000)) << p.got;
+        p.sock->Abort();
+    }
 }
 
 TEST(HttpTunnelLayer, SettersRefuseWhileOpenAndListenIsRefused) {

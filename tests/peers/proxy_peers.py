@@ -11,6 +11,7 @@ grant) and then echoing. What it does is chosen by the target host name:
     pieces.test       the reply is sent one byte at a time
     longbound.test    the reply names a bound domain of 255 bytes
     refuse.test       refused (SOCKS 5 code 5, SOCKS 4 code 91)
+    close.test        SOCKS 5: closed without a reply to the connect request
   port socks5pushy picks user/password whatever was offered and takes any credentials
     badatyp.test      a SOCKS 5 reply with address type 9
   socks5v6, httpv6  the socks5 and http proxies again, on ::1
@@ -39,6 +40,12 @@ grant) and then echoing. What it does is chosen by the target host name:
     hugechunk.test    407 with a chunk size of 20 hex digits
     early.test        200 and, in the same write, a plain HTTP server's answer (a target that
                       speaks first); then waits up to 5 s for the client to close
+    lenok.test        200 with "Content-Length: 5", the target's bytes in the same write
+    chunkedok.test    200 with "Transfer-Encoding: chunked", the same
+    lenfwd.test, chunkedfwd.test   those two 200s, then joined to 127.0.0.1 at the asked port
+    silent.test       407 offering Basic kept alive; the next request on that connection is
+                      read and the connection closed without an answer; 200 for Basic on a
+                      new connection
 
 Reference proxies, started when installed (each on a free port; helpers stopped with them):
   squid        squid offering Basic (basic_fake_auth), Digest (digest_file_auth, which checks
@@ -164,6 +171,8 @@ class Socks5(socketserver.BaseRequestHandler):
             if name == b"refuse.test":
                 s.sendall(b"\x05\x05\x00\x01\x00\x00\x00\x00\x00\x00")
                 return
+            if name == b"close.test":
+                return
             if name == b"badatyp.test":
                 s.sendall(b"\x05\x00\x00\x09\x00\x00\x00\x00\x00\x00")
                 return
@@ -273,6 +282,7 @@ class HttpProxy(socketserver.BaseRequestHandler):
     def handle(self):
         s = self.request
         buf = b""
+        challenged = False
         try:
             while True:
                 line, headers, buf = self.read_request(buf)
@@ -283,6 +293,23 @@ class HttpProxy(socketserver.BaseRequestHandler):
                 ok200 = b"HTTP/1.1 200 Connection established\r\nProxy-Agent: peer\r\n\r\n"
                 if host in ("open.test", "[::1]"):
                     return play_target(s, ok200, request)
+                # A 2xx to CONNECT has no body, whatever its fields claim.
+                len200 = b"HTTP/1.1 200 Connection established\r\nContent-Length: 5\r\n\r\n"
+                chunked200 = b"HTTP/1.1 200 Connection established\r\nTransfer-Encoding: chunked\r\n\r\n"
+                if host in ("lenok.test", "chunkedok.test"):
+                    return play_target(s, len200 if host == "lenok.test" else chunked200, request)
+                if host in ("lenfwd.test", "chunkedfwd.test"):
+                    return forward(s, len200 if host == "lenfwd.test" else chunked200, int(target.rsplit(":", 1)[1]))
+                if host == "silent.test":
+                    good = "Basic " + base64.b64encode(USER + b":" + PASSWORD).decode()
+                    if challenged:
+                        return  # closes instead of answering, without having said so
+                    if auth == good:
+                        return play_target(s, ok200, request)
+                    s.sendall(b"HTTP/1.1 407 Proxy Authentication Required\r\n"
+                              b"Proxy-Authenticate: Basic realm=\"peer\"\r\nContent-Length: 5\r\n\r\nnope!")
+                    challenged = True
+                    continue
                 if host == "forbidden.test":
                     s.sendall(b"HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n")
                     continue
