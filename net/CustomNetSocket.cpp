@@ -470,6 +470,8 @@ bool TCustomNetSocket::PurgeQueuedEvents(UINT Id) {
     // inside the destructor: there the ids go with the window, and their messages with them.
     HWND wnd = WindowHandle();
     if (!wnd || !Id || disposing_) return true;
+    // What the socket posted itself for the id goes too.
+    HandlerRef()->DropPosted(Id);
     auto alive = AliveToken();
     const SOCKET handle = hSocket_;
     const uint32_t gen = connGen_;
@@ -1233,8 +1235,7 @@ int TCustomNetSocket::Send(const void* Data, int Len) {
     if (!*alive) return Len;
     --sendDepth_;
     // OnDataSent comes from the message loop, never from inside Send.
-    if (sendQueueEmpty_ && hSocket_ != INVALID_SOCKET)
-        PostMessageA(WindowHandle(), idSocketEvent_, WPARAM(hSocket_), MAKELONG(FD_WRITE, 0));
+    if (sendQueueEmpty_ && hSocket_ != INVALID_SOCKET) PostToId(idSocketEvent_, WPARAM(hSocket_), MAKELONG(FD_WRITE, 0));
     return Len;
 }
 
@@ -1322,7 +1323,7 @@ void TCustomNetSocket::TryToSend() {
                 // no handler frees the socket under its caller.
                 if (!closeReportPosted_) {
                     closeReportPosted_ = true;
-                    PostMessageA(WindowHandle(), idSendFailed_, WPARAM(connGen_), LPARAM(err));
+                    PostToId(idSendFailed_, WPARAM(connGen_), LPARAM(err));
                 }
                 return;
             }
@@ -1366,7 +1367,7 @@ int TCustomNetSocket::SendToRaw(const sockaddr* Dest, int DestLen, const void* D
     auto alive = AliveToken();
     TriggerSendData(n);
     if (*alive && sockKind_ == SOCK_DGRAM && sendQueueEmpty_)
-        PostMessageA(WindowHandle(), idSocketEvent_, WPARAM(hSocket_), MAKELONG(FD_WRITE, 0));
+        PostToId(idSocketEvent_, WPARAM(hSocket_), MAKELONG(FD_WRITE, 0));
     return n;
 }
 
@@ -1592,11 +1593,12 @@ void TCustomNetSocket::CancelLookup(bool Report) {
     connectDnsPending_ = false;
     void* req = pendingLookup_;
     pendingLookup_ = nullptr;
-    int rc = 0;
     if (pendingIsPool_) {
-        if (dnsPool_) rc = dnsPool_->CancelRequest(static_cast<TInetAsyncDnsLookupRequest*>(req));
+        // A failed cancel still forgets the look-up: its result names a request no longer pending.
+        if (dnsPool_) (void)dnsPool_->CancelRequest(static_cast<TInetAsyncDnsLookupRequest*>(req));
     } else {
-        rc = Winsock::WSACancelAsyncRequest(HANDLE(req));
+        // Cancelled: no answer comes. Otherwise it may still come and is ignored then.
+        if (Winsock::WSACancelAsyncRequest(HANDLE(req)) == 0 && HandlerRef()) HandlerRef()->ForgetTask(HANDLE(req));
         LibraryLookups& l = Lookups();
         TInetLock lock(l.cs);
         auto it = l.entries.find(HANDLE(req));
@@ -1605,7 +1607,6 @@ void TCustomNetSocket::CancelLookup(bool Report) {
             it->second.orphanTick = InetTickCount();
         }
     }
-    (void)rc;  // a failed cancel still forgets the look-up: its result is ignored
     if (!Report) return;
     auto alive = AliveToken();
     TriggerDNSLookupDone(WSAEINTR);
@@ -1679,9 +1680,13 @@ void TCustomNetSocket::DnsLookup(const std::string& Host, int Protocol) {
         LibraryLookups& l = Lookups();
         TInetLock lock(l.cs);
         l.Sweep();
-        HANDLE h = Winsock::WSAAsyncGetHostByName(WindowHandle(), idLookupDone_, hostAscii_.c_str(), buffer.get(),
-                                                  kHostEntrySize);
-        if (h) l.entries[h] = LibraryLookups::Entry{std::move(buffer)};
+        // The answer comes by the window's task message and reaches this claim of the id only.
+        HANDLE h = Winsock::WSAAsyncGetHostByName(WindowHandle(), InetAsyncTaskMessage(), hostAscii_.c_str(),
+                                                  buffer.get(), kHostEntrySize);
+        if (h) {
+            l.entries[h] = LibraryLookups::Entry{std::move(buffer)};
+            HandlerRef()->ExpectTask(h, idLookupDone_);
+        }
         pendingLookup_ = h;
         pendingIsPool_ = false;
     }
@@ -1714,9 +1719,13 @@ void TCustomNetSocket::ReverseLookup(const std::string& Addr, int Protocol) {
         LibraryLookups& l = Lookups();
         TInetLock lock(l.cs);
         l.Sweep();
-        HANDLE h = Winsock::WSAAsyncGetHostByAddr(WindowHandle(), idReverseDone_, reinterpret_cast<const char*>(&a), 4,
-                                                  AF_INET, buffer.get(), kHostEntrySize);
-        if (h) l.entries[h] = LibraryLookups::Entry{std::move(buffer)};
+        HANDLE h = Winsock::WSAAsyncGetHostByAddr(WindowHandle(), InetAsyncTaskMessage(),
+                                                  reinterpret_cast<const char*>(&a), 4, AF_INET, buffer.get(),
+                                                  kHostEntrySize);
+        if (h) {
+            l.entries[h] = LibraryLookups::Entry{std::move(buffer)};
+            HandlerRef()->ExpectTask(h, idReverseDone_);
+        }
         pendingLookup_ = h;
         pendingIsPool_ = false;
     }

@@ -95,6 +95,16 @@ UINT InetSentResultMessage() {
     return msg;
 }
 
+UINT InetAsyncTaskMessage() {
+    static const UINT msg = RegisteredMessage<EInetException>("InetWndControlAsyncTask");
+    return msg;
+}
+
+UINT InetPostedResultMessage() {
+    static const UINT msg = RegisteredMessage<EInetException>("InetWndControlPostedResult");
+    return msg;
+}
+
 UINT InetThreadTimerMessage() {
     static const UINT msg = RegisteredMessage<EInetTimerException>("QUARLINE_INET_THREAD_TIMER");
     return msg;
@@ -176,6 +186,7 @@ void TInetWndHandler::FreeMessageId(UINT& Id) {
     if (!Owners[index]) throw EInetException("Msg not registered");
     Owners[index] = nullptr;
     claims_[index] = 0;
+    DropClaimsOf(index);
     --OwnersUsed;
     if (Wnd && OwnersUsed > 0) {
         // A message posted before the id was freed must not reach the id's next owner. It
@@ -193,6 +204,55 @@ void TInetWndHandler::FreeMessageId(UINT& Id) {
 uint64_t TInetWndHandler::IdClaim(UINT Id) const {
     if (Id < MsgLow || Id >= MsgLow + MessageIdsPerHandler || !Owners[Id - MsgLow]) return 0;
     return claims_[Id - MsgLow];
+}
+
+void TInetWndHandler::DropClaimsOf(int Index) {
+    // Their claim is over: a result that still comes finds no entry and goes nowhere.
+    const UINT id = MsgLow + UINT(Index);
+    TInetLock lock(InetWndHandlerPool().Section());
+    for (auto it = tasks_.begin(); it != tasks_.end();)
+        it = it->second.Id == id ? tasks_.erase(it) : std::next(it);
+    DropPosted(id);
+}
+
+void TInetWndHandler::DropPosted(UINT Id) {
+    TInetLock lock(InetWndHandlerPool().Section());
+    for (auto it = posted_.begin(); it != posted_.end();)
+        it = it->second.Target.Id == Id ? posted_.erase(it) : std::next(it);
+}
+
+void TInetWndHandler::ExpectTask(HANDLE Task, UINT Id) {
+    if (!Task) return;
+    TInetLock lock(InetWndHandlerPool().Section());
+    tasks_[UINT_PTR(Task)] = TInetSentTarget{Id, IdClaim(Id)};
+}
+
+void TInetWndHandler::ForgetTask(HANDLE Task) {
+    TInetLock lock(InetWndHandlerPool().Section());
+    tasks_.erase(UINT_PTR(Task));
+}
+
+bool TInetWndHandler::PostClaimed(UINT Id, WPARAM W, LPARAM L) {
+    TInetLock lock(InetWndHandlerPool().Section());
+    if (!Wnd || IdClaim(Id) == 0) return false;
+    const UINT_PTR ticket = ++nextTicket_;
+    posted_[ticket] = TPostedResult{TInetSentTarget{Id, IdClaim(Id)}, W, L};
+    if (PostMessageA(Wnd, InetPostedResultMessage(), WPARAM(ticket), 0)) return true;
+    posted_.erase(ticket);
+    return false;
+}
+
+size_t TInetWndHandler::ClaimedCount() const {
+    TInetLock lock(InetWndHandlerPool().Section());
+    return tasks_.size() + posted_.size();
+}
+
+void TInetWndHandler::DeliverClaimed(const TInetSentTarget& Target, WPARAM W, LPARAM L, framework::TMessage& Msg) {
+    const uint64_t claim = IdClaim(Target.Id);
+    if (claim == 0 || claim != Target.Claim) return;
+    framework::TMessage m{Target.Id, W, L, 0};
+    Owners[Target.Id - MsgLow]->WndProc(m);
+    Msg.Result = m.Result;
 }
 
 void TInetWndHandler::FreeIdsOf(TInetWndControl* Control) {
@@ -232,6 +292,11 @@ void TInetWndHandler::DestroyHiddenWnd() {
     std::fill(std::begin(Owners), std::end(Owners), nullptr);
     std::fill(std::begin(staleMarkers_), std::end(staleMarkers_), 0);
     std::fill(std::begin(claims_), std::end(claims_), 0);
+    {
+        TInetLock lock(InetWndHandlerPool().Section());
+        tasks_.clear();
+        posted_.clear();
+    }
     OwnersUsed = 0;
     HWND wnd = Wnd;
     Wnd = nullptr;
@@ -250,10 +315,31 @@ void TInetWndHandler::Dispatch(HWND wnd, framework::TMessage& Msg) {
         // Only sent (the target lives while the sender waits), and only for the claim it
         // names: the id may have a new owner since the request was made.
         const auto* target = reinterpret_cast<const TInetSentTarget*>(Msg.WParam);
-        if (!target || !InSendMessage() || IdClaim(target->Id) == 0 || IdClaim(target->Id) != target->Claim) return;
-        framework::TMessage m{target->Id, Msg.WParam, Msg.LParam, 0};
-        Owners[target->Id - MsgLow]->WndProc(m);
-        Msg.Result = m.Result;
+        if (target && InSendMessage()) DeliverClaimed(*target, Msg.WParam, Msg.LParam, Msg);
+        return;
+    }
+    if (Msg.Msg == InetAsyncTaskMessage() || Msg.Msg == InetPostedResultMessage()) {
+        // The table says whom the result is for; an entry is used once.
+        TInetSentTarget target;
+        WPARAM w = Msg.WParam;
+        LPARAM l = Msg.LParam;
+        {
+            TInetLock lock(InetWndHandlerPool().Section());
+            if (Msg.Msg == InetAsyncTaskMessage()) {
+                auto it = tasks_.find(UINT_PTR(Msg.WParam));
+                if (it == tasks_.end()) return;
+                target = it->second;
+                tasks_.erase(it);
+            } else {
+                auto it = posted_.find(UINT_PTR(Msg.WParam));
+                if (it == posted_.end()) return;
+                target = it->second.Target;
+                w = it->second.W;
+                l = it->second.L;
+                posted_.erase(it);
+            }
+        }
+        DeliverClaimed(target, w, l, Msg);
         return;
     }
     if (Msg.Msg >= MsgLow && Msg.Msg < MsgLow + MessageIdsPerHandler) {
@@ -342,6 +428,10 @@ void TInetWndControl::BeginDestroy() {
 HWND TInetWndControl::GetHandle() {
     if (!windowHandle_) AllocateHiddenWindow();
     return windowHandle_;
+}
+
+bool TInetWndControl::PostToId(UINT Id, WPARAM W, LPARAM L) {
+    return handlerRef_ && windowHandle_ && handlerRef_->PostClaimed(Id, W, L);
 }
 
 bool TInetWndControl::GetTerminated() { return terminated_ || framework::Application().Terminated(); }

@@ -16,8 +16,7 @@ void TCustomLineNetSocket::SetLineMode(bool Value) {
     // start without it, and a line is looked for again when line mode comes back.
     deliverLen_ = 0;
     // What is buffered is looked at again from the message loop, in the new mode.
-    if ((!pendingInput_.empty() || deliverLen_ > 0) && WindowHandle())
-        PostMessageA(WindowHandle(), idDataRetrigger_, 0, 0);
+    if (!pendingInput_.empty() || deliverLen_ > 0) PostToId(idDataRetrigger_);
 }
 
 int TCustomLineNetSocket::PendingReceiveCount() {
@@ -233,7 +232,7 @@ void TCustomLineNetSocket::Retrigger() {
     if (HSocket() != INVALID_SOCKET && State() == wsConnected) {
         u_long n = 0;
         if (Winsock::ioctlsocket(HSocket(), FIONREAD, &n) == 0 && n > 0)
-            PostMessageA(WindowHandle(), idSocketEvent_, WPARAM(HSocket()), MAKELONG(FD_READ, 0));
+            PostToId(idSocketEvent_, WPARAM(HSocket()), MAKELONG(FD_READ, 0));
     }
 }
 
