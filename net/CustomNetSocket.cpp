@@ -1424,7 +1424,7 @@ void TCustomNetSocket::StopFlushTimer() {
 }
 
 void TCustomNetSocket::CloseLater() {
-    if (WindowHandle()) PostMessageA(WindowHandle(), idCloseLater_, 0, 0);
+    if (PostToId(idCloseLater_)) closeLaterPosted_ = true;
 }
 
 void TCustomNetSocket::Abort() { HardAbort(0); }
@@ -1691,6 +1691,8 @@ void TCustomNetSocket::DnsLookup(const std::string& Host, int Protocol) {
         pendingIsPool_ = false;
     }
     pendingIsReverse_ = false;
+    pendingHost_ = Host;
+    pendingProtocol_ = Protocol;
     if (!pendingLookup_) {
         const int err = WinsockGetLastError();
         FailLookup([&] {
@@ -1730,6 +1732,8 @@ void TCustomNetSocket::ReverseLookup(const std::string& Addr, int Protocol) {
         pendingIsPool_ = false;
     }
     pendingIsReverse_ = true;
+    pendingHost_ = Addr;
+    pendingProtocol_ = Protocol;
     if (!pendingLookup_)
         RaiseSocketErrorMsg(Addr + ": can't start reverse DNS lookup - " + SocketErrorTextWithCode(WinsockGetLastError()));
 }
@@ -1911,6 +1915,7 @@ void TCustomNetSocket::WndProc(TMessage& Msg) {
         } else if (Msg.Msg == idReverseDone_) {
             HandleLookupDone(Msg, true);
         } else if (Msg.Msg == idCloseLater_) {
+            closeLaterPosted_ = false;
             Close();
         } else if (Msg.Msg == idSendFailed_) {
             HandleSendFailed(uint32_t(Msg.WParam), uint16_t(Msg.LParam));
@@ -1936,10 +1941,36 @@ void TCustomNetSocket::HandleSendFailed(uint32_t Generation, uint16_t Error) {
 void TCustomNetSocket::AttachToThread() {
     TInetWndControl::AttachToThread();
     if (hSocket_ != INVALID_SOCKET && eventMask_) SelectEvents(eventMask_);
+    if (movedCloseLater_) {
+        movedCloseLater_ = false;
+        CloseLater();
+    }
+    if (movedLookup_.pending) {
+        // Asked again here: the answer comes to this thread's window (a connect goes on).
+        const TMovedLookup m = movedLookup_;
+        movedLookup_ = TMovedLookup{};
+        connectDnsPending_ = m.forConnect;
+        if (m.reverse)
+            ReverseLookup(m.host, m.protocol);
+        else
+            DnsLookup(m.host, m.protocol);
+    }
 }
 
 void TCustomNetSocket::DetachFromThread() {
-    if (GetCurrentThreadId() == OwnerThread() && hSocket_ != INVALID_SOCKET)
-        Winsock::WSAAsyncSelect(hSocket_, WindowHandle(), 0, 0);
+    if (GetCurrentThreadId() == OwnerThread()) {
+        if (hSocket_ != INVALID_SOCKET) Winsock::WSAAsyncSelect(hSocket_, WindowHandle(), 0, 0);
+        // What answers to this thread's window (a look-up, a posted close) is lost with the
+        // ids: it is taken along and asked for again on the new thread. The pool is this
+        // thread's too.
+        if (pendingLookup_) {
+            movedLookup_ = TMovedLookup{true, pendingIsReverse_, connectDnsPending_, pendingHost_, pendingProtocol_};
+            connectDnsPending_ = false;  // the connect goes on after the move
+            (void)CancelLookup(false);
+        }
+        ReleaseDnsPool();
+        movedCloseLater_ = movedCloseLater_ || closeLaterPosted_;
+        closeLaterPosted_ = false;
+    }
     TInetWndControl::DetachFromThread();
 }

@@ -365,6 +365,20 @@ private:
     bool pendingIsReverse_ = false;
     TInetAsyncDnsLookup* dnsPool_ = nullptr;
     uint32_t dnsPoolThread_ = 0;
+    // What the pending look-up asked, to ask it again after a thread move.
+    std::string pendingHost_;
+    int pendingProtocol_ = IPPROTO_TCP;
+    struct TMovedLookup {
+        bool pending = false;
+        bool reverse = false;
+        bool forConnect = false;
+        std::string host;
+        int protocol = IPPROTO_TCP;
+    };
+    TMovedLookup movedLookup_;
+    // A CloseLater waits in the queue; one taken along by a thread move.
+    bool closeLaterPosted_ = false;
+    bool movedCloseLater_ = false;
     // A Close waiting for the queue to drain, and its time limit.
     bool closePending_ = false;
     std::unique_ptr<TInetTimer> flushTimer_;

@@ -559,15 +559,33 @@ void TInetWndControl::ReleaseLater() {
     if (windowHandle_) PostMessageA(windowHandle_, idRelease_, 0, 0);
 }
 
+namespace {
+std::vector<TInetTimer*> TimersOf(const TInetWndControl* Control) {
+    TimerRegistry& r = Timers();
+    std::vector<TInetTimer*> mine;
+    TInetLock lock(r.cs);
+    for (auto& [id, t] : r.timers)
+        if (t->OwnerControl() == Control) mine.push_back(t);
+    return mine;
+}
+}  // namespace
+
 void TInetWndControl::AttachToThread() {
     if (windowHandle_) throw EInetException("Cannot attach when not detached");
     AllocateHiddenWindow();
+    // Timers left armed at the move tick on here now, each with its whole interval.
+    for (TInetTimer* t : TimersOf(this))
+        if (t->Enabled()) t->UpdateTimer();
 }
 
 void TInetWndControl::DetachFromThread() {
     if (GetCurrentThreadId() != ownerThread_) throw EInetException("Cannot detach from another thread");
+    // No tick while detached: it would reach the old thread. Enabled stays as it was.
+    for (TInetTimer* t : TimersOf(this)) t->Disarm();
     ReleaseHiddenWindow();
 }
+
+
 
 void TInetWndControl::RunMessageLoop() {
     MSG msg;
@@ -640,6 +658,8 @@ void TInetTimer::Notification(framework::TComponent* Component, framework::TOper
         ownerControl_ = nullptr;
     }
 }
+
+void TInetTimer::Disarm() { KillSystemTimer(); }
 
 void TInetTimer::KillSystemTimer() {
     if (armedWnd_) {

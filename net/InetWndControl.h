@@ -22,7 +22,8 @@
 //    reused, so a WM_TIMER still queued after KillTimer or after the timer was freed is
 //    ignored; nothing is looked at through the message's own pointer;
 //  - a component's AliveToken turns false when it is destroyed: code that calls a user
-//    handler keeps a copy and does not touch the component again when it went.
+//    handler keeps a copy and does not touch the component again when it went;
+//  - a thread move takes the component's armed timers along (they tick on the new thread).
 #pragma once
 
 #include <windows.h>
@@ -353,6 +354,9 @@ protected:
     virtual void TimerFired(framework::TMessage& Msg);
     // Thread timers arrive by the registered message rather than WM_TIMER.
     virtual bool IsThreadTimer() const { return false; }
+    // Stops the ticks and keeps the settings: the owner moves to another thread, where
+    // UpdateTimer arms the timer again.
+    virtual void Disarm();
     void Notification(framework::TComponent* Component, framework::TOperation Operation) override;
     void KillSystemTimer();
 
