@@ -505,7 +505,7 @@ void TInetWndControl::TakeMessageIds() { idRelease_ = handlerRef_->ClaimMessageI
 void TInetWndControl::ReturnMessageIds() { handlerRef_->FreeMessageId(idRelease_); }
 
 void TInetWndControl::WndProc(framework::TMessage& Msg) {
-    auto alive = alive_;
+    const TFireWatch watch(*this);
     try {
         if (Msg.Msg == idRelease_) {
             FreeSelf();
@@ -513,31 +513,29 @@ void TInetWndControl::WndProc(framework::TMessage& Msg) {
         }
         Msg.Result = DefWindowProcA(windowHandle_, Msg.Msg, Msg.WParam, Msg.LParam);
     } catch (const std::exception& e) {
-        if (*alive) HandleBgException(e, "TInetWndControl.WndProc");
+        if (watch.Alive()) HandleBgException(e, "TInetWndControl.WndProc");
     }
 }
 
 void TInetWndControl::HandleBgException(const std::exception& E, const std::string& MethodName) {
     if (dynamic_cast<const EAbort*>(&E)) return;
-    auto alive = alive_;
     bool canClose = true;
     const bool handled = static_cast<bool>(onBgException_);
+    // A handler that freed the component or set it to other work has dealt with it.
+    bool held = true;
     if (handled) {
         try {
-            TriggerBgException(E, canClose);
+            held = Fired([&] { TriggerBgException(E, canClose); });
         } catch (...) {
         }
     }
-    if (!*alive) return;
+    if (!held) return;
     if (canClose) {
         try {
-            if (AbortNotify) {
-                auto notify = AbortNotify;
-                notify(E);
-            }
+            held = FireEvent(AbortNotify, E);
         } catch (...) {
         }
-        if (!*alive) return;
+        if (!held) return;
         try {
             AbortAfterException(E);
         } catch (...) {
@@ -547,10 +545,7 @@ void TInetWndControl::HandleBgException(const std::exception& E, const std::stri
 }
 
 void TInetWndControl::TriggerBgException(const std::exception& E, bool& CanClose) {
-    if (onBgException_) {
-        auto handler = onBgException_;  // the handler may free this component
-        handler(this, E, CanClose);
-    }
+    (void)FireEvent(onBgException_, this, E, CanClose);
 }
 
 void TInetWndControl::FreeSelf() { delete this; }
@@ -584,8 +579,6 @@ void TInetWndControl::DetachFromThread() {
     for (TInetTimer* t : TimersOf(this)) t->Disarm();
     ReleaseHiddenWindow();
 }
-
-
 
 void TInetWndControl::RunMessageLoop() {
     MSG msg;

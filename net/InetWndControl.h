@@ -21,8 +21,8 @@
 //  - window timers are found through a registry of live timers keyed by an id that is never
 //    reused, so a WM_TIMER still queued after KillTimer or after the timer was freed is
 //    ignored; nothing is looked at through the message's own pointer;
-//  - a component's AliveToken turns false when it is destroyed: code that calls a user
-//    handler keeps a copy and does not touch the component again when it went;
+//  - a component calls user handlers only through FireEvent (or Fired around a trigger),
+//    and goes on afterwards only when the answer says it lives and its work is unchanged;
 //  - a thread move takes the component's armed timers along (they tick on the new thread).
 #pragma once
 
