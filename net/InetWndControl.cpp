@@ -608,8 +608,7 @@ void TInetWndControl::PumpAllMessages() {
 
 void TInetWndControl::PumpMessages() {
     if (pumpHook_) {
-        auto hook = pumpHook_;
-        hook(this);
+        (void)FireEvent(pumpHook_, this);
     } else if (multiThreaded_) {
         PumpAllMessages();
     } else {
