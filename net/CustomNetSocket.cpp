@@ -291,17 +291,15 @@ void TCustomNetSocket::RaiseLastSocketError(const std::string& Msg, int ErrCode,
                                     ? text + " in " + Msg
                                     : text + " (#" + std::to_string(code) + " in " + Msg + ")";
     if ((code == WSAECONNRESET || code == WSAENOTCONN) && hSocket_ != INVALID_SOCKET) {
-        auto alive = AliveToken();
         Winsock::closesocket(hSocket_);
         hSocket_ = INVALID_SOCKET;
+        NewWork();
         if (!PurgeSocketEvents()) return;
         if (!closedFired_) {
             closedFired_ = true;
-            TriggerSessionClosed(uint16_t(code));
-            if (!*alive) return;
+            if (!Fired([&] { TriggerSessionClosed(uint16_t(code)); })) return;
         }
-        ChangeState(wsClosed);
-        if (!*alive) return;
+        if (!Fired([&] { ChangeState(wsClosed); })) return;
     }
     lastError_ = code;
     RaiseSocketError(message, code, proto_, port_, addr_, Msg, UserText, text);
@@ -326,19 +324,10 @@ void TCustomNetSocket::RaiseSocketError(const std::string& Msg, int ErrCode, con
 
 void TCustomNetSocket::RaiseSocketErrorMsg(const std::string& Msg) { RaiseSocketError(Msg, 0, "", "", "", "", "", ""); }
 
-void TCustomNetSocket::TriggerError() {
-    if (OnError) {
-        auto h = OnError;
-        h(this);
-    }
-}
+// The triggers fire and return; a caller that goes on afterwards asks Fired.
+void TCustomNetSocket::TriggerError() { (void)FireEvent(OnError, this); }
 
-void TCustomNetSocket::TriggerException(ESocketException& E) {
-    if (onException) {
-        auto h = onException;
-        h(this, E);
-    }
-}
+void TCustomNetSocket::TriggerException(ESocketException& E) { (void)FireEvent(onException, this, E); }
 
 void TCustomNetSocket::AbortAfterException(const std::exception& E) {
     try {
@@ -358,32 +347,18 @@ void TCustomNetSocket::ChangeState(TSocketState NewState) {
 
 void TCustomNetSocket::TriggerChangeState(TSocketState OldState, TSocketState NewState) {
     // Not from the destructor: what the handler captured may already be gone.
-    if (OnChangeState && !disposing_) {
-        auto h = OnChangeState;
-        h(this, OldState, NewState);
-    }
+    if (!disposing_) (void)FireEvent(OnChangeState, this, OldState, NewState);
 }
 
-void TCustomNetSocket::TriggerSendData(int Count) {
-    if (OnSendData) {
-        auto h = OnSendData;
-        h(this, Count);
-    }
-}
+void TCustomNetSocket::TriggerSendData(int Count) { (void)FireEvent(OnSendData, this, Count); }
 
 bool TCustomNetSocket::TriggerDataAvailable(uint16_t ErrCode) {
     if (!OnDataAvailable) return false;
-    auto h = OnDataAvailable;
-    h(this, ErrCode);
+    (void)FireEvent(OnDataAvailable, this, ErrCode);
     return true;
 }
 
-void TCustomNetSocket::TriggerSessionAvailable(uint16_t ErrCode) {
-    if (OnSessionAvailable) {
-        auto h = OnSessionAvailable;
-        h(this, ErrCode);
-    }
-}
+void TCustomNetSocket::TriggerSessionAvailable(uint16_t ErrCode) { (void)FireEvent(OnSessionAvailable, this, ErrCode); }
 
 void TCustomNetSocket::TransportConnected(uint16_t ErrCode) {
     if (sockKind_ == SOCK_STREAM && ErrCode == 0 && counter_) counter_->SetConnected();
@@ -393,40 +368,25 @@ void TCustomNetSocket::TransportConnected(uint16_t ErrCode) {
 void TCustomNetSocket::TriggerSessionConnected(uint16_t ErrCode) {
     bytesReceived_ = 0;
     bytesSent_ = 0;
-    if (OnSessionConnected) {
-        auto h = OnSessionConnected;
-        h(this, ErrCode);
-    }
+    (void)FireEvent(OnSessionConnected, this, ErrCode);
 }
 
-void TCustomNetSocket::TriggerSessionClosed(uint16_t ErrCode) {
-    if (OnSessionClosed) {
-        auto h = OnSessionClosed;
-        h(this, ErrCode);
-    }
-}
+void TCustomNetSocket::TriggerSessionClosed(uint16_t ErrCode) { (void)FireEvent(OnSessionClosed, this, ErrCode); }
 
-void TCustomNetSocket::TriggerDataSent(uint16_t ErrCode) {
-    if (OnDataSent) {
-        auto h = OnDataSent;
-        h(this, ErrCode);
-    }
-}
+void TCustomNetSocket::TriggerDataSent(uint16_t ErrCode) { (void)FireEvent(OnDataSent, this, ErrCode); }
 
 void TCustomNetSocket::TriggerDNSLookupDone(uint16_t ErrCode) {
-    auto alive = AliveToken();
-    if (OnDnsLookupDone) {
-        auto h = OnDnsLookupDone;
-        h(this, ErrCode);
-        if (!*alive) return;
-    }
+    // A handler that aborted, restarted or freed the socket ends the connect's continuation.
+    if (!FireEvent(OnDnsLookupDone, this, ErrCode)) return;
     if (!connectDnsPending_) return;
     connectDnsPending_ = false;
     if (ErrCode != 0) {
-        ChangeState(wsClosed);
-        if (*alive) TriggerSessionConnected(ErrCode);
+        // The attempt is over: one report of it.
+        NewWork();
+        if (Fired([&] { ChangeState(wsClosed); })) TriggerSessionConnected(ErrCode);
         return;
     }
+    const TFireWatch watch(*this);
     auto savedOnError = OnError;
     OnError = nullptr;
     try {
@@ -441,19 +401,22 @@ void TCustomNetSocket::TriggerDNSLookupDone(uint16_t ErrCode) {
         addrKnown_ = true;
         Connect();
     } catch (const std::exception& e) {
-        if (!*alive) return;
+        if (!watch.Alive()) return;
         OnError = savedOnError;
         // Without a handle the abort that follows reports nothing: the owner, who asked for
         // a connection, hears that it failed, as after a failed look-up.
         const bool opened = hSocket_ != INVALID_SOCKET;
+        // The abort that follows the exception is the socket's own; a handler's new connect
+        // (a look-up again) is left alone.
         HandleBgException(e, "TCustomNetSocket.TriggerDNSLookupDone");
-        if (*alive && !opened && hSocket_ == INVALID_SOCKET && state_ != wsConnected) {
-            if (state_ != wsClosed) ChangeState(wsClosed);
-            if (*alive) TriggerSessionConnected(uint16_t(lastError_ != 0 ? lastError_ : WSAEINVAL));
+        if (watch.Alive() && !opened && hSocket_ == INVALID_SOCKET && !connectDnsPending_ && state_ != wsConnected) {
+            NewWork();
+            if (state_ != wsClosed && !Fired([&] { ChangeState(wsClosed); })) return;
+            TriggerSessionConnected(uint16_t(lastError_ != 0 ? lastError_ : WSAEINVAL));
         }
         return;
     }
-    if (*alive) OnError = savedOnError;
+    if (watch.Alive()) OnError = savedOnError;
 }
 
 // ---- Connecting -----------------------------------------------------------------------------
@@ -470,14 +433,16 @@ bool TCustomNetSocket::PurgeQueuedEvents(UINT Id) {
     // inside the destructor: there the ids go with the window, and their messages with them.
     HWND wnd = WindowHandle();
     if (!wnd || !Id || disposing_) return true;
-    auto alive = AliveToken();
+    // What the socket posted itself for the id goes too.
+    HandlerRef()->DropPosted(Id);
+    const TFireWatch watch(*this);
     const SOCKET handle = hSocket_;
     const uint32_t gen = connGen_;
     MSG m;
     while (PeekMessageA(&m, wnd, Id, Id, PM_REMOVE | PM_NOYIELD | PM_QS_POSTMESSAGE)) {
-        if (!*alive) return false;
+        if (!watch.Alive()) return false;
     }
-    return *alive && hSocket_ == handle && connGen_ == gen;
+    return watch.Holds() && hSocket_ == handle && connGen_ == gen;
 }
 
 const char* TCustomNetSocket::ReadSystemBufSizes() {
@@ -538,16 +503,16 @@ void TCustomNetSocket::Connect() {
     if (!portGiven_) return RaiseSocketErrorMsg("Connect: No Port Specified");
     if (!addrGiven_) return RaiseSocketErrorMsg("Connect: No IP Address Specified");
     if (!protoGiven_) return RaiseSocketErrorMsg("Connect: No Protocol Specified");
-    auto alive = AliveToken();
-    if (!ConnectResolve() || !*alive) return;
-    if (!ConnectOpen() || !*alive) return;
+    NewWork();
+    const TFireWatch watch(*this);
+    if (!ConnectResolve() || !watch.Holds()) return;
+    if (!ConnectOpen() || !watch.Holds()) return;
     const bool ok = sockKind_ == SOCK_DGRAM ? ConnectDatagramOptions() : ConnectStreamOptions();
-    if (!ok || !*alive) return;
+    if (!ok || !watch.Holds()) return;
     ConnectStart();
 }
 
 bool TCustomNetSocket::ConnectResolve() {
-    auto alive = AliveToken();
     try {
         ResolveConnectTarget();
     } catch (const ESocketException& e) {
@@ -562,16 +527,19 @@ bool TCustomNetSocket::ConnectResolve() {
     if (ComponentOptions.Has(wsoAsyncDnsLookup) && !literal) {
         auto savedOnError = OnError;
         OnError = nullptr;
+        const TFireWatch watch(*this);
         try {
-            ChangeState(wsDnsLookup);
-            // Set first: a literal completes inside the call and must go on connecting.
-            connectDnsPending_ = true;
-            if (*alive) DnsLookupTcp(addr_);
+            // A handler may free, abort or restart the socket as it enters the look-up.
+            if (Fired([&] { ChangeState(wsDnsLookup); })) {
+                // Set first: a literal completes inside the call and must go on connecting.
+                connectDnsPending_ = true;
+                DnsLookupTcp(addr_);
+            }
         } catch (...) {
-            if (*alive) OnError = savedOnError;
+            if (watch.Alive()) OnError = savedOnError;
             throw;
         }
-        if (*alive) OnError = savedOnError;
+        if (watch.Alive()) OnError = savedOnError;
         return false;
     }
     try {
@@ -629,14 +597,18 @@ bool TCustomNetSocket::ConnectOpen() {
         RaiseLastSocketError(failed, err);
         return false;
     }
-    auto alive = AliveToken();
+    const uint32_t gen = connGen_;
+    const TFireWatch watch(*this);
     ChangeState(wsOpened);
-    if (!*alive) return false;
+    if (!watch.Alive()) return false;
+    // A handler that connected anew has that connection going; one that only moved the
+    // state spoilt this one.
+    if (connGen_ != gen || connectDnsPending_) return false;
     if (state_ != wsOpened) {
         RaiseLastSocketError("Connect (Invalid operation in OnChangeState)", WSAEINVAL);
         return false;
     }
-    return true;
+    return watch.Holds();
 }
 
 bool TCustomNetSocket::ConnectDatagramOptions() {
@@ -718,21 +690,20 @@ bool TCustomNetSocket::ConnectStreamOptions() {
 }
 
 void TCustomNetSocket::ConnectStart() {
-    auto alive = AliveToken();
+    const TFireWatch watch(*this);
     if (ComponentOptions.Has(wsoNotifyAddressListChange)) eventMask_ |= FD_ADDRESS_LIST_CHANGE;
     if (ComponentOptions.Has(wsoNotifyRoutingInterfaceChange)) eventMask_ |= FD_ROUTING_INTERFACE_CHANGE;
     // Whatever an earlier handle left queued goes before the new one is selected.
     const SOCKET handle = hSocket_;
     if (!PurgeSocketEvents()) return;
     SelectEvents(eventMask_);
-    if (!*alive || hSocket_ != handle) return;
+    if (!watch.Holds() || hSocket_ != handle) return;
     if (ComponentOptions.Has(wsoNotifyAddressListChange)) SetAddressListNotification();
     if (ComponentOptions.Has(wsoNotifyRoutingInterfaceChange)) SetRoutingNotification();
-    if (!*alive || hSocket_ != handle) return;
+    if (!watch.Holds() || hSocket_ != handle) return;
 
     if (sockKind_ == SOCK_DGRAM) {
-        ChangeState(wsConnected);
-        if (*alive) TransportConnected(0);
+        if (Fired([&] { ChangeState(wsConnected); })) TransportConnected(0);
         return;
     }
     if (Winsock::connect(hSocket_, reinterpret_cast<sockaddr*>(&peerSockAddr_), SockAddrLen(peerSockAddr_)) != 0) {
@@ -780,7 +751,6 @@ void TCustomNetSocket::Listen() {
     if (!portGiven_) return RaiseLastSocketError("listen: port not assigned", WSAEINVAL);
     if (!protoGiven_) return RaiseLastSocketError("listen: protocol not assigned", WSAEINVAL);
     if (!addrGiven_) return RaiseLastSocketError("listen: address not assigned", WSAEINVAL);
-    auto alive = AliveToken();
     std::string proto = proto_;
     bool raw = false;
     if (InetStartsText(proto_, "raw_")) {
@@ -806,6 +776,7 @@ void TCustomNetSocket::Listen() {
     hSocket_ = Winsock::socket(peerSockAddr_.sin6_family, sockKind_, protoNumber_);
     if (hSocket_ == INVALID_SOCKET) return RaiseLastSocketError("socket");
     ++connGen_;
+    NewWork();
     const BOOL on = TRUE;
     if (sockKind_ == SOCK_DGRAM && ReuseAddr)
         WinsockSetSockOpt(hSocket_, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof(on));
@@ -820,11 +791,10 @@ void TCustomNetSocket::Listen() {
                                          : "";
         return RaiseLastSocketError("listen: Bind", err, friendly);
     }
-    ChangeState(wsBound);
-    if (!*alive) return;
+    if (!Fired([&] { ChangeState(wsBound); })) return;
     if (sockKind_ == SOCK_STREAM) {
         if (Winsock::listen(hSocket_, ListenBacklog) != 0) return RaiseLastSocketError("Listen");
-        ChangeState(wsListening);
+        if (!Fired([&] { ChangeState(wsListening); })) return;
     } else {
         if (sockKind_ == SOCK_DGRAM && MultiCast && !JoinMulticastGroup()) return;
         if (raw && ComponentOptions.Has(wsoSIO_RCVALL)) {
@@ -832,10 +802,9 @@ void TCustomNetSocket::Listen() {
             if (WinsockIoctl(hSocket_, SIO_RCVALL, &in, sizeof(in), nullptr, 0, &returned, nullptr, nullptr) != 0)
                 return RaiseLastSocketError("WSAIoctl(SIO_RCVALL)");
         }
-        ChangeState(wsListening);
-        if (*alive) ChangeState(wsConnected);
-        if (*alive) TransportConnected(0);
-        if (!*alive) return;
+        if (!Fired([&] { ChangeState(wsListening); })) return;
+        if (!Fired([&] { ChangeState(wsConnected); })) return;
+        if (!Fired([&] { TransportConnected(0); })) return;
     }
     ReadSystemBufSizes();
     eventMask_ = sockKind_ == SOCK_STREAM ? (FD_ACCEPT | FD_CLOSE) : (FD_READ | FD_WRITE);
@@ -907,10 +876,17 @@ void TCustomNetSocket::Dup(SOCKET NewHandle) {
         Winsock::WSAAsyncSelect(hSocket_, WindowHandle(), 0, 0);
         if (Winsock::closesocket(hSocket_) != 0) return RaiseLastSocketError("Dup (closesocket)");
         hSocket_ = INVALID_SOCKET;
-        ChangeState(wsClosed);
+        NewWork();
+        if (!Fired([&] { ChangeState(wsClosed); })) {
+            // Freed, or set to other work by the handler: the handle is nobody's.
+            Winsock::closesocket(NewHandle);
+            return;
+        }
     }
     hSocket_ = NewHandle;
     ++connGen_;
+    NewWork();
+    const TFireWatch watch(*this);
     closeReportPosted_ = false;
     closedFired_ = false;
     ReadSystemBufSizes();
@@ -923,7 +899,7 @@ void TCustomNetSocket::Dup(SOCKET NewHandle) {
     eventMask_ = FD_READ | FD_WRITE | FD_CLOSE;
     if (!PurgeSocketEvents()) return;
     SelectEvents(eventMask_);
-    if (hSocket_ == INVALID_SOCKET) return;
+    if (!watch.Holds() || hSocket_ == INVALID_SOCKET) return;
     AdoptConnected();
 }
 
@@ -941,9 +917,9 @@ void TCustomNetSocket::HandleAsyncSelect(TMessage& Msg) {
     const uint32_t gen = connGen_;
     const uint16_t bits = LOWORD(Msg.LParam);
     const uint16_t error = HIWORD(Msg.LParam);
-    auto alive = AliveToken();
     // A handler may free the socket, close it, or start a new connection: stop then.
-    auto same = [&] { return *alive && hSocket_ == handle && connGen_ == gen; };
+    const TFireWatch watch(*this);
+    auto same = [&] { return watch.Holds() && hSocket_ == handle && connGen_ == gen; };
     static const uint16_t order[] = {FD_CONNECT, FD_READ, FD_WRITE, FD_ACCEPT, FD_CLOSE, FD_ROUTING_INTERFACE_CHANGE,
                                      FD_ADDRESS_LIST_CHANGE};
     for (uint16_t bit : order) {
@@ -958,7 +934,7 @@ void TCustomNetSocket::HandleAsyncSelect(TMessage& Msg) {
             case FD_ROUTING_INTERFACE_CHANGE: HandleFdRoutingChange(Msg, error); break;
             default: HandleFdAddressListChange(Msg, error); break;
         }
-        if (!*alive) return;
+        if (!watch.Alive()) return;
         currentFdEvent_ = 0;
         if (!same()) return;
     }
@@ -967,34 +943,23 @@ void TCustomNetSocket::HandleAsyncSelect(TMessage& Msg) {
 
 void TCustomNetSocket::HandleFdConnect(TMessage& Msg, uint16_t Error) {
     if (state_ == wsConnected) return;
-    auto alive = AliveToken();
-    const SOCKET handle = hSocket_;
-    const uint32_t gen = connGen_;
-    ChangeState(wsConnected);
-    if (!*alive) return;
-    TransportConnected(Error);
-    if (!*alive) return;
+    if (!Fired([&] { ChangeState(wsConnected); })) return;
     // A handler that retried has a new connection of its own: only the failed one closes.
-    if (Error != 0 && state_ != wsClosed && hSocket_ == handle && connGen_ == gen) Close();
+    if (!Fired([&] { TransportConnected(Error); })) return;
+    if (Error != 0 && state_ != wsClosed) Close();
 }
 
 void TCustomNetSocket::HandleFdRead(TMessage& Msg, uint16_t Error) {
-    auto alive = AliveToken();
-    const SOCKET handle = hSocket_;
     if (state_ != wsConnected) {
-        ChangeState(wsConnected);
-        if (!*alive) return;
-        TransportConnected(Error);
-        if (!*alive || hSocket_ != handle) return;
+        if (!Fired([&] { ChangeState(wsConnected); })) return;
+        if (!Fired([&] { TransportConnected(Error); })) return;
     }
     ASyncReceive(Error, ComponentOptions.Has(wsoNoReceiveLoop));
 }
 
 void TCustomNetSocket::HandleFdWrite(TMessage& Msg, uint16_t Error) {
-    auto alive = AliveToken();
     const SOCKET handle = hSocket_;
-    TryToSend();
-    if (!*alive || hSocket_ != handle) return;
+    if (!Fired([&] { TryToSend(); }) || hSocket_ != handle) return;
     if (sendQueueEmpty_) {
         if (closePending_) {
             FinishDrainIfDone();
@@ -1008,13 +973,11 @@ void TCustomNetSocket::HandleFdAccept(TMessage& Msg, uint16_t Error) { TriggerSe
 
 void TCustomNetSocket::HandleFdClose(TMessage& Msg, uint16_t Error) {
     if (state_ == wsConnecting || hSocket_ == INVALID_SOCKET) return;
-    auto alive = AliveToken();
     const SOCKET handle = hSocket_;
     if (state_ != wsListening) {
         // Everything that arrived before the close is announced first, however long it takes:
         // what is left unread now would be dropped by the close.
-        ASyncReceive(0, false, true);
-        if (!*alive || hSocket_ != handle) return;
+        if (!Fired([&] { ASyncReceive(0, false, true); }) || hSocket_ != handle) return;
     }
     if (Error == 0) Error = uint16_t(sendFailure_);
     if (Error == 0) {
@@ -1032,42 +995,37 @@ void TCustomNetSocket::HandleFdClose(TMessage& Msg, uint16_t Error) {
 }
 
 void TCustomNetSocket::HandleFdRoutingChange(TMessage& Msg, uint16_t Error) {
-    if (OnRoutingInterfaceChanged) {
-        auto h = OnRoutingInterfaceChanged;
-        h(this, Error);
-    }
+    (void)FireEvent(OnRoutingInterfaceChanged, this, Error);
 }
 
 void TCustomNetSocket::HandleFdAddressListChange(TMessage& Msg, uint16_t Error) {
-    if (OnAddressListChanged) {
-        auto h = OnAddressListChanged;
-        h(this, Error);
-    }
+    (void)FireEvent(OnAddressListChanged, this, Error);
 }
 
 // ---- Receiving ------------------------------------------------------------------------------
 
 void TCustomNetSocket::ASyncReceive(uint16_t ErrCode, bool NoReceiveLoop, bool BeforeClose) {
-    auto alive = AliveToken();
+    const TFireWatch watch(*this);
     const SOCKET handle = hSocket_;
     const uint32_t start = InetTickCount();
     const bool outerClosePass = inClosePass_;
     inClosePass_ = BeforeClose;
     struct ClosePassEnd {
         TCustomNetSocket* s;
-        const std::shared_ptr<const bool>& alive;
+        const TFireWatch& watch;
         bool outer;
         ~ClosePassEnd() {
-            if (*alive) s->inClosePass_ = outer;
+            if (watch.Alive()) s->inClosePass_ = outer;
         }
-    } closePassEnd{this, alive, outerClosePass};
+    } closePassEnd{this, watch, outerClosePass};
     try {
         for (;;) {
             lastError_ = 0;
             lastReceiveFilled_ = false;
             const int64_t before = ConsumedMark();
-            if (!TriggerDataAvailable(ErrCode)) {
-                if (!*alive) return;
+            bool heard = false;
+            if (!Fired([&] { heard = TriggerDataAvailable(ErrCode); }) || hSocket_ != handle) return;
+            if (!heard) {
                 char drop[1024];
                 const int n = Receive(drop, sizeof(drop), 0);
                 if (n < 0) {
@@ -1075,7 +1033,6 @@ void TCustomNetSocket::ASyncReceive(uint16_t ErrCode, bool NoReceiveLoop, bool B
                     break;
                 }
             }
-            if (!*alive || hSocket_ != handle) return;
             if (NoReceiveLoop) break;
             if (lastError_ != 0) {
                 if (lastError_ == -1) lastError_ = 0;
@@ -1099,7 +1056,7 @@ void TCustomNetSocket::ASyncReceive(uint16_t ErrCode, bool NoReceiveLoop, bool B
             if (pending == 0) break;
         }
     } catch (const std::exception& e) {
-        if (*alive) HandleBgException(e, "TCustomNetSocket.ASyncReceive");
+        if (watch.Alive()) HandleBgException(e, "TCustomNetSocket.ASyncReceive");
     }
 }
 
@@ -1222,19 +1179,19 @@ int TCustomNetSocket::Send(const void* Data, int Len) {
     else
         Len = 0;
     if (sendQueueEmpty_) return Len;
-    auto alive = AliveToken();
+    const TFireWatch watch(*this);
     ++sendDepth_;
     try {
         TryToSend();
     } catch (...) {
-        if (*alive) --sendDepth_;
+        if (watch.Alive()) --sendDepth_;
         throw;
     }
-    if (!*alive) return Len;
+    if (!watch.Alive()) return Len;
     --sendDepth_;
     // OnDataSent comes from the message loop, never from inside Send.
-    if (sendQueueEmpty_ && hSocket_ != INVALID_SOCKET)
-        PostMessageA(WindowHandle(), idSocketEvent_, WPARAM(hSocket_), MAKELONG(FD_WRITE, 0));
+    if (watch.Holds() && sendQueueEmpty_ && hSocket_ != INVALID_SOCKET)
+        PostToId(idSocketEvent_, WPARAM(hSocket_), MAKELONG(FD_WRITE, 0));
     return Len;
 }
 
@@ -1267,16 +1224,16 @@ void TCustomNetSocket::TryToSend() {
     // A handler of OnSendData that sends again only queues: the loop below picks the new
     // bytes up, so sending never nests once per system send.
     if (inTryToSend_) return;
-    auto alive = AliveToken();
+    const TFireWatch watch(*this);
     const SOCKET handle = hSocket_;
     inTryToSend_ = true;
     struct Reset {
         TCustomNetSocket* s;
-        std::shared_ptr<const bool> alive;
+        const TFireWatch& watch;
         ~Reset() {
-            if (*alive) s->inTryToSend_ = false;
+            if (watch.Alive()) s->inTryToSend_ = false;
         }
-    } reset{this, alive};
+    } reset{this, watch};
     for (;;) {
         if (hSocket_ == INVALID_SOCKET || hSocket_ != handle) {
             if (hSocket_ == INVALID_SOCKET) sendQueueEmpty_ = true;
@@ -1304,8 +1261,7 @@ void TCustomNetSocket::TryToSend() {
         if (n > 0) {
             // A close that is draining its queue is making progress: its limit starts again.
             if (closePending_) flushProgressTick_ = InetTickCount();
-            TriggerSendData(n);
-            if (!*alive) return;
+            if (!Fired([&] { TriggerSendData(n); })) return;
             // Also after a partial send: the system posts FD_WRITE again only once a send
             // has failed with WSAEWOULDBLOCK, so stopping here could wait for ever.
             continue;
@@ -1322,7 +1278,7 @@ void TCustomNetSocket::TryToSend() {
                 // no handler frees the socket under its caller.
                 if (!closeReportPosted_) {
                     closeReportPosted_ = true;
-                    PostMessageA(WindowHandle(), idSendFailed_, WPARAM(connGen_), LPARAM(err));
+                    PostToId(idSendFailed_, WPARAM(connGen_), LPARAM(err));
                 }
                 return;
             }
@@ -1363,10 +1319,8 @@ int TCustomNetSocket::SendToRaw(const sockaddr* Dest, int DestLen, const void* D
     }
     bytesSent_ += n;
     if (counter_) counter_->Sent(InetTickCount());
-    auto alive = AliveToken();
-    TriggerSendData(n);
-    if (*alive && sockKind_ == SOCK_DGRAM && sendQueueEmpty_)
-        PostMessageA(WindowHandle(), idSocketEvent_, WPARAM(hSocket_), MAKELONG(FD_WRITE, 0));
+    if (Fired([&] { TriggerSendData(n); }) && sockKind_ == SOCK_DGRAM && sendQueueEmpty_)
+        PostToId(idSocketEvent_, WPARAM(hSocket_), MAKELONG(FD_WRITE, 0));
     return n;
 }
 
@@ -1379,9 +1333,7 @@ void TCustomNetSocket::Close() {
         // the flush limit resets a peer that never reads.
         closePending_ = true;
         StartFlushTimer();
-        auto alive = AliveToken();
-        TryToSend();
-        if (*alive) FinishDrainIfDone();
+        if (Fired([&] { TryToSend(); })) FinishDrainIfDone();
         return;
     }
     ShutdownAndClose(true, 0);
@@ -1423,16 +1375,21 @@ void TCustomNetSocket::StopFlushTimer() {
 }
 
 void TCustomNetSocket::CloseLater() {
-    if (WindowHandle()) PostMessageA(WindowHandle(), idCloseLater_, 0, 0);
+    if (PostToId(idCloseLater_)) closeLaterPosted_ = true;
 }
 
 void TCustomNetSocket::Abort() { HardAbort(0); }
 
 void TCustomNetSocket::HardAbort(uint16_t Error) {
+    // Whatever the socket was doing ends here: nothing of it is reported after the abort.
+    NewWork();
+    bool held = true;
     try {
-        CancelLookup(!disposing_);
+        held = CancelLookup(!disposing_);
     } catch (...) {
     }
+    // The look-up's report freed the socket or set it to other work: that stays.
+    if (!held) return;
     closePending_ = false;
     StopFlushTimer();
     {
@@ -1449,12 +1406,12 @@ void TCustomNetSocket::HardAbort(uint16_t Error) {
 }
 
 void TCustomNetSocket::ShutdownAndClose(bool Shut, uint16_t Error) {
-    auto alive = AliveToken();
+    bool held = true;
     try {
-        CancelLookup(!disposing_);
+        held = CancelLookup(!disposing_);
     } catch (...) {
     }
-    if (!*alive) return;
+    if (!held) return;
     closePending_ = false;
     if (hSocket_ != INVALID_SOCKET) {
         if (state_ == wsClosed) return;
@@ -1465,16 +1422,19 @@ void TCustomNetSocket::ShutdownAndClose(bool Shut, uint16_t Error) {
             const int err = WinsockGetLastError();
             if (err == WSAEWOULDBLOCK) {
                 Winsock::WSAAsyncSelect(hSocket_, WindowHandle(), idSocketEvent_, eventMask_);
-                PumpMessages();
-                if (!*alive) return;
+                if (!Fired([&] { PumpMessages(); })) return;
                 continue;
             }
             if (err == WSANOTINITIALISED) break;
             hSocket_ = INVALID_SOCKET;
+            NewWork();
             if (!PurgeSocketEvents()) return;
             return RaiseLastSocketError("Disconnect (closesocket)", err);
         }
         hSocket_ = INVALID_SOCKET;
+        // The connection is over: what handlers do from here on is new work.
+        NewWork();
+        const TFireWatch watch(*this);
         const TSocketState oldState = state_;
         if (!PurgeSocketEvents()) return;
         const bool fire = !disposing_ && !closedFired_;
@@ -1484,24 +1444,26 @@ void TCustomNetSocket::ShutdownAndClose(bool Shut, uint16_t Error) {
         } catch (...) {
         }
         // A layer's defaults drop its own queued events (a handler may run there too).
-        if (!*alive) return;
+        if (!watch.Holds()) return;
         state_ = oldState;  // SetDefaults reset it silently; the change is announced
-        ChangeState(wsClosed);
-        if (!*alive) return;
+        if (!Fired([&] { ChangeState(wsClosed); })) return;
         if (fire && hSocket_ == INVALID_SOCKET) {
             closedFired_ = true;
-            TriggerSessionClosed(Error);
-            if (!*alive) return;
+            const bool held = Fired([&] { TriggerSessionClosed(Error); });
+            if (!watch.Alive()) return;
             // Unless the handler started a new connection, this one is over.
             if (hSocket_ == INVALID_SOCKET && state_ == wsClosed) closedFired_ = false;
+            if (!held) return;
         }
     } else if (state_ != wsClosed) {
         const TSocketState oldState = state_;
+        NewWork();
+        const TFireWatch watch(*this);
         try {
             SetDefaults();
         } catch (...) {
         }
-        if (!*alive) return;
+        if (!watch.Holds()) return;
         state_ = oldState;
         ChangeState(wsClosed);
     }
@@ -1514,13 +1476,12 @@ void TCustomNetSocket::Shutdown(int How) {
 void TCustomNetSocket::Flush() {
     // Sleeps between tries until the system takes more; gives up once FlushTimeout seconds
     // pass without a byte leaving (a peer that never reads), leaving the rest queued.
-    auto alive = AliveToken();
+    const TFireWatch watch(*this);
     const uint32_t limitMs = FlushTimeout > 0 ? uint32_t(FlushTimeout) * 1000u : 0;
     uint32_t lastProgress = InetTickCount();
-    while (*alive && hSocket_ != INVALID_SOCKET && !sendQueueEmpty_) {
+    while (watch.Holds() && hSocket_ != INVALID_SOCKET && !sendQueueEmpty_) {
         const int64_t before = bytesSent_;
-        TryToSend();
-        if (!*alive) return;
+        if (!Fired([&] { TryToSend(); })) return;
         const uint32_t now = InetTickCount();
         if (bytesSent_ != before) lastProgress = now;
         if (hSocket_ == INVALID_SOCKET || sendQueueEmpty_) return;
@@ -1533,15 +1494,13 @@ void TCustomNetSocket::Flush() {
 }
 
 void TCustomNetSocket::DrainReceive() {
-    auto alive = AliveToken();
-    while (*alive && hSocket_ != INVALID_SOCKET && state_ != wsClosed) {
-        PumpMessages();
-        if (!*alive || hSocket_ == INVALID_SOCKET) return;
+    const TFireWatch watch(*this);
+    while (watch.Holds() && hSocket_ != INVALID_SOCKET && state_ != wsClosed) {
+        if (!Fired([&] { PumpMessages(); }) || hSocket_ == INVALID_SOCKET) return;
         u_long n = 0;
         if (Winsock::ioctlsocket(hSocket_, FIONREAD, &n) != 0) return;
         if (n > 0) {
-            TriggerDataAvailable(0);
-            if (!*alive || hSocket_ == INVALID_SOCKET) return;
+            if (!Fired([&] { TriggerDataAvailable(0); }) || hSocket_ == INVALID_SOCKET) return;
         }
         char b;
         if (Receive(&b, 1, 0) < 0 && WinsockGetLastError() != WSAEWOULDBLOCK) return;
@@ -1587,16 +1546,19 @@ void TCustomNetSocket::ReleaseDnsPool() {
     dnsPool_ = nullptr;
 }
 
-void TCustomNetSocket::CancelLookup(bool Report) {
-    if (!pendingLookup_) return;
+bool TCustomNetSocket::CancelLookup(bool Report) {
+    if (!pendingLookup_) return true;
+    // A connect that was looking up its address ends here.
+    if (connectDnsPending_) NewWork();
     connectDnsPending_ = false;
     void* req = pendingLookup_;
     pendingLookup_ = nullptr;
-    int rc = 0;
     if (pendingIsPool_) {
-        if (dnsPool_) rc = dnsPool_->CancelRequest(static_cast<TInetAsyncDnsLookupRequest*>(req));
+        // A failed cancel still forgets the look-up: its result names a request no longer pending.
+        if (dnsPool_) (void)dnsPool_->CancelRequest(static_cast<TInetAsyncDnsLookupRequest*>(req));
     } else {
-        rc = Winsock::WSACancelAsyncRequest(HANDLE(req));
+        // Cancelled: no answer comes. Otherwise it may still come and is ignored then.
+        if (Winsock::WSACancelAsyncRequest(HANDLE(req)) == 0 && HandlerRef()) HandlerRef()->ForgetTask(HANDLE(req));
         LibraryLookups& l = Lookups();
         TInetLock lock(l.cs);
         auto it = l.entries.find(HANDLE(req));
@@ -1605,26 +1567,26 @@ void TCustomNetSocket::CancelLookup(bool Report) {
             it->second.orphanTick = InetTickCount();
         }
     }
-    (void)rc;  // a failed cancel still forgets the look-up: its result is ignored
-    if (!Report) return;
-    auto alive = AliveToken();
-    TriggerDNSLookupDone(WSAEINTR);
-    if (*alive && state_ == wsDnsLookup) ChangeState(wsClosed);
+    if (!Report) return true;
+    if (!Fired([&] { TriggerDNSLookupDone(WSAEINTR); })) return false;
+    if (state_ == wsDnsLookup) return Fired([&] { ChangeState(wsClosed); });
+    return true;
 }
 
 void TCustomNetSocket::FailLookup(const std::function<void()>& Raise) {
-    // The error path may raise or hand the error to OnError; the look-up ends as done either way.
-    auto alive = AliveToken();
+    // The error path may raise or hand the error to OnError; the look-up ends as done either
+    // way, unless the error's handler freed, aborted or restarted the socket.
+    const TFireWatch watch(*this);
     try {
         Raise();
     } catch (...) {
-        if (*alive) TriggerDNSLookupDone(WSAEINVAL);
+        if (watch.Holds()) TriggerDNSLookupDone(WSAEINVAL);
         throw;
     }
-    if (*alive) TriggerDNSLookupDone(WSAEINVAL);
+    if (watch.Holds()) TriggerDNSLookupDone(WSAEINVAL);
 }
 
-void TCustomNetSocket::AbortDnsLookup() { CancelLookup(!disposing_); }
+void TCustomNetSocket::AbortDnsLookup() { (void)CancelLookup(!disposing_); }
 
 void TCustomNetSocket::DnsLookup(const std::string& Host, int Protocol) {
     if (Host.empty()) {
@@ -1679,13 +1641,19 @@ void TCustomNetSocket::DnsLookup(const std::string& Host, int Protocol) {
         LibraryLookups& l = Lookups();
         TInetLock lock(l.cs);
         l.Sweep();
-        HANDLE h = Winsock::WSAAsyncGetHostByName(WindowHandle(), idLookupDone_, hostAscii_.c_str(), buffer.get(),
-                                                  kHostEntrySize);
-        if (h) l.entries[h] = LibraryLookups::Entry{std::move(buffer)};
+        // The answer comes by the window's task message and reaches this claim of the id only.
+        HANDLE h = Winsock::WSAAsyncGetHostByName(WindowHandle(), InetAsyncTaskMessage(), hostAscii_.c_str(),
+                                                  buffer.get(), kHostEntrySize);
+        if (h) {
+            l.entries[h] = LibraryLookups::Entry{std::move(buffer)};
+            HandlerRef()->ExpectTask(h, idLookupDone_);
+        }
         pendingLookup_ = h;
         pendingIsPool_ = false;
     }
     pendingIsReverse_ = false;
+    pendingHost_ = Host;
+    pendingProtocol_ = Protocol;
     if (!pendingLookup_) {
         const int err = WinsockGetLastError();
         FailLookup([&] {
@@ -1714,13 +1682,19 @@ void TCustomNetSocket::ReverseLookup(const std::string& Addr, int Protocol) {
         LibraryLookups& l = Lookups();
         TInetLock lock(l.cs);
         l.Sweep();
-        HANDLE h = Winsock::WSAAsyncGetHostByAddr(WindowHandle(), idReverseDone_, reinterpret_cast<const char*>(&a), 4,
-                                                  AF_INET, buffer.get(), kHostEntrySize);
-        if (h) l.entries[h] = LibraryLookups::Entry{std::move(buffer)};
+        HANDLE h = Winsock::WSAAsyncGetHostByAddr(WindowHandle(), InetAsyncTaskMessage(),
+                                                  reinterpret_cast<const char*>(&a), 4, AF_INET, buffer.get(),
+                                                  kHostEntrySize);
+        if (h) {
+            l.entries[h] = LibraryLookups::Entry{std::move(buffer)};
+            HandlerRef()->ExpectTask(h, idReverseDone_);
+        }
         pendingLookup_ = h;
         pendingIsPool_ = false;
     }
     pendingIsReverse_ = true;
+    pendingHost_ = Addr;
+    pendingProtocol_ = Protocol;
     if (!pendingLookup_)
         RaiseSocketErrorMsg(Addr + ": can't start reverse DNS lookup - " + SocketErrorTextWithCode(WinsockGetLastError()));
 }
@@ -1893,7 +1867,7 @@ void TCustomNetSocket::SetRoutingNotification() {
 // ---- Messages and threads -------------------------------------------------------------------
 
 void TCustomNetSocket::WndProc(TMessage& Msg) {
-    auto alive = AliveToken();
+    const TFireWatch watch(*this);
     try {
         if (Msg.Msg == idSocketEvent_) {
             HandleAsyncSelect(Msg);
@@ -1902,6 +1876,7 @@ void TCustomNetSocket::WndProc(TMessage& Msg) {
         } else if (Msg.Msg == idReverseDone_) {
             HandleLookupDone(Msg, true);
         } else if (Msg.Msg == idCloseLater_) {
+            closeLaterPosted_ = false;
             Close();
         } else if (Msg.Msg == idSendFailed_) {
             HandleSendFailed(uint32_t(Msg.WParam), uint16_t(Msg.LParam));
@@ -1911,7 +1886,7 @@ void TCustomNetSocket::WndProc(TMessage& Msg) {
             TInetWndControl::WndProc(Msg);
         }
     } catch (const std::exception& e) {
-        if (*alive) HandleBgException(e, "TCustomNetSocket.WndProc, Msg=" + std::to_string(Msg.Msg));
+        if (watch.Alive()) HandleBgException(e, "TCustomNetSocket.WndProc, Msg=" + std::to_string(Msg.Msg));
     }
 }
 
@@ -1927,10 +1902,36 @@ void TCustomNetSocket::HandleSendFailed(uint32_t Generation, uint16_t Error) {
 void TCustomNetSocket::AttachToThread() {
     TInetWndControl::AttachToThread();
     if (hSocket_ != INVALID_SOCKET && eventMask_) SelectEvents(eventMask_);
+    if (movedCloseLater_) {
+        movedCloseLater_ = false;
+        CloseLater();
+    }
+    if (movedLookup_.pending) {
+        // Asked again here: the answer comes to this thread's window (a connect goes on).
+        const TMovedLookup m = movedLookup_;
+        movedLookup_ = TMovedLookup{};
+        connectDnsPending_ = m.forConnect;
+        if (m.reverse)
+            ReverseLookup(m.host, m.protocol);
+        else
+            DnsLookup(m.host, m.protocol);
+    }
 }
 
 void TCustomNetSocket::DetachFromThread() {
-    if (GetCurrentThreadId() == OwnerThread() && hSocket_ != INVALID_SOCKET)
-        Winsock::WSAAsyncSelect(hSocket_, WindowHandle(), 0, 0);
+    if (GetCurrentThreadId() == OwnerThread()) {
+        if (hSocket_ != INVALID_SOCKET) Winsock::WSAAsyncSelect(hSocket_, WindowHandle(), 0, 0);
+        // What answers to this thread's window (a look-up, a posted close) is lost with the
+        // ids: it is taken along and asked for again on the new thread. The pool is this
+        // thread's too.
+        if (pendingLookup_) {
+            movedLookup_ = TMovedLookup{true, pendingIsReverse_, connectDnsPending_, pendingHost_, pendingProtocol_};
+            connectDnsPending_ = false;  // the connect goes on after the move
+            (void)CancelLookup(false);
+        }
+        ReleaseDnsPool();
+        movedCloseLater_ = movedCloseLater_ || closeLaterPosted_;
+        closeLaterPosted_ = false;
+    }
     TInetWndControl::DetachFromThread();
 }

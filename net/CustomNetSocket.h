@@ -9,8 +9,10 @@
 // overrides, so each class's destructor calls DisposeSocket, which does the closing work
 // once, from the most-derived class.
 //
-// Lifetimes: every event handler may free the socket, close it or reconnect it. After each
-// call into user code the socket checks its AliveToken and its handle before going on.
+// Lifetimes: every event handler may free the socket, close it or reconnect it. Every event
+// is fired through FireEvent (or a trigger wrapped in Fired), and the socket goes on after it
+// only when the answer says the socket and its connection are still those that fired it:
+// each connection begun, closed, aborted or replaced is new work (NewWork).
 // Socket events queued for a closed handle are removed at close and before the next handle
 // is selected, so they never reach the next connection, even when it gets the same handle.
 #pragma once
@@ -32,6 +34,13 @@
 #include "net/NetSocketTypes.h"
 
 class TInetAsyncDnsLookup;
+
+// The events the socket core fires, by member name (OnBgException is the window control's,
+// set through SetOnBgException). Tests walk this list: an event added here needs its case.
+#define VA_NET_SOCKET_EVENTS(X)                                                                    \
+    X(OnDataAvailable) X(OnDataSent) X(OnSessionClosed) X(OnSessionAvailable) X(OnSessionConnected) \
+    X(OnSendData) X(OnChangeState) X(OnDnsLookupDone) X(OnError) X(onException)                    \
+    X(OnAddressListChanged) X(OnRoutingInterfaceChanged) X(OnBgException)
 
 // When the socket last connected, sent and received.
 class TNetSocketCounter {
@@ -328,7 +337,9 @@ private:
     void StopFlushTimer();
     void HandleSendFailed(uint32_t Generation, uint16_t Error);
     void HandleLookupDone(framework::TMessage& Msg, bool Reverse);
-    void CancelLookup(bool Report);
+    // Forgets the pending look-up, reporting it (WSAEINTR) when Report; false when the report's
+    // handler freed the socket or set it to other work.
+    bool CancelLookup(bool Report);
     // Runs Raise (an error report) and reports the look-up as failed, whether Raise throws or not.
     void FailLookup(const std::function<void()>& Raise);
     TInetAsyncDnsLookup* DnsPool();
@@ -365,6 +376,20 @@ private:
     bool pendingIsReverse_ = false;
     TInetAsyncDnsLookup* dnsPool_ = nullptr;
     uint32_t dnsPoolThread_ = 0;
+    // What the pending look-up asked, to ask it again after a thread move.
+    std::string pendingHost_;
+    int pendingProtocol_ = IPPROTO_TCP;
+    struct TMovedLookup {
+        bool pending = false;
+        bool reverse = false;
+        bool forConnect = false;
+        std::string host;
+        int protocol = IPPROTO_TCP;
+    };
+    TMovedLookup movedLookup_;
+    // A CloseLater waits in the queue; one taken along by a thread move.
+    bool closeLaterPosted_ = false;
+    bool movedCloseLater_ = false;
     // A Close waiting for the queue to drain, and its time limit.
     bool closePending_ = false;
     std::unique_ptr<TInetTimer> flushTimer_;

@@ -47,6 +47,8 @@ void TInetThreadTimer::UpdateTimer() {
     lastArmTick_ = InetTickCount();
 }
 
+void TInetThreadTimer::Disarm() { owningClock_->RemoveTimer(this); }
+
 void TInetThreadTimer::TimerFired(framework::TMessage& Msg) {
     auto alive = alive_;
     TInetClock* clock = owningClock_;

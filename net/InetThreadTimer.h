@@ -32,6 +32,7 @@ protected:
     // touched afterwards then.
     void TimerFired(framework::TMessage& Msg) override;
     bool IsThreadTimer() const override { return true; }
+    void Disarm() override;
 
 private:
     friend class TInetClock;

@@ -95,6 +95,16 @@ UINT InetSentResultMessage() {
     return msg;
 }
 
+UINT InetAsyncTaskMessage() {
+    static const UINT msg = RegisteredMessage<EInetException>("InetWndControlAsyncTask");
+    return msg;
+}
+
+UINT InetPostedResultMessage() {
+    static const UINT msg = RegisteredMessage<EInetException>("InetWndControlPostedResult");
+    return msg;
+}
+
 UINT InetThreadTimerMessage() {
     static const UINT msg = RegisteredMessage<EInetTimerException>("QUARLINE_INET_THREAD_TIMER");
     return msg;
@@ -176,6 +186,7 @@ void TInetWndHandler::FreeMessageId(UINT& Id) {
     if (!Owners[index]) throw EInetException("Msg not registered");
     Owners[index] = nullptr;
     claims_[index] = 0;
+    DropClaimsOf(index);
     --OwnersUsed;
     if (Wnd && OwnersUsed > 0) {
         // A message posted before the id was freed must not reach the id's next owner. It
@@ -193,6 +204,55 @@ void TInetWndHandler::FreeMessageId(UINT& Id) {
 uint64_t TInetWndHandler::IdClaim(UINT Id) const {
     if (Id < MsgLow || Id >= MsgLow + MessageIdsPerHandler || !Owners[Id - MsgLow]) return 0;
     return claims_[Id - MsgLow];
+}
+
+void TInetWndHandler::DropClaimsOf(int Index) {
+    // Their claim is over: a result that still comes finds no entry and goes nowhere.
+    const UINT id = MsgLow + UINT(Index);
+    TInetLock lock(InetWndHandlerPool().Section());
+    for (auto it = tasks_.begin(); it != tasks_.end();)
+        it = it->second.Id == id ? tasks_.erase(it) : std::next(it);
+    DropPosted(id);
+}
+
+void TInetWndHandler::DropPosted(UINT Id) {
+    TInetLock lock(InetWndHandlerPool().Section());
+    for (auto it = posted_.begin(); it != posted_.end();)
+        it = it->second.Target.Id == Id ? posted_.erase(it) : std::next(it);
+}
+
+void TInetWndHandler::ExpectTask(HANDLE Task, UINT Id) {
+    if (!Task) return;
+    TInetLock lock(InetWndHandlerPool().Section());
+    tasks_[UINT_PTR(Task)] = TInetSentTarget{Id, IdClaim(Id)};
+}
+
+void TInetWndHandler::ForgetTask(HANDLE Task) {
+    TInetLock lock(InetWndHandlerPool().Section());
+    tasks_.erase(UINT_PTR(Task));
+}
+
+bool TInetWndHandler::PostClaimed(UINT Id, WPARAM W, LPARAM L) {
+    TInetLock lock(InetWndHandlerPool().Section());
+    if (!Wnd || IdClaim(Id) == 0) return false;
+    const UINT_PTR ticket = ++nextTicket_;
+    posted_[ticket] = TPostedResult{TInetSentTarget{Id, IdClaim(Id)}, W, L};
+    if (PostMessageA(Wnd, InetPostedResultMessage(), WPARAM(ticket), 0)) return true;
+    posted_.erase(ticket);
+    return false;
+}
+
+size_t TInetWndHandler::ClaimedCount() const {
+    TInetLock lock(InetWndHandlerPool().Section());
+    return tasks_.size() + posted_.size();
+}
+
+void TInetWndHandler::DeliverClaimed(const TInetSentTarget& Target, WPARAM W, LPARAM L, framework::TMessage& Msg) {
+    const uint64_t claim = IdClaim(Target.Id);
+    if (claim == 0 || claim != Target.Claim) return;
+    framework::TMessage m{Target.Id, W, L, 0};
+    Owners[Target.Id - MsgLow]->WndProc(m);
+    Msg.Result = m.Result;
 }
 
 void TInetWndHandler::FreeIdsOf(TInetWndControl* Control) {
@@ -232,6 +292,11 @@ void TInetWndHandler::DestroyHiddenWnd() {
     std::fill(std::begin(Owners), std::end(Owners), nullptr);
     std::fill(std::begin(staleMarkers_), std::end(staleMarkers_), 0);
     std::fill(std::begin(claims_), std::end(claims_), 0);
+    {
+        TInetLock lock(InetWndHandlerPool().Section());
+        tasks_.clear();
+        posted_.clear();
+    }
     OwnersUsed = 0;
     HWND wnd = Wnd;
     Wnd = nullptr;
@@ -250,10 +315,31 @@ void TInetWndHandler::Dispatch(HWND wnd, framework::TMessage& Msg) {
         // Only sent (the target lives while the sender waits), and only for the claim it
         // names: the id may have a new owner since the request was made.
         const auto* target = reinterpret_cast<const TInetSentTarget*>(Msg.WParam);
-        if (!target || !InSendMessage() || IdClaim(target->Id) == 0 || IdClaim(target->Id) != target->Claim) return;
-        framework::TMessage m{target->Id, Msg.WParam, Msg.LParam, 0};
-        Owners[target->Id - MsgLow]->WndProc(m);
-        Msg.Result = m.Result;
+        if (target && InSendMessage()) DeliverClaimed(*target, Msg.WParam, Msg.LParam, Msg);
+        return;
+    }
+    if (Msg.Msg == InetAsyncTaskMessage() || Msg.Msg == InetPostedResultMessage()) {
+        // The table says whom the result is for; an entry is used once.
+        TInetSentTarget target;
+        WPARAM w = Msg.WParam;
+        LPARAM l = Msg.LParam;
+        {
+            TInetLock lock(InetWndHandlerPool().Section());
+            if (Msg.Msg == InetAsyncTaskMessage()) {
+                auto it = tasks_.find(UINT_PTR(Msg.WParam));
+                if (it == tasks_.end()) return;
+                target = it->second;
+                tasks_.erase(it);
+            } else {
+                auto it = posted_.find(UINT_PTR(Msg.WParam));
+                if (it == posted_.end()) return;
+                target = it->second.Target;
+                w = it->second.W;
+                l = it->second.L;
+                posted_.erase(it);
+            }
+        }
+        DeliverClaimed(target, w, l, Msg);
         return;
     }
     if (Msg.Msg >= MsgLow && Msg.Msg < MsgLow + MessageIdsPerHandler) {
@@ -344,6 +430,10 @@ HWND TInetWndControl::GetHandle() {
     return windowHandle_;
 }
 
+bool TInetWndControl::PostToId(UINT Id, WPARAM W, LPARAM L) {
+    return handlerRef_ && windowHandle_ && handlerRef_->PostClaimed(Id, W, L);
+}
+
 bool TInetWndControl::GetTerminated() { return terminated_ || framework::Application().Terminated(); }
 
 void TInetWndControl::ReleaseWindowOnce() {
@@ -415,7 +505,7 @@ void TInetWndControl::TakeMessageIds() { idRelease_ = handlerRef_->ClaimMessageI
 void TInetWndControl::ReturnMessageIds() { handlerRef_->FreeMessageId(idRelease_); }
 
 void TInetWndControl::WndProc(framework::TMessage& Msg) {
-    auto alive = alive_;
+    const TFireWatch watch(*this);
     try {
         if (Msg.Msg == idRelease_) {
             FreeSelf();
@@ -423,31 +513,29 @@ void TInetWndControl::WndProc(framework::TMessage& Msg) {
         }
         Msg.Result = DefWindowProcA(windowHandle_, Msg.Msg, Msg.WParam, Msg.LParam);
     } catch (const std::exception& e) {
-        if (*alive) HandleBgException(e, "TInetWndControl.WndProc");
+        if (watch.Alive()) HandleBgException(e, "TInetWndControl.WndProc");
     }
 }
 
 void TInetWndControl::HandleBgException(const std::exception& E, const std::string& MethodName) {
     if (dynamic_cast<const EAbort*>(&E)) return;
-    auto alive = alive_;
     bool canClose = true;
     const bool handled = static_cast<bool>(onBgException_);
+    // A handler that freed the component or set it to other work has dealt with it.
+    bool held = true;
     if (handled) {
         try {
-            TriggerBgException(E, canClose);
+            held = Fired([&] { TriggerBgException(E, canClose); });
         } catch (...) {
         }
     }
-    if (!*alive) return;
+    if (!held) return;
     if (canClose) {
         try {
-            if (AbortNotify) {
-                auto notify = AbortNotify;
-                notify(E);
-            }
+            held = FireEvent(AbortNotify, E);
         } catch (...) {
         }
-        if (!*alive) return;
+        if (!held) return;
         try {
             AbortAfterException(E);
         } catch (...) {
@@ -457,10 +545,7 @@ void TInetWndControl::HandleBgException(const std::exception& E, const std::stri
 }
 
 void TInetWndControl::TriggerBgException(const std::exception& E, bool& CanClose) {
-    if (onBgException_) {
-        auto handler = onBgException_;  // the handler may free this component
-        handler(this, E, CanClose);
-    }
+    (void)FireEvent(onBgException_, this, E, CanClose);
 }
 
 void TInetWndControl::FreeSelf() { delete this; }
@@ -469,13 +554,29 @@ void TInetWndControl::ReleaseLater() {
     if (windowHandle_) PostMessageA(windowHandle_, idRelease_, 0, 0);
 }
 
+namespace {
+std::vector<TInetTimer*> TimersOf(const TInetWndControl* Control) {
+    TimerRegistry& r = Timers();
+    std::vector<TInetTimer*> mine;
+    TInetLock lock(r.cs);
+    for (auto& [id, t] : r.timers)
+        if (t->OwnerControl() == Control) mine.push_back(t);
+    return mine;
+}
+}  // namespace
+
 void TInetWndControl::AttachToThread() {
     if (windowHandle_) throw EInetException("Cannot attach when not detached");
     AllocateHiddenWindow();
+    // Timers left armed at the move tick on here now, each with its whole interval.
+    for (TInetTimer* t : TimersOf(this))
+        if (t->Enabled()) t->UpdateTimer();
 }
 
 void TInetWndControl::DetachFromThread() {
     if (GetCurrentThreadId() != ownerThread_) throw EInetException("Cannot detach from another thread");
+    // No tick while detached: it would reach the old thread. Enabled stays as it was.
+    for (TInetTimer* t : TimersOf(this)) t->Disarm();
     ReleaseHiddenWindow();
 }
 
@@ -507,8 +608,7 @@ void TInetWndControl::PumpAllMessages() {
 
 void TInetWndControl::PumpMessages() {
     if (pumpHook_) {
-        auto hook = pumpHook_;
-        hook(this);
+        (void)FireEvent(pumpHook_, this);
     } else if (multiThreaded_) {
         PumpAllMessages();
     } else {
@@ -550,6 +650,8 @@ void TInetTimer::Notification(framework::TComponent* Component, framework::TOper
         ownerControl_ = nullptr;
     }
 }
+
+void TInetTimer::Disarm() { KillSystemTimer(); }
 
 void TInetTimer::KillSystemTimer() {
     if (armedWnd_) {

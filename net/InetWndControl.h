@@ -10,21 +10,27 @@
 //  - an id freed by a component has its queued messages dropped, so a later owner of the
 //    same id never receives them (a marker posted at the free ends the drop: sweeping the
 //    queue there would run messages other threads sent, user code, inside the release);
-//  - a result another thread sends names the claim of the id it was asked under (each claim
-//    of an id gets a serial never reused): it reaches that claim's owner or nobody, never
-//    a component that took the id after the asker let it go;
+//  - a result names the claim of the id it was asked under (each claim of an id gets a
+//    serial never reused): it reaches that claim's owner or nobody, never a component that
+//    took the id after the asker let it go. A result another thread sends carries its claim;
+//    a request of the socket library answers by its task handle, and a component's own
+//    posted result by a ticket, both found in the window's table of claims, whose entries
+//    go with their id. TInetWndHandler::DeliverClaimed is the one way such a result
+//    reaches an id;
 //  - a handler whose window procedure is running is freed only when that procedure returns;
 //  - window timers are found through a registry of live timers keyed by an id that is never
 //    reused, so a WM_TIMER still queued after KillTimer or after the timer was freed is
 //    ignored; nothing is looked at through the message's own pointer;
-//  - a component's AliveToken turns false when it is destroyed: code that calls a user
-//    handler keeps a copy and does not touch the component again when it went.
+//  - a component calls user handlers only through FireEvent (or Fired around a trigger),
+//    and goes on afterwards only when the answer says it lives and its work is unchanged;
+//  - a thread move takes the component's armed timers along (they tick on the new thread).
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <utility>
@@ -61,6 +67,21 @@ class TInetTimer;
 using TInetBgExceptionEvent = std::function<void(framework::TComponent* Sender, const std::exception& E, bool& CanClose)>;
 using TInetPumpHook = std::function<void(TInetWndControl* Sender)>;
 
+// What a result sent from another thread is for: an id and the claim of it the request was
+// made under. The sender sends InetSentResultMessage() with wParam pointing at it (it lives
+// while the send lasts); the window hands it on as message Id with the same wParam and
+// lParam only while that claim still holds.
+struct TInetSentTarget {
+    UINT Id = 0;
+    uint64_t Claim = 0;
+};
+UINT InetSentResultMessage();
+// The registered message the socket library's asynchronous requests answer to (wParam: the
+// request's task handle), routed through the window's table of claims.
+UINT InetAsyncTaskMessage();
+// The registered message of a component's posted result (wParam: its ticket in the table).
+UINT InetPostedResultMessage();
+
 // One hidden window and the owners of its 100 message ids.
 class TInetWndHandler {
 public:
@@ -91,6 +112,16 @@ public:
     void CreateHiddenWnd();
     void DestroyHiddenWnd();
     int FreeIdCount() const { return MessageIdsPerHandler - OwnersUsed; }
+    // The window's table of claims: the socket library's request Task answers to message Id
+    // of the claim that holds now; Forget drops it (the request was cancelled).
+    void ExpectTask(HANDLE Task, UINT Id);
+    void ForgetTask(HANDLE Task);
+    // Posts message Id with W and L for the claim that holds now; false when it was not posted.
+    bool PostClaimed(UINT Id, WPARAM W, LPARAM L);
+    // Drops the posted results of Id still queued: their messages come to nothing.
+    void DropPosted(UINT Id);
+    // Entries of the table (tasks and posted results) waiting for their message.
+    size_t ClaimedCount() const;
 
 private:
     friend LRESULT CALLBACK InetHiddenWindowProc(HWND, UINT, WPARAM, LPARAM);
@@ -99,6 +130,20 @@ private:
     void Dispatch(HWND Wnd, framework::TMessage& Msg);
     void ReportEscaped(const std::exception& E);
     void FreeIdsOf(TInetWndControl* Control);
+    // Hands W and L to the owner of Target's claim as message Target.Id; nothing when the
+    // claim no longer holds.
+    void DeliverClaimed(const TInetSentTarget& Target, WPARAM W, LPARAM L, framework::TMessage& Msg);
+    void DropClaimsOf(int Index);
+
+    struct TPostedResult {
+        TInetSentTarget Target;
+        WPARAM W = 0;
+        LPARAM L = 0;
+    };
+    // Guarded by the pool's lock: a component may be freed on another thread.
+    std::map<UINT_PTR, TInetSentTarget> tasks_;
+    std::map<UINT_PTR, TPostedResult> posted_;
+    UINT_PTR nextTicket_ = 0;
 
     uint32_t magic_ = 0x494E4554;  // tells the window procedure the slot holds a handler
     // Per id: markers posted when it was freed that have not come through yet; posted
@@ -147,15 +192,6 @@ UINT InetIdFreedMessage();
 // The registered message the clock threads of thread timers post ("QUARLINE_INET_THREAD_TIMER").
 UINT InetThreadTimerMessage();
 
-// What a result sent from another thread is for: an id and the claim of it the request was
-// made under. The sender sends InetSentResultMessage() with wParam pointing at it (it lives
-// while the send lasts); the window hands it on as message Id with the same wParam and
-// lParam only while that claim still holds.
-struct TInetSentTarget {
-    UINT Id = 0;
-    uint64_t Claim = 0;
-};
-UINT InetSentResultMessage();
 
 // Base of every asynchronous internet component.
 class TInetWndControl : public framework::TComponent {
@@ -173,6 +209,9 @@ public:
     uint64_t IdClaim(UINT Id) const { return handlerRef_ ? handlerRef_->IdClaim(Id) : 0; }
     // The window, allocated in the calling thread on first use.
     HWND GetHandle();
+    // Posts message Id (one of this component's) to its window for the claim held now:
+    // a later owner of the id never receives it. False when nothing was posted.
+    bool PostToId(UINT Id, WPARAM W = 0, LPARAM L = 0);
 
     bool MultiThreaded() const { return multiThreaded_; }
     virtual void SetMultiThreaded(bool Value) { multiThreaded_ = Value; }
@@ -315,6 +354,9 @@ protected:
     virtual void TimerFired(framework::TMessage& Msg);
     // Thread timers arrive by the registered message rather than WM_TIMER.
     virtual bool IsThreadTimer() const { return false; }
+    // Stops the ticks and keeps the settings: the owner moves to another thread, where
+    // UpdateTimer arms the timer again.
+    virtual void Disarm();
     void Notification(framework::TComponent* Component, framework::TOperation Operation) override;
     void KillSystemTimer();
 

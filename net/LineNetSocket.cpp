@@ -16,8 +16,7 @@ void TCustomLineNetSocket::SetLineMode(bool Value) {
     // start without it, and a line is looked for again when line mode comes back.
     deliverLen_ = 0;
     // What is buffered is looked at again from the message loop, in the new mode.
-    if ((!pendingInput_.empty() || deliverLen_ > 0) && WindowHandle())
-        PostMessageA(WindowHandle(), idDataRetrigger_, 0, 0);
+    if (!pendingInput_.empty() || deliverLen_ > 0) PostToId(idDataRetrigger_);
 }
 
 int TCustomLineNetSocket::PendingReceiveCount() {
@@ -81,13 +80,9 @@ bool TCustomLineNetSocket::TriggerDataAvailable(uint16_t ErrCode) {
     if (n > 0) {
         size_t start = oldLen;
         if (LineEdit) {
-            auto alive = AliveToken();
-            start = ApplyLineEditing(oldLen);
-            if (!*alive) return true;
+            if (!Fired([&] { start = ApplyLineEditing(oldLen); })) return true;
         } else if (LineEcho) {
-            auto alive = AliveToken();
-            Send(pendingInput_.data() + oldLen, n);
-            if (!*alive) return true;
+            if (!Fired([&] { Send(pendingInput_.data() + oldLen, n); })) return true;
         }
         from = start > LineEnd.size() ? start - LineEnd.size() : 0;
     }
@@ -96,7 +91,9 @@ bool TCustomLineNetSocket::TriggerDataAvailable(uint16_t ErrCode) {
 }
 
 bool TCustomLineNetSocket::DeliverLines(size_t From) {
-    auto alive = AliveToken();
+    // The handler of each line may free, abort or restart the socket: the rest waits then.
+    bool heard = false;
+    auto deliver = [&] { return Fired([&] { heard = TCustomSslNetSocket::TriggerDataAvailable(0); }); };
     for (;;) {
         const size_t i = pendingInput_.find(LineEnd, From);
         if (i == std::string::npos) break;
@@ -104,29 +101,28 @@ bool TCustomLineNetSocket::DeliverLines(size_t From) {
         lineSeen_ = lineSeenThisRound_ = true;
         while (lineMode_ && deliverLen_ > 0) {
             const size_t before = deliverLen_;
-            if (!TCustomSslNetSocket::TriggerDataAvailable(0)) {
+            if (!deliver()) return false;
+            if (!heard) {
                 // Nobody listens: the line is dropped.
                 pendingInput_.erase(0, deliverLen_);
                 deliverLen_ = 0;
                 break;
             }
-            if (!*alive) return false;
             // A handler that leaves its line unread gets it again with the next data.
             if (deliverLen_ == before) return true;
         }
         while (!lineMode_ && !pendingInput_.empty()) {
             const size_t before = pendingInput_.size();
-            if (!TCustomSslNetSocket::TriggerDataAvailable(0)) break;
-            if (!*alive) return false;
-            if (pendingInput_.size() == before) break;
+            if (!deliver()) return false;
+            if (!heard || pendingInput_.size() == before) break;
         }
         if (!lineMode_) return true;
         From = 0;
     }
     if (LineLimit > 0 && pendingInput_.size() > size_t(LineLimit)) {
         bool clear = true;
-        FireLineLimit(int(std::min<size_t>(pendingInput_.size(), 0x7FFFFFFF)), clear);
-        if (!*alive) return false;
+        if (!Fired([&] { FireLineLimit(int(std::min<size_t>(pendingInput_.size(), 0x7FFFFFFF)), clear); }))
+            return false;
         if (clear) {
             pendingInput_.clear();
             deliverLen_ = 0;
@@ -136,10 +132,7 @@ bool TCustomLineNetSocket::DeliverLines(size_t From) {
 }
 
 void TCustomLineNetSocket::FireLineLimit(int RcvdLength, bool& ClearData) {
-    if (OnLineLimitExceeded) {
-        auto h = OnLineLimitExceeded;
-        h(this, RcvdLength, ClearData);
-    }
+    (void)FireEvent(OnLineLimitExceeded, this, RcvdLength, ClearData);
 }
 
 size_t TCustomLineNetSocket::ApplyLineEditing(size_t OldLen) {
@@ -185,23 +178,22 @@ int TCustomLineNetSocket::SendWithLineEnd(const std::string& Text) {
 void TCustomLineNetSocket::HardAbort(uint16_t Error) {
     // Only the connection being aborted loses its unterminated last line; an abort of a
     // closed socket must not carry the drop over to the next connection.
-    auto alive = AliveToken();
+    const TFireWatch watch(*this);
     dropPendingInput_ = HSocket() != INVALID_SOCKET || State() != wsClosed;
     TCustomSslNetSocket::HardAbort(Error);
-    if (*alive) dropPendingInput_ = false;
+    if (watch.Alive()) dropPendingInput_ = false;
 }
 
 void TCustomLineNetSocket::TriggerSessionClosed(uint16_t ErrCode) {
-    auto alive = AliveToken();
     lineSeen_ = true;
     if (lineMode_ && !pendingInput_.empty() && !dropPendingInput_) {
         // The rest without a line end is the last line.
         deliverLen_ = pendingInput_.size();
         while (deliverLen_ > 0) {
             const size_t before = deliverLen_;
-            if (!TCustomSslNetSocket::TriggerDataAvailable(0)) break;
-            if (!*alive) return;
-            if (deliverLen_ == before) break;
+            bool heard = false;
+            if (!Fired([&] { heard = TCustomSslNetSocket::TriggerDataAvailable(0); })) return;
+            if (!heard || deliverLen_ == before) break;
         }
     }
     pendingInput_.clear();
@@ -212,7 +204,6 @@ void TCustomLineNetSocket::TriggerSessionClosed(uint16_t ErrCode) {
 }
 
 void TCustomLineNetSocket::Retrigger() {
-    auto alive = AliveToken();
     int passes = 0;
     while (!pendingInput_.empty()) {
         lineSeenThisRound_ = false;
@@ -220,8 +211,7 @@ void TCustomLineNetSocket::Retrigger() {
         if (lineMode_) {
             if (!DeliverLines(0)) return;
         } else {
-            TriggerDataAvailable(0);
-            if (!*alive) return;
+            if (!Fired([&] { TriggerDataAvailable(0); })) return;
         }
         if (pendingInput_.empty()) break;
         ++passes;
@@ -233,16 +223,16 @@ void TCustomLineNetSocket::Retrigger() {
     if (HSocket() != INVALID_SOCKET && State() == wsConnected) {
         u_long n = 0;
         if (Winsock::ioctlsocket(HSocket(), FIONREAD, &n) == 0 && n > 0)
-            PostMessageA(WindowHandle(), idSocketEvent_, WPARAM(HSocket()), MAKELONG(FD_READ, 0));
+            PostToId(idSocketEvent_, WPARAM(HSocket()), MAKELONG(FD_READ, 0));
     }
 }
 
 void TCustomLineNetSocket::WndProc(framework::TMessage& Msg) {
     if (Msg.Msg != idDataRetrigger_) return TCustomSslNetSocket::WndProc(Msg);
-    auto alive = AliveToken();
+    const TFireWatch watch(*this);
     try {
         Retrigger();
     } catch (const std::exception& e) {
-        if (*alive) HandleBgException(e, "WMTriggerDataAvailable");
+        if (watch.Alive()) HandleBgException(e, "WMTriggerDataAvailable");
     }
 }

@@ -9,6 +9,9 @@
 
 #include "net/SslNetSocket.h"
 
+// The events line mode adds to the socket's (VA_NET_SOCKET_EVENTS).
+#define VA_LINE_NET_SOCKET_EVENTS(X) X(OnLineLimitExceeded)
+
 using TLineLimitEvent = std::function<void(framework::TComponent* Sender, int RcvdLength, bool& ClearData)>;
 
 class TCustomLineNetSocket : public TCustomSslNetSocket {

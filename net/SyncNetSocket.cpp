@@ -8,7 +8,7 @@ int TCustomSyncNetSocket::RunAndWait(bool& Flag, const std::function<void()>& Pr
 
 int TCustomSyncNetSocket::WaitUntilSet(bool& Flag) {
     constexpr int kTimedOut = 12001;
-    auto alive = AliveToken();
+    const TFireWatch watch(*this);
     const uint32_t start = InetTickCount();
     const uint32_t limit = WaitLimitMs;
     while (!Flag) {
@@ -20,7 +20,7 @@ int TCustomSyncNetSocket::WaitUntilSet(bool& Flag) {
         }
         if (GetTerminated()) return kTimedOut;
         PumpMessages();
-        if (!*alive) return kTimedOut;
+        if (!watch.Alive()) return kTimedOut;
         if (Flag) break;
         // Sleeps until a message arrives (also one already seen but not yet handled).
         MsgWaitForMultipleObjectsEx(0, nullptr, wait, QS_ALLINPUT, MWMO_INPUTAVAILABLE);

@@ -104,15 +104,12 @@ void TCustomThrottledNetSocket::Tick() {
 
 void TCustomThrottledNetSocket::TransportConnected(uint16_t ErrCode) {
     if (ErrCode == 0) ThrottleStart();
-    auto alive = AliveToken();
-    TCustomTimeoutNetSocket::TransportConnected(ErrCode);
-    if (ErrCode != 0 && *alive) ThrottleStop();  // the handler may have freed the socket
+    // The handler may have freed the socket or started another connection.
+    if (Fired([&] { TCustomTimeoutNetSocket::TransportConnected(ErrCode); }) && ErrCode != 0) ThrottleStop();
 }
 
 void TCustomThrottledNetSocket::AdoptConnected() {
-    auto alive = AliveToken();
-    TCustomTimeoutNetSocket::AdoptConnected();
-    if (*alive) ThrottleStart();
+    if (Fired([&] { TCustomTimeoutNetSocket::AdoptConnected(); })) ThrottleStart();
 }
 
 void TCustomThrottledNetSocket::TriggerSessionClosed(uint16_t ErrCode) {

@@ -29,14 +29,14 @@ void TCustomTimeoutNetSocket::Connect() {
         StartTimeoutTimer();
         connectStart_ = InetTickCount();
     }
-    auto alive = AliveToken();
+    const TFireWatch watch(*this);
     try {
         TCustomSyncNetSocket::Connect();
     } catch (...) {
-        if (*alive && !ConnectInProgress()) StopTimeoutTimer();
+        if (watch.Alive() && !ConnectInProgress()) StopTimeoutTimer();
         throw;
     }
-    if (*alive && arm && !ConnectInProgress()) StopTimeoutTimer();
+    if (watch.Alive() && arm && !ConnectInProgress()) StopTimeoutTimer();
 }
 
 bool TCustomTimeoutNetSocket::ConnectInProgress() const {
@@ -89,12 +89,7 @@ void TCustomTimeoutNetSocket::Tick() {
     StopTimeoutTimer();
 }
 
-void TCustomTimeoutNetSocket::TriggerTimeout(int Reason) {
-    if (OnLimitReached) {
-        auto h = OnLimitReached;
-        h(this, Reason);
-    }
-}
+void TCustomTimeoutNetSocket::TriggerTimeout(int Reason) { (void)FireEvent(OnLimitReached, this, Reason); }
 
 void TCustomTimeoutNetSocket::DetachFromThread() {
     if (GetCurrentThreadId() == OwnerThread()) {

@@ -9,6 +9,9 @@
 #include "net/InetThreadTimer.h"
 #include "net/SyncNetSocket.h"
 
+// The events the time-out layer adds to the socket's (VA_NET_SOCKET_EVENTS).
+#define VA_TIMEOUT_NET_SOCKET_EVENTS(X) X(OnLimitReached)
+
 using TLimitReachedEvent = std::function<void(framework::TComponent* Sender, int Reason)>;
 
 class TCustomTimeoutNetSocket : public TCustomSyncNetSocket {

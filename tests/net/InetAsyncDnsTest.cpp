@@ -292,6 +292,29 @@ protected:
 private:
     FreeWatch& w_;
 };
+
+// Takes the free ids of Wnd below Id with fillers (watched by FillerWatch), then makes the
+// component (a control or a socket, watched by Watch) whose release id is Id.
+std::unique_ptr<TInetWndControl> TakeId(UINT Id, HWND Wnd, bool Socket, FreeWatch& Watch, FreeWatch& FillerWatch,
+                                        std::vector<std::unique_ptr<WatchedControl>>& Fillers) {
+    for (;;) {
+        auto f = std::make_unique<WatchedControl>(FillerWatch);
+        f->GetHandle();
+        EXPECT_EQ(f->WindowHandle(), Wnd);
+        if (f->IdRelease() == Id) break;  // f goes: its id is the next free one
+        EXPECT_LT(f->IdRelease(), Id);
+        if (f->IdRelease() > Id) return nullptr;
+        Fillers.push_back(std::move(f));
+    }
+    std::unique_ptr<TInetWndControl> b;
+    if (Socket)
+        b = std::make_unique<WatchedSocket>(Watch);
+    else
+        b = std::make_unique<WatchedControl>(Watch);
+    b->GetHandle();
+    EXPECT_EQ(b->IdRelease(), Id) << Socket;
+    return b;
+}
 }  // namespace
 
 // A pool result the worker sends after its socket went (past the cancel: the worker already
@@ -319,21 +342,8 @@ TEST(InetAsyncDns, ResultOfAFreedSocketNeverReachesTheNextOwnerOfItsId) {
         // Ids below A's look-up id are taken, so the next component gets it first.
         std::vector<std::unique_ptr<WatchedControl>> fillers;
         FreeWatch fillerWatch;
-        for (;;) {
-            auto f = std::make_unique<WatchedControl>(fillerWatch);
-            f->GetHandle();
-            ASSERT_EQ(f->WindowHandle(), wnd);
-            if (f->IdRelease() == lookupId) break;  // f goes: its id is the next free one
-            ASSERT_LT(f->IdRelease(), lookupId);
-            fillers.push_back(std::move(f));
-        }
-        std::unique_ptr<TInetWndControl> b;
-        if (nextIsSocket)
-            b = std::make_unique<WatchedSocket>(watch);
-        else
-            b = std::make_unique<WatchedControl>(watch);
-        b->GetHandle();
-        ASSERT_EQ(b->IdRelease(), lookupId) << nextIsSocket;
+        auto b = TakeId(lookupId, wnd, nextIsSocket, watch, fillerWatch, fillers);
+        ASSERT_TRUE(b && b->IdRelease() == lookupId) << nextIsSocket;
 
         // Pump until the worker's result is through.
         void** slot = InetDnsPoolStore().Acquire(GetCurrentThreadId());
@@ -345,6 +355,37 @@ TEST(InetAsyncDns, ResultOfAFreedSocketNeverReachesTheNextOwnerOfItsId) {
         EXPECT_FALSE(fillerWatch.freedByMessage) << nextIsSocket;
         EXPECT_TRUE(aDone.empty());
         EXPECT_EQ(c.done, std::vector<uint16_t>{0});
+    }
+}
+
+// The library's answer comes by itself after its socket went (the cancel does not stop it
+// everywhere): it reaches nobody, not the component that took the look-up id next.
+TEST(InetAsyncDns, LibraryResultOfAFreedSocketNeverReachesTheNextOwnerOfItsId) {
+    for (bool nextIsSocket : {false, true}) {
+        Lookup c(false);  // keeps the window across A's end
+        for (int round = 0; round < 20; ++round) {
+            FreeWatch watch, fillerWatch;
+            auto a = std::make_unique<WatchedSocket>(watch);
+            std::vector<uint16_t> aDone;
+            a->OnDnsLookupDone = [&](framework::TComponent*, uint16_t e) { aDone.push_back(e); };
+            a->DnsLookupTcp("localhost");
+            ASSERT_TRUE(a->LookupPending());
+            const UINT lookupId = a->LookupId();
+            const HWND wnd = a->WindowHandle();
+            ASSERT_EQ(wnd, c.sock->WindowHandle());
+            a.reset();
+            std::vector<std::unique_ptr<WatchedControl>> fillers;
+            auto b = TakeId(lookupId, wnd, nextIsSocket, watch, fillerWatch, fillers);
+            ASSERT_TRUE(b && b->IdRelease() == lookupId) << nextIsSocket;
+            testsupport::PumpFor(300);
+            EXPECT_FALSE(watch.freedByMessage) << nextIsSocket << " round " << round;
+            EXPECT_FALSE(fillerWatch.freedByMessage) << nextIsSocket << " round " << round;
+            EXPECT_TRUE(aDone.empty());
+            // Nothing of A's stays in the window's table.
+            b.reset();
+            fillers.clear();
+            EXPECT_EQ(c.sock->HandlerRef()->ClaimedCount(), 0u);
+        }
     }
 }
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "net/NetSocket.h"
+#include "support/Paged.h"
 #include "support/Pump.h"
 #include "SocketTestUtil.h"
 
@@ -507,6 +508,35 @@ TEST(NetSocket, ListenAcceptAndAdoptTheConnection) {
     const std::string text = Raised([&] { second.Listen(); });
     EXPECT_NE(text.find("Address already in use"), std::string::npos) << text;
     EXPECT_EQ(second.LastError(), WSAEADDRINUSE);
+}
+
+// Dup over a live connection reports the old one closed. A handler that frees the socket
+// there: nothing of it is touched afterwards, and the handle it was given goes with it.
+TEST(NetSocket, FreedWhileDupReplacesALiveConnection) {
+    REQUIRE_PEERS();
+    TNetSocket* s = new testsupport::Paged<TNetSocket>(nullptr);
+    bool connected = false, gone = false;
+    s->OnSessionConnected = [&](framework::TComponent*, uint16_t e) { connected = e == 0; };
+    s->SetAddr("127.0.0.1");
+    s->SetPort(PeerPort("echo"));
+    s->Connect();
+    ASSERT_TRUE(PumpUntil([&] { return connected; }, 10000));
+    const SOCKET h = Winsock::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = Winsock::htons(u_short(std::stoi(PeerPort("echo"))));
+    a.sin_addr.s_addr = Winsock::inet_addr("127.0.0.1");
+    ASSERT_EQ(Winsock::connect(h, reinterpret_cast<sockaddr*>(&a), sizeof(a)), 0);
+    s->OnChangeState = [&](framework::TComponent*, TSocketState, TSocketState n) {
+        if (n != wsClosed) return;
+        delete s;
+        gone = true;
+    };
+    s->Dup(h);
+    EXPECT_TRUE(gone);
+    EXPECT_EQ(Winsock::send(h, "x", 1, 0), SOCKET_ERROR);
+    EXPECT_EQ(WinsockGetLastError(), WSAENOTSOCK);
+    testsupport::PumpFor(100);
 }
 
 namespace {
