@@ -429,6 +429,37 @@ TEST(SslSocket, CloseTowardsAPeerThatStopsReadingEndsAtTheFlushLimit) {
     EXPECT_EQ(cl.closed, std::vector<uint16_t>{WSAETIMEDOUT});
 }
 
+// The close waits at its flush limit when the socket moves to another thread: the limit goes
+// with it and ends the connection there.
+TEST(SslSocket, FlushLimitMovesWithTheSocketToAnotherThread) {
+    REQUIRE_TLS_PEERS();
+    Client cl;
+    cl.sock->FlushTimeout = 2;
+    cl.Connect(TlsPeerPort("deaf"));
+    ASSERT_TRUE(cl.WaitHandshake());
+    ASSERT_EQ(cl.handshakes, std::vector<uint16_t>{0}) << cl.handshakeText;
+    const std::string data = sockettest::Pattern(16u << 20, 5);
+    cl.sock->Send(data.data(), int(data.size()));
+    PumpUntil([] { return false; }, 1000);
+    cl.sock->Close();
+    ASSERT_TRUE(cl.closed.empty());
+    cl.sock->DetachFromThread();
+    DWORD closedOn = 0;
+    const DWORD mine = GetCurrentThreadId();
+    cl.sock->OnSessionClosed = [&](framework::TComponent*, uint16_t e) {
+        cl.closed.push_back(e);
+        closedOn = GetCurrentThreadId();
+    };
+    std::thread([&] {
+        cl.sock->AttachToThread();
+        PumpUntil([&] { return !cl.closed.empty(); }, 30000);
+        cl.sock->DetachFromThread();
+    }).join();
+    cl.sock->AttachToThread();
+    EXPECT_EQ(cl.closed, std::vector<uint16_t>{WSAETIMEDOUT}) << "the flush limit was lost on the way";
+    EXPECT_NE(closedOn, mine);
+}
+
 TEST(SslSocket, HandlersThatFreeTheirSocketInsideOpenSsl) {
     // The verify and client-certificate handlers run inside OpenSSL's handshake; freeing the
     // socket there must neither crash nor disturb the next connection.
