@@ -140,6 +140,7 @@ void TCustomSslNetSocket::WndProc(TMessage& Msg) {
     auto alive = AliveToken();
     try {
         if (Msg.Msg == idDataSent_ && idDataSent_) {
+            dataSentPosted_ = false;
             TriggerDataSent(0);
         } else if (Msg.Msg == idTlsEvent_ && idTlsEvent_) {
             HandleTlsEvent(Msg);
@@ -147,6 +148,7 @@ void TCustomSslNetSocket::WndProc(TMessage& Msg) {
             // Only for the connection that asked for it, never the next one.
             if (uint32_t(Msg.WParam) == tlsGeneration_) (void)ResetSSL();
         } else if (Msg.Msg == idStartShutdown_ && idStartShutdown_) {
+            startShutdownPosted_ = false;
             if (TlsActive() && !ShutdownStarted()) {
                 if (Msg.LParam == 0)
                     FlagsChange(tfBidirectional);
@@ -208,6 +210,19 @@ void TCustomSslNetSocket::AttachToThread() {
     for (uint8_t k : {evRead, evWrite, evClose})
         if (pending & k) PostTlsEvent(k);
     if (tlsFlushTimer_armed_ && tlsFlushTimer_) tlsFlushTimer_->SetEnabled(true);
+    // What was posted to the old window went with it.
+    if (dataSentPosted_) PostDataSent();
+    if (startShutdownPosted_) PostStartShutdown(startShutdownHow_, startShutdownOneWay_);
+}
+
+void TCustomSslNetSocket::PostDataSent() {
+    dataSentPosted_ = WindowHandle() && PostMessageA(WindowHandle(), idDataSent_, 0, 0);
+}
+
+void TCustomSslNetSocket::PostStartShutdown(WPARAM How, LPARAM OneWay) {
+    startShutdownHow_ = How;
+    startShutdownOneWay_ = OneWay;
+    startShutdownPosted_ = WindowHandle() && PostMessageA(WindowHandle(), idStartShutdown_, How, OneWay);
 }
 
 void TCustomSslNetSocket::Resume() {
@@ -649,7 +664,7 @@ TCustomSslNetSocket::TTaken TCustomSslNetSocket::TakeBufferedRecords(uint16_t Er
 void TCustomSslNetSocket::PeerSentCloseNotify(uint16_t Error) {
     const TFireWatch watch(*this);
     if (!TlsClosing()) tlsState_ = tlsShuttingDown;
-    if (!Bidirectional()) PostMessageA(WindowHandle(), idStartShutdown_, 1, 1);
+    if (!Bidirectional()) PostStartShutdown(1, 1);
     if (ShutdownOver()) PostTlsEvent(evClose, Error);
     // A bidirectional shutdown waited for exactly this.
     if (Bidirectional() && ShutdownProgress()) return;
@@ -738,7 +753,7 @@ int TCustomSslNetSocket::Receive(void* Buffer, int Size, int Flags) {
         }
         if (ossl::SSL_get_error(ssl_, r) == SSL_ERROR_ZERO_RETURN && ossl::SSL_version(ssl_) >= TLS1_VERSION) {
             tlsState_ = tlsShuttingDown;
-            if (!Bidirectional()) PostMessageA(WindowHandle(), idStartShutdown_, 1, 1);
+            if (!Bidirectional()) PostStartShutdown(1, 1);
             WinsockSetLastError(WSAEWOULDBLOCK);
             return -1;
         }
@@ -983,7 +998,7 @@ void TCustomSslNetSocket::FlushTls() {
             PostTlsEvent(evWrite);
         } else if (AllSentOut() && dataSentOwed_) {
             dataSentOwed_ = false;
-            PostMessageA(WindowHandle(), idDataSent_, 0, 0);
+            PostDataSent();
         }
         if (CloseAfterSend() && AllSentOut()) PostTlsEvent(evWrite);
     }
@@ -1200,7 +1215,7 @@ void TCustomSslNetSocket::StartBidirectionalShutdown() {
     if (!TlsActive() || ProxyNegotiating() || ShutdownStarted() || !WindowHandle()) return;
     // Set now: a close_notify arriving before the message must not start the one-way close.
     FlagsChange(tfBidirectional);
-    PostMessageA(WindowHandle(), idStartShutdown_, 1, 0);
+    PostStartShutdown(1, 0);
 }
 
 void TCustomSslNetSocket::Shutdown(int How) {

@@ -187,7 +187,7 @@ public:
     void StartBidirectionalShutdown();
     void Resume() override;
     int PendingReceiveCount() override;
-    // A pending flush limit moves with the socket.
+    // A pending flush limit moves with the socket, as do the messages it posted itself.
     void AttachToThread() override;
     void DetachFromThread() override;
     // Bytes an owner read from the connection before this layer took over (what followed
@@ -394,6 +394,13 @@ private:
     std::string alpnKeep_;
     std::unique_ptr<TInetTimer> tlsFlushTimer_;
     bool tlsFlushTimer_armed_ = false;
+    // Messages posted to the window and not yet handled: a thread move posts them again.
+    bool dataSentPosted_ = false;
+    bool startShutdownPosted_ = false;
+    WPARAM startShutdownHow_ = 0;
+    LPARAM startShutdownOneWay_ = 0;
+    void PostDataSent();
+    void PostStartShutdown(WPARAM How, LPARAM OneWay);
     // Takes the OpenSSL objects from the socket while OpenSSL still runs on them (a handler
     // inside one of its callbacks ended the connection): freed once the outermost call returns.
     void DeferSslFree();
