@@ -236,8 +236,9 @@ const std::vector<Row>& Rows() {
         // Inside OpenSSL's answer to a certificate request.
         {"OnSslCliCertRequest", "peer asks for a certificate", false, "cert13", nullptr},
         {"OnSslShutDownComplete", "owner's close", false, "echo13", nullptr, true},
-        // Server rows: each inside OpenSSL's work on the client's hello, but the session id
-        // context, asked for before the SSL object is driven.
+        // Server rows: the session id context is asked for before the SSL object is driven;
+        // the name, ALPN and session look-up inside OpenSSL's work on the client's hello; the
+        // new session at the end of the handshake.
         {"OnSslSetSessionIDContext", "server", true, nullptr, nullptr},
         {"OnServerNameRequest", "client names a host", true, nullptr,
          [](TSslContext&, TSslNetSocket& s) { s.TlsServerName = "www.example.test"; }},
