@@ -42,9 +42,12 @@ std::string HostFromAscii(const std::string& Ascii) { return InetWideToAnsi(Inet
 
 }  // namespace
 
-// The frame of a socket callback: the socket may not be reset inside OpenSSL; a reset it
-// asked for (its handle closed in a handler) is posted for later.
-// A handler may free the socket: the frame then leaves it alone.
+// The frame of a socket callback: a reset it asked for by closing the handle in a handler is
+// posted for later. A handler may free the socket: the frame then leaves it alone.
+//
+// Every handler runs through the socket's FireEvent or Fired. When the answer says the handler
+// freed the socket or ended its connection, the callback touches nothing of the socket (the
+// SSL object is no longer its own) and gives OpenSSL a failure or a neutral answer.
 struct TSslCallbacks::InsideCallback {
     explicit InsideCallback(TCustomSslNetSocket* S) : s(S), alive(S->AliveToken()) { ++s->insideCallback_; }
     ~InsideCallback() {
@@ -88,6 +91,7 @@ int TSslCallbacks::Verify(int Ok, X509_STORE_CTX* StoreCtx) {
     if (!s) return Ok;
     auto alive = s->AliveToken();
     try {
+    bool held = true;
     s->Pause();
     {
         InsideCallback in(s);
@@ -104,15 +108,17 @@ int TSslCallbacks::Verify(int Ok, X509_STORE_CTX* StoreCtx) {
         if (entry) entry->VerifyDepth = ossl::X509_STORE_CTX_get_error_depth(StoreCtx);
         s->peerChain_.LastVerifyResult = err;
         if (s->firstVerifyResult_ == -1) s->firstVerifyResult_ = err;
-        try {
-            s->TriggerSslVerifyPeer(Ok, entry);
-        } catch (...) {
-            Ok = 0;
-        }
+        held = s->Fired([&] {
+            try {
+                s->TriggerSslVerifyPeer(Ok, entry);
+            } catch (...) {
+                Ok = 0;
+            }
+        });
         if (!*alive) return 0;
     }
     s->Resume();
-    return Ok;
+    return held ? Ok : 0;
     } catch (...) {
         // No exception crosses OpenSSL's C frames: the handshake fails with an alert.
         return 0;
@@ -129,13 +135,13 @@ int TSslCallbacks::NewSession(SSL* Ssl, SSL_SESSION* Session) {
         bool add = false;
         unsigned idLen = 0;
         const unsigned char* id = ossl::SSL_SESSION_get_id(Session, &idLen);
-        if (s->OnSslSvrNewSession)
-            s->OnSslSvrNewSession(s, Session, const_cast<unsigned char*>(id), int(idLen), add);
+        if (!s->FireEvent(s->OnSslSvrNewSession, s, Session, const_cast<unsigned char*>(id), int(idLen), add))
+            return 0;
         return add ? 1 : 0;
     }
     bool incRef = false;
     const bool reused = s->SslEnable && SslSessionReused(Ssl) == 1;
-    if (s->OnSslCliNewSession) s->OnSslCliNewSession(s, Session, reused, incRef);
+    if (!s->FireEvent(s->OnSslCliNewSession, s, Session, reused, incRef)) return 0;
     // OpenSSL keeps one reference for us when we answer 1; taking one more with
     // SSL_get1_session on top would leak a session per handshake.
     return incRef && Session ? 1 : 0;
@@ -152,7 +158,11 @@ SSL_SESSION* TSslCallbacks::GetSession(SSL* Ssl, const unsigned char* Id, int Le
         InsideCallback in(s);
         void* session = nullptr;
         bool incRef = Copy && *Copy != 0;
-        if (s->OnSslSvrGetSession) s->OnSslSvrGetSession(s, session, const_cast<unsigned char*>(Id), Len, incRef);
+        if (!s->FireEvent(s->OnSslSvrGetSession, s, session, const_cast<unsigned char*>(Id), Len, incRef)) {
+            // A full handshake instead; a session handed over with its reference is let go.
+            if (session && !incRef) ossl::SSL_SESSION_free(static_cast<SSL_SESSION*>(session));
+            return nullptr;
+        }
         if (Copy) *Copy = incRef ? 1 : 0;
         return static_cast<SSL_SESSION*>(session);
     } catch (...) {
@@ -221,7 +231,6 @@ int TSslCallbacks::ClientHello(SSL* Ssl, int* Alert, void* Arg) {
 int TSslCallbacks::ClientHelloBody(SSL* Ssl, int* Alert, void*) {
     TCustomSslNetSocket* s = SocketOf(Ssl);
     if (!s) return SSL_CLIENT_HELLO_SUCCESS;
-    auto alive = s->AliveToken();
     InsideCallback in(s);
     TClientHelloData& h = s->hello_;
     if (ossl::SSL_client_hello_isv2(Ssl)) {
@@ -260,12 +269,14 @@ int TSslCallbacks::ClientHelloBody(SSL* Ssl, int* Alert, void*) {
         s->TlsServerName = h.ServerName;
         TSslContext* ctx = nullptr;
         int decision = 0;
-        try {
-            s->TriggerServerNameRequest(ctx, decision);
-        } catch (...) {
-            decision = SSL_TLSEXT_ERR_ALERT_FATAL;
-        }
-        if (!*alive) {
+        const bool held = s->Fired([&] {
+            try {
+                s->TriggerServerNameRequest(ctx, decision);
+            } catch (...) {
+                decision = SSL_TLSEXT_ERR_ALERT_FATAL;
+            }
+        });
+        if (!held) {
             *Alert = SSL_AD_INTERNAL_ERROR;
             return SSL_CLIENT_HELLO_ERROR;
         }
@@ -292,13 +303,11 @@ int TSslCallbacks::ServerName(SSL* Ssl, int* Alert, void*) {
     Lock l(kServerName);
     const char* name = ossl::SSL_get_servername(Ssl, TLSEXT_NAMETYPE_host_name);
     if (!name) return SSL_TLSEXT_ERR_OK;
-    auto alive = s->AliveToken();
     InsideCallback in(s);
     s->TlsServerName = HostFromAscii(name);
     TSslContext* ctx = nullptr;
     int err = 0;
-    s->TriggerServerNameRequest(ctx, err);
-    if (!*alive) {
+    if (!s->Fired([&] { s->TriggerServerNameRequest(ctx, err); })) {
         *Alert = SSL_AD_INTERNAL_ERROR;
         return SSL_TLSEXT_ERR_ALERT_FATAL;
     }
@@ -322,7 +331,6 @@ int TSslCallbacks::AlpnSelect(SSL* Ssl, const unsigned char** Out, unsigned char
     TCustomSslNetSocket* s = SocketOf(Ssl);
     if (!s) return SSL_TLSEXT_ERR_NOACK;
     try {
-        auto alive = s->AliveToken();
         InsideCallback in(s);
         framework::TStringList list;
         for (unsigned p = 0; p < InLen;) {
@@ -334,8 +342,7 @@ int TSslCallbacks::AlpnSelect(SSL* Ssl, const unsigned char** Out, unsigned char
         if (list.Count() == 0) return SSL_TLSEXT_ERR_NOACK;
         std::string sel;
         int err = SSL_TLSEXT_ERR_NOACK;
-        s->TriggerAlpnSelect(list, sel, err);
-        if (!*alive) return SSL_TLSEXT_ERR_ALERT_FATAL;
+        if (!s->Fired([&] { s->TriggerAlpnSelect(list, sel, err); })) return SSL_TLSEXT_ERR_ALERT_FATAL;
         if (err == SSL_TLSEXT_ERR_OK && !sel.empty() && sel.size() < 256) {
             s->alpnKeep_ = sel;
             *Out = reinterpret_cast<const unsigned char*>(s->alpnKeep_.data());
@@ -398,7 +405,7 @@ int TSslCallbacks::ClientCert(SSL* Ssl, X509** Cert, EVP_PKEY** Key) {
         InsideCallback in(s);
         TX509Base* c = nullptr;
         try {
-            if (s->OnSslCliCertRequest) s->OnSslCliCertRequest(s, c);
+            if (!s->FireEvent(s->OnSslCliCertRequest, s, c)) c = nullptr;
             if (c && c->IsCertLoaded() && c->IsPKeyLoaded()) {
                 *Cert = ossl::X509_dup(c->GetX509());
                 ossl::EVP_PKEY_up_ref(c->PrivateKey());

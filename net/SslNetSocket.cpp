@@ -84,15 +84,8 @@ TCustomSslNetSocket::~TCustomSslNetSocket() {
         plainQueue_.RecycleAll();
     }
     peerChain_.Clear();
-    if (insideCallback_ > 0 && ssl_) {
-        // Freed from a handler inside an OpenSSL callback: OpenSSL still runs on the SSL
-        // object; it finds no socket from here on and is freed once OpenSSL returns.
-        ossl::SSL_set_ex_data(ssl_, 0, nullptr);
-        DeferredFrees.push_back({ssl_, sslBio_, netBio_, intBio_});
-        ssl_ = nullptr;
-        sslBio_ = netBio_ = intBio_ = nullptr;
-        if (SslCallDepth == 0) FreeDeferredSsl();
-    }
+    // Freed from a handler inside an OpenSSL callback: OpenSSL still runs on the SSL object.
+    if (insideCallback_ > 0) DeferSslFree();
     insideCallback_ = 0;
     tlsState_ = tlsNone;
     // Nothing is swept from the queue while the socket is being destroyed: no handler runs.
@@ -147,6 +140,7 @@ void TCustomSslNetSocket::WndProc(TMessage& Msg) {
     auto alive = AliveToken();
     try {
         if (Msg.Msg == idDataSent_ && idDataSent_) {
+            dataSentPosted_ = false;
             TriggerDataSent(0);
         } else if (Msg.Msg == idTlsEvent_ && idTlsEvent_) {
             HandleTlsEvent(Msg);
@@ -154,6 +148,7 @@ void TCustomSslNetSocket::WndProc(TMessage& Msg) {
             // Only for the connection that asked for it, never the next one.
             if (uint32_t(Msg.WParam) == tlsGeneration_) (void)ResetSSL();
         } else if (Msg.Msg == idStartShutdown_ && idStartShutdown_) {
+            startShutdownPosted_ = false;
             if (TlsActive() && !ShutdownStarted()) {
                 if (Msg.LParam == 0)
                     FlagsChange(tfBidirectional);
@@ -162,7 +157,7 @@ void TCustomSslNetSocket::WndProc(TMessage& Msg) {
                 StartTlsShutdown(int(Msg.WParam));
             }
         } else if (Msg.Msg == idShutdownComplete_ && idShutdownComplete_) {
-            TriggerSslShutDownComplete(int(Msg.LParam));
+            (void)Fired([&] { TriggerSslShutDownComplete(int(Msg.LParam)); });
         } else {
             TCustomSocksNetSocket::WndProc(Msg);
         }
@@ -200,12 +195,34 @@ void TCustomSslNetSocket::HandleTlsEvent(TMessage& Msg) {
     }
 }
 
+void TCustomSslNetSocket::DetachFromThread() {
+    // The window goes, and with it the flush limit's system timer: it is set again on the
+    // new thread's window (the limit starts over there).
+    if (GetCurrentThreadId() == OwnerThread() && tlsFlushTimer_ && tlsFlushTimer_->Enabled())
+        tlsFlushTimer_->SetEnabled(false);
+    TCustomSocksNetSocket::DetachFromThread();
+}
+
 void TCustomSslNetSocket::AttachToThread() {
     const uint8_t pending = uint8_t(postedEvents_ | deferredEvents_);
     TCustomSocksNetSocket::AttachToThread();
     postedEvents_ = deferredEvents_ = 0;
     for (uint8_t k : {evRead, evWrite, evClose})
         if (pending & k) PostTlsEvent(k);
+    if (tlsFlushTimer_armed_ && tlsFlushTimer_) tlsFlushTimer_->SetEnabled(true);
+    // What was posted to the old window went with it.
+    if (dataSentPosted_) PostDataSent();
+    if (startShutdownPosted_) PostStartShutdown(startShutdownHow_, startShutdownOneWay_);
+}
+
+void TCustomSslNetSocket::PostDataSent() {
+    dataSentPosted_ = WindowHandle() && PostMessageA(WindowHandle(), idDataSent_, 0, 0);
+}
+
+void TCustomSslNetSocket::PostStartShutdown(WPARAM How, LPARAM OneWay) {
+    startShutdownHow_ = How;
+    startShutdownOneWay_ = OneWay;
+    startShutdownPosted_ = WindowHandle() && PostMessageA(WindowHandle(), idStartShutdown_, How, OneWay);
 }
 
 void TCustomSslNetSocket::Resume() {
@@ -249,8 +266,8 @@ void TCustomSslNetSocket::BeginHandshake(TSslMode Mode) {
     } catch (...) {
         if (!*alive) return;
         tlsState_ = tlsNone;
-        ReportHandshakeFailedOnce(1);
-        if (!*alive) return;
+        // The failure is the ended connection's when the handler ended it.
+        if (!Fired([&] { ReportHandshakeFailedOnce(1); })) return;
         throw;
     }
 }
@@ -277,6 +294,13 @@ void TCustomSslNetSocket::InitSSLConnection(bool ClientMode, SSL_CTX* SslCtx) {
     if (!SslEnable) return;
     ++tlsGeneration_;
     auto alive = AliveToken();
+    // A handler that ran here freed the socket or ended the connection: the half-made SSL
+    // object is the ended connection's.
+    auto abandon = [&] {
+        if (!*alive) return;
+        tlsState_ = tlsNone;
+        (void)ResetSSL();
+    };
     try {
         peerChain_.Clear();
         peerChain_.LastVerifyResult = 0;
@@ -315,7 +339,10 @@ void TCustomSslNetSocket::InitSSLConnection(bool ClientMode, SSL_CTX* SslCtx) {
                 ossl::SSL_CTX_set_client_cert_cb(SslCtx, TSslCallbacks::ClientCert);
             void* session = nullptr;
             bool freeSession = true;
-            if (OnSslCliGetSession) OnSslCliGetSession(this, session, freeSession);
+            if (!FireEvent(OnSslCliGetSession, this, session, freeSession)) {
+                if (session && freeSession) ossl::SSL_SESSION_free(static_cast<SSL_SESSION*>(session));
+                return abandon();
+            }
             if (session && ossl::SSL_set_session(ssl_, static_cast<SSL_SESSION*>(session)) == 1) {
                 if (freeSession) ossl::SSL_SESSION_free(static_cast<SSL_SESSION*>(session));
             } else if (ossl::SSL_set_session(ssl_, nullptr) == 0) {
@@ -326,7 +353,7 @@ void TCustomSslNetSocket::InitSSLConnection(bool ClientMode, SSL_CTX* SslCtx) {
             ossl::SSL_set_connect_state(ssl_);
         } else {
             std::string idCtx;
-            if (OnSslSetSessionIDContext) OnSslSetSessionIDContext(this, idCtx);
+            if (!FireEvent(OnSslSetSessionIDContext, this, idCtx)) return abandon();
             if (!idCtx.empty())
                 ossl::SSL_set_session_id_context(ssl_, reinterpret_cast<const unsigned char*>(idCtx.data()),
                                                  unsigned(std::min<size_t>(idCtx.size(), 32)));
@@ -342,7 +369,7 @@ void TCustomSslNetSocket::InitSSLConnection(bool ClientMode, SSL_CTX* SslCtx) {
         ossl::ERR_clear_error();
         if (ossl::BIO_ctrl(sslBio_, BIO_C_SET_SSL, BIO_NOCLOSE, ssl_) != 1) RaiseSslError(0, "Unable to set BIO as SSL");
         const int driven = DriveSsl();
-        if (!*alive) return;
+        if (driven == kDriveGone) return abandon();
         if (driven == kDriveError)
             RaiseSslError(0, "InitSSLConnection: ReadBIO, Retry Reason " + std::to_string(lastSslError_));
         if (state_ == wsConnected) {
@@ -362,8 +389,8 @@ void TCustomSslNetSocket::InitSSLConnection(bool ClientMode, SSL_CTX* SslCtx) {
 
 void TCustomSslNetSocket::TriggerSessionConnected(uint16_t ErrCode) {
     auto alive = AliveToken();
-    TCustomSocksNetSocket::TriggerSessionConnected(ErrCode);
-    if (!*alive) return;
+    // A handler that aborted or restarted the connection has the handshake begin with its own.
+    if (!Fired([&] { TCustomSocksNetSocket::TriggerSessionConnected(ErrCode); })) return;
     if (!SslEnable || ErrCode != 0 || ssl_ || hSocket_ == INVALID_SOCKET) return;
     try {
         if (SslMode == sslModeClient)
@@ -383,8 +410,7 @@ void TCustomSslNetSocket::Dup(SOCKET NewHandle) {
     auto alive = AliveToken();
     TCustomSocksNetSocket::Dup(NewHandle);
     if (!*alive || hSocket_ != NewHandle) return;
-    ChangeState(wsConnected);
-    if (!*alive || !SslEnable) return;
+    if (!Fired([&] { ChangeState(wsConnected); }) || !SslEnable) return;
     try {
         if (SslMode == sslModeClient)
             BeginClientHandshake();
@@ -412,22 +438,23 @@ void TCustomSslNetSocket::HandleFdAccept(TMessage& Msg, uint16_t Error) {
 int TCustomSslNetSocket::DriveSsl() {
     // Lets OpenSSL work on what arrived: the handshake while it runs, then the next record
     // (peeked, so the plaintext stays for Receive).
-    // A handler may free the socket inside the call: nothing of this object is touched
-    // after it unless it is still alive.
-    auto alive = AliveToken();
+    // A handler may free the socket or end its connection inside the call: nothing of this
+    // object is touched after it then.
     SSL* ssl = ssl_;
+    const uint32_t generation = tlsGeneration_;
     SslCall call;
-    int r;
-    if (!HandshakeFinished()) {
-        r = ossl::SSL_do_handshake(ssl);
-        if (!*alive) return kDriveError;
-        if (r == 1) return kDriveOk;
-    } else {
+    int r = 0;
+    const bool handshaking = !HandshakeFinished();
+    const bool held = Fired([&] {
         char c;
-        r = ossl::SSL_peek(ssl, &c, 1);
-        if (!*alive) return kDriveError;
-        if (r > 0) return kDriveOk;
+        r = handshaking ? ossl::SSL_do_handshake(ssl) : ossl::SSL_peek(ssl, &c, 1);
+    });
+    if (!held || ssl_ != ssl || tlsGeneration_ != generation) {
+        // What OpenSSL queued about the ended connection is no one's.
+        ossl::ERR_clear_error();
+        return kDriveGone;
     }
+    if (handshaking ? r == 1 : r > 0) return kDriveOk;
     lastSslError_ = ossl::SSL_get_error(ssl, r);
     switch (lastSslError_) {
         case SSL_ERROR_WANT_READ:
@@ -452,7 +479,7 @@ void TCustomSslNetSocket::HandleFdConnect(TMessage& Msg, uint16_t Error) {
 }
 
 TCustomSslNetSocket::TReadStep::TReadStep(TCustomSslNetSocket& S)
-    : s_(S), alive_(S.AliveToken()), handle_(S.hSocket_) {
+    : s_(S), watch_(S), handle_(S.hSocket_) {
     ++s_.readSteps_;
     try {
         s_.SelectEvents(s_.eventMask_ & ~long(FD_READ));
@@ -462,7 +489,7 @@ TCustomSslNetSocket::TReadStep::TReadStep(TCustomSslNetSocket& S)
 }
 
 TCustomSslNetSocket::TReadStep::~TReadStep() {
-    if (!*alive_) return;
+    if (!watch_.Alive()) return;
     --s_.readSteps_;
     if (!off_ || s_.hSocket_ != handle_ || s_.hSocket_ == INVALID_SOCKET) return;
     if (hold_ && s_.TlsActive()) {
@@ -475,7 +502,7 @@ TCustomSslNetSocket::TReadStep::~TReadStep() {
     }
 }
 
-bool TCustomSslNetSocket::TReadStep::Same() const { return *alive_ && s_.hSocket_ == handle_ && s_.ssl_; }
+bool TCustomSslNetSocket::TReadStep::Same() const { return watch_.Holds() && s_.hSocket_ == handle_ && s_.ssl_; }
 
 void TCustomSslNetSocket::HandleFdRead(TMessage& Msg, uint16_t Error) {
     if (!TlsActive() || ProxyNegotiating() || state_ != wsConnected)
@@ -510,7 +537,7 @@ bool TCustomSslNetSocket::ReadIntoPair(TReadStep& Step, uint16_t Error) {
         FlagsChange(tfNetBioFull);
         if (HandshakeFinished()) {
             const int r = DriveSsl();
-            if (!Step.Same()) return false;
+            if (r == kDriveGone || !Step.Same()) return false;
             if (r == kDriveOk && ossl::SSL_pending(ssl_) > 0) {
                 TriggerDataAvailable(0);
                 if (!Step.Same()) return false;
@@ -553,7 +580,7 @@ bool TCustomSslNetSocket::DriveReceived(TReadStep& Step, uint16_t Error) {
     // Also while a plaintext write waits for room: the echo of what we send must be read, or
     // both directions stall.
     const int r = DriveSsl();
-    if (!Step.Same()) return false;
+    if (r == kDriveGone || !Step.Same()) return false;
     if (r == kDriveError) {
         FailOnSslError();
         if (!Step.Same()) return false;
@@ -621,7 +648,7 @@ TCustomSslNetSocket::TTaken TCustomSslNetSocket::TakeBufferedRecords(uint16_t Er
         }
         if (pendingCloseError_ != 0 || !RecordsWaiting()) return kTakenNeedMore;
         const int r = DriveSsl();
-        if (!same()) return kTakenGone;
+        if (r == kDriveGone || !same()) return kTakenGone;
         switch (r) {
             case kDriveOk: readable = true; break;
             case kDriveRetry: return kTakenNeedMore;  // a record not yet whole
@@ -635,13 +662,13 @@ TCustomSslNetSocket::TTaken TCustomSslNetSocket::TakeBufferedRecords(uint16_t Er
 }
 
 void TCustomSslNetSocket::PeerSentCloseNotify(uint16_t Error) {
-    auto alive = AliveToken();
+    const TFireWatch watch(*this);
     if (!TlsClosing()) tlsState_ = tlsShuttingDown;
-    if (!Bidirectional()) PostMessageA(WindowHandle(), idStartShutdown_, 1, 1);
+    if (!Bidirectional()) PostStartShutdown(1, 1);
     if (ShutdownOver()) PostTlsEvent(evClose, Error);
     // A bidirectional shutdown waited for exactly this.
     if (Bidirectional() && ShutdownProgress()) return;
-    if (*alive && ssl_) FlushTls();
+    if (watch.Holds() && ssl_) FlushTls();
 }
 
 void TCustomSslNetSocket::FailOnSslError() {
@@ -697,10 +724,15 @@ int TCustomSslNetSocket::Receive(void* Buffer, int Size, int Flags) {
     if (Size <= 0) return 0;
     // Also with nothing decrypted yet: records may wait whole in the BIO pair.
     if (HandshakeFinished() && pendingCloseError_ == 0 && !ShutdownStarted()) {
-        const int r = ossl::BIO_read(sslBio_, Buffer, Size);
+        int r = 0;
+        if (!ReadPlain(Buffer, Size, r)) {
+            WinsockSetLastError(WSAECONNABORTED);
+            return -1;
+        }
         if (r > 0) {
             FlagsChange(tfSslBioRetry);
-            FlushTls();
+            // The handshake may be reported here, and its handler end the connection.
+            if (!Fired([&] { FlushTls(); })) return r;
             // The last plaintext is out; records behind it (a close_notify) wait for a read
             // step, which nothing on the network would bring when this read came after the event.
             if (ssl_ && ossl::SSL_pending(ssl_) == 0 && RecordsWaiting()) PostTlsEvent(evRead);
@@ -721,14 +753,18 @@ int TCustomSslNetSocket::Receive(void* Buffer, int Size, int Flags) {
         }
         if (ossl::SSL_get_error(ssl_, r) == SSL_ERROR_ZERO_RETURN && ossl::SSL_version(ssl_) >= TLS1_VERSION) {
             tlsState_ = tlsShuttingDown;
-            if (!Bidirectional()) PostMessageA(WindowHandle(), idStartShutdown_, 1, 1);
+            if (!Bidirectional()) PostStartShutdown(1, 1);
             WinsockSetLastError(WSAEWOULDBLOCK);
             return -1;
         }
         return 0;
     }
     if (HandshakeFinished() && ossl::SSL_pending(ssl_) > 0) {
-        const int r = ossl::BIO_read(sslBio_, Buffer, Size);
+        int r = 0;
+        if (!ReadPlain(Buffer, Size, r)) {
+            WinsockSetLastError(WSAECONNABORTED);
+            return -1;
+        }
         if (r > 0) {
             SetBytesReceived(BytesReceived() + r);
             return r;
@@ -746,6 +782,15 @@ int TCustomSslNetSocket::Receive(void* Buffer, int Size, int Flags) {
     FlushTls();
     WinsockSetLastError(WSAEWOULDBLOCK);
     return -1;
+}
+
+bool TCustomSslNetSocket::ReadPlain(void* Buffer, int Size, int& Got) {
+    // Reading may process records that run callbacks (a session ticket, a renegotiation).
+    SSL* ssl = ssl_;
+    SslCall call;
+    Got = 0;
+    if (!Fired([&] { Got = ossl::BIO_read(sslBio_, Buffer, Size); })) return false;
+    return ssl_ == ssl;
 }
 
 void TCustomSslNetSocket::ReleaseHeldReadEvents() {
@@ -816,7 +861,13 @@ void TCustomSslNetSocket::TryToSend() {
         }
         if (len <= 0) break;
         if (retryWriteLen_ > 0) len = std::min(len, retryWriteLen_);
-        const int w = ossl::BIO_write(sslBio_, p, len);
+        int w = 0;
+        {
+            // Writing may run a renegotiation, and its callbacks.
+            SSL* ssl = ssl_;
+            SslCall call;
+            if (!Fired([&] { w = ossl::BIO_write(sslBio_, p, len); }) || ssl_ != ssl) return;
+        }
         if (w > 0) {
             ossl::BIO_ctrl(sslBio_, BIO_CTRL_FLUSH, 0, nullptr);
             retryWriteLen_ = -1;
@@ -926,13 +977,10 @@ void TCustomSslNetSocket::HandleFdWrite(TMessage& Msg, uint16_t Error) {
 
 void TCustomSslNetSocket::FlushTls() {
     if (!ssl_ || !SslEnable || insideCallback_) return;
-    auto alive = AliveToken();
-    const SOCKET handle = hSocket_;
     if (handshakeDonePending_) {
         handshakeDonePending_ = false;
         handshakeReported_ = true;
-        TriggerSslHandshakeDone(0);
-        if (!*alive || hSocket_ != handle || !ssl_) return;
+        if (!Fired([&] { TriggerSslHandshakeDone(0); }) || !ssl_) return;
     }
     const bool finished = HandshakeFinished();
     if (ossl::BIO_ctrl_pending(netBio_) > 0) {
@@ -950,7 +998,7 @@ void TCustomSslNetSocket::FlushTls() {
             PostTlsEvent(evWrite);
         } else if (AllSentOut() && dataSentOwed_) {
             dataSentOwed_ = false;
-            PostMessageA(WindowHandle(), idDataSent_, 0, 0);
+            PostDataSent();
         }
         if (CloseAfterSend() && AllSentOut()) PostTlsEvent(evWrite);
     }
@@ -969,7 +1017,6 @@ void TCustomSslNetSocket::FlushTls() {
 // ---- Handshake result ----------------------------------------------------------------------
 
 void TCustomSslNetSocket::TriggerSslHandshakeDone(uint16_t ErrCode) {
-    auto alive = AliveToken();
     if (hSocket_ == INVALID_SOCKET) ErrCode = 1;
     // The chain's own result: the first certificate checked (the root) may pass while the
     // leaf fails (expired, wrong name).
@@ -1051,42 +1098,27 @@ void TCustomSslNetSocket::TriggerSslHandshakeDone(uint16_t ErrCode) {
         peerCert_->FreeX509();
     }
     bool disconnect = false;
-    if (OnSslHandshakeDone) {
-        auto h = OnSslHandshakeDone;
-        // Always the PeerCertificate object itself: empty when there is no verified peer.
-        h(this, ErrCode, peerCert_.get(), disconnect);
-        if (!*alive) return;
-    }
+    // Always the PeerCertificate object itself: empty when there is no verified peer.
+    if (!FireEvent(OnSslHandshakeDone, this, ErrCode, peerCert_.get(), disconnect)) return;
     if (disconnect && ErrCode == 0) Close();
 }
 
+// The triggers only fire: their callers check the answer with Fired.
 void TCustomSslNetSocket::TriggerSslVerifyPeer(int& Ok, TX509Base* Cert) {
-    if (OnSslVerifyPeer) {
-        auto h = OnSslVerifyPeer;
-        h(this, Ok, Cert);
-    }
+    (void)FireEvent(OnSslVerifyPeer, this, Ok, Cert);
 }
 
 void TCustomSslNetSocket::TriggerSslShutDownComplete(int ErrCode) {
-    if (OnSslShutDownComplete) {
-        auto h = OnSslShutDownComplete;
-        h(this, Bidirectional(), ErrCode);
-    }
+    (void)FireEvent(OnSslShutDownComplete, this, Bidirectional(), ErrCode);
 }
 
 void TCustomSslNetSocket::TriggerServerNameRequest(TSslContext*& Ctx, int& ErrCode) {
-    if (OnServerNameRequest) {
-        auto h = OnServerNameRequest;
-        h(this, Ctx, ErrCode);
-    }
+    (void)FireEvent(OnServerNameRequest, this, Ctx, ErrCode);
 }
 
 void TCustomSslNetSocket::TriggerAlpnSelect(const framework::TStringList& ProtoList, std::string& SelProto,
                                             int& ErrCode) {
-    if (OnAlpnSelect) {
-        auto h = OnAlpnSelect;
-        h(this, ProtoList, SelProto, ErrCode);
-    }
+    (void)FireEvent(OnAlpnSelect, this, ProtoList, SelProto, ErrCode);
 }
 
 // ---- Shutting down -------------------------------------------------------------------------
@@ -1096,7 +1128,7 @@ void TCustomSslNetSocket::StartTlsShutdown(int How) {
     shutdownHow_ = How;
     if (!ShutdownStarted()) ShutdownStateChange(tlsShutNotifySent);
     if (!ShutdownFinished(How)) {
-        FlushTls();
+        if (!Fired([&] { FlushTls(); })) return;
         PostTlsEvent(evWrite);
         WinsockSetLastError(WSAEWOULDBLOCK);
     }
@@ -1125,12 +1157,11 @@ void TCustomSslNetSocket::ShutdownStateChange(TTlsShutdownState NewState) {
 }
 
 bool TCustomSslNetSocket::ShutdownFinished(int How) {
-    auto alive = AliveToken();
     if (!SslEnable || !ssl_) {
         ShutdownStateChange(tlsShutFinished);
         if (!ResetSSL()) return true;
-        TriggerSslShutDownComplete(pendingCloseError_);
-        if (*alive && state_ != wsClosed) TCustomSocksNetSocket::ShutdownAndClose(true, 0);
+        if (!Fired([&] { TriggerSslShutDownComplete(pendingCloseError_); })) return true;
+        if (state_ != wsClosed) TCustomSocksNetSocket::ShutdownAndClose(true, 0);
         return true;
     }
     if (ShutdownOver()) return true;
@@ -1140,8 +1171,18 @@ bool TCustomSslNetSocket::ShutdownFinished(int How) {
             (SSL_SENT_SHUTDOWN | SSL_RECEIVED_SHUTDOWN))
         return false;
     char drop[1024];
-    while (ossl::SSL_pending(ssl_) > 0)
-        if (ossl::BIO_read(sslBio_, drop, sizeof(drop)) <= 0) break;
+    {
+        // Records read here may still run callbacks (a late session ticket).
+        SSL* ssl = ssl_;
+        SslCall call;
+        bool held = true;
+        while (held && ssl_ == ssl && ossl::SSL_pending(ssl_) > 0) {
+            int r = 0;
+            held = Fired([&] { r = ossl::BIO_read(sslBio_, drop, sizeof(drop)); });
+            if (r <= 0) break;
+        }
+        if (!held || ssl_ != ssl) return true;
+    }
     // Every byte of the close_notify must have left, not only the network BIO.
     if (pendingCloseError_ == 0 && (ossl::BIO_ctrl_pending(netBio_) > 0 || !CoreQueueEmpty())) return false;
     ShutdownStateChange(tlsShutFinished);
@@ -1150,8 +1191,7 @@ bool TCustomSslNetSocket::ShutdownFinished(int How) {
         SslEnable = false;
         if (!ResetSSL()) return true;
     }
-    TriggerSslShutDownComplete(pendingCloseError_);
-    if (!*alive) return true;
+    if (!Fired([&] { TriggerSslShutDownComplete(pendingCloseError_); })) return true;
     if (!bidi) {
         TCustomSocksNetSocket::Shutdown(How);
         PostTlsEvent(evClose);
@@ -1163,10 +1203,11 @@ bool TCustomSslNetSocket::ShutdownProgress() {
     // One place decides whether a started shutdown has ended: unidirectional, the close
     // follows; bidirectional, the connection goes on in plain text (or the handler freed it).
     if (!ShutdownStarted() || !ssl_) return false;
-    auto alive = AliveToken();
     const bool bidi = Bidirectional();
-    if (!ShutdownFinished(shutdownHow_)) return false;
-    if (*alive && !bidi) PostTlsEvent(evClose);
+    bool finished = false;
+    if (!Fired([&] { finished = ShutdownFinished(shutdownHow_); })) return true;
+    if (!finished) return false;
+    if (!bidi) PostTlsEvent(evClose);
     return true;
 }
 
@@ -1174,7 +1215,7 @@ void TCustomSslNetSocket::StartBidirectionalShutdown() {
     if (!TlsActive() || ProxyNegotiating() || ShutdownStarted() || !WindowHandle()) return;
     // Set now: a close_notify arriving before the message must not start the one-way close.
     FlagsChange(tfBidirectional);
-    PostMessageA(WindowHandle(), idStartShutdown_, 1, 0);
+    PostStartShutdown(1, 0);
 }
 
 void TCustomSslNetSocket::Shutdown(int How) {
@@ -1216,7 +1257,7 @@ void TCustomSslNetSocket::Close() {
     if (!ShutdownStarted() && ConnectionInitialised() && !AllSentOut()) {
         // Everything written before Close goes out first, then the close_notify.
         FlagsChange(tfCloseAfterSend | tfWriteWanted);
-        FlushTls();
+        if (!Fired([&] { FlushTls(); })) return;
         PostTlsEvent(evWrite);
         return;
     }
@@ -1232,14 +1273,19 @@ void TCustomSslNetSocket::ShutdownAndClose(bool Shut, uint16_t Error) {
                 return;
             }
             if (Disposing() && !ShutdownStarted()) TCustomSocksNetSocket::Shutdown(1);
+            NewWork();
             TCustomSocksNetSocket::ShutdownAndClose(false, Error);
             return;
         }
     }
+    // The connection closes: steps under way for it stop.
+    if (hSocket_ != INVALID_SOCKET && state_ != wsClosed) NewWork();
     TCustomSocksNetSocket::ShutdownAndClose(Shut, Error);
 }
 
 void TCustomSslNetSocket::HardAbort(uint16_t Error) {
+    // The connection's work ends here: steps under way for it stop.
+    NewWork();
     StopTlsFlushTimer();
     SslEnable = false;
     if (!ResetSSL()) return;
@@ -1249,7 +1295,6 @@ void TCustomSslNetSocket::HardAbort(uint16_t Error) {
 void TCustomSslNetSocket::HandleFdClose(TMessage& Msg, uint16_t Error) {
     if (!TlsActive() || state_ == wsConnecting || hSocket_ == INVALID_SOCKET || ProxyNegotiating())
         return TCustomSocksNetSocket::HandleFdClose(Msg, Error);
-    auto alive = AliveToken();
     FlagsChange(tfCloseRequested);
     if (pendingCloseError_ == 0) {
         if (CloseWaitsForOwner()) {
@@ -1272,11 +1317,10 @@ void TCustomSslNetSocket::HandleFdClose(TMessage& Msg, uint16_t Error) {
     }
     Error = uint16_t(pendingCloseError_ ? pendingCloseError_ : Error);
     if (!handshakeReported_ && !Disposing()) {
-        ReportHandshakeFailedOnce(1);
-        if (!*alive) return;
+        // A connection the handler made meanwhile is not the one closing here.
+        if (!Fired([&] { ReportHandshakeFailedOnce(1); })) return;
         if (hSocket_ == INVALID_SOCKET) return;
     }
-    if (!*alive) return;
     SslEnable = false;
     if (!ResetSSL()) return;
     // The core reports the close once (OnSessionClosed) as it closes the handle.
@@ -1285,11 +1329,23 @@ void TCustomSslNetSocket::HandleFdClose(TMessage& Msg, uint16_t Error) {
 
 // ---- Reset ---------------------------------------------------------------------------------
 
+void TCustomSslNetSocket::DeferSslFree() {
+    if (!ssl_) return;
+    ossl::SSL_set_ex_data(ssl_, 0, nullptr);
+    DeferredFrees.push_back({ssl_, sslBio_, netBio_, intBio_});
+    ssl_ = nullptr;
+    sslBio_ = netBio_ = intBio_ = nullptr;
+    if (SslCallDepth == 0) FreeDeferredSsl();
+}
+
 bool TCustomSslNetSocket::ResetSSL() {
-    if (insideCallback_ || tlsState_ == tlsHandshakeRequested) return true;
+    if (tlsState_ == tlsHandshakeRequested) return true;
     StopTlsFlushTimer();
     auto alive = AliveToken();
     try {
+        // Inside a callback OpenSSL still runs on the SSL object: the socket lets go of it
+        // now (the connection ended), OpenSSL frees it once it returns.
+        if (insideCallback_ > 0) DeferSslFree();
         {
             const auto held = framework::LockScope(plainQueue_);
             plainQueue_.RecycleAll();

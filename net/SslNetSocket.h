@@ -39,9 +39,12 @@
 // afterwards that the socket lives and still has the same connection; the TLS reset drops
 // the queued TLS events through the core's purge and reports the same.
 //
-// OpenSSL calls back into the socket (net/SslCallbacks) while it runs; a reset asked for
-// during such a callback is deferred to a message, and while the socket is paused (a
-// handler showing a modal box) its TLS events wait instead of re-entering the SSL object.
+// OpenSSL calls back into the socket (net/SslCallbacks) while it runs. A handler there that
+// frees or aborts the socket ends the callback with a failure: the SSL object is taken from
+// the socket at once (OpenSSL finds no socket on it from then on) and freed when the
+// outermost call into OpenSSL returns. A reset the callback asks for by closing the handle
+// is deferred to a message, and while the socket is paused (a handler showing a modal box)
+// its TLS events wait instead of re-entering the SSL object.
 #pragma once
 
 #include <functional>
@@ -85,6 +88,14 @@ using TSslCliCertRequest = std::function<void(TCustomSslNetSocket* Sender, TX509
 using TSslServerNameEvent = std::function<void(TCustomSslNetSocket* Sender, TSslContext*& Ctx, int& ErrCode)>;
 using TSslAlpnSelectEvent = std::function<void(TCustomSslNetSocket* Sender, const framework::TStringList& ProtoList,
                                                std::string& SelProto, int& ErrCode)>;
+
+// Every event of the TLS layer. A handler may free the socket, Abort() it or Abort() and
+// Connect() it again; the layer fires each through FireEvent (or Fired around a trigger) and
+// goes on only when the answer says the socket and its connection are still those.
+#define VA_SSL_NET_SOCKET_EVENTS(X)                                                                   \
+    X(OnSslVerifyPeer) X(OnSslHandshakeDone) X(OnSslCliGetSession) X(OnSslCliNewSession)              \
+    X(OnSslSvrNewSession) X(OnSslSvrGetSession) X(OnSslSetSessionIDContext) X(OnSslShutDownComplete) \
+    X(OnSslCliCertRequest) X(OnServerNameRequest) X(OnAlpnSelect)
 
 // What a server socket read from the client's hello (reset with each connection).
 struct TClientHelloData {
@@ -176,7 +187,9 @@ public:
     void StartBidirectionalShutdown();
     void Resume() override;
     int PendingReceiveCount() override;
+    // A pending flush limit moves with the socket, as do the messages it posted itself.
     void AttachToThread() override;
+    void DetachFromThread() override;
     // Bytes an owner read from the connection before this layer took over (what followed
     // a proxy's CONNECT answer): they are the start of the stream and come before anything
     // still on the socket, as ciphertext once TLS runs, else as received data.
@@ -224,7 +237,8 @@ private:
     void PostTlsEvent(uint8_t Kind, uint16_t Error = 0);
     void HandleTlsEvent(framework::TMessage& Msg);
     void RecordSslErrors();
-    enum { kDriveOk, kDriveRetry, kDriveClosed, kDriveError };
+    // kDriveGone: a handler OpenSSL ran freed the socket or ended its connection.
+    enum { kDriveOk, kDriveRetry, kDriveClosed, kDriveError, kDriveGone };
     int DriveSsl();
     bool RecordsWaiting() const;
     enum TTaken { kTakenNeedMore, kTakenOwnerReads, kTakenEnded, kTakenGone };
@@ -247,7 +261,7 @@ private:
 
     private:
         TCustomSslNetSocket& s_;
-        std::shared_ptr<const bool> alive_;
+        TFireWatch watch_;
         SOCKET handle_;
         bool off_ = false;
         bool hold_ = false;
@@ -380,6 +394,16 @@ private:
     std::string alpnKeep_;
     std::unique_ptr<TInetTimer> tlsFlushTimer_;
     bool tlsFlushTimer_armed_ = false;
+    // Messages posted to the window and not yet handled: a thread move posts them again.
+    bool dataSentPosted_ = false;
+    bool startShutdownPosted_ = false;
+    WPARAM startShutdownHow_ = 0;
+    LPARAM startShutdownOneWay_ = 0;
+    void PostDataSent();
+    void PostStartShutdown(WPARAM How, LPARAM OneWay);
+    // Takes the OpenSSL objects from the socket while OpenSSL still runs on them (a handler
+    // inside one of its callbacks ended the connection): freed once the outermost call returns.
+    void DeferSslFree();
     // Counts the connections: a deferred reset names the one it was asked for.
     uint32_t tlsGeneration_ = 0;
     int lastSslError_ = 0;
@@ -392,5 +416,8 @@ private:
     int readSteps_ = 0;
     bool readEventsHeld_ = false;
     void ReleaseHeldReadEvents();
+    // Plaintext through the SSL BIO; false when a handler OpenSSL ran meanwhile freed the
+    // socket or ended its connection (nothing of the socket is touched then).
+    bool ReadPlain(void* Buffer, int Size, int& Got);
     void PostUnreadRead();
 };

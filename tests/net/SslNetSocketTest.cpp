@@ -429,6 +429,103 @@ TEST(SslSocket, CloseTowardsAPeerThatStopsReadingEndsAtTheFlushLimit) {
     EXPECT_EQ(cl.closed, std::vector<uint16_t>{WSAETIMEDOUT});
 }
 
+// The close waits at its flush limit when the socket moves to another thread: the limit goes
+// with it and ends the connection there.
+TEST(SslSocket, FlushLimitMovesWithTheSocketToAnotherThread) {
+    REQUIRE_TLS_PEERS();
+    Client cl;
+    cl.sock->FlushTimeout = 2;
+    cl.Connect(TlsPeerPort("deaf"));
+    ASSERT_TRUE(cl.WaitHandshake());
+    ASSERT_EQ(cl.handshakes, std::vector<uint16_t>{0}) << cl.handshakeText;
+    const std::string data = sockettest::Pattern(16u << 20, 5);
+    cl.sock->Send(data.data(), int(data.size()));
+    PumpUntil([] { return false; }, 1000);
+    cl.sock->Close();
+    ASSERT_TRUE(cl.closed.empty());
+    cl.sock->DetachFromThread();
+    DWORD closedOn = 0;
+    const DWORD mine = GetCurrentThreadId();
+    cl.sock->OnSessionClosed = [&](framework::TComponent*, uint16_t e) {
+        cl.closed.push_back(e);
+        closedOn = GetCurrentThreadId();
+    };
+    std::thread([&] {
+        cl.sock->AttachToThread();
+        PumpUntil([&] { return !cl.closed.empty(); }, 30000);
+        cl.sock->DetachFromThread();
+    }).join();
+    cl.sock->AttachToThread();
+    EXPECT_EQ(cl.closed, std::vector<uint16_t>{WSAETIMEDOUT}) << "the flush limit was lost on the way";
+    EXPECT_NE(closedOn, mine);
+}
+
+// What the socket posted to its own window before a thread move runs on the new thread: the
+// OnDataSent owed for a send, and the answer to the peer's close_notify.
+TEST(SslSocket, MessagesPostedBeforeAThreadMoveRunOnTheNewThread) {
+    REQUIRE_TLS_PEERS();
+    // One message at a time, so that the step that posts is the last one run.
+    auto pumpUntilPosted = [](const std::function<bool()>& posted) {
+        const ULONGLONG end = GetTickCount64() + 20000;
+        MSG m;
+        while (!posted() && GetTickCount64() < end) {
+            if (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&m);
+                DispatchMessageA(&m);
+            } else {
+                MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+            }
+        }
+        return posted();
+    };
+    struct Case {
+        const char* name;
+        const char* peer;
+        // Brings the socket to where it has posted the message, which has not run yet.
+        std::function<void(Client&, int& sent)> reach;
+        std::function<bool(Client&, int sent)> done;
+    } cases[] = {
+        {"data sent", "echo13",
+         [](Client& cl, int& sent) {
+             ASSERT_TRUE(cl.WaitHandshake());
+             cl.sock->SendText("ping");
+             ASSERT_EQ(sent, 0);
+         },
+         [](Client&, int sent) { return sent > 0; }},
+        {"close_notify answered", "notify",
+         [&](Client& cl, int&) {
+             ASSERT_TRUE(pumpUntilPosted([&] { return cl.sock->TlsState() == tlsShuttingDown; }));
+             ASSERT_TRUE(cl.closed.empty());
+         },
+         [](Client& cl, int) { return !cl.closed.empty(); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const size_t notified = NotifyLines().size();
+        Client cl;
+        cl.Verify();
+        int sent = 0;
+        cl.sock->OnDataSent = [&](framework::TComponent*, uint16_t) { ++sent; };
+        cl.Connect(TlsPeerPort(c.peer));
+        c.reach(cl, sent);
+        if (HasFatalFailure()) return;
+        cl.sock->DetachFromThread();
+        std::thread([&] {
+            cl.sock->AttachToThread();
+            PumpUntil([&] { return c.done(cl, sent); }, 20000);
+            cl.sock->DetachFromThread();
+        }).join();
+        cl.sock->AttachToThread();
+        EXPECT_TRUE(c.done(cl, sent)) << "lost on the way";
+        if (std::string(c.peer) == "notify") {
+            EXPECT_EQ(cl.closed, std::vector<uint16_t>{0});
+            ASSERT_TRUE(PumpUntil([&] { return NotifyLines().size() > notified; }, 40000));
+            EXPECT_EQ("answered", NotifyLines().back());
+        }
+        cl.sock->Abort();
+    }
+}
+
 TEST(SslSocket, HandlersThatFreeTheirSocketInsideOpenSsl) {
     // The verify and client-certificate handlers run inside OpenSSL's handshake; freeing the
     // socket there must neither crash nor disturb the next connection.
