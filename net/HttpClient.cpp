@@ -38,7 +38,8 @@ std::string AsciiHost(const std::string& Host) {
 
 THttpClient::THttpClient(TComponent* Owner) : TInetWndControl(Owner) {
     contentCoding_ = std::make_unique<THttpCodingHandler>(
-        &ReceiveStream, [this](const void* Buffer, size_t Count) { TriggerDocData(Buffer, int(Count)); });
+        // ProcessBodyData, which writes to the handler, asks afterwards whether the request held.
+        &ReceiveStream, [this](const void* Buffer, size_t Count) { static_cast<void>(TriggerDocData(Buffer, int(Count))); });
     MakeSocket();
     TNetSocket* s = socket_.get();
     s->AbortNotify = [this](const std::exception& E) { AbortAfterException(E); };
@@ -47,23 +48,11 @@ THttpClient::THttpClient(TComponent* Owner) : TInetWndControl(Owner) {
     s->OnSessionConnected = [this](TComponent*, uint16_t E) { HandleSocketConnected(E); };
     s->OnDataSent = [this](TComponent*, uint16_t E) { HandleSocketDataSent(E); };
     s->OnDnsLookupDone = [this](TComponent*, uint16_t E) { HandleSocketDnsDone(E); };
-    s->OnSocksConnected = [this](TComponent*, uint16_t E) {
-        if (auto h = OnSocksConnected) {
-            TEventScope scope(*this);
-            h(this, E);
-        }
-    };
-    s->OnSocksAuthState = [this](TComponent*, TSocksAuthState S) {
-        if (auto h = OnSocksAuthState) {
-            TEventScope scope(*this);
-            h(this, S);
-        }
-    };
+    // Relayed: the socket goes on with its own work afterwards, the client does nothing more.
+    s->OnSocksConnected = [this](TComponent*, uint16_t E) { static_cast<void>(Fire(OnSocksConnected, this, E)); };
+    s->OnSocksAuthState = [this](TComponent*, TSocksAuthState S) { static_cast<void>(Fire(OnSocksAuthState, this, S)); };
     s->OnSocksError = [this](TComponent*, uint16_t E, const std::string& Msg) {
-        if (auto h = OnSocksError) {
-            TEventScope scope(*this);
-            h(this, E, Msg);
-        }
+        static_cast<void>(Fire(OnSocksError, this, E, Msg));
     };
     s->OnLimitReached = [this](TComponent*, int) { EndOnTimeout(); };
     lastAddressIndex_ = -1;
@@ -74,24 +63,33 @@ void THttpClient::EndOnTimeout() {
     startConnectionPosted_ = false;
     if (state_ == hcsReady || state_ == hcsAborting) return;
     const THttpClientState was = state_;
-    StateChange(hcsAborting);
+    NewWork();
+    if (!Fired([&] { StateChange(hcsAborting); })) return;
     resp_.StatusCode = 404;
     resp_.ReasonPhrase = "Request aborted on timeout";
     resp_.RequestError = httpErrTimeout;
     relocationPending_ = false;
-    if (was == hcsResolving) {
-        try {
-            socket_->AbortDnsLookup();
-        } catch (...) {
-        }
-        HandleSocketClosed(0);
-    } else {
-        socket_->Abort();
-    }
+    // The close reports to handlers that may free the client or abort it themselves.
+    if (!Fired([&] {
+            if (was == hcsResolving) {
+                try {
+                    socket_->AbortDnsLookup();
+                } catch (...) {
+                }
+                HandleSocketClosed(0);
+            } else {
+                socket_->Abort();
+            }
+        }))
+        return;
     StateChange(hcsReady);
 }
 
 THttpClient::~THttpClient() {
+    // Freed from one of its events: the socket may be inside its own code below the
+    // handler (a relayed TLS event, a read). Its handlers go now; it goes from the message
+    // loop, once that code returned.
+    const bool insideEvent = eventDepth_ > 0;
     limitTimer_.reset();
     BeginDestroy();
     ReleaseWindowOnce();
@@ -106,6 +104,12 @@ THttpClient::~THttpClient() {
         socket_->OnSocksError = nullptr;
         socket_->OnLimitReached = nullptr;
         socket_->AbortNotify = nullptr;
+        socket_->OnSslVerifyPeer = nullptr;
+        socket_->OnSslCliGetSession = nullptr;
+        socket_->OnSslCliNewSession = nullptr;
+        socket_->OnSslCliCertRequest = nullptr;
+        socket_->OnSslHandshakeDone = nullptr;
+        if (insideEvent && socket_->WindowHandle()) socket_.release()->ReleaseLater();
     }
     socket_.reset();
     contentCoding_.reset();
@@ -128,15 +132,16 @@ void THttpClient::ReturnMessageIds() {
 }
 
 void THttpClient::WndProc(TMessage& Msg) {
-    auto alive = AliveToken();
+    const TFireWatch watch(*this);
     try {
         if (Msg.Msg == idRequestDone_ && idRequestDone_) {
+            if (uint32_t(Msg.WParam) == doneId_) donePending_ = false;
             if (uint32_t(Msg.WParam) == requestId_) {
                 TriggerRequestDone();
-            } else if (OnRequestDone) {
+            } else {
                 // An earlier request, ended while a new one started: its own kind and code.
-                auto h = OnRequestDone;
-                h(this, THttpRequest(HIWORD(Msg.LParam)), uint16_t(LOWORD(Msg.LParam)));
+                static_cast<void>(
+                    FireEvent(OnRequestDone, this, THttpRequest(HIWORD(Msg.LParam)), uint16_t(LOWORD(Msg.LParam))));
             }
         } else if (Msg.Msg == idSetReady_ && idSetReady_) {
             // One left by an ended request is not this request's.
@@ -150,7 +155,7 @@ void THttpClient::WndProc(TMessage& Msg) {
             TInetWndControl::WndProc(Msg);
         }
     } catch (const std::exception& e) {
-        if (*alive) HandleBgException(e, "Unknown");
+        if (watch.Alive()) HandleBgException(e, "Unknown");
     }
 }
 
@@ -210,6 +215,15 @@ void THttpClient::SetPumpHook(TInetPumpHook Event) {
 void THttpClient::AttachToThread() {
     TInetWndControl::AttachToThread();
     socket_->AttachToThread();
+    // What was posted to the window left behind went with it, and the limit's timer was
+    // killed: the request's pending steps and its time limit go on on this thread.
+    if (setReadyPosted_) PostMessageA(GetHandle(), idSetReady_, WPARAM(requestId_), 0);
+    if (startConnectionPosted_) PostMessageA(GetHandle(), idStartConnection_, 0, 0);
+    if (donePending_) PostMessageA(GetHandle(), idRequestDone_, WPARAM(doneId_), donePosted_);
+    if (limitTimer_ && limitTimer_->Enabled() && state_ != hcsReady) {
+        limitTimer_->SetEnabled(false);
+        limitTimer_->SetEnabled(true);
+    }
 }
 
 void THttpClient::DetachFromThread() {
@@ -254,6 +268,7 @@ void THttpClient::RefuseStartIfBusy(THttpRequest Kind) {
 void THttpClient::BeginRequestCount(THttpRequest Kind) {
     failed_ = false;
     ++requestId_;
+    NewWork();
     setReadyPosted_ = false;
     if (limitTimer_) limitTimer_->SetEnabled(false);
     if (!RequestLimitMs || Kind == httpCLOSE) return;
@@ -357,11 +372,10 @@ void THttpClient::PrepareAuthForRequest() {
 }
 
 void THttpClient::ReuseOrConnect() {
-    const TRequestWatch watch(*this);
-    if (socket_->State() == wsConnected && connected_) {
-        if (CanReuseConnection()) {
-            StateChange(hcsStarting);
-            if (watch.Ended()) return;
+    // connected_ is false for a connection an abort left closing: it is never reused.
+    if (socket_->State() == wsConnected) {
+        if (connected_ && CanReuseConnection()) {
+            if (!Fired([&] { StateChange(hcsStarting); })) return;
             // The time-out clock of the socket runs from the new request on.
             if (socket_->ActivityCounter()) socket_->ActivityCounter()->Sent(InetTickCount());
             HandleSocketConnected(0);
@@ -374,8 +388,7 @@ void THttpClient::ReuseOrConnect() {
         openTunnel_.clear();
     }
     tunnelAnswered_ = false;
-    StateChange(hcsStarting);
-    if (watch.Ended()) return;
+    if (!Fired([&] { StateChange(hcsStarting); })) return;
     StartConnection();
 }
 
@@ -394,9 +407,7 @@ void THttpClient::StartConnection() {
             HandleSocketConnected(0);
             return;
         }
-        const TRequestWatch watch(*this);
-        StateChange(hcsResolving);
-        if (watch.Ended()) return;
+        if (!Fired([&] { StateChange(hcsResolving); })) return;
         socket_->SetLocalAddr(LocalAddr);
         socket_->SetLocalAddr6(LocalAddr6);
         socket_->SocketErrs = SocketErrs;
@@ -438,15 +449,9 @@ void THttpClient::HandleSocketDnsDone(uint16_t Error) {
         addr = connectHost_;
     } else if (OnSelectDns) {
         addr = socket_->LookupResults()[0];
-        auto h = OnSelectDns;
-        const TRequestWatch watch(*this);
-        {
-            TEventScope scope(*this);
-            // The handler picks from its own copy: the socket's results are the socket's.
-            framework::TStringList found = socket_->LookupResults();
-            h(this, found, addr);
-        }
-        if (watch.Ended()) return;
+        // The handler picks from its own copy: the socket's results are the socket's.
+        framework::TStringList found = socket_->LookupResults();
+        if (!Fire(OnSelectDns, this, found, addr)) return;
     } else if (socket_->LookupResults().Count() == 1) {
         addr = socket_->LookupResults()[0];
         lastAddressIndex_ = 0;
@@ -458,9 +463,7 @@ void THttpClient::HandleSocketDnsDone(uint16_t Error) {
         lastAddressIndex_ = found >= 0 ? found : (lastAddressIndex_ + 1 >= n || lastAddressIndex_ < 0 ? 0 : lastAddressIndex_ + 1);
         addr = socket_->LookupResults()[lastAddressIndex_];
     }
-    const TRequestWatch watch(*this);
-    StateChange(hcsResolved);
-    if (watch.Ended()) return;
+    if (!Fired([&] { StateChange(hcsResolved); })) return;
     socket_->SetAddr(addr);
     PrepareSocket();
     openHost_ = connectHost_;
@@ -527,37 +530,36 @@ void THttpClient::PrepareSocket() {
 void THttpClient::HandleSocketConnected(uint16_t Error) {
     const std::string peer = socket_->Addr();
     if (Error) {
+        // A connection no request waits for any more (it ended or was aborted while the
+        // socket went on): its failure is not the request's.
+        if (state_ == hcsReady || state_ == hcsAborting) return;
         resp_.RequestError = Error;
         resp_.StatusCode = 404;
         resp_.ReasonPhrase = NetSocketErrorText(Error) + " (Error #" + std::to_string(Error) + ") to " + peer + ":" + connectPort_;
         lastAddress_.clear();
-        TriggerSessionConnected();
+        // The socket's close that follows ends the request.
+        static_cast<void>(TriggerSessionConnected());
         return;
     }
     relocationPending_ = false;
     connected_ = true;
     lastAddress_ = peer;
-    const TRequestWatch watch(*this);
-    StateChange(hcsConnected);
-    if (watch.Ended()) return;
-    TriggerSessionConnected();
-    if (watch.Ended() || state_ != hcsConnected) return;
+    if (!Fired([&] { StateChange(hcsConnected); })) return;
+    if (!TriggerSessionConnected() || state_ != hcsConnected) return;
     receiveTarget_ = TReceiveTarget::Header;
     // Over TLS the request waits for the handshake (HandleSslHandshakeDone).
     if (socket_->SslEnable && socket_->TlsState() != tlsEstablished) return;
     try {
         // Until the proxy opened the tunnel (a 407 leaves it shut), every request is a CONNECT.
         if (ProxyUsed() && protocol_ == "https" && openTunnel_.empty()) {
-            StateChange(hcsAwaitTunnel);
-            if (watch.Ended()) return;
+            if (!Fired([&] { StateChange(hcsAwaitTunnel); })) return;
             sendBuffer_.Clear();
             if (requestVer_ == "1.0" || responseVersion_ == "1.0" || responseVersion_.empty())
                 curProxyConnection_ = "Keep-Alive";
             SendRequestHeader("CONNECT", requestVer_);
             return;
         }
-        StateChange(hcsAwaitHeader);
-        if (watch.Ended()) return;
+        if (!Fired([&] { StateChange(hcsAwaitHeader); })) return;
         SendRequest();
     } catch (const std::exception&) {
         CloseConnection();
@@ -565,9 +567,7 @@ void THttpClient::HandleSocketConnected(uint16_t Error) {
 }
 
 void THttpClient::SendRequest() {
-    const TRequestWatch watch(*this);
-    SendRequestHeader(MethodText(), requestVer_);
-    if (watch.Ended()) return;
+    if (!Fired([&] { SendRequestHeader(MethodText(), requestVer_); })) return;
     if ((requestKind_ == httpPOST || requestKind_ == httpPUT || requestKind_ == httpPATCH) && serverAuth_.Ntlm != ntlmAuthNegotiate &&
         proxyAuth_.Ntlm != ntlmAuthNegotiate)
         StartUpload();
@@ -591,7 +591,7 @@ void THttpClient::StartTunnelTls() {
     tunnelTlsPending_ = true;
     // Nothing is parsed until the handshake is done; then the request goes out.
     receiveTarget_ = TReceiveTarget::None;
-    StateChange(hcsAwaitHeader);
+    if (!Fired([&] { StateChange(hcsAwaitHeader); })) return;
     try {
         socket_->BeginClientHandshake();
     } catch (const std::exception& e) {
@@ -613,14 +613,18 @@ void THttpClient::CloseConnection() {
 void THttpClient::StateChange(THttpClientState NewState) {
     if (NewState == state_) return;
     state_ = NewState;
-    TriggerStateChange();
+    if (!TriggerStateChange()) return;
     if (NewState == hcsReady) {
         receiveTarget_ = TReceiveTarget::None;
         // Nothing more is read from UploadStream once the owner may free it.
-        StopUpload();
+        if (!StopUpload()) return;
         if (limitTimer_) limitTimer_->SetEnabled(false);
-        // A 401 or 407 may be answered by a retry; otherwise the request is done.
-        if (!HandleAuthentication()) PostRequestDone();
+        // A 401 or 407 may be answered by a retry; otherwise the request is done. A handler
+        // of OnBeforeAuth that freed or aborted the client ended it already.
+        const TFireWatch watch(*this);
+        const bool retried = HandleAuthentication();
+        if (!watch.Holds()) return;
+        if (!retried) PostRequestDone();
     }
 }
 
@@ -641,35 +645,39 @@ void THttpClient::PostSetReady() {
 void THttpClient::PostRequestDone() {
     if (doneId_ == requestId_) return;
     doneId_ = requestId_;
-    PostMessageA(GetHandle(), idRequestDone_, WPARAM(requestId_), MAKELPARAM(resp_.RequestError, requestKind_));
+    // The request has ended: code that fired an event for it goes no further.
+    NewWork();
+    donePending_ = true;
+    donePosted_ = MAKELPARAM(resp_.RequestError, requestKind_);
+    PostMessageA(GetHandle(), idRequestDone_, WPARAM(requestId_), donePosted_);
 }
 
-void THttpClient::StopUpload() {
-    if (!uploading_) return;
+bool THttpClient::StopUpload() {
+    if (!uploading_) return true;
     uploading_ = false;
     readyDue_ = false;
     // All of it handed to the socket already (only the empty read that ends it is missing):
     // the connection is sound.
-    if (!UploadStream || UploadStream->Position() >= UploadStream->Size()) {
-        TriggerSendEnd();
-        return;
-    }
+    if (!UploadStream || UploadStream->Position() >= UploadStream->Size()) return TriggerSendEnd();
     connected_ = false;
     socket_->OnSessionClosed = nullptr;
     socket_->Abort();
     socket_->OnSessionClosed = [this](TComponent*, uint16_t E) { HandleSocketClosed(E); };
+    return true;
 }
 
 void THttpClient::HandleSocketClosed(uint16_t Error) {
     rcvCount_ = 0;
-    // The close that follows a failed handshake must not hide why it failed.
-    if (Error && resp_.RequestError != httpErrSslHandshake) resp_.RequestError = Error;
+    // The close that follows a failed handshake must not hide why it failed, nor one that
+    // follows an abort or the request's end the outcome it had.
+    if (Error && resp_.RequestError != httpErrSslHandshake && state_ != hcsReady && state_ != hcsAborting)
+        resp_.RequestError = Error;
     connected_ = false;
     tunnelAnswered_ = false;
     openTunnel_.clear();
     tunnelTlsPending_ = false;
     if (receivingHeader_) {
-        TriggerHeaderEnd();
+        if (!TriggerHeaderEnd()) return;
         // A close in the middle of the header: the request must still end, and a head
         // without its end names no relocation to follow.
         relocationPending_ = false;
@@ -684,8 +692,7 @@ void THttpClient::HandleSocketClosed(uint16_t Error) {
             resp_.RequestError = httpErrBadResponse;
             resp_.ReasonPhrase = "HTTP body incomplete (connection closed prematurely)";
         }
-        StateChange(hcsBodyDone);
-        TriggerDocEnd();
+        if (!Fired([&] { StateChange(hcsBodyDone); }) || !TriggerDocEnd()) return;
         // A relocation whose body ended with the connection.
         if (relocationPending_ && !resp_.RequestError && state_ == hcsBodyDone) {
             RestartAfterRelocation(Error);
@@ -695,7 +702,7 @@ void THttpClient::HandleSocketClosed(uint16_t Error) {
         RestartAfterRelocation(Error);
         return;
     }
-    TriggerSessionClosed();
+    if (!TriggerSessionClosed()) return;
     if (state_ != hcsReady) {
         if (resp_.RequestError == 0 && resp_.StatusCode == 0) {
             resp_.RequestError = httpErrNoStatus;
@@ -726,14 +733,18 @@ void THttpClient::FailRequest(uint16_t Code, const std::string& Reason) {
 }
 
 void THttpClient::Abort() {
-    ++aborts_;
+    NewWork();
     relocationPending_ = false;
     // A retry or relocation already posted must not start after the abort.
     startConnectionPosted_ = false;
     rcvCount_ = 0;
+    // An aborted connection is never reused, not even while it is still closing.
+    connected_ = false;
     if (state_ != hcsReady) {
         const THttpClientState was = state_;
-        StateChange(hcsAborting);
+        // Each step below may run handlers (the owner's, or a message another thread sent)
+        // that free the client or abort it again: then it is theirs.
+        if (!Fired([&] { StateChange(hcsAborting); })) return;
         if (was == hcsResolving) {
             try {
                 socket_->AbortDnsLookup();
@@ -747,26 +758,31 @@ void THttpClient::Abort() {
         resp_.StatusCode = 404;
         if (resp_.ReasonPhrase.empty()) resp_.ReasonPhrase = "Connection aborted on request";
         if (resp_.RequestError == 0) resp_.RequestError = httpErrAborted;
-        if (was == hcsResolving)
-            HandleSocketClosed(0);
-        else
-            socket_->Close();
+        if (!Fired([&] {
+                if (was == hcsResolving)
+                    HandleSocketClosed(0);
+                else
+                    socket_->Close();
+            }))
+            return;
         StateChange(hcsReady);
         return;
     }
     state_ = hcsAborting;
     if (socket_->State() != wsClosed) {
         resp_.ReasonPhrase = "Not Closed While Ready, Aborted";
-        socket_->Abort();
+        if (!Fired([&] { socket_->Abort(); })) return;
     }
-    resp_.ReasonPhrase = "OK";
-    resp_.StatusCode = 200;
-    resp_.RequestError = 0;
+    // Ready, but its end not yet reported (an abort from OnBeforeAuth or from OnStateChange
+    // as it became ready, or while a retry waits to start): the request ends aborted, never
+    // as a success. It is reported here, once.
+    const bool endPending = doneId_ != requestId_;
+    resp_.ReasonPhrase = endPending ? "Connection aborted on request" : "OK";
+    resp_.StatusCode = endPending ? 404 : 200;
+    resp_.RequestError = endPending ? httpErrAborted : 0;
     state_ = hcsReady;
-    // This is the request's end: one that was still to be posted (an abort from inside
-    // OnBeforeAuth) is not reported again.
     doneId_ = requestId_;
-    TriggerStateChange();
+    if (!TriggerStateChange()) return;
     TriggerRequestDone();
 }
 
@@ -791,15 +807,21 @@ void THttpClient::RequestAndWait(THttpRequest Kind) {
         }
         return t;
     };
-    auto alive = AliveToken();
     while (state_ != hcsReady) {
         MsgWaitForMultipleObjectsEx(0, nullptr, 1000, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        const TFireWatch pumped(*this);
         PumpMessages();
-        if (!*alive) return;
+        if (!pumped.Alive()) return;
         if (state_ == hcsReady) break;
         if (!GetTerminated() && InetTickDiff(latest(), InetTickCount()) < uint64_t(Timeout) * 1000) continue;
         const THttpClientState was = state_;
-        StateChange(hcsAborting);
+        // As in Abort: a handler of the steps below may free the client or end the request.
+        NewWork();
+        const TFireWatch watch(*this);
+        if (!Fired([&] { StateChange(hcsAborting); })) {
+            if (!watch.Alive()) return;
+            continue;
+        }
         if (was == hcsResolving) {
             try {
                 socket_->AbortDnsLookup();
@@ -815,11 +837,17 @@ void THttpClient::RequestAndWait(THttpRequest Kind) {
             resp_.RequestError = httpErrTimeout;
         }
         relocationPending_ = false;
-        if (was == hcsResolving)
-            HandleSocketClosed(0);
-        else
-            socket_->Close();
+        if (!Fired([&] {
+                if (was == hcsResolving)
+                    HandleSocketClosed(0);
+                else
+                    socket_->Close();
+            })) {
+            if (!watch.Alive()) return;
+            continue;
+        }
         StateChange(hcsReady);
+        if (!watch.Alive()) return;
     }
     if (ResponseNoException) return;
     if (resp_.RequestError) throw EHttpException(resp_.ReasonPhrase, resp_.RequestError);
@@ -829,48 +857,38 @@ void THttpClient::RequestAndWait(THttpRequest Kind) {
 
 // ---- Triggers ------------------------------------------------------------------------------
 
-#define VA_FIRE(ev, ...)             \
-    if (ev) {                        \
-        auto h = ev;                 \
-        TEventScope scope(*this);    \
-        h(this, ##__VA_ARGS__);      \
-    }
-
-void THttpClient::TriggerStateChange() { VA_FIRE(OnStateChange) }
-void THttpClient::TriggerCookie(const std::string& Data, bool& Accept) { VA_FIRE(OnCookie, Data, Accept) }
-void THttpClient::TriggerSessionConnected() { VA_FIRE(OnSessionConnected) }
-void THttpClient::TriggerSessionClosed() { VA_FIRE(OnSessionClosed) }
-void THttpClient::TriggerBeforeHeaderSend(const std::string& Method, framework::TStringList& Headers) {
-    VA_FIRE(OnBeforeHeaderSend, Method, Headers)
+bool THttpClient::TriggerStateChange() { return Fire(OnStateChange, this); }
+bool THttpClient::TriggerCookie(const std::string& Data, bool& Accept) { return Fire(OnCookie, this, Data, Accept); }
+bool THttpClient::TriggerSessionConnected() { return Fire(OnSessionConnected, this); }
+bool THttpClient::TriggerSessionClosed() { return Fire(OnSessionClosed, this); }
+bool THttpClient::TriggerBeforeHeaderSend(const std::string& Method, framework::TStringList& Headers) {
+    return Fire(OnBeforeHeaderSend, this, Method, Headers);
 }
-void THttpClient::TriggerRequestHeaderBegin() { VA_FIRE(OnRequestHeaderBegin) }
-void THttpClient::TriggerRequestHeaderEnd() { VA_FIRE(OnRequestHeaderEnd) }
-void THttpClient::TriggerHeaderBegin() {
+bool THttpClient::TriggerRequestHeaderBegin() { return Fire(OnRequestHeaderBegin, this); }
+bool THttpClient::TriggerRequestHeaderEnd() { return Fire(OnRequestHeaderEnd, this); }
+bool THttpClient::TriggerHeaderBegin() {
     receivingHeader_ = true;
-    VA_FIRE(OnHeaderBegin)
+    return Fire(OnHeaderBegin, this);
 }
-void THttpClient::TriggerHeaderEnd() {
+bool THttpClient::TriggerHeaderEnd() {
     receivingHeader_ = false;
-    VA_FIRE(OnHeaderEnd)
+    return Fire(OnHeaderEnd, this);
 }
-void THttpClient::TriggerDocBegin() { VA_FIRE(OnDocBegin) }
-void THttpClient::TriggerDocData(const void* Data, int Len) { VA_FIRE(OnDocData, Data, Len) }
-void THttpClient::TriggerDocEnd() {
-    contentCoding_->Complete();
-    VA_FIRE(OnDocEnd)
+bool THttpClient::TriggerDocBegin() { return Fire(OnDocBegin, this); }
+bool THttpClient::TriggerDocData(const void* Data, int Len) { return Fire(OnDocData, this, Data, Len); }
+bool THttpClient::TriggerDocEnd() {
+    // The decoders' last bytes go out through OnDocData first.
+    if (!Fired([&] { contentCoding_->Complete(); })) return false;
+    return Fire(OnDocEnd, this);
 }
-void THttpClient::TriggerSendBegin() { VA_FIRE(OnSendBegin) }
-void THttpClient::TriggerSendData(const void* Data, int Len) { VA_FIRE(OnSendData, Data, Len) }
-void THttpClient::TriggerSendEnd() { VA_FIRE(OnSendEnd) }
+bool THttpClient::TriggerSendBegin() { return Fire(OnSendBegin, this); }
+bool THttpClient::TriggerSendData(const void* Data, int Len) { return Fire(OnSendData, this, Data, Len); }
+bool THttpClient::TriggerSendEnd() { return Fire(OnSendEnd, this); }
 // The one event a new request may start from: outside the count.
-void THttpClient::TriggerRequestDone() {
-    if (auto h = OnRequestDone) h(this, requestKind_, resp_.RequestError);
-}
-void THttpClient::TriggerCommand(std::string& S) { VA_FIRE(OnCommand, S) }
-void THttpClient::TriggerHeaderData() { VA_FIRE(OnHeaderData) }
-void THttpClient::TriggerLocationChange() { VA_FIRE(OnLocationChange) }
-
-#undef VA_FIRE
+void THttpClient::TriggerRequestDone() { static_cast<void>(FireEvent(OnRequestDone, this, requestKind_, resp_.RequestError)); }
+bool THttpClient::TriggerCommand(std::string& S) { return Fire(OnCommand, this, S); }
+bool THttpClient::TriggerHeaderData() { return Fire(OnHeaderData, this); }
+bool THttpClient::TriggerLocationChange() { return Fire(OnLocationChange, this); }
 
 std::string THttpClient::MethodText() const {
     switch (requestKind_) {
@@ -889,7 +907,7 @@ std::string THttpClient::MethodText() const {
 
 void THttpClient::SendHeaderLine(const std::string& Line) {
     std::string s = Line;
-    TriggerCommand(s);
+    if (!TriggerCommand(s)) return;
     if (!s.empty()) sendBuffer_.WriteBuffer(s.data(), int64_t(s.size()));
     sendBuffer_.WriteBuffer("\r\n", 2);
 }
@@ -897,9 +915,8 @@ void THttpClient::SendHeaderLine(const std::string& Line) {
 void THttpClient::SendRequestHeader(const std::string& Method, const std::string& Version) {
     sendBuffer_.Clear();
     // An abort inside one of the events below leaves nothing to send.
-    const TRequestWatch watch(*this);
-    TriggerRequestHeaderBegin();
-    if (watch.Ended()) return;
+    const TFireWatch watch(*this);
+    if (!TriggerRequestHeaderBegin()) return;
     const std::string host = AsciiHost(requestHost_);
     const bool connect = Method == "CONNECT";
     const bool body = requestKind_ == httpPOST || requestKind_ == httpPUT || requestKind_ == httpPATCH;
@@ -967,22 +984,18 @@ void THttpClient::SendRequestHeader(const std::string& Method, const std::string
         const size_t p = l.find(": ");
         if (p != std::string::npos && p > 0) lines.Add(l);
     }
-    TriggerBeforeHeaderSend(Method, lines);
-    for (int i = 0; i < lines.Count() && !watch.Ended(); ++i) SendHeaderLine(lines[i]);
-    if (watch.Ended()) return;
-    TriggerRequestHeaderEnd();
-    if (watch.Ended()) return;
+    if (!TriggerBeforeHeaderSend(Method, lines)) return;
+    for (int i = 0; i < lines.Count() && watch.Holds(); ++i) SendHeaderLine(lines[i]);
+    if (!watch.Holds() || !TriggerRequestHeaderEnd()) return;
     SendHeaderLine("");
-    if (watch.Ended()) return;
+    if (!watch.Holds()) return;
     const std::string& bytes = sendBuffer_.Bytes();
-    socket_->Send(bytes.data(), int(bytes.size()));
+    if (!Fired([&] { socket_->Send(bytes.data(), int(bytes.size())); })) return;
     sendBuffer_.Clear();
 }
 
 void THttpClient::StartUpload() {
-    const TRequestWatch watch(*this);
-    TriggerSendBegin();
-    if (watch.Ended()) return;
+    if (!TriggerSendBegin()) return;
     uploading_ = true;
     readyDue_ = false;
     HandleSocketDataSent(0);
@@ -994,28 +1007,24 @@ void THttpClient::HandleSocketDataSent(uint16_t) {
     const int64_t n = UploadStream ? UploadStream->Read(uploadBuf_.data(), int64_t(uploadBuf_.size())) : 0;
     if (n > 0) {
         resp_.SentCount += n;
-        const TRequestWatch watch(*this);
-        TriggerSendData(uploadBuf_.data(), int(n));
-        if (watch.Ended()) return;
+        if (!TriggerSendData(uploadBuf_.data(), int(n))) return;
         socket_->Send(uploadBuf_.data(), int(n));
         return;
     }
     uploading_ = false;
-    TriggerSendEnd();
+    if (!TriggerSendEnd()) return;
     if (readyDue_) {
         readyDue_ = false;
         PostSetReady();
     }
 }
 
-void THttpClient::TriggerSslHandshakeDone(uint16_t, TX509Base*, bool&) {}
+bool THttpClient::TriggerSslHandshakeDone(uint16_t, TX509Base*, bool&) { return true; }
 
 void THttpClient::HandleSslHandshakeDone(uint16_t Error, TX509Base* PeerCert, bool& Disconnect) {
     const bool throughTunnel = tunnelTlsPending_;
     tunnelTlsPending_ = false;
-    auto alive = AliveToken();
-    TriggerSslHandshakeDone(Error, PeerCert, Disconnect);
-    if (!*alive) return;
+    if (!TriggerSslHandshakeDone(Error, PeerCert, Disconnect)) return;
     if (Error || socket_->TlsState() != tlsEstablished) {
         resp_.StatusCode = 404;
         if (resp_.ReasonPhrase.empty()) resp_.ReasonPhrase = "SSL handshake failed - " + socket_->HandshakeMessage();
@@ -1051,33 +1060,32 @@ void TSslHttpClient::PrepareSocket() {
     THttpClient::PrepareSocket();
     // Hooked only when the owner listens: an unhooked event leaves the socket's own choice.
     auto relay = [this](auto& Event, auto Make) -> decltype(Make()) { return Event ? Make() : nullptr; };
+    // Relayed like the client's own events (a start inside them is refused); the socket goes
+    // on with its handshake afterwards, the client does nothing more here.
     socket_->OnSslVerifyPeer = relay(OnSslVerifyPeer, [this] {
         return TSslVerifyPeerEvent([this](TCustomSslNetSocket* S, int& Ok, TX509Base* Cert) {
-            if (auto h = OnSslVerifyPeer) h(S, Ok, Cert);
+            static_cast<void>(Fire(OnSslVerifyPeer, S, Ok, Cert));
         });
     });
     socket_->OnSslCliGetSession = relay(OnSslCliGetSession, [this] {
         return TSslCliGetSession([this](TCustomSslNetSocket* S, void*& Session, bool& FreeSession) {
-            if (auto h = OnSslCliGetSession) h(S, Session, FreeSession);
+            static_cast<void>(Fire(OnSslCliGetSession, S, Session, FreeSession));
         });
     });
     socket_->OnSslCliNewSession = relay(OnSslCliNewSession, [this] {
         return TSslCliNewSession([this](TCustomSslNetSocket* S, void* Session, bool WasReused, bool& IncRefCount) {
-            if (auto h = OnSslCliNewSession) h(S, Session, WasReused, IncRefCount);
+            static_cast<void>(Fire(OnSslCliNewSession, S, Session, WasReused, IncRefCount));
         });
     });
     socket_->OnSslCliCertRequest = relay(OnSslCliCertRequest, [this] {
         return TSslCliCertRequest([this](TCustomSslNetSocket* S, TX509Base*& Cert) {
-            if (auto h = OnSslCliCertRequest) h(S, Cert);
+            static_cast<void>(Fire(OnSslCliCertRequest, S, Cert));
         });
     });
     if (AlpnProtocols.Count() > 0 && socket_->SslContext()) socket_->SslContext()->SetSslAlpnProtocols(AlpnProtocols.Text());
 }
 
-void TSslHttpClient::TriggerSslHandshakeDone(uint16_t ErrCode, TX509Base* PeerCert, bool& Disconnect) {
+bool TSslHttpClient::TriggerSslHandshakeDone(uint16_t ErrCode, TX509Base* PeerCert, bool& Disconnect) {
     resp_.ReasonPhrase.clear();
-    if (auto h = OnSslHandshakeDone) {
-        TEventScope scope(*this);
-        h(socket_.get(), ErrCode, PeerCert, Disconnect);
-    }
+    return Fire(OnSslHandshakeDone, socket_.get(), ErrCode, PeerCert, Disconnect);
 }

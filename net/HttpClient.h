@@ -109,6 +109,18 @@ using TSelectDnsEvent =
     std::function<void(framework::TComponent* Sender, framework::TStringList& DnsList, std::string& NewDns)>;
 using TDataPushEvent = std::function<void(framework::TComponent* Sender, uint16_t ErrCode)>;
 
+// Every event of THttpClient, and those TSslHttpClient adds (the socket's TLS events it
+// relays): code and tests that must cover each event walk these lists.
+#define VA_NET_HTTP_CLIENT_EVENTS(X)                                                                   \
+    X(OnTrace) X(OnSessionConnected) X(OnSessionClosed) X(OnHeaderData) X(OnCommand) X(OnHeaderBegin)  \
+    X(OnHeaderEnd) X(OnRequestHeaderBegin) X(OnRequestHeaderEnd) X(OnDocBegin) X(OnDocData) X(OnDocEnd) \
+    X(OnSendBegin) X(OnSendData) X(OnSendEnd) X(OnStateChange) X(OnRequestDone) X(OnLocationChange)    \
+    X(OnLocationChangeExceeded) X(OnCookie) X(OnDataPush) X(OnDataPush2) X(OnSocketError)             \
+    X(OnBeforeHeaderSend) X(OnBeforeAuth) X(OnSelectDns) X(OnSocksConnected) X(OnSocksAuthState)       \
+    X(OnSocksError)
+#define VA_NET_HTTPS_CLIENT_EVENTS(X) \
+    X(OnSslVerifyPeer) X(OnSslCliGetSession) X(OnSslCliNewSession) X(OnSslHandshakeDone) X(OnSslCliCertRequest)
+
 class THttpClient : public TInetWndControl {
 public:
     explicit THttpClient(framework::TComponent* Owner);
@@ -303,28 +315,31 @@ protected:
     virtual void HandleSocketData(uint16_t Error);
     virtual void RestartAfterRelocation(uint16_t Error);
     virtual void StateChange(THttpClientState NewState);
-    virtual void TriggerStateChange();
-    virtual void TriggerCookie(const std::string& Data, bool& Accept);
-    virtual void TriggerSessionConnected();
-    virtual void TriggerSessionClosed();
-    virtual void TriggerBeforeHeaderSend(const std::string& Method, framework::TStringList& Headers);
-    virtual void TriggerRequestHeaderBegin();
-    virtual void TriggerRequestHeaderEnd();
-    virtual void TriggerHeaderBegin();
-    virtual void TriggerHeaderEnd();
-    virtual void TriggerDocBegin();
-    virtual void TriggerDocData(const void* Data, int Len);
-    virtual void TriggerDocEnd();
-    virtual void TriggerSendBegin();
-    virtual void TriggerSendData(const void* Data, int Len);
-    virtual void TriggerSendEnd();
+    // Each trigger fires its event through Fire: true when the client and its request are
+    // still those that fired it, and only then does the caller go on.
+    [[nodiscard]] virtual bool TriggerStateChange();
+    [[nodiscard]] virtual bool TriggerCookie(const std::string& Data, bool& Accept);
+    [[nodiscard]] virtual bool TriggerSessionConnected();
+    [[nodiscard]] virtual bool TriggerSessionClosed();
+    [[nodiscard]] virtual bool TriggerBeforeHeaderSend(const std::string& Method, framework::TStringList& Headers);
+    [[nodiscard]] virtual bool TriggerRequestHeaderBegin();
+    [[nodiscard]] virtual bool TriggerRequestHeaderEnd();
+    [[nodiscard]] virtual bool TriggerHeaderBegin();
+    [[nodiscard]] virtual bool TriggerHeaderEnd();
+    [[nodiscard]] virtual bool TriggerDocBegin();
+    [[nodiscard]] virtual bool TriggerDocData(const void* Data, int Len);
+    [[nodiscard]] virtual bool TriggerDocEnd();
+    [[nodiscard]] virtual bool TriggerSendBegin();
+    [[nodiscard]] virtual bool TriggerSendData(const void* Data, int Len);
+    [[nodiscard]] virtual bool TriggerSendEnd();
     virtual void PostRequestDone();
     virtual void PostSetReady();
     virtual void DocNameFromPath();
+    // Nothing of the client is touched after it: the handler may free it or start anew.
     virtual void TriggerRequestDone();
-    virtual void TriggerCommand(std::string& S);
-    virtual void TriggerHeaderData();
-    virtual void TriggerLocationChange();
+    [[nodiscard]] virtual bool TriggerCommand(std::string& S);
+    [[nodiscard]] virtual bool TriggerHeaderData();
+    [[nodiscard]] virtual bool TriggerLocationChange();
 
     // Counts the client's events under way (OnRequestDone excepted) while one runs; the
     // count survives a handler that frees the client.
@@ -342,21 +357,14 @@ protected:
         std::shared_ptr<const bool> alive_;
     };
     int eventDepth_ = 0;
-    // Whether the request under way when it was made was aborted or replaced since, or the
-    // client freed: code that fired an event goes no further with it then.
-    class TRequestWatch {
-    public:
-        explicit TRequestWatch(const THttpClient& Client)
-            : client_(Client), alive_(Client.AliveToken()), id_(Client.requestId_), aborts_(Client.aborts_) {}
-        bool Ended() const { return !*alive_ || client_.requestId_ != id_ || client_.aborts_ != aborts_; }
-
-    private:
-        const THttpClient& client_;
-        std::shared_ptr<const bool> alive_;
-        uint32_t id_, aborts_;
-    };
-    // Counts the calls of Abort (the owner's and the client's own).
-    uint32_t aborts_ = 0;
+    // The one way the client calls a handler of its own (OnRequestDone excepted), counted
+    // as under way. The request's work changes (NewWork) when it starts, is aborted and
+    // when its end is posted, so the answer is false after any of these as after a free.
+    template <class Handler, class... Args>
+    [[nodiscard]] bool Fire(const Handler& Event, Args&&... A) {
+        TEventScope scope(*this);
+        return FireEvent(Event, std::forward<Args>(A)...);
+    }
 
     // The outputs of the current exchange, all reset at once by ResetResponse.
     struct TResponseInfo {
@@ -437,7 +445,8 @@ protected:
     void ApplyField(const std::string& Name, const std::string& Value);
     void ForgetFields();
     void EndOfHeader();
-    void BeginDocument();
+    // False when the request ended in OnDocBegin (or the client went).
+    bool BeginDocument();
     void EndDocument();
     // The document is complete: close, relocate or become ready.
     void AfterDocument();
@@ -454,7 +463,7 @@ protected:
     void HandleSslHandshakeDone(uint16_t Error, TX509Base* PeerCert, bool& Disconnect);
     // The TLS handshake of the request's connection ended (nothing here; the HTTPS variant
     // reports it).
-    virtual void TriggerSslHandshakeDone(uint16_t ErrCode, TX509Base* PeerCert, bool& Disconnect);
+    [[nodiscard]] virtual bool TriggerSslHandshakeDone(uint16_t ErrCode, TX509Base* PeerCert, bool& Disconnect);
     bool TunnelAnswerComplete();
     // Starts TLS over the proxy's open CONNECT tunnel.
     void StartTunnelTls();
@@ -521,10 +530,15 @@ protected:
     // one left queued by an ended request cannot end the next one. doneId_ is the last
     // request whose end was posted: one request, one OnRequestDone.
     uint32_t requestId_ = 0, doneId_ = 0;
+    // The request-done of doneId_ is posted and has not come through yet (a thread move
+    // posts it again on the new thread).
+    bool donePending_ = false;
+    LPARAM donePosted_ = 0;
     // Whether the request has ended (aborted, or ready) since Id was current.
     bool RequestEnded(uint32_t Id) const { return Id != requestId_ || state_ == hcsReady || state_ == hcsAborting; }
     // Stops an upload still under way; the connection, with part of a body on it, is dropped.
-    void StopUpload();
+    // False when the request ended in OnSendEnd (or the client went).
+    bool StopUpload();
     // Ends the running request with httpErrTimeout.
     void EndOnTimeout();
     std::unique_ptr<TInetTimer> limitTimer_;
@@ -637,5 +651,5 @@ protected:
     bool ReadyToConnect() override;
     void PrepareSocket() override;
     // Clears ReasonPhrase and fires OnSslHandshakeDone.
-    void TriggerSslHandshakeDone(uint16_t ErrCode, TX509Base* PeerCert, bool& Disconnect) override;
+    [[nodiscard]] bool TriggerSslHandshakeDone(uint16_t ErrCode, TX509Base* PeerCert, bool& Disconnect) override;
 };

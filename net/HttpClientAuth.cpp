@@ -97,17 +97,8 @@ const TWWWAuthInfo* THttpClient::FindChallenge(THttpAuthType Type) const {
 
 bool THttpClient::AskBeforeAuth(THttpAuthType Type, bool Proxy, const std::string& Header) {
     bool allow = true;
-    if (OnBeforeAuth) {
-        auto h = OnBeforeAuth;
-        const TRequestWatch watch(*this);
-        {
-            TEventScope scope(*this);
-            h(this, Type, Proxy, Header, allow);
-        }
-        // Aborted from the handler: nothing is retried.
-        if (watch.Ended()) return false;
-    }
-    return allow;
+    // Freed or aborted from the handler: nothing is retried (HandleAuthentication sees it).
+    return Fire(OnBeforeAuth, this, Type, Proxy, Header, allow) && allow;
 }
 
 bool THttpClient::HandleAuthentication() {
@@ -149,14 +140,19 @@ bool THttpClient::HandleAuthentication() {
     // reached directly: it is no proxy.
     if (!challenged || resp_.RequestError != 0) return false;
     if (status == 407 && !ProxyUsed()) return false;
-    const TRequestWatch watch(*this);
-    if (!DoNtlmAuth() && !DoDigestAuth() && !DoBasicAuth()) return false;
-    if (watch.Ended()) {
-        // Aborted from OnBeforeAuth, which reported the end: no retry starts afterwards.
-        startConnectionPosted_ = false;
-        authRetry_ = false;
+    // A refusal from OnBeforeAuth leads to the next method; a handler that freed or aborted
+    // the client ends the walk (and the client is not touched if it went).
+    const TFireWatch watch(*this);
+    const bool stepped = DoNtlmAuth() || (watch.Holds() && DoDigestAuth()) || (watch.Holds() && DoBasicAuth());
+    if (!watch.Holds()) {
+        // The abort reported the end: no retry starts afterwards.
+        if (watch.Alive()) {
+            startConnectionPosted_ = false;
+            authRetry_ = false;
+        }
         return true;
     }
+    if (!stepped) return false;
 
     if (status == 401) {
         // The retry is a new request to the proxy: Basic and Digest go with every one, NTLM

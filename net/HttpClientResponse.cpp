@@ -82,9 +82,9 @@ void THttpClient::HandleSocketData(uint16_t) {
     if (n <= 0 || requestKind_ == httpABORT) return;
     rcvCount_ += size_t(n);
     rcvBuf_[rcvCount_] = 0;
-    auto alive = AliveToken();
+    const TFireWatch watch(*this);
     if (state_ == hcsAwaitTunnel && !ReadTunnelAnswer()) return;
-    while (*alive && rcvCount_ > 0 && !failed_) {
+    while (watch.Holds() && rcvCount_ > 0 && !failed_) {
         if (state_ == hcsAwaitBody && receiveTarget_ == TReceiveTarget::Body) {
             if (!ReadBodyBytes()) return;
         } else if (state_ == hcsAwaitHeader && receiveTarget_ == TReceiveTarget::Header) {
@@ -92,10 +92,7 @@ void THttpClient::HandleSocketData(uint16_t) {
         } else {
             // Between requests, or after the document: the bytes are nobody's.
             rcvCount_ = 0;
-            if (OnDataPush) {
-                auto h = OnDataPush;
-                h(this, 0);
-            }
+            static_cast<void>(Fire(OnDataPush, this, uint16_t(0)));
             return;
         }
     }
@@ -173,23 +170,23 @@ bool THttpClient::ReadBodyBytes() {
         socket_->Abort();
         return false;
     }
-    auto alive = AliveToken();
+    const TFireWatch watch(*this);
     int64_t piece = int64_t(rcvCount_);
     if (resp_.ContentLength >= 0 && !resp_.Chunked)
         piece = std::min<int64_t>(piece, resp_.ContentLength - resp_.ReceivedCount);
     const uint32_t id = requestId_;
     const int64_t used = ProcessBodyData(rcvBuf_.data(), piece);
-    if (!*alive || failed_ || RequestEnded(id)) return false;
+    if (!watch.Holds() || failed_ || RequestEnded(id)) return false;
     ConsumeBuffer(size_t(used));
     if (receiveTarget_ == TReceiveTarget::Body) return used != 0;
-    AfterDocument();
+    if (!Fired([&] { AfterDocument(); })) return false;
     // Whatever follows the document on this connection is not ours.
     rcvCount_ = 0;
     return false;
 }
 
 bool THttpClient::ReadHeaderLines() {
-    auto alive = AliveToken();
+    const TFireWatch watch(*this);
     // The header's lines are taken from an offset; what is left moves to the front once,
     // not once per line.
     size_t off = 0;
@@ -217,7 +214,7 @@ bool THttpClient::ReadHeaderLines() {
         headerBytes_ += len + 1;
         const size_t count = rcvCount_;
         ProcessHeaderLine();
-        if (!*alive) return false;
+        if (!watch.Holds()) return false;
         // Dropped (the answer ended, failed or was aborted): nothing left to move.
         if (rcvCount_ != count) {
             off = 0;
@@ -238,10 +235,10 @@ void THttpClient::ProcessHeaderLine() {
     if (!CountHeaderLine()) return;
     const std::string& line = lastLine_;
     if (TakeHeaderlessAnswer(line)) return;
-    auto alive = AliveToken();
+    const TFireWatch watch(*this);
     const uint32_t id = requestId_;
     // A field applied here may fail the request, or its event may end or free it.
-    auto gone = [&] { return !*alive || failed_ || RequestEnded(id) || state_ != hcsAwaitHeader; };
+    auto gone = [&] { return !watch.Holds() || failed_ || RequestEnded(id) || state_ != hcsAwaitHeader; };
     if (line.empty()) {
         ApplyPendingField();
         if (gone()) return;
@@ -254,13 +251,13 @@ void THttpClient::ProcessHeaderLine() {
     else
         ReadFieldLine(line);
     if (gone()) return;
-    TriggerHeaderData();
+    static_cast<void>(TriggerHeaderData());
 }
 
 bool THttpClient::CountHeaderLine() {
-    if (headerLineCount_ == 0)
-        TriggerHeaderBegin();
-    else if (headerLineCount_ == -1)
+    if (headerLineCount_ == 0) {
+        if (!TriggerHeaderBegin()) return false;
+    } else if (headerLineCount_ == -1)
         headerLineCount_ = 0;
     ++headerLineCount_;
     if (headerLineCount_ > MaxHeaderLines) {
@@ -280,11 +277,11 @@ bool THttpClient::TakeHeaderlessAnswer(const std::string& Line) {
         return false;
     // No header at all: the line is the first of the document.
     if (resp_.ContentType.empty()) resp_.ContentType = "text/html";
-    StateChange(hcsAwaitBody);
+    if (!Fired([&] { StateChange(hcsAwaitBody); })) return true;
     receiveTarget_ = TReceiveTarget::Body;
-    TriggerHeaderEnd();
+    if (!TriggerHeaderEnd()) return true;
     closeAfterResponse_ = true;
-    BeginDocument();
+    if (!BeginDocument()) return true;
     const std::string first = Line + (lastLineCR_ ? "\r\n" : "\n");
     ProcessBodyData(reinterpret_cast<const uint8_t*>(first.data()), int64_t(first.size()));
     return true;
@@ -294,12 +291,7 @@ void THttpClient::ReadStatusLine(const std::string& Line) {
     THttpStatusLine status;
     if (!HttpParseStatusLine(Line, status) || status.Major != 1) {
         // Nothing can say whether or how a body follows: no status is made up.
-        if (Line.compare(0, 5, "HTTP/") != 0 && OnDataPush2) {
-            auto alive = AliveToken();
-            auto h = OnDataPush2;
-            h(this);
-            if (!*alive) return;
-        }
+        if (Line.compare(0, 5, "HTTP/") != 0 && !Fire(OnDataPush2, this)) return;
         FailRequest(httpErrBadResponse, "HTTP bad status line");
         return;
     }
@@ -311,9 +303,12 @@ void THttpClient::ReadStatusLine(const std::string& Line) {
 
 void THttpClient::ReadFieldLine(const std::string& Line) {
     std::string name, value;
+    // The field applied here may fire OnCookie.
+    const TFireWatch watch(*this);
     switch (HttpSplitFieldLine(Line, name, value)) {
         case THttpHeadLine::hhlField:
             ApplyPendingField();
+            if (!watch.Holds()) return;
             fieldName_ = std::move(name);
             fieldValue_ = std::move(value);
             fieldPending_ = true;
@@ -376,7 +371,7 @@ void THttpClient::ApplyField(const std::string& Name, const std::string& Value) 
         challenges_.Add(value);
     } else if (name == "set-cookie") {
         bool accept = true;
-        TriggerCookie(value, accept);
+        if (!TriggerCookie(value, accept)) return;
     } else if (name == "connection" || name == "proxy-connection") {
         // A list of options: "close" among them ends the connection, whatever else is named.
         if (HttpListHasToken(value, "close"))
@@ -419,7 +414,7 @@ void THttpClient::EndOfHeader() {
         resp_.ContentEncoding.clear();
         return;
     }
-    TriggerHeaderEnd();
+    if (!TriggerHeaderEnd()) return;
     if (state_ == hcsReady) {
         rcvCount_ = 0;
         return;
@@ -458,7 +453,7 @@ void THttpClient::EndOfHeader() {
     if (noBody) {
         receiveTarget_ = TReceiveTarget::None;
         rcvCount_ = 0;
-        StateChange(hcsBodyDone);
+        if (!Fired([&] { StateChange(hcsBodyDone); })) return;
         AfterDocument();
         return;
     }
@@ -472,28 +467,29 @@ void THttpClient::EndOfHeader() {
         else
             documentName_ += ".htm";
     }
-    StateChange(hcsAwaitBody);
+    if (!Fired([&] { StateChange(hcsAwaitBody); })) return;
     receiveTarget_ = TReceiveTarget::Body;
     BeginDocument();
 }
 
-void THttpClient::BeginDocument() {
+bool THttpClient::BeginDocument() {
     inBody_ = true;
     chunks_.Reset();
-    TriggerDocBegin();
+    if (!TriggerDocBegin()) return false;
     contentCoding_->Prepare(resp_.ContentEncoding);
     rewindReceiveSize_ = ReceiveStream ? ReceiveStream->Size() : 0;
+    return true;
 }
 
 int64_t THttpClient::ProcessBodyData(const uint8_t* Data, int64_t Len) {
-    if (!inBody_) BeginDocument();
-    auto alive = AliveToken();
+    if (!inBody_ && !BeginDocument()) return Len;
+    const TFireWatch watch(*this);
     const uint32_t id = requestId_;
     if (!resp_.Chunked) {
         if (Len > 0) {
             contentCoding_->WriteBuffer(Data, size_t(Len));
             // The owner may have aborted (or started anew) from OnDocData.
-            if (!*alive || RequestEnded(id)) return Len;
+            if (!watch.Holds() || RequestEnded(id)) return Len;
             resp_.ReceivedCount += Len;
         }
         if (resp_.ContentLength >= 0 && resp_.ReceivedCount >= resp_.ContentLength) EndDocument();
@@ -502,7 +498,7 @@ int64_t THttpClient::ProcessBodyData(const uint8_t* Data, int64_t Len) {
     bool ended = false;
     const size_t used = chunks_.Feed(Data, size_t(Len), [&](const uint8_t* Bytes, size_t Count) {
         contentCoding_->WriteBuffer(Bytes, Count);
-        if (!*alive || RequestEnded(id)) {
+        if (!watch.Holds() || RequestEnded(id)) {
             ended = true;
             return false;
         }
@@ -521,8 +517,9 @@ int64_t THttpClient::ProcessBodyData(const uint8_t* Data, int64_t Len) {
 void THttpClient::EndDocument() {
     inBody_ = false;
     receiveTarget_ = TReceiveTarget::None;
-    StateChange(hcsBodyDone);
-    TriggerDocEnd();
+    // ProcessBodyData's caller asks whether the request held.
+    if (!Fired([&] { StateChange(hcsBodyDone); })) return;
+    static_cast<void>(TriggerDocEnd());
 }
 
 void THttpClient::AfterDocument() {
@@ -631,13 +628,8 @@ bool THttpClient::RelocationAllowed() {
     ++locationChangeCurCount_;
     if (locationChangeCurCount_ <= LocationChangeMaxCount) return true;
     bool allow = false;
-    const TRequestWatch watch(*this);
-    if (OnLocationChangeExceeded) {
-        auto h = OnLocationChangeExceeded;
-        TEventScope scope(*this);
-        h(this, locationChangeCurCount_, allow);
-    }
-    return allow && !watch.Ended();
+    const int32_t count = locationChangeCurCount_;
+    return Fire(OnLocationChangeExceeded, this, count, allow) && allow;
 }
 
 void THttpClient::Rewind() {
@@ -667,14 +659,14 @@ void THttpClient::ConnectOrReuse() {
         return;
     }
     const int32_t status = resp_.StatusCode;
+    const TFireWatch watch(*this);
     if (!RelocationAllowed()) {
+        if (!watch.Holds()) return;
         relocationPending_ = false;
         PostSetReady();
         return;
     }
-    const TRequestWatch watch(*this);
-    TriggerLocationChange();
-    if (watch.Ended()) return;
+    if (!TriggerLocationChange()) return;
     ChangeMethodForRelocation();
     // Both the document already written and the body already sent go back before the
     // counters are reset: afterwards nobody knows how far to go back.
@@ -706,14 +698,13 @@ void THttpClient::RestartAfterRelocation(uint16_t) {
     SplitUrl(target, proto, user, path, port, host, pass);
     docNameSource_ = path;
     DocNameFromPath();
+    const TFireWatch watch(*this);
     if (!RelocationAllowed()) {
-        PostSetReady();
+        if (watch.Holds()) PostSetReady();
         return;
     }
     ChangeMethodForRelocation();
-    const TRequestWatch watch(*this);
-    TriggerLocationChange();
-    if (watch.Ended()) return;
+    if (!TriggerLocationChange()) return;
     resp_.ContentEncoding.clear();
     responseVersion_.clear();
     if (ProxyUsed()) {

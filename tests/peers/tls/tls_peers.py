@@ -24,6 +24,13 @@ Peers (certificates from the net test's certificate fixture in <certs>):
             waits for the client's close_notify, sending nothing more. It appends to
             <dir>/lastdata.txt "answered" when the client's close_notify came, else
             "error <what>"
+  pages     python HTTP/1.1 server in TLS for the HTTP client's tests; pagesplain the same
+            without TLS. Connections are numbered: "/conn" answers "<connection> <request on
+            it>", "/echo" the request's body, "/chain/N" relocates to /chain/N-1 (N = 0 is
+            the end), "/basic" asks for Basic credentials (any are taken), "/cookie" sets
+            one, "/push" sends bytes of nobody's 0.3 s after its answer, "/garbage" answers
+            without a status line and closes, "/stall" never answers. HTTP/1.0 requests
+            and "Connection: close" close after the answer.
   driver    runs clients against the test's own TLS server: one request line
             "sclient <port> <args...>" runs openssl s_client with the args (input "ping\\n",
             -ign_eof) and answers with its output; "raw <port> <hex>" sends the bytes and
@@ -144,6 +151,97 @@ class LastData(socketserver.BaseRequestHandler):
             f.write(result + "\n")
 
 
+PAGES = {"lock": threading.Lock(), "count": 0}
+
+
+class Pages(socketserver.BaseRequestHandler):
+    tls = True
+
+    def handle(self):
+        sock = self.request
+        try:
+            if self.tls:
+                sock = TLS["ctx"].wrap_socket(sock, server_side=True)
+            sock.settimeout(30)
+            with PAGES["lock"]:
+                PAGES["count"] += 1
+                conn = PAGES["count"]
+            buf, number = b"", 0
+            while True:
+                while b"\r\n\r\n" not in buf:
+                    data = sock.recv(65536)
+                    if not data:
+                        return
+                    buf += data
+                end = buf.index(b"\r\n\r\n") + 4
+                head, buf = buf[:end], buf[end:]
+                length = 0
+                for line in head.split(b"\r\n")[1:]:
+                    if line.lower().startswith(b"content-length:"):
+                        length = int(line.split(b":", 1)[1])
+                while len(buf) < length:
+                    data = sock.recv(65536)
+                    if not data:
+                        return
+                    buf += data
+                body, buf = buf[:length], buf[length:]
+                number += 1
+                method, target, version = head.split(b"\r\n", 1)[0].decode("latin-1").split(" ")
+                path = target.split("?")[0]
+                keep = version == "HTTP/1.1" and b"connection: close" not in head.lower()
+
+                def answer(status, text, fields=()):
+                    out = "HTTP/1.1 %s\r\n" % status + "".join(f + "\r\n" for f in fields)
+                    out += "Content-Length: %d\r\n" % len(text)
+                    if not keep:
+                        out += "Connection: close\r\n"
+                    sock.sendall(out.encode() + b"\r\n" + text)
+
+                mine = b"%d %d" % (conn, number)
+                if path == "/conn":
+                    answer("200 OK", mine)
+                elif path == "/echo":
+                    answer("200 OK", body)
+                elif path.startswith("/chain/"):
+                    n = int(path[len("/chain/"):])
+                    if n == 0:
+                        answer("200 OK", mine)
+                    else:
+                        answer("302 Found", b"", ["Location: /chain/%d" % (n - 1)])
+                elif path == "/basic":
+                    if b"\r\nauthorization: basic " in head.lower():
+                        answer("200 OK", mine)
+                    else:
+                        answer("401 Unauthorized", b"who", ['WWW-Authenticate: Basic realm="pages"'])
+                elif path == "/cookie":
+                    answer("200 OK", mine, ["Set-Cookie: a=1; Path=/"])
+                elif path == "/push":
+                    answer("200 OK", mine)
+                    time.sleep(0.3)
+                    sock.sendall(b"nobody's")
+                elif path == "/garbage":
+                    sock.sendall(b"ICY 200 OK\r\n\r\n")
+                    return
+                elif path == "/stall":
+                    time.sleep(20)
+                    return
+                else:
+                    answer("404 Not Found", b"no such page")
+                if not keep:
+                    return
+        except Exception:
+            pass
+        finally:
+            try:
+                sock.close()
+            except OSError:
+                pass
+
+
+class PlainPages(Pages):
+    tls = False
+
+
 class Driver(socketserver.StreamRequestHandler):
     def handle(self):
         line = self.rfile.readline().decode().split()
@@ -192,6 +290,10 @@ def serve(folder, certs):
     TLS["folder"] = folder
     for name, handler in (("closer", Closer), ("driver", Driver), ("notify", Notify), ("deaf", Deaf),
                           ("lastdata", LastData)):
+        server = Server(("127.0.0.1", 0), handler)
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+        ports.append((name, server.server_address[1]))
+    for name, handler in (("pages", Pages), ("pagesplain", PlainPages)):
         server = Server(("127.0.0.1", 0), handler)
         threading.Thread(target=server.serve_forever, daemon=True).start()
         ports.append((name, server.server_address[1]))
