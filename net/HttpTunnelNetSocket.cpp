@@ -137,8 +137,6 @@ void TCustomHttpTunnelNetSocket::ConnectThroughProxy(const std::string& Server, 
 }
 
 void TCustomHttpTunnelNetSocket::SetDefaults() {
-    // The connection is over (closed, aborted or given up for a reconnect).
-    NewWork();
     // A reconnect after a 407 keeps what the exchange learned.
     if (pendingReconnect_ == TTunnelReconnect::None && !TakeCloseRetry()) {
         // The core resets the state before it reports the close: remember that the
