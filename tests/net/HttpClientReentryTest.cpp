@@ -146,13 +146,7 @@ struct Walk {
             if (FromDone()) Fire();
             if (!*alive || act != Act::AbortRestart || !fired || restarted || ends.size() != OldEnds()) return;
             // The aborted request's end: where a new one starts.
-            try {
-                StartNext();
-            } catch (const EHttpException& e) {
-                refused = true;
-                refusedCode = e.ErrorCode;
-                refusedText = e.what();
-            }
+            TryStartNext();
         };
         if (row.hook) row.hook(*this);
     }
@@ -165,6 +159,16 @@ struct Walk {
         } catch (...) {
             restarted = false;
             throw;
+        }
+    }
+    // A start that may be refused: the refusal is what the row checks.
+    void TryStartNext() {
+        try {
+            StartNext();
+        } catch (const EHttpException& e) {
+            refused = true;
+            refusedCode = e.ErrorCode;
+            refusedText = e.what();
         }
     }
     // What the handler under test does, once.
@@ -185,13 +189,7 @@ struct Walk {
                 // The code that fired the event still works on the request: refused at once
                 // (OnRequestDone is where a request starts, and the start is taken there).
                 if (FromDone()) break;
-                try {
-                    StartNext();
-                } catch (const EHttpException& e) {
-                    refused = true;
-                    refusedCode = e.ErrorCode;
-                    refusedText = e.what();
-                }
+                TryStartNext();
                 break;
             case Act::AbortRestart: Http().Abort(); break;
         }
