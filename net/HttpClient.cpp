@@ -215,15 +215,11 @@ void THttpClient::SetPumpHook(TInetPumpHook Event) {
 void THttpClient::AttachToThread() {
     TInetWndControl::AttachToThread();
     socket_->AttachToThread();
-    // What was posted to the window left behind went with it, and the limit's timer was
-    // killed: the request's pending steps and its time limit go on on this thread.
+    // What was posted to the window left behind went with it: the request's pending steps go
+    // on on this thread (its time limit is re-armed with every timer of the component).
     if (setReadyPosted_) PostMessageA(GetHandle(), idSetReady_, WPARAM(requestId_), 0);
     if (startConnectionPosted_) PostMessageA(GetHandle(), idStartConnection_, 0, 0);
     if (donePending_) PostMessageA(GetHandle(), idRequestDone_, WPARAM(doneId_), donePosted_);
-    if (limitTimer_ && limitTimer_->Enabled() && state_ != hcsReady) {
-        limitTimer_->SetEnabled(false);
-        limitTimer_->SetEnabled(true);
-    }
 }
 
 void THttpClient::DetachFromThread() {

@@ -195,21 +195,12 @@ void TCustomSslNetSocket::HandleTlsEvent(TMessage& Msg) {
     }
 }
 
-void TCustomSslNetSocket::DetachFromThread() {
-    // The window goes, and with it the flush limit's system timer: it is set again on the
-    // new thread's window (the limit starts over there).
-    if (GetCurrentThreadId() == OwnerThread() && tlsFlushTimer_ && tlsFlushTimer_->Enabled())
-        tlsFlushTimer_->SetEnabled(false);
-    TCustomSocksNetSocket::DetachFromThread();
-}
-
 void TCustomSslNetSocket::AttachToThread() {
     const uint8_t pending = uint8_t(postedEvents_ | deferredEvents_);
     TCustomSocksNetSocket::AttachToThread();
     postedEvents_ = deferredEvents_ = 0;
     for (uint8_t k : {evRead, evWrite, evClose})
         if (pending & k) PostTlsEvent(k);
-    if (tlsFlushTimer_armed_ && tlsFlushTimer_) tlsFlushTimer_->SetEnabled(true);
     // What was posted to the old window went with it.
     if (dataSentPosted_) PostDataSent();
     if (startShutdownPosted_) PostStartShutdown(startShutdownHow_, startShutdownOneWay_);

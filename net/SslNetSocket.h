@@ -187,9 +187,9 @@ public:
     void StartBidirectionalShutdown();
     void Resume() override;
     int PendingReceiveCount() override;
-    // A pending flush limit moves with the socket, as do the messages it posted itself.
+    // The messages it posted itself move with the socket (its timers move with every
+    // component's).
     void AttachToThread() override;
-    void DetachFromThread() override;
     // Bytes an owner read from the connection before this layer took over (what followed
     // a proxy's CONNECT answer): they are the start of the stream and come before anything
     // still on the socket, as ciphertext once TLS runs, else as received data.
